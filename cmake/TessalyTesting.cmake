@@ -1,0 +1,25 @@
+# tessaly_add_test(NAME n COMMAND cmd... [ENVIRONMENT k=v...] [LABELS l...] [TIMEOUT s])
+# Every test runs offscreen, with the sanitizers set to stop on the first report,
+# and with a scratch folder of its own under the build tree.
+set(TESSALY_TEST_ROOT ${CMAKE_BINARY_DIR}/test-scratch)
+function(tessaly_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;ENVIRONMENT;LABELS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
+  set(env
+    "QT_QPA_PLATFORM=offscreen"
+    "ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1"
+    "LSAN_OPTIONS=suppressions=${CMAKE_SOURCE_DIR}/tests/lsan.supp:print_suppressions=0"
+    "UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1"
+    "TESSALY_TEST_SCRATCH=${TESSALY_TEST_ROOT}/${T_NAME}"
+    "TESSALY_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
+    "TESSALY_BINARY_DIR=${CMAKE_BINARY_DIR}"
+    "SOFTHSM2_MODULE=${SOFTHSM2_MODULE}"
+    ${T_ENVIRONMENT})
+  set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()

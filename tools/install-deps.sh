@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the demo need. Safe to run again.
+set -euo pipefail
+SUDO=""
+[ "$(id -u)" = 0 ] || SUDO=sudo
+packages=(
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  esnacc libesnacc-dev
+  gsoap libgsoap-dev
+  libssl-dev openssl zlib1g-dev
+  libp11-kit-dev
+  softhsm2 opensc opensc-pkcs11
+  qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
