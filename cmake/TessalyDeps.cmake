@@ -36,3 +36,4 @@ find_program(OPENSSL_EXECUTABLE openssl)
 find_library(OPENSC_ONEPIN_MODULE onepin-opensc-pkcs11.so PATHS /usr/lib/x86_64-linux-gnu)
 
 find_program(CLANGXX_EXECUTABLE clang++)
+find_package(GTest REQUIRED)

@@ -4,7 +4,7 @@ set -euo pipefail
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev
   esnacc libesnacc-dev
   gsoap libgsoap-dev
   libssl-dev openssl zlib1g-dev
