@@ -9,6 +9,8 @@ cmake --build "$build" -j"$(nproc)"
 if [ -x "$here/tools/demo-token.sh" ]; then
   bash "$here/tools/demo-token.sh" "$build/bin"
 fi
+# SoftHSM2 reads its token folder from here, for the demo token.
+export SOFTHSM2_CONF=${TESSALY_DEMO_DIR:-$build/demo}/softhsm2.conf
 if [ -x "$build/bin/tessaly" ]; then
   exec "$build/bin/tessaly" "$@"
 fi
