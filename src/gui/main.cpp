@@ -1,7 +1,18 @@
-#include <cstdio>
+#include <QApplication>
 
-int main()
+#include "MainWindow.h"
+#include "Resources.h"
+
+int main(int argc, char* argv[])
 {
-    std::puts("tessaly: the main window is not built yet");
-    return 0;
+    QApplication app(argc, argv);
+    tessaly::InitResources();
+    int status = 0;
+    {
+        // The window goes before the application object.
+        MainWindow window;
+        window.show();
+        status = app.exec();
+    }
+    return status;
 }

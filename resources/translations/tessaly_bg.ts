@@ -1,0 +1,304 @@
+<?xml version='1.0' encoding='utf-8'?>
+<TS version="2.1" language="bg_BG" sourcelanguage="en_US">
+<context>
+    <name>AboutDialog</name>
+    <message>
+        <source>About Veskora Tessaly</source>
+        <translation>За Veskora Tessaly</translation>
+    </message>
+    <message>
+        <source>Tessaly %1</source>
+        <translation>Tessaly %1</translation>
+    </message>
+    <message>
+        <source>Smart card management tool</source>
+        <translation>Програма за управление на смарт карти</translation>
+    </message>
+    <message>
+        <source>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href="https://www.veskora.example/"&gt;&lt;span style=" text-decoration: underline; color:#0000ff;"&gt;Veskora on the web&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href="https://www.veskora.example/"&gt;&lt;span style=" text-decoration: underline; color:#0000ff;"&gt;Veskora в интернет&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+    </message>
+    <message>
+        <source>License</source>
+        <translation>Лиценз</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Затвори</translation>
+    </message>
+</context>
+<context>
+    <name>ErrorReportWizard</name>
+    <message>
+        <source>Send Error Report</source>
+        <translation>Изпращане на доклад за грешка</translation>
+    </message>
+    <message>
+        <source>The program has encountered an error.</source>
+        <translation>В програмата възникна грешка.</translation>
+    </message>
+    <message>
+        <source>Please tell Veskora about the problem.</source>
+        <translation>Моля, съобщете на Veskora за проблема.</translation>
+    </message>
+    <message>
+        <source>We have generated an error report that you can send us, so we can help you solve the problem.</source>
+        <translation>Създадохме доклад за грешката, който можете да ни изпратите, за да ви помогнем да решите проблема.</translation>
+    </message>
+    <message>
+        <source>Please provide the following information</source>
+        <translation>Моля, попълнете следната информация</translation>
+    </message>
+    <message>
+        <source>Feedback e-mail:</source>
+        <translation>Електронна поща за обратна връзка:</translation>
+    </message>
+    <message>
+        <source>&lt;span style=" color:#ff0000;"&gt;Invalid e-mail address.&lt;/span&gt;</source>
+        <translation>&lt;span style=" color:#ff0000;"&gt;Невалиден адрес на електронна поща.&lt;/span&gt;</translation>
+    </message>
+    <message>
+        <source>Your comments (optional):</source>
+        <translation>Вашите коментари (по желание):</translation>
+    </message>
+    <message>
+        <source>Details</source>
+        <translation>Подробности</translation>
+    </message>
+    <message>
+        <source>Send</source>
+        <translation>Изпрати</translation>
+    </message>
+</context>
+<context>
+    <name>Language code by ISO 639-1</name>
+    <message>
+        <source>en</source>
+        <translation>bg</translation>
+    </message>
+</context>
+<context>
+    <name>Language name and code</name>
+    <message>
+        <source>POSIX (C)</source>
+        <translation>Български (БГ)</translation>
+    </message>
+</context>
+<context>
+    <name>LicenseDialog</name>
+    <message>
+        <source>License</source>
+        <translation>Лиценз</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Затвори</translation>
+    </message>
+    <message>
+        <source>LicenseEN.html</source>
+        <translation>LicenseBG.html</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>File</source>
+        <translation>Файл</translation>
+    </message>
+    <message>
+        <source>Edit</source>
+        <translation>Редактиране</translation>
+    </message>
+    <message>
+        <source>Smart-card</source>
+        <translation>Смарт карта</translation>
+    </message>
+    <message>
+        <source>Key</source>
+        <translation>Ключ</translation>
+    </message>
+    <message>
+        <source>Certificate</source>
+        <translation>Сертификат</translation>
+    </message>
+    <message>
+        <source>Data</source>
+        <translation>Данни</translation>
+    </message>
+    <message>
+        <source>Help</source>
+        <translation>Помощ</translation>
+    </message>
+    <message>
+        <source>Reload</source>
+        <translation>Презареди</translation>
+    </message>
+    <message>
+        <source>Reload the active provider.</source>
+        <translation>Презарежда активния доставчик.</translation>
+    </message>
+    <message>
+        <source>F5</source>
+        <translation>F5</translation>
+    </message>
+    <message>
+        <source>Exit</source>
+        <translation>Изход</translation>
+    </message>
+    <message>
+        <source>Close the application.</source>
+        <translation>Затваря програмата.</translation>
+    </message>
+    <message>
+        <source>Preferences</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Modify the program settins.</source>
+        <translation>Промяна на настройките на програмата.</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Относно</translation>
+    </message>
+    <message>
+        <source>Information about this program.</source>
+        <translation>Информация за програмата.</translation>
+    </message>
+    <message>
+        <source>Change PIN/AIN</source>
+        <translation>Смяна на PIN/AIN</translation>
+    </message>
+    <message>
+        <source>Change token PINs</source>
+        <translation>Смяна на PIN кодовете на картата</translation>
+    </message>
+    <message>
+        <source>Export...</source>
+        <translation>Експорт...</translation>
+    </message>
+    <message>
+        <source>Export the selected certificate to the filesystem</source>
+        <translation>Записва избрания сертификат във файл</translation>
+    </message>
+    <message>
+        <source>View</source>
+        <translation>Преглед</translation>
+    </message>
+    <message>
+        <source>View the selected certificate</source>
+        <translation>Преглед на избрания сертификат</translation>
+    </message>
+    <message>
+        <source>Delete</source>
+        <translation>Изтрий</translation>
+    </message>
+    <message>
+        <source>Delete the selected object</source>
+        <translation>Изтрива избрания обект</translation>
+    </message>
+    <message>
+        <source>Del</source>
+        <translation>Del</translation>
+    </message>
+    <message>
+        <source>Import certificate ... </source>
+        <translation>Импорт на сертификат ... </translation>
+    </message>
+    <message>
+        <source>Import external certificate to the selected token</source>
+        <translation>Импортира външен сертификат в избраната карта</translation>
+    </message>
+    <message>
+        <source>Test</source>
+        <translation>Тест</translation>
+    </message>
+    <message>
+        <source>Test if the selected smart-card works fine.</source>
+        <translation>Проверява дали избраната смарт карта работи правилно.</translation>
+    </message>
+    <message>
+        <source>Login</source>
+        <translation>Вход</translation>
+    </message>
+    <message>
+        <source>Display login dialog</source>
+        <translation>Показва прозореца за вход</translation>
+    </message>
+    <message>
+        <source>Ctrl+L</source>
+        <translation>Ctrl+L</translation>
+    </message>
+    <message>
+        <source>Logout</source>
+        <translation>Изход от картата</translation>
+    </message>
+    <message>
+        <source>Logout the active user</source>
+        <translation>Изход на текущия потребител</translation>
+    </message>
+    <message>
+        <source>Unblock PIN</source>
+        <translation>Отблокиране на PIN</translation>
+    </message>
+    <message>
+        <source>Initialize</source>
+        <translation>Инициализиране</translation>
+    </message>
+    <message>
+        <source>Initialize the selected token</source>
+        <translation>Инициализира избраната карта</translation>
+    </message>
+    <message>
+        <source>Test if the selected certificate works fine.</source>
+        <translation>Проверява дали избраният сертификат работи правилно.</translation>
+    </message>
+    <message>
+        <source>Test if the selected key pair works fine.</source>
+        <translation>Проверява дали избраната ключова двойка работи правилно.</translation>
+    </message>
+    <message>
+        <source>Switch Style</source>
+        <translation>Смяна на стила</translation>
+    </message>
+    <message>
+        <source>Switch Application Style</source>
+        <translation>Сменя стила на програмата</translation>
+    </message>
+    <message>
+        <source>Ctrl+Alt+R</source>
+        <translation>Ctrl+Alt+R</translation>
+    </message>
+    <message>
+        <source>Request certificate</source>
+        <translation>Заявка за сертификат</translation>
+    </message>
+    <message>
+        <source>Request a digital certificate from Veskora</source>
+        <translation>Заявява цифров сертификат от Veskora</translation>
+    </message>
+    <message>
+        <source>Download certificate(s)</source>
+        <translation>Изтегляне на сертификат(и)</translation>
+    </message>
+    <message>
+        <source>Downloads the available certificate(s)</source>
+        <translation>Изтегля наличните сертификат(и)</translation>
+    </message>
+    <message>
+        <source>Loading settings...</source>
+        <translation>Зареждане на настройките...</translation>
+    </message>
+</context>
+<context>
+    <name>QMessageBoxEx</name>
+    <message>
+        <source>Show this message again</source>
+        <translation>Показвай това съобщение отново</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
+    </message>
+</context>
+</TS>

@@ -1,0 +1,330 @@
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDir>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStringList>
+
+#include "AboutDialog.h"
+#include "AutoSplash.h"
+#include "MyToolBar.h"
+#include "ResizeCentralWidget.h"
+#include "Resources.h"
+#include "Settings.h"
+#include "TextFile.h"
+
+#ifdef TESSALY_HAVE_LOGGING
+#include <logging/SysLogger.h>
+#include <logging/WebLogger.h>
+#endif
+#ifdef TESSALY_HAVE_ERRORS
+#include "ErrorReportWizard.h"
+#endif
+
+namespace {
+const char* const kDataFolder = "/etc/xdg/Veskora";
+const char* const kReportService = "https://reports.veskora.example/axis2/services/ReportLog";
+const int kStateVersion = 0;
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent),
+      m_bSkin(false),
+      m_bMenuBarSized(false),
+      m_nMenuBarDelta(0),
+      m_pMenuBar(nullptr),
+      m_pToolBar(nullptr),
+      m_pResizeWidget(nullptr),
+      m_pAuthPathDialog(nullptr),
+      ui(nullptr),
+      m_pCurrentProvider(nullptr),
+      m_pSelectedItem(nullptr),
+      m_pTokenToSelect(nullptr),
+      m_nTabToSelect(-1),
+      m_bShown(false)
+{
+    tessaly::InitResources();
+
+    ui = new Ui_MainWindow;
+    m_qsChainFile = QStringLiteral("%1/chain.pem");
+    ui->setupUi(this);
+    m_qsChainFile = QDir::toNativeSeparators(m_qsChainFile.arg(QLatin1String(kDataFolder)));
+
+#ifdef TESSALY_HAVE_LOGGING
+    m_pSysLogger.reset(new Logging::CSysLogger("tessaly", 0x32, nullptr));
+    Logging::CWebLogger* web = new Logging::CWebLogger(1, this, 0x20, m_pSysLogger.get());
+    m_pWebLogger.reset(web);
+    web->trustedCerts(m_qsChainFile.toLatin1().constData()).endpointURL(kReportService);
+#endif
+
+    m_nWindowFlags = windowFlags();
+
+    // The skinned window has its own menu bar inside the frame; it shares the form's
+    // menus and is never handed to a global menu.
+    m_pMenuBar = new QMenuBar(ui->frameMenu);
+    m_pMenuBar->setNativeMenuBar(false);
+    m_pMenuBar->move(2, 2);
+    const QList<QMenu*> menus = ui->menuBar->findChildren<QMenu*>(QString(), Qt::FindDirectChildrenOnly);
+    for (QMenu* menu : menus)
+        m_pMenuBar->addMenu(menu);
+
+    QHBoxLayout* toolsLayout = new QHBoxLayout(ui->frameTools);
+    toolsLayout->setContentsMargins(1, 1, 1, 1);
+    toolsLayout->setSpacing(0);
+    m_pToolBar = new QMyToolBar(this);
+    m_pToolBar->setObjectName(QStringLiteral("verticalToolBar"));
+    m_pToolBar->setOrientation(Qt::Vertical);
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_pToolBar->addActions(ui->mainToolBar->actions());
+    toolsLayout->addWidget(m_pToolBar);
+
+    QMyToolBar* topBar = new QMyToolBar(this);
+    topBar->setObjectName(QStringLiteral("new") + ui->mainToolBar->objectName());
+    topBar->addActions(ui->mainToolBar->actions());
+    topBar->setToolButtonStyle(ui->mainToolBar->toolButtonStyle());
+    insertToolBar(ui->mainToolBar, topBar);
+    removeToolBar(ui->mainToolBar);
+    m_pAuthPathDialog = nullptr;
+    ui->mainToolBar = topBar;
+}
+
+MainWindow::~MainWindow()
+{
+    delete ui;
+    ui = nullptr;
+#ifdef TESSALY_HAVE_LOGGING
+    m_pWebLogger.reset();
+    m_pSysLogger.reset();
+#endif
+}
+
+QString MainWindow::ReadTextFile(const QString& path)
+{
+    return tessaly::ReadTextFile(path);
+}
+
+bool MainWindow::IsMenuStyleSupported(const QString& qtVersion)
+{
+    const QStringList parts = qtVersion.split(QLatin1Char('.'), Qt::SkipEmptyParts);
+    if (parts.size() < 3)
+        return false;
+    bool majorOk = false;
+    bool minorOk = false;
+    const int major = parts[0].toInt(&majorOk);
+    const int minor = parts[1].toInt(&minorOk);
+    if (!majorOk || !minorOk)
+        return false;
+    // A real ordering: 5.0 and 6.x are newer than 4.5 although their minor is smaller.
+    return major > 4 || (major == 4 && minor >= 5);
+}
+
+QString MainWindow::SkinStyleSheet(const QString& qtVersion)
+{
+    QString sheet = ReadTextFile(QStringLiteral(":/skin/ApplicationStyle"));
+    if (IsMenuStyleSupported(qtVersion))
+        sheet += QLatin1Char('\n') + ReadTextFile(QStringLiteral(":/skin/MenuStyle"));
+    return sheet;
+}
+
+void MainWindow::LoadSettings()
+{
+    CSettings& settings = CSettings::Instance();
+    bool portable = false;
+    const QString path = CSettings::GetSettingsFilePath(portable);
+    settings.Load(path);
+    restoreState(settings.m_baMainWindowState, kStateVersion);
+    restoreGeometry(settings.m_baWindowGeometry);
+    m_bSkin = settings.m_bSkinEnabled;
+}
+
+void MainWindow::SaveSettings()
+{
+    CSettings& settings = CSettings::Instance();
+    settings.m_baMainWindowState = saveState(kStateVersion);
+    settings.m_baWindowGeometry = saveGeometry();
+    settings.m_bSkinEnabled = m_bSkin;
+    bool portable = false;
+    settings.Save(CSettings::GetSettingsFilePath(portable));
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_bShown)
+        return;
+    m_bShown = true;
+
+    CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
+    splash.ShowMessage(tr("Loading settings..."), Qt::AlignBottom, Qt::black);
+    LoadSettings();
+    LoadProviders(splash);
+    on_item_selection_changed();
+    m_nMenuBarDelta = width() - ui->menuBar->width();
+    if (!m_bMenuBarSized) {
+        m_bMenuBarSized = true;
+        ResizeSkinMenuBar();
+    }
+    ApplySkin(false);
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    ResizeSkinMenuBar();
+}
+
+void MainWindow::ResizeSkinMenuBar()
+{
+    if (m_bMenuBarSized && m_bSkin)
+        m_pMenuBar->resize(width() - m_nMenuBarDelta, m_pMenuBar->height());
+}
+
+void MainWindow::ApplySkin(bool toggle)
+{
+    if (toggle)
+        m_bSkin = !m_bSkin;
+
+    ui->frameTools->setVisible(m_bSkin);
+    m_pMenuBar->setVisible(m_bSkin);
+    ui->frameMenu->setVisible(m_bSkin);
+    ui->menuBar->setVisible(!m_bSkin);
+    ui->mainToolBar->setVisible(!m_bSkin);
+    ui->statusBar->setVisible(!m_bSkin);
+
+    if (m_bSkin) {
+        ui->frameMenu->setMinimumHeight(m_pMenuBar->height() + 4);
+        ui->frameMenu->setMaximumHeight(m_pMenuBar->height() + 4);
+        setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+
+        // Take the form's central widget out first: setting a new central widget
+        // deletes the old one, and the wrapper is about to hold it.
+        QWidget* previous = takeCentralWidget();
+        if (previous && previous != ui->centralWidget)
+            previous->deleteLater();
+        m_pResizeWidget = new QResizeCentralWidget(this, ui->centralWidget);
+        ui->centralWidget->show();
+
+        qApp->setStyleSheet(SkinStyleSheet(QString::fromLatin1(qVersion())));
+        setCentralWidget(m_pResizeWidget);
+        m_pResizeWidget->show();
+        show();
+        if (toggle && !isMaximized())
+            resize(width(), height() + 1);
+    } else {
+        qApp->setStyleSheet(QString());
+        if (!toggle)
+            return;
+        setWindowFlags(m_nWindowFlags);
+        if (m_pResizeWidget)
+            m_pResizeWidget->resetContent();
+        if (centralWidget() != ui->centralWidget) {
+            QWidget* wrapper = takeCentralWidget();
+            setCentralWidget(ui->centralWidget);
+            ui->centralWidget->show();
+            if (wrapper)
+                wrapper->deleteLater();
+        }
+        m_pResizeWidget = nullptr;
+        show();
+        if (!isMaximized())
+            resize(width(), height() - 1);
+    }
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    SaveSettings();
+    FreeProviders();
+}
+
+void MainWindow::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange && ui)
+        ui->retranslateUi(this);
+}
+
+bool MainWindow::confirmErrorReport(std::wstring& email, std::wstring& comment, const wchar_t* details)
+{
+#ifdef TESSALY_HAVE_ERRORS
+    ErrorReportWizard wizard(details, this);
+    if (wizard.exec() != QDialog::Accepted)
+        return false;
+    email = wizard.GetEmail();
+    comment = wizard.GetComment();
+    return true;
+#else
+    Q_UNUSED(email);
+    Q_UNUSED(comment);
+    Q_UNUSED(details);
+    return false;
+#endif
+}
+
+void MainWindow::on_actionAbout_triggered()
+{
+    AboutDialog dialog(this);
+    dialog.exec();
+}
+
+void MainWindow::on_actionSwitchStyle_triggered()
+{
+    ApplySkin(true);
+}
+
+void MainWindow::on_actionExit_triggered()
+{
+    close();
+}
+
+void MainWindow::on_protected_auth_login_finished()
+{
+    if (m_pAuthPathDialog)
+        m_pAuthPathDialog->close();
+}
+
+void MainWindow::on_item_selection_changed()
+{
+    // Token, key and certificate actions appear only for a selected object of their kind.
+    m_pSelectedItem = nullptr;
+    for (QMenu* menu : {ui->menuSmart_card, ui->menuCertificate, ui->menuKey, ui->menuData})
+        menu->menuAction()->setVisible(false);
+    for (QAction* action : {ui->actionLogin, ui->actionLogout, ui->actionDelete, ui->actionCertView,
+                            ui->actionCertExport, ui->actionCertImport, ui->actionChangePIN, ui->actionInitialize,
+                            ui->actionTestToken, ui->actionTestKey, ui->actionTestCertificate, ui->actionUnblockPIN,
+                            ui->actionRequestCertificate, ui->actionDownloadCertificate})
+        action->setVisible(false);
+    if (!m_pCurrentProvider)
+        return;
+}
+
+// Provider handling and the token operations arrive with the PKCS#11 layer; until then
+// the window opens with no provider tabs and these slots have nothing to act on.
+void MainWindow::LoadProviders(CAutoSplash&) {}
+void MainWindow::FreeProviders() {}
+void MainWindow::on_actionDownloadCertificate_triggered() {}
+void MainWindow::on_actionRequestCertificate_triggered() {}
+void MainWindow::on_actionTestKey_triggered() {}
+void MainWindow::on_actionTestCertificate_triggered() {}
+void MainWindow::on_actionInitialize_triggered() {}
+void MainWindow::on_actionUnblockPIN_triggered() {}
+void MainWindow::on_actionLogout_triggered() {}
+void MainWindow::on_actionLogin_triggered() {}
+void MainWindow::on_actionTestToken_triggered() {}
+void MainWindow::on_actionCertImport_triggered() {}
+void MainWindow::on_actionDelete_triggered() {}
+void MainWindow::on_actionCertView_triggered() {}
+void MainWindow::on_actionCertExport_triggered() {}
+void MainWindow::on_actionChangePIN_triggered() {}
+void MainWindow::on_actionPreferences_triggered() {}
+void MainWindow::on_tabWidget_currentChanged(int) {}
+void MainWindow::on_actionReload_triggered() {}
+void MainWindow::on_slot_events_not_supported(CPKCS11Context*) {}
+void MainWindow::on_slot_event(ulong, CPKCS11Context*) {}
+void MainWindow::on_tree_context_menu(QPoint) {}
+void MainWindow::on_item_double_clicked(QTreeWidgetItem*, int) {}

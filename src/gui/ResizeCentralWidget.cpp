@@ -1,0 +1,272 @@
+#include "ResizeCentralWidget.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+
+namespace {
+const int kBorder = 5;
+
+struct TZone {
+    const char* name;
+    Qt::CursorShape cursor;
+    QSizePolicy::Policy horizontal;
+    QSizePolicy::Policy vertical;
+    int minWidth;
+    int minHeight;
+};
+
+const TZone kZones[8] = {
+    {"QRWTopLeft", Qt::SizeFDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
+    {"QRWTop", Qt::SizeVerCursor, QSizePolicy::Preferred, QSizePolicy::Fixed, 0, kBorder},
+    {"QRWTopRight", Qt::SizeBDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
+    {"QRWRight", Qt::SizeHorCursor, QSizePolicy::Fixed, QSizePolicy::Preferred, kBorder, 0},
+    {"QRWBottomRight", Qt::SizeFDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
+    {"QRWBottom", Qt::SizeVerCursor, QSizePolicy::Preferred, QSizePolicy::Fixed, 0, kBorder},
+    {"QRWBottomLeft", Qt::SizeBDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
+    {"QRWLeft", Qt::SizeHorCursor, QSizePolicy::Fixed, QSizePolicy::Preferred, kBorder, 0},
+};
+}
+
+// ---- QResizeWidget
+
+QResizeWidget::QResizeWidget(QRWType type, QWidget* parent, QWidget* resizeWidget)
+    : QFrame(parent), m_type(type), m_pResizeWidget(resizeWidget), m_bDisabled(false), m_nOffsetY(0), m_nOffsetX(0)
+{
+    SetType(type);
+}
+
+void QResizeWidget::SetType(int type)
+{
+    Q_ASSERT(type >= 0 && type < 8);
+    m_type = static_cast<QRWType>(type);
+    const TZone& zone = kZones[type];
+    setCursor(zone.cursor);
+    setSizePolicy(zone.horizontal, zone.vertical);
+    setMinimumSize(zone.minWidth, zone.minHeight);
+    setObjectName(QLatin1String(zone.name));
+}
+
+QRect QResizeWidget::WantedGeometry(QRWType type, const QRect& window, const QPoint& g, const QPoint& o)
+{
+    const QPoint p = window.topLeft();
+    const int w = window.width();
+    const int h = window.height();
+    switch (type) {
+    case QRWTopLeft: return QRect(g.x(), g.y(), w + p.x() - g.x(), h + p.y() - g.y());
+    case QRWTop: return QRect(p.x(), g.y(), w, h + p.y() - g.y());
+    case QRWTopRight: return QRect(p.x(), g.y(), g.x() - p.x() - o.x(), h + p.y() - g.y());
+    case QRWRight: return QRect(p.x(), p.y(), g.x() - p.x() - o.x(), h);
+    case QRWBottomRight: return QRect(p.x(), p.y(), g.x() - p.x() - o.x(), g.y() - p.y() - o.y());
+    case QRWBottom: return QRect(p.x(), p.y(), w, g.y() - p.y() - o.y());
+    case QRWBottomLeft: return QRect(g.x(), p.y(), w + p.x() - g.x(), g.y() - p.y() - o.y());
+    case QRWLeft: return QRect(g.x(), p.y(), w + p.x() - g.x(), h);
+    }
+    return window;
+}
+
+QRect QResizeWidget::Constrain(const QRect& current, const QRect& wanted, const QSize& minimum, bool* changed)
+{
+    const bool widthFits = wanted.width() >= minimum.width();
+    const bool heightFits = wanted.height() >= minimum.height();
+    *changed = widthFits || heightFits;
+    if (widthFits && heightFits)
+        return wanted;
+    if (widthFits)
+        return QRect(wanted.x(), current.y(), wanted.width(), current.height());
+    if (heightFits)
+        return QRect(current.x(), wanted.y(), current.width(), wanted.height());
+    return current;
+}
+
+void QResizeWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (m_bDisabled || event->button() != Qt::LeftButton || !m_pResizeWidget)
+        return;
+    const QRect frame = m_pResizeWidget->frameGeometry();
+    m_nOffsetX = event->globalPos().x() - frame.left() - m_pResizeWidget->width();
+    m_nOffsetY = event->globalPos().y() - frame.top() - m_pResizeWidget->height();
+    event->accept();
+}
+
+void QResizeWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_bDisabled || !(event->buttons() & Qt::LeftButton) || !m_pResizeWidget)
+        return;
+    const QRect current(m_pResizeWidget->pos(), m_pResizeWidget->size());
+    const QRect wanted = WantedGeometry(m_type, current, event->globalPos(), QPoint(m_nOffsetX, m_nOffsetY));
+    bool changed = false;
+    const QRect next = Constrain(current, wanted, m_pResizeWidget->minimumSize(), &changed);
+    if (changed)
+        m_pResizeWidget->setGeometry(next);
+    event->accept();
+}
+
+// ---- QTitleBarWidget
+
+QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidget* parent)
+    : QFrame(parent), m_pWindow(window), m_bDragging(false), m_bMaximized(window && window->isMaximized())
+{
+    setObjectName(QStringLiteral("QRWTitleBar"));
+    setMinimumHeight(60);
+    setFrameShape(QFrame::NoFrame);
+
+    QGridLayout* layout = new QGridLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    QLabel* logo = new QLabel(this);
+    logo->setObjectName(QStringLiteral("QRWTitleBarLogo"));
+    const QPixmap pixmap(logoPath);
+    logo->setPixmap(pixmap);
+    logo->move(0, 0);
+    logo->setMaximumSize(pixmap.size());
+    layout->addWidget(logo, 0, 0, 2, 1);
+
+    QLabel* caption = new QLabel(window ? window->windowTitle() : QString(), this);
+    caption->setObjectName(QStringLiteral("TitleWindowCaption"));
+    caption->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+    layout->addWidget(caption, 0, 1, 2, 1);
+
+    struct { const char* name; void (QTitleBarWidget::*slot)(bool); } buttons[] = {
+        {"TitleMinimizeButton", &QTitleBarWidget::on_button_minimize_clicked},
+        {"TitleMaximizeButton", &QTitleBarWidget::on_button_maximize_clicked},
+        {"TitleCloseButton", &QTitleBarWidget::on_button_close_clicked},
+    };
+    int column = 2;
+    for (const auto& b : buttons) {
+        QPushButton* button = new QPushButton(this);
+        button->setObjectName(QLatin1String(b.name));
+        button->setProperty("TitleButton", true);
+        button->setMaximumSize(25, 24);
+        button->setFocusPolicy(Qt::NoFocus);
+        connect(button, &QPushButton::clicked, this, b.slot);
+        layout->addWidget(button, 0, column++, 1, 1);
+    }
+}
+
+void QTitleBarWidget::mousePressEvent(QMouseEvent* event)
+{
+    if (m_bMaximized)
+        return;
+    if (frameRect().translated(kBorder, kBorder).contains(event->pos())) {
+        m_bDragging = true;
+        if (event->button() == Qt::LeftButton) {
+            m_dragOffset = event->globalPos() - m_pWindow->frameGeometry().topLeft();
+            event->accept();
+        }
+    } else {
+        m_bDragging = false;
+    }
+}
+
+void QTitleBarWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    if (m_bMaximized || !m_bDragging || !(event->buttons() & Qt::LeftButton))
+        return;
+    m_pWindow->move(event->globalPos() - m_dragOffset);
+    event->accept();
+}
+
+void QTitleBarWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton)
+        m_bDragging = false;
+}
+
+void QTitleBarWidget::showEvent(QShowEvent* event)
+{
+    QFrame::showEvent(event);
+    if (height() > minimumHeight())
+        setMinimumHeight(height());
+}
+
+void QTitleBarWidget::on_button_minimize_clicked(bool)
+{
+    m_pWindow->showMinimized();
+}
+
+void QTitleBarWidget::on_button_maximize_clicked(bool)
+{
+    if (m_pWindow->isMaximized())
+        m_pWindow->showNormal();
+    else
+        m_pWindow->showMaximized();
+    m_bMaximized = m_pWindow->isMaximized();
+    // A maximised window is not resized by its borders.
+    if (parentWidget()) {
+        const QList<QResizeWidget*> borders = parentWidget()->findChildren<QResizeWidget*>();
+        for (QResizeWidget* border : borders)
+            border->SetDisabled(m_bMaximized);
+    }
+}
+
+void QTitleBarWidget::on_button_close_clicked(bool)
+{
+    m_pWindow->close();
+}
+
+// ---- QResizeCentralWidget
+
+QResizeCentralWidget::QResizeCentralWidget(QWidget* parent, QWidget* content)
+    : QFrame(parent), m_pContent(nullptr), m_pTitleBar(nullptr), m_pLayout(nullptr),
+      m_nTop(0), m_nLeft(0), m_nRight(0), m_nBottom(0)
+{
+    m_pLayout = new QGridLayout;
+    m_pLayout->setContentsMargins(0, 0, 0, 0);
+    m_pLayout->setSpacing(0);
+
+    m_pLayout->addWidget(new QResizeWidget(QRWTopLeft, this, parent), 0, 0);
+    m_pLayout->addWidget(new QResizeWidget(QRWTop, this, parent), 0, 1);
+    m_pLayout->addWidget(new QResizeWidget(QRWTopRight, this, parent), 0, 2);
+
+    QResizeWidget* titleLeft = new QResizeWidget(QRWLeft, this, parent);
+    titleLeft->setProperty("TitleLeftBorder", true);
+    m_pLayout->addWidget(titleLeft, 1, 0);
+    m_pTitleBar = new QTitleBarWidget(QStringLiteral(":/skin/HeaderLogo"), parent, this);
+    m_pLayout->addWidget(m_pTitleBar, 1, 1);
+    QResizeWidget* titleRight = new QResizeWidget(QRWRight, this, parent);
+    titleRight->setProperty("TitleRightBorder", true);
+    m_pLayout->addWidget(titleRight, 1, 2);
+
+    m_pLayout->addWidget(new QResizeWidget(QRWLeft, this, parent), 2, 0);
+    m_pLayout->addWidget(new QResizeWidget(QRWRight, this, parent), 2, 2);
+
+    m_pLayout->addWidget(new QResizeWidget(QRWBottomLeft, this, parent), 3, 0);
+    m_pLayout->addWidget(new QResizeWidget(QRWBottom, this, parent), 3, 1);
+    m_pLayout->addWidget(new QResizeWidget(QRWBottomRight, this, parent), 3, 2);
+
+    setFrameShape(QFrame::Box);
+    setFrameShadow(QFrame::Raised);
+    setLayout(m_pLayout);
+    setContent(content);
+}
+
+void QResizeCentralWidget::setContent(QWidget* widget)
+{
+    if (!widget || widget == m_pContent)
+        return;
+    m_pContent = widget;
+    m_pLayout->addWidget(widget, 2, 1);
+    if (QLayout* layout = widget->layout()) {
+        layout->getContentsMargins(&m_nLeft, &m_nTop, &m_nRight, &m_nBottom);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+}
+
+void QResizeCentralWidget::resetContent()
+{
+    if (!m_pContent)
+        return;
+    if (QLayout* layout = m_pContent->layout())
+        layout->setContentsMargins(m_nLeft, m_nTop, m_nRight, m_nBottom);
+    m_pLayout->removeWidget(m_pContent);
+    m_pContent = nullptr;
+}
+
+QRect QResizeCentralWidget::titleRect() const
+{
+    return m_pTitleBar->frameRect().translated(kBorder, kBorder);
+}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <QFrame>
+#include <QPoint>
+#include <QRect>
+
+class QGridLayout;
+
+// The zones of a frameless window's border pieces.
+enum QRWType {
+    QRWTopLeft = 0,
+    QRWTop = 1,
+    QRWTopRight = 2,
+    QRWRight = 3,
+    QRWBottomRight = 4,
+    QRWBottom = 5,
+    QRWBottomLeft = 6,
+    QRWLeft = 7
+};
+
+// One border piece of the skinned window: dragging it resizes the window.
+class QResizeWidget : public QFrame
+{
+    Q_OBJECT
+    Q_PROPERTY(int type READ GetType WRITE SetType)
+    Q_PROPERTY(QWidget* resizeWidget READ GetResizeWidget WRITE SetResizeWidget)
+    Q_PROPERTY(bool disabled READ IsDisabled WRITE SetDisabled)
+public:
+    QResizeWidget(QRWType type, QWidget* parent, QWidget* resizeWidget);
+
+    int GetType() const { return m_type; }
+    void SetType(int type);
+    QWidget* GetResizeWidget() const { return m_pResizeWidget; }
+    void SetResizeWidget(QWidget* widget) { m_pResizeWidget = widget; }
+    bool IsDisabled() const { return m_bDisabled; }
+    void SetDisabled(bool disabled) { m_bDisabled = disabled; }
+
+    // The geometry a drag to global position g asks for, before the minimum size rule.
+    static QRect WantedGeometry(QRWType type, const QRect& window, const QPoint& g, const QPoint& offset);
+    // Applies the minimum size rule: each direction changes only while it fits.
+    static QRect Constrain(const QRect& current, const QRect& wanted, const QSize& minimum, bool* changed);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private:
+    QRWType m_type;
+    QWidget* m_pResizeWidget;
+    bool m_bDisabled;
+    int m_nOffsetY;
+    int m_nOffsetX;
+};
+
+// The skinned window's title bar: logo, caption and window buttons; dragging it moves the window.
+class QTitleBarWidget : public QFrame
+{
+    Q_OBJECT
+public:
+    QTitleBarWidget(const QString& logoPath, QWidget* window, QWidget* parent);
+
+    bool IsMaximized() const { return m_bMaximized; }
+
+public slots:
+    void on_button_minimize_clicked(bool checked = false);
+    void on_button_maximize_clicked(bool checked = false);
+    void on_button_close_clicked(bool checked = false);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    QWidget* m_pWindow;
+    QPoint m_dragOffset;
+    bool m_bDragging;
+    bool m_bMaximized;
+};
+
+// The body of the skinned window: border pieces around a title bar and the content.
+class QResizeCentralWidget : public QFrame
+{
+    Q_OBJECT
+    Q_PROPERTY(QWidget* content READ content WRITE setContent RESET resetContent)
+    Q_PROPERTY(QRect titleRect READ titleRect)
+public:
+    QResizeCentralWidget(QWidget* parent, QWidget* content);
+
+    QWidget* content() const { return m_pContent; }
+    void setContent(QWidget* widget);
+    void resetContent();
+    QRect titleRect() const;
+    QTitleBarWidget* titleBar() const { return m_pTitleBar; }
+
+private:
+    QWidget* m_pContent;
+    QTitleBarWidget* m_pTitleBar;
+    QGridLayout* m_pLayout;
+    int m_nTop;
+    int m_nLeft;
+    int m_nRight;
+    int m_nBottom;
+};

@@ -1,0 +1,192 @@
+#include "Settings.h"
+
+#include <cstdio>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QTemporaryFile>
+
+#include "Resources.h"
+
+namespace {
+const char* const kFileName = "tessaly.ini";
+const char* const kHomeFolder = ".Veskora";
+const char* const kSystemLanguage = "C";
+
+// Qt's INI reader keeps whatever it parsed before it met a fault, so a file that does
+// not read cleanly is treated as absent.
+bool ReadsCleanly(const QSettings& settings)
+{
+    return settings.status() == QSettings::NoError;
+}
+}
+
+CSettings& CSettings::Instance()
+{
+    static CSettings settings;
+    return settings;
+}
+
+CSettings::CSettings()
+    : m_translationManager((tessaly::InitResources(), QStringLiteral(":/translations/translations/")),
+                           QStringLiteral("tessaly"), nullptr),
+      m_bSkinEnabled(false)
+{
+    LoadDefaultProviders();
+}
+
+QString CSettings::GetSettingsFilePath(bool& portable)
+{
+    const QString candidate = QDir::toNativeSeparators(QCoreApplication::applicationDirPath() +
+                                                       QLatin1Char('/') + QLatin1String(kFileName));
+    if (QFile::exists(candidate)) {
+        portable = true;
+        return candidate;
+    }
+    const QString folder = QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/') + QLatin1String(kHomeFolder));
+    if (!QDir(folder).exists())
+        QDir().mkpath(folder);
+    portable = false;
+    return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kFileName));
+}
+
+std::string CSettings::ToMapText(const QString& text)
+{
+    return text.toLatin1().toStdString();
+}
+
+QString CSettings::FromMapText(const std::string& text)
+{
+    return QString::fromLatin1(text.data(), static_cast<int>(text.size()));
+}
+
+void CSettings::Load(const QString& path)
+{
+    QSettings file(path, QSettings::IniFormat);
+    const bool clean = ReadsCleanly(file);
+    if (!clean)
+        qWarning().noquote() << "Settings file" << path << "cannot be read; using the defaults";
+
+    m_baWindowGeometry = clean ? file.value("WindowGeometry").toByteArray() : QByteArray();
+    m_baMainWindowState = clean ? file.value("MainWindowState").toByteArray() : QByteArray();
+    m_bSkinEnabled = clean ? file.value("SkinEnabled", true).toBool() : true;
+    m_sLanguage = clean ? file.value("Language", kSystemLanguage).toString() : QString::fromLatin1(kSystemLanguage);
+    if (m_sLanguage == QLatin1String(kSystemLanguage))
+        m_translationManager.LoadSystemLanguage();
+    else
+        m_translationManager.SetLanguage(m_sLanguage);
+
+    if (!clean)
+        return;
+    const int count = file.beginReadArray("Providers");
+    if (count != 0) {
+        m_mapModules.clear();
+        m_mapShowSEWarning.clear();
+        for (int i = 0; i < count; ++i) {
+            file.setArrayIndex(i);
+            const std::string description = ToMapText(file.value("Description").toString());
+            m_mapModules[description] = ToMapText(file.value("Module").toString());
+            m_mapShowSEWarning[description] = file.value("ShowSEWarning", true).toBool();
+        }
+    }
+    file.endArray();
+}
+
+bool CSettings::Save(const QString& path)
+{
+    // The new content goes to a file of its own beside the old one, which it replaces
+    // in one rename only when it was written completely.
+    const QFileInfo target(path);
+    QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    if (!temp.open()) {
+        qWarning().noquote() << "Settings file" << path << "cannot be written:" << temp.errorString();
+        return false;
+    }
+    temp.close();
+
+    {
+        QSettings out(temp.fileName(), QSettings::IniFormat);
+        // Keep keys that other versions may have stored beside ours.
+        if (target.exists()) {
+            QSettings old(path, QSettings::IniFormat);
+            if (ReadsCleanly(old)) {
+                const QStringList keys = old.allKeys();
+                for (const QString& key : keys)
+                    out.setValue(key, old.value(key));
+            }
+        }
+        out.setValue("WindowGeometry", m_baWindowGeometry);
+        out.setValue("MainWindowState", m_baMainWindowState);
+        out.setValue("SkinEnabled", m_bSkinEnabled);
+        out.setValue("Language", m_translationManager.GetCurrentLanguage());
+        out.beginWriteArray("Providers");
+        int index = 0;
+        for (const auto& provider : m_mapModules) {
+            out.setArrayIndex(index++);
+            out.setValue("Description", FromMapText(provider.first));
+            out.setValue("Module", FromMapText(provider.second));
+            TWarningFlags::const_iterator flag = m_mapShowSEWarning.find(provider.first);
+            if (flag != m_mapShowSEWarning.end())
+                out.setValue("ShowSEWarning", flag->second);
+            else
+                out.remove("ShowSEWarning");
+        }
+        out.endArray();
+        out.sync();
+        if (out.status() != QSettings::NoError) {
+            qWarning().noquote() << "Settings file" << path << "cannot be written";
+            return false;
+        }
+    }
+
+    QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    if (target.exists())
+        permissions = QFile(path).permissions();
+    QFile::setPermissions(temp.fileName(), permissions);
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        qWarning().noquote() << "Settings file" << path << "cannot be replaced";
+        return false;
+    }
+    temp.setAutoRemove(false);
+    return true;
+}
+
+void CSettings::LoadDefaultProviders()
+{
+    m_mapModules.clear();
+    m_mapShowSEWarning.clear();
+    m_mapModules["Siemens"] = "libsiecap11.so";
+    m_mapModules["Charismathics"] = "libcmP11.so";
+    m_mapModules["OpenSC"] = "onepin-opensc-pkcs11.so";
+    m_mapModules["Bit4id"] = "libbit4ipki.so";
+}
+
+CSettings::TModules& CSettings::GetProviders()
+{
+    return m_mapModules;
+}
+
+const CSettings::TModules& CSettings::GetProviders() const
+{
+    return m_mapModules;
+}
+
+TranslationManager& CSettings::GetTranslationManager()
+{
+    return m_translationManager;
+}
+
+bool CSettings::GetShowSEWarning(const std::string& description) const
+{
+    TWarningFlags::const_iterator flag = m_mapShowSEWarning.find(description);
+    return flag == m_mapShowSEWarning.end() ? true : flag->second;
+}
+
+void CSettings::SetShowSEWarning(const std::string& description, bool show)
+{
+    m_mapShowSEWarning[description] = show;
+}

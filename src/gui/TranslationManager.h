@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class QTranslator;
+
+// The user-interface languages: English is built in, every other language is a
+// compiled translation file in one folder. A file names itself through its
+// translation of two fixed keys (see the .cpp).
+class TranslationManager : public QObject
+{
+    Q_OBJECT
+public:
+    typedef QMap<QString, QTranslator*> TLanguages;
+
+    TranslationManager(const QString& folder, const QString& prefix, QObject* parent = nullptr);
+    ~TranslationManager() override;
+
+    int GetLanguageCount() const;
+    const TLanguages& GetLanguages() const;
+    QString GetCurrentLanguage() const;
+    void SetLanguage(const QString& name);
+    void LoadSystemLanguage();
+    QString GetLanguageCode() const;
+
+    static const char* const EnglishName;
+
+private:
+    static QString DisplayName(const QTranslator& translator);
+
+    TLanguages m_languages;
+    QString m_sFolder;
+    QString m_sPrefix;
+    TLanguages::const_iterator m_current;
+};
