@@ -1,0 +1,432 @@
+// The web error-report logger against a loopback HTTPS service.
+#include "MemoryLogger.h"
+
+#include <logging/WebLogger.h>
+
+#include "Fixture.h"
+
+#include <QtNetwork>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+#include <thread>
+
+namespace {
+
+const char kPath[] = "/axis2/services/ReportLog";
+
+// One request as the service saw it.
+struct Received {
+    QByteArray head;
+    QByteArray body;
+};
+
+// A loopback error-report service on a port the system picks.
+class ReportService : public QTcpServer {
+public:
+    enum Mode { Answer, Fault, Stall };
+
+    ReportService(const std::string& certPem, const std::string& keyPem, Mode mode) : m_mode(mode)
+    {
+        m_cert = QSslCertificate::fromPath(QString::fromStdString(certPem)).value(0);
+        QFile key(QString::fromStdString(keyPem));
+        key.open(QIODevice::ReadOnly);
+        m_key = QSslKey(key.readAll(), QSsl::Rsa, QSsl::Pem);
+        listen(QHostAddress::LocalHost, 0);
+    }
+
+    QByteArray Url() const
+    {
+        return "https://127.0.0.1:" + QByteArray::number(serverPort()) + kPath;
+    }
+
+    bool Ready() const { return isListening() && !m_cert.isNull() && !m_key.isNull(); }
+
+    int connections = 0;
+    int handshakes = 0;
+    QList<Received> received;
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        ++connections;
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(fd);
+        socket->setLocalCertificate(m_cert);
+        socket->setPrivateKey(m_key);
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        auto buffer = std::make_shared<QByteArray>();
+        connect(socket, &QSslSocket::encrypted, this, [this] { ++handshakes; });
+        connect(socket, &QIODevice::readyRead, this, [this, socket, buffer] {
+            *buffer += socket->readAll();
+            int end = buffer->indexOf("\r\n\r\n");
+            if (end < 0)
+                return;
+            QByteArray head = buffer->left(end);
+            int length = 0;
+            for (const QByteArray& line : head.split('\n'))
+                if (line.toLower().startsWith("content-length:"))
+                    length = line.mid(15).trimmed().toInt();
+            if (buffer->size() < end + 4 + length)
+                return;
+            received.append({head, buffer->mid(end + 4, length)});
+            buffer->clear();
+            Respond(socket);
+        });
+        socket->startServerEncryption();
+    }
+
+private:
+    void Respond(QSslSocket* socket)
+    {
+        QByteArray status = "200 OK", body;
+        if (m_mode == Stall)
+            return; // the connection stays open and silent
+        if (m_mode == Answer) {
+            body = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+                   "<env:Body/></env:Envelope>";
+        } else {
+            status = "500 Internal Server Error";
+            body = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+                   "<env:Body><env:Fault><env:Code><env:Value>env:Receiver</env:Value></env:Code>"
+                   "<env:Reason><env:Text xml:lang=\"en\">Report store is full</env:Text></env:Reason>"
+                   "</env:Fault></env:Body></env:Envelope>";
+        }
+        socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
+                      "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket->disconnectFromHost();
+    }
+
+    Mode m_mode;
+    QSslCertificate m_cert;
+    QSslKey m_key;
+};
+
+// Stands in for the main window's wizard.
+class Consent : public Logging::IWebErrorReportEvents {
+public:
+    bool answer = true;
+    std::wstring email = L"user@example.org";
+    std::wstring comment = L"It happened while logging in.";
+    int asked = 0;
+    int depth = 0, deepest = 0;
+    QThread* askedOn = nullptr;
+    std::wstring details;
+    std::function<void()> whileAsking;
+
+    bool confirmErrorReport(std::wstring& e, std::wstring& c, const wchar_t* d) override
+    {
+        ++asked;
+        deepest = std::max(deepest, ++depth);
+        askedOn = QThread::currentThread();
+        details = d;
+        if (whileAsking) {
+            auto once = std::move(whileAsking);
+            whileAsking = nullptr;
+            once();
+        }
+        --depth;
+        if (!answer)
+            return false;
+        e = email;
+        c = comment;
+        return true;
+    }
+};
+
+// The fields of a sent report, read back as XML.
+QMap<QString, QString> ReportFields(const QByteArray& body, QString* error)
+{
+    QMap<QString, QString> fields;
+    QXmlStreamReader xml(body);
+    while (!xml.atEnd()) {
+        xml.readNext();
+        if (xml.isStartElement() && xml.namespaceUri() != QLatin1String("http://www.w3.org/2003/05/soap-envelope") &&
+            xml.name() != QLatin1String("ReportLog"))
+            fields[xml.name().toString()] = xml.readElementText();
+    }
+    if (xml.hasError())
+        *error = xml.errorString();
+    return fields;
+}
+
+QString Q(const std::wstring& s)
+{
+    return QString::fromStdWString(s);
+}
+
+struct Pki {
+    fixture::Ca ca, other;
+    std::string serverCert, serverKey;
+};
+
+} // namespace
+
+class WebLoggerTest : public QObject {
+    Q_OBJECT
+
+    Pki pki;
+
+    void Critical(Logging::ILogger& logger, const std::wstring& text)
+    {
+        logger.severity(32) << text;
+        logger.flush();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        std::string dir = fixture::ScratchDir("pki");
+        pki.ca = fixture::MakeCa(fixture::ScratchDir("pki/ca"), "/CN=Report Test CA");
+        pki.other = fixture::MakeCa(fixture::ScratchDir("pki/other"), "/CN=Someone Else CA");
+        fixture::KeyFiles key = fixture::MakeKey(dir, "server", "rsa:2048");
+        fixture::IssueCert(pki.ca, "server", key, "/CN=127.0.0.1", 30,
+                           "subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth");
+        pki.serverCert = pki.ca.dir + "/server.pem";
+        pki.serverKey = key.keyPem;
+    }
+
+    void sendsOnlyAfterConsent()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+
+        // Not critical: nobody is asked.
+        web.severity(16) << "only an error";
+        web.flush();
+        QCOMPARE(consent.asked, 0);
+
+        consent.answer = false;
+        Critical(web, L"first failure");
+        QCOMPARE(consent.asked, 1); // asked at once on the GUI thread
+        QCOMPARE(sys.CountWith(L"the user declined", 2), size_t(1));
+        QVERIFY(Q(consent.details).startsWith(QStringLiteral("first failure")));
+
+        consent.answer = true;
+        Critical(web, L"second failure");
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report sent", 2), size_t(1), 20000);
+        QCOMPARE(service.received.size(), 1);
+        QCOMPARE(service.connections, 1); // the declined report never reached the wire
+        QCOMPARE(sys.CountWith(L"could not be sent"), size_t(0));
+
+        const Received& r = service.received[0];
+        QVERIFY2(r.head.startsWith(QByteArray("POST ") + kPath + " HTTP/1.1"), r.head.constData());
+        QVERIFY2(r.head.toLower().contains("content-type: application/soap+xml; charset=utf-8"), r.head.constData());
+        QString error;
+        auto fields = ReportFields(r.body, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(fields.value("email"), QStringLiteral("user@example.org"));
+        QCOMPARE(fields.value("comment"), QStringLiteral("It happened while logging in."));
+        QCOMPARE(fields.value("details"), Q(consent.details));
+        QVERIFY(fields.value("details").startsWith(QStringLiteral("second failure")));
+        QCOMPARE(fields.value("severity"), QStringLiteral("32"));
+        QCOMPARE(fields.value("product"), QStringLiteral("1"));
+        // Both critical entries also reached the system logger.
+        QCOMPARE(sys.CountWith(L"failure", 32), size_t(2));
+    }
+
+    void reportIsWellFormedWhateverTheText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("comment");
+        QTest::newRow("markup") << QStringLiteral("<b>&amp; \"quoted\" 'x'</b> ]]>") << QStringLiteral("a < b & c");
+        QTest::newRow("control bytes") << QString::fromUtf8("bell\x07 nul-free\x01 esc\x1b") << QStringLiteral("\x02");
+        QTest::newRow("cyrillic") << QString::fromUtf8("Невалиден ПИН") << QString::fromUtf8("коментар");
+    }
+
+    void reportIsWellFormedWhateverTheText()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, comment);
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        Consent consent;
+        consent.comment = comment.toStdWString();
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+        Critical(web, text.toStdWString());
+        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
+        QString error;
+        auto fields = ReportFields(service.received[0].body, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error + "\n" + service.received[0].body));
+        // What the user was shown is what was sent.
+        QCOMPARE(fields.value("details"), Q(consent.details));
+        QString shown = Q(consent.details).left(text.size());
+        for (int i = 0; i < text.size(); ++i)
+            QCOMPARE(shown[i], text[i] < QChar(0x20) && text[i] != '\n' ? QChar(0xFFFD) : text[i]);
+    }
+
+    void refusesAServiceOutsideTheTrustedCertificates()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.other.certPem.c_str()).endpointURL(service.Url().constData());
+        Critical(web, L"secret details");
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(service.received.isEmpty(), "the report went to an untrusted server");
+        QCOMPARE(sys.CountWith(L"Error report sent"), size_t(0));
+    }
+
+    void badSettingsAreLoggedAndNothingIsSent_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("certs");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("clear text") << "http://127.0.0.1:%1/axis2/services/ReportLog" << "ca"
+                                    << "is not an HTTPS address";
+        QTest::newRow("no address") << "" << "ca" << "is not an HTTPS address";
+        QTest::newRow("no certificates") << "https://127.0.0.1:%1/axis2/services/ReportLog" << "missing"
+                                         << "no trusted certificate";
+        QTest::newRow("certificate file empty") << "https://127.0.0.1:%1/axis2/services/ReportLog" << "empty"
+                                                << "no trusted certificate";
+    }
+
+    void badSettingsAreLoggedAndNothingIsSent()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, certs);
+        QFETCH(QString, why);
+        QTcpServer plain;
+        QVERIFY(plain.listen(QHostAddress::LocalHost, 0));
+        std::string dir = fixture::ScratchDir("settings");
+        fixture::WriteText(dir + "/empty.pem", "");
+        std::string certFile = certs == "ca" ? pki.ca.certPem : dir + "/" + certs.toStdString() + ".pem";
+        QByteArray address = url.replace(QStringLiteral("%1"), QString::number(plain.serverPort())).toLatin1();
+
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(certFile.c_str()).endpointURL(address.constData());
+        Critical(web, L"failure");
+        QCOMPARE(sys.CountWith(why.toStdWString(), 16), size_t(1)); // refused before any connection
+        QCoreApplication::processEvents();
+        QVERIFY(!plain.hasPendingConnections());
+    }
+
+    void deadServiceIsLogged()
+    {
+        quint16 port;
+        {
+            QTcpServer gone;
+            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
+            port = gone.serverPort();
+        }
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        QByteArray url = "https://127.0.0.1:" + QByteArray::number(port) + kPath;
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(url.constData());
+        Critical(web, L"failure");
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(sys.CountWith(L"refused") == 1, qPrintable(Q(sys.Dump())));
+    }
+
+    void faultAnswerIsLoggedWithItsReason()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Fault);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+        Critical(web, L"failure");
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(sys.CountWith(L"Report store is full") == 1, qPrintable(Q(sys.Dump())));
+    }
+
+    // A service that takes the connection and never answers must not hold up the program.
+    void stallingServiceDoesNotBlock()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Stall);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData()).timeout(500);
+        Critical(web, L"failure");
+        QCOMPARE(consent.asked, 1);
+        // flush has returned with the report still on its way; the event loop keeps running.
+        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
+        QCOMPARE(sys.CountWith(L"could not be sent"), size_t(0));
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(sys.CountWith(L"no answer") == 1, qPrintable(Q(sys.Dump())));
+    }
+
+    void closingWithAReportOnTheWire()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Stall);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        {
+            Logging::CWebLogger web(1, &consent, 0x20, &sys);
+            web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+            Critical(web, L"failure");
+            QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(sys.CountWith(L"Error report"), size_t(0));
+    }
+
+    void otherThreadsAreAskedOnTheGuiThread()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+        std::thread worker([&] { Critical(web, L"from a worker"); });
+        worker.join(); // returned without waiting for the user
+        QCOMPARE(consent.asked, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(consent.asked, 1, 20000);
+        QCOMPARE(consent.askedOn, QCoreApplication::instance()->thread());
+        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
+        QVERIFY(service.received[0].body.contains("from a worker"));
+    }
+
+    void anotherCriticalWhileAskingWaitsItsTurn()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+        consent.whileAsking = [&] { Critical(web, L"second, while the first is asked"); };
+        Critical(web, L"first");
+        QCOMPARE(consent.asked, 2);
+        QCOMPARE(consent.deepest, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 2, 20000);
+    }
+
+    void noOneToAsk()
+    {
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, nullptr, 0x20, &sys);
+        Critical(web, L"failure");
+        QCOMPARE(sys.CountWith(L"not offered", 2), size_t(1));
+        QCOMPARE(sys.CountWith(L"failure", 32), size_t(1));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The loopback service is reached directly, whatever proxy the machine names.
+    for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        qunsetenv(name);
+    QCoreApplication app(argc, argv);
+    WebLoggerTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_weblogger.moc"
