@@ -1,0 +1,326 @@
+// The settings file: where it lives, what Load and Save make of it, and how the
+// provider array is read.
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QtTest>
+
+#include "Settings.h"
+#include "TestHome.h"
+
+namespace {
+typedef std::map<std::string, std::string> Modules;
+typedef std::map<std::string, bool> Flags;
+
+QString PortablePath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/tessaly.ini");
+}
+
+Modules DefaultModules()
+{
+    return {{"Bit4id", "libbit4ipki.so"}, {"Charismathics", "libcmP11.so"},
+            {"OpenSC", "onepin-opensc-pkcs11.so"}, {"Siemens", "libsiecap11.so"}};
+}
+
+QString Describe(const Modules& modules)
+{
+    QStringList rows;
+    for (const auto& m : modules)
+        rows << CSettings::FromMapText(m.first) + "=" + CSettings::FromMapText(m.second);
+    return rows.join(QStringLiteral(", "));
+}
+
+// The provider flags as the file holds them after a Save.
+Flags SavedFlags(const QString& path)
+{
+    Flags flags;
+    QSettings file(path, QSettings::IniFormat);
+    const int n = file.beginReadArray("Providers");
+    for (int i = 0; i < n; ++i) {
+        file.setArrayIndex(i);
+        if (file.contains("ShowSEWarning"))
+            flags[file.value("Description").toString().toStdString()] = file.value("ShowSEWarning").toBool();
+    }
+    file.endArray();
+    return flags;
+}
+}
+
+class SettingsTest : public QObject
+{
+    Q_OBJECT
+private:
+    CSettings& settings = CSettings::Instance();
+    QString m_home;
+
+    // The home settings file, its folder made as the program makes it.
+    QString HomeFile()
+    {
+        bool portable = true;
+        const QString path = CSettings::GetSettingsFilePath(portable);
+        return portable ? QString() : path;
+    }
+
+    void Reset()
+    {
+        settings.LoadDefaultProviders();
+        settings.m_baMainWindowState.clear();
+        settings.m_baWindowGeometry.clear();
+        settings.m_bSkinEnabled = false;
+        settings.GetTranslationManager().SetLanguage(QStringLiteral("English (EN)"));
+    }
+
+private slots:
+    void init()
+    {
+        QFile::remove(PortablePath());
+        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        Reset();
+    }
+    void cleanup() { QFile::remove(PortablePath()); }
+
+    void noFileAnywhereGivesDefaultsAndCreatesHomeFolder()
+    {
+        bool portable = true;
+        const QString path = CSettings::GetSettingsFilePath(portable);
+        QVERIFY(!portable);
+        QCOMPARE(path, HomeSettingsPath(m_home));
+        QVERIFY(QDir(m_home + "/.Veskora").exists());
+        QVERIFY(!QFile::exists(path));
+
+        settings.Load(path);
+        QVERIFY(settings.m_bSkinEnabled);
+        QVERIFY(settings.m_baWindowGeometry.isEmpty());
+        QVERIFY(settings.m_baMainWindowState.isEmpty());
+        QCOMPARE(settings.GetTranslationManager().GetCurrentLanguage(), QStringLiteral("English (EN)"));
+        QCOMPARE(Describe(settings.GetProviders()), Describe(DefaultModules()));
+        // Walked in byte order: Bit4id, Charismathics, OpenSC, Siemens.
+        QCOMPARE(settings.GetProviders().begin()->first, std::string("Bit4id"));
+        QVERIFY(settings.GetShowSEWarning("Siemens"));
+    }
+
+    void fileBesideTheProgramIsPortableAndCreatesNoHomeFolder()
+    {
+        WriteFile(PortablePath(), "[General]\nSkinEnabled=false\n");
+        bool portable = false;
+        const QString path = CSettings::GetSettingsFilePath(portable);
+        QVERIFY(portable);
+        QCOMPARE(path, PortablePath());
+        QVERIFY(!QDir(m_home + "/.Veskora").exists());
+        settings.Load(path);
+        QVERIFY(!settings.m_bSkinEnabled);
+    }
+
+    void saveAndLoadRoundTrip_data()
+    {
+        QTest::addColumn<bool>("portable");
+        QTest::newRow("home") << false;
+        QTest::newRow("beside the program") << true;
+    }
+    void saveAndLoadRoundTrip()
+    {
+        QFETCH(bool, portable);
+        if (portable)
+            WriteFile(PortablePath(), QByteArray());
+        bool isPortable = !portable;
+        const QString path = CSettings::GetSettingsFilePath(isPortable);
+        QCOMPARE(isPortable, portable);
+
+        settings.GetProviders() = {{"SoftHSM", "/usr/lib/softhsm/libsofthsm2.so"}, {"A b", "liba.so"}};
+        settings.SetShowSEWarning("SoftHSM", false);
+        settings.m_baWindowGeometry = QByteArray("\x01\x02geometry\x00\xff", 13);
+        settings.m_baMainWindowState = QByteArray("state");
+        settings.m_bSkinEnabled = false;
+        QVERIFY(settings.Save(path));
+
+        Reset();
+        settings.m_bSkinEnabled = true;
+        settings.Load(path);
+        QCOMPARE(settings.m_baWindowGeometry, QByteArray("\x01\x02geometry\x00\xff", 13));
+        QCOMPARE(settings.m_baMainWindowState, QByteArray("state"));
+        QVERIFY(!settings.m_bSkinEnabled);
+        QCOMPARE(Describe(settings.GetProviders()),
+                 QStringLiteral("A b=liba.so, SoftHSM=/usr/lib/softhsm/libsofthsm2.so"));
+        QVERIFY(!settings.GetShowSEWarning("SoftHSM"));
+        QVERIFY(settings.GetShowSEWarning("A b"));
+        QSettings file(path, QSettings::IniFormat);
+        QCOMPARE(file.value("Language").toString(), QStringLiteral("English (EN)"));
+    }
+
+    // Provider arrays as other versions or hands may have written them.
+    void providerArrayRules_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<QString>("providers");
+        QTest::addColumn<QString>("flagsAfterSave");
+
+        const QString defaults = Describe(DefaultModules());
+        QTest::newRow("one entry replaces the defaults")
+            << QByteArray("[Providers]\n1\\Description=Mine\n1\\Module=libmine.so\nsize=1\n")
+            << "Mine=libmine.so" << "Mine=1";
+        QTest::newRow("size 0 keeps the defaults") << QByteArray("[Providers]\nsize=0\n") << defaults << "";
+        QTest::newRow("no array keeps the defaults") << QByteArray("[General]\nSkinEnabled=true\n") << defaults << "";
+        QTest::newRow("negative size empties the table")
+            << QByteArray("[Providers]\n1\\Description=Mine\n1\\Module=libmine.so\nsize=-2\n") << "" << "";
+        QTest::newRow("same description twice: the later entry wins")
+            << QByteArray("[Providers]\n1\\Description=X\n1\\Module=first.so\n1\\ShowSEWarning=true\n"
+                          "2\\Description=X\n2\\Module=second.so\n2\\ShowSEWarning=false\nsize=2\n")
+            << "X=second.so" << "X=0";
+        QTest::newRow("entry without description and module")
+            << QByteArray("[Providers]\n1\\ShowSEWarning=false\nsize=1\n") << "=" << "=0";
+        QTest::newRow("entries beyond the size are not read")
+            << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\n2\\Description=B\n2\\Module=b.so\nsize=1\n")
+            << "A=a.so" << "A=1";
+    }
+    void providerArrayRules()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(QString, providers);
+        QFETCH(QString, flagsAfterSave);
+        const QString path = HomeFile();
+        WriteFile(path, ini);
+        settings.Load(path);
+        QCOMPARE(Describe(settings.GetProviders()), providers);
+
+        // A provider read from a file always has a flag, so Save writes one for each;
+        // the defaults alone write none.
+        QVERIFY(settings.Save(path));
+        QStringList flags;
+        for (const auto& f : SavedFlags(path))
+            flags << QString::fromStdString(f.first) + "=" + (f.second ? "1" : "0");
+        QCOMPARE(flags.join(", "), flagsAfterSave);
+    }
+
+    void savingAnEmptyTableGivesTheDefaultsNextTime()
+    {
+        const QString path = HomeFile();
+        settings.GetProviders().clear();
+        QVERIFY(settings.Save(path));
+        QSettings file(path, QSettings::IniFormat);
+        QCOMPARE(file.value("Providers/size").toInt(), 0);
+        Reset();
+        settings.Load(path);
+        QCOMPARE(Describe(settings.GetProviders()), Describe(DefaultModules()));
+    }
+
+    void flagOfARemovedProviderIsNotWritten()
+    {
+        const QString path = HomeFile();
+        settings.SetShowSEWarning("Gone", false);
+        settings.SetShowSEWarning("OpenSC", false);
+        QVERIFY(settings.Save(path));
+        const Flags saved = SavedFlags(path);
+        QCOMPARE(saved.size(), size_t(1));
+        QCOMPARE(saved.at("OpenSC"), false);
+    }
+
+    // A shorter list written over a longer one must not hand an old flag to the
+    // provider that now sits at its index.
+    void shorterListDoesNotInheritOldFlags()
+    {
+        const QString path = HomeFile();
+        settings.GetProviders() = {{"A", "a.so"}, {"B", "b.so"}};
+        settings.SetShowSEWarning("A", false);
+        QVERIFY(settings.Save(path));
+        settings.LoadDefaultProviders();
+        settings.GetProviders() = {{"C", "c.so"}};
+        QVERIFY(settings.Save(path));
+        QVERIFY(SavedFlags(path).empty());
+        settings.Load(path);
+        QCOMPARE(Describe(settings.GetProviders()), QStringLiteral("C=c.so"));
+        QVERIFY(settings.GetShowSEWarning("C"));
+    }
+
+    void textOutsideLatin1BecomesQuestionMarks()
+    {
+        const QString path = HomeFile();
+        settings.GetProviders().clear();
+        settings.GetProviders()[CSettings::ToMapText(QString::fromUtf8("Карта"))] =
+            CSettings::ToMapText(QString::fromUtf8("libé.so"));
+        QVERIFY(settings.Save(path));
+        settings.Load(path);
+        QCOMPARE(Describe(settings.GetProviders()), QStringLiteral("\?\?\?\?\?=lib\u00e9.so"));
+    }
+
+    void unknownLanguageLeavesEnglishAndIsReplacedOnSave()
+    {
+        const QString path = HomeFile();
+        WriteFile(path, "[General]\nLanguage=Klingon (KL)\n");
+        settings.Load(path);
+        QCOMPARE(settings.GetTranslationManager().GetCurrentLanguage(), QStringLiteral("English (EN)"));
+        QVERIFY(settings.Save(path));
+        QSettings file(path, QSettings::IniFormat);
+        QCOMPARE(file.value("Language").toString(), QStringLiteral("English (EN)"));
+    }
+
+    // A file that does not read cleanly (cut off, or not a file at all) gives the
+    // defaults and a warning.
+    void unreadableFileGivesDefaultsAndAWarning_data()
+    {
+        QTest::addColumn<bool>("directory");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("cut off") << false
+                                 << QByteArray("[General]\nSkinEnabled=false\nLanguage=X\n[Providers\n1\\Description=Mine\n");
+        QTest::newRow("a directory") << true << QByteArray();
+    }
+    void unreadableFileGivesDefaultsAndAWarning()
+    {
+        QFETCH(bool, directory);
+        QFETCH(QByteArray, content);
+        const QString path = HomeFile();
+        if (directory)
+            QDir().mkpath(path);
+        else
+            WriteFile(path, content);
+        settings.m_bSkinEnabled = false;
+        settings.m_baWindowGeometry = "old";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be read; using the defaults"));
+        settings.Load(path);
+        QVERIFY(settings.m_bSkinEnabled);
+        QVERIFY(settings.m_baWindowGeometry.isEmpty());
+        QCOMPARE(Describe(settings.GetProviders()), Describe(DefaultModules()));
+    }
+
+    // Qt refuses to write into a settings file it cannot parse; ours is replaced whole.
+    void saveReplacesACorruptFile()
+    {
+        const QString path = HomeFile();
+        WriteFile(path, "[General\nSkinEnabled=false\n");
+        settings.m_bSkinEnabled = false;
+        QVERIFY(settings.Save(path));
+        QSettings file(path, QSettings::IniFormat);
+        QCOMPARE(file.status(), QSettings::NoError);
+        QCOMPARE(file.value("SkinEnabled").toBool(), false);
+        QCOMPARE(file.value("Providers/size").toInt(), 4);
+    }
+
+    void saveThatCannotWriteLeavesTheOldFile()
+    {
+        // The folder is a file: nothing can be created in it.
+        const QString blocker = m_home + "/blocked";
+        WriteFile(blocker, "not a folder");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written"));
+        QVERIFY(!settings.Save(blocker + "/tessaly.ini"));
+        QCOMPARE(ReadFile(blocker), QByteArray("not a folder"));
+
+        // A good save leaves only the settings file, no temporary one.
+        const QString path = HomeFile();
+        WriteFile(path, "[General]\nSkinEnabled=false\n");
+        QVERIFY(settings.Save(path));
+        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files), QStringList{"tessaly.ini"});
+    }
+
+    void keysOfOtherVersionsSurviveASave()
+    {
+        const QString path = HomeFile();
+        WriteFile(path, "[General]\nSkinEnabled=false\n[Other]\nKey=kept\n");
+        QVERIFY(settings.Save(path));
+        QSettings file(path, QSettings::IniFormat);
+        QCOMPARE(file.value("Other/Key").toString(), QStringLiteral("kept"));
+    }
+};
+
+QTEST_MAIN(SettingsTest)
+#include "test_settings.moc"
