@@ -1,0 +1,68 @@
+// Client of the certificate operator's request service: upload a PKCS#10 request,
+// ask the state of earlier requests, fetch a server nonce and download an issued
+// certificate. Every operation is one blocking exchange over verified HTTPS and
+// throws std::runtime_error with the failed call's fault text.
+#pragma once
+
+#include <varnock/AutoArray.h>
+
+#include <cstddef>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#define VARNOCK_API __attribute__((visibility("default")))
+
+class VARNOCK_API CVarnockSingleton {
+public:
+    // The numbers are those of the service's enumerations.
+    enum TRequestStatus { rsUnknown = 0, rsApproved = 1, rsPending = 2, rsDeleted = 3 };
+    enum TUploadStatus { usAccepted = 0, usMalformed = 1, usRejected = 2 };
+
+    // The one instance of the process, made on first use (safe against
+    // concurrent first calls). The operations themselves are not re-entrant.
+    static CVarnockSingleton& instance();
+
+    // PEM file of the CA certificates that the service's server certificate must
+    // chain to. Kept for all later calls; returns the instance for chaining.
+    CVarnockSingleton& trustedCerts(const char* pszTrustedCertsPEM);
+    // The service's https URL (path /axis2/services/RequestService on the
+    // operator's host). Kept for all later calls.
+    CVarnockSingleton& endpointURL(const char* pszURL);
+
+    // Sends the DER request under the policy; the endpoint must have been set.
+    TUploadStatus uploadCertRequest(const unsigned char* pbData, size_t cbData, const char* pszPolicyID);
+
+    // Stores the state of every record of the answer under the record's key digest
+    // (inserting or overwriting); other entries of mapStatus are kept. Records
+    // without a digest are left out.
+    void retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
+                                   std::map<std::string, TRequestStatus>& mapStatus);
+
+    // The server nonce for the key (at least one byte) replaces what aptrNonce held.
+    void downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& aptrNonce);
+
+    // Proof of possession: aptrSignature is the key's signature over the SHA-1 of
+    // the server nonce followed by the client nonce; pszAlgOID the dotted OID of
+    // the signature algorithm. The certificate (at least one byte) replaces what
+    // aptrCertificate held.
+    void downloadCertificate(const TByteArrayAutoPtr& aptrServerNonce, const TByteArrayAutoPtr& aptrClientNonce,
+                             const TByteArrayAutoPtr& aptrSignature, const char* pszAlgOID,
+                             TByteArrayAutoPtr& aptrCertificate);
+
+    CVarnockSingleton(const CVarnockSingleton&) = delete;
+    CVarnockSingleton& operator=(const CVarnockSingleton&) = delete;
+
+private:
+    CVarnockSingleton();
+    ~CVarnockSingleton();
+
+    [[noreturn]] void Fail(const std::string& sText);
+
+    std::string m_sTrustedCertsPEM;
+    std::string m_sEndpointURL;
+    // Fault text of the failing call; emptied at the start of each failure so that
+    // an error never carries the faults of earlier calls.
+    std::stringstream m_ssErrors;
+};

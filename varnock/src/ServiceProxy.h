@@ -1,0 +1,59 @@
+// The generated request service proxy with this system's endpoint and TLS set-up:
+// one object per call, holding the endpoint, verifying the server and bounding
+// every wait on the network.
+#pragma once
+
+#include "soapRequestServiceSoapProxy.h"
+
+#include <string>
+
+namespace varnock {
+
+// Default limits in seconds. Connecting may take long on a slow network; once
+// connected, the service answers within seconds, so a longer silence is a fault.
+constexpr int kConnectTimeout = 600;
+constexpr int kSendReceiveTimeout = 120;
+constexpr int kTransferTimeout = 600;
+
+struct TTimeouts {
+    int connect = kConnectTimeout;
+    int sendReceive = kSendReceiveTimeout; // one send or receive on the socket
+    int transfer = kTransferTimeout;       // the whole exchange after connecting
+};
+
+class CServiceProxy : public RequestServiceSoapProxy {
+public:
+    // Builds the TLS client context at once: the server's chain must lead to a
+    // certificate of pchTrustedCertsPEM (or of the platform's CA store), be valid
+    // now and name the endpoint's host. Throws std::runtime_error with the fault
+    // text when the context cannot be built (no such file, no certificate in it).
+    CServiceProxy(const char* pszEndpoint, const char* pchTrustedCertsPEM, const TTimeouts& timeouts = TTimeouts());
+    ~CServiceProxy() override;
+
+    CServiceProxy(const CServiceProxy&) = delete;
+    CServiceProxy& operator=(const CServiceProxy&) = delete;
+
+    // Each returns 0 on success, else the engine's error code with the fault kept.
+    // An endpoint that is empty or not an https URL fails before any input or output.
+    int UploadCertificateRequest(_ns1__UploadCertificateRequest* pRequest, _ns1__UploadCertificateRequestResponse* pResponse);
+    int RetrieveRequestStatusInfo(_ns1__RetrieveRequestStatusInfo* pRequest,
+                                  _ns1__RetrieveRequestStatusInfoResponse* pResponse);
+    int DownloadServerNonce(_ns1__DownloadServerNonce* pRequest, _ns1__DownloadServerNonceResponse* pResponse);
+    int DownloadCertificate(_ns1__DownloadCertificate* pRequest, _ns1__DownloadCertificateResponse* pResponse);
+
+    // The fault text of the engine's current error (three lines), empty without one.
+    std::string FaultText();
+
+    const std::string& Endpoint() const { return m_sEndpoint; }
+
+    // True for "https://" (any case) followed by a host.
+    static bool IsAcceptedEndpoint(const std::string& sEndpoint);
+
+private:
+    bool RefuseBadEndpoint();
+    int Explain(int nError, const char* pszResponse);
+
+    std::string m_sEndpoint;
+};
+
+} // namespace varnock

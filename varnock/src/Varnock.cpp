@@ -1,0 +1,208 @@
+#include <varnock/Varnock.h>
+
+#include "ServiceProxy.h"
+#include "StatusText.h"
+#include "VarnockAssert.h"
+
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+
+using varnock::CServiceProxy;
+
+namespace {
+
+// A base64 value that points at the caller's bytes; nothing is copied.
+std::unique_ptr<xsd__base64Binary> BorrowBytes(const unsigned char* pb, size_t cb)
+{
+    if (cb > static_cast<size_t>(INT_MAX))
+        throw std::runtime_error("The data is too large for the request service (" + std::to_string(cb) + " bytes).");
+    std::unique_ptr<xsd__base64Binary> p(new xsd__base64Binary());
+    p->__ptr = const_cast<unsigned char*>(pb);
+    p->__size = static_cast<int>(cb);
+    return p;
+}
+
+// Copies a received base64 result into the caller's holder; an absent or empty
+// value is not a result.
+void TakeBytes(const xsd__base64Binary* pValue, const char* pszResult, TByteArrayAutoPtr& aptrResult)
+{
+    if (!pValue || !pValue->__ptr || pValue->__size <= 0) {
+        throw std::runtime_error(std::string("The request service's answer has no ") + pszResult +
+                                 (pValue ? " data (empty or not valid base64)." : " element."));
+    }
+    const size_t n = static_cast<size_t>(pValue->__size);
+    unsigned char* pb = new unsigned char[n];
+    std::memcpy(pb, pValue->__ptr, n);
+    aptrResult.reset(pb, n);
+}
+
+} // namespace
+
+CVarnockSingleton& CVarnockSingleton::instance()
+{
+    static CVarnockSingleton s_instance;
+    return s_instance;
+}
+
+CVarnockSingleton::CVarnockSingleton()
+    : m_ssErrors(std::ios::in | std::ios::out)
+{
+    soap_ssl_init();
+}
+
+CVarnockSingleton::~CVarnockSingleton() = default;
+
+CVarnockSingleton& CVarnockSingleton::trustedCerts(const char* pszTrustedCertsPEM)
+{
+    VARNOCK_ASSERT(pszTrustedCertsPEM);
+    m_sTrustedCertsPEM = pszTrustedCertsPEM;
+    return *this;
+}
+
+CVarnockSingleton& CVarnockSingleton::endpointURL(const char* pszURL)
+{
+    VARNOCK_ASSERT(pszURL);
+    m_sEndpointURL = pszURL;
+    return *this;
+}
+
+void CVarnockSingleton::Fail(const std::string& sText)
+{
+    m_ssErrors.str(std::string());
+    m_ssErrors.clear();
+    m_ssErrors << sText;
+    throw std::runtime_error(m_ssErrors.str());
+}
+
+CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsigned char* pbData, size_t cbData,
+                                                                      const char* pszPolicyID)
+{
+    VARNOCK_ASSERT(pbData);
+    VARNOCK_ASSERT(cbData);
+    VARNOCK_ASSERT(pszPolicyID);
+    VARNOCK_ASSERT(!m_sEndpointURL.empty());
+
+    CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
+    std::string strPolicyRequired(pszPolicyID);
+    std::unique_ptr<xsd__base64Binary> arrbRequest = BorrowBytes(pbData, cbData);
+
+    _ns1__UploadCertificateRequest request;
+    request.arrbRequest = arrbRequest.get();
+    request.strPolicyRequired = &strPolicyRequired;
+    _ns1__UploadCertificateRequestResponse response;
+
+    if (proxy.UploadCertificateRequest(&request, &response) != SOAP_OK)
+        Fail(proxy.FaultText());
+
+    // A missing state is not an acceptance.
+    const std::string* pResult = response.UploadCertificateRequestResult;
+    long nState = -1;
+    if (!pResult)
+        Fail("The request service's answer has no UploadCertificateRequestResult element.");
+    if (!varnock::ParseUploadStatusText(*pResult, nState) || pResult->find_first_not_of(" \t\r\n") == std::string::npos)
+        Fail("The request service answered with an upload state that is not valid: \"" + *pResult + "\".");
+    switch (nState) {
+    case 0:
+        return usAccepted;
+    case 1:
+        return usMalformed;
+    case 2:
+        return usRejected;
+    default:
+        Fail("The request service answered with an unknown upload state: \"" + *pResult + "\".");
+    }
+}
+
+void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
+                                                  std::map<std::string, TRequestStatus>& mapStatus)
+{
+    VARNOCK_ASSERT(!lstKeyIDs.empty());
+
+    std::unique_ptr<ns1__ArrayOfString> strKeyIDs(new ns1__ArrayOfString());
+    strKeyIDs->string = lstKeyIDs;
+    _ns1__RetrieveRequestStatusInfo request;
+    request.strKeyIDs = strKeyIDs.get();
+    _ns1__RetrieveRequestStatusInfoResponse response;
+
+    CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
+    if (proxy.RetrieveRequestStatusInfo(&request, &response) != SOAP_OK)
+        Fail(proxy.FaultText());
+
+    const ns1__ArrayOfSRequestStatusInfo* pList = response.RetrieveRequestStatusInfoResult;
+    if (!pList)
+        Fail("The request service's answer has no RetrieveRequestStatusInfoResult element.");
+
+    // Read everything first, so that a bad record leaves the caller's map untouched.
+    std::map<std::string, TRequestStatus> mapRead;
+    std::vector<std::pair<std::string, TRequestStatus>> lstRead;
+    for (size_t i = 0; i < pList->SRequestStatusInfo.size(); ++i) {
+        const ns1__SRequestStatusInfo* pRecord = pList->SRequestStatusInfo.at(i);
+        if (!pRecord || !pRecord->strKeyDigest)
+            continue;
+        long nState = 0;
+        if (!varnock::ParseRequestStatusText(pRecord->statusReq, nState))
+            Fail("The request service answered with a request state that is not valid: \"" + pRecord->statusReq +
+                 "\".");
+        TRequestStatus eState = rsUnknown;
+        if (nState == rsApproved || nState == rsPending || nState == rsDeleted)
+            eState = static_cast<TRequestStatus>(nState);
+        lstRead.emplace_back(*pRecord->strKeyDigest, eState);
+    }
+    for (const auto& entry : lstRead)
+        mapStatus[entry.first] = entry.second;
+}
+
+void CVarnockSingleton::downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& aptrNonce)
+{
+    VARNOCK_ASSERT(pszKeyID);
+
+    std::string strKeyID(pszKeyID);
+    _ns1__DownloadServerNonce request;
+    request.strKeyID = &strKeyID;
+    _ns1__DownloadServerNonceResponse response;
+
+    CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
+    if (proxy.DownloadServerNonce(&request, &response) != SOAP_OK)
+        Fail(proxy.FaultText());
+    try {
+        TakeBytes(response.DownloadServerNonceResult, "DownloadServerNonceResult", aptrNonce);
+    } catch (const std::runtime_error& e) {
+        Fail(e.what());
+    }
+}
+
+void CVarnockSingleton::downloadCertificate(const TByteArrayAutoPtr& aptrServerNonce,
+                                            const TByteArrayAutoPtr& aptrClientNonce,
+                                            const TByteArrayAutoPtr& aptrSignature, const char* pszAlgOID,
+                                            TByteArrayAutoPtr& aptrCertificate)
+{
+    VARNOCK_ASSERT(aptrServerNonce.size());
+    VARNOCK_ASSERT(aptrClientNonce.size());
+    VARNOCK_ASSERT(aptrSignature.size());
+    VARNOCK_ASSERT(pszAlgOID);
+
+    std::unique_ptr<xsd__base64Binary> bstrServerNonce = BorrowBytes(aptrServerNonce.get(), aptrServerNonce.size());
+    std::unique_ptr<xsd__base64Binary> bstrClientNonce = BorrowBytes(aptrClientNonce.get(), aptrClientNonce.size());
+    std::unique_ptr<xsd__base64Binary> bstrSignature = BorrowBytes(aptrSignature.get(), aptrSignature.size());
+    std::string strAlgorithmIdentifier(pszAlgOID);
+
+    ns1__POPToken token;
+    token.bstrServerNonce = bstrServerNonce.get();
+    token.bstrClientNonce = bstrClientNonce.get();
+    token.strAlgorithmIdentifier = &strAlgorithmIdentifier;
+    token.bstrSignature = bstrSignature.get();
+    _ns1__DownloadCertificate request;
+    request.tokenAuth = &token;
+    _ns1__DownloadCertificateResponse response;
+
+    CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
+    if (proxy.DownloadCertificate(&request, &response) != SOAP_OK)
+        Fail(proxy.FaultText());
+    try {
+        TakeBytes(response.DownloadCertificateResult, "DownloadCertificateResult", aptrCertificate);
+    } catch (const std::runtime_error& e) {
+        Fail(e.what());
+    }
+}
