@@ -1,0 +1,433 @@
+// What the client puts on the wire and which answers it takes or refuses, with
+// canned answers served over TLS on the loopback interface.
+#include "TestSupport.h"
+
+#include "ServiceProxy.h"
+
+#include <varnock/VarnockConfig.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <regex>
+
+using fixture::CannedHttpsServer;
+using fixture::SoapEnvelope;
+
+namespace {
+
+const std::string kBase = VARNOCK_NAMESPACE_BASE;
+
+enum class Op { Upload, Status, Nonce, Certificate };
+
+// Runs one operation against the endpoint; "OK <result>" or "ERR <what()>".
+// The result holders and the status map start with content of their own, so
+// that a failure that touches them shows.
+std::string RunOp(Op op, const std::string& endpoint)
+{
+    auto& client = vtest::Client(endpoint);
+    try {
+        switch (op) {
+        case Op::Upload: {
+            const unsigned char der[] = {0x30, 0x03, 0x02, 0x01, 0x05};
+            return "OK " + std::to_string(client.uploadCertRequest(der, sizeof der, "1.2.3.4"));
+        }
+        case Op::Status: {
+            std::map<std::string, CVarnockSingleton::TRequestStatus> states{{"KEEP", CVarnockSingleton::rsDeleted}};
+            client.retrieveRequestStatusInfo({"AA", "BB"}, states);
+            std::string out = "OK";
+            for (const auto& entry : states)
+                out += " " + entry.first + "=" + std::to_string(entry.second);
+            return out;
+        }
+        case Op::Nonce:
+        case Op::Certificate: {
+            TByteArrayAutoPtr result;
+            vtest::Fill(result, {0xEE});
+            try {
+                if (op == Op::Nonce) {
+                    client.downloadNonce("AA", result);
+                } else {
+                    TByteArrayAutoPtr sn, cn, sig;
+                    vtest::Fill(sn, {1, 2});
+                    vtest::Fill(cn, {3});
+                    vtest::Fill(sig, {4, 5, 6});
+                    client.downloadCertificate(sn, cn, sig, "1.2.840.113549.1.1.5", result);
+                }
+            } catch (...) {
+                EXPECT_EQ(vtest::ToVector(result), std::vector<unsigned char>{0xEE}) << "failure touched the result";
+                throw;
+            }
+            return "OK " + fixture::ToHex(vtest::ToVector(result));
+        }
+        }
+    } catch (const std::runtime_error& e) {
+        return std::string("ERR ") + e.what();
+    }
+    return "unreachable";
+}
+
+std::string Body(const std::string& element, const std::string& content)
+{
+    return SoapEnvelope("<ns1:" + element + ">" + content + "</ns1:" + element + ">");
+}
+
+std::string StatusBody(const std::string& records)
+{
+    return Body("RetrieveRequestStatusInfoResponse",
+                "<ns1:RetrieveRequestStatusInfoResult>" + records + "</ns1:RetrieveRequestStatusInfoResult>");
+}
+
+std::string Record(const std::string& digest, const std::string& state)
+{
+    return "<ns1:SRequestStatusInfo><ns1:strKeyDigest>" + digest + "</ns1:strKeyDigest><ns1:statusReq>" + state +
+           "</ns1:statusReq></ns1:SRequestStatusInfo>";
+}
+
+std::string UploadBody(const std::string& state)
+{
+    return Body("UploadCertificateRequestResponse",
+                "<ns1:UploadCertificateRequestResult>" + state + "</ns1:UploadCertificateRequestResult>");
+}
+
+std::string NonceBody(const std::string& base64)
+{
+    return Body("DownloadServerNonceResponse",
+                "<ns1:DownloadServerNonceResult>" + base64 + "</ns1:DownloadServerNonceResult>");
+}
+
+std::string CertBody(const std::string& base64)
+{
+    return Body("DownloadCertificateResponse",
+                "<ns1:DownloadCertificateResult>" + base64 + "</ns1:DownloadCertificateResult>");
+}
+
+std::string Fault12(const std::string& codePrefixDecl, const std::string& code, const std::string& reason,
+                    const std::string& detail)
+{
+    return SoapEnvelope("<SOAP-ENV:Fault" + codePrefixDecl + "><SOAP-ENV:Code><SOAP-ENV:Value>" + code +
+                        "</SOAP-ENV:Value></SOAP-ENV:Code><SOAP-ENV:Reason><SOAP-ENV:Text xml:lang=\"en\">" + reason +
+                        "</SOAP-ENV:Text></SOAP-ENV:Reason><SOAP-ENV:Detail>" + detail +
+                        "</SOAP-ENV:Detail></SOAP-ENV:Fault>");
+}
+
+// ---------------------------------------------------------------------------
+// Requests
+
+struct RequestCase {
+    const char* name;
+    Op op;
+    const char* action;     // suffix of the SOAP action after the base
+    const char* bodyOfBody; // the Body's whole content
+};
+
+class RequestWire : public ::testing::TestWithParam<RequestCase> {};
+
+TEST_P(RequestWire, HeadAndEnvelope)
+{
+    const RequestCase& c = GetParam();
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start(CannedHttpsServer::HttpAnswer(Fault12("", "SOAP-ENV:Receiver", "canned", ""))));
+    RunOp(c.op, server.Endpoint());
+    const std::string request = server.WaitForRequest();
+    ASSERT_FALSE(request.empty());
+    const size_t headEnd = request.find("\r\n\r\n");
+    const std::string head = request.substr(0, headEnd + 2), envelope = request.substr(headEnd + 4);
+
+    EXPECT_EQ(head.rfind("POST /axis2/services/RequestService HTTP/1.1\r\n", 0), 0u) << head;
+    EXPECT_NE(head.find("\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nContent-Type: application/soap+xml; charset=utf-8"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nContent-Length: " + std::to_string(envelope.size()) + "\r\n"), std::string::npos)
+        << head;
+    EXPECT_NE(head.find("\r\nSOAPAction: \"" + kBase + c.action + "\"\r\n"), std::string::npos) << head;
+    EXPECT_NE(head.find("\r\nAccept-Encoding: gzip,deflate\r\n"), std::string::npos) << head;
+    EXPECT_EQ(head.find("Content-Encoding"), std::string::npos) << "requests go out uncompressed";
+
+    const std::string expected =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/soap-envelope\" "
+        "xmlns:SOAP-ENC=\"http://www.w3.org/2003/05/soap-encoding\" "
+        "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" xmlns:xsd=\"http://www.w3.org/2001/XMLSchema\" "
+        "xmlns:ns2=\"" +
+        kBase + "/NS/RequestServiceSoap\" xmlns:ns1=\"" + kBase + "/NS/\" xmlns:ns3=\"" + kBase +
+        "/NS/RequestServiceSoap12\"><SOAP-ENV:Body>" + c.bodyOfBody + "</SOAP-ENV:Body></SOAP-ENV:Envelope>\r\n";
+    EXPECT_EQ(envelope, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, RequestWire,
+    ::testing::Values(
+        RequestCase{"Upload", Op::Upload, "/NS/UploadCertificateRequest",
+                    "<ns1:UploadCertificateRequest><ns1:arrbRequest>MAMCAQU=</ns1:arrbRequest>"
+                    "<ns1:strPolicyRequired>1.2.3.4</ns1:strPolicyRequired></ns1:UploadCertificateRequest>"},
+        RequestCase{"Status", Op::Status, "/NS/RetrieveRequestStatusInfo",
+                    "<ns1:RetrieveRequestStatusInfo><ns1:strKeyIDs><ns1:string>AA</ns1:string>"
+                    "<ns1:string>BB</ns1:string></ns1:strKeyIDs></ns1:RetrieveRequestStatusInfo>"},
+        RequestCase{"Nonce", Op::Nonce, "/NS/DownloadServerNonce",
+                    "<ns1:DownloadServerNonce><ns1:strKeyID>AA</ns1:strKeyID></ns1:DownloadServerNonce>"},
+        RequestCase{"Certificate", Op::Certificate, "/NS/DownloadCertificate",
+                    "<ns1:DownloadCertificate><ns1:tokenAuth><ns1:bstrServerNonce>AQI=</ns1:bstrServerNonce>"
+                    "<ns1:bstrClientNonce>Aw==</ns1:bstrClientNonce>"
+                    "<ns1:strAlgorithmIdentifier>1.2.840.113549.1.1.5</ns1:strAlgorithmIdentifier>"
+                    "<ns1:bstrSignature>BAUG</ns1:bstrSignature></ns1:tokenAuth></ns1:DownloadCertificate>"}),
+    [](const ::testing::TestParamInfo<RequestCase>& info) { return std::string(info.param.name); });
+
+// Text is sent as UTF-8 of its bytes taken as ISO-8859-1, with markup escaped.
+TEST(RequestText, PolicyIsEscapedAndUtf8)
+{
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start(CannedHttpsServer::HttpAnswer(UploadBody("accepted"))));
+    const unsigned char der[] = {0x30, 0x00};
+    EXPECT_EQ(vtest::Client(server.Endpoint()).uploadCertRequest(der, sizeof der, "a<b&c>\xE9"),
+              CVarnockSingleton::usAccepted);
+    EXPECT_NE(server.WaitForRequest().find("<ns1:strPolicyRequired>a&lt;b&amp;c&gt;\xC3\xA9</ns1:strPolicyRequired>"),
+              std::string::npos);
+}
+
+// ---------------------------------------------------------------------------
+// Answers
+
+struct AnswerCase {
+    const char* name;
+    Op op;
+    std::string answer; // the whole HTTP answer
+    std::string expect; // "OK ..." exactly, or "ERR " followed by a text the error must contain
+};
+
+std::string Http(const std::string& body, const std::string& encoding = "", int status = 200)
+{
+    return CannedHttpsServer::HttpAnswer(body, encoding, status);
+}
+
+class AnswerWire : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(AnswerWire, TakenOrRefused)
+{
+    const AnswerCase& c = GetParam();
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start(c.answer));
+    const std::string got = RunOp(c.op, server.Endpoint());
+    if (c.expect.rfind("OK", 0) == 0) {
+        EXPECT_EQ(got, c.expect);
+    } else {
+        EXPECT_EQ(got.rfind("ERR ", 0), 0u) << got;
+        EXPECT_NE(got.find(c.expect.substr(4)), std::string::npos) << got;
+    }
+}
+
+const std::string kSoap11Envelope =
+    "<?xml version=\"1.0\"?><e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\" xmlns:ns1=\"" + kBase +
+    "/NS/\"><e:Body><ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>AQID"
+    "</ns1:DownloadServerNonceResult></ns1:DownloadServerNonceResponse></e:Body></e:Envelope>";
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AnswerWire,
+    ::testing::Values(
+        // Upload states.
+        AnswerCase{"UploadAccepted", Op::Upload, Http(UploadBody("accepted")), "OK 0"},
+        AnswerCase{"UploadMalformedPadded", Op::Upload, Http(UploadBody("\n  malformed \t")), "OK 1"},
+        AnswerCase{"UploadRejectedAsNumber", Op::Upload, Http(UploadBody("2")), "OK 2"},
+        AnswerCase{"UploadUnknownNumber", Op::Upload, Http(UploadBody("7")), "ERR unknown upload state: \"7\""},
+        AnswerCase{"UploadWrongCase", Op::Upload, Http(UploadBody("Accepted")), "ERR not valid: \"Accepted\""},
+        AnswerCase{"UploadEmptyResult", Op::Upload, Http(UploadBody("")), "ERR not valid"},
+        AnswerCase{"UploadMissingResult", Op::Upload, Http(Body("UploadCertificateRequestResponse", "")),
+                   "ERR no UploadCertificateRequestResult"},
+
+        // Status records. The map held KEEP=3 before every call.
+        AnswerCase{"StatusKnownStates", Op::Status,
+                   Http(StatusBody(Record("AA", "approved") + Record("BB", "pending") + Record("CC", "deleted") +
+                                   Record("DD", "unknown"))),
+                   "OK AA=1 BB=2 CC=3 DD=0 KEEP=3"},
+        AnswerCase{"StatusNumbersAndUnknownNumbers", Op::Status,
+                   Http(StatusBody(Record("AA", "3") + Record("BB", "7") + Record("CC", "-1") + Record("DD", ""))),
+                   "OK AA=3 BB=0 CC=0 DD=0 KEEP=3"},
+        AnswerCase{"StatusPaddedDefaultNamespaceReordered", Op::Status,
+                   Http(SoapEnvelope("<RetrieveRequestStatusInfoResponse xmlns=\"" + kBase +
+                                     "/NS/\"><RetrieveRequestStatusInfoResult><SRequestStatusInfo><statusReq>\n "
+                                     "approved \n</statusReq><strKeyDigest>AA</strKeyDigest></SRequestStatusInfo>"
+                                     "</RetrieveRequestStatusInfoResult></RetrieveRequestStatusInfoResponse>")),
+                   "OK AA=1 KEEP=3"},
+        AnswerCase{"StatusOtherPrefix", Op::Status,
+                   Http(SoapEnvelope("<q:RetrieveRequestStatusInfoResponse xmlns:q=\"" + kBase +
+                                     "/NS/\"><q:RetrieveRequestStatusInfoResult><q:SRequestStatusInfo><q:strKeyDigest>"
+                                     "AA</q:strKeyDigest><q:statusReq>pending</q:statusReq></q:SRequestStatusInfo>"
+                                     "</q:RetrieveRequestStatusInfoResult></q:RetrieveRequestStatusInfoResponse>")),
+                   "OK AA=2 KEEP=3"},
+        AnswerCase{"StatusLaterRecordWins", Op::Status,
+                   Http(StatusBody(Record("AA", "pending") + Record("AA", "approved"))), "OK AA=1 KEEP=3"},
+        AnswerCase{"StatusRecordWithoutDigestAddsNothing", Op::Status,
+                   Http(StatusBody("<ns1:SRequestStatusInfo><ns1:statusReq>approved</ns1:statusReq>"
+                                   "</ns1:SRequestStatusInfo>" +
+                                   Record("BB", "pending"))),
+                   "OK BB=2 KEEP=3"},
+        AnswerCase{"StatusNilRecordSkipped", Op::Status,
+                   Http(StatusBody("<ns1:SRequestStatusInfo xsi:nil=\"true\"/>" + Record("BB", "deleted"))),
+                   "OK BB=3 KEEP=3"},
+        AnswerCase{"StatusRecordWithoutState", Op::Status,
+                   Http(StatusBody("<ns1:SRequestStatusInfo><ns1:strKeyDigest>AA</ns1:strKeyDigest>"
+                                   "</ns1:SRequestStatusInfo>")),
+                   "OK AA=0 KEEP=3"},
+        AnswerCase{"StatusEmptyResult", Op::Status, Http(StatusBody("")), "OK KEEP=3"},
+        AnswerCase{"StatusWrongCaseText", Op::Status, Http(StatusBody(Record("AA", "pending") + Record("BB", "Approved"))),
+                   "ERR not valid: \"Approved\""},
+        AnswerCase{"StatusTrailingGarbage", Op::Status, Http(StatusBody(Record("AA", "2x"))), "ERR not valid: \"2x\""},
+        AnswerCase{"StatusMissingResult", Op::Status, Http(Body("RetrieveRequestStatusInfoResponse", "")),
+                   "ERR no RetrieveRequestStatusInfoResult"},
+        AnswerCase{"StatusGzip", Op::Status, Http(StatusBody(Record("AA", "approved")), "gzip"), "OK AA=1 KEEP=3"},
+        AnswerCase{"StatusDeflate", Op::Status, Http(StatusBody(Record("AA", "approved")), "deflate"),
+                   "OK AA=1 KEEP=3"},
+        // A bare deflate stream is not what HTTP's "deflate" means; it fails as unreadable.
+        AnswerCase{"StatusRawDeflate", Op::Status, Http(StatusBody(Record("AA", "approved")), "raw-deflate"), "ERR "},
+
+        // Nonce and certificate bytes.
+        AnswerCase{"NonceLinesNoPadding", Op::Nonce, Http(NonceBody("AAEC\r\nAwQF\nBg")), "OK 00010203040506"},
+        AnswerCase{"NonceBadBase64", Op::Nonce, Http(NonceBody("AAE!Aw==")), "ERR DownloadServerNonceResult"},
+        AnswerCase{"NonceEmpty", Op::Nonce, Http(NonceBody("")), "ERR no DownloadServerNonceResult data"},
+        AnswerCase{"NonceMissing", Op::Nonce, Http(Body("DownloadServerNonceResponse", "")),
+                   "ERR no DownloadServerNonceResult element"},
+        AnswerCase{"NonceGzip", Op::Nonce, Http(NonceBody("AQID"), "gzip"), "OK 010203"},
+        AnswerCase{"NonceSoap11Envelope", Op::Nonce, Http(kSoap11Envelope), "ERR "},
+        AnswerCase{"CertificateBytes", Op::Certificate, Http(CertBody("MIIBCgKCAQEA")), "OK 3082010A0282010100"},
+        AnswerCase{"CertificateEmpty", Op::Certificate, Http(CertBody("")), "ERR no DownloadCertificateResult data"},
+        AnswerCase{"CertificateMissing", Op::Certificate, Http(Body("DownloadCertificateResponse", "")),
+                   "ERR no DownloadCertificateResult element"},
+        AnswerCase{"CertificateBadBase64", Op::Certificate, Http(CertBody("MIIB!")), "ERR DownloadCertificateResult"},
+
+        // Faults and answers that are neither result nor fault.
+        AnswerCase{"FaultReceiverOtherPrefix", Op::Nonce,
+                   Http(Fault12(" xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\"", "env:Receiver",
+                                "Service unavailable", "<reason>maintenance</reason>"),
+                        "", 500),
+                   "ERR SOAP 1.2 fault SOAP-ENV:Receiver[no subcode]\n\"Service unavailable\"\nDetail: "
+                   "<reason>maintenance</reason>"},
+        AnswerCase{"FaultSenderWithSubcode", Op::Upload,
+                   Http(SoapEnvelope("<SOAP-ENV:Fault><SOAP-ENV:Code><SOAP-ENV:Value>SOAP-ENV:Sender</SOAP-ENV:Value>"
+                                     "<SOAP-ENV:Subcode><SOAP-ENV:Value>ns1:BadPolicy</SOAP-ENV:Value>"
+                                     "</SOAP-ENV:Subcode></SOAP-ENV:Code><SOAP-ENV:Reason><SOAP-ENV:Text>"
+                                     "Unknown policy</SOAP-ENV:Text></SOAP-ENV:Reason></SOAP-ENV:Fault>"),
+                        "", 500),
+                   "ERR SOAP 1.2 fault SOAP-ENV:Sender[ns1:BadPolicy]\n\"Unknown policy\"\nDetail: [no detail]"},
+        AnswerCase{"FaultGzip", Op::Certificate,
+                   Http(Fault12("", "SOAP-ENV:Sender", "Proof of possession failed", "x"), "gzip", 500),
+                   "ERR \"Proof of possession failed\""},
+        AnswerCase{"UnexpectedBodyElement", Op::Nonce,
+                   Http(Body("DownloadCertificateResponse", "<ns1:DownloadCertificateResult>AQID"
+                                                            "</ns1:DownloadCertificateResult>")),
+                   "ERR holds neither DownloadServerNonceResponse nor a SOAP fault"},
+        AnswerCase{"EmptyBody", Op::Status, Http(SoapEnvelope("")), "ERR no RetrieveRequestStatusInfoResult"},
+        AnswerCase{"HttpErrorWithoutEnvelope", Op::Status, Http("<html>gateway down</html>", "", 502), "ERR 502"},
+        AnswerCase{"NotXml", Op::Upload, Http("this is not XML"), "ERR "}),
+    [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Errors, endpoints and time limits
+
+TEST(ErrorText, DescribesTheFailedCallOnly)
+{
+    CannedHttpsServer first(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(first.Start(Http(Fault12("", "SOAP-ENV:Receiver", "first failure", ""), "", 500)));
+    CannedHttpsServer second(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(second.Start(Http(Fault12("", "SOAP-ENV:Sender", "second failure", ""), "", 500)));
+
+    const std::string one = RunOp(Op::Nonce, first.Endpoint());
+    const std::string two = RunOp(Op::Nonce, second.Endpoint());
+    EXPECT_NE(one.find("first failure"), std::string::npos) << one;
+    EXPECT_NE(two.find("second failure"), std::string::npos) << two;
+    EXPECT_EQ(two.find("first failure"), std::string::npos) << "an earlier fault leaked into: " << two;
+    EXPECT_EQ(two.rfind("ERR SOAP 1.2 fault SOAP-ENV:Sender", 0), 0u) << two;
+}
+
+TEST(Endpoint, RefusedBeforeAnyInputOrOutput)
+{
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start(Http(NonceBody("AQID"))));
+    const std::string port = std::to_string(server.Port());
+    const std::vector<std::string> refused = {"",
+                                              "http://127.0.0.1:" + port + "/axis2/services/RequestService",
+                                              "ftp://127.0.0.1:" + port + "/",
+                                              "https://",
+                                              "https:///axis2/services/RequestService",
+                                              "127.0.0.1:" + port};
+    for (const std::string& endpoint : refused) {
+        for (Op op : {Op::Status, Op::Nonce, Op::Certificate}) {
+            ::testing::internal::CaptureStdout();
+            const std::string got = RunOp(op, endpoint);
+            const std::string out = ::testing::internal::GetCapturedStdout();
+            EXPECT_EQ(got.rfind("ERR ", 0), 0u) << endpoint << ": " << got;
+            EXPECT_NE(got.find("endpoint"), std::string::npos) << got;
+            EXPECT_EQ(out, "") << "the request went to standard output";
+        }
+        if (!endpoint.empty()) { // an empty one is a broken precondition of the upload
+            EXPECT_EQ(RunOp(Op::Upload, endpoint).rfind("ERR ", 0), 0u) << endpoint;
+        }
+    }
+    EXPECT_EQ(server.Connections(), 0);
+    // The scheme is matched without regard to case.
+    EXPECT_EQ(RunOp(Op::Nonce, "HTTPS://127.0.0.1:" + port + "/axis2/services/RequestService"), "OK 010203");
+}
+
+TEST(TimeLimits, ServerSilentAfterHandshakeDoesNotHang)
+{
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start("", CannedHttpsServer::Mode::StallAfterHandshake));
+    varnock::TTimeouts limits;
+    limits.connect = 5;
+    limits.sendReceive = 1;
+    limits.transfer = 30;
+    varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
+    std::string keyId = "AA";
+    _ns1__DownloadServerNonce request;
+    request.strKeyID = &keyId;
+    _ns1__DownloadServerNonceResponse response;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(proxy.DownloadServerNonce(&request, &response), SOAP_OK);
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // The receive limit, then at most the engine's fixed 5 s wait for the TLS close.
+    EXPECT_LT(seconds, 9.0);
+    EXPECT_FALSE(server.WaitForRequest(0).empty()) << "the request was sent before the wait";
+    EXPECT_NE(proxy.FaultText(), "");
+    server.Stop();
+}
+
+TEST(TimeLimits, DefaultsAreFinite)
+{
+    varnock::CServiceProxy proxy("https://127.0.0.1/", vtest::Pki().ca.certPem.c_str());
+    EXPECT_EQ(proxy.connect_timeout, varnock::kConnectTimeout);
+    EXPECT_GT(proxy.send_timeout, 0);
+    EXPECT_GT(proxy.recv_timeout, 0);
+    EXPECT_GT(proxy.transfer_timeout, 0);
+}
+
+// ---------------------------------------------------------------------------
+// Preconditions end the process with the broken expression.
+
+TEST(PreconditionsDeathTest, UploadNeedsAnEndpoint)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    const unsigned char der[] = {0x30, 0x00};
+    EXPECT_DEATH(vtest::Client("").uploadCertRequest(der, sizeof der, "1.2.3"), "!m_sEndpointURL.empty\\(\\)");
+    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").uploadCertRequest(der, 0, "1.2.3"), "cbData");
+    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").uploadCertRequest(der, sizeof der, nullptr), "pszPolicyID");
+}
+
+TEST(PreconditionsDeathTest, StatusNeedsKeys)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    std::map<std::string, CVarnockSingleton::TRequestStatus> states;
+    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").retrieveRequestStatusInfo({}, states), "!lstKeyIDs.empty\\(\\)");
+}
+
+TEST(PreconditionsDeathTest, DownloadNeedsEveryPart)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    TByteArrayAutoPtr full, empty, out;
+    vtest::Fill(full, {1});
+    auto& client = vtest::Client("https://127.0.0.1/");
+    EXPECT_DEATH(client.downloadCertificate(empty, full, full, "1.2", out), "aptrServerNonce.size\\(\\)");
+    EXPECT_DEATH(client.downloadCertificate(full, empty, full, "1.2", out), "aptrClientNonce.size\\(\\)");
+    EXPECT_DEATH(client.downloadCertificate(full, full, empty, nullptr, out), "aptrSignature.size\\(\\)");
+    EXPECT_DEATH(client.downloadCertificate(full, full, full, nullptr, out), "pszAlgOID");
+    EXPECT_DEATH(client.downloadNonce(nullptr, out), "pszKeyID");
+}
+
+} // namespace
