@@ -200,8 +200,8 @@ void MainWindow::ApplySkin(bool toggle)
         ui->frameMenu->setMaximumHeight(m_pMenuBar->height() + 4);
         setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
 
-        // Take the form's central widget out first: setting a new central widget
-        // deletes the old one, and the wrapper is about to hold it.
+        // The wrapper is about to hold the form's central widget: take it out of the
+        // window's hands first, so the window never discards it.
         QWidget* previous = takeCentralWidget();
         if (previous && previous != ui->centralWidget)
             previous->deleteLater();

@@ -1,4 +1,376 @@
+// The skinned window's frame pieces, the splash screen, the tool bar and the message box.
+#include <stdexcept>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QSplashScreen>
+#include <QToolButton>
+#include <QVBoxLayout>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include "AutoSplash.h"
+#include "MessageBoxEx.h"
+#include "ModalDriver.h"
+#include "MyToolBar.h"
+#include "ResizeCentralWidget.h"
+#include "TestHome.h"
+
+namespace {
+void Press(QWidget* w, const QPoint& global)
+{
+    QMouseEvent e(QEvent::MouseButtonPress, w->mapFromGlobal(global), global, Qt::LeftButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+void Move(QWidget* w, const QPoint& global)
+{
+    QMouseEvent e(QEvent::MouseMove, w->mapFromGlobal(global), global, Qt::NoButton, Qt::LeftButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+void Release(QWidget* w, const QPoint& global)
+{
+    QMouseEvent e(QEvent::MouseButtonRelease, w->mapFromGlobal(global), global, Qt::LeftButton, Qt::NoButton,
+                  Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+void Drag(QWidget* w, const QPoint& from, const QPoint& to)
+{
+    Press(w, from);
+    Move(w, to);
+    Release(w, to);
+}
+
+// A frameless top-level window at (100, 50), 400 x 300, minimum 200 x 150, as the
+// skinned main window is.
+struct Window {
+    QWidget widget;
+    Window()
+    {
+        widget.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        widget.setMinimumSize(200, 150);
+        widget.setGeometry(100, 50, 400, 300);
+        widget.show();
+    }
+    QRect Geometry() const { return QRect(widget.pos(), widget.size()); }
+};
+}
+
+class ChromeTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void zonesHaveTheirNamesCursorsAndSizes()
+    {
+        QWidget window;
+        const char* names[] = {"QRWTopLeft", "QRWTop", "QRWTopRight", "QRWRight",
+                               "QRWBottomRight", "QRWBottom", "QRWBottomLeft", "QRWLeft"};
+        const Qt::CursorShape cursors[] = {Qt::SizeFDiagCursor, Qt::SizeVerCursor, Qt::SizeBDiagCursor,
+                                           Qt::SizeHorCursor, Qt::SizeFDiagCursor, Qt::SizeVerCursor,
+                                           Qt::SizeBDiagCursor, Qt::SizeHorCursor};
+        for (int zone = 0; zone < 8; ++zone) {
+            QResizeWidget piece(static_cast<QRWType>(zone), &window, &window);
+            QCOMPARE(piece.objectName(), QString::fromLatin1(names[zone]));
+            QCOMPARE(piece.cursor().shape(), cursors[zone]);
+            QCOMPARE(piece.property("type").toInt(), zone);
+            QVERIFY(!piece.property("disabled").toBool());
+            const bool corner = zone % 2 == 0;
+            const bool side = zone == 3 || zone == 7;
+            QCOMPARE(piece.minimumSize(), corner ? QSize(5, 5) : side ? QSize(5, 0) : QSize(0, 5));
+        }
+    }
+
+    // Wherever inside the corner the press was, the window grows by exactly the drag.
+    void bottomRightCornerGrowsByTheDrag_data()
+    {
+        QTest::addColumn<QPoint>("inset");
+        QTest::newRow("at the edge") << QPoint(0, 0);
+        QTest::newRow("inside") << QPoint(3, 2);
+        QTest::newRow("deep inside") << QPoint(4, 4);
+    }
+    void bottomRightCornerGrowsByTheDrag()
+    {
+        QFETCH(QPoint, inset);
+        Window w;
+        QResizeWidget corner(QRWBottomRight, &w.widget, &w.widget);
+        const QPoint press = QPoint(100 + 400, 50 + 300) - inset;
+        Drag(&corner, press, press + QPoint(30, 20));
+        QCOMPARE(w.Geometry(), QRect(100, 50, 430, 320));
+    }
+
+    void sideStopsAtTheMinimumAndNeverChangesTheHeight()
+    {
+        Window w;
+        QResizeWidget left(QRWLeft, &w.widget, &w.widget);
+        Drag(&left, QPoint(102, 200), QPoint(250, 200));
+        QCOMPARE(w.Geometry(), QRect(250, 50, 250, 300));
+        Drag(&left, QPoint(251, 200), QPoint(360, 200));
+        QCOMPARE(w.Geometry(), QRect(250, 50, 250, 300));
+
+        QResizeWidget right(QRWRight, &w.widget, &w.widget);
+        Drag(&right, QPoint(498, 100), QPoint(520, 400));
+        QCOMPARE(w.Geometry(), QRect(250, 50, 272, 300));
+    }
+
+    void cornerPastTheMinimumKeepsResizingTheOtherWay()
+    {
+        Window w;
+        QResizeWidget corner(QRWBottomRight, &w.widget, &w.widget);
+        // Far too narrow, but taller: only the height changes.
+        Drag(&corner, QPoint(500, 350), QPoint(150, 400));
+        QCOMPARE(w.Geometry(), QRect(100, 50, 400, 350));
+        // Too low and too narrow: nothing changes.
+        Drag(&corner, QPoint(500, 400), QPoint(150, 60));
+        QCOMPARE(w.Geometry(), QRect(100, 50, 400, 350));
+    }
+
+    void wantedGeometryTable()
+    {
+        const QRect win(100, 50, 400, 300);
+        const QPoint g(90, 40);
+        const QPoint o(-2, -3);
+        QCOMPARE(QResizeWidget::WantedGeometry(QRWTopLeft, win, g, o), QRect(90, 40, 410, 310));
+        QCOMPARE(QResizeWidget::WantedGeometry(QRWTop, win, g, o), QRect(100, 40, 400, 310));
+        QCOMPARE(QResizeWidget::WantedGeometry(QRWTopRight, win, QPoint(520, 40), o), QRect(100, 40, 422, 310));
+        QCOMPARE(QResizeWidget::WantedGeometry(QRWBottom, win, QPoint(0, 380), o), QRect(100, 50, 400, 333));
+        QCOMPARE(QResizeWidget::WantedGeometry(QRWBottomLeft, win, QPoint(90, 380), o), QRect(90, 50, 410, 333));
+    }
+
+    void bodyArrangesTenBordersTitleAndContent()
+    {
+        QWidget window;
+        window.setWindowTitle("Caption");
+        QWidget* content = new QWidget;
+        QVBoxLayout* layout = new QVBoxLayout(content);
+        layout->setContentsMargins(7, 8, 9, 10);
+        QResizeCentralWidget body(&window, content);
+        QCOMPARE(body.findChildren<QResizeWidget*>().size(), 10);
+        QCOMPARE(body.frameShape(), QFrame::Box);
+        QGridLayout* grid = qobject_cast<QGridLayout*>(body.layout());
+        QVERIFY(grid);
+        QCOMPARE(grid->itemAtPosition(1, 1)->widget(), static_cast<QWidget*>(body.titleBar()));
+        QCOMPARE(grid->itemAtPosition(2, 1)->widget(), content);
+        QVERIFY(grid->itemAtPosition(1, 0)->widget()->property("TitleLeftBorder").toBool());
+        QVERIFY(grid->itemAtPosition(1, 2)->widget()->property("TitleRightBorder").toBool());
+        QCOMPARE(grid->itemAtPosition(3, 2)->widget()->objectName(), QStringLiteral("QRWBottomRight"));
+        QCOMPARE(body.titleBar()->objectName(), QStringLiteral("QRWTitleBar"));
+        QCOMPARE(body.findChild<QLabel*>("TitleWindowCaption")->text(), QStringLiteral("Caption"));
+        for (const char* name : {"TitleMinimizeButton", "TitleMaximizeButton", "TitleCloseButton"}) {
+            QPushButton* button = body.findChild<QPushButton*>(name);
+            QVERIFY2(button && button->property("TitleButton").toBool(), name);
+            QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+        }
+        QCOMPARE(layout->contentsMargins(), QMargins(0, 0, 0, 0));
+        QCOMPARE(body.property("content").value<QWidget*>(), content);
+
+        body.setContent(nullptr);
+        QCOMPARE(body.content(), content);
+        body.resetContent();
+        QCOMPARE(layout->contentsMargins(), QMargins(7, 8, 9, 10));
+        QVERIFY(!body.content());
+        QCOMPARE(content->parentWidget(), static_cast<QWidget*>(&body));
+        QVERIFY(!grid->itemAtPosition(2, 1));
+    }
+
+    void titleBarMovesTheWindowButNotNearItsEdgeNorWhenMaximised()
+    {
+        QWidget window;
+        window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        QVBoxLayout* layout = new QVBoxLayout(&window);
+        layout->setContentsMargins(0, 0, 0, 0);
+        QResizeCentralWidget* body = new QResizeCentralWidget(&window, new QLabel("content"));
+        layout->addWidget(body);
+        window.setGeometry(100, 50, 500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTitleBarWidget* title = body->titleBar();
+        QCOMPARE(body->titleRect(), title->frameRect().translated(5, 5));
+
+        // Within 5 pixels of the title bar's top-left corner: no drag.
+        const QPoint nearEdge = title->mapToGlobal(QPoint(2, 2));
+        Drag(title, nearEdge, nearEdge + QPoint(40, 30));
+        QCOMPARE(window.pos(), QPoint(100, 50));
+
+        const QPoint inside = title->mapToGlobal(QPoint(30, 20));
+        Drag(title, inside, inside + QPoint(40, 30));
+        QCOMPARE(window.pos(), QPoint(140, 80));
+
+        body->findChild<QPushButton*>("TitleMaximizeButton")->click();
+        QVERIFY(title->IsMaximized());
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY(border->IsDisabled());
+        const QRect maximised(window.pos(), window.size());
+        const QPoint from = title->mapToGlobal(QPoint(30, 20));
+        Drag(title, from, from + QPoint(40, 30));
+        QResizeWidget* corner = body->findChild<QResizeWidget*>("QRWBottomRight");
+        Drag(corner, corner->mapToGlobal(QPoint(1, 1)), corner->mapToGlobal(QPoint(31, 21)));
+        QCOMPARE(QRect(window.pos(), window.size()), maximised);
+
+        body->findChild<QPushButton*>("TitleMaximizeButton")->click();
+        QVERIFY(!title->IsMaximized());
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY(!border->IsDisabled());
+        const QPoint again = title->mapToGlobal(QPoint(30, 20));
+        const QPoint before = window.pos();
+        Drag(title, again, again + QPoint(10, 10));
+        QCOMPARE(window.pos(), before + QPoint(10, 10));
+
+        body->findChild<QPushButton*>("TitleCloseButton")->click();
+        QVERIFY(!window.isVisible());
+    }
+
+    void splashCentresOverItsAnchor()
+    {
+        const QString dir = FreshHome("splash");
+        QPixmap picture(400, 300);
+        picture.fill(Qt::red);
+        QVERIFY(picture.save(dir + "/splash.png"));
+        QWidget anchor;
+        anchor.setGeometry(100, 50, 1000, 700);
+        CAutoSplash splash(dir + "/splash.png", &anchor, false);
+        QCOMPARE(splash.Splash()->size(), QSize(400, 300));
+        QCOMPARE(splash.Splash()->pos(), QPoint(400, 250));
+        QVERIFY(splash.Splash()->windowFlags() & Qt::WindowStaysOnTopHint);
+        QVERIFY(splash.Splash()->isVisible());
+        splash.Hide();
+        QVERIFY(!splash.Splash()->isVisible());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        splash.Show();
+        QVERIFY(splash.Splash()->isVisible());
+    }
+
+    void splashCursorsNestAndSurviveExceptions()
+    {
+        QVERIFY(!QApplication::overrideCursor());
+        QPointer<QSplashScreen> inner;
+        {
+            CAutoSplash outer(":/missing", nullptr, true);
+            {
+                CAutoSplash nested(":/missing", nullptr, true);
+                inner = nested.Splash();
+            }
+            QVERIFY(!inner);
+            QVERIFY(QApplication::overrideCursor());
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        }
+        QVERIFY(!QApplication::overrideCursor());
+
+        QPointer<QSplashScreen> thrown;
+        try {
+            CAutoSplash splash(":/missing", nullptr, true);
+            thrown = splash.Splash();
+            throw std::runtime_error("inside the scope");
+        } catch (const std::runtime_error&) {
+        }
+        QVERIFY(!thrown);
+        QVERIFY(!QApplication::overrideCursor());
+    }
+
+    void toolBarButtonsShareTheLargestSize_data()
+    {
+        QTest::addColumn<bool>("vertical");
+        QTest::newRow("horizontal") << false;
+        QTest::newRow("vertical") << true;
+    }
+    void toolBarButtonsShareTheLargestSize()
+    {
+        QFETCH(bool, vertical);
+        QMyToolBar bar;
+        if (vertical)
+            bar.setOrientation(Qt::Vertical);
+        // The bar's own extension button takes part too; keep it out of the way.
+        for (QToolButton* own : bar.findChildren<QToolButton*>())
+            own->resize(10, 10);
+        QList<QToolButton*> buttons;
+        for (int extent : {30, 42, 36}) {
+            QToolButton* button = new QToolButton(&bar);
+            button->resize(vertical ? extent : 20, vertical ? 20 : extent);
+            buttons << button;
+        }
+        QResizeEvent event(QSize(200, 60), QSize(100, 60));
+        QApplication::sendEvent(&bar, &event);
+        for (QToolButton* button : buttons)
+            QCOMPARE(button->minimumSize(), vertical ? QSize(42, 0) : QSize(0, 42));
+
+        // Shrinking the buttons never lowers the shared size.
+        for (QToolButton* button : buttons)
+            button->setGeometry(0, 0, 10, 10);
+        QApplication::sendEvent(&bar, &event);
+        for (QToolButton* button : buttons)
+            QCOMPARE(button->minimumSize(), vertical ? QSize(42, 0) : QSize(0, 42));
+    }
+
+    void messageBoxReportsTheCheckBox_data()
+    {
+        QTest::addColumn<bool>("clear");
+        QTest::newRow("left checked") << false;
+        QTest::newRow("cleared") << true;
+    }
+    void messageBoxReportsTheCheckBox()
+    {
+        QFETCH(bool, clear);
+        QWidget parent;
+        parent.setWindowTitle("Veskora Tessaly");
+        QMessageBoxEx box(&parent);
+        box.SetText("Slot events are not supported.");
+        QCOMPARE(box.windowTitle(), QStringLiteral("Veskora Tessaly"));
+        QCOMPARE(box.windowModality(), Qt::ApplicationModal);
+        QVERIFY(box.findChild<QCheckBox*>("cbShowAgain")->isChecked());
+        QVERIFY(!box.findChild<QLabel*>("icon")->pixmap(Qt::ReturnByValue).isNull());
+
+        fixture::ModalDriver driver;
+        driver.Expect([clear](QWidget* modal) {
+            if (clear)
+                modal->findChild<QCheckBox*>("cbShowAgain")->setChecked(false);
+            fixture::ModalDriver::Click(modal, "pushButton");
+        }, "QMessageBoxEx");
+        QCOMPARE(box.exec(), int(QDialog::Accepted));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(box.IsShowAgainChecked(), !clear);
+        QCOMPARE(box.findChild<QLabel*>("message")->text(), QStringLiteral("Slot events are not supported."));
+    }
+
+    // The driver answers nested modals in order and gives up on one that never comes.
+    void modalDriverHandlesNestingAndTimeouts()
+    {
+        QWidget parent;
+        parent.setWindowTitle("outer");
+        QMessageBoxEx outer(&parent);
+        QString order;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget*) {
+            order += "outer ";
+            QMessageBoxEx inner(&parent);
+            inner.setObjectName("inner");
+            inner.exec();
+            order += "back ";
+            fixture::ModalDriver::Accept(&outer);
+        });
+        driver.Expect([&](QWidget* modal) {
+            order += modal->objectName() + " ";
+            fixture::ModalDriver::Accept(modal);
+        });
+        outer.exec();
+        QVERIFY(driver.Finished());
+        QCOMPARE(order, QStringLiteral("outer inner back "));
+
+        fixture::ModalDriver late(100);
+        late.Expect([](QWidget*) {}, "QFileDialog");
+        QVERIFY(!late.WaitFinished(2000));
+        QCOMPARE(late.Failures().size(), 1);
+
+        fixture::ModalDriver wrong;
+        wrong.Expect([](QWidget*) {}, "QFileDialog");
+        QMessageBoxEx unexpected(&parent);
+        QCOMPARE(unexpected.exec(), int(QDialog::Rejected));
+        QVERIFY(!wrong.Finished());
+        QVERIFY(wrong.Failures().first().contains("QMessageBoxEx"));
+    }
+};
+
+QTEST_MAIN(ChromeTest)
 #include "test_chrome.moc"

@@ -1,4 +1,225 @@
+// Languages: the manager over the shipped translations, retranslating open windows,
+// the start-up language from the system locale, and the licence file per language.
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTextEdit>
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_MAIN(T)
+
+#include "AboutDialog.h"
+#include "LicenseDialog.h"
+#include "MainWindow.h"
+#include "MessageBoxEx.h"
+#include "ModalDriver.h"
+#include "Resources.h"
+#include "Settings.h"
+#include "TestHome.h"
+#include "TranslationManager.h"
+
+namespace {
+const QString kEnglish = QStringLiteral("English (EN)");
+const QString kBulgarian = QString::fromUtf8("Български (БГ)");
+
+// Counts the language-change events a widget receives.
+class LanguageEvents : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::LanguageChange)
+            ++count;
+        return false;
+    }
+};
+
+QString ActionText(QWidget& window, const char* name)
+{
+    return window.findChild<QAction*>(name)->text();
+}
+}
+
+class LanguageTest : public QObject
+{
+    Q_OBJECT
+private:
+    TranslationManager& Manager() { return CSettings::Instance().GetTranslationManager(); }
+
+private slots:
+    void initTestCase() { tessaly::InitResources(); }
+    void init() { FreshHome(QString::fromLatin1(QTest::currentTestFunction())); }
+    void cleanup() { Manager().SetLanguage(kEnglish); }
+
+    void shippedTranslationsListEnglishFirstThenBulgarian()
+    {
+        TranslationManager manager(":/translations/translations/", "tessaly");
+        QCOMPARE(manager.GetLanguageCount(), 2);
+        QCOMPARE(manager.GetLanguages().keys(), QStringList({kEnglish, kBulgarian}));
+        QVERIFY(!manager.GetLanguages().value(kEnglish));
+        QVERIFY(manager.GetLanguages().value(kBulgarian));
+        QCOMPARE(manager.GetCurrentLanguage(), kEnglish);
+        QCOMPARE(manager.GetLanguageCode(), QStringLiteral("en"));
+
+        manager.SetLanguage(kBulgarian);
+        QCOMPARE(manager.GetLanguageCode(), QStringLiteral("bg"));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QString::fromUtf8("Презареди"));
+        manager.SetLanguage(kEnglish);
+        QCOMPARE(manager.GetLanguageCode(), QStringLiteral("en"));
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QStringLiteral("Reload"));
+    }
+
+    void missingFolderLeavesEnglishAlone()
+    {
+        TranslationManager manager(":/no/such/folder/", "tessaly");
+        QCOMPARE(manager.GetLanguageCount(), 1);
+        manager.LoadSystemLanguage();
+        QCOMPARE(manager.GetCurrentLanguage(), kEnglish);
+    }
+
+    // Setting the current language or an unknown one installs nothing, so no widget
+    // hears of a change.
+    void noChangeSendsNoEvent()
+    {
+        QWidget widget;
+        LanguageEvents events;
+        widget.installEventFilter(&events);
+        Manager().SetLanguage(kEnglish);
+        Manager().SetLanguage("Klingon (KL)");
+        QCoreApplication::processEvents();
+        QCOMPARE(events.count, 0);
+        Manager().SetLanguage(kBulgarian);
+        QCoreApplication::processEvents();
+        QCOMPARE(events.count, 1);
+        Manager().SetLanguage(kBulgarian);
+        QCoreApplication::processEvents();
+        QCOMPARE(events.count, 1);
+    }
+
+    void switchingRetranslatesOpenWindows()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QWidget parent;
+        QMessageBoxEx box(&parent);
+        box.SetText("caller's text");
+        AboutDialog about(&window);
+        about.show();
+        const QString version = AboutDialog::GetVersion();
+
+        Manager().SetLanguage(kBulgarian);
+        QCoreApplication::processEvents();
+        QCOMPARE(ActionText(window, "actionReload"), QString::fromUtf8("Презареди"));
+        QCOMPARE(window.findChild<QAction*>("actionReload")->toolTip(), QString::fromUtf8("Презарежда активния доставчик."));
+        QCOMPARE(window.findChild<QMenu*>("menuFile")->title(), QString::fromUtf8("Файл"));
+        QCOMPARE(window.findChild<QAction*>("actionSwitchStyle")->shortcut(), QKeySequence("Ctrl+Alt+R"));
+        QCOMPARE(window.windowTitle(), QStringLiteral("Veskora Tessaly"));
+        QCOMPARE(window.findChild<QAction*>("actionUnblockPIN")->toolTip(), ActionText(window, "actionUnblockPIN"));
+        QCOMPARE(box.findChild<QCheckBox*>()->text(), QString::fromUtf8("Показвай това съобщение отново"));
+        QCOMPARE(box.findChild<QLabel*>("message")->text(), QStringLiteral("caller's text"));
+        QCOMPARE(about.windowTitle(), QString::fromUtf8("За Veskora Tessaly"));
+        // The version survives the retranslation of its label.
+        QCOMPARE(about.findChild<QLabel*>("lblNameAndVersion")->text(), QStringLiteral("Tessaly ") + version);
+
+        Manager().SetLanguage(kEnglish);
+        QCoreApplication::processEvents();
+        QCOMPARE(ActionText(window, "actionReload"), QStringLiteral("Reload"));
+        QCOMPARE(window.findChild<QMenu*>("menuFile")->title(), QStringLiteral("File"));
+        QCOMPARE(box.findChild<QCheckBox*>()->text(), QStringLiteral("Show this message again"));
+        QCOMPARE(about.windowTitle(), QStringLiteral("About Veskora Tessaly"));
+    }
+
+    // Every form text has a Bulgarian translation.
+    void everyFormTextIsTranslated()
+    {
+        MainWindow window;
+        QStringList english;
+        for (QAction* action : window.findChildren<QAction*>())
+            if (!action->isSeparator() && !action->text().isEmpty() && !action->menu())
+                english << action->objectName() + ":" + action->text();
+        Manager().SetLanguage(kBulgarian);
+        QCoreApplication::processEvents();
+        for (const QString& entry : english) {
+            const QString name = entry.section(':', 0, 0);
+            QAction* action = window.findChild<QAction*>(name);
+            QVERIFY2(action->text() != entry.section(':', 1), qPrintable(name));
+        }
+    }
+
+    void licenceFollowsTheLanguage_data()
+    {
+        QTest::addColumn<bool>("bulgarian");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("English") << false << "LicenseEN.html";
+        QTest::newRow("Bulgarian") << true << "LicenseBG.html";
+    }
+    void licenceFollowsTheLanguage()
+    {
+        QFETCH(bool, bulgarian);
+        QFETCH(QString, file);
+        Manager().SetLanguage(bulgarian ? kBulgarian : kEnglish);
+        QString path, text, label;
+        fixture::ModalDriver driver;
+        AboutDialog about;
+        driver.Expect([&](QWidget* modal) {
+            label = modal->findChild<QLabel*>("lblNameAndVersion")->text();
+            fixture::ModalDriver::Click(modal, "pushButton");
+        }, "AboutDialog");
+        driver.Expect([&](QWidget* modal) {
+            LicenseDialog* licence = qobject_cast<LicenseDialog*>(modal);
+            path = licence->LicensePath();
+            text = licence->findChild<QTextEdit*>("textEdit")->toPlainText();
+            fixture::ModalDriver::Click(modal, "pushButton");
+            fixture::ModalDriver::Click(&about, "pushButton_2");
+        }, "LicenseDialog");
+        about.exec();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(path, ":/license/Licences/" + file);
+        if (!QFile::exists(":/other/res/tessaly.rc"))
+            QSKIP("licence and version resources not built in");
+        QCOMPARE(label, QStringLiteral("Tessaly 2.1.0.0"));
+        QVERIFY(!text.isEmpty());
+    }
+
+    void versionIsReadFromTheProductVersionLine_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("version");
+        QTest::newRow("shipped shape") << QByteArray("1 ICON \"tessaly.ico\"\nFILEVERSION 1,0,0,9\nPRODUCTVERSION 2,1,0,0\n")
+                                       << "2.1.0.0";
+        QTest::newRow("more parts and blanks") << QByteArray(" PRODUCTVERSION 3, 4,5 ,6,7\r\n") << "3.4.5.6";
+        QTest::newRow("lower case is not it") << QByteArray("productversion 2,1,0,0\n") << "";
+        QTest::newRow("fewer than four parts") << QByteArray("PRODUCTVERSION 2,1\n") << "";
+        QTest::newRow("no line") << QByteArray("FILEVERSION 1,0,0,0\n") << "";
+    }
+    void versionIsReadFromTheProductVersionLine()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, version);
+        const QString path = FreshHome("version") + "/tessaly.rc";
+        WriteFile(path, script);
+        QCOMPARE(AboutDialog::GetVersion(path), version);
+        QCOMPARE(AboutDialog::GetVersion(path + ".missing"), QString());
+    }
+
+    // Run under LC_ALL=bg_BG.UTF-8 (and de_DE) by ctest: with no settings file the
+    // start-up language follows the system locale.
+    void startFollowsSystemLocale()
+    {
+        const QString expected = qEnvironmentVariable("TESSALY_EXPECT_LANGUAGE", "en");
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(Manager().GetLanguageCode(), expected);
+        QCOMPARE(ActionText(window, "actionReload"),
+                 expected == "bg" ? QString::fromUtf8("Презареди") : QStringLiteral("Reload"));
+        window.close();
+        QSettings file(QDir::homePath() + "/.Veskora/tessaly.ini", QSettings::IniFormat);
+        QCOMPARE(file.value("Language").toString(), expected == "bg" ? kBulgarian : kEnglish);
+    }
+};
+
+QTEST_MAIN(LanguageTest)
 #include "test_language.moc"
