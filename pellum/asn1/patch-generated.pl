@@ -1,0 +1,59 @@
+#!/usr/bin/perl
+# Fixes applied to the C++ that esnacc generates from CertModule and
+# CertExtensions. The generated files are never edited by hand; this script
+# runs on every generation and fails the build when a pattern it expects is
+# gone, so a different compiler version cannot slip through unpatched.
+#
+#   1. CHOICE BEncContent: Init leaves the choice on its first alternative with
+#      a null value, and the generated switch then dereferences the null
+#      pointer. An alternative without a value now throws "Choice is empty".
+#   2. CHOICE checkConstraints: the generated code calls every member of the
+#      union, that is the one value under each alternative's type. Only the
+#      chosen alternative is looked at now.
+#   3. AlgorithmIdentifier BEncContent: absent parameters are written as an
+#      ASN.1 NULL (05 00), as every identifier that we encode must carry them.
+#
+# Usage: patch-generated.pl FILE.cpp...   (edits in place)
+use strict;
+use warnings;
+
+my $algFixed = 0;
+my $choices  = 0;
+my $checks   = 0;
+
+for my $file (@ARGV) {
+    open(my $in, '<', $file) or die "$file: $!\n";
+    local $/;
+    my $src = <$in>;
+    close($in);
+
+    # 1. Only the CHOICE encoders open with FUNC(...); SEQUENCE encoders do not.
+    $src =~ s{(\n\w+::BEncContent \(AsnBuf &_b\) const\n\{\n\s*FUNC\(.*?\n\} // \w+::BEncContent)}{
+        my $body = $1;
+        my $n = ($body =~ s{case (\w+)Cid:\n(\s+)l = \1->}{case $1Cid:\n$2if ($1 == NULL)\n$2  throw EXCEPT("Choice is empty", ENCODE_ERROR);\n$2l = $1->}g);
+        die "$file: CHOICE encoder without alternatives\n" unless $n;
+        $choices++;
+        $body;
+    }gse;
+
+    # 2. CHOICE checkConstraints has its brace on a line of its own.
+    $src =~ s{(\nint \w+::checkConstraints\(ConstraintFailList\* pConstraintFails\) const\n\{\n.*?\n\treturn 0;\n\})}{
+        my $body = $1;
+        $body =~ s{if \((\w+) != NULL\)}{if (choiceId == $1Cid && $1 != NULL)}g;
+        $checks++;
+        $body;
+    }gse;
+
+    # 3. Absent AlgorithmIdentifier parameters.
+    $algFixed += ($src =~ s{(AlgorithmIdentifier::BEncContent \(AsnBuf &_b\) const\n\{\n.*?if \(NOT_NULL\(parameters\)\) \{\n\s*l = parameters->BEnc \(_b\);\n\s*totalLen \+= l;\n\s*\})}{$1\n  else {\n    AsnNull absentParameters;\n    l = absentParameters.BEnc (_b);\n    totalLen += l;\n  }}s);
+
+    open(my $out, '>', "$file.tmp") or die "$file.tmp: $!\n";
+    print $out $src;
+    close($out) or die "$file.tmp: $!\n";
+    rename("$file.tmp", $file) or die "$file: $!\n";
+}
+
+die "AlgorithmIdentifier encoder not found\n" unless $algFixed == 1;
+die "no CHOICE encoder found\n" unless $choices > 0;
+die "CHOICE checkConstraints not found for every CHOICE\n" unless $checks == $choices;
+print "patched $choices CHOICE encoders and AlgorithmIdentifier\n";

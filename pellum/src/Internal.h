@@ -1,0 +1,38 @@
+#ifndef PELLUM_INTERNAL_H
+#define PELLUM_INTERNAL_H
+
+#include <pellum/pellum.h>
+
+#include <string>
+#include <vector>
+
+namespace SNACC {
+class RDNSequence;
+class AsnOid;
+}
+
+namespace pellum {
+
+// The process-wide last-error text behind CL_GetLastError.
+std::string& LastError();
+// Sets the "Unhandled exception occurred in <function>" text unless a text is
+// already there.
+void SetUnhandled(const char* function);
+
+// Thrown inside a CL_ function when a step failed after putting its reason in
+// the last-error text (or leaving it empty for the generic text).
+struct Failure {};
+
+std::string OidText(const SNACC::AsnOid& oid);
+// A new[] copy of len bytes into blob; a zero-length copy is a valid array.
+void CopyToBlob(const unsigned char* data, size_t len, _CPBLOB* blob, size_t extra = 0);
+void FreeBlobData(_CPBLOB* blob);
+
+std::string ConvertDistinguishedNameToString(const SNACC::RDNSequence* rdns, char attrSep, char rdnSep);
+void ConvertDistinguishedNameToOIDValuePairs(const SNACC::RDNSequence* rdns, std::vector<TOIDValuePair>* pairs);
+std::string AttributeTypeName(const SNACC::AsnOid& type);
+std::string ExtractSimpleName(const char* text);
+
+}
+
+#endif
