@@ -121,6 +121,11 @@ struct RequestCase {
     const char* bodyOfBody; // the Body's whole content
 };
 
+void PrintTo(const RequestCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
 class RequestWire : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(RequestWire, HeadAndEnvelope)
@@ -197,6 +202,11 @@ struct AnswerCase {
 std::string Http(const std::string& body, const std::string& encoding = "", int status = 200)
 {
     return CannedHttpsServer::HttpAnswer(body, encoding, status);
+}
+
+void PrintTo(const AnswerCase& c, std::ostream* os)
+{
+    *os << c.name;
 }
 
 class AnswerWire : public ::testing::TestWithParam<AnswerCase> {};

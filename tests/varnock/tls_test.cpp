@@ -1,0 +1,123 @@
+// TLS refusals: the client verifies the server's chain, its dates and its host
+// name, and a trust file it cannot use stops the call before any connection.
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+using fixture::CannedHttpsServer;
+
+namespace {
+
+const char kSan[] = "subjectAltName=IP:127.0.0.1,DNS:localhost";
+
+struct Material {
+    std::string otherCaCert, otherCaKey; // server certificate of a CA the client does not trust
+    std::string expiredCert, expiredKey;
+    std::string wrongHostCert, wrongHostKey;
+    std::string selfSignedCert, selfSignedKey;
+    std::string garbageTrust, emptyTrust, dirTrust, missingTrust;
+};
+
+const Material& M()
+{
+    static const Material m = [] {
+        Material m;
+        const std::string dir = fixture::ScratchDir("tls");
+        const fixture::KeyFiles key = fixture::MakeKey(dir, "server", "rsa:2048");
+        std::filesystem::create_directories(dir + "/other");
+        const fixture::Ca other = fixture::MakeCa(dir + "/other", "/CN=Unknown Test CA");
+        auto pem = [](const std::string& der) { return der.substr(0, der.size() - 4) + ".pem"; };
+        m.otherCaCert = pem(fixture::IssueCert(other, "server", key, "/CN=localhost", 30, kSan));
+        const fixture::Ca& ca = vtest::Pki().ca;
+        m.expiredCert = pem(fixture::IssueCert(ca, "expired", key, "/CN=localhost", -2, kSan));
+        m.wrongHostCert =
+            pem(fixture::IssueCert(ca, "wronghost", key, "/CN=other.example", 30, "subjectAltName=DNS:other.example"));
+        m.selfSignedCert = pem(fixture::MakeSelfSigned(dir, "selfsigned", key, "/CN=localhost", 30, kSan));
+        m.otherCaKey = m.expiredKey = m.wrongHostKey = m.selfSignedKey = key.keyPem;
+        m.garbageTrust = dir + "/garbage.pem";
+        fixture::WriteText(m.garbageTrust, "this is no certificate\n");
+        m.emptyTrust = dir + "/empty.pem";
+        fixture::WriteText(m.emptyTrust, "");
+        m.dirTrust = dir + "/folder.pem";
+        std::filesystem::create_directories(m.dirTrust);
+        m.missingTrust = dir + "/no-such-file.pem";
+        return m;
+    }();
+    return m;
+}
+
+struct TlsCase {
+    const char* name;
+    std::function<std::string()> cert, key, trust;
+    std::string host;
+    bool connects;     // the refusal comes at the connection, after the server was reached
+    std::string error; // text the error must hold; empty for a case that must succeed
+};
+
+void PrintTo(const TlsCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+std::string GoodCert() { return vtest::Pki().certPem; }
+std::string GoodKey() { return vtest::Pki().keyPem; }
+std::string GoodTrust() { return vtest::Pki().ca.certPem; }
+
+class TlsRefusal : public ::testing::TestWithParam<TlsCase> {};
+
+TEST_P(TlsRefusal, Refused)
+{
+    const TlsCase& c = GetParam();
+    CannedHttpsServer server(c.cert(), c.key());
+    ASSERT_TRUE(server.Start(CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
+        "<ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>AQID</ns1:DownloadServerNonceResult>"
+        "</ns1:DownloadServerNonceResponse>"))));
+    TByteArrayAutoPtr nonce;
+    std::string error;
+    try {
+        vtest::Client(server.Endpoint(c.host), c.trust()).downloadNonce("AA", nonce);
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    if (c.error.empty()) {
+        EXPECT_EQ(error, "");
+        EXPECT_EQ(nonce.size(), 3u);
+        return;
+    }
+    EXPECT_NE(error.find(c.error), std::string::npos) << "error: " << error;
+    EXPECT_EQ(nonce.get(), nullptr);
+    EXPECT_EQ(server.Connections() > 0, c.connects) << "connections: " << server.Connections();
+    EXPECT_TRUE(server.Requests().empty()) << "a request was sent over a refused connection";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refusals, TlsRefusal,
+    ::testing::Values(
+        TlsCase{"TrustedByIp", GoodCert, GoodKey, GoodTrust, "127.0.0.1", true, ""},
+        TlsCase{"TrustedByName", GoodCert, GoodKey, GoodTrust, "localhost", true, ""},
+        TlsCase{"UnknownCa", [] { return M().otherCaCert; }, [] { return M().otherCaKey; }, GoodTrust, "127.0.0.1",
+                true, "certificate verify failed"},
+        TlsCase{"SelfSigned", [] { return M().selfSignedCert; }, [] { return M().selfSignedKey; }, GoodTrust,
+                "127.0.0.1", true, "certificate verify failed"},
+        TlsCase{"Expired", [] { return M().expiredCert; }, [] { return M().expiredKey; }, GoodTrust, "127.0.0.1", true,
+                "certificate verify failed"},
+        TlsCase{"WrongHostName", [] { return M().wrongHostCert; }, [] { return M().wrongHostKey; }, GoodTrust,
+                "127.0.0.1", true, "host name mismatch"},
+        TlsCase{"WrongHostNameByName", [] { return M().wrongHostCert; }, [] { return M().wrongHostKey; },
+                GoodTrust, "localhost", true, "host name mismatch"},
+        TlsCase{"MissingTrustFile", GoodCert, GoodKey, [] { return M().missingTrust; }, "127.0.0.1", false,
+                "CA PEM file"},
+        TlsCase{"TrustFileNotPem", GoodCert, GoodKey, [] { return M().garbageTrust; }, "127.0.0.1", false,
+                "CA PEM file"},
+        TlsCase{"EmptyTrustFile", GoodCert, GoodKey, [] { return M().emptyTrust; }, "127.0.0.1", false,
+                "CA PEM file"},
+        TlsCase{"TrustPathIsFolder", GoodCert, GoodKey, [] { return M().dirTrust; }, "127.0.0.1", false,
+                "CA PEM file"},
+        TlsCase{"NoTrustFileGiven", GoodCert, GoodKey, [] { return std::string(); }, "127.0.0.1", false,
+                "No trusted-certificate file"}),
+    [](const ::testing::TestParamInfo<TlsCase>& info) { return std::string(info.param.name); });
+
+} // namespace
