@@ -3,7 +3,9 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
+#include <QLineEdit>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QSettings>
 #include <QStatusBar>
@@ -311,10 +313,41 @@ private slots:
         MainWindow window;
         std::wstring email = L"before", comment = L"before";
         fixture::ModalDriver driver;
-        driver.Expect([](QWidget* wizard) { fixture::ModalDriver::Reject(wizard); });
-        QVERIFY(!window.confirmErrorReport(email, comment, L"details"));
-        QVERIFY(driver.Finished());
+        QString details;
+        driver.Expect([&](QWidget* wizard) {
+            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
+            fixture::ModalDriver::Reject(wizard);
+        }, "QWizard");
+        QVERIFY(!window.confirmErrorReport(email, comment, L"the details"));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(details, QStringLiteral("the details"));
         QVERIFY(email == L"before" && comment == L"before");
+
+        driver.Expect([](QWidget* wizard) {
+            wizard->findChild<QLineEdit*>("edtEmail")->setText("user@example.org");
+            wizard->findChild<QPlainTextEdit*>("edtComment")->setPlainText("it broke");
+            fixture::ModalDriver::Accept(wizard);
+        }, "QWizard");
+        QVERIFY(window.confirmErrorReport(email, comment, L"the details"));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(email == L"user@example.org");
+        QVERIFY(comment == L"it broke");
+    }
+
+    void nextStartRestoresTheWindow()
+    {
+        WriteSettings(m_home, "[General]\nSkinEnabled=false\n");
+        {
+            MainWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            window.resize(700, 450);
+            window.close();
+        }
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.size(), QSize(700, 450));
     }
 };
 
