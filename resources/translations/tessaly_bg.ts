@@ -28,6 +28,33 @@
     </message>
 </context>
 <context>
+    <name>CPKCS11AsymmetricKey</name>
+    <message>
+        <source>Encryption,</source>
+        <translation>Шифриране,</translation>
+    </message>
+    <message>
+        <source>Verification,</source>
+        <translation>Проверка,</translation>
+    </message>
+    <message>
+        <source>Wrapping,</source>
+        <translation>Опаковане,</translation>
+    </message>
+    <message>
+        <source>Decryption,</source>
+        <translation>Дешифриране,</translation>
+    </message>
+    <message>
+        <source>Signing,</source>
+        <translation>Подписване,</translation>
+    </message>
+    <message>
+        <source>Unwrapping,</source>
+        <translation>Разопаковане,</translation>
+    </message>
+</context>
+<context>
     <name>ErrorReportWizard</name>
     <message>
         <source>Send Error Report</source>
@@ -299,6 +326,57 @@
     <message>
         <source>OK</source>
         <translation>ОК</translation>
+    </message>
+</context>
+<context>
+    <name>QObject</name>
+    <message>
+        <source>Public Key</source>
+        <translation>Публичен ключ</translation>
+    </message>
+    <message>
+        <source>Private Key</source>
+        <translation>Частен ключ</translation>
+    </message>
+    <message>
+        <source>Key supports</source>
+        <translation>Ключът поддържа</translation>
+    </message>
+    <message>
+        <source>Key Length</source>
+        <translation>Дължина на ключа</translation>
+    </message>
+    <message>
+        <source>%1 bits</source>
+        <translation>%1 бита</translation>
+    </message>
+    <message>
+        <source>The certificate can not be decoded.</source>
+        <translation>Сертификатът не може да бъде декодиран.</translation>
+    </message>
+    <message>
+        <source>Serial number</source>
+        <translation>Сериен номер</translation>
+    </message>
+    <message>
+        <source>Subject</source>
+        <translation>Субект</translation>
+    </message>
+    <message>
+        <source>Organization</source>
+        <translation>Организация</translation>
+    </message>
+    <message>
+        <source>Issuer</source>
+        <translation>Издател</translation>
+    </message>
+    <message>
+        <source>Valid from</source>
+        <translation>Валиден от</translation>
+    </message>
+    <message>
+        <source>Valid to</source>
+        <translation>Валиден до</translation>
     </message>
 </context>
 </TS>
