@@ -2,6 +2,8 @@
 
 #include "Internal.h"
 
+#include <sorvit/ber.h>
+
 #include <asn-incl.h>
 
 #include <cstring>
@@ -20,6 +22,17 @@ void SetUnhandled(const char* function)
 {
     if (LastError().empty())
         LastError() = std::string("Unhandled exception occurred in ") + function;
+}
+
+bool DecodeBlob(const _CPBLOB* blob, SNACC::AsnType* obj, std::string* err)
+{
+    if (!blob || !blob->pbData || !obj)
+        return false;
+    size_t valueLen = 0;
+    if (!CheckBerValue(blob->pbData, blob->cbData, err, &valueLen))
+        return false;
+    _CPBLOB first = {blob->pbData, static_cast<uint32_t>(valueLen)};
+    return BlobToType(&first, obj, err);
 }
 
 std::string OidText(const SNACC::AsnOid& oid)

@@ -169,7 +169,7 @@ PELLUM_API bool CL_CertNameToStr(const _CPBLOB* name, char* buf, uint32_t* ioLen
     try {
         pellum::LastError().clear();
         std::unique_ptr<Name> decoded(new Name);
-        if (!BlobToType(name, decoded.get(), &pellum::LastError()))
+        if (!pellum::DecodeBlob(name, decoded.get(), &pellum::LastError()))
             throw pellum::Failure();
         const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
         std::string text = pellum::ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
@@ -235,14 +235,14 @@ PELLUM_API bool CL_DecodeCertName(const _CPBLOB* name, std::vector<TOIDValuePair
         pellum::LastError().clear();
         {
             std::unique_ptr<Name> decoded(new Name);
-            if (BlobToType(name, decoded.get(), &pellum::LastError())) {
+            if (pellum::DecodeBlob(name, decoded.get(), &pellum::LastError())) {
                 if (decoded->choiceId == Name::rdnSequenceCid)
                     pellum::ConvertDistinguishedNameToOIDValuePairs(decoded->rdnSequence, pairs);
                 return true;
             }
         }
         std::unique_ptr<GeneralNames> names(new GeneralNames);
-        if (!BlobToType(name, names.get(), &pellum::LastError()))
+        if (!pellum::DecodeBlob(name, names.get(), &pellum::LastError()))
             return false;
         bool found = false;
         for (const GeneralName& gn : *names) {

@@ -519,6 +519,11 @@ TEST_F(PellumCerts, DecodingFailures)
          "Malformed BER at offset "},
         {"indefinite length of a primitive", FromHex("3080308002800101000000000000"), "Malformed BER at offset "},
         {"deep nesting", Bytes(400, 0x30), "Malformed BER at offset "},
+        // An empty certificate followed by an INTEGER claiming 150 TB: the
+        // decoder reads on past the empty SEQUENCE, so those bytes must not
+        // be in its buffer.
+        {"short SEQUENCE, then a hostile value", FromHex("30820000308202270286" "8D1F0730423A2406"),
+         "Read past end of data"},
         {"empty", Bytes(1, 0x00), "Malformed BER at offset "},
         {"bytes after the certificate", trailing, ""},
     };
