@@ -33,7 +33,12 @@ int CSysLogger::Priority(unsigned long severity)
 
 void CSysLogger::write(unsigned long severity, const std::wstring& text)
 {
-    std::string message = detail::ToUtf8(text);
+    // A NUL would end the message early; it shows as U+FFFD instead.
+    std::wstring clean(text);
+    for (wchar_t& c : clean)
+        if (c == L'\0')
+            c = 0xFFFD;
+    std::string message = detail::ToUtf8(clean);
     syslog(LOG_USER | Priority(severity), "%s", message.c_str());
 }
 

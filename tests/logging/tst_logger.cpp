@@ -196,6 +196,17 @@ private slots:
         QVERIFY2(!out.contains(QStringLiteral("not in the mask")), qPrintable(out));
     }
 
+    void sysLogKeepsTextAfterNul()
+    {
+        std::string dir = fixture::ScratchDir("syslog-nul");
+        std::string seen = CaptureStderr(dir + "/stderr.txt", [&] {
+            Logging::CSysLogger sys("tessaly-test", 0x32, nullptr, LOG_PID | LOG_PERROR);
+            sys.severity(32) << std::wstring(L"before\0after", 12);
+            sys.flush();
+        });
+        QVERIFY2(QString::fromUtf8(seen.c_str()).contains(QString::fromUtf8("before\xef\xbf\xbd" "after")), seen.c_str());
+    }
+
     void sysLogPriorities()
     {
         QCOMPARE(Logging::CSysLogger::Priority(32), LOG_CRIT);
