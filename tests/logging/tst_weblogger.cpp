@@ -351,7 +351,7 @@ private slots:
         Consent consent;
         MemoryLogger sys(0x32);
         Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData()).timeout(500);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData()).timeout(1500);
         Critical(web, L"failure");
         QCOMPARE(consent.asked, 1);
         // flush has returned with the report still on its way; the event loop keeps running.
