@@ -1,5 +1,6 @@
 #include "Settings.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -22,6 +23,20 @@ const char* const kSystemLanguage = "C";
 bool ReadsCleanly(const QSettings& settings)
 {
     return settings.status() == QSettings::NoError;
+}
+
+// The number of the last entry present in the array that is open for reading.
+int HighestEntry(QSettings& settings)
+{
+    int highest = 0;
+    const QStringList entries = settings.childGroups();
+    for (const QString& entry : entries) {
+        bool ok = false;
+        const int number = entry.toInt(&ok);
+        if (ok && number > highest)
+            highest = number;
+    }
+    return highest;
 }
 }
 
@@ -86,11 +101,18 @@ void CSettings::Load(const QString& path)
     if (count != 0) {
         m_mapModules.clear();
         m_mapShowSEWarning.clear();
-        for (int i = 0; i < count; ++i) {
+        // A size far beyond the stored entries (a damaged file) must not spin for
+        // ages: every entry past the last stored one is the same empty provider.
+        const int stored = std::min(count, HighestEntry(file));
+        for (int i = 0; i < stored; ++i) {
             file.setArrayIndex(i);
             const std::string description = ToMapText(file.value("Description").toString());
             m_mapModules[description] = ToMapText(file.value("Module").toString());
             m_mapShowSEWarning[description] = file.value("ShowSEWarning", true).toBool();
+        }
+        if (count > stored) {
+            m_mapModules[std::string()] = std::string();
+            m_mapShowSEWarning[std::string()] = true;
         }
     }
     file.endArray();

@@ -170,6 +170,11 @@ private slots:
             << "X=second.so" << "X=0";
         QTest::newRow("entry without description and module")
             << QByteArray("[Providers]\n1\\ShowSEWarning=false\nsize=1\n") << "=" << "=0";
+        QTest::newRow("size beyond the stored entries adds one empty provider")
+            << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\nsize=3\n") << "=, A=a.so" << "=1, A=1";
+        QTest::newRow("damaged size does not spin")
+            << QByteArray("[Providers]\n2\\Description=B\n2\\Module=b.so\n2\\ShowSEWarning=false\nsize=2000000000\n")
+            << "=, B=b.so" << "=1, B=0";
         QTest::newRow("entries beyond the size are not read")
             << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\n2\\Description=B\n2\\Module=b.so\nsize=1\n")
             << "A=a.so" << "A=1";
