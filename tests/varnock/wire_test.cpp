@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <climits>
 #include <regex>
 
 using fixture::CannedHttpsServer;
@@ -33,8 +34,14 @@ std::string RunOp(Op op, const std::string& endpoint)
             return "OK " + std::to_string(client.uploadCertRequest(der, sizeof der, "1.2.3.4"));
         }
         case Op::Status: {
-            std::map<std::string, CVarnockSingleton::TRequestStatus> states{{"KEEP", CVarnockSingleton::rsDeleted}};
-            client.retrieveRequestStatusInfo({"AA", "BB"}, states);
+            const std::map<std::string, CVarnockSingleton::TRequestStatus> before{{"KEEP", CVarnockSingleton::rsDeleted}};
+            std::map<std::string, CVarnockSingleton::TRequestStatus> states = before;
+            try {
+                client.retrieveRequestStatusInfo({"AA", "BB"}, states);
+            } catch (...) {
+                EXPECT_EQ(states, before) << "failure touched the map";
+                throw;
+            }
             std::string out = "OK";
             for (const auto& entry : states)
                 out += " " + entry.first + "=" + std::to_string(entry.second);
@@ -374,6 +381,22 @@ TEST(Endpoint, RefusedBeforeAnyInputOrOutput)
     EXPECT_EQ(server.Connections(), 0);
     // The scheme is matched without regard to case.
     EXPECT_EQ(RunOp(Op::Nonce, "HTTPS://127.0.0.1:" + port + "/axis2/services/RequestService"), "OK 010203");
+}
+
+// A length that the wire's 32-bit count cannot carry is refused before anything is read or sent.
+TEST(RequestText, OversizedRequestRefused)
+{
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start(Http(UploadBody("accepted"))));
+    const unsigned char der[] = {0x30, 0x00};
+    std::string error;
+    try {
+        vtest::Client(server.Endpoint()).uploadCertRequest(der, static_cast<size_t>(INT_MAX) + 1, "1.2.3");
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+    EXPECT_EQ(server.Connections(), 0);
 }
 
 TEST(TimeLimits, ServerSilentAfterHandshakeDoesNotHang)
