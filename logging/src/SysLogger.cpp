@@ -2,6 +2,10 @@
 
 #include "Utf8.h"
 
+#include <syslog.h>
+
+static_assert(Logging::CSysLogger::kDefaultOptions == LOG_PID, "default openlog options");
+
 namespace Logging {
 
 CSysLogger::CSysLogger(const char* ident, unsigned long mask, ILogger* next, int options)

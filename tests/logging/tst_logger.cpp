@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include <fcntl.h>
+#include <syslog.h>
 #include <thread>
 #include <unistd.h>
 

@@ -3,7 +3,6 @@
 #include <logging/Logger.h>
 
 #include <string>
-#include <syslog.h>
 
 namespace Logging {
 
@@ -11,10 +10,14 @@ namespace Logging {
 // never a format: "%" in the text reaches the log as it stands.
 class CSysLogger : public ILogger {
 public:
-    // options are openlog's (LOG_PID, LOG_PERROR to echo on standard error, ...).
-    CSysLogger(const char* ident, unsigned long mask, ILogger* next = nullptr, int options = LOG_PID);
+    static const int kDefaultOptions = 0x01;
+
+    // options are openlog's (<syslog.h>: LOG_PID, LOG_PERROR to echo on standard error, ...);
+    // the default is LOG_PID. The header leaves <syslog.h> and its macros out of its users.
+    CSysLogger(const char* ident, unsigned long mask, ILogger* next = nullptr, int options = kDefaultOptions);
     ~CSysLogger() override;
 
+    // The syslog priority of a severity (its highest bit counts).
     static int Priority(unsigned long severity);
 
 protected:
