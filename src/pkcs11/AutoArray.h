@@ -1,0 +1,48 @@
+// Owning holder of an array made with new[], with the element count beside it.
+// Every byte result of the PKCS#11 layer travels in one (TByteArrayAutoPtr).
+#pragma once
+
+#include <cstddef>
+#include <stdexcept>
+
+#ifndef TSY_AUTO_ARRAY_DEFINED
+#define TSY_AUTO_ARRAY_DEFINED
+
+template <class T>
+class auto_array {
+public:
+    auto_array() : m_p(nullptr), m_size(0) {}
+    explicit auto_array(T* p, size_t n) : m_p(p), m_size(p ? n : 0) {}
+    ~auto_array() { delete[] m_p; }
+
+    // Holders are handed around by reference, never copied.
+    auto_array(const auto_array&) = delete;
+    auto_array& operator=(const auto_array&) = delete;
+
+    T* get() const { return m_p; }
+    size_t size() const { return m_size; }
+
+    // Takes p (n elements); the array held before is freed unless it is p itself.
+    void reset(T* p = nullptr, size_t n = 0)
+    {
+        if (m_p && m_p != p)
+            delete[] m_p;
+        m_p = p;
+        m_size = n;
+    }
+
+    T& operator[](size_t i) const
+    {
+        if (i >= m_size)
+            throw std::out_of_range("The specified index is out of range");
+        return m_p[i];
+    }
+
+private:
+    T* m_p;
+    size_t m_size;
+};
+
+#endif
+
+typedef auto_array<unsigned char> TByteArrayAutoPtr;

@@ -1,0 +1,118 @@
+#include "P11Calls.h"
+
+#include <algorithm>
+
+namespace tsy {
+
+TAttributeResult ReadAttributeValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                    CK_ATTRIBUTE_TYPE type, TBytes& value)
+{
+    CK_ATTRIBUTE attr = {type, nullptr, 0};
+    CK_RV rv = fl->C_GetAttributeValue(session, object, &attr, 1);
+    if (rv != CKR_OK)
+        return {ATTR_SIZE_FAILED, rv};
+    if (attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
+        return {ATTR_SIZE_FAILED, CKR_ATTRIBUTE_SENSITIVE};
+    value.assign(attr.ulValueLen, 0);
+    if (attr.ulValueLen == 0)
+        return {ATTR_OK, CKR_OK};
+    attr.pValue = value.data();
+    rv = fl->C_GetAttributeValue(session, object, &attr, 1);
+    if (rv != CKR_OK) {
+        value.clear();
+        return {ATTR_VALUE_FAILED, rv};
+    }
+    // A module may report fewer bytes on the second call than on the first.
+    if (attr.ulValueLen < value.size())
+        value.resize(attr.ulValueLen);
+    return {ATTR_OK, CKR_OK};
+}
+
+TAttributeResult ReadAttributeValues(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                                     const CK_ATTRIBUTE_TYPE* types, size_t count, std::vector<TBytes>& values)
+{
+    std::vector<CK_ATTRIBUTE> attrs(count);
+    for (size_t i = 0; i < count; ++i)
+        attrs[i] = {types[i], nullptr, 0};
+    CK_RV rv = fl->C_GetAttributeValue(session, object, attrs.data(), CK_ULONG(count));
+    if (rv != CKR_OK)
+        return {ATTR_SIZE_FAILED, rv};
+    values.assign(count, TBytes());
+    for (size_t i = 0; i < count; ++i) {
+        if (attrs[i].ulValueLen == CK_UNAVAILABLE_INFORMATION)
+            return {ATTR_SIZE_FAILED, CKR_ATTRIBUTE_SENSITIVE};
+        values[i].assign(attrs[i].ulValueLen, 0);
+        attrs[i].pValue = values[i].empty() ? nullptr : values[i].data();
+    }
+    rv = fl->C_GetAttributeValue(session, object, attrs.data(), CK_ULONG(count));
+    if (rv != CKR_OK) {
+        values.clear();
+        return {ATTR_VALUE_FAILED, rv};
+    }
+    for (size_t i = 0; i < count; ++i)
+        if (attrs[i].ulValueLen < values[i].size())
+            values[i].resize(attrs[i].ulValueLen);
+    return {ATTR_OK, CKR_OK};
+}
+
+CK_RV ReadFixedAttribute(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                         CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG size)
+{
+    CK_ATTRIBUTE attr = {type, value, size};
+    CK_RV rv = fl->C_GetAttributeValue(session, object, &attr, 1);
+    if (rv == CKR_OK && attr.ulValueLen != size)
+        rv = CKR_ATTRIBUTE_VALUE_INVALID;
+    return rv;
+}
+
+CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
+                     std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount)
+{
+    CK_RV rv = fl->C_FindObjectsInit(session, templ, count);
+    if (rv != CKR_OK)
+        return rv;
+    CK_OBJECT_HANDLE batch[64];
+    size_t taken = 0;
+    for (;;) {
+        CK_ULONG want = 64;
+        if (maxCount && maxCount - taken < want)
+            want = CK_ULONG(maxCount - taken);
+        CK_ULONG got = 0;
+        rv = fl->C_FindObjects(session, batch, want, &got);
+        if (rv != CKR_OK || got == 0)
+            break;
+        if (got > want)
+            got = want;
+        found.insert(found.end(), batch, batch + got);
+        taken += got;
+        if (maxCount && taken >= maxCount)
+            break;
+    }
+    CK_RV rvFinal = fl->C_FindObjectsFinal(session);
+    return rv != CKR_OK ? rv : rvFinal;
+}
+
+CK_OBJECT_HANDLE ResolveObject(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls,
+                               const TBytes& id, CK_OBJECT_HANDLE hint)
+{
+    if (!session)
+        return 0;
+    if (hint) {
+        CK_OBJECT_CLASS readClass = CK_UNAVAILABLE_INFORMATION;
+        TBytes readId(id.size() + 1);
+        CK_ATTRIBUTE attrs[2] = {{CKA_CLASS, &readClass, sizeof readClass},
+                                 {CKA_ID, readId.data(), CK_ULONG(readId.size())}};
+        if (fl->C_GetAttributeValue(session, hint, attrs, 2) == CKR_OK && readClass == cls &&
+            attrs[1].ulValueLen == id.size() && std::equal(id.begin(), id.end(), readId.begin()))
+            return hint;
+    }
+    CK_ATTRIBUTE templ[2] = {{CKA_CLASS, &cls, sizeof cls},
+                             {CKA_ID, const_cast<unsigned char*>(id.data()), CK_ULONG(id.size())}};
+    std::vector<CK_OBJECT_HANDLE> found;
+    // Two objects of one class and ID cannot be told apart: use neither.
+    if (FindAllObjects(fl, session, templ, 2, found, 2) != CKR_OK || found.size() != 1)
+        return 0;
+    return found.front();
+}
+
+} // namespace tsy

@@ -1,0 +1,117 @@
+#include "PKCS11Certificate.h"
+
+#include <QObject>
+#include <QString>
+
+#include <cstring>
+#include <memory>
+
+#include <pellum/pellum.h>
+
+#include "FieldList.h"
+#include "PKCS11Token.h"
+
+namespace {
+
+QString FormatTime(time_t t)
+{
+    struct tm parts;
+    memset(&parts, 0, sizeof parts);
+    char text[128] = {0};
+    if (gmtime_r(&t, &parts))
+        strftime(text, sizeof text, "%d/%m/%Y %H:%M GMT", &parts);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
+CPKCS11Certificate::CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HANDLE hSession, int nPrivateKeyIndex,
+                                       int nPublicKeyIndex, CK_FUNCTION_LIST_PTR pFunctionList,
+                                       CPKCS11Token* pToken, CTSYException* pErrorSink)
+    : CPKCS11Object(hObject, hSession, pFunctionList, pToken, pErrorSink),
+      m_pCertificate(nullptr),
+      m_tValidFrom(0),
+      m_tValidTo(0),
+      m_nPrivateKeyIndex(nPrivateKeyIndex),
+      m_nPublicKeyIndex(nPublicKeyIndex)
+{
+    m_eObjectType = CryptokiCertificate;
+    m_nClass = CKO_CERTIFICATE;
+    if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_VALUE | OBJECT_ATTRIBUTE_LABEL))
+        ThrowSinkError();
+    Decode();
+}
+
+CPKCS11Certificate::~CPKCS11Certificate()
+{
+    CL_FreeCertificate(m_pCertificate);
+}
+
+void CPKCS11Certificate::Decode()
+{
+    const _CPBLOB* value = GetValue();
+    CL_CERTIFICATE* record = nullptr;
+    if (!value || !CL_DecodeCertificate(value, &record) || !record) {
+        std::string message = std::string("Unable to decode certificate:\n") + CL_GetLastError();
+        SetError(message.c_str(), 0, TSY_KIND_PLAIN);
+        return;
+    }
+    m_pCertificate = record;
+    if (record->SerialNumber.cbData)
+        m_sSerialNumber =
+            ByteToStdString(record->SerialNumber.pbData, int(record->SerialNumber.cbData)).c_str();
+
+    char buffer[1024];
+    uint32_t len = sizeof buffer - 1;
+    buffer[0] = 0;
+    if (CL_CertGetSimpleNameString(record, 0, buffer, &len)) {
+        buffer[sizeof buffer - 1] = 0;
+        m_sSubject = buffer;
+    }
+    len = sizeof buffer - 1;
+    buffer[0] = 0;
+    if (CL_CertGetSimpleNameString(record, CL_NAME_ISSUER_FLAG, buffer, &len)) {
+        buffer[sizeof buffer - 1] = 0;
+        m_sIssuer = buffer;
+    }
+    m_tValidFrom = record->tNotBefore;
+    m_tValidTo = record->tNotAfter;
+
+    char nameText[2048];
+    len = sizeof nameText;
+    if (CL_CertNameToStr(&record->Subject, nameText, &len, '\n', '\n')) {
+        nameText[sizeof nameText - 1] = 0;
+        m_sOrganization = OrganizationFromNameText(nameText);
+    }
+}
+
+std::string CPKCS11Certificate::OrganizationFromNameText(const char* pszNameText)
+{
+    // Only a line that starts with "O=" names the organisation: "CN=Foo O=Bar" or
+    // "OU=..." must not match.
+    const char* line = pszNameText;
+    while (line && *line) {
+        const char* end = strchr(line, '\n');
+        if (line[0] == 'O' && line[1] == '=')
+            return end ? std::string(line + 2, end) : std::string(line + 2);
+        line = end ? end + 1 : nullptr;
+    }
+    return std::string();
+}
+
+void CPKCS11Certificate::PopulateFields(CFieldList* pFields)
+{
+    if (!pFields)
+        return;
+    if (!IsDecoded()) {
+        (*pFields)[QObject::tr("The certificate can not be decoded.")] = QString();
+        return;
+    }
+    (*pFields)[QObject::tr("Serial number")] = QString::fromLatin1(m_sSerialNumber.c_str());
+    (*pFields)[QObject::tr("Subject")] = QString::fromUtf8(m_sSubject.c_str());
+    if (!m_sOrganization.empty())
+        (*pFields)[QObject::tr("Organization")] = QString::fromUtf8(m_sOrganization.c_str());
+    (*pFields)[QObject::tr("Issuer")] = QString::fromUtf8(m_sIssuer.c_str());
+    (*pFields)[QObject::tr("Valid from")] = FormatTime(m_tValidFrom);
+    (*pFields)[QObject::tr("Valid to")] = FormatTime(m_tValidTo);
+}

@@ -1,0 +1,54 @@
+#ifndef TSY_PKCS11_CERTIFICATE_H
+#define TSY_PKCS11_CERTIFICATE_H
+
+#include <ctime>
+#include <string>
+
+#include "PKCS11Object.h"
+
+struct CL_CERTIFICATE;
+
+// A certificate object on a token (CKO_CERTIFICATE), decoded once at construction.
+class CPKCS11Certificate : public CPKCS11Object
+{
+public:
+    // Reads ID, value and label and decodes the value. Throws CTSYException when the
+    // attributes cannot be read; a value that does not decode is reported (with a
+    // sink the object is then complete but undecoded).
+    CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HANDLE hSession, int nPrivateKeyIndex,
+                       int nPublicKeyIndex, CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Token* pToken,
+                       CTSYException* pErrorSink);
+    void PopulateFields(CFieldList* pFields) override;
+    ~CPKCS11Certificate() override;
+
+    bool IsDecoded() const { return m_pCertificate != nullptr; }
+    int GetPrivateKeyIndex() const { return m_nPrivateKeyIndex; }
+    int GetPublicKeyIndex() const { return m_nPublicKeyIndex; }
+
+    const CL_CERTIFICATE* GetRecord() const { return m_pCertificate; }
+    const char* GetSerialNumber() const { return m_sSerialNumber.c_str(); }
+    const char* GetSubject() const { return m_sSubject.c_str(); }
+    const char* GetIssuer() const { return m_sIssuer.c_str(); }
+    const char* GetOrganization() const { return m_sOrganization.c_str(); }
+    time_t GetValidFrom() const { return m_tValidFrom; }
+    time_t GetValidTo() const { return m_tValidTo; }
+
+    // The value of the first line of a name text (one attribute a line) that
+    // starts with "O="; empty when there is none.
+    static std::string OrganizationFromNameText(const char* pszNameText);
+
+private:
+    void Decode();
+
+    CL_CERTIFICATE* m_pCertificate;
+    std::string m_sSerialNumber;
+    std::string m_sIssuer;
+    time_t m_tValidFrom;
+    time_t m_tValidTo;
+    std::string m_sSubject;
+    std::string m_sOrganization;
+    int m_nPrivateKeyIndex;
+    int m_nPublicKeyIndex;
+};
+
+#endif

@@ -1,0 +1,256 @@
+// Certificate installation beside the key pair on a SoftHSM2 token:
+// placement, replacement, and the refusals.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "AutoArray.h"
+#include "ObjectsSupport.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Certificate.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+
+using namespace objtest;
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+struct InstallContents {
+    std::unique_ptr<Store> store;
+    Bytes alpha, alphaRenewed, delta, stranger, lonely, carol, noid, noidRenewed;
+};
+InstallContents* g_c = nullptr;
+
+class InstallTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        g_c = new InstallContents;
+        g_c->store.reset(new Store("pkcs11_install"));
+        Store& st = *g_c->store;
+        fixture::KeyFiles alpha = fixture::MakeKey(st.dir, "alpha", "rsa:1024");
+        fixture::KeyFiles delta = fixture::MakeKey(st.dir, "delta", "dsa:1024");
+        fixture::KeyFiles stranger = fixture::MakeKey(st.dir, "stranger", "rsa:1024");
+        fixture::KeyFiles lonely = fixture::MakeKey(st.dir, "lonely", "rsa:1024");
+        fixture::KeyFiles carol = fixture::MakeKey(st.dir, "carol", "rsa:1024");
+        fixture::KeyFiles noid = fixture::MakeKey(st.dir, "noid", "rsa:1024");
+        ASSERT_TRUE(st.hsm.ImportKey(alpha.keyPem, st.label, "alpha key", "0A01")) << st.hsm.LastOutput();
+        ASSERT_TRUE(st.hsm.ImportKey(delta.keyPem, st.label, "delta key", "0B01")) << st.hsm.LastOutput();
+        ASSERT_TRUE(st.hsm.ImportKey(lonely.keyPem, st.label, "lonely key", "0D01")) << st.hsm.LastOutput();
+        ASSERT_TRUE(st.hsm.ImportKey(noid.keyPem, st.label, "noid key", "0E01")) << st.hsm.LastOutput();
+        auto cert = [&](const std::string& name, const fixture::KeyFiles& k, const std::string& subject) {
+            return fixture::ReadBytes(fixture::MakeSelfSigned(st.dir, name, k, subject));
+        };
+        g_c->alpha = cert("alpha", alpha, "/CN=Alpha");
+        g_c->alphaRenewed = cert("alpha2", alpha, "/CN=Alpha Renewed");
+        g_c->delta = cert("delta", delta, "/CN=Delta");
+        g_c->stranger = cert("stranger", stranger, "/CN=Stranger");
+        g_c->lonely = cert("lonely", lonely, "/CN=Lonely");
+        g_c->carol = cert("carol", carol, "/CN=Carol");
+        g_c->noid = cert("noid", noid, "/CN=No ID");
+        g_c->noidRenewed = cert("noid2", noid, "/CN=No ID Renewed");
+
+        CK_FUNCTION_LIST_PTR fl = Module::Load();
+        // The lonely key keeps only its private half.
+        CK_SLOT_ID slot = Module::FindSlot(st.label);
+        CK_SESSION_HANDLE s = 0;
+        ASSERT_EQ(fl->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s), CKR_OK);
+        ASSERT_EQ(fl->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR) "1234", 4), CKR_OK);
+        CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+        Bytes id = {0x0D, 0x01};
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, id.data(), 2}};
+        CK_OBJECT_HANDLE h = 0;
+        CK_ULONG n = 0;
+        ASSERT_EQ(fl->C_FindObjectsInit(s, t, 2), CKR_OK);
+        ASSERT_EQ(fl->C_FindObjects(s, &h, 1, &n), CKR_OK);
+        fl->C_FindObjectsFinal(s);
+        ASSERT_EQ(n, 1u);
+        ASSERT_EQ(fl->C_DestroyObject(s, h), CKR_OK);
+        // Both halves of the noid key pair lose their CKA_ID.
+        Bytes noidId = {0x0E, 0x01};
+        CK_ATTRIBUTE byId = {CKA_ID, noidId.data(), 2};
+        CK_OBJECT_HANDLE halves[4];
+        ASSERT_EQ(fl->C_FindObjectsInit(s, &byId, 1), CKR_OK);
+        ASSERT_EQ(fl->C_FindObjects(s, halves, 4, &n), CKR_OK);
+        fl->C_FindObjectsFinal(s);
+        ASSERT_EQ(n, 2u);
+        CK_ATTRIBUTE noId = {CKA_ID, nullptr, 0};
+        for (CK_ULONG i = 0; i < n; ++i)
+            ASSERT_EQ(fl->C_SetAttributeValue(s, halves[i], &noId, 1), CKR_OK);
+        fl->C_CloseSession(s);
+    }
+
+    static void TearDownTestSuite()
+    {
+        Module::Unload();
+        delete g_c;
+        g_c = nullptr;
+    }
+
+    void SetUp() override
+    {
+        CurrentFaults().Reset();
+        CK_SLOT_ID slot = Module::FindSlot(g_c->store->label);
+        ASSERT_NE(slot, (CK_SLOT_ID)-1);
+        m_slot.reset(new CPKCS11Slot(slot, FaultyFunctions(), &m_sink));
+        m_token = m_slot->GetToken();
+        ASSERT_TRUE(m_token->OpenSession(false));
+        ASSERT_TRUE(m_token->Login("1234", NormalUser));
+        // Every test starts without certificates.
+        for (CK_OBJECT_HANDLE h : Certificates())
+            Module::Functions()->C_DestroyObject(m_token->GetSession(), h);
+    }
+    void TearDown() override { m_slot.reset(); }
+
+    std::vector<CK_OBJECT_HANDLE> Certificates()
+    {
+        CK_FUNCTION_LIST_PTR fl = Module::Functions();
+        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        CK_ATTRIBUTE t = {CKA_CLASS, &cls, sizeof cls};
+        std::vector<CK_OBJECT_HANDLE> out(256);
+        CK_ULONG n = 0;
+        fl->C_FindObjectsInit(m_token->GetSession(), &t, 1);
+        fl->C_FindObjects(m_token->GetSession(), out.data(), CK_ULONG(out.size()), &n);
+        fl->C_FindObjectsFinal(m_token->GetSession());
+        out.resize(n);
+        return out;
+    }
+
+    Bytes Attr(CK_OBJECT_HANDLE h, CK_ATTRIBUTE_TYPE type)
+    {
+        Bytes buf(4096);
+        CK_ATTRIBUTE a = {type, buf.data(), CK_ULONG(buf.size())};
+        if (Module::Functions()->C_GetAttributeValue(m_token->GetSession(), h, &a, 1) != CKR_OK)
+            return Bytes{0xEE};
+        buf.resize(a.ulValueLen);
+        return buf;
+    }
+
+    // Values of the certificate objects on the token.
+    std::vector<Bytes> Values()
+    {
+        std::vector<Bytes> out;
+        for (CK_OBJECT_HANDLE h : Certificates())
+            out.push_back(Attr(h, CKA_VALUE));
+        return out;
+    }
+
+    bool Install(const Bytes& cert, bool replace)
+    {
+        return m_token->InstallCertificate(const_cast<unsigned char*>(cert.data()), uint32_t(cert.size()), replace);
+    }
+
+    void ExpectFailure(unsigned long code, uint32_t kind)
+    {
+        EXPECT_STREQ(m_sink.GetMessage(), "Unable to install certificate");
+        EXPECT_EQ(m_sink.GetCode(), code);
+        EXPECT_EQ(m_sink.GetFlag(), kind);
+        m_sink.Reset();
+    }
+
+    CTSYException m_sink;
+    std::unique_ptr<CPKCS11Slot> m_slot;
+    CPKCS11Token* m_token = nullptr;
+};
+
+TEST_F(InstallTest, CertificateJoinsItsKeyPairWithTheKeysIDAndLabel)
+{
+    ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    ASSERT_TRUE(Install(g_c->delta, false)) << m_sink.what();
+    std::vector<CK_OBJECT_HANDLE> certs = Certificates();
+    ASSERT_EQ(certs.size(), 2u);
+    m_token->ReadObjects();
+    ASSERT_EQ(m_token->GetCertificateCount(), 2u);
+    struct Case {
+        const char* id;
+        const char* label;
+        const Bytes* value;
+    } cases[] = {{"0A01", "alpha key", &g_c->alpha}, {"0B01", "delta key", &g_c->delta}};
+    for (unsigned long i = 0; i < 2; ++i) {
+        CPKCS11Certificate* cert = m_token->GetCertificate(i);
+        ASSERT_NE(cert, nullptr);
+        EXPECT_STREQ(cert->GetID(), cases[i].id);
+        EXPECT_STREQ(cert->GetLabel(), cases[i].label);
+        EXPECT_TRUE(cert->IsDecoded());
+        EXPECT_EQ(Bytes(cert->GetValue()->pbData, cert->GetValue()->pbData + cert->GetValue()->cbData),
+                  *cases[i].value);
+        ASSERT_NE(cert->GetPublicKeyIndex(), -1);
+        ASSERT_NE(cert->GetPrivateKeyIndex(), -1);
+        EXPECT_STREQ(m_token->GetAsymmetricKey(cert->GetPublicKeyIndex())->GetID(), cases[i].id);
+    }
+}
+
+TEST_F(InstallTest, SecondInstallIsRefusedUnlessReplacing)
+{
+    ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    EXPECT_FALSE(Install(g_c->alphaRenewed, false));
+    ExpectFailure(TSY_CERT_ALREADY_EXISTS, 0);
+    EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alpha});
+
+    ASSERT_TRUE(Install(g_c->alphaRenewed, true)) << m_sink.what();
+    EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alphaRenewed});
+}
+
+TEST_F(InstallTest, FailedRemovalStopsTheReplacement)
+{
+    ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    CurrentFaults().destroyRv = CKR_ACTION_PROHIBITED;
+    EXPECT_FALSE(Install(g_c->alphaRenewed, true));
+    ExpectFailure(CKR_ACTION_PROHIBITED, 1);
+    EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alpha}) << "old certificate kept, no second one";
+}
+
+TEST_F(InstallTest, EmptyKeyIDNeverMatchesAnUnrelatedCertificate)
+{
+    // The "noid" key pair has an empty CKA_ID; so has a certificate of another key.
+    Bytes emptyId;
+    std::string label = "unrelated";
+    ASSERT_NE(CreateCertificateObject(m_token->GetSession(), g_c->carol, &emptyId, &label), 0u);
+
+    ASSERT_TRUE(Install(g_c->noid, true)) << m_sink.what();
+    std::vector<Bytes> values = Values();
+    EXPECT_EQ(values.size(), 2u);
+    EXPECT_NE(std::find(values.begin(), values.end(), g_c->carol), values.end()) << "unrelated certificate destroyed";
+
+    // The key pair's own certificate is still recognised by its public key.
+    EXPECT_FALSE(Install(g_c->noidRenewed, false));
+    ExpectFailure(TSY_CERT_ALREADY_EXISTS, 0);
+    ASSERT_TRUE(Install(g_c->noidRenewed, true)) << m_sink.what();
+    values = Values();
+    ASSERT_EQ(values.size(), 2u);
+    EXPECT_NE(std::find(values.begin(), values.end(), g_c->carol), values.end());
+    EXPECT_NE(std::find(values.begin(), values.end(), g_c->noidRenewed), values.end());
+}
+
+TEST_F(InstallTest, Refusals)
+{
+    // No key pair on the token for it.
+    EXPECT_FALSE(Install(g_c->stranger, false));
+    ExpectFailure(TSY_KEYSET_NOT_EXISTS, 0);
+    // Only the private half is there.
+    EXPECT_FALSE(Install(g_c->lonely, false));
+    ExpectFailure(TSY_KEYSET_NOT_EXISTS, 0);
+    // Not DER.
+    Bytes junk = {0x30, 0x03, 0x02, 0x01};
+    EXPECT_FALSE(Install(junk, false));
+    ExpectFailure(TSY_CERT_DECODE_FAILED, 0);
+    EXPECT_TRUE(Values().empty());
+
+    // A read-only session finds the key and fails to create.
+    ASSERT_TRUE(m_token->OpenSession(true));
+    EXPECT_FALSE(Install(g_c->alpha, false));
+    ExpectFailure(CKR_SESSION_READ_ONLY, 1);
+
+    // No session: refused before decoding.
+    m_token->CloseSession();
+    EXPECT_FALSE(Install(junk, false));
+    EXPECT_STREQ(m_sink.GetMessage(), "No opened session");
+    EXPECT_EQ(m_sink.GetCode(), 0u);
+    EXPECT_EQ(m_sink.GetFlag(), 0u);
+}
+
+} // namespace
