@@ -28,6 +28,49 @@
     </message>
 </context>
 <context>
+    <name>AddProviderDialog</name>
+    <message>
+        <source>Add PKCS#11 Device</source>
+        <translation>Добавяне на PKCS#11 устройство</translation>
+    </message>
+    <message>
+        <source>Enter the information for the module you want to add</source>
+        <translation>Въведете данните за модула, който искате да добавите</translation>
+    </message>
+    <message>
+        <source>Description:</source>
+        <translation>Описание:</translation>
+    </message>
+    <message>
+        <source>Module:</source>
+        <translation>Модул:</translation>
+    </message>
+    <message>
+        <source>Browse...</source>
+        <translation>Преглед...</translation>
+    </message>
+    <message>
+        <source>Add Device</source>
+        <translation>Добавяне на устройство</translation>
+    </message>
+    <message>
+        <source>Please enter module description.</source>
+        <translation>Моля, въведете описание на модула.</translation>
+    </message>
+    <message>
+        <source>Please enter module.</source>
+        <translation>Моля, въведете модул.</translation>
+    </message>
+    <message>
+        <source>Choose PKCS#11 module</source>
+        <translation>Изберете PKCS#11 модул</translation>
+    </message>
+    <message>
+        <source>Shared Objects (*.so)</source>
+        <translation>Споделени библиотеки (*.so)</translation>
+    </message>
+</context>
+<context>
     <name>CPKCS11AsymmetricKey</name>
     <message>
         <source>Encryption,</source>
@@ -315,6 +358,45 @@
     <message>
         <source>Loading settings...</source>
         <translation>Зареждане на настройките...</translation>
+    </message>
+</context>
+<context>
+    <name>ProvidersDialog</name>
+    <message>
+        <source>Preferences</source>
+        <translation>Настройки</translation>
+    </message>
+    <message>
+        <source>Language selection</source>
+        <translation>Избор на език</translation>
+    </message>
+    <message>
+        <source>PKCS#11 devices</source>
+        <translation>PKCS#11 устройства</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Описание</translation>
+    </message>
+    <message>
+        <source>Module</source>
+        <translation>Модул</translation>
+    </message>
+    <message>
+        <source>Add</source>
+        <translation>Добави</translation>
+    </message>
+    <message>
+        <source>Remove</source>
+        <translation>Премахни</translation>
+    </message>
+    <message>
+        <source>Reset to default</source>
+        <translation>Стандартни настройки</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>ОК</translation>
     </message>
 </context>
 <context>

@@ -78,6 +78,19 @@ private slots:
         QCOMPARE(manager.GetCurrentLanguage(), kEnglish);
     }
 
+    void oddTranslationFilesAreListedOrSkipped()
+    {
+        TranslationManager manager(ODD_LANGUAGES, "tessaly");
+        // The nameless file is listed under an empty name; notes.txt is skipped.
+        QCOMPARE(manager.GetLanguages().keys(), QStringList({QString(), kEnglish, QStringLiteral("Ypsilon (YY)")}));
+        manager.SetLanguage(QStringLiteral("Ypsilon (YY)"));
+        QCOMPARE(manager.GetLanguageCode(), QStringLiteral("en"));
+        manager.SetLanguage(QString());
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QStringLiteral("Xreload"));
+        manager.SetLanguage(kEnglish);
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QStringLiteral("Reload"));
+    }
+
     // Setting the current language or an unknown one installs nothing, so no widget
     // hears of a change.
     void noChangeSendsNoEvent()
