@@ -333,7 +333,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "ERR holds neither DownloadServerNonceResponse nor a SOAP fault"},
         AnswerCase{"EmptyBody", Op::Status, Http(SoapEnvelope("")), "ERR no RetrieveRequestStatusInfoResult"},
         AnswerCase{"HttpErrorWithoutEnvelope", Op::Status, Http("<html>gateway down</html>", "", 502), "ERR 502"},
-        AnswerCase{"NotXml", Op::Upload, Http("this is not XML"), "ERR "}),
+        AnswerCase{"NotXml", Op::Upload, Http("this is not XML"), "ERR "},
+        // A redirect is not followed, least of all to clear text.
+        AnswerCase{"RedirectToPlainHttp", Op::Nonce,
+                   "HTTP/1.1 307 Temporary Redirect\r\nLocation: http://127.0.0.1:9/axis2/services/RequestService\r\n"
+                   "Content-Length: 0\r\nConnection: close\r\n\r\n",
+                   "ERR 307"}),
     [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------
