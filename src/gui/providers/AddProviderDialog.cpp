@@ -1,0 +1,73 @@
+#include "AddProviderDialog.h"
+#include "ui_AddProviderDialog.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QEvent>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <exception>
+
+AddProviderDialog::AddProviderDialog(QWidget* parent) : QDialog(parent), m_pForm(new Ui::AddProviderDialog)
+{
+    m_pForm->setupUi(this);
+    connect(m_pForm->edtDescription, &QLineEdit::textChanged, this, &AddProviderDialog::UpdateOkButton);
+    connect(m_pForm->edtModule, &QLineEdit::textChanged, this, &AddProviderDialog::UpdateOkButton);
+    UpdateOkButton();
+}
+
+AddProviderDialog::~AddProviderDialog()
+{
+    delete m_pForm;
+}
+
+void AddProviderDialog::UpdateOkButton()
+{
+    // Blanks count as content: only emptiness is refused.
+    m_pForm->buttonBox->button(QDialogButtonBox::Ok)
+        ->setEnabled(!m_pForm->edtDescription->text().isEmpty() && !m_pForm->edtModule->text().isEmpty());
+}
+
+void AddProviderDialog::on_buttonBox_accepted()
+{
+    try {
+        if (m_pForm->edtDescription->text().isEmpty()) {
+            QMessageBox::information(this, QCoreApplication::translate("AddProviderDialog", "Add Device"),
+                                     QCoreApplication::translate("AddProviderDialog", "Please enter module description."));
+            return;
+        }
+        if (m_pForm->edtModule->text().isEmpty()) {
+            QMessageBox::information(this, QCoreApplication::translate("AddProviderDialog", "Add Device"),
+                                     QCoreApplication::translate("AddProviderDialog", "Please enter module."));
+            return;
+        }
+        // The provider table holds 8-bit Latin-1 text; other characters become '?'.
+        m_sDescription = m_pForm->edtDescription->text().toLatin1().toStdString();
+        m_sModule = m_pForm->edtModule->text().toLatin1().toStdString();
+        done(1);
+    } catch (const std::exception& e) {
+        qWarning() << "AddProviderDialog:" << e.what();
+    }
+}
+
+void AddProviderDialog::on_buttonBox_rejected()
+{
+    done(0);
+}
+
+void AddProviderDialog::on_browseButton_clicked()
+{
+    const QString file = QFileDialog::getOpenFileName(
+        this, QCoreApplication::translate("AddProviderDialog", "Choose PKCS#11 module"), QString(),
+        QCoreApplication::translate("AddProviderDialog", "Shared Objects (*.so)"));
+    if (!file.isEmpty())
+        m_pForm->edtModule->setText(QDir::toNativeSeparators(file));
+}
+
+void AddProviderDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        m_pForm->retranslateUi(this);
+}

@@ -1,0 +1,165 @@
+#include "ProviderTreeWidget.h"
+
+#include "FieldList.h"
+#include "PKCS11Base.h"
+
+#include <QDebug>
+#include <QFont>
+#include <QIcon>
+#include <cassert>
+#include <exception>
+
+namespace {
+
+const char* const g_iconPaths[CProviderTreeWidget::IconCount] = {
+    ":/icons/EmptyReader",
+    ":/icons/ReaderWithCard",
+    ":/icons/UnidentifiedCard",
+    ":/icons/SmartCard",
+    ":/icons/Certificate",
+    ":/icons/CertWithKeys",
+    ":/icons/CertNotDecoded",
+    ":/icons/PublicKey",
+    ":/icons/PrivateKey",
+};
+
+// The icon index is kept on the row so that callers (and tests) can tell which icon a row shows.
+const int IconRole = Qt::UserRole + 1;
+
+} // namespace
+
+CProviderTreeWidget::CProviderTreeWidget(QTreeWidget* pwgtInfo)
+    : QTreeWidget(nullptr), m_pwgtInfo(pwgtInfo)
+{
+    assert(pwgtInfo && "pwgtInfo");
+    // Rows that leave the tree, however they go, take their map entries with them, so no entry
+    // can outlive its row and be matched by a later row at the same address.
+    connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this, &CProviderTreeWidget::OnRowsAboutToBeRemoved);
+    connect(model(), &QAbstractItemModel::modelAboutToBeReset, this, &CProviderTreeWidget::OnModelAboutToBeReset);
+}
+
+CProviderTreeWidget::~CProviderTreeWidget()
+{
+    // The layer objects may be gone already; nothing below may reach them any more.
+    m_mapItems.clear();
+    disconnect(model(), nullptr, this, nullptr);
+    disconnect(this, &QTreeWidget::itemSelectionChanged, this, &CProviderTreeWidget::on_item_selection_changed);
+}
+
+QString CProviderTreeWidget::GetIconPath(int nIcon)
+{
+    assert(nIcon >= 0 && nIcon < IconCount);
+    return QString::fromLatin1(g_iconPaths[nIcon]);
+}
+
+int CProviderTreeWidget::GetItemIcon(const QTreeWidgetItem* pItem)
+{
+    if (!pItem)
+        return -1;
+    const QVariant v = pItem->data(0, IconRole);
+    return v.isValid() ? v.toInt() : -1;
+}
+
+QTreeWidgetItem* CProviderTreeWidget::AddItem(QTreeWidgetItem* pParent, const QString& qsText, int nIcon,
+                                              CPKCS11Base* pObject)
+{
+    assert(pObject);
+    QTreeWidgetItem* pItem = new QTreeWidgetItem();
+    SetItemIcon(pItem, nIcon);
+    pItem->setText(0, qsText);
+    if (pParent)
+        pParent->addChild(pItem);
+    else
+        addTopLevelItem(pItem);
+    m_mapItems[pItem] = pObject;
+    return pItem;
+}
+
+void CProviderTreeWidget::SetItemIcon(QTreeWidgetItem* pItem, int nIcon)
+{
+    assert(pItem);
+    pItem->setIcon(0, QIcon(GetIconPath(nIcon)));
+    pItem->setData(0, IconRole, nIcon);
+}
+
+CPKCS11Base* CProviderTreeWidget::GetObject(QTreeWidgetItem* pItem) const
+{
+    auto it = m_mapItems.find(pItem);
+    return it == m_mapItems.end() ? nullptr : it->second;
+}
+
+QTreeWidgetItem* CProviderTreeWidget::FindItem(const CPKCS11Base* pObject) const
+{
+    for (const auto& entry : m_mapItems)
+        if (entry.second == pObject)
+            return entry.first;
+    return nullptr;
+}
+
+void CProviderTreeWidget::RemoveItem(QTreeWidgetItem* pItem)
+{
+    if (!pItem)
+        return;
+    m_mapItems.erase(pItem);
+    for (int i = 0; i < pItem->childCount(); ++i)
+        RemoveItem(pItem->child(i));
+}
+
+void CProviderTreeWidget::Clear()
+{
+    // Empty the map first: clearing the rows changes the selection, and the refresh it triggers
+    // must not reach objects that the caller may already have freed.
+    m_mapItems.clear();
+    clear();
+    m_pwgtInfo->clear();
+}
+
+void CProviderTreeWidget::showEvent(QShowEvent* event)
+{
+    QTreeWidget::showEvent(event);
+    connect(this, &QTreeWidget::itemSelectionChanged, this, &CProviderTreeWidget::on_item_selection_changed,
+            Qt::UniqueConnection);
+}
+
+void CProviderTreeWidget::on_item_selection_changed()
+{
+    m_pwgtInfo->clear();
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    if (selected.isEmpty())
+        return;
+    CPKCS11Base* pObject = GetObject(selected.first());
+    if (!pObject)
+        return;
+
+    CFieldList fields;
+    try {
+        pObject->PopulateFields(&fields);
+    } catch (const std::exception& e) {
+        // A slot must not let the layer's exception through; show what was read before it.
+        qDebug() << "Unable to read the fields of the selected object:" << e.what();
+    }
+
+    for (int i = 0; i < fields.GetCount(); ++i) {
+        QTreeWidgetItem* pRow = new QTreeWidgetItem(m_pwgtInfo);
+        if (const QString* pName = fields.GetName(i))
+            pRow->setText(0, *pName);
+        QFont font = pRow->font(0);
+        font.setWeight(75);
+        pRow->setFont(0, font);
+        const QString* pValue = fields.GetValue(i);
+        if (pValue && !pValue->isEmpty())
+            pRow->setText(1, *pValue);
+    }
+    m_pwgtInfo->resizeColumnToContents(0);
+}
+
+void CProviderTreeWidget::OnRowsAboutToBeRemoved(const QModelIndex& parent, int first, int last)
+{
+    for (int row = first; row <= last; ++row)
+        RemoveItem(itemFromIndex(model()->index(row, 0, parent)));
+}
+
+void CProviderTreeWidget::OnModelAboutToBeReset()
+{
+    m_mapItems.clear();
+}
