@@ -13,6 +13,10 @@
 
 #include "Resources.h"
 
+#ifdef TESSALY_HAVE_LOGGING
+#include <logging/Logger.h>
+#endif
+
 namespace {
 const char* const kFileName = "tessaly.ini";
 const char* const kHomeFolder = ".Veskora";
@@ -23,6 +27,16 @@ const char* const kSystemLanguage = "C";
 bool ReadsCleanly(const QSettings& settings)
 {
     return settings.status() == QSettings::NoError;
+}
+
+// Settings problems go to standard error and to the program's log.
+void Warn(const QString& text)
+{
+    qWarning().noquote() << text;
+#ifdef TESSALY_HAVE_LOGGING
+    Logging::ILogger::instance().severity(16) << text.toUtf8().constData();
+    Logging::ILogger::instance().flush();
+#endif
 }
 
 // The number of the last entry present in the array that is open for reading.
@@ -84,7 +98,7 @@ void CSettings::Load(const QString& path)
     QSettings file(path, QSettings::IniFormat);
     const bool clean = ReadsCleanly(file);
     if (!clean)
-        qWarning().noquote() << "Settings file" << path << "cannot be read; using the defaults";
+        Warn(QStringLiteral("Settings file %1 cannot be read; using the defaults").arg(path));
 
     m_baWindowGeometry = clean ? file.value("WindowGeometry").toByteArray() : QByteArray();
     m_baMainWindowState = clean ? file.value("MainWindowState").toByteArray() : QByteArray();
@@ -125,7 +139,7 @@ bool CSettings::Save(const QString& path)
     const QFileInfo target(path);
     QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
     if (!temp.open()) {
-        qWarning().noquote() << "Settings file" << path << "cannot be written:" << temp.errorString();
+        Warn(QStringLiteral("Settings file %1 cannot be written: %2").arg(path, temp.errorString()));
         return false;
     }
     temp.close();
@@ -160,7 +174,7 @@ bool CSettings::Save(const QString& path)
         out.endArray();
         out.sync();
         if (out.status() != QSettings::NoError) {
-            qWarning().noquote() << "Settings file" << path << "cannot be written";
+            Warn(QStringLiteral("Settings file %1 cannot be written").arg(path));
             return false;
         }
     }
@@ -170,7 +184,7 @@ bool CSettings::Save(const QString& path)
         permissions = QFile(path).permissions();
     QFile::setPermissions(temp.fileName(), permissions);
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        qWarning().noquote() << "Settings file" << path << "cannot be replaced";
+        Warn(QStringLiteral("Settings file %1 cannot be replaced").arg(path));
         return false;
     }
     temp.setAutoRemove(false);

@@ -14,6 +14,11 @@
 #include <QToolButton>
 #include <QtTest>
 
+#ifdef TESSALY_HAVE_LOGGING
+#include <logging/Logger.h>
+#endif
+
+#include "AboutDialog.h"
 #include "MainWindow.h"
 #include "ModalDriver.h"
 #include "MyToolBar.h"
@@ -306,7 +311,34 @@ private slots:
         window.findChild<QAction*>("actionAbout")->trigger();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(label, QStringLiteral("Tessaly 2.1.0.0"));
+        AboutDialog about;
+        QVERIFY(about.findChild<QLabel*>("label_4")->openExternalLinks());
+        QVERIFY(about.findChild<QLabel*>("label_4")->text().contains("Veskora on the web"));
     }
+
+#ifdef TESSALY_HAVE_LOGGING
+    // The window's loggers: a critical entry asks the user through the window, an
+    // error entry does not.
+    void criticalEntryAsksTheUserThroughTheWindow()
+    {
+        MainWindow window;
+        int asked = 0;
+        QString details;
+        fixture::ModalDriver driver(3000);
+        driver.Expect([&](QWidget* wizard) {
+            ++asked;
+            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
+            fixture::ModalDriver::Reject(wizard);
+        }, "QWizard");
+        Logging::ILogger::instance().severity(16) << "an error, not critical";
+        Logging::ILogger::instance().flush();
+        Logging::ILogger::instance().severity(32) << "a critical failure";
+        Logging::ILogger::instance().flush();
+        QVERIFY2(driver.WaitFinished(5000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(asked, 1);
+        QVERIFY2(details.contains("a critical failure"), qPrintable(details));
+    }
+#endif
 
     void confirmErrorReportFollowsTheWizard()
     {
