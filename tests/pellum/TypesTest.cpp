@@ -257,3 +257,39 @@ TEST(PellumTypes, ExtensionModule)
     EXPECT_STREQ(id_qt_unotice, "1.3.6.1.5.5.7.2.2");
     EXPECT_STREQ(anyPolicy, "2.5.29.32.0");
 }
+
+TEST(PellumTypes, BuildingNamesAndKeysAsEnrolmentDoes)
+{
+    // A Name made the way the request code makes one: RDNs appended in order,
+    // the attributes of a multi-valued RDN written in DER (ascending) order.
+    Name name;
+    EXPECT_EQ(name.choiceId, Name::rdnSequenceCid);
+    name.rdnSequence = new RDNSequence;
+    auto add = [](RelativeDistinguishedName& rdn, const char* oid, const char* text) {
+        AttributeTypeAndDistinguishedValue& atv = *rdn.append();
+        ASSERT_NE(atv.primaryDistinguished, nullptr);  // DEFAULT TRUE, allocated
+        EXPECT_TRUE(*atv.primaryDistinguished);
+        atv.type = AsnOid(oid);
+        atv.value.value = new PrintableString(text);
+    };
+    add(*name.rdnSequence->append(), "2.5.4.6", "BG");
+    RelativeDistinguishedName& multi = *name.rdnSequence->append();
+    add(multi, "2.5.4.3", "Zed");
+    add(multi, "2.5.4.3", "Al");
+    // "Al" sorts before "Zed": its encoding is the shorter one.
+    EXPECT_EQ(Hex(Encode(name)), "3026310B30090603550406130242473117"
+                                 "300906035504031302416C300A060355040313035A6564");
+
+    // A DSA SubjectPublicKeyInfo with Dss-Parms held in the ANY.
+    SubjectPublicKeyInfo spki;
+    spki.algorithm.algorithm = AsnOid("1.2.840.10040.4.1");
+    Dss_Parms* parms = new Dss_Parms;
+    parms->p.Set(3);
+    parms->q.Set(5);
+    parms->g.Set(2);
+    spki.algorithm.parameters = new AsnAny;
+    spki.algorithm.parameters->value = parms;
+    const unsigned char y[] = {0x02, 0x01, 0x07};
+    spki.subjectPublicKey.Set(y, 24);
+    EXPECT_EQ(Hex(Encode(spki)), "301C301406072A8648CE3804013009020103020105020102030400020107");
+}
