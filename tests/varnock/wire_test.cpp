@@ -421,7 +421,7 @@ TEST(TimeLimits, ServerSilentAfterHandshakeDoesNotHang)
     EXPECT_NE(proxy.DownloadServerNonce(&request, &response), SOAP_OK);
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // The receive limit, then at most the engine's fixed 5 s wait for the TLS close.
-    EXPECT_LT(seconds, 9.0);
+    EXPECT_LT(seconds, 15.0);
     EXPECT_FALSE(server.WaitForRequest(0).empty()) << "the request was sent before the wait";
     EXPECT_NE(proxy.FaultText(), "");
     server.Stop();
