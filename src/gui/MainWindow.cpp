@@ -202,6 +202,8 @@ void MainWindow::ApplySkin(bool toggle)
 
         // The wrapper is about to hold the form's central widget: take it out of the
         // window's hands first, so the window never discards it.
+        if (m_pResizeWidget)
+            m_pResizeWidget->resetContent();
         QWidget* previous = takeCentralWidget();
         if (previous && previous != ui->centralWidget)
             previous->deleteLater();
@@ -238,7 +240,10 @@ void MainWindow::ApplySkin(bool toggle)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
-    SaveSettings();
+    // Settings are read on the first show; a window that never showed would write
+    // the defaults over the user's file.
+    if (m_bShown)
+        SaveSettings();
     FreeProviders();
 }
 
@@ -301,6 +306,7 @@ void MainWindow::on_item_selection_changed()
         action->setVisible(false);
     if (!m_pCurrentProvider)
         return;
+    // The selected row's own actions come with the provider trees.
 }
 
 // Provider handling and the token operations arrive with the PKCS#11 layer; until then

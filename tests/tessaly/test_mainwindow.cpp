@@ -297,6 +297,17 @@ private slots:
         QCOMPARE(file.value("Providers/size").toInt(), 4);
     }
 
+    void closingAWindowThatNeverShowedKeepsTheFile()
+    {
+        WriteSettings(m_home, "[General]\nSkinEnabled=false\nLanguage=English (EN)\n");
+        const QByteArray before = ReadFile(HomeSettingsPath(m_home));
+        {
+            MainWindow window;
+            window.close();
+        }
+        QCOMPARE(ReadFile(HomeSettingsPath(m_home)), before);
+    }
+
     void aboutDialogShowsTheVersion()
     {
         if (!QFile::exists(":/other/res/tessaly.rc"))
