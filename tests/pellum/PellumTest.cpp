@@ -525,6 +525,14 @@ TEST_F(PellumCerts, DecodingFailures)
         {"short SEQUENCE, then a hostile value", FromHex("30820000308202270286" "8D1F0730423A2406"),
          "Read past end of data"},
         {"empty", Bytes(1, 0x00), "Malformed BER at offset "},
+        {"GeneralizedTime text too short to read",
+         with([](Node& c) { c[0][dertest::kValidity][0] = dertest::Prim(0x18, {'2', '0', '2', '0'}); }),
+         "Unhandled exception occurred in CL_DecodeCertificate"},
+        {"version INTEGER of nine bytes",
+         with([](Node& c) { c[0][dertest::kVersion][0].content.assign(9, 0x01); }),
+         "integer is too big"},
+        {"negative version", with([](Node& c) { c[0][dertest::kVersion][0].content = {0xFF}; }),
+         "Unsupported certificate version"},
         {"bytes after the certificate", trailing, ""},
     };
     for (const Case& c : cases) {
