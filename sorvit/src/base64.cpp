@@ -122,9 +122,10 @@ bool decode(const std::string& text, char* buf, uint32_t len)
             // Two characters give the first byte, three the second, four the third.
             if (out >= len || buf == nullptr)
                 return false;
-            const int shift = 2 * (inGroup - 1);
-            buf[out++] = static_cast<char>((accum >> (8 - shift)) & 0xFF);
-            accum &= (1u << (8 - shift)) - 1;
+            // Bits left over after this byte: 4, 2, then 0.
+            const int rest = 2 * (4 - inGroup);
+            buf[out++] = static_cast<char>((accum >> rest) & 0xFF);
+            accum &= (1u << rest) - 1;
         }
         if (inGroup == 4) {
             inGroup = 0;
