@@ -2,9 +2,18 @@
 
 #include <asn-incl.h>
 
+#include <cstdio>
 #include <string>
 
 namespace {
+
+// Kept local: std::to_string would export its libstdc++ helpers from this library.
+std::string Decimal(unsigned long long value)
+{
+    char buf[24];
+    std::snprintf(buf, sizeof buf, "%llu", value);
+    return buf;
+}
 
 // One pass over the TLV structure, so that hostile lengths never reach the
 // runtime's decoder (it allocates whatever a length says and mishandles
@@ -28,7 +37,7 @@ public:
 private:
     bool Fail(size_t offset, const std::string& what)
     {
-        m_error = "Malformed BER at offset " + std::to_string(offset) + ": " + what;
+        m_error = "Malformed BER at offset " + Decimal(offset) + ": " + what;
         return false;
     }
 
@@ -95,8 +104,8 @@ private:
         }
 
         if (!indefinite && contentLen > limit - pos)
-            return Fail(start, "length " + std::to_string(contentLen) + " exceeds the " +
-                                   std::to_string(limit - pos) + " bytes left in its container");
+            return Fail(start, "length " + Decimal(contentLen) + " exceeds the " +
+                                   Decimal(limit - pos) + " bytes left in its container");
 
         if (!constructed) {
             if (universal && tagNumber == 3 && !CheckBits(start, pos, contentLen))
@@ -106,7 +115,7 @@ private:
         }
 
         if (depth + 1 > kBerMaxDepth)
-            return Fail(start, "nesting deeper than " + std::to_string(kBerMaxDepth) + " levels");
+            return Fail(start, "nesting deeper than " + Decimal(kBerMaxDepth) + " levels");
 
         if (indefinite) {
             for (;;) {
@@ -141,7 +150,7 @@ private:
             return Fail(start, "BIT STRING without its unused-bits octet");
         const unsigned char unused = m_data[pos];
         if (unused > 7)
-            return Fail(start, "BIT STRING with " + std::to_string(unused) + " unused bits");
+            return Fail(start, "BIT STRING with " + Decimal(unused) + " unused bits");
         if (contentLen == 1 && unused != 0)
             return Fail(start, "empty BIT STRING with unused bits");
         return true;

@@ -267,6 +267,13 @@ TEST(AnyToType, EmptyAnyAndNullArguments)
     EXPECT_FALSE(AnyToType(nullptr, &number, &err));
     EXPECT_FALSE(AnyToType(&empty, nullptr, &err));
     EXPECT_EQ("untouched", err);
+
+    // An ANY with no value at all: the runtime refuses to encode it, which
+    // comes back as a failure with its text, not as an exception.
+    SNACC::AsnAny nothing;
+    err.clear();
+    EXPECT_FALSE(AnyToType(&nothing, &number, &err));
+    EXPECT_FALSE(err.empty());
 }
 
 TEST(AnyToType, HostileContentIsRefused)

@@ -31,8 +31,8 @@ public:
     bool Result(uint32_t digest[5]);
 
 private:
-    void ProcessMessageBlock();
-    void PadMessage();
+    SORVIT_LOCAL void ProcessMessageBlock();
+    SORVIT_LOCAL void PadMessage();
 
     uint32_t m_H[5];
     uint32_t m_nLengthLow;
