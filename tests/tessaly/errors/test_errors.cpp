@@ -1,0 +1,341 @@
+// The explanation table of PKCS#11 return values, the composed report of a failed operation,
+// and the error-report wizard.
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "ErrorReportWizard.h"
+#include "ModalDriver.h"
+#include "Pkcs11Errors.h"
+
+namespace {
+
+struct TExpected {
+    unsigned long long code;
+    const char* name;
+    const char* box;  // null: the box gets no line
+    const char* log;  // null: the log gets nothing after the sink message
+};
+
+// What the user and the log are to get for each code; written out here on purpose, apart from the
+// program's table.
+const TExpected g_expected[] = {
+    {0x2, "CKR_HOST_MEMORY", "The computer has insufficient memory to perform the requested function.", "CKR_HOST_MEMORY"},
+    {0x3, "CKR_SLOT_ID_INVALID", nullptr, "The specified slot ID is not valid."},
+    {0x5, "CKR_GENERAL_ERROR", "Some unrecoverable error has occurred.", "CKR_GENERAL_ERROR"},
+    {0x6, "CKR_FUNCTION_FAILED", "The requested operation could not be performed.", "CKR_FUNCTION_FAILED"},
+    {0x7, "CKR_ARGUMENTS_BAD", nullptr, "The arguments supplied to the Cryptoki function were in some way not appropriate."},
+    {0x30, "CKR_DEVICE_ERROR", "Some problem has occurred with the smart-card and/or slot", "CKR_DEVICE_ERROR"},
+    {0x31, "CKR_DEVICE_MEMORY", "The smart-card does not have sufficient memory to perform the requested operation.", "CKR_DEVICE_MEMORY"},
+    {0x32, "CKR_DEVICE_REMOVED", "The active smart-card was removed from its reader.", nullptr},
+    {0x54, "CKR_FUNCTION_NOT_SUPPORTED", "The requested operation is not supported by this token.", "CKR_FUNCTION_NOT_SUPPORTED"},
+    {0x82, "CKR_OBJECT_HANDLE_INVALID", nullptr, "The specified object handle is not valid."},
+    {0x90, "CKR_OPERATION_ACTIVE", "There is already an active operation.", "CKR_OPERATION_ACTIVE"},
+    {0x91, "CKR_OPERATION_NOT_INITIALIZED", nullptr, "There is no active operation of an appropriate type in the specified session."},
+    {0xA0, "CKR_PIN_INCORRECT", "The specified PIN is incorrect.", "CKR_PIN_INCORRECT"},
+    {0xA1, "CKR_PIN_INVALID", "The specified PIN has invalid characters in it.", "CKR_PIN_INVALID"},
+    {0xA3, "CKR_PIN_EXPIRED", "The specified PIN has expired.", "CKR_PIN_EXPIRED"},
+    {0xA4, "CKR_PIN_LOCKED", "The specified PIN is blocked, and cannot be used.", "CKR_PIN_LOCKED"},
+    {0xB0, "CKR_SESSION_CLOSED", "The session was closed during the execution of the function.", "CKR_SESSION_CLOSED"},
+    {0xB1, "CKR_SESSION_COUNT", nullptr, "The smart-card has too many sessions already open"},
+    {0xB3, "CKR_SESSION_HANDLE_INVALID", nullptr, "The specified session handle was invalid at the time that the function was invoked."},
+    {0xB4, "CKR_SESSION_PARALLEL_NOT_SUPPORTED", nullptr, "The specified smart-card does not support parallel sessions."},
+    {0xB5, "CKR_SESSION_READ_ONLY", "The specified session was unable to accomplish the desired action because it is a read-only session.", "CKR_SESSION_READ_ONLY"},
+    {0xB6, "CKR_SESSION_EXISTS", "A session with the smart-card is already open.", "CKR_SESSION_EXISTS"},
+    {0xB7, "CKR_SESSION_READ_ONLY_EXISTS", "A read-only session already exists, and so the adiministartive user cannot be logged in.", "CKR_SESSION_READ_ONLY_EXISTS"},
+    {0xB8, "CKR_SESSION_READ_WRITE_SO_EXISTS", "A read/write SO session already exists, and so a read-only session cannot be opened.", "CKR_SESSION_READ_WRITE_SO_EXISTS"},
+    {0xE0, "CKR_TOKEN_NOT_PRESENT", "A smart-card is not present in the reader.", "CKR_TOKEN_NOT_PRESENT"},
+    {0xE1, "CKR_TOKEN_NOT_RECOGNIZED", "The smart-card in the slot is not recognised.", "CKR_TOKEN_NOT_RECOGNIZED"},
+    {0xE2, "CKR_TOKEN_WRITE_PROTECTED", "The requested operation could not be performed because the smart-card is write-protected.", "CKR_TOKEN_WRITE_PROTECTED"},
+    {0x100, "CKR_USER_ALREADY_LOGGED_IN", "The specified user is already logged in.", "CKR_USER_ALREADY_LOGGED_IN"},
+    {0x101, "CKR_USER_NOT_LOGGED_IN", "The desired operation cannot be performed because an appropriate user is not logged in.", "CKR_USER_NOT_LOGGED_IN"},
+    {0x102, "CKR_USER_PIN_NOT_INITIALIZED", "The normal user's PIN has not yet been initialized.", "CKR_USER_PIN_NOT_INITIALIZED"},
+    {0x103, "CKR_USER_TYPE_INVALID", nullptr, "An invalid value was specified as a CK_USER_TYPE."},
+    {0x104, "CKR_USER_ANOTHER_ALREADY_LOGGED_IN", "Another user is already logged in.", "CKR_USER_ANOTHER_ALREADY_LOGGED_IN"},
+    {0x105, "CKR_USER_TOO_MANY_TYPES", "Too many users are simultaneously logged into the token.", "CKR_USER_TOO_MANY_TYPES"},
+    {0x190, "CKR_CRYPTOKI_NOT_INITIALIZED", nullptr, "The Cryptoki library has not yet been initialized"},
+    {0x80001001, "TSY_CERT_DECODE_FAILED", "The selected file is not a valid digital certificate.", "TSY_CERT_DECODE_FAILED"},
+    {0x80001002, "TSY_KEYSET_NOT_EXISTS", "The selected certificate doesn't have coresponding keys on this card.", "TSY_KEYSET_NOT_EXISTS"},
+    {0x80001004, "TSY_CERT_ALREADY_EXISTS", "A certificate for this key-pair already exist on the card.", "TSY_CERT_ALREADY_EXISTS"},
+};
+
+QString Text(const char* s)
+{
+    return s ? QString::fromLatin1(s) : QString();
+}
+
+} // namespace
+
+class TestErrors : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void codeTable_data();
+    void codeTable();
+    void tableHoldsNothingElse();
+    void composedReport_data();
+    void composedReport();
+
+    void emailRule_data();
+    void emailRule();
+    void sendRefusesBadAddressAndStaysOpen();
+    void sendAcceptsAddressAndReturnsFields();
+    void cancelOnEitherPage();
+    void detailsGrowOnce();
+};
+
+void TestErrors::codeTable_data()
+{
+    QTest::addColumn<qulonglong>("code");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("log");
+    for (const TExpected& row : g_expected)
+        QTest::newRow(row.name) << qulonglong(row.code) << Text(row.name) << Text(row.box) << Text(row.log);
+    // Codes without a row add nothing anywhere.
+    QTest::newRow("no error") << qulonglong(0) << QString() << QString() << QString();
+    QTest::newRow("CKR_CANCEL") << qulonglong(0x1) << QString() << QString() << QString();
+    QTest::newRow("unassigned own code") << qulonglong(0x80001003) << QString() << QString() << QString();
+    // Compared as 64-bit values: a code that only agrees in its low 32 bits is another code.
+    QTest::newRow("high bits") << qulonglong(0x1000000A0ULL) << QString() << QString() << QString();
+}
+
+void TestErrors::codeTable()
+{
+    QFETCH(qulonglong, code);
+    QFETCH(QString, name);
+    QFETCH(QString, box);
+    QFETCH(QString, log);
+
+    QCOMPARE(Text(GetPkcs11ErrorName(code)), name);
+    QCOMPARE(GetPkcs11ErrorExplanation(code), box);
+    QCOMPARE(GetPkcs11ErrorLogText(code), log);
+
+    // The report of an operation that failed with this code, sink message "M", module "mod.so".
+    const QString module = QStringLiteral("mod.so");
+    const TErrorReport report = ComposeErrorReport(QStringLiteral("Op failed."), false, "M", code, &module);
+    QCOMPARE(report.boxText, box.isEmpty() ? QStringLiteral("Op failed.") : QStringLiteral("Op failed.\n") + box);
+    QCOMPARE(report.logText, QStringLiteral("Op failed.\nM ") + log + QStringLiteral("\nPKCS#11 Module: mod.so"));
+}
+
+void TestErrors::tableHoldsNothingElse()
+{
+    std::size_t count = 0;
+    const TPkcs11ErrorInfo* table = GetPkcs11ErrorTable(&count);
+    QCOMPARE(count, std::size(g_expected));
+    for (std::size_t i = 0; i < count; ++i) {
+        QCOMPARE(table[i].code, g_expected[i].code);
+        if (i > 0)
+            QVERIFY2(table[i - 1].code < table[i].code, "the table must be in ascending code order");
+    }
+}
+
+void TestErrors::composedReport_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("critical");
+    QTest::addColumn<QByteArray>("sinkMessage");
+    QTest::addColumn<qulonglong>("code");
+    QTest::addColumn<bool>("hasProvider");
+    QTest::addColumn<QString>("module");
+    QTest::addColumn<unsigned>("severity");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("log");
+
+    QTest::newRow("failed login") << "Unable to login." << false << QByteArray("C_Login failed") << qulonglong(0xA0)
+        << true << "/usr/lib/softhsm/libsofthsm2.so" << 16u
+        << "Unable to login.\nThe specified PIN is incorrect."
+        << "Unable to login.\nC_Login failed CKR_PIN_INCORRECT\nPKCS#11 Module: /usr/lib/softhsm/libsofthsm2.so";
+    QTest::newRow("critical") << "Unable to read." << true << QByteArray("C_GetAttributeValue failed")
+        << qulonglong(0xB3) << true << "m.so" << 32u << "Unable to read."
+        << "Unable to read.\nC_GetAttributeValue failed The specified session handle was invalid at the time that the function was invoked.\nPKCS#11 Module: m.so";
+    QTest::newRow("card removed") << "Unable to sign." << false << QByteArray("C_Sign failed") << qulonglong(0x32)
+        << true << "m.so" << 16u << "Unable to sign.\nThe active smart-card was removed from its reader."
+        << "Unable to sign.\nC_Sign failed \nPKCS#11 Module: m.so";
+    QTest::newRow("no current provider") << "Unable to open." << false << QByteArray("C_OpenSession failed")
+        << qulonglong(0xE0) << false << "" << 16u << "Unable to open.\nA smart-card is not present in the reader."
+        << "Unable to open.\nC_OpenSession failed CKR_TOKEN_NOT_PRESENT";
+    QTest::newRow("no sink message: no blank") << "Unable to import." << false << QByteArray() << qulonglong(0x80001001)
+        << false << "" << 16u << "Unable to import.\nThe selected file is not a valid digital certificate."
+        << "Unable to import.\nTSY_CERT_DECODE_FAILED";
+    QTest::newRow("empty sink") << "Something failed." << false << QByteArray() << qulonglong(0) << true << "m.so"
+        << 16u << "Something failed." << "Something failed.\n\nPKCS#11 Module: m.so";
+    QTest::newRow("provider without module name") << "X" << false << QByteArray("M") << qulonglong(0x1) << true << ""
+        << 16u << "X" << "X\nM \nPKCS#11 Module: ";
+    QTest::newRow("Latin-1 sink message") << "X" << false << QByteArray("caf\xe9") << qulonglong(0) << false << ""
+        << 16u << "X" << QString::fromUtf8("X\ncaf\xc3\xa9 ");
+}
+
+void TestErrors::composedReport()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, critical);
+    QFETCH(QByteArray, sinkMessage);
+    QFETCH(qulonglong, code);
+    QFETCH(bool, hasProvider);
+    QFETCH(QString, module);
+    QFETCH(unsigned, severity);
+    QFETCH(QString, box);
+    QFETCH(QString, log);
+
+    const TErrorReport report = ComposeErrorReport(text, critical, sinkMessage.isNull() ? nullptr : sinkMessage.constData(),
+                                                   code, hasProvider ? &module : nullptr);
+    QCOMPARE(unsigned(report.severity), severity);
+    QCOMPARE(report.boxText, box);
+    QCOMPARE(report.logText, log);
+}
+
+namespace {
+
+QLineEdit* Email(ErrorReportWizard& w)
+{
+    return w.findChild<QLineEdit*>("edtEmail");
+}
+
+// Types text as a user would, so the validator can refuse characters.
+QString TypeEmail(ErrorReportWizard& w, const QString& text)
+{
+    QLineEdit* edit = Email(w);
+    edit->clear();
+    QTest::keyClicks(edit, text);
+    return edit->text();
+}
+
+} // namespace
+
+void TestErrors::emailRule_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");  // what the field holds: the validator drops refused keys
+    QTest::addColumn<bool>("acceptable");
+
+    QTest::newRow("plain") << "user@example.com" << "user@example.com" << true;
+    QTest::newRow("upper case") << "USER@EXAMPLE.COM" << "USER@EXAMPLE.COM" << true;
+    QTest::newRow("mixed case") << "Ivan.Petrov@Veskora.Bg" << "Ivan.Petrov@Veskora.Bg" << true;
+    QTest::newRow("symbols in local part") << "a.b_c%d+e-f@x.org" << "a.b_c%d+e-f@x.org" << true;
+    QTest::newRow("subdomains") << "x@mail.dept.example.info" << "x@mail.dept.example.info" << true;
+    QTest::newRow("two-letter top level") << "x@y.bg" << "x@y.bg" << true;
+    QTest::newRow("empty") << "" << "" << false;
+    QTest::newRow("no at") << "user.example.com" << "user.example.com" << false;
+    QTest::newRow("no top level") << "user@example" << "user@example" << false;
+    QTest::newRow("one-letter top level") << "user@example.c" << "user@example.c" << false;
+    // Still the start of a longer address, so typing goes on; only the whole text decides.
+    QTest::newRow("five-letter top level") << "user@example.museu" << "user@example.museu" << false;
+    QTest::newRow("second at") << "a@b@c.com" << "a@bc.com" << true;
+    QTest::newRow("empty local part") << "@example.com" << "example.com" << false;
+    QTest::newRow("digit in top level") << "user@example.c0m" << "user@example.c0m" << false;
+    QTest::newRow("blank inside") << "us er@example.com" << "user@example.com" << true;
+}
+
+void TestErrors::emailRule()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, shown);
+    QFETCH(bool, acceptable);
+
+    ErrorReportWizard wizard(L"details", nullptr);
+    QCOMPARE(TypeEmail(wizard, typed), shown);
+    QCOMPARE(wizard.IsEmailAcceptable(), acceptable);
+
+    // Text set without typing (pasted through the program) is judged by the same rule.
+    Email(wizard)->setText(typed);
+    QCOMPARE(wizard.IsEmailAcceptable(), acceptable && typed == shown);
+}
+
+void TestErrors::sendRefusesBadAddressAndStaysOpen()
+{
+    const QStringList refused = {QString(), QStringLiteral("user@example"), QStringLiteral("user@example.museu")};
+    for (const QString& address : refused) {
+        ErrorReportWizard wizard(L"report", nullptr);
+        wizard.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+        wizard.next();
+        QCOMPARE(wizard.button(QWizard::FinishButton)->text(), QStringLiteral("Send"));
+        TypeEmail(wizard, address);
+        QLabel* label = wizard.findChild<QLabel*>("lblInvalidEmail");
+        QVERIFY(label->isHidden());
+
+        wizard.button(QWizard::FinishButton)->click();
+        QVERIFY2(wizard.isVisible(), qPrintable("the wizard closed for " + address));
+        QVERIFY(!label->isHidden());
+        QVERIFY(label->text().contains("Invalid e-mail address."));
+        QVERIFY(Email(wizard)->hasFocus() || QApplication::focusWidget() == Email(wizard));
+        wizard.reject();
+    }
+}
+
+void TestErrors::sendAcceptsAddressAndReturnsFields()
+{
+    ErrorReportWizard wizard(L"Stack:\n\x0444\x0430\x0439\x043b", nullptr);
+    QCOMPARE(wizard.findChild<QPlainTextEdit*>("edtDetails")->toPlainText(),
+             QString::fromWCharArray(L"Stack:\n\x0444\x0430\x0439\x043b"));
+
+    fixture::ModalDriver driver;
+    driver.Expect([](QWidget* w) {
+        auto* wiz = qobject_cast<ErrorReportWizard*>(w);
+        wiz->next();
+        QTest::keyClicks(wiz->findChild<QLineEdit*>("edtEmail"), "ivan@example.bg");
+        wiz->findChild<QPlainTextEdit*>("edtComment")->setPlainText(QString::fromWCharArray(L"\x0438\x0437 comment"));
+        wiz->button(QWizard::FinishButton)->click();
+    }, "ErrorReportWizard");
+    QCOMPARE(wizard.exec(), int(QDialog::Accepted));
+    QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+    QCOMPARE(wizard.GetEmail(), std::wstring(L"ivan@example.bg"));
+    QCOMPARE(wizard.GetComment(), std::wstring(L"\x0438\x0437 comment"));
+
+    // An empty comment comes back empty.
+    ErrorReportWizard second(L"", nullptr);
+    driver.Expect([](QWidget* w) {
+        auto* wiz = qobject_cast<ErrorReportWizard*>(w);
+        wiz->next();
+        QTest::keyClicks(wiz->findChild<QLineEdit*>("edtEmail"), "x@y.com");
+        wiz->button(QWizard::FinishButton)->click();
+    }, "ErrorReportWizard");
+    QCOMPARE(second.exec(), int(QDialog::Accepted));
+    QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+    QVERIFY(second.GetComment().empty());
+}
+
+void TestErrors::cancelOnEitherPage()
+{
+    for (int page = 0; page < 2; ++page) {
+        ErrorReportWizard wizard(L"report", nullptr);
+        fixture::ModalDriver driver;
+        driver.Expect([page](QWidget* w) {
+            auto* wiz = qobject_cast<ErrorReportWizard*>(w);
+            if (page == 1) {
+                wiz->next();
+                QTest::keyClicks(wiz->findChild<QLineEdit*>("edtEmail"), "x@y.com");
+            }
+            QVERIFY(wiz->button(QWizard::BackButton)->isHidden() || !wiz->button(QWizard::BackButton)->isEnabled());
+            wiz->button(QWizard::CancelButton)->click();
+        }, "ErrorReportWizard");
+        QCOMPARE(wizard.exec(), int(QDialog::Rejected));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+    }
+}
+
+void TestErrors::detailsGrowOnce()
+{
+    ErrorReportWizard wizard(L"report", nullptr);
+    wizard.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&wizard));
+    wizard.next();
+    QPlainTextEdit* details = wizard.findChild<QPlainTextEdit*>("edtDetails");
+    QVERIFY(details->isHidden());
+    QVERIFY(details->isReadOnly());
+    const QSize before = wizard.size();
+    QPushButton* button = wizard.findChild<QPushButton*>("btnShowDetails");
+    button->click();
+    QVERIFY(!details->isHidden());
+    QCOMPARE(wizard.size(), QSize(before.width(), before.height() + 100));
+    button->click();
+    QCOMPARE(wizard.size(), QSize(before.width(), before.height() + 100));
+}
+
+QTEST_MAIN(TestErrors)
+#include "test_errors.moc"
