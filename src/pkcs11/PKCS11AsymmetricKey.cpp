@@ -21,26 +21,7 @@ CPKCS11AsymmetricKey::CPKCS11AsymmetricKey(unsigned int nKeyClass, CK_OBJECT_HAN
 {
     m_eObjectType = CryptokiAsymmetricKey;
     m_nClass = (nKeyClass & KEY_CLASS_PUBLIC) ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY;
-    if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_LABEL))
-        ThrowSinkError();
-
-    CK_KEY_TYPE keyType = 0;
-    CK_RV rv = tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_KEY_TYPE, &keyType,
-                                       sizeof keyType);
-    if (rv != CKR_OK) {
-        // With a sink the key is kept without a type bit, so it cannot sign or verify.
-        SetError("GetAttributeValue failed", rv, TSY_KIND_PKCS11);
-    } else {
-        m_nKeyType = keyType;
-        switch (keyType) {
-        case CKK_RSA: m_nKeyFlags |= KEY_TYPE_RSA; break;
-        case CKK_DSA: m_nKeyFlags |= KEY_TYPE_DSA; break;
-        case CKK_DH: m_nKeyFlags |= KEY_TYPE_DH; break;
-        case CKK_KEA: m_nKeyFlags |= KEY_TYPE_KEA; break;
-        case CKK_EC: m_nKeyFlags |= KEY_TYPE_EC; break;
-        default: break;
-        }
-    }
+    bool bPublic = (nKeyClass & KEY_CLASS_PUBLIC) != 0;
 
     struct Use {
         CK_ATTRIBUTE_TYPE type;
@@ -52,21 +33,60 @@ CPKCS11AsymmetricKey::CPKCS11AsymmetricKey(unsigned int nKeyClass, CK_OBJECT_HAN
                                      {CKA_WRAP, KEY_USAGE_WRAP}};
     static const Use privateUses[] = {
         {CKA_DECRYPT, KEY_USAGE_DECRYPT}, {CKA_SIGN, KEY_USAGE_SIGN}, {CKA_UNWRAP, KEY_USAGE_UNWRAP}};
-    bool bPublic = (nKeyClass & KEY_CLASS_PUBLIC) != 0;
     const Use* uses = bPublic ? publicUses : privateUses;
-    size_t count = bPublic ? sizeof publicUses / sizeof publicUses[0] : sizeof privateUses / sizeof privateUses[0];
-    for (size_t i = 0; i < count; ++i) {
-        CK_BBOOL flag = CK_FALSE;
-        if (tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, uses[i].type, &flag, sizeof flag) ==
-                CKR_OK &&
-            flag)
-            m_nKeyUsage |= uses[i].bit;
-    }
-    if (bPublic) {
-        CK_ULONG bits = 0;
-        if (tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_MODULUS_BITS, &bits, sizeof bits) ==
-            CKR_OK)
+    size_t nUses = bPublic ? sizeof publicUses / sizeof publicUses[0] : sizeof privateUses / sizeof privateUses[0];
+
+    CK_KEY_TYPE keyType = 0;
+    CK_BBOOL flags[4] = {CK_FALSE, CK_FALSE, CK_FALSE, CK_FALSE};
+    CK_ULONG bits = 0;
+    CK_ATTRIBUTE extra[6];
+    CK_ULONG nExtra = 0;
+    extra[nExtra++] = {CKA_KEY_TYPE, &keyType, sizeof keyType};
+    for (size_t i = 0; i < nUses; ++i)
+        extra[nExtra++] = {uses[i].type, &flags[i], sizeof flags[i]};
+    if (bPublic)
+        extra[nExtra++] = {CKA_MODULUS_BITS, &bits, sizeof bits};
+
+    bool bTypeRead = true;
+    if (ReadAttributesAtOnce(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_LABEL, extra, nExtra)) {
+        for (size_t i = 0; i < nUses; ++i)
+            if (flags[i])
+                m_nKeyUsage |= uses[i].bit;
+        m_nModulusBits = bPublic ? bits : 0;
+    } else {
+        // One attribute a call, with the failures reported as they happen.
+        if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_LABEL))
+            ThrowSinkError();
+        CK_RV rv = tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_KEY_TYPE, &keyType,
+                                           sizeof keyType);
+        if (rv != CKR_OK) {
+            // With a sink the key is kept without a type bit, so it cannot sign or verify.
+            SetError("GetAttributeValue failed", rv, TSY_KIND_PKCS11);
+            bTypeRead = false;
+        }
+        // Uses and length that cannot be read stay 0.
+        for (size_t i = 0; i < nUses; ++i) {
+            CK_BBOOL flag = CK_FALSE;
+            if (tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, uses[i].type, &flag,
+                                        sizeof flag) == CKR_OK &&
+                flag)
+                m_nKeyUsage |= uses[i].bit;
+        }
+        if (bPublic &&
+            tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_MODULUS_BITS, &bits, sizeof bits) ==
+                CKR_OK)
             m_nModulusBits = bits;
+    }
+    if (bTypeRead) {
+        m_nKeyType = keyType;
+        switch (keyType) {
+        case CKK_RSA: m_nKeyFlags |= KEY_TYPE_RSA; break;
+        case CKK_DSA: m_nKeyFlags |= KEY_TYPE_DSA; break;
+        case CKK_DH: m_nKeyFlags |= KEY_TYPE_DH; break;
+        case CKK_KEA: m_nKeyFlags |= KEY_TYPE_KEA; break;
+        case CKK_EC: m_nKeyFlags |= KEY_TYPE_EC; break;
+        default: break;
+        }
     }
 }
 

@@ -61,28 +61,51 @@ void CPKCS11Certificate::Decode()
         m_sSerialNumber =
             ByteToStdString(record->SerialNumber.pbData, int(record->SerialNumber.cbData)).c_str();
 
-    char buffer[1024];
-    uint32_t len = sizeof buffer - 1;
-    buffer[0] = 0;
-    if (CL_CertGetSimpleNameString(record, 0, buffer, &len)) {
-        buffer[sizeof buffer - 1] = 0;
-        m_sSubject = buffer;
-    }
-    len = sizeof buffer - 1;
-    buffer[0] = 0;
-    if (CL_CertGetSimpleNameString(record, CL_NAME_ISSUER_FLAG, buffer, &len)) {
-        buffer[sizeof buffer - 1] = 0;
-        m_sIssuer = buffer;
-    }
-    m_tValidFrom = record->tNotBefore;
-    m_tValidTo = record->tNotAfter;
-
+    // The subject's name text gives the organisation, and the common name when the
+    // text starts with it (the simple name then is its first line).
     char nameText[2048];
-    len = sizeof nameText;
-    if (CL_CertNameToStr(&record->Subject, nameText, &len, '\n', '\n')) {
+    uint32_t len = sizeof nameText;
+    bool bText = CL_CertNameToStr(&record->Subject, nameText, &len, '\n', '\n');
+    if (bText) {
         nameText[sizeof nameText - 1] = 0;
         m_sOrganization = OrganizationFromNameText(nameText);
     }
+    char buffer[1024];
+    if (bText && strncmp(nameText, "CN=", 3) == 0) {
+        const char* end = strchr(nameText, '\n');
+        m_sSubject = end ? std::string(nameText + 3, size_t(end - nameText - 3)) : std::string(nameText + 3);
+        // As the 1023-byte buffer of the name call would: too long gives nothing.
+        if (m_sSubject.size() + 1 > sizeof buffer - 1)
+            m_sSubject.clear();
+    } else {
+        len = sizeof buffer - 1;
+        buffer[0] = 0;
+        if (CL_CertGetSimpleNameString(record, 0, buffer, &len)) {
+            buffer[sizeof buffer - 1] = 0;
+            m_sSubject = buffer;
+        }
+    }
+    // Certificates on one token mostly share their issuers.
+    CPKCS11Token* pToken = GetToken();
+    std::string issuerDer(reinterpret_cast<const char*>(record->Issuer.pbData), record->Issuer.cbData);
+    const std::string* known = pToken ? pToken->FindIssuerName(issuerDer) : nullptr;
+    if (known) {
+        m_sIssuer = *known;
+    } else if (record->Issuer.cbData == record->Subject.cbData && bText && strncmp(nameText, "CN=", 3) == 0 &&
+               memcmp(record->Issuer.pbData, record->Subject.pbData, record->Issuer.cbData) == 0) {
+        m_sIssuer = m_sSubject;  // self-signed
+    } else {
+        len = sizeof buffer - 1;
+        buffer[0] = 0;
+        if (CL_CertGetSimpleNameString(record, CL_NAME_ISSUER_FLAG, buffer, &len)) {
+            buffer[sizeof buffer - 1] = 0;
+            m_sIssuer = buffer;
+        }
+    }
+    if (pToken && !known)
+        pToken->RememberIssuerName(issuerDer, m_sIssuer);
+    m_tValidFrom = record->tNotBefore;
+    m_tValidTo = record->tNotAfter;
 }
 
 std::string CPKCS11Certificate::OrganizationFromNameText(const char* pszNameText)

@@ -78,7 +78,19 @@ void CPKCS11Token::FreeObjects()
     m_vecKeyEntries.clear();
     m_mapCertificateIDs.clear();
     m_mapKeyIDs.clear();
+    m_mapIssuerNames.clear();
     m_hObjectsSession = 0;
+}
+
+const std::string* CPKCS11Token::FindIssuerName(const std::string& sIssuerDer) const
+{
+    auto it = m_mapIssuerNames.find(sIssuerDer);
+    return it == m_mapIssuerNames.end() ? nullptr : &it->second;
+}
+
+void CPKCS11Token::RememberIssuerName(const std::string& sIssuerDer, const std::string& sName)
+{
+    m_mapIssuerNames[sIssuerDer] = sName;
 }
 
 bool CPKCS11Token::ReadObjects()

@@ -24,7 +24,7 @@ namespace {
 struct Contents {
     std::unique_ptr<Store> store;
     fixture::KeyFiles alice, bob, dave, eve;
-    std::string aliceCert;
+    std::string aliceCert, bigCert;
 };
 Contents* g_contents = nullptr;
 
@@ -69,6 +69,19 @@ protected:
         ASSERT_NE(CreateCertificateObject(s, second, &dupId, &dupLabel), 0u);
         // No label at all, and an empty CKA_ID.
         ASSERT_NE(CreateCertificateObject(s, first, &emptyId, nullptr), 0u);
+        // A value past the usual buffer, a long label, and a fixed validity start.
+        std::string big = fixture::MakeSelfSigned(dir, "big", c.bob, "/CN=Big",
+                                                  365, "nsComment=" + std::string(5000, 'x'));
+        std::vector<unsigned char> bigId = {0x0A, 0x08};
+        std::string longLabel(300, 'L');
+        ASSERT_NE(CreateCertificateObject(s, fixture::ReadBytes(big), &bigId, &longLabel), 0u);
+        std::vector<unsigned char> datedId = {0x0A, 0x09};
+        std::string datedLabel = "dated";
+        std::vector<unsigned char> dated =
+            MakeCertificate(c.bob.keyPem, "/CN=Dated", 7, 1234567890, 1234567890 + 86400L * 400);
+        ASSERT_FALSE(dated.empty());
+        ASSERT_NE(CreateCertificateObject(s, dated, &datedId, &datedLabel), 0u);
+        c.bigCert = big;
         std::string junkLabel = "junk";
         ASSERT_NE(CreateCertificateObject(s, {0x01, 0x02, 0x03}, &junkId, &junkLabel), 0u);
         fl->C_CloseSession(s);
@@ -97,8 +110,9 @@ protected:
     void OpenAndRead(bool login)
     {
         ASSERT_TRUE(m_token->OpenSession(false));
-        if (login)
+        if (login) {
             ASSERT_TRUE(m_token->Login("1234", NormalUser));
+        }
         m_token->ReadObjects();
     }
 
@@ -121,8 +135,8 @@ protected:
 TEST_F(ObjectsTest, WithoutLoginOnlyCertificatesAndPublicKeysAreListed)
 {
     OpenAndRead(false);
-    // alice, carol, dave, the duplicate pair once, the unlabelled one, the junk one.
-    EXPECT_EQ(m_token->GetCertificateCount(), 6u);
+    // alice, carol, dave, the duplicate pair once, the unlabelled, big, dated and junk ones.
+    EXPECT_EQ(m_token->GetCertificateCount(), 8u);
     ASSERT_EQ(m_token->GetAsymmetricKeyCount(), 4u);
     std::vector<std::string> ids;
     for (unsigned long i = 0; i < 4; ++i) {
@@ -180,10 +194,12 @@ TEST_F(ObjectsTest, AfterLoginPrivateKeysFollowAllPublicKeysAndPairByID)
     for (unsigned long i = 0; i < 8; ++i) {
         CPKCS11AsymmetricKey* key = m_token->GetAsymmetricKey(i);
         std::string id = key->GetID();
-        if (id == "0A02")
+        if (id == "0A02") {
             EXPECT_FALSE(key->HasCertificate());
-        if (id == "0C01")
+        }
+        if (id == "0C01") {
             EXPECT_TRUE(key->GetKeyFlags() & KEY_TYPE_EC);
+        }
     }
 }
 
@@ -241,6 +257,42 @@ TEST_F(ObjectsTest, OrganisationIsReadOnlyFromTheStartOfANameLine)
     };
     for (const Case& c : cases)
         EXPECT_EQ(CPKCS11Certificate::OrganizationFromNameText(c.text), c.organisation) << c.text;
+}
+
+TEST_F(ObjectsTest, LargeValuesAndLabelsAreReadWhole)
+{
+    OpenAndRead(false);
+    CPKCS11Certificate* big = m_token->GetCertificate(CertIndex("0A08"));
+    ASSERT_NE(big, nullptr);
+    std::vector<unsigned char> expected = fixture::ReadBytes(g_contents->bigCert);
+    ASSERT_GT(expected.size(), 5000u);
+    ASSERT_NE(big->GetValue(), nullptr);
+    EXPECT_EQ(std::vector<unsigned char>(big->GetValue()->pbData, big->GetValue()->pbData + big->GetValue()->cbData),
+              expected);
+    EXPECT_TRUE(big->IsDecoded());
+    EXPECT_EQ(std::string(big->GetLabel()), std::string(300, 'L'));
+}
+
+TEST_F(ObjectsTest, ValidityIsShownInUtcWhateverTheTimeZone)
+{
+    const char* old = getenv("TZ");
+    std::string saved = old ? old : "";
+    setenv("TZ", "Asia/Tokyo", 1);
+    tzset();
+    OpenAndRead(false);
+    CPKCS11Certificate* dated = m_token->GetCertificate(CertIndex("0A09"));
+    ASSERT_NE(dated, nullptr);
+    EXPECT_EQ(dated->GetValidFrom(), 1234567890);
+    CFieldList fields;
+    dated->PopulateFields(&fields);
+    EXPECT_EQ(fields[QStringLiteral("Valid from")], QStringLiteral("13/02/2009 23:31 GMT"));
+    EXPECT_EQ(fields[QStringLiteral("Valid to")], QStringLiteral("20/03/2010 23:31 GMT"));
+    EXPECT_EQ(fields.IndexOf(QStringLiteral("Organization")), -1);
+    if (old)
+        setenv("TZ", saved.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
 }
 
 TEST_F(ObjectsTest, DuplicateIDsAreListedOnceAndEmptyIDsSortFirst)

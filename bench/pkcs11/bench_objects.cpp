@@ -1,0 +1,360 @@
+// Reading a full SoftHSM2 token: the layer (certificates decoded) against
+// `pkcs11-tool --list-objects --login` and against a bare loop that makes the
+// same PKCS#11 calls as the layer and nothing else, side by side in one run.
+//
+//   bench_pkcs11_objects [key pairs, default 200 (600 objects)] [rounds, default 5]
+//
+// Before timing, the layer and the bare loop each run once through a counting
+// module, and the run stops when their calls differ.
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Certificate.h"
+#include "PKCS11Context.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+#include "TokenFiller.h"
+
+namespace {
+
+const char kLabel[] = "bench";
+const char kUserPin[] = "1234";
+
+typedef std::chrono::steady_clock Clock;
+
+double Seconds(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+std::string Quote(const std::string& s)
+{
+    std::string out = "'";
+    for (char c : s)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::string ExeDir()
+{
+    char buf[4096];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ".";
+    buf[n] = 0;
+    std::string p(buf);
+    return p.substr(0, p.rfind('/'));
+}
+
+struct Result {
+    unsigned long certificates = 0, decoded = 0, keys = 0;
+};
+
+std::string Trim(const unsigned char* p, size_t n)
+{
+    std::string s(reinterpret_cast<const char*>(p), n);
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+// The layer as the main window uses it: context, slots, token, login, objects.
+Result RunLayer(const std::string& module)
+{
+    Result r;
+    CTSYException sink;
+    CPKCS11Context context(module.c_str(), "bench", &sink);
+    CPKCS11Token* token = nullptr;
+    for (unsigned long i = 0; i < (unsigned long)context.GetSlotCount() && !token; ++i) {
+        CPKCS11Slot* slot = context.GetSlot(i);
+        if (slot && slot->IsTokenPresent() && std::string(slot->GetToken()->GetLabel()) == kLabel)
+            token = slot->GetToken();
+    }
+    if (!token || !token->OpenSession(true) || !token->Login(kUserPin, NormalUser))
+        throw std::runtime_error(std::string("layer: no token or no login: ") + sink.what());
+    token->ReadObjects();
+    r.certificates = token->GetCertificateCount();
+    for (unsigned long i = 0; i < r.certificates; ++i) {
+        CPKCS11Certificate* c = token->GetCertificate(i);
+        if (c && c->IsDecoded())
+            ++r.decoded;
+    }
+    for (unsigned long i = 0; i < token->GetAsymmetricKeyCount(); ++i)
+        if (token->GetAsymmetricKey(i))
+            ++r.keys;
+    return r;
+}
+
+// The same PKCS#11 calls as RunLayer, straight, with no objects, maps or decoding.
+Result RunBare(const std::string& module)
+{
+    Result r;
+    void* lib = dlopen(module.c_str(), RTLD_LAZY);
+    if (!lib)
+        throw std::runtime_error(dlerror());
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList"));
+    CK_FUNCTION_LIST_PTR fl = nullptr;
+    if (!getList || getList(&fl) != CKR_OK)
+        throw std::runtime_error("bare: no function list");
+    CK_C_INITIALIZE_ARGS args;
+    memset(&args, 0, sizeof args);
+    args.flags = CKF_OS_LOCKING_OK;
+    CK_RV rv = fl->C_Initialize(&args);
+    if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
+        throw std::runtime_error("bare: C_Initialize");
+    CK_ULONG nSlots = 0;
+    fl->C_GetSlotList(CK_FALSE, nullptr, &nSlots);
+    std::vector<CK_SLOT_ID> slots(nSlots);
+    fl->C_GetSlotList(CK_FALSE, slots.data(), &nSlots);
+
+    std::vector<CK_SLOT_ID> opened;  // slots looked at, closed at the end
+    CK_SLOT_ID tokenSlot = 0;
+    bool found = false;
+    for (CK_ULONG i = 0; i < nSlots && !found; ++i) {
+        opened.push_back(slots[i]);
+        CK_SLOT_INFO slotInfo;
+        memset(&slotInfo, 0, sizeof slotInfo);
+        fl->C_GetSlotInfo(slots[i], &slotInfo);
+        if (!(slotInfo.flags & CKF_TOKEN_PRESENT))
+            continue;
+        CK_ULONG nMech = 0;
+        if (fl->C_GetMechanismList(slots[i], nullptr, &nMech) == CKR_OK) {
+            std::vector<CK_MECHANISM_TYPE> mech(nMech ? nMech : 1);
+            fl->C_GetMechanismList(slots[i], mech.data(), &nMech);
+        }
+        CK_TOKEN_INFO info;
+        fl->C_GetTokenInfo(slots[i], &info);  // slot refresh
+        fl->C_GetTokenInfo(slots[i], &info);  // token object
+        if (Trim(info.label, sizeof info.label) == kLabel) {
+            tokenSlot = slots[i];
+            found = true;
+        }
+    }
+    if (!found)
+        throw std::runtime_error("bare: no token");
+    CK_SESSION_HANDLE s = 0;
+    fl->C_OpenSession(tokenSlot, CKF_SERIAL_SESSION, nullptr, nullptr, &s);
+    if (fl->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, CK_ULONG(strlen(kUserPin))) != CKR_OK)
+        throw std::runtime_error("bare: login");
+
+    std::vector<CK_OBJECT_HANDLE> found3[3];
+    const CK_OBJECT_CLASS classes[] = {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY};
+    for (int pass = 0; pass < 3; ++pass) {
+        CK_OBJECT_CLASS cls = classes[pass];
+        CK_ATTRIBUTE t = {CKA_CLASS, &cls, sizeof cls};
+        if (fl->C_FindObjectsInit(s, &t, 1) != CKR_OK)
+            continue;
+        CK_OBJECT_HANDLE batch[64];
+        CK_ULONG got = 0;
+        while (fl->C_FindObjects(s, batch, 64, &got) == CKR_OK && got)
+            found3[pass].insert(found3[pass].end(), batch, batch + got);
+        fl->C_FindObjectsFinal(s);
+        for (CK_OBJECT_HANDLE h : found3[pass]) {
+            unsigned char id[1024];
+            CK_ATTRIBUTE a = {CKA_ID, id, sizeof id};
+            fl->C_GetAttributeValue(s, h, &a, 1);
+        }
+    }
+    // One call with buffers of the usual sizes, and the fixed-size attributes.
+    auto readAll = [&](CK_OBJECT_HANDLE h, std::vector<std::pair<CK_ATTRIBUTE_TYPE, CK_ULONG>> variable,
+                       std::vector<std::pair<CK_ATTRIBUTE_TYPE, CK_ULONG>> fixedSize) {
+        std::vector<CK_ATTRIBUTE> a;
+        std::vector<std::vector<unsigned char>> values;
+        values.reserve(variable.size());
+        for (auto& v : variable) {
+            values.emplace_back(v.second);
+            a.push_back({v.first, values.back().data(), v.second});
+        }
+        unsigned char fixedBuf[8][8];
+        for (size_t i = 0; i < fixedSize.size(); ++i)
+            a.push_back({fixedSize[i].first, fixedBuf[i], fixedSize[i].second});
+        fl->C_GetAttributeValue(s, h, a.data(), CK_ULONG(a.size()));
+    };
+    for (CK_OBJECT_HANDLE h : found3[0]) {
+        readAll(h, {{CKA_VALUE, 4096}, {CKA_LABEL, 256}, {CKA_ID, 1024}}, {});
+        ++r.certificates;
+    }
+    const CK_ULONG b = sizeof(CK_BBOOL), u = sizeof(CK_ULONG);
+    for (int pass = 1; pass < 3; ++pass)
+        for (CK_OBJECT_HANDLE h : found3[pass]) {
+            if (pass == 1) {
+                readAll(h, {{CKA_LABEL, 256}, {CKA_ID, 1024}},
+                        {{CKA_KEY_TYPE, u}, {CKA_ENCRYPT, b}, {CKA_VERIFY, b}, {CKA_VERIFY_RECOVER, b}, {CKA_WRAP, b},
+                         {CKA_MODULUS_BITS, u}});
+            } else {
+                // Private-key handles are checked before use (class and ID in one call).
+                CK_OBJECT_CLASS cls;
+                unsigned char id[64];
+                CK_ATTRIBUTE a[2] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, id, sizeof id}};
+                fl->C_GetAttributeValue(s, h, a, 2);
+                readAll(h, {{CKA_LABEL, 256}, {CKA_ID, 1024}},
+                        {{CKA_KEY_TYPE, u}, {CKA_DECRYPT, b}, {CKA_SIGN, b}, {CKA_UNWRAP, b}});
+            }
+            ++r.keys;
+        }
+    fl->C_CloseSession(s);
+    for (CK_SLOT_ID id : opened)
+        fl->C_CloseAllSessions(id);
+    fl->C_Finalize(nullptr);
+    dlclose(lib);
+    r.decoded = r.certificates;
+    return r;
+}
+
+double RunTool(const std::string& module, const std::string& conf)
+{
+    std::string cmd = "env -u LD_PRELOAD SOFTHSM2_CONF=" + Quote(conf) + " pkcs11-tool --module " + Quote(module) +
+                      " --token-label " + kLabel + " --list-objects --login --pin " + kUserPin + " > /dev/null 2>&1";
+    Clock::time_point a = Clock::now();
+    int status = system(cmd.c_str());
+    Clock::time_point b = Clock::now();
+    if (status != 0)
+        throw std::runtime_error("pkcs11-tool failed: " + cmd);
+    return Seconds(a, b);
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+typedef std::map<std::string, unsigned long> Counts;
+
+Counts ReadCounts(void* counting)
+{
+    auto count = reinterpret_cast<unsigned long (*)(int, const char**)>(dlsym(counting, "P11Bench_Count"));
+    Counts out;
+    for (int i = 0;; ++i) {
+        const char* name = nullptr;
+        unsigned long n = count(i, &name);
+        if (n == (unsigned long)-1)
+            break;
+        out[name] = n;
+    }
+    return out;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    unsigned pairs = argc > 1 ? unsigned(atoi(argv[1])) : 200;
+    int rounds = argc > 2 ? atoi(argv[2]) : 5;
+    if (pairs == 0 || rounds <= 0) {
+        fprintf(stderr, "usage: %s [key pairs] [rounds]\n", argv[0]);
+        return 2;
+    }
+    const char* envModule = getenv("SOFTHSM2_MODULE");
+    std::string module = envModule && *envModule ? envModule : "/usr/lib/softhsm/libsofthsm2.so";
+    try {
+        char tmpl[] = "/tmp/tessaly-bench-pkcs11-XXXXXX";
+        if (!mkdtemp(tmpl))
+            throw std::runtime_error("mkdtemp");
+        std::string dir = tmpl, conf = dir + "/softhsm2.conf";
+        if (system(("mkdir -p " + Quote(dir + "/tokens")).c_str()) != 0)
+            throw std::runtime_error("mkdir");
+        std::ofstream(conf) << "directories.tokendir = " << dir << "/tokens\nobjectstore.backend = file\n"
+                            << "log.level = ERROR\nslots.removable = false\n";
+        setenv("SOFTHSM2_CONF", conf.c_str(), 1);
+        std::string init = "env -u LD_PRELOAD softhsm2-util --init-token --free --label " + std::string(kLabel) +
+                           " --so-pin 12345678 --pin " + kUserPin + " > /dev/null";
+        if (system(init.c_str()) != 0)
+            throw std::runtime_error("softhsm2-util --init-token failed");
+
+        // Fill the token.
+        {
+            void* lib = dlopen(module.c_str(), RTLD_LAZY);
+            auto getList = lib ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList")) : nullptr;
+            CK_FUNCTION_LIST_PTR fl = nullptr;
+            if (!getList || getList(&fl) != CKR_OK || fl->C_Initialize(nullptr) != CKR_OK)
+                throw std::runtime_error("cannot load " + module);
+            CK_ULONG n = 8;
+            CK_SLOT_ID slots[8];
+            fl->C_GetSlotList(CK_TRUE, slots, &n);
+            bool filled = false;
+            for (CK_ULONG i = 0; i < n && !filled; ++i) {
+                CK_TOKEN_INFO info;
+                if (fl->C_GetTokenInfo(slots[i], &info) != CKR_OK || Trim(info.label, sizeof info.label) != kLabel)
+                    continue;
+                Clock::time_point a = Clock::now();
+                bench::FillResult fr = bench::FillToken(fl, slots[i], kUserPin, pairs);
+                if (!fr.ok)
+                    throw std::runtime_error("filling the token: " + fr.error);
+                printf("token filled with %lu objects (%u key pairs and certificates) in %.1f s\n", fr.objects,
+                       pairs, Seconds(a, Clock::now()));
+                filled = true;
+            }
+            fl->C_Finalize(nullptr);
+            dlclose(lib);
+            if (!filled)
+                throw std::runtime_error("token not found");
+        }
+
+        // Same calls: the layer and the bare loop through the counting module.
+        std::string counting = ExeDir() + "/libp11bench_count.so";
+        setenv("P11BENCH_TARGET_MODULE", module.c_str(), 1);
+        void* countLib = dlopen(counting.c_str(), RTLD_NOW);
+        if (!countLib)
+            throw std::runtime_error(std::string("counting module: ") + dlerror());
+        auto reset = reinterpret_cast<void (*)()>(dlsym(countLib, "P11Bench_ResetCounts"));
+        reset();
+        Result layerCheck = RunLayer(counting);
+        Counts layerCounts = ReadCounts(countLib);
+        reset();
+        Result bareCheck = RunBare(counting);
+        Counts bareCounts = ReadCounts(countLib);
+        bool same = layerCounts == bareCounts;
+        printf("PKCS#11 calls per read (layer / bare loop):\n");
+        for (auto& c : layerCounts)
+            if (c.second || bareCounts[c.first])
+                printf("  %-20s %7lu %7lu%s\n", c.first.c_str(), c.second, bareCounts[c.first],
+                       c.second == bareCounts[c.first] ? "" : "   <- differs");
+        if (!same) {
+            fprintf(stderr, "the bare loop does not make the layer's calls\n");
+            return 1;
+        }
+        printf("objects read: %lu certificates (%lu decoded), %lu keys\n", layerCheck.certificates,
+               layerCheck.decoded, layerCheck.keys);
+        if (layerCheck.decoded != layerCheck.certificates || bareCheck.keys != layerCheck.keys)
+            throw std::runtime_error("not every object was read");
+
+        std::vector<double> layer, bare, tool;
+        for (int i = 0; i < rounds; ++i) {
+            Clock::time_point a = Clock::now();
+            RunLayer(module);
+            Clock::time_point b = Clock::now();
+            RunBare(module);
+            Clock::time_point c = Clock::now();
+            layer.push_back(Seconds(a, b));
+            bare.push_back(Seconds(b, c));
+            tool.push_back(RunTool(module, conf));
+        }
+        double l = Median(layer), br = Median(bare), t = Median(tool);
+        printf("median of %d rounds: layer %.3f s, bare loop %.3f s, pkcs11-tool %.3f s\n", rounds, l, br, t);
+        printf("layer / pkcs11-tool = %.2f (goal <= 0.5)\n", l / t);
+        printf("layer / bare loop   = %.2f (goal <= 1.2)\n", l / br);
+        // P11BENCH_KEEP=1 keeps the token store for a closer look.
+        if (getenv("P11BENCH_KEEP"))
+            printf("token store kept in %s\n", dir.c_str());
+        else if (system(("rm -rf " + Quote(dir)).c_str()) != 0)
+            fprintf(stderr, "could not remove %s\n", dir.c_str());
+    } catch (const std::exception& e) {
+        fprintf(stderr, "bench_pkcs11_objects: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
