@@ -1,0 +1,58 @@
+#include "FieldList.h"
+
+CFieldList::~CFieldList()
+{
+    Clear();
+}
+
+const QString* CFieldList::GetName(unsigned long nIndex) const
+{
+    if (nIndex >= static_cast<unsigned long>(m_names.size()))
+        return nullptr;
+    return &m_names[static_cast<int>(nIndex)];
+}
+
+const QString* CFieldList::GetValue(unsigned long nIndex) const
+{
+    if (nIndex >= static_cast<unsigned long>(m_values.size()))
+        return nullptr;
+    return &m_values[static_cast<int>(nIndex)];
+}
+
+int CFieldList::IndexOf(const QString& qsName) const
+{
+    return m_names.indexOf(qsName);
+}
+
+void CFieldList::Add(const QString& qsName, const QString& qsValue)
+{
+    if (qsName.isEmpty() || qsValue.isEmpty() || IndexOf(qsName) >= 0)
+        return;
+    m_names.append(qsName);
+    m_values.append(qsValue);
+}
+
+QString& CFieldList::operator[](const QString& qsName)
+{
+    int nIndex = IndexOf(qsName);
+    if (nIndex < 0) {
+        m_names.append(qsName);
+        m_values.append(QString());
+        nIndex = m_values.size() - 1;
+    }
+    return m_values[nIndex];
+}
+
+void CFieldList::Remove(unsigned long nIndex)
+{
+    if (nIndex >= static_cast<unsigned long>(m_names.size()))
+        return;
+    m_names.remove(static_cast<int>(nIndex));
+    m_values.remove(static_cast<int>(nIndex));
+}
+
+void CFieldList::Clear()
+{
+    m_names.clear();
+    m_values.clear();
+}

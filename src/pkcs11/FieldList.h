@@ -1,0 +1,30 @@
+#ifndef TSY_FIELD_LIST_H
+#define TSY_FIELD_LIST_H
+
+#include <QString>
+#include <QVector>
+
+// Ordered name/value lines through which slots, tokens and objects describe themselves.
+class CFieldList
+{
+public:
+    CFieldList() = default;
+    ~CFieldList();
+
+    int GetCount() const { return m_names.size(); }
+    const QString* GetName(unsigned long nIndex) const;
+    const QString* GetValue(unsigned long nIndex) const;
+    int IndexOf(const QString& qsName) const;
+    // Appends unless the name or the value is empty or the name is already listed.
+    void Add(const QString& qsName, const QString& qsValue);
+    // The value of that line; a new name is appended first with an empty value.
+    QString& operator[](const QString& qsName);
+    void Remove(unsigned long nIndex);
+    void Clear();
+
+private:
+    QVector<QString> m_names;
+    QVector<QString> m_values;
+};
+
+#endif

@@ -1,0 +1,46 @@
+#ifndef TSY_PKCS11_BASE_H
+#define TSY_PKCS11_BASE_H
+
+#include <cstdint>
+#include <pkcs11.h>
+
+#include "TSYException.h"
+
+class CFieldList;
+
+// The kind of object behind a tree item.
+enum TObjectType : int32_t {
+    CryptokiSlot = 0,
+    CryptokiToken = 1,
+    CryptokiCertificate = 2,
+    CryptokiAsymmetricKey = 3
+};
+
+// Length of a blank-padded PKCS#11 text without its trailing blanks (0x20 only).
+// A length of 0xFFFFFFFF means the text is NUL-terminated.
+uint32_t GetTrimmedLength(const char* pszText, uint32_t nLength);
+
+// Common base of everything selectable in a provider's tree: slot, token, certificate, key.
+class CPKCS11Base : public CErrorHandler
+{
+public:
+    CPKCS11Base(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Base* pParent, CTSYException* pErrorSink);
+    virtual ~CPKCS11Base();
+
+    virtual void PopulateFields(CFieldList* pFields) = 0;
+
+    TObjectType GetObjectType() const { return m_eObjectType; }
+    CPKCS11Base* GetParent() const { return m_pParent; }
+    CK_FUNCTION_LIST_PTR GetFunctionList() const { return m_pFunctionList; }
+
+protected:
+    TObjectType m_eObjectType;
+    CK_FUNCTION_LIST_PTR m_pFunctionList;
+    CPKCS11Base* m_pParent;
+
+private:
+    CPKCS11Base(const CPKCS11Base&) = delete;
+    CPKCS11Base& operator=(const CPKCS11Base&) = delete;
+};
+
+#endif

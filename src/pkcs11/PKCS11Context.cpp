@@ -1,0 +1,263 @@
+#include "PKCS11Context.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+#include <mutex>
+#include <set>
+
+#include <QDebug>
+
+#include "PKCS11Slot.h"
+
+namespace {
+
+// Process-wide bookkeeping, touched by several threads (a context may be checked from a
+// thread that receives its signals).
+struct TRegistry
+{
+    std::mutex mutex;
+    std::map<const CPKCS11Context*, uint64_t> live;   // context -> generation
+    std::set<uint64_t> liveGenerations;
+    std::map<void*, unsigned long> initUsers;        // library handle -> contexts sharing its initialisation
+    uint64_t nextGeneration = 1;
+};
+
+TRegistry& Registry()
+{
+    static TRegistry* pRegistry = new TRegistry;   // never destroyed: threads may outlive statics
+    return *pRegistry;
+}
+
+} // namespace
+
+CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink)
+    : CErrorHandler(pErrorSink),
+      m_hModule(nullptr),
+      m_pFunctionList(nullptr),
+      m_nSlotCount(0),
+      m_pSlotList(nullptr),
+      m_sModuleName(pszModule ? pszModule : ""),
+      m_sDescription(pszDescription ? pszDescription : ""),
+      m_bShareHeld(false),
+      m_bFinalized(false),
+      m_bInitializedHere(false),
+      m_nGeneration(0)
+{
+    dlerror();
+    m_hModule = pszModule ? dlopen(pszModule, RTLD_LAZY) : nullptr;
+    if (!m_hModule) {
+        const char* pszLoaderError = pszModule ? dlerror() : "no module file given";
+        std::string sMessage = m_sDescription + ": " + (pszLoaderError ? pszLoaderError : "");
+        throw CTSYException(sMessage.c_str(), 0, TSY_KIND_LOAD_FAILED);
+    }
+
+    CK_C_GetFunctionList pGetFunctionList =
+        reinterpret_cast<CK_C_GetFunctionList>(dlsym(m_hModule, "C_GetFunctionList"));
+    if (!pGetFunctionList) {
+        Unload();
+        throw CTSYException("Unable to obtain C_GetFunctionList entry point", 0, TSY_KIND_PLAIN);
+    }
+    CK_FUNCTION_LIST_PTR pFunctionList = nullptr;
+    if (pGetFunctionList(&pFunctionList) != CKR_OK || !pFunctionList) {
+        Unload();
+        throw CTSYException("Unable to obtain a pointer to CK_FUNCTION_LIST", 0, TSY_KIND_PLAIN);
+    }
+    m_pFunctionList = pFunctionList;
+
+    // The registry lock is held across C_Initialize so that two contexts over one module agree
+    // on who shares the initialisation.
+    {
+        std::lock_guard<std::mutex> lock(Registry().mutex);
+        CK_C_INITIALIZE_ARGS args;
+        memset(&args, 0, sizeof(args));
+        args.flags = CKF_OS_LOCKING_OK;
+        CK_RV rv = m_pFunctionList->C_Initialize(&args);
+        if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
+            rv = m_pFunctionList->C_Initialize(nullptr);
+        if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+            m_pFunctionList = nullptr;
+            Unload();
+            throw CTSYException("Unable to initialize the Cryptoki module", 0, TSY_KIND_PLAIN);
+        }
+        ++Registry().initUsers[m_hModule];
+        m_bShareHeld = true;
+        m_bInitializedHere = rv == CKR_OK;
+    }
+
+    const char* pszMessage = nullptr;
+    CK_RV rv = ReadSlotList(&pszMessage);
+    if (rv != CKR_OK) {
+        // Undo only what this constructor did: a module that was already initialised before
+        // it stays initialised.
+        ReleaseShare(m_bInitializedHere);
+        m_pFunctionList = nullptr;
+        Unload();
+        throw CTSYException(pszMessage, rv, TSY_KIND_PKCS11);
+    }
+
+    std::lock_guard<std::mutex> lock(Registry().mutex);
+    m_nGeneration = Registry().nextGeneration++;
+    Registry().live[this] = m_nGeneration;
+    Registry().liveGenerations.insert(m_nGeneration);
+}
+
+CPKCS11Context::~CPKCS11Context()
+{
+    {
+        std::lock_guard<std::mutex> lock(Registry().mutex);
+        Registry().live.erase(this);
+        Registry().liveGenerations.erase(m_nGeneration);
+    }
+    Finalize();
+    Unload();
+    FreeSlotList();
+}
+
+bool CPKCS11Context::Finalize()
+{
+    FreeSlots();
+    return ReleaseShare(true);
+}
+
+bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
+{
+    if (m_bFinalized || !m_bShareHeld)
+        return false;
+    m_bFinalized = true;
+    m_bShareHeld = false;
+    std::lock_guard<std::mutex> lock(Registry().mutex);
+    auto it = Registry().initUsers.find(m_hModule);
+    if (it != Registry().initUsers.end() && --it->second > 0)
+        return false;   // another context still works with the module
+    if (it != Registry().initUsers.end())
+        Registry().initUsers.erase(it);
+    if (!bFinalizeIfLast)
+        return false;
+    m_pFunctionList->C_Finalize(nullptr);
+    return true;
+}
+
+void CPKCS11Context::Unload()
+{
+    if (m_hModule) {
+        dlclose(m_hModule);
+        m_hModule = nullptr;
+    }
+}
+
+CK_RV CPKCS11Context::ReadSlotList(const char** ppszMessage)
+{
+    FreeSlotList();
+    CK_ULONG nCount = 0;
+    CK_RV rv = m_pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &nCount);
+    if (rv != CKR_OK) {
+        *ppszMessage = "Unable to get slots count";
+        return rv;
+    }
+    if (nCount == 0)
+        return CKR_OK;
+    CK_SLOT_ID* pList = new CK_SLOT_ID[nCount];
+    CK_ULONG nFilled = nCount;
+    rv = m_pFunctionList->C_GetSlotList(CK_FALSE, pList, &nFilled);
+    if (rv != CKR_OK) {
+        // A list that grew meanwhile answers CKR_BUFFER_TOO_SMALL with the larger count:
+        // the list stays empty rather than taking a count the array does not have.
+        delete[] pList;
+        *ppszMessage = "Unable to get slot list";
+        return rv;
+    }
+    m_pSlotList = pList;
+    m_nSlotCount = nFilled < nCount ? nFilled : nCount;
+    return CKR_OK;
+}
+
+void CPKCS11Context::FreeSlotList()
+{
+    delete[] m_pSlotList;
+    m_pSlotList = nullptr;
+    m_nSlotCount = 0;
+}
+
+CPKCS11Slot* CPKCS11Context::GetSlot(unsigned long nIndex)
+{
+    if (nIndex >= m_nSlotCount || m_bFinalized)
+        return nullptr;
+    int32_t nKey = static_cast<int32_t>(nIndex);
+    auto it = m_mapSlots.find(nKey);
+    if (it != m_mapSlots.end())
+        return it->second;
+    CPKCS11Slot* pSlot = new CPKCS11Slot(m_pSlotList[nIndex], m_pFunctionList, m_pErrorSink);
+    m_mapSlots[nKey] = pSlot;
+    return pSlot;
+}
+
+void CPKCS11Context::FreeSlots()
+{
+    for (auto& entry : m_mapSlots)
+        delete entry.second;
+    m_mapSlots.clear();
+}
+
+void CPKCS11Context::FreeSlot(CPKCS11Slot* pSlot)
+{
+    for (auto it = m_mapSlots.begin(); it != m_mapSlots.end(); ++it) {
+        if (it->second == pSlot) {
+            delete pSlot;
+            m_mapSlots.erase(it);
+            return;
+        }
+    }
+}
+
+void CPKCS11Context::FreeSlot(unsigned long nIndex)
+{
+    if (nIndex >= m_nSlotCount)
+        return;
+    auto it = m_mapSlots.find(static_cast<int32_t>(nIndex));
+    if (it == m_mapSlots.end())
+        return;
+    delete it->second;
+    m_mapSlots.erase(it);
+}
+
+bool CPKCS11Context::RefreshSlotList()
+{
+    FreeSlots();
+    FreeSlotList();
+    if (m_bFinalized)
+        return false;
+    const char* pszMessage = nullptr;
+    CK_RV rv = ReadSlotList(&pszMessage);
+    if (rv != CKR_OK) {
+        SetError(pszMessage, rv, TSY_KIND_PKCS11);
+        return false;
+    }
+    return true;
+}
+
+bool CPKCS11Context::IsLive(const CPKCS11Context* pContext)
+{
+    std::lock_guard<std::mutex> lock(Registry().mutex);
+    return Registry().live.count(pContext) != 0;
+}
+
+bool CPKCS11Context::IsLiveGeneration(uint64_t nGeneration)
+{
+    std::lock_guard<std::mutex> lock(Registry().mutex);
+    return Registry().liveGenerations.count(nGeneration) != 0;
+}
+
+void* CPKCS11Context::AcquireLibraryReference() const
+{
+    if (!m_hModule)
+        return nullptr;
+    // The same file name gives the same, already loaded library one more reference.
+    return dlopen(m_sModuleName.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+}
+
+void CPKCS11Context::ReleaseLibraryReference(void* hLibrary)
+{
+    if (hLibrary)
+        dlclose(hLibrary);
+}

@@ -1,0 +1,82 @@
+#ifndef TSY_PKCS11_CONTEXT_H
+#define TSY_PKCS11_CONTEXT_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include <pkcs11.h>
+
+#include "TSYException.h"
+
+class CPKCS11Slot;
+
+// One loaded and initialised PKCS#11 module with its slot list.
+//
+// Contexts over the same module file share one initialised library (the loader hands out one
+// instance); the module is finalised only when the last of them is finalised or destroyed.
+class CPKCS11Context : public CErrorHandler
+{
+public:
+    // Loads, initialises and reads the slot list; throws CTSYException on any failure, sink or not.
+    // A failure after loading undoes what this constructor did (finalise, unload).
+    CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink);
+    virtual ~CPKCS11Context();
+
+    CK_FUNCTION_LIST_PTR GetFunctionList() const { return m_pFunctionList; }
+    const char* GetDescription() const { return m_sDescription.c_str(); }
+    const char* GetModuleName() const { return m_sModuleName.c_str(); }
+    CK_ULONG GetSlotCount() const { return m_nSlotCount; }
+
+    // Cached slot object for a slot-list position; null when the index is not below the count.
+    CPKCS11Slot* GetSlot(unsigned long nIndex);
+    void FreeSlots();
+    bool RefreshSlotList();
+    void FreeSlot(CPKCS11Slot* pSlot);
+    void FreeSlot(unsigned long nIndex);
+
+    // Frees the slots and gives up this context's share of the initialised module: C_Finalize
+    // runs when no other context uses the module. The library stays loaded until destruction.
+    // Returns true when C_Finalize was called. Later calls do nothing and return false.
+    bool Finalize();
+    bool IsFinalized() const { return m_bFinalized; }
+
+    // A unique number of this context in the process, never reused.
+    uint64_t GetGeneration() const { return m_nGeneration; }
+
+    // Whether a context with this address is alive now; for receivers of queued signals that
+    // carry a context pointer, which may arrive after the context is gone.
+    static bool IsLive(const CPKCS11Context* pContext);
+    // Whether the context of that generation is alive now.
+    static bool IsLiveGeneration(uint64_t nGeneration);
+
+    // An extra loader reference to this context's library (dlopen), so that a thread can keep the
+    // code mapped while it may be inside; give it back with ReleaseLibraryReference. Null on failure.
+    void* AcquireLibraryReference() const;
+    static void ReleaseLibraryReference(void* hLibrary);
+
+private:
+    CPKCS11Context(const CPKCS11Context&) = delete;
+    CPKCS11Context& operator=(const CPKCS11Context&) = delete;
+
+    // Reads count and list; 0 on success, else the failing CK_RV with the failure message.
+    CK_RV ReadSlotList(const char** ppszMessage);
+    void FreeSlotList();
+    void Unload();
+    bool ReleaseShare(bool bFinalizeIfLast);
+
+    void* m_hModule;
+    CK_FUNCTION_LIST_PTR m_pFunctionList;
+    CK_ULONG m_nSlotCount;
+    CK_SLOT_ID* m_pSlotList;
+    std::string m_sModuleName;
+    std::string m_sDescription;
+    std::map<int32_t, CPKCS11Slot*> m_mapSlots;
+
+    bool m_bShareHeld;   // counted among the users of the initialised module
+    bool m_bFinalized;
+    bool m_bInitializedHere;  // our C_Initialize answered CKR_OK
+    uint64_t m_nGeneration;
+};
+
+#endif

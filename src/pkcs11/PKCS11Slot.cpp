@@ -1,0 +1,140 @@
+#include "PKCS11Slot.h"
+
+#include <cassert>
+#include <cstring>
+
+#include <QDebug>
+#include <QObject>
+
+#include "FieldList.h"
+#include "PKCS11Token.h"
+
+CPKCS11Slot::CPKCS11Slot(CK_SLOT_ID nSlotID, CK_FUNCTION_LIST_PTR pFunctionList, CTSYException* pErrorSink)
+    : CPKCS11Base(pFunctionList, nullptr, pErrorSink),
+      m_nSlotID(nSlotID),
+      m_bTokenPresent(false),
+      m_bTokenRecognized(true),
+      m_nMechanismCount(0),
+      m_pMechanisms(nullptr),
+      m_pToken(nullptr)
+{
+    m_eObjectType = CryptokiSlot;
+    Refresh();
+}
+
+CPKCS11Slot::~CPKCS11Slot()
+{
+    FreeToken();
+    m_pFunctionList->C_CloseAllSessions(m_nSlotID);
+    FreeMechanisms();
+}
+
+void CPKCS11Slot::FreeMechanisms()
+{
+    delete[] m_pMechanisms;
+    m_pMechanisms = nullptr;
+    m_nMechanismCount = 0;
+}
+
+void CPKCS11Slot::Refresh()
+{
+    m_bTokenRecognized = true;
+    FreeToken();
+    FreeMechanisms();
+
+    CK_SLOT_INFO info;
+    memset(&info, 0, sizeof(info));
+    if (m_pFunctionList->C_GetSlotInfo(m_nSlotID, &info) == CKR_OK) {
+        const char* pszDescription = reinterpret_cast<const char*>(info.slotDescription);
+        const char* pszManufacturer = reinterpret_cast<const char*>(info.manufacturerID);
+        m_sDescription.assign(pszDescription, GetTrimmedLength(pszDescription, sizeof(info.slotDescription)));
+        m_sManufacturer.assign(pszManufacturer, GetTrimmedLength(pszManufacturer, sizeof(info.manufacturerID)));
+    } else {
+        memset(&info, 0, sizeof(info));
+    }
+
+    m_bTokenPresent = (info.flags & CKF_TOKEN_PRESENT) != 0;
+    if (!m_bTokenPresent)
+        return;
+
+    CK_ULONG nCount = 0;
+    if (m_pFunctionList->C_GetMechanismList(m_nSlotID, nullptr, &nCount) == CKR_OK && nCount > 0) {
+        CK_MECHANISM_TYPE* pList = new CK_MECHANISM_TYPE[nCount];
+        CK_ULONG nFilled = nCount;
+        // A failed second call (or a list that grew meanwhile) leaves the list empty; a module
+        // that claims more entries than the array holds is held to the array.
+        if (m_pFunctionList->C_GetMechanismList(m_nSlotID, pList, &nFilled) == CKR_OK) {
+            m_pMechanisms = pList;
+            m_nMechanismCount = nFilled < nCount ? nFilled : nCount;
+        } else {
+            delete[] pList;
+        }
+    }
+
+    CK_TOKEN_INFO tokenInfo;
+    memset(&tokenInfo, 0, sizeof(tokenInfo));
+    if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &tokenInfo) != CKR_OK)
+        m_bTokenRecognized = false;
+}
+
+bool CPKCS11Slot::IsMechanismSupported(CK_MECHANISM_TYPE nMechanism) const
+{
+    for (CK_ULONG i = 0; i < m_nMechanismCount; ++i) {
+        if (m_pMechanisms[i] == nMechanism)
+            return true;
+    }
+    return false;
+}
+
+CK_MECHANISM_TYPE CPKCS11Slot::GetMechanism(unsigned long nIndex) const
+{
+    if (nIndex >= m_nMechanismCount)
+        return 0;
+    return m_pMechanisms[nIndex];
+}
+
+bool CPKCS11Slot::GetMechanismInfo(CK_MECHANISM_TYPE nMechanism, CK_ULONG* pnMinKeySize, CK_ULONG* pnMaxKeySize)
+{
+    if (!pnMinKeySize || !pnMaxKeySize)
+        return false;
+    CK_MECHANISM_INFO info;
+    memset(&info, 0, sizeof(info));
+    CK_RV rv = m_pFunctionList->C_GetMechanismInfo(m_nSlotID, nMechanism, &info);
+    if (rv != CKR_OK) {
+        SetError("C_GetMechanismInfo failed", rv, TSY_KIND_PKCS11);
+        return false;
+    }
+    *pnMinKeySize = info.ulMinKeySize;
+    *pnMaxKeySize = info.ulMaxKeySize;
+    return true;
+}
+
+CPKCS11Token* CPKCS11Slot::GetToken()
+{
+    if (!m_pToken)
+        m_pToken = new CPKCS11Token(m_pFunctionList, this, m_pErrorSink);
+    return m_pToken;
+}
+
+void CPKCS11Slot::FreeToken()
+{
+    delete m_pToken;
+    m_pToken = nullptr;
+}
+
+void CPKCS11Slot::PopulateFields(CFieldList* pFields)
+{
+    assert(pFields);
+    qDebug() << "CPKCS11Slot::PopulateFields";
+    (*pFields)[QObject::tr("Description")] = QString::fromLatin1(m_sDescription.c_str());
+    (*pFields)[QObject::tr("Manufacturer")] =
+        m_sManufacturer.empty() ? QString::fromLatin1("N/A") : QString::fromLatin1(m_sManufacturer.c_str());
+    QString qsStatus;
+    if (!m_bTokenPresent)
+        qsStatus = QObject::tr("The reader is empty.");
+    else if (m_bTokenRecognized)
+        qsStatus = QObject::tr("Token present.");
+    else
+        qsStatus = QObject::tr("Unrecognized token present.");
+    (*pFields)[QObject::tr("Status")] = qsStatus;
+}

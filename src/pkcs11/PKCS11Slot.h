@@ -1,0 +1,50 @@
+#ifndef TSY_PKCS11_SLOT_H
+#define TSY_PKCS11_SLOT_H
+
+#include <string>
+
+#include "PKCS11Base.h"
+
+class CPKCS11Token;
+
+// One slot (reader) of a module: its description, token state, mechanism list and its token object.
+class CPKCS11Slot : public CPKCS11Base
+{
+public:
+    CPKCS11Slot(CK_SLOT_ID nSlotID, CK_FUNCTION_LIST_PTR pFunctionList, CTSYException* pErrorSink);
+    void PopulateFields(CFieldList* pFields) override;
+    ~CPKCS11Slot() override;
+
+    // Re-reads the slot; drops the cached token object. Never reports.
+    void Refresh();
+
+    const char* GetDescription() const { return m_sDescription.c_str(); }
+    const char* GetManufacturer() const { return m_sManufacturer.c_str(); }
+    CK_SLOT_ID GetSlotID() const { return m_nSlotID; }
+    bool IsTokenPresent() const { return m_bTokenPresent; }
+    bool IsTokenRecognized() const { return m_bTokenRecognized; }
+
+    bool IsMechanismSupported(CK_MECHANISM_TYPE nMechanism) const;
+    CK_ULONG GetMechanismCount() const { return m_nMechanismCount; }
+    // 0 for an index not below the count.
+    CK_MECHANISM_TYPE GetMechanism(unsigned long nIndex) const;
+    bool GetMechanismInfo(CK_MECHANISM_TYPE nMechanism, CK_ULONG* pnMinKeySize, CK_ULONG* pnMaxKeySize);
+
+    // Created on first use, whether or not a token is present; owned by the slot.
+    CPKCS11Token* GetToken();
+    void FreeToken();
+
+private:
+    void FreeMechanisms();
+
+    CK_SLOT_ID m_nSlotID;
+    std::string m_sDescription;
+    std::string m_sManufacturer;
+    bool m_bTokenPresent;
+    bool m_bTokenRecognized;
+    CK_ULONG m_nMechanismCount;
+    CK_MECHANISM_TYPE* m_pMechanisms;
+    CPKCS11Token* m_pToken;
+};
+
+#endif

@@ -1,0 +1,137 @@
+#ifndef TSY_PKCS11_TOKEN_H
+#define TSY_PKCS11_TOKEN_H
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "PKCS11Base.h"
+
+class CPKCS11Slot;
+// Token objects: forward declarations for the object members below.
+class CPKCS11Object;
+class CPKCS11Certificate;
+class CPKCS11AsymmetricKey;
+template <class T> class auto_array;
+typedef auto_array<unsigned char> TByteArrayAutoPtr;
+
+// The PKCS#11 user of a login or PIN operation.
+enum TUserType : uint32_t {
+    SecurityOfficer = CKU_SO,   // 1
+    NormalUser = CKU_USER       // 2
+};
+
+// The token in a slot: its information, one session at a time, login, PINs, initialisation,
+// and its certificate and key objects.
+class CPKCS11Token : public CPKCS11Base
+{
+public:
+    // Reads the token information; never reports (a failed read leaves empty texts and false flags).
+    CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink);
+    void PopulateFields(CFieldList* pFields) override;
+    // Frees the objects and closes the session; does not log out.
+    ~CPKCS11Token() override;
+
+    CK_SLOT_ID GetSlotID() const { return m_nSlotID; }
+    const char* GetManufacturer() const { return m_sManufacturer.c_str(); }
+    const char* GetModel() const { return m_sModel.c_str(); }
+    const char* GetLabel() const { return m_sLabel.c_str(); }
+    const char* GetSerialNumber() const { return m_sSerialNumber.c_str(); }
+    uint32_t GetMinPINLength() const { return m_nMinPINLength; }
+    uint32_t GetMaxPINLength() const { return m_nMaxPINLength; }
+    bool IsInitialized() const { return m_bInitialized; }
+    bool IsUserPINLocked() const { return m_bUserPINLocked; }
+    bool IsSOPINLocked() const { return m_bSOPINLocked; }
+    bool HasProtectedAuthenticationPath() const { return m_bProtectedAuthenticationPath; }
+    bool IsLoggedIn() const { return m_nLoginState != 0; }
+    uint32_t GetLoggedInUser() const { return m_nLoginState; }
+    CK_SESSION_HANDLE GetSession() const { return m_hSession; }
+    const CK_TOKEN_INFO& GetTokenInfo() const { return m_tokenInfo; }
+
+    bool OpenSession(bool bReadOnly);
+    void CloseSession();
+    // A null PIN lets a token with a protected authentication path collect it on its own keypad.
+    bool Login(const char* pszPIN, TUserType eUser);
+    // Returns the module's answer; clears the login state whatever it is. Never reports.
+    CK_RV Logout();
+    bool ChangePIN(const char* pszOldPIN, const char* pszNewPIN);
+    bool InitPIN(const char* pszPIN);
+    // The label is at most 32 bytes; a longer one is refused.
+    bool InitializeToken(const char* pszSOPIN, const char* pszLabel);
+
+    // ---------------------------------------------------------------------------------------
+    // Token objects: enumeration, certificate and key objects, digest, signing, key generation
+    // and certificate installation. Declared here, defined in the object sources of this folder.
+    // FreeObjects is called by the destructor.
+public:
+    // Lists the certificates, the public keys and (with a user logged in) the private keys
+    // through the current session, replacing the lists and objects of an earlier read.
+    // True when anything was found.
+    bool ReadObjects();
+    unsigned long GetCertificateCount() const { return (unsigned long)m_vecCertificateEntries.size(); }
+    // Public keys first, then private keys, each in CKA_ID order.
+    unsigned long GetAsymmetricKeyCount() const { return (unsigned long)m_vecKeyEntries.size(); }
+    // Created on first use and owned by the token; null past the end of the list.
+    CPKCS11Certificate* GetCertificate(unsigned long nIndex);
+    CPKCS11AsymmetricKey* GetAsymmetricKey(unsigned long nIndex);
+    void FreeObjects();
+    void FreeCertificate(int nIndex);
+    void FreeCertificate(CPKCS11Certificate* pCertificate);
+    void FreeAsymmetricKey(int nIndex);
+    void FreeAsymmetricKey(CPKCS11AsymmetricKey* pKey);
+
+    bool Digest(CK_MECHANISM_TYPE nMechanism, unsigned char* pbData, uint32_t cbData, TByteArrayAutoPtr& digest);
+    // Public exponent 3. The key objects handed out belong to the caller; both out
+    // pointers may be null.
+    bool GenerateRSAKeyPair(unsigned int nModulusBits, bool bOnToken, unsigned char* pbID, uint32_t cbID,
+                            const char* pszLabel, CPKCS11AsymmetricKey** ppPublicKey,
+                            CPKCS11AsymmetricKey** ppPrivateKey);
+    // From the token, or from the system's generator when the token has none.
+    bool GenerateRandom(unsigned long nSize, TByteArrayAutoPtr& random);
+    // Stores a DER certificate beside the key pair whose public key it carries.
+    bool InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bool bReplace);
+
+    // Simple names of issuers already decoded on this token, by DER name.
+    const std::string* FindIssuerName(const std::string& sIssuerDer) const;
+    void RememberIssuerName(const std::string& sIssuerDer, const std::string& sName);
+
+private:
+    struct TObjectEntry {
+        CK_OBJECT_HANDLE hObject;
+        int nIndex;  // position in the list
+    };
+    typedef std::map<std::string, TObjectEntry> TObjectIDMap;
+    int ListIndex(const TObjectIDMap& map, const std::string& sKey) const;
+    // The listed handle checked for the current session (private keys always).
+    CK_OBJECT_HANDLE CurrentListedHandle(CK_OBJECT_CLASS nClass, const std::string& sIDHex,
+                                         CK_OBJECT_HANDLE hListed);
+
+    TObjectIDMap m_mapCertificateIDs;  // ID hex -> certificate
+    TObjectIDMap m_mapKeyIDs;          // "PB_" or "PR_" + ID hex -> key
+    std::vector<const TObjectIDMap::value_type*> m_vecCertificateEntries;  // list order
+    std::vector<const TObjectIDMap::value_type*> m_vecKeyEntries;
+    std::map<int, CPKCS11Certificate*> m_mapCertificates;
+    std::map<int, CPKCS11AsymmetricKey*> m_mapKeys;
+    CK_SESSION_HANDLE m_hObjectsSession = 0;  // the session the lists were read through
+    std::map<std::string, std::string> m_mapIssuerNames;
+    // ---------------------------------------------------------------------------------------
+
+private:
+    CK_SLOT_ID m_nSlotID;
+    CK_TOKEN_INFO m_tokenInfo;
+    std::string m_sManufacturer;
+    std::string m_sModel;
+    std::string m_sLabel;
+    std::string m_sSerialNumber;
+    uint32_t m_nMinPINLength;
+    uint32_t m_nMaxPINLength;
+    bool m_bInitialized;
+    bool m_bUserPINLocked;
+    bool m_bSOPINLocked;
+    bool m_bProtectedAuthenticationPath;
+    uint32_t m_nLoginState;
+    CK_SESSION_HANDLE m_hSession;
+};
+
+#endif

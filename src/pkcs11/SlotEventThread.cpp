@@ -1,0 +1,50 @@
+#include "SlotEventThread.h"
+
+#include <cassert>
+#include <cstdio>
+
+#include "PKCS11Context.h"
+
+CSlotEventThread::CSlotEventThread(CPKCS11Context* pContext)
+    : QThread(nullptr),
+      m_pContext(pContext),
+      m_pFunctionList(nullptr),
+      m_nContextGeneration(0),
+      m_hLibrary(nullptr),
+      m_bStopRequested(false)
+{
+    assert(pContext);
+    qRegisterMetaType<CPKCS11Context*>("CPKCS11Context*");
+    m_pFunctionList = pContext->GetFunctionList();
+    m_nContextGeneration = pContext->GetGeneration();
+    // Held until run() has left the module, so the library cannot be unloaded under the thread.
+    m_hLibrary = pContext->AcquireLibraryReference();
+}
+
+CSlotEventThread::~CSlotEventThread()
+{
+    // Only reached for a thread that has ended or never started.
+    wait();
+    CPKCS11Context::ReleaseLibraryReference(m_hLibrary);
+}
+
+void CSlotEventThread::run()
+{
+    if (!m_hLibrary || !m_pFunctionList)
+        return;
+    for (;;) {
+        CK_SLOT_ID nSlotID = 0;
+        CK_RV rv = m_pFunctionList->C_WaitForSlotEvent(0, &nSlotID, nullptr);
+        if (m_bStopRequested.load())
+            break;   // the provider is going away: no signal may name its context any more
+        if (rv == CKR_OK) {
+            emit SlotEvent(static_cast<ulong>(nSlotID), m_pContext);
+            continue;
+        }
+        fputs(">C_WaitForSlotEvent was unblocked\n", stderr);
+        fflush(stderr);
+        if (rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_NO_EVENT)
+            emit SlotEventsNotSupported(m_pContext);
+        break;
+    }
+}
