@@ -83,7 +83,10 @@ CK_RV Grow(const char* name, Real real, CK_BYTE_PTR out, CK_ULONG_PTR outLen)
 
 CK_RV Faulty_C_Sign(CK_SESSION_HANDLE s, CK_BYTE_PTR d, CK_ULONG dl, CK_BYTE_PTR o, CK_ULONG_PTR ol)
 {
-    return Grow("C_Sign", [&] { return g_functions->C_Sign(s, d, dl, o, ol); }, o, ol);
+    CK_RV rv = Grow("C_Sign", [&] { return g_functions->C_Sign(s, d, dl, o, ol); }, o, ol);
+    if (rv == CKR_OK && o && g_faults.signShortBy && *ol >= g_faults.signShortBy)
+        *ol -= g_faults.signShortBy;
+    return rv;
 }
 
 CK_RV Faulty_C_Digest(CK_SESSION_HANDLE s, CK_BYTE_PTR d, CK_ULONG dl, CK_BYTE_PTR o, CK_ULONG_PTR ol)

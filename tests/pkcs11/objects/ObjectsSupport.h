@@ -39,6 +39,8 @@ struct Faults {
     // C_Sign / C_Digest: the first data call (with a buffer) reports this length
     // as too small when not 0, as a module that grows its result would.
     CK_ULONG growLength = 0;
+    // C_Sign: a successful data call reports this many bytes fewer than it wrote.
+    CK_ULONG signShortBy = 0;
     std::map<std::string, int> calls;  // function name -> number of calls
     // Attribute types of the last C_GenerateKeyPair templates, in order.
     std::vector<CK_ATTRIBUTE_TYPE> publicTemplate, privateTemplate;

@@ -262,6 +262,20 @@ TEST_F(SignTest, DsaVerifyHashChecksTheSignatureBounds)
     EXPECT_EQ(pub->VerifyHash(hash.data(), 20, kSha1, small.data(), DWORD(small.size())), 1);
 }
 
+TEST_F(SignTest, DsaSignatureOfOddLengthIsRefused)
+{
+    // r and s are the two halves: a raw signature that cannot be split evenly is
+    // refused rather than read past its end.
+    Bytes hash = OpenSslDigest("SHA1", Random(7));
+    CurrentFaults().signShortBy = 1;
+    TByteArrayAutoPtr sig;
+    EXPECT_FALSE(Key("0B01", false)->SignHash(hash.data(), 20, kSha1, sig));
+    EXPECT_STREQ(m_sink.GetMessage(), "The token returned a DSA signature of unexpected length");
+    CurrentFaults().signShortBy = 0;
+    m_sink.Reset();
+    EXPECT_TRUE(Key("0B01", false)->SignHash(hash.data(), 20, kSha1, sig)) << m_sink.what();
+}
+
 TEST_F(SignTest, BuffersAreSizedByTheModuleAndFailuresLeaveNoOperationActive)
 {
     CPKCS11AsymmetricKey* priv = Key("0A01", false);
