@@ -28,11 +28,7 @@ bool DecodeBlob(const _CPBLOB* blob, SNACC::AsnType* obj, std::string* err)
 {
     if (!blob || !blob->pbData || !obj)
         return false;
-    size_t valueLen = 0;
-    if (!CheckBerValue(blob->pbData, blob->cbData, err, &valueLen))
-        return false;
-    _CPBLOB first = {blob->pbData, static_cast<uint32_t>(valueLen)};
-    return BlobToType(&first, obj, err);
+    return BlobToType(blob, obj, err);
 }
 
 std::string OidText(const SNACC::AsnOid& oid)

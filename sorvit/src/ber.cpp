@@ -164,13 +164,16 @@ private:
 bool Decode(const char* data, size_t len, SNACC::AsnType* obj, std::string* err)
 {
     std::string walkError;
-    if (!CheckBerValue(reinterpret_cast<const unsigned char*>(data), len, &walkError)) {
+    size_t valueLen = 0;
+    if (!CheckBerValue(reinterpret_cast<const unsigned char*>(data), len, &walkError, &valueLen)) {
         if (err != nullptr)
             *err = walkError;
         return false;
     }
     try {
-        SNACC::AsnBuf buf(data, len);
+        // Only the checked value reaches the runtime: a decoder that reads past a
+        // short SEQUENCE must meet the end of the buffer, not unchecked bytes.
+        SNACC::AsnBuf buf(data, valueLen);
         SNACC::AsnLen decoded = 0;
         obj->BDec(buf, decoded);
         return decoded != 0;

@@ -187,6 +187,19 @@ TEST(BlobToType, HostileEncodingsAreRefusedBeforeDecoding)
     }
 }
 
+// A short SEQUENCE passes the walk; the decoder then looks for its missing
+// components. They must not come from the unchecked bytes behind the value
+// (here an INTEGER claiming about 150 TB).
+TEST(BlobToType, OnlyTheCheckedValueReachesTheDecoder)
+{
+    Bytes der = {0x30, 0x00, 0x02, 0x86, 0x88, 0x88, 0x88, 0x88, 0x88, 0x88, 0x01};
+    _CPBLOB blob = BlobOf(der);
+    SNACC::Pair pair;
+    std::string err;
+    EXPECT_FALSE(BlobToType(&blob, &pair, &err));
+    EXPECT_FALSE(err.empty());
+}
+
 TEST(CheckBerValue, AcceptsSoundValuesAndReportsTheirLength)
 {
     struct Case {
