@@ -260,11 +260,20 @@ int main(int argc, char** argv)
     }
     const char* envModule = getenv("SOFTHSM2_MODULE");
     std::string module = envModule && *envModule ? envModule : "/usr/lib/softhsm/libsofthsm2.so";
+    char tmpl[] = "/tmp/tessaly-bench-pkcs11-XXXXXX";
+    if (!mkdtemp(tmpl)) {
+        perror("mkdtemp");
+        return 1;
+    }
+    std::string dir = tmpl, conf = dir + "/softhsm2.conf";
+    // P11BENCH_KEEP=1 keeps the token store for a closer look.
+    auto cleanUp = [&] {
+        if (getenv("P11BENCH_KEEP"))
+            printf("token store kept in %s\n", dir.c_str());
+        else if (system(("rm -rf " + Quote(dir)).c_str()) != 0)
+            fprintf(stderr, "could not remove %s\n", dir.c_str());
+    };
     try {
-        char tmpl[] = "/tmp/tessaly-bench-pkcs11-XXXXXX";
-        if (!mkdtemp(tmpl))
-            throw std::runtime_error("mkdtemp");
-        std::string dir = tmpl, conf = dir + "/softhsm2.conf";
         if (system(("mkdir -p " + Quote(dir + "/tokens")).c_str()) != 0)
             throw std::runtime_error("mkdir");
         std::ofstream(conf) << "directories.tokendir = " << dir << "/tokens\nobjectstore.backend = file\n"
@@ -323,10 +332,8 @@ int main(int argc, char** argv)
             if (c.second || bareCounts[c.first])
                 printf("  %-20s %7lu %7lu%s\n", c.first.c_str(), c.second, bareCounts[c.first],
                        c.second == bareCounts[c.first] ? "" : "   <- differs");
-        if (!same) {
-            fprintf(stderr, "the bare loop does not make the layer's calls\n");
-            return 1;
-        }
+        if (!same)
+            throw std::runtime_error("the bare loop does not make the layer's calls");
         printf("objects read: %lu certificates (%lu decoded), %lu keys\n", layerCheck.certificates,
                layerCheck.decoded, layerCheck.keys);
         if (layerCheck.decoded != layerCheck.certificates || bareCheck.keys != layerCheck.keys)
@@ -347,14 +354,11 @@ int main(int argc, char** argv)
         printf("median of %d rounds: layer %.3f s, bare loop %.3f s, pkcs11-tool %.3f s\n", rounds, l, br, t);
         printf("layer / pkcs11-tool = %.2f (goal <= 0.5)\n", l / t);
         printf("layer / bare loop   = %.2f (goal <= 1.2)\n", l / br);
-        // P11BENCH_KEEP=1 keeps the token store for a closer look.
-        if (getenv("P11BENCH_KEEP"))
-            printf("token store kept in %s\n", dir.c_str());
-        else if (system(("rm -rf " + Quote(dir)).c_str()) != 0)
-            fprintf(stderr, "could not remove %s\n", dir.c_str());
     } catch (const std::exception& e) {
         fprintf(stderr, "bench_pkcs11_objects: %s\n", e.what());
+        cleanUp();
         return 1;
     }
+    cleanUp();
     return 0;
 }
