@@ -16,10 +16,11 @@ class CPKCS11AsymmetricKey;
 template <class T> class auto_array;
 typedef auto_array<unsigned char> TByteArrayAutoPtr;
 
-// The PKCS#11 user of a login or PIN operation.
+// The user of a login or PIN operation; Login passes CKU_SO or CKU_USER to the module. 0 is free
+// for callers that let the user choose.
 enum TUserType : uint32_t {
-    SecurityOfficer = CKU_SO,   // 1
-    NormalUser = CKU_USER       // 2
+    SecurityOfficer = 1,
+    NormalUser = 2
 };
 
 // The token in a slot: its information, one session at a time, login, PINs, initialisation,

@@ -35,15 +35,17 @@ void CSlotEventThread::run()
     for (;;) {
         CK_SLOT_ID nSlotID = 0;
         CK_RV rv = m_pFunctionList->C_WaitForSlotEvent(0, &nSlotID, nullptr);
-        if (m_bStopRequested.load())
-            break;   // the provider is going away: no signal may name its context any more
+        // Once the provider is going away no signal may name its context any more.
+        bool bStop = m_bStopRequested.load();
         if (rv == CKR_OK) {
+            if (bStop)
+                break;
             emit SlotEvent(static_cast<ulong>(nSlotID), m_pContext);
             continue;
         }
         fputs(">C_WaitForSlotEvent was unblocked\n", stderr);
         fflush(stderr);
-        if (rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_NO_EVENT)
+        if (!bStop && (rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_NO_EVENT))
             emit SlotEventsNotSupported(m_pContext);
         break;
     }

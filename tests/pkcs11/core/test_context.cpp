@@ -1,0 +1,265 @@
+// Loading modules: failures of every step, slot lists that change under the layer, undoing a
+// failed load, and two contexts over one module.
+#include <memory>
+
+#include <gtest/gtest.h>
+
+#include "CoreSupport.h"
+#include "TSYpkcs11.h"
+#include "TestModuleControl.h"
+
+namespace {
+
+struct LoadFailure
+{
+    std::string message;
+    unsigned long code;
+    uint32_t kind;
+};
+
+LoadFailure FailedLoad(const char* module, const char* description, CTSYException* sink = nullptr)
+{
+    try {
+        CPKCS11Context context(module, description, sink);
+    } catch (const CTSYException& e) {
+        return {e.what(), e.GetCode(), e.GetFlag()};
+    }
+    ADD_FAILURE() << "loading " << module << " did not fail";
+    return {"", 0, 0};
+}
+
+TEST(ContextLoad, MissingFileIsKindTwoWithTheLoaderText)
+{
+    LoadFailure f = FailedLoad("/nonexistent/libmissing.so", "Missing card");
+    EXPECT_EQ(0, f.message.rfind("Missing card: ", 0)) << f.message;
+    EXPECT_NE(std::string::npos, f.message.find("/nonexistent/libmissing.so")) << f.message;
+    EXPECT_NE(std::string::npos, f.message.find("No such file")) << f.message;
+    EXPECT_EQ(0u, f.code);
+    EXPECT_EQ(2u, f.kind);
+
+    // Without a description the message starts with ": ".
+    f = FailedLoad("/nonexistent/libmissing.so", nullptr);
+    EXPECT_EQ(0, f.message.rfind(": ", 0)) << f.message;
+}
+
+TEST(ContextLoad, BrokenLibrariesThrowWhateverTheSink)
+{
+    CTSYException sink;
+    struct { const char* path; const char* message; uint32_t kind; } cases[] = {
+        {testmodule::NoFunctionListPath(), "Unable to obtain C_GetFunctionList entry point", 0},
+        {testmodule::FailingFunctionListPath(), "Unable to obtain a pointer to CK_FUNCTION_LIST", 0},
+    };
+    for (const auto& c : cases) {
+        for (CTSYException* s : {static_cast<CTSYException*>(nullptr), &sink}) {
+            LoadFailure f = FailedLoad(c.path, "Broken", s);
+            EXPECT_EQ(c.message, f.message) << c.path;
+            EXPECT_EQ(0u, f.code);
+            EXPECT_EQ(c.kind, f.kind);
+        }
+    }
+    LoadFailure f = FailedLoad(testmodule::NotALibraryPath(), "Text");
+    EXPECT_EQ(2u, f.kind);
+    EXPECT_EQ(0, f.message.rfind("Text: ", 0)) << f.message;
+    EXPECT_EQ(nullptr, sink.GetMessage()) << "the constructor never records";
+}
+
+TEST(ContextLoad, InitialisationModes)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+
+    // Locking arguments refused, null accepted: the second call initialises.
+    tm.set_initialize_mode(1);
+    {
+        CPKCS11Context context(testmodule::ModulePath(), "Test", nullptr);
+        EXPECT_EQ(2, tm.call_count("C_Initialize"));
+        EXPECT_EQ(0, tm.last_initialize_args());
+        EXPECT_EQ(1u, context.GetSlotCount());
+    }
+    EXPECT_EQ(0, tm.is_initialized());
+
+    tm.set_initialize_mode(2);
+    LoadFailure f = FailedLoad(testmodule::ModulePath(), "Test");
+    EXPECT_EQ("Unable to initialize the Cryptoki module", f.message);
+    EXPECT_EQ(0u, f.code);
+    EXPECT_EQ(0u, f.kind);
+}
+
+TEST(ContextLoad, InitialisesWithOsLocking)
+{
+    testmodule::Control tm;
+    CPKCS11Context context(testmodule::ModulePath(), "Test", nullptr);
+    EXPECT_EQ(1, tm.last_initialize_args());
+    EXPECT_EQ(0u, context.GetSlotCount());
+    EXPECT_EQ(nullptr, context.GetSlot(0));
+    EXPECT_STREQ("Test", context.GetDescription());
+    EXPECT_STREQ(testmodule::ModulePath(), context.GetModuleName());
+}
+
+TEST(ContextLoad, SlotListFailuresFinaliseAndUnload)
+{
+    struct { int skip; CK_RV rv; const char* message; } cases[] = {
+        {0, CKR_DEVICE_ERROR, "Unable to get slots count"},
+        {1, CKR_DEVICE_ERROR, "Unable to get slot list"},
+    };
+    for (const auto& c : cases) {
+        testmodule::Control tm;
+        tm.add_slot(1, "Reader", "Maker");
+        tm.fail("C_GetSlotList", c.rv, c.skip, 1);
+        LoadFailure f = FailedLoad(testmodule::ModulePath(), "Test");
+        EXPECT_EQ(c.message, f.message);
+        EXPECT_EQ(c.rv, f.code);
+        EXPECT_EQ(1u, f.kind);
+        // The failed constructor undid its own C_Initialize and its load.
+        EXPECT_EQ(1, tm.call_count("C_Finalize")) << c.message;
+        EXPECT_EQ(0, tm.is_initialized()) << c.message;
+        tm.Close();
+        EXPECT_FALSE(testmodule::Control::IsLoaded()) << c.message;
+    }
+}
+
+TEST(ContextLoad, FailedLoadLeavesAnotherContextsModuleInitialised)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    CPKCS11Context first(testmodule::ModulePath(), "First", nullptr);
+    tm.fail("C_GetSlotList", CKR_DEVICE_ERROR, 0, 1);
+    LoadFailure f = FailedLoad(testmodule::ModulePath(), "Second");
+    EXPECT_EQ("Unable to get slots count", f.message);
+    EXPECT_EQ(0, tm.call_count("C_Finalize"));
+    EXPECT_EQ(1, tm.is_initialized());
+    EXPECT_TRUE(first.RefreshSlotList());
+    EXPECT_EQ(1u, first.GetSlotCount());
+}
+
+TEST(ContextLoad, SlotListThatGrowsBetweenTheCalls)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.grow_slot_list(3);
+    LoadFailure f = FailedLoad(testmodule::ModulePath(), "Test");
+    EXPECT_EQ("Unable to get slot list", f.message);
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, f.code);
+    EXPECT_EQ(1u, f.kind);
+
+    // On refresh: reported, and the list is consistently empty, never the larger count.
+    CTSYException sink;
+    CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
+    ASSERT_EQ(4u, context.GetSlotCount());
+    tm.grow_slot_list(2);
+    EXPECT_FALSE(context.RefreshSlotList());
+    EXPECT_STREQ("Unable to get slot list", sink.GetMessage());
+    EXPECT_EQ(CKR_BUFFER_TOO_SMALL, sink.GetCode());
+    EXPECT_EQ(0u, context.GetSlotCount());
+    EXPECT_EQ(nullptr, context.GetSlot(0));
+    EXPECT_EQ(nullptr, context.GetSlot(5));
+    EXPECT_TRUE(context.RefreshSlotList());
+    EXPECT_EQ(6u, context.GetSlotCount());
+}
+
+TEST(ContextLoad, ModuleThatOverstatesTheCountIsHeldToTheArray)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.add_slot(2, "Reader 2", "Maker");
+    tm.overstate_slot_list(1000);
+    CPKCS11Context context(testmodule::ModulePath(), "Test", nullptr);
+    EXPECT_EQ(2u, context.GetSlotCount());
+    ASSERT_NE(nullptr, context.GetSlot(1));
+    EXPECT_EQ(2u, context.GetSlot(1)->GetSlotID());
+    EXPECT_EQ(nullptr, context.GetSlot(2));
+}
+
+TEST(ContextLoad, RefreshFailureOfTheCountIsRecorded)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    CTSYException sink;
+    CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
+    tm.fail("C_GetSlotList", CKR_GENERAL_ERROR, 0, 1);
+    EXPECT_FALSE(context.RefreshSlotList());
+    EXPECT_STREQ("Unable to get slots count", sink.GetMessage());
+    EXPECT_EQ(CKR_GENERAL_ERROR, sink.GetCode());
+    EXPECT_EQ(1u, sink.GetFlag());
+    EXPECT_EQ(0u, context.GetSlotCount());
+}
+
+TEST(ContextSlots, CacheAndFreeing)
+{
+    testmodule::Control tm;
+    tm.add_slot(7, "Reader A", "Maker");
+    tm.add_slot(9, "Reader B", "Maker");
+    CPKCS11Context context(testmodule::ModulePath(), "Test", nullptr);
+    CPKCS11Slot* a = context.GetSlot(0);
+    ASSERT_NE(nullptr, a);
+    EXPECT_EQ(a, context.GetSlot(0));
+    EXPECT_EQ(7u, a->GetSlotID());
+    EXPECT_EQ(9u, context.GetSlot(1)->GetSlotID());
+    EXPECT_EQ(nullptr, context.GetSlot(2));
+    EXPECT_EQ(nullptr, context.GetSlot(static_cast<unsigned long>(-1)));
+
+    int closeAll = tm.call_count("C_CloseAllSessions");
+    context.FreeSlot(a);
+    EXPECT_EQ(closeAll + 1, tm.call_count("C_CloseAllSessions"));
+    int dummy;
+    context.FreeSlot(reinterpret_cast<CPKCS11Slot*>(&dummy));   // not in the cache: ignored
+    context.FreeSlot(5ul);
+    context.FreeSlot(1ul);
+    EXPECT_EQ(closeAll + 2, tm.call_count("C_CloseAllSessions"));
+    ASSERT_NE(nullptr, context.GetSlot(1));
+    EXPECT_TRUE(context.RefreshSlotList());
+    EXPECT_EQ(9u, context.GetSlot(1)->GetSlotID());
+}
+
+TEST(ContextShared, TwoContextsShareOneInitialisation)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.insert_token(1, nullptr, "87654321", "1234", 0);
+    auto first = std::make_unique<CPKCS11Context>(testmodule::ModulePath(), "First", nullptr);
+    auto second = std::make_unique<CPKCS11Context>(testmodule::ModulePath(), "Second", nullptr);
+    EXPECT_EQ(first->GetFunctionList(), second->GetFunctionList());
+    EXPECT_NE(first->GetGeneration(), second->GetGeneration());
+
+    first.reset();
+    EXPECT_EQ(0, tm.call_count("C_Finalize")) << "the second context still uses the module";
+    EXPECT_EQ(1, tm.is_initialized());
+    ASSERT_TRUE(second->RefreshSlotList());
+    CPKCS11Token* token = second->GetSlot(0)->GetToken();
+    EXPECT_STREQ("Test token", token->GetLabel());
+    EXPECT_TRUE(token->OpenSession(true));
+
+    second.reset();
+    EXPECT_EQ(1, tm.call_count("C_Finalize"));
+    EXPECT_EQ(0, tm.is_initialized());
+}
+
+TEST(ContextShared, LiveRegistry)
+{
+    testmodule::Control tm;
+    auto context = std::make_unique<CPKCS11Context>(testmodule::ModulePath(), "Test", nullptr);
+    const CPKCS11Context* address = context.get();
+    uint64_t generation = context->GetGeneration();
+    EXPECT_TRUE(CPKCS11Context::IsLive(address));
+    EXPECT_TRUE(CPKCS11Context::IsLiveGeneration(generation));
+    context.reset();
+    EXPECT_FALSE(CPKCS11Context::IsLive(address));
+    EXPECT_FALSE(CPKCS11Context::IsLiveGeneration(generation));
+    // A new context gets a new generation even at the same address.
+    CPKCS11Context next(testmodule::ModulePath(), "Next", nullptr);
+    EXPECT_NE(generation, next.GetGeneration());
+    EXPECT_FALSE(CPKCS11Context::IsLiveGeneration(generation));
+}
+
+TEST(ContextLoad, OpenScWithoutReadersHasNoSlots)
+{
+#ifdef TESSALY_OPENSC_ONEPIN_MODULE
+    CPKCS11Context context(TESSALY_OPENSC_ONEPIN_MODULE, "OpenSC", nullptr);
+    EXPECT_EQ(0u, context.GetSlotCount());
+    EXPECT_EQ(nullptr, context.GetSlot(0));
+#else
+    GTEST_SKIP() << "OpenSC's onepin module is not installed";
+#endif
+}
+
+} // namespace

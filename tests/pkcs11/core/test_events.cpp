@@ -1,0 +1,240 @@
+// Slot-event thread and provider record: events reach the nSignals with the right slot, a module
+// without events says so once, and destroying a provider releases and joins its thread before
+// the module goes away.
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include "CoreSupport.h"
+#include "TSYpkcs11.h"
+#include "TestModuleControl.h"
+
+namespace {
+
+// Records the nSignals in the emitting thread.
+struct Recorder
+{
+    std::mutex mutex;
+    std::vector<std::pair<unsigned long, CPKCS11Context*>> events;
+    std::vector<CPKCS11Context*> notSupported;
+
+    void Connect(CSlotEventThread* thread)
+    {
+        QObject::connect(thread, &CSlotEventThread::SlotEvent, thread,
+                         [this](ulong id, CPKCS11Context* c) {
+                             std::lock_guard<std::mutex> lock(mutex);
+                             events.emplace_back(id, c);
+                         }, Qt::DirectConnection);
+        QObject::connect(thread, &CSlotEventThread::SlotEventsNotSupported, thread,
+                         [this](CPKCS11Context* c) {
+                             std::lock_guard<std::mutex> lock(mutex);
+                             notSupported.push_back(c);
+                         }, Qt::DirectConnection);
+    }
+    size_t EventCount()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return events.size();
+    }
+    bool WaitForEvents(size_t n)
+    {
+        for (int i = 0; i < 1000 && EventCount() < n; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return EventCount() >= n;
+    }
+};
+
+std::unique_ptr<CPKCS11Provider> MakeProvider(const char* module, const char* description)
+{
+    auto* context = new CPKCS11Context(module, description, nullptr);
+    return std::make_unique<CPKCS11Provider>(context, new CSlotEventThread(context));
+}
+
+TEST(SlotEvents, InsertionAndRemovalReachTheSignalWithTheSlot)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader 1", "Maker");
+    tm.add_slot(2, "Reader 2", "Maker");
+    auto provider = MakeProvider(testmodule::ModulePath(), "Events");
+    EXPECT_TRUE(provider->GetSlots().empty());
+    EXPECT_EQ(nullptr, provider->GetTreeWidget());
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    provider->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+
+    tm.insert_token(2, nullptr, "87654321", "1234", 1);
+    ASSERT_TRUE(recorder.WaitForEvents(1));
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000)) << "the thread waits again after an event";
+    tm.remove_token(2, 1);
+    ASSERT_TRUE(recorder.WaitForEvents(2));
+    tm.insert_token(1, nullptr, "87654321", "1234", 1);
+    ASSERT_TRUE(recorder.WaitForEvents(3));
+
+    std::vector<std::pair<unsigned long, CPKCS11Context*>> expected = {
+        {2, provider->GetContext()}, {2, provider->GetContext()}, {1, provider->GetContext()}};
+    EXPECT_EQ(expected, recorder.events);
+    EXPECT_TRUE(recorder.notSupported.empty());
+
+    // The receiver re-reads the slot the event names.
+    CPKCS11Slot* slot = provider->GetContext()->GetSlot(0);
+    provider->GetSlots()[slot->GetSlotID()] = slot;
+    slot->Refresh();
+    EXPECT_TRUE(slot->IsTokenPresent());
+}
+
+TEST(SlotEvents, QueuedDeliveryCarriesTheContext)
+{
+    testmodule::Control tm;
+    tm.add_slot(5, "Reader", "Maker");
+    auto provider = MakeProvider(testmodule::ModulePath(), "Queued");
+    QObject receiver;
+    std::vector<std::pair<unsigned long, CPKCS11Context*>> received;
+    QObject::connect(provider->GetThread(), &CSlotEventThread::SlotEvent, &receiver,
+                     [&](ulong id, CPKCS11Context* c) { received.emplace_back(id, c); }, Qt::QueuedConnection);
+    provider->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+    tm.queue_event(5);
+    for (int i = 0; i < 1000 && received.empty(); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(1u, received.size());
+    EXPECT_EQ(5u, received[0].first);
+    EXPECT_EQ(provider->GetContext(), received[0].second);
+    EXPECT_TRUE(CPKCS11Context::IsLive(received[0].second));
+}
+
+TEST(SlotEvents, SignalThatArrivesAfterItsContextIsGoneCanBeTold)
+{
+    testmodule::Control tm;
+    tm.add_slot(5, "Reader", "Maker");
+    auto provider = MakeProvider(testmodule::ModulePath(), "Stale");
+    QObject receiver;
+    std::vector<CPKCS11Context*> received;
+    QObject::connect(provider->GetThread(), &CSlotEventThread::SlotEvent, &receiver,
+                     [&](ulong, CPKCS11Context* c) { received.push_back(c); }, Qt::QueuedConnection);
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    provider->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+    tm.queue_event(5);
+    ASSERT_TRUE(recorder.WaitForEvents(1));   // emitted, still queued for the receiver
+    CPKCS11Context* address = provider->GetContext();
+    provider.reset();
+    ASSERT_TRUE(received.empty());
+    for (int i = 0; i < 100 && received.empty(); ++i)
+        QCoreApplication::processEvents();
+    ASSERT_EQ(1u, received.size());
+    EXPECT_EQ(address, received[0]);
+    EXPECT_FALSE(CPKCS11Context::IsLive(received[0]));
+}
+
+TEST(SlotEvents, NoSignalAfterStopIsRequested)
+{
+    testmodule::Control tm;
+    tm.add_slot(5, "Reader", "Maker");
+    auto provider = MakeProvider(testmodule::ModulePath(), "Stop");
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    provider->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+    provider->GetThread()->RequestStop();
+    tm.queue_event(5);
+    ASSERT_TRUE(provider->GetThread()->wait(10000));
+    EXPECT_EQ(0u, recorder.EventCount());
+}
+
+TEST(SlotEvents, ModulesWithoutEvents)
+{
+    struct { const char* name; int mode; CK_RV failure; size_t nSignals; } cases[] = {
+        {"not supported", 1, CKR_OK, 1},
+        {"no event", 2, CKR_OK, 1},
+        {"general error", 0, CKR_GENERAL_ERROR, 0},
+    };
+    for (const auto& c : cases) {
+        testmodule::Control tm;
+        tm.add_slot(1, "Reader", "Maker");
+        tm.set_wait_mode(c.mode);
+        if (c.failure != CKR_OK)
+            tm.fail("C_WaitForSlotEvent", c.failure, 0, -1);
+        auto provider = MakeProvider(testmodule::ModulePath(), c.name);
+        Recorder recorder;
+        recorder.Connect(provider->GetThread());
+        testing::internal::CaptureStderr();
+        provider->StartThread();
+        ASSERT_TRUE(provider->GetThread()->wait(10000)) << c.name << ": the thread did not end";
+        std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(c.nSignals, recorder.notSupported.size()) << c.name;
+        if (c.nSignals)
+            EXPECT_EQ(provider->GetContext(), recorder.notSupported[0]);
+        EXPECT_EQ(1, tm.call_count("C_WaitForSlotEvent")) << c.name << ": the thread is not restarted";
+        EXPECT_NE(std::string::npos, err.find(">C_WaitForSlotEvent was unblocked\n")) << err;
+        // A later event reaches nobody: the thread has ended.
+        tm.insert_token(1, nullptr, "1", "2", 1);
+        EXPECT_EQ(0u, recorder.EventCount());
+    }
+}
+
+TEST(ProviderDestruction, ReleasesTheWaitingThreadPromptly)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    auto provider = MakeProvider(testmodule::ModulePath(), "Waiting");
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    // Slots in the provider's map belong to the context and are freed once.
+    CPKCS11Slot* slot = provider->GetContext()->GetSlot(0);
+    provider->GetSlots()[slot->GetSlotID()] = slot;
+    provider->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+
+    coretest::MessageCapture capture;
+    QElapsedTimer timer;
+    timer.start();
+    testing::internal::CaptureStderr();
+    provider.reset();
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_LT(timer.elapsed(), 2000) << "destroying the provider took too long";
+    EXPECT_EQ(0, tm.waiters()) << "a thread is still inside the module";
+    EXPECT_EQ(0, tm.is_initialized());
+    EXPECT_EQ(1, tm.call_count("C_Finalize"));
+    EXPECT_TRUE(recorder.notSupported.empty()) << "finalising ends the wait without a signal";
+    EXPECT_FALSE(capture.Contains("did not return")) << capture.All();
+    EXPECT_TRUE(capture.Contains("Freeing provider")) << capture.All();
+}
+
+TEST(ProviderDestruction, UnloadsTheModuleAfterTheThreadHasLeft)
+{
+    {
+        testmodule::Control tm;
+        tm.add_slot(1, "Reader", "Maker");
+        tm.Close();
+        auto provider = MakeProvider(testmodule::ModulePath(), "Unload");
+        provider->StartThread();
+        testmodule::Control watch;   // a second reference, only to watch the waiter
+        // Control's constructor resets the module; the waiter is counted all the same.
+        ASSERT_EQ(1, watch.wait_for_waiters(1, 10000));
+        watch.Close();
+        EXPECT_TRUE(testmodule::Control::IsLoaded());
+        provider.reset();
+    }
+    EXPECT_FALSE(testmodule::Control::IsLoaded());
+}
+
+TEST(ProviderDestruction, UnstartedThread)
+{
+    testmodule::Control tm;
+    auto provider = MakeProvider(testmodule::ModulePath(), "Unstarted");
+    provider.reset();
+    EXPECT_EQ(1, tm.call_count("C_Finalize"));
+}
+
+} // namespace

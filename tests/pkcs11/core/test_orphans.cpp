@@ -1,0 +1,89 @@
+// Slot-event threads that cannot be released: they are never terminated and never unloaded
+// under. Each leaves its thread object and a library reference behind for good, so these run in
+// an executable of their own.
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+#include "CoreSupport.h"
+#include "TSYpkcs11.h"
+#include "TestModuleControl.h"
+
+namespace {
+
+std::unique_ptr<CPKCS11Provider> MakeProvider(const char* module, const char* description)
+{
+    auto* context = new CPKCS11Context(module, description, nullptr);
+    return std::make_unique<CPKCS11Provider>(context, new CSlotEventThread(context));
+}
+
+TEST(ProviderDestruction, ThreadThatDoesNotReturnKeepsTheModuleLoaded)
+{
+    unsigned long previous = CPKCS11Provider::GetThreadStopTimeout();
+    CPKCS11Provider::SetThreadStopTimeout(300);
+    {
+        testmodule::Control tm;
+        tm.add_slot(1, "Reader", "Maker");
+        tm.set_wait_mode(3);   // the wait ignores C_Finalize
+        auto provider = MakeProvider(testmodule::ModulePath(), "Stuck");
+        provider->StartThread();
+        ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+        tm.Close();
+
+        coretest::MessageCapture capture;
+        QElapsedTimer timer;
+        timer.start();
+        provider.reset();
+        qint64 elapsed = timer.elapsed();
+        EXPECT_GE(elapsed, 250) << "the provider did not wait for the thread";
+        EXPECT_LT(elapsed, 3000) << "the time limit was not kept";
+        EXPECT_TRUE(capture.Contains("did not return from the module")) << capture.All();
+        EXPECT_FALSE(capture.Contains("terminated")) << capture.All();
+    }
+    // Nobody but the thread holds the module now, and it is still mapped.
+    EXPECT_TRUE(testmodule::Control::IsLoaded());
+    testmodule::Control again;
+    EXPECT_EQ(1, again.waiters()) << "the thread is still inside, alive";
+    again.release_waiters();
+    for (int i = 0; i < 500 && again.waiters() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(0, again.waiters());
+    CPKCS11Provider::SetThreadStopTimeout(previous);
+}
+
+TEST(ProviderDestruction, SharedModuleIsNotFinalisedUnderTheOtherContext)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.insert_token(1, nullptr, "87654321", "1234", 0);
+    auto first = MakeProvider(testmodule::ModulePath(), "First");
+    auto second = MakeProvider(testmodule::ModulePath(), "Second");
+    first->StartThread();
+    second->StartThread();
+    ASSERT_EQ(2, tm.wait_for_waiters(2, 10000));
+
+    // The reload case: the old provider goes while the new one keeps the module. Its thread
+    // cannot be released without finalising the other context's module, so it is left waiting
+    // and keeps the library loaded; nothing waits for it.
+    QElapsedTimer timer;
+    timer.start();
+    first.reset();
+    EXPECT_LT(timer.elapsed(), 2000);
+    EXPECT_EQ(0, tm.call_count("C_Finalize"));
+    CPKCS11Token* token = second->GetContext()->GetSlot(0)->GetToken();
+    EXPECT_STREQ("Test token", token->GetLabel());
+    EXPECT_TRUE(token->OpenSession(true));
+
+    // The last one finalises, which releases both waiters.
+    second.reset();
+    EXPECT_EQ(1, tm.call_count("C_Finalize"));
+    for (int i = 0; i < 500 && tm.waiters() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(0, tm.waiters());
+}
+
+} // namespace
