@@ -1,22 +1,26 @@
 #pragma once
 
+#include <deque>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include <QMainWindow>
 #include <QString>
 
-#ifdef TESSALY_HAVE_LOGGING
 #include <logging/Logger.h>
 #include <logging/WebErrorReportEvents.h>
-#endif
+
+#include "TSYException.h"
 
 class CAutoSplash;
 class CPKCS11Base;
 class CPKCS11Context;
 class CPKCS11Provider;
+class CPKCS11Slot;
 class CPKCS11Token;
+class CProviderTreeWidget;
 class QDialog;
 class QMenuBar;
 class QMyToolBar;
@@ -28,23 +32,33 @@ class Ui_MainWindow;
 // tessaly's main window. Construction builds the form, the loggers and the tool bars;
 // everything else that start-up needs (settings, language, providers, skin) runs on
 // the first show.
-class MainWindow : public QMainWindow
-#ifdef TESSALY_HAVE_LOGGING
-    , public Logging::IWebErrorReportEvents
-#endif
+class MainWindow : public QMainWindow, public Logging::IWebErrorReportEvents
 {
     Q_OBJECT
 public:
+    // Marks one user operation (a dialog, a login, a deletion, an initialisation) for its
+    // scope. The operation starts with an empty error sink, and slot-event refreshes that
+    // arrive meanwhile (every modal dialog and message box runs the event loop) are held
+    // back: they would delete tokens and objects the operation still uses. They are applied
+    // once the last running operation has ended.
+    class COperationGuard
+    {
+    public:
+        explicit COperationGuard(MainWindow* pWindow);
+        ~COperationGuard();
+        COperationGuard(const COperationGuard&) = delete;
+        COperationGuard& operator=(const COperationGuard&) = delete;
+
+    private:
+        MainWindow* m_pWindow;
+    };
+
     explicit MainWindow(QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // Asks the user, through the error-report wizard, whether a report of a critical
     // error may be sent; true with the entered address and comment.
-    bool confirmErrorReport(std::wstring& email, std::wstring& comment, const wchar_t* details)
-#ifdef TESSALY_HAVE_LOGGING
-        override
-#endif
-        ;
+    bool confirmErrorReport(std::wstring& email, std::wstring& comment, const wchar_t* details) override;
 
     static QString ReadTextFile(const QString& path);
     // Whether the skin's menu style sheet suits this Qt: version text of at least three
@@ -65,6 +79,27 @@ public:
     void ApplySkin(bool toggle);
     void LoadSettings();
     void SaveSettings();
+
+    // Reports a failed operation: one log entry (written before any box runs the event
+    // loop), then, with showBox, a critical box with the text and the explanation of the
+    // error sink's code; the sink is emptied afterwards.
+    void ShowError(const QString& text, bool critical = false, bool showBox = true);
+    void LogError(const QString& text, bool critical = false);
+
+    // Token rows: the token under its slot row (opening its session), and its objects.
+    void DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
+    void DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree);
+    void UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree);
+    // Re-reads the objects of a token of the current provider and rebuilds its rows.
+    void RefreshTokenRow(CPKCS11Token* pToken);
+
+    // Read access for the tests and the later operations.
+    const std::map<CPKCS11Context*, CPKCS11Provider*>& GetProviders() const { return m_mapProviders; }
+    CPKCS11Provider* GetCurrentProvider() const { return m_pCurrentProvider; }
+    CPKCS11Base* GetSelectedItem() const { return m_pSelectedItem; }
+    CTSYException& GetErrorSink() { return m_lastError; }
+    bool IsOperationRunning() const { return m_nOperations > 0; }
+    int GetHeldBackEventCount() const { return static_cast<int>(m_heldBackEvents.size()); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -100,10 +135,36 @@ private slots:
     void on_item_double_clicked(QTreeWidgetItem* item, int column);
     void on_protected_auth_login_finished();
 
+    // Applies the slot events held back while operations ran.
+    void ApplyHeldBackEvents();
+
 private:
+    // A slot event as the thread reported it; serial tells apart two providers that got
+    // the same context address one after the other.
+    struct THeldBackEvent {
+        bool bNotSupported;
+        unsigned long nSlotID;
+        CPKCS11Context* pContext;
+        unsigned long long nSerial;
+    };
+
     void LoadProviders(CAutoSplash& splash);
+    void DisplayProvider(CPKCS11Provider* pProvider);
     void FreeProviders();
+    void RemoveProviderTabs();
+    // Creates a provider for one table entry and connects its thread (not started yet).
+    CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
     void ResizeSkinMenuBar();
+    void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, unsigned long long nSerial);
+    void OnSlotEventsNotSupported(CPKCS11Context* pContext, unsigned long long nSerial);
+    // The provider of a context, when it is loaded and (serial not 0) is the same load.
+    CPKCS11Provider* FindProvider(CPKCS11Context* pContext, unsigned long long nSerial = 0) const;
+    void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
+    void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // Reports what a handler caught, so that nothing escapes into Qt's event loop.
+    void ReportException(const QString& text, const std::exception* pError);
+    void OperationStarted();
+    void OperationEnded();
 
     bool m_bSkin;
     bool m_bMenuBarSized;
@@ -118,12 +179,19 @@ private:
     CPKCS11Provider* m_pCurrentProvider;
     CPKCS11Base* m_pSelectedItem;
     CPKCS11Token* m_pTokenToSelect;
+    CTSYException m_lastError;
     std::map<int, int> m_mapShownKeys;
     int m_nTabToSelect;
     bool m_bShown;
     QString m_qsChainFile;
-#ifdef TESSALY_HAVE_LOGGING
     std::unique_ptr<Logging::ILogger> m_pSysLogger;
     std::unique_ptr<Logging::ILogger> m_pWebLogger;
-#endif
+    // Running operations and the slot events they held back, in arrival order.
+    int m_nOperations;
+    std::deque<THeldBackEvent> m_heldBackEvents;
+    bool m_bApplyQueued;
+    // Load serial of each provider's context, and the loads already warned about slot events.
+    std::map<CPKCS11Context*, unsigned long long> m_mapSerials;
+    std::set<unsigned long long> m_setWarned;
+    unsigned long long m_nNextSerial;
 };

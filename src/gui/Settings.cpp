@@ -13,9 +13,7 @@
 
 #include "Resources.h"
 
-#ifdef TESSALY_HAVE_LOGGING
 #include <logging/Logger.h>
-#endif
 
 namespace {
 const char* const kFileName = "tessaly.ini";
@@ -33,10 +31,8 @@ bool ReadsCleanly(const QSettings& settings)
 void Warn(const QString& text)
 {
     qWarning().noquote() << text;
-#ifdef TESSALY_HAVE_LOGGING
     Logging::ILogger::instance().severity(16) << text.toUtf8().constData();
     Logging::ILogger::instance().flush();
-#endif
 }
 
 // The number of the last entry present in the array that is open for reading.

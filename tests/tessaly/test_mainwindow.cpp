@@ -14,9 +14,7 @@
 #include <QToolButton>
 #include <QtTest>
 
-#ifdef TESSALY_HAVE_LOGGING
 #include <logging/Logger.h>
-#endif
 
 #include "AboutDialog.h"
 #include "MainWindow.h"
@@ -327,7 +325,6 @@ private slots:
         QVERIFY(about.findChild<QLabel*>("label_4")->text().contains("Veskora on the web"));
     }
 
-#ifdef TESSALY_HAVE_LOGGING
     // The window's loggers: a critical entry asks the user through the window, an
     // error entry does not.
     void criticalEntryAsksTheUserThroughTheWindow()
@@ -349,7 +346,6 @@ private slots:
         QCOMPARE(asked, 1);
         QVERIFY2(details.contains("a critical failure"), qPrintable(details));
     }
-#endif
 
     void confirmErrorReportFollowsTheWizard()
     {
