@@ -7,7 +7,7 @@
 
 #include <sorvit/blob.h>
 
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "PKCS11Base.h"
 
 class CPKCS11Token;

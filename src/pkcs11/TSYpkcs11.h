@@ -10,7 +10,7 @@
 #include "PKCS11Token.h"
 #include "SlotEventThread.h"
 #include "pkcs11provider.h"
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "PKCS11Object.h"
 #include "PKCS11Certificate.h"
 #include "PKCS11AsymmetricKey.h"

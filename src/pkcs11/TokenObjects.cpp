@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "P11Calls.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"

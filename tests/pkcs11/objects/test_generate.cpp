@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "FieldList.h"
 #include "ObjectsSupport.h"
 #include "PKCS11AsymmetricKey.h"

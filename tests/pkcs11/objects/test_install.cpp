@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "ObjectsSupport.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"

@@ -9,7 +9,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "FieldList.h"
 #include "ObjectsSupport.h"
 #include "PKCS11AsymmetricKey.h"

@@ -13,7 +13,7 @@
 #include <CertModule.h>
 #include <sorvit/ber.h>
 
-#include "AutoArray.h"
+#include <sorvit/AutoArray.h>
 #include "ObjectsSupport.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Slot.h"

@@ -4,7 +4,7 @@
 // throws std::runtime_error with the failed call's fault text.
 #pragma once
 
-#include <varnock/AutoArray.h>
+#include <sorvit/AutoArray.h>
 
 #include <cstddef>
 #include <map>

@@ -1,13 +1,10 @@
 // Owning holder of an array made with new[], with the element count beside it.
 // Byte results of the PKCS#11 layer and of the request service client travel in one
-// (TByteArrayAutoPtr); both headers carry the same template under one guard.
+// (TByteArrayAutoPtr).
 #pragma once
 
 #include <cstddef>
 #include <stdexcept>
-
-#ifndef TSY_AUTO_ARRAY_DEFINED
-#define TSY_AUTO_ARRAY_DEFINED
 
 template <class T>
 class auto_array {
@@ -43,7 +40,5 @@ private:
     T* m_p;
     size_t m_size;
 };
-
-#endif
 
 typedef auto_array<unsigned char> TByteArrayAutoPtr;
