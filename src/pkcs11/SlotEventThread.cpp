@@ -3,6 +3,8 @@
 #include <cassert>
 #include <cstdio>
 
+#include <QDebug>
+
 #include "PKCS11Context.h"
 
 CSlotEventThread::CSlotEventThread(CPKCS11Context* pContext)
@@ -30,8 +32,11 @@ CSlotEventThread::~CSlotEventThread()
 
 void CSlotEventThread::run()
 {
-    if (!m_hLibrary || !m_pFunctionList)
+    if (!m_hLibrary || !m_pFunctionList) {
+        // Without its own reference the thread could be left inside an unloaded library.
+        qWarning() << "No slot events: the module could not be referenced for the slot-event thread";
         return;
+    }
     for (;;) {
         CK_SLOT_ID nSlotID = 0;
         CK_RV rv = m_pFunctionList->C_WaitForSlotEvent(0, &nSlotID, nullptr);

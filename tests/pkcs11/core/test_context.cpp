@@ -56,6 +56,11 @@ TEST(ContextLoad, BrokenLibrariesThrowWhateverTheSink)
             EXPECT_EQ(0u, f.code);
             EXPECT_EQ(c.kind, f.kind);
         }
+        // The failed constructor gave its load back.
+        void* h = dlopen(c.path, RTLD_NOW | RTLD_NOLOAD);
+        EXPECT_EQ(nullptr, h) << c.path << " is still loaded";
+        if (h)
+            dlclose(h);
     }
     LoadFailure f = FailedLoad(testmodule::NotALibraryPath(), "Text");
     EXPECT_EQ(2u, f.kind);

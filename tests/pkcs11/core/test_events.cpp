@@ -183,6 +183,23 @@ TEST(SlotEvents, ModulesWithoutEvents)
     }
 }
 
+TEST(SlotEvents, OpenScWithoutReaderEndsWithoutSignal)
+{
+#ifdef TESSALY_OPENSC_ONEPIN_MODULE
+    auto provider = MakeProvider(TESSALY_OPENSC_ONEPIN_MODULE, "OpenSC");
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    testing::internal::CaptureStderr();
+    provider->StartThread();
+    ASSERT_TRUE(provider->GetThread()->wait(10000));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(0u, recorder.EventCount());
+    EXPECT_TRUE(recorder.notSupported.empty()) << "a general error is not \"not supported\"";
+#else
+    GTEST_SKIP() << "OpenSC's onepin module is not installed";
+#endif
+}
+
 TEST(ProviderDestruction, ReleasesTheWaitingThreadPromptly)
 {
     testmodule::Control tm;
