@@ -32,6 +32,15 @@ CSlotEventThread::~CSlotEventThread()
 
 void CSlotEventThread::run()
 {
+    WaitForEvents();
+    // Out of the module for good: its code no longer needs to stay mapped for this thread (this
+    // lets a module that a stuck thread kept loaded go once that thread finally returns).
+    CPKCS11Context::ReleaseLibraryReference(m_hLibrary);
+    m_hLibrary = nullptr;
+}
+
+void CSlotEventThread::WaitForEvents()
+{
     if (!m_hLibrary || !m_pFunctionList) {
         // Without its own reference the thread could be left inside an unloaded library.
         qWarning() << "No slot events: the module could not be referenced for the slot-event thread";

@@ -12,8 +12,8 @@
 
 // Waits in the module's C_WaitForSlotEvent and turns every event into a signal.
 //
-// The thread keeps its own loader reference to the module while it runs, so the module's code
-// stays mapped until the thread has left it, whatever happens to the context. The context
+// The thread keeps its own loader reference to the module until it has left the module for
+// good, so the module's code stays mapped under it whatever happens to the context. The context
 // pointer in the signals is only an identifier: a receiver must check it (CPKCS11Context::IsLive
 // or its own table of providers) before using it, as it may arrive after the context is gone.
 class CSlotEventThread : public QThread
@@ -38,6 +38,8 @@ protected:
     void run() override;
 
 private:
+    void WaitForEvents();
+
     CPKCS11Context* m_pContext;
     CK_FUNCTION_LIST_PTR m_pFunctionList;
     uint64_t m_nContextGeneration;
