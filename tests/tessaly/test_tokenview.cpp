@@ -1,0 +1,356 @@
+// The main window over SoftHSM2 tokens: the rows and icons of each kind of token content,
+// the information pane, and which actions the selected object offers.
+#include <QMenu>
+#include <QRegularExpression>
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+#include <dlfcn.h>
+#include <pkcs11.h>
+#include <string>
+
+#include "Fixture.h"
+#include "PKCS11Token.h"
+#include "ProviderTreeWidget.h"
+#include "WindowSupport.h"
+
+
+namespace {
+const char* const kProvider = "SoftHSM2 Tokens";
+const char* const kUserPin = "1234";
+
+std::string g_store;
+
+bool Sh(const std::string& command)
+{
+    std::string output;
+    const int rc = fixture::Run(command, &output);
+    if (rc != 0)
+        qWarning("command failed (%d): %s\n%s", rc, command.c_str(), output.c_str());
+    return rc == 0;
+}
+
+std::string Tool()
+{
+    return "pkcs11-tool --module " + fixture::Quote(fixture::SoftHsm::ModulePath()) + " --login --pin " + kUserPin +
+           " --token-label ";
+}
+
+// Rows below a token row, logged out and logged in (private keys are listed only then).
+struct TTokenCase {
+    const char* label;
+    QStringList loggedOut;
+    QStringList loggedIn;
+};
+
+QList<TTokenCase> Cases()
+{
+    return {
+        {"CertKeys",
+         {"Certificate(User A) [5]", "  Public key(User A) [7]"},
+         {"Certificate(User A) [5]", "  Public key(User A) [7]", "  Private key(User A) [8]"}},
+        {"KeyPair", {"Public key(Spare) [7]"}, {"Public key(Spare) [7]", "Private key(Spare) [8]"}},
+        {"LoneKey", {}, {"Private key(Lonely) [8]"}},
+        {"Certs",
+         // Certificates first, in identifier order, then the keys that none of them took.
+         {"Certificate(Broken) [6]", "Certificate((no label)) [4]", "Public key(Other) [7]"},
+         {"Certificate(Broken) [6]", "Certificate((no label)) [4]", "Public key(Other) [7]",
+          "Private key(Other) [8]"}},
+    };
+}
+
+// pkcs11-tool refuses to store a value that is no certificate as one: the object is made
+// through PKCS#11 directly, before any window loads the module.
+bool CreateBrokenCertificate(const char* tokenLabel, const char* label, unsigned char id)
+{
+    // SoftHSM2 does not come back cleanly from dlclose: the library stays mapped.
+    void* lib = dlopen(fixture::SoftHsm::ModulePath().c_str(), RTLD_NOW);
+    if (!lib)
+        return false;
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList"));
+    CK_FUNCTION_LIST_PTR f = nullptr;
+    if (!getList || getList(&f) != CKR_OK || f->C_Initialize(nullptr) != CKR_OK)
+        return false;
+    bool ok = false;
+    CK_SLOT_ID slotList[16];
+    CK_ULONG count = 16;
+    if (f->C_GetSlotList(CK_TRUE, slotList, &count) == CKR_OK) {
+        for (CK_ULONG i = 0; i < count && !ok; ++i) {
+            CK_TOKEN_INFO info;
+            if (f->C_GetTokenInfo(slotList[i], &info) != CKR_OK)
+                continue;
+            const std::string padded(reinterpret_cast<const char*>(info.label), sizeof info.label);
+            if (padded.substr(0, padded.find_last_not_of(' ') + 1) != tokenLabel)
+                continue;
+            CK_SESSION_HANDLE session = 0;
+            if (f->C_OpenSession(slotList[i], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK)
+                break;
+            f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, 4);
+            CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+            CK_CERTIFICATE_TYPE type = CKC_X_509;
+            CK_BBOOL yes = CK_TRUE;
+            unsigned char subject[] = {0x30, 0x00};
+            const char value[] = "this is not a certificate";
+            CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                                {CKA_CERTIFICATE_TYPE, &type, sizeof type},
+                                {CKA_TOKEN, &yes, sizeof yes},
+                                {CKA_SUBJECT, subject, sizeof subject},
+                                {CKA_VALUE, (void*)value, sizeof value - 1},
+                                {CKA_ID, &id, 1},
+                                {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)}};
+            CK_OBJECT_HANDLE h = 0;
+            ok = f->C_CreateObject(session, t, sizeof t / sizeof t[0], &h) == CKR_OK;
+            f->C_Logout(session);
+            f->C_CloseSession(session);
+        }
+    }
+    f->C_Finalize(nullptr);
+    return ok;
+}
+
+void SelectRow(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    tree->clearSelection();
+    tree->setCurrentItem(row);
+    row->setSelected(true);
+}
+} // namespace
+
+class TokenViewTest : public QObject
+{
+    Q_OBJECT
+private:
+    QString m_home;
+
+private slots:
+    void initTestCase()
+    {
+        g_store = fixture::ScratchDir("tokens");
+        fixture::SoftHsm hsm(g_store);
+        for (const char* label : {"CertKeys", "KeyPair", "LoneKey", "Certs"})
+            QVERIFY2(hsm.InitToken(label), hsm.LastOutput().c_str());
+
+        const fixture::KeyFiles a = fixture::MakeKey(g_store, "a", "rsa:1024");
+        const std::string certA = fixture::MakeSelfSigned(g_store, "a", a, "/CN=User A/O=Tessaly Tests");
+        QVERIFY(hsm.ImportKey(a.keyPem, "CertKeys", "User A", "01"));
+        QVERIFY(hsm.WriteCert(certA, "CertKeys", "User A", "01"));
+
+        const fixture::KeyFiles b = fixture::MakeKey(g_store, "b", "rsa:1024");
+        QVERIFY(hsm.ImportKey(b.keyPem, "KeyPair", "Spare", "02"));
+
+        // A private key whose public key is gone.
+        const fixture::KeyFiles c = fixture::MakeKey(g_store, "c", "rsa:1024");
+        QVERIFY(hsm.ImportKey(c.keyPem, "LoneKey", "Lonely", "03"));
+        QVERIFY(Sh(Tool() + "LoneKey --delete-object --type pubkey --id 03"));
+
+        // A value that is no certificate, a certificate without label or key, and a key pair
+        // that belongs to neither.
+        const fixture::KeyFiles d = fixture::MakeKey(g_store, "d", "rsa:1024");
+        const std::string certD = fixture::MakeSelfSigned(g_store, "d", d, "/CN=Nobody");
+        QVERIFY(Sh(Tool() + "Certs --write-object " + fixture::Quote(certD) + " --type cert --id 05"));
+        const fixture::KeyFiles e = fixture::MakeKey(g_store, "e", "rsa:1024");
+        QVERIFY(hsm.ImportKey(e.keyPem, "Certs", "Other", "06"));
+        QVERIFY(CreateBrokenCertificate("Certs", "Broken", 0x04));
+    }
+
+    void init()
+    {
+        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        WriteProviderSettings(m_home, {{kProvider, QString::fromStdString(fixture::SoftHsm::ModulePath()), false}});
+    }
+
+    // Each kind of token content gives its rows, icons and order; logging in adds the
+    // private keys at their places.
+    void rowsIconsAndOrderByTokenContent()
+    {
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        QCOMPARE(TabLabels(window), QStringList() << kProvider);
+        CProviderTreeWidget* tree = TreeOf(window, kProvider);
+        QVERIFY(tree);
+
+        for (const TTokenCase& c : Cases()) {
+            QTreeWidgetItem* tokenRow = TokenRow(tree, QLatin1String(c.label));
+            QVERIFY2(tokenRow, c.label);
+            QCOMPARE(CProviderTreeWidget::GetItemIcon(tokenRow), 3);
+            QCOMPARE(CProviderTreeWidget::GetItemIcon(tokenRow->parent()), 1);
+            QCOMPARE(DumpChildren(tokenRow), c.loggedOut);
+
+            CPKCS11Token* token = static_cast<CPKCS11Token*>(tree->GetObject(tokenRow));
+            QVERIFY(token->Login(kUserPin, NormalUser));
+            window.RefreshTokenRow(token);
+            QCOMPARE(DumpChildren(TokenRow(tree, QLatin1String(c.label))), c.loggedIn);
+            token->Logout();
+            window.RefreshTokenRow(token);
+            QCOMPARE(DumpChildren(TokenRow(tree, QLatin1String(c.label))), c.loggedOut);
+        }
+
+        // SoftHSM2's free slot holds an uninitialised token: its bare row, and no message.
+        QTreeWidgetItem* freeRow = TokenRow(tree, QStringLiteral("(no label)"));
+        QVERIFY2(freeRow, qPrintable(DumpTree(tree).join("\n")));
+        QCOMPARE(freeRow->childCount(), 0);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
+    // The first recognised token is selected after loading; the pane follows the selection.
+    void informationPaneFollowsTheSelection()
+    {
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = TreeOf(window, kProvider);
+        QVERIFY(tree);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kProvider));
+        QList<QTreeWidgetItem*> selected = tree->selectedItems();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(tree->GetObject(selected.first())->GetObjectType(), CryptokiToken);
+        QCOMPARE(window.GetSelectedItem(), tree->GetObject(selected.first()));
+        const QStringList tokenPane = PaneLines(tree);
+        QVERIFY2(tokenPane.contains(QStringLiteral("Card label=") + selected.first()->text(0)),
+                 qPrintable(tokenPane.join("\n")));
+
+        SelectRow(tree, FindRow(tree, QStringLiteral("Certificate(User A)")));
+        const QString cert = PaneLines(tree).join("\n");
+        QVERIFY2(cert.contains(QRegularExpression("Subject=.*User A")), qPrintable(cert));
+        QVERIFY2(cert.contains(QRegularExpression("Issuer=.*User A")), qPrintable(cert));
+        QVERIFY2(cert.contains("Valid from="), qPrintable(cert));
+
+        SelectRow(tree, FindRow(tree, QStringLiteral("Certificate(Broken)")));
+        QCOMPARE(PaneLines(tree), QStringList() << QStringLiteral("The certificate can not be decoded.="));
+
+        SelectRow(tree, FindRow(tree, QStringLiteral("Public key(Spare)")));
+        QVERIFY(!PaneLines(tree).isEmpty());
+        QCOMPARE(window.GetSelectedItem()->GetObjectType(), CryptokiAsymmetricKey);
+
+        tree->clearSelection();
+        QVERIFY(PaneLines(tree).isEmpty());
+        QVERIFY(!window.GetSelectedItem());
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
+    void actionStateBySelectedObject_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<bool>("login");
+        QTest::addColumn<QStringList>("visible");
+        QTest::addColumn<QString>("menu");
+
+        const QStringList token = {"actionLogin",      "actionLogout",    "actionCertImport",
+                                   "actionChangePIN",  "actionInitialize", "actionUnblockPIN",
+                                   "actionRequestCertificate", "actionDownloadCertificate"};
+        QTest::newRow("slot") << "@slot" << false << QStringList() << QString();
+        QTest::newRow("token logged out") << "CertKeys" << false << token << "menuSmart_card";
+        QTest::newRow("token logged in") << "CertKeys" << true << token << "menuSmart_card";
+        QTest::newRow("certificate") << "Certificate(User A)" << false
+                                     << QStringList{"actionDelete", "actionCertView", "actionCertExport",
+                                                    "actionTestCertificate"}
+                                     << "menuCertificate";
+        QTest::newRow("undecodable certificate") << "Certificate(Broken)" << false
+                                                 << QStringList{"actionDelete", "actionCertView", "actionCertExport",
+                                                                "actionTestCertificate"}
+                                                 << "menuCertificate";
+        QTest::newRow("key with certificate") << "Public key(User A)" << false
+                                              << QStringList{"actionDelete", "actionTestKey"} << "menuKey";
+        QTest::newRow("private key with certificate") << "Private key(User A)" << true
+                                                      << QStringList{"actionDelete", "actionTestKey"} << "menuKey";
+        QTest::newRow("key without certificate")
+            << "Public key(Spare)" << false
+            << QStringList{"actionDelete", "actionTestKey", "actionRequestCertificate", "actionDownloadCertificate"}
+            << "menuKey";
+        QTest::newRow("nothing selected") << QString() << false << QStringList() << QString();
+    }
+
+    void actionStateBySelectedObject()
+    {
+        QFETCH(QString, row);
+        QFETCH(bool, login);
+        QFETCH(QStringList, visible);
+        QFETCH(QString, menu);
+
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = TreeOf(window, kProvider);
+        QVERIFY(tree);
+        CPKCS11Token* token = static_cast<CPKCS11Token*>(tree->GetObject(TokenRow(tree, "CertKeys")));
+        if (login) {
+            QVERIFY(token->Login(kUserPin, NormalUser));
+            window.RefreshTokenRow(token);
+        }
+        if (row.isEmpty()) {
+            tree->clearSelection();
+        } else {
+            QTreeWidgetItem* item = row == "@slot" ? TokenRow(tree, "CertKeys")->parent() : FindRow(tree, row);
+            QVERIFY2(item, qPrintable(row));
+            SelectRow(tree, item);
+        }
+
+        const QStringList governed = {"actionLogin",      "actionLogout",        "actionDelete",
+                                      "actionCertView",   "actionCertExport",    "actionCertImport",
+                                      "actionChangePIN",  "actionInitialize",    "actionTestToken",
+                                      "actionTestKey",    "actionTestCertificate", "actionUnblockPIN",
+                                      "actionRequestCertificate", "actionDownloadCertificate"};
+        QStringList shown;
+        for (const QString& name : governed)
+            if (Action(window, qPrintable(name))->isVisible())
+                shown << name;
+        QStringList expected = visible;
+        std::sort(shown.begin(), shown.end());
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(shown, expected);
+
+        QStringList menus;
+        for (const char* name : {"menuSmart_card", "menuKey", "menuCertificate", "menuData"})
+            if (window.findChild<QMenu*>(name)->menuAction()->isVisible())
+                menus << name;
+        QCOMPARE(menus, menu.isEmpty() ? QStringList() : QStringList{menu});
+
+        if (row == "CertKeys") {
+            QCOMPARE(Action(window, "actionLogin")->isEnabled(), !login);
+            QCOMPARE(Action(window, "actionLogout")->isEnabled(), login);
+        }
+        // SoftHSM2's module file is no "bit4" module: the tests stay enabled where shown.
+        for (const char* name : {"actionTestKey", "actionTestCertificate"})
+            if (Action(window, name)->isVisible())
+                QVERIFY2(Action(window, name)->isEnabled(), name);
+        if (login)
+            token->Logout();
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
+    // A module file whose name holds "bit4" (in that case) offers the key and certificate
+    // tests, but disabled.
+    void bit4ModulesHaveTheirTestsDisabled_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("bit4") << "libbit4ipki.so" << false;
+        QTest::newRow("capitals") << "libBIT4ipki.so" << true;
+    }
+
+    void bit4ModulesHaveTheirTestsDisabled()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, enabled);
+        const QString link = QString::fromStdString(fixture::ScratchDir("modules")) + QLatin1Char('/') + file;
+        QVERIFY(QFile::link(QString::fromStdString(fixture::SoftHsm::ModulePath()), link));
+        WriteProviderSettings(m_home, {{"Bit4 Tokens", link, false}});
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = TreeOf(window, "Bit4 Tokens");
+        QVERIFY(tree);
+        SelectRow(tree, FindRow(tree, "Public key(Spare)"));
+        QVERIFY(Action(window, "actionTestKey")->isVisible());
+        QCOMPARE(Action(window, "actionTestKey")->isEnabled(), enabled);
+        SelectRow(tree, FindRow(tree, "Certificate(User A)"));
+        QVERIFY(Action(window, "actionTestCertificate")->isVisible());
+        QCOMPARE(Action(window, "actionTestCertificate")->isEnabled(), enabled);
+    }
+
+};
+
+QTEST_MAIN(TokenViewTest)
+#include "test_tokenview.moc"
