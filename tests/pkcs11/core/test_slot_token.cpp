@@ -446,3 +446,43 @@ TEST(PinPad, EachScriptedAnswer)
 }
 
 } // namespace
+
+namespace {
+
+// The test module's objects as the token lists them: private ones only after a user login.
+TEST(ScriptedObjects, PrivateObjectsAppearAfterLogin)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.insert_token(1, nullptr, "87654321", "1234", 0);
+    CK_OBJECT_CLASS publicKey = CKO_PUBLIC_KEY, privateKey = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE rsa = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    unsigned char id[] = {0x0A, 0x0B};
+    char label[] = "Key";
+    CK_ATTRIBUTE pub[] = {{CKA_CLASS, &publicKey, sizeof(publicKey)}, {CKA_KEY_TYPE, &rsa, sizeof(rsa)},
+                          {CKA_ID, id, sizeof(id)}, {CKA_LABEL, label, 3}};
+    CK_ATTRIBUTE priv[] = {{CKA_CLASS, &privateKey, sizeof(privateKey)}, {CKA_KEY_TYPE, &rsa, sizeof(rsa)},
+                           {CKA_ID, id, sizeof(id)}, {CKA_LABEL, label, 3}, {CKA_PRIVATE, &yes, sizeof(yes)}};
+    tm.add_object(1, pub, 4);
+    tm.add_object(1, priv, 5);
+    EXPECT_EQ(2, tm.object_count(1));
+
+    CTSYException sink;
+    CPKCS11Context context(testmodule::ModulePath(), "Objects", &sink);
+    CPKCS11Token* token = context.GetSlot(0)->GetToken();
+    ASSERT_TRUE(token->OpenSession(false));
+    token->ReadObjects();
+    EXPECT_EQ(1u, token->GetAsymmetricKeyCount());
+    token->FreeObjects();
+    ASSERT_TRUE(token->Login("1234", NormalUser));
+    token->ReadObjects();
+    EXPECT_EQ(2u, token->GetAsymmetricKeyCount());
+    token->FreeObjects();
+
+    // Initialising the token clears it.
+    ASSERT_TRUE(token->InitializeToken("87654321", "Empty"));
+    EXPECT_EQ(0, tm.object_count(1));
+}
+
+} // namespace
