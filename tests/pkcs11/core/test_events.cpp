@@ -57,6 +57,19 @@ std::unique_ptr<CPKCS11Provider> MakeProvider(const char* module, const char* de
     return std::make_unique<CPKCS11Provider>(context, new CSlotEventThread(context));
 }
 
+TEST(SlotEvents, MetaObjectSignatures)
+{
+    const QMetaObject& meta = CSlotEventThread::staticMetaObject;
+    EXPECT_STREQ("CSlotEventThread", meta.className());
+    EXPECT_GE(meta.indexOfSignal("SlotEvent(ulong,CPKCS11Context*)"), 0);
+    EXPECT_GE(meta.indexOfSignal("SlotEventsNotSupported(CPKCS11Context*)"), 0);
+    // Registered by the thread, before anyone can connect to it.
+    testmodule::Control tm;
+    CPKCS11Context context(testmodule::ModulePath(), "Meta", nullptr);
+    CSlotEventThread thread(&context);
+    EXPECT_NE(0, QMetaType::type("CPKCS11Context*")) << "queued signals would be dropped";
+}
+
 TEST(SlotEvents, InsertionAndRemovalReachTheSignalWithTheSlot)
 {
     testmodule::Control tm;
