@@ -115,12 +115,12 @@ void CPKCS11AsymmetricKey::PopulateFields(CFieldList* pFields)
             unsigned long bit;
             const char* text;
         };
-        static const Word words[] = {{KEY_USAGE_ENCRYPT, QT_TR_NOOP("Encryption,")},
-                                     {KEY_USAGE_VERIFY, QT_TR_NOOP("Verification,")},
-                                     {KEY_USAGE_WRAP, QT_TR_NOOP("Wrapping,")},
-                                     {KEY_USAGE_DECRYPT, QT_TR_NOOP("Decryption,")},
-                                     {KEY_USAGE_SIGN, QT_TR_NOOP("Signing,")},
-                                     {KEY_USAGE_UNWRAP, QT_TR_NOOP("Unwrapping,")}};
+        static const Word words[] = {{KEY_USAGE_ENCRYPT, QT_TRANSLATE_NOOP("QObject", "Encryption,")},
+                                     {KEY_USAGE_VERIFY, QT_TRANSLATE_NOOP("QObject", "Verification,")},
+                                     {KEY_USAGE_WRAP, QT_TRANSLATE_NOOP("QObject", "Wrapping,")},
+                                     {KEY_USAGE_DECRYPT, QT_TRANSLATE_NOOP("QObject", "Decryption,")},
+                                     {KEY_USAGE_SIGN, QT_TRANSLATE_NOOP("QObject", "Signing,")},
+                                     {KEY_USAGE_UNWRAP, QT_TRANSLATE_NOOP("QObject", "Unwrapping,")}};
         QString uses;
         for (const Word& w : words)
             if (m_nKeyUsage & w.bit)
