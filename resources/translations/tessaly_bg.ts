@@ -172,6 +172,118 @@
 <context>
     <name>MainWindow</name>
     <message>
+        <source>The computer has insufficient memory to perform the requested function.</source>
+        <translation>Компютърът няма достатъчно памет, за да изпълни исканата функция.</translation>
+    </message>
+    <message>
+        <source>Some unrecoverable error has occurred.</source>
+        <translation>Възникна непоправима грешка.</translation>
+    </message>
+    <message>
+        <source>The requested operation could not be performed.</source>
+        <translation>Исканата операция не можа да бъде изпълнена.</translation>
+    </message>
+    <message>
+        <source>Some problem has occurred with the smart-card and/or slot</source>
+        <translation>Възникна проблем със смарт картата и/или четеца</translation>
+    </message>
+    <message>
+        <source>The smart-card does not have sufficient memory to perform the requested operation.</source>
+        <translation>Смарт картата няма достатъчно памет, за да изпълни исканата операция.</translation>
+    </message>
+    <message>
+        <source>The active smart-card was removed from its reader.</source>
+        <translation>Активната смарт карта беше извадена от четеца.</translation>
+    </message>
+    <message>
+        <source>The requested operation is not supported by this token.</source>
+        <translation>Исканата операция не се поддържа от тази карта.</translation>
+    </message>
+    <message>
+        <source>There is already an active operation.</source>
+        <translation>Вече има активна операция.</translation>
+    </message>
+    <message>
+        <source>The specified PIN is incorrect.</source>
+        <translation>Въведеният PIN е грешен.</translation>
+    </message>
+    <message>
+        <source>The specified PIN has invalid characters in it.</source>
+        <translation>Въведеният PIN съдържа невалидни символи.</translation>
+    </message>
+    <message>
+        <source>The specified PIN has expired.</source>
+        <translation>Валидността на въведения PIN е изтекла.</translation>
+    </message>
+    <message>
+        <source>The specified PIN is blocked, and cannot be used.</source>
+        <translation>Въведеният PIN е блокиран и не може да бъде използван.</translation>
+    </message>
+    <message>
+        <source>The session was closed during the execution of the function.</source>
+        <translation>Сесията беше затворена по време на изпълнението на функцията.</translation>
+    </message>
+    <message>
+        <source>The specified session was unable to accomplish the desired action because it is a read-only session.</source>
+        <translation>Сесията не можа да изпълни исканото действие, защото е само за четене.</translation>
+    </message>
+    <message>
+        <source>A session with the smart-card is already open.</source>
+        <translation>Вече има отворена сесия със смарт картата.</translation>
+    </message>
+    <message>
+        <source>A read-only session already exists, and so the adiministartive user cannot be logged in.</source>
+        <translation>Вече има сесия само за четене, затова администраторът не може да влезе.</translation>
+    </message>
+    <message>
+        <source>A read/write SO session already exists, and so a read-only session cannot be opened.</source>
+        <translation>Вече има администраторска сесия за четене и запис, затова не може да се отвори сесия само за четене.</translation>
+    </message>
+    <message>
+        <source>A smart-card is not present in the reader.</source>
+        <translation>В четеца няма смарт карта.</translation>
+    </message>
+    <message>
+        <source>The smart-card in the slot is not recognised.</source>
+        <translation>Смарт картата в четеца не е разпозната.</translation>
+    </message>
+    <message>
+        <source>The requested operation could not be performed because the smart-card is write-protected.</source>
+        <translation>Исканата операция не можа да бъде изпълнена, защото смарт картата е защитена срещу запис.</translation>
+    </message>
+    <message>
+        <source>The specified user is already logged in.</source>
+        <translation>Потребителят вече е влязъл.</translation>
+    </message>
+    <message>
+        <source>The desired operation cannot be performed because an appropriate user is not logged in.</source>
+        <translation>Исканата операция не може да бъде изпълнена, защото не е влязъл подходящ потребител.</translation>
+    </message>
+    <message>
+        <source>The normal user&apos;s PIN has not yet been initialized.</source>
+        <translation>PIN кодът на потребителя все още не е зададен.</translation>
+    </message>
+    <message>
+        <source>Another user is already logged in.</source>
+        <translation>Вече е влязъл друг потребител.</translation>
+    </message>
+    <message>
+        <source>Too many users are simultaneously logged into the token.</source>
+        <translation>Твърде много потребители са влезли едновременно в картата.</translation>
+    </message>
+    <message>
+        <source>The selected file is not a valid digital certificate.</source>
+        <translation>Избраният файл не е валиден цифров сертификат.</translation>
+    </message>
+    <message>
+        <source>The selected certificate doesn&apos;t have coresponding keys on this card.</source>
+        <translation>Избраният сертификат няма съответстващи ключове в тази карта.</translation>
+    </message>
+    <message>
+        <source>A certificate for this key-pair already exist on the card.</source>
+        <translation>В картата вече има сертификат за тази двойка ключове.</translation>
+    </message>
+    <message>
         <source>File</source>
         <translation>Файл</translation>
     </message>
@@ -362,6 +474,22 @@
 </context>
 <context>
     <name>ProvidersDialog</name>
+    <message>
+        <source>Add Device</source>
+        <translation>Добавяне на устройство</translation>
+    </message>
+    <message>
+        <source>Module %1 already exsits.</source>
+        <translation>Модулът %1 вече съществува.</translation>
+    </message>
+    <message>
+        <source>Remove Device</source>
+        <translation>Премахване на устройство</translation>
+    </message>
+    <message>
+        <source>Are you sure you want to remove the selected module(s)?</source>
+        <translation>Сигурни ли сте, че искате да премахнете избраните модули?</translation>
+    </message>
     <message>
         <source>Preferences</source>
         <translation>Настройки</translation>

@@ -9,15 +9,6 @@
 #include <QMessageBox>
 #include <exception>
 
-namespace {
-
-QString Tr(const char* text)
-{
-    return QCoreApplication::translate("ProvidersDialog", text);
-}
-
-} // namespace
-
 ProvidersDialog::ProvidersDialog(IProviderSettings& settings, QWidget* parent)
     : QDialog(parent), m_pForm(new Ui::ProvidersDialog), m_settings(settings), m_bChanged(false)
 {
@@ -87,8 +78,8 @@ void ProvidersDialog::on_addButton_clicked()
         IProviderSettings::TProviderTable& table = m_settings.GetProviders();
         const std::string& description = dialog.GetDescription();
         if (table.count(description)) {
-            QMessageBox::information(this, Tr("Add Device"),
-                                     Tr("Module %1 already exsits.").arg(QString::fromLatin1(description.c_str())));
+            QMessageBox::information(this, QCoreApplication::translate("ProvidersDialog", "Add Device"),
+                                     QCoreApplication::translate("ProvidersDialog", "Module %1 already exsits.").arg(QString::fromLatin1(description.c_str())));
             return;
         }
         table[description] = dialog.GetModule();
@@ -108,8 +99,8 @@ void ProvidersDialog::on_removeButton_clicked()
         const QList<QTreeWidgetItem*> selected = m_pForm->treeWidget->selectedItems();
         if (selected.isEmpty())
             return;
-        if (QMessageBox::question(this, Tr("Remove Device"),
-                                  Tr("Are you sure you want to remove the selected module(s)?"),
+        if (QMessageBox::question(this, QCoreApplication::translate("ProvidersDialog", "Remove Device"),
+                                  QCoreApplication::translate("ProvidersDialog", "Are you sure you want to remove the selected module(s)?"),
                                   QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
             return;
         IProviderSettings::TProviderTable& table = m_settings.GetProviders();

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTranslator>
 #include <QtTest>
 
 #include "ErrorReportWizard.h"
@@ -86,6 +87,7 @@ private slots:
     void sendAcceptsAddressAndReturnsFields();
     void cancelOnEitherPage();
     void detailsGrowOnce();
+    void bulgarianTexts();
 };
 
 void TestErrors::codeTable_data()
@@ -335,6 +337,42 @@ void TestErrors::detailsGrowOnce()
     QCOMPARE(wizard.size(), QSize(before.width(), before.height() + 100));
     button->click();
     QCOMPARE(wizard.size(), QSize(before.width(), before.height() + 100));
+}
+
+void TestErrors::bulgarianTexts()
+{
+#ifndef BULGARIAN_QM
+    QSKIP("no Bulgarian translation in this checkout");
+#else
+    ErrorReportWizard wizard(L"report", nullptr);
+    QTranslator bulgarian;
+    QVERIFY(bulgarian.load(QStringLiteral(BULGARIAN_QM)));
+    QVERIFY(QCoreApplication::installTranslator(&bulgarian));
+
+    // Every box line of the table has its translation.
+    std::size_t count = 0;
+    const TPkcs11ErrorInfo* table = GetPkcs11ErrorTable(&count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!table[i].boxText)
+            continue;
+        const QString text = GetPkcs11ErrorExplanation(table[i].code);
+        QVERIFY2(!text.isEmpty() && text != QString::fromLatin1(table[i].boxText), table[i].name);
+    }
+    QCOMPARE(GetPkcs11ErrorExplanation(0xA0), QString::fromUtf8("\xd0\x92\xd1\x8a\xd0\xb2\xd0\xb5\xd0\xb4\xd0\xb5\xd0\xbd"
+                                                                "\xd0\xb8\xd1\x8f\xd1\x82 PIN \xd0\xb5 \xd0\xb3\xd1\x80\xd0\xb5"
+                                                                "\xd1\x88\xd0\xb5\xd0\xbd."));
+    // The log stays English.
+    QCOMPARE(GetPkcs11ErrorLogText(0xB3),
+             QStringLiteral("The specified session handle was invalid at the time that the function was invoked."));
+
+    // The open wizard follows the language change.
+    QCoreApplication::processEvents();
+    QVERIFY(wizard.windowTitle() != QStringLiteral("Send Error Report"));
+    QVERIFY(wizard.findChild<QLabel*>("label")->text() != QStringLiteral("The program has encountered an error."));
+    QCoreApplication::removeTranslator(&bulgarian);
+    QCoreApplication::processEvents();
+    QCOMPARE(wizard.windowTitle(), QStringLiteral("Send Error Report"));
+#endif
 }
 
 QTEST_MAIN(TestErrors)
