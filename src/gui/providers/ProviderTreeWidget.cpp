@@ -137,6 +137,8 @@ void CProviderTreeWidget::on_item_selection_changed()
     } catch (const std::exception& e) {
         // A slot must not let the layer's exception through; show what was read before it.
         qDebug() << "Unable to read the fields of the selected object:" << e.what();
+    } catch (...) {
+        qDebug() << "Unable to read the fields of the selected object";
     }
 
     for (int i = 0; i < fields.GetCount(); ++i) {

@@ -1,6 +1,7 @@
 // The Preferences dialog over the program's settings object: reset in the home and the
 // portable case, and the language list.
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QPushButton>
@@ -119,6 +120,37 @@ private slots:
         }
         access.SetLanguage(QStringLiteral("English (EN)"));
         QCOMPARE(access.GetCurrentLanguage(), QStringLiteral("English (EN)"));
+    }
+
+    void okRetranslatesTheOpenDialog()
+    {
+        CSettingsProviderAccess access(settings);
+        QString other;
+        for (const QString& name : access.GetLanguages())
+            if (name != QStringLiteral("English (EN)"))
+                other = name;
+        if (other.isEmpty())
+            QSKIP("no translation built into this program");
+
+        ProvidersDialog dialog(access);
+        dialog.show();
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Preferences"));
+        fixture::ModalDriver driver;
+        driver.Expect([other](QWidget* w) {
+            auto* box = w->findChild<QComboBox*>("comboBox");
+            box->setCurrentIndex(box->findText(other));
+            w->findChild<QPushButton*>("closeButton")->click();
+        }, "ProvidersDialog");
+        dialog.exec();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCoreApplication::processEvents();
+        QCOMPARE(access.GetCurrentLanguage(), other);
+        QVERIFY(dialog.windowTitle() != QStringLiteral("Preferences"));
+        QVERIFY(dialog.findChild<QPushButton*>("resetButton")->text() != QStringLiteral("Reset to default"));
+        QVERIFY(!dialog.IsChanged());
+        access.SetLanguage(QStringLiteral("English (EN)"));
+        QCoreApplication::processEvents();
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Preferences"));
     }
 };
 
