@@ -1,0 +1,246 @@
+// Slot events on the scripted test module: insertion and removal update the tree, also while
+// a modal dialog is open (the refresh waits until it closes), events of providers that are
+// gone are dropped, and the "slot events not supported" warning comes once per provider.
+#include <QCheckBox>
+#include <QLabel>
+#include <QtTest>
+
+#include "Fixture.h"
+#include "ModalDriver.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+#include "TestModuleControl.h"
+#include "WindowSupport.h"
+
+namespace {
+const char* const kSoftHsm = "A SoftHSM2";
+const char* const kModule = "Test Module";
+
+QStringList Dump(MainWindow& window, const char* provider)
+{
+    CProviderTreeWidget* tree = TreeOf(window, provider);
+    return tree ? DumpTree(tree) : QStringList() << "(no tree)";
+}
+
+const QStringList kBothEmpty = {"Reader One [0]", "Reader Two [0]"};
+const QStringList kOneInserted = {"Reader One [1]", "  Test token [3]", "Reader Two [0]"};
+} // namespace
+
+class SlotEventTest : public QObject
+{
+    Q_OBJECT
+private:
+    QString m_home;
+    std::unique_ptr<testmodule::Control> m_tm;
+
+private slots:
+    void initTestCase()
+    {
+        const std::string store = fixture::ScratchDir("tokens");
+        fixture::SoftHsm hsm(store);
+        QVERIFY(hsm.InitToken("Soft"));
+    }
+
+    void init()
+    {
+        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        m_tm.reset(new testmodule::Control);
+        m_tm->add_slot(1, "Reader One", "Tessaly");
+        m_tm->add_slot(2, "Reader Two", "Tessaly");
+        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
+                                       {kModule, testmodule::ModulePath(), true}});
+    }
+
+    void cleanup()
+    {
+        m_tm.reset();
+    }
+
+    // A card inserted into an empty reader shows with its token and makes the provider's tab
+    // current; removing it takes its rows away and leaves the tab.
+    void insertionAndRemovalUpdateTheTree()
+    {
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << kModule);
+        QCOMPARE(Dump(window, kModule), kBothEmpty);
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        QCOMPARE(tabs->currentIndex(), 0);  // the first recognised token is SoftHSM2's
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+        QTRY_COMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kModule));
+
+        // Two events in a row leave one token row.
+        m_tm->queue_event(1);
+        m_tm->queue_event(1);
+        QTRY_COMPARE(m_tm->call_count("C_WaitForSlotEvent") >= 4, true);
+        QTest::qWait(50);
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+
+        tabs->setCurrentIndex(0);
+        m_tm->remove_token(1, 1);
+        QTRY_COMPARE(Dump(window, kModule), kBothEmpty);
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(TreeOf(window, kModule)->GetMappedCount(), 2);
+
+        // A slot the provider did not list changes nothing.
+        m_tm->queue_event(77);
+        QTest::qWait(100);
+        QCOMPARE(Dump(window, kModule), kBothEmpty);
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
+    // While a dialog runs the event loop, a removal must not delete the token that the
+    // operation holds: the refresh is held back and applied when the dialog closes.
+    void eventsWaitWhileADialogIsOpen()
+    {
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QCOMPARE(Dump(window, kModule), QStringList({"Reader One [0]", "Reader Two [1]", "  Test token [3]"}));
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        CProviderTreeWidget* tree = TreeOf(window, kModule);
+        CPKCS11Token* token = static_cast<CPKCS11Token*>(tree->GetObject(TokenRow(tree, "Test token")));
+        QVERIFY(token);
+
+        QStringList duringDialog;
+        int heldBack = 0;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* dialog) {
+            // Whatever fails below, the dialog closes.
+            struct TClose {
+                QWidget* w;
+                ~TClose() { fixture::ModalDriver::Reject(w); }
+            } close{dialog};
+            const int waits = m_tm->call_count("C_WaitForSlotEvent");
+            m_tm->remove_token(2, 1);
+            m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+            // The thread has reported both and waits again; give the queue a moment.
+            QTRY_VERIFY_WITH_TIMEOUT(m_tm->call_count("C_WaitForSlotEvent") >= waits + 2 && m_tm->waiters() == 1, 5000);
+            QTest::qWait(100);
+            heldBack = window.GetHeldBackEventCount();
+            duringDialog = Dump(window, kModule);
+            // The token the operation holds is still the tree's, and still readable.
+            if (tree->FindItem(token) && QString::fromUtf8(token->GetLabel()) == "Test token")
+                duringDialog << "token alive";
+        }, "AboutDialog");
+        Action(window, "actionAbout")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(heldBack >= 2, qPrintable(QString::number(heldBack)));
+        QCOMPARE(duringDialog,
+                 QStringList({"Reader One [0]", "Reader Two [1]", "  Test token [3]", "token alive"}));
+
+        // Applied once the dialog has closed.
+        QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
+        QCOMPARE(window.GetHeldBackEventCount(), 0);
+        QVERIFY(!window.IsOperationRunning());
+    }
+
+    // An event still queued for a provider that has been reloaded (or freed) since is dropped.
+    void eventsOfProvidersNoLongerLoadedAreDropped()
+    {
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        tabs->setCurrentIndex(1);
+        CPKCS11Context* oldContext = ProviderNamed(window, kModule)->GetContext();
+
+        // The thread reports the insertion; before the window reads the queue, the provider
+        // is reloaded.
+        const int waits = m_tm->call_count("C_WaitForSlotEvent");
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+        QVERIFY(QTest::qWaitFor([&] { return m_tm->call_count("C_WaitForSlotEvent") > waits && m_tm->waiters() == 1; },
+                                5000));
+        Action(window, "actionReload")->trigger();
+        QCOMPARE(Dump(window, kModule), kOneInserted);  // the reload read the slot afresh
+        QVERIFY(m_tm->wait_for_waiters(1, 5000) >= 1);
+        const int slotReads = m_tm->call_count("C_GetSlotInfo");
+        QTest::qWait(200);
+        // The old event was not applied to the new provider.
+        QCOMPARE(m_tm->call_count("C_GetSlotInfo"), slotReads);
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+
+        // Direct calls naming a context that is not loaded change nothing either.
+        if (ProviderNamed(window, kModule)->GetContext() != oldContext) {
+            QMetaObject::invokeMethod(&window, "on_slot_event", Qt::QueuedConnection, Q_ARG(ulong, 1),
+                                      Q_ARG(CPKCS11Context*, oldContext));
+            QMetaObject::invokeMethod(&window, "on_slot_events_not_supported", Qt::QueuedConnection,
+                                      Q_ARG(CPKCS11Context*, oldContext));
+        }
+        QTest::qWait(100);
+        QCOMPARE(m_tm->call_count("C_GetSlotInfo"), slotReads);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
+    // Each provider whose module cannot report events warns once; unchecking "Show this
+    // message again" is kept in the settings file and the warning does not come back.
+    void slotEventsNotSupportedWarnsOncePerProvider()
+    {
+        m_tm->set_wait_mode(1);
+        WriteProviderSettings(m_home, {{"Module A", testmodule::ModulePath(), true},
+                                       {"Module B", testmodule::ModulePath(), true}});
+        QStringList texts;
+        {
+            MainWindow window;
+            fixture::ModalDriver driver(10000);
+            for (int i = 0; i < 2; ++i)
+                driver.Expect([&](QWidget* box) {
+                    QStringList all;
+                    for (QLabel* l : box->findChildren<QLabel*>())
+                        all << l->text();
+                    texts << all.join("|");
+                    QCOMPARE(box->windowTitle(), window.windowTitle());
+                    QCheckBox* again = box->findChild<QCheckBox*>("cbShowAgain");
+                    QVERIFY(again && again->isChecked());
+                    if (texts.last().contains("Module A"))
+                        again->setChecked(false);  // Module A: not again
+                    fixture::ModalDriver::Accept(box);
+                }, "QMessageBoxEx");
+            window.show();
+            QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+            QCOMPARE(texts.size(), 2);
+            QVERIFY2(texts.join("\n").contains("The provider Module A doesn't support slot events."), qPrintable(texts.join("\n")));
+            QVERIFY2(texts.join("\n").contains("The provider Module B doesn't support slot events."), qPrintable(texts.join("\n")));
+            QVERIFY(texts.join("\n").contains("Edit->Reload"));
+
+            // The thread saying so again does not repeat the warning.
+            CUnexpectedModals modals;
+            for (const auto& entry : window.GetProviders())
+                QMetaObject::invokeMethod(&window, "on_slot_events_not_supported", Qt::QueuedConnection,
+                                          Q_ARG(CPKCS11Context*, entry.first));
+            QTest::qWait(200);
+            QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+            window.close();
+        }
+        const QString ini = QString::fromLatin1(ReadFile(HomeSettingsPath(m_home)));
+        QVERIFY2(ini.contains(QRegularExpression("1\\\\Description=Module A\\s+1\\\\Module=[^\\n]*\\s+1\\\\ShowSEWarning=false")),
+                 qPrintable(ini));
+
+        // The next start warns about Module B only.
+        CSettings::Instance().LoadDefaultProviders();
+        MainWindow window;
+        QStringList again;
+        fixture::ModalDriver driver(10000);
+        driver.Expect([&](QWidget* box) {
+            for (QLabel* l : box->findChildren<QLabel*>())
+                again << l->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBoxEx");
+        window.show();
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(again.join("|").contains("Module B"), qPrintable(again.join("|")));
+        CUnexpectedModals modals;
+        QTest::qWait(200);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+};
+
+QTEST_MAIN(SlotEventTest)
+#include "test_slotevents.moc"
