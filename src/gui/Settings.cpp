@@ -155,6 +155,9 @@ bool CSettings::Save(const QString& path)
         out.setValue("MainWindowState", m_baMainWindowState);
         out.setValue("SkinEnabled", m_bSkinEnabled);
         out.setValue("Language", m_translationManager.GetCurrentLanguage());
+        // The table is written whole: entries of removed providers must not linger past
+        // the new size.
+        out.remove("Providers");
         out.beginWriteArray("Providers");
         int index = 0;
         for (const auto& provider : m_mapModules) {
