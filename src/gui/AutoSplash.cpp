@@ -1,5 +1,7 @@
 #include "AutoSplash.h"
 
+#include <cassert>
+
 #include <QApplication>
 #include <QPixmap>
 #include <QSplashScreen>
@@ -9,7 +11,7 @@ CAutoSplash::CAutoSplash(const QString& pixmapPath, QWidget* anchor, bool keepSc
     const QPixmap pixmap(pixmapPath);
     m_pSplash = new QSplashScreen(pixmap, Qt::WindowStaysOnTopHint);
     if (!keepScreenPosition) {
-        Q_ASSERT(anchor);
+        assert(anchor);
         m_pSplash->move(anchor->pos() + QPoint((anchor->width() - m_pSplash->width()) / 2,
                                                (anchor->height() - m_pSplash->height()) / 2));
     }

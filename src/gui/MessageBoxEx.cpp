@@ -1,12 +1,14 @@
 #include "MessageBoxEx.h"
 #include "ui_MessageBoxEx.h"
 
+#include <cassert>
+
 #include <QMessageBox>
 
 QMessageBoxEx::QMessageBoxEx(QWidget* parent)
     : QDialog(parent), ui(new Ui::QMessageBoxEx)
 {
-    Q_ASSERT(parent);
+    assert(parent);
     ui->setupUi(this);
     ui->icon->setPixmap(QMessageBox::standardIcon(QMessageBox::Information));
     ui->frame->setMaximumHeight(ui->pushButton->height());

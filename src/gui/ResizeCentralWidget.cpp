@@ -1,5 +1,7 @@
 #include "ResizeCentralWidget.h"
 
+#include <cassert>
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
@@ -40,7 +42,7 @@ QResizeWidget::QResizeWidget(QRWType type, QWidget* parent, QWidget* resizeWidge
 
 void QResizeWidget::SetType(int type)
 {
-    Q_ASSERT(type >= 0 && type < 8);
+    assert(type >= 0 && type < 8);
     m_type = static_cast<QRWType>(type);
     const TZone& zone = kZones[type];
     setCursor(zone.cursor);

@@ -131,9 +131,18 @@ void CSettings::Load(const QString& path)
 bool CSettings::Save(const QString& path)
 {
     // The new content goes to a file of its own beside the old one, which it replaces
-    // in one rename only when it was written completely.
-    const QFileInfo target(path);
-    QTemporaryFile temp(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
+    // in one rename only when it was written completely. A link is followed, so the
+    // link stays and its target gets the settings.
+    QFileInfo target(path);
+    if (target.isSymLink())
+        target.setFile(target.exists() ? target.canonicalFilePath() : target.symLinkTarget());
+    // A rename would replace a file the user made read-only; that file stays as it is.
+    if (target.exists() && !target.isWritable()) {
+        Warn(QStringLiteral("Settings file %1 cannot be written: it is read-only").arg(path));
+        return false;
+    }
+    const QString file = target.absoluteFilePath();
+    QTemporaryFile temp(file + QStringLiteral(".XXXXXX"));
     if (!temp.open()) {
         Warn(QStringLiteral("Settings file %1 cannot be written: %2").arg(path, temp.errorString()));
         return false;
@@ -144,7 +153,7 @@ bool CSettings::Save(const QString& path)
         QSettings out(temp.fileName(), QSettings::IniFormat);
         // Keep keys that other versions may have stored beside ours.
         if (target.exists()) {
-            QSettings old(path, QSettings::IniFormat);
+            QSettings old(file, QSettings::IniFormat);
             if (ReadsCleanly(old)) {
                 const QStringList keys = old.allKeys();
                 for (const QString& key : keys)
@@ -167,8 +176,6 @@ bool CSettings::Save(const QString& path)
             TWarningFlags::const_iterator flag = m_mapShowSEWarning.find(provider.first);
             if (flag != m_mapShowSEWarning.end())
                 out.setValue("ShowSEWarning", flag->second);
-            else
-                out.remove("ShowSEWarning");
         }
         out.endArray();
         out.sync();
@@ -180,9 +187,9 @@ bool CSettings::Save(const QString& path)
 
     QFile::Permissions permissions = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
     if (target.exists())
-        permissions = QFile(path).permissions();
+        permissions = QFile(file).permissions();
     QFile::setPermissions(temp.fileName(), permissions);
-    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+    if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(file).constData()) != 0) {
         Warn(QStringLiteral("Settings file %1 cannot be replaced").arg(path));
         return false;
     }

@@ -132,6 +132,8 @@ private slots:
         QCOMPARE(window.findChild<QAction*>("actionUnblockPIN")->toolTip(), ActionText(window, "actionUnblockPIN"));
         QCOMPARE(box.findChild<QCheckBox*>()->text(), QString::fromUtf8("Показвай това съобщение отново"));
         QCOMPARE(box.findChild<QLabel*>("message")->text(), QStringLiteral("caller's text"));
+        // Retranslating leaves the information icon in place.
+        QVERIFY(!box.findChild<QLabel*>("icon")->pixmap(Qt::ReturnByValue).isNull());
         QCOMPARE(about.windowTitle(), QString::fromUtf8("За Veskora Tessaly"));
         // The version survives the retranslation of its label.
         QCOMPARE(about.findChild<QLabel*>("lblNameAndVersion")->text(), QStringLiteral("Tessaly ") + version);

@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include "Settings.h"
 #include "TestHome.h"
 
@@ -315,6 +317,55 @@ private slots:
         WriteFile(path, "[General]\nSkinEnabled=false\n");
         QVERIFY(settings.Save(path));
         QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files), QStringList{"tessaly.ini"});
+    }
+
+    // The display name of a language outside Latin-1 goes through the INI file intact
+    // and selects that language again at the next start.
+    void storedLanguageComesBack()
+    {
+        TranslationManager& languages = settings.GetTranslationManager();
+        QString other;
+        for (const QString& name : languages.GetLanguages().keys())
+            if (name != QLatin1String(TranslationManager::EnglishName))
+                other = name;
+        if (other.isEmpty())
+            QSKIP("no translation built in");
+        const QString path = HomeFile();
+        languages.SetLanguage(other);
+        QVERIFY(settings.Save(path));
+        languages.SetLanguage(QStringLiteral("English (EN)"));
+        settings.Load(path);
+        QCOMPARE(languages.GetCurrentLanguage(), other);
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value("Language").toString(), other);
+    }
+
+    // A settings file that is a link (to a dotfiles folder, say) stays a link; its
+    // target gets the new content.
+    void saveThroughALinkKeepsTheLink()
+    {
+        const QString path = HomeFile();
+        const QString real = m_home + "/dotfiles/tessaly.ini";
+        WriteFile(real, "[General]\nSkinEnabled=true\n");
+        QVERIFY(QFile::link(real, path));
+        settings.m_bSkinEnabled = false;
+        QVERIFY(settings.Save(path));
+        QVERIFY(QFileInfo(path).isSymLink());
+        QCOMPARE(QSettings(real, QSettings::IniFormat).value("SkinEnabled").toBool(), false);
+        QCOMPARE(QDir(m_home + "/dotfiles").entryList(QDir::Files), QStringList{"tessaly.ini"});
+    }
+
+    // A file the user made read-only is left as it was, as a write into it would fail.
+    void readOnlyFileIsLeftAsItWas()
+    {
+        if (geteuid() == 0)
+            QSKIP("root writes into read-only files");
+        const QString path = HomeFile();
+        WriteFile(path, "[General]\nSkinEnabled=true\n");
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        settings.m_bSkinEnabled = false;
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written"));
+        QVERIFY(!settings.Save(path));
+        QCOMPARE(ReadFile(path), QByteArray("[General]\nSkinEnabled=true\n"));
     }
 
     void keysOfOtherVersionsSurviveASave()
