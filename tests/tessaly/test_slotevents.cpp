@@ -3,6 +3,7 @@
 // gone are dropped, and the "slot events not supported" warning comes once per provider.
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QtTest>
 
 #include "Fixture.h"
@@ -177,6 +178,79 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(m_tm->call_count("C_GetSlotInfo"), slotReads);
         QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
+    // A card whose session cannot be opened is reported while the slot event is handled; the
+    // removal that arrives while that box is open waits until it closes.
+    void sessionFailureReportedWhileEventsWait()
+    {
+        MainWindow window;
+        window.show();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        m_tm->fail("C_OpenSession", CKR_DEVICE_ERROR, 0, -1);
+
+        QString shown;
+        QStringList duringBox;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            struct TClose {
+                QWidget* w;
+                ~TClose() { fixture::ModalDriver::Accept(w); }
+            } close{box};
+            shown = qobject_cast<QMessageBox*>(box)->text();
+            const int waits = m_tm->call_count("C_WaitForSlotEvent");
+            m_tm->remove_token(1, 1);
+            QTRY_VERIFY_WITH_TIMEOUT(m_tm->call_count("C_WaitForSlotEvent") > waits && m_tm->waiters() == 1, 5000);
+            QTest::qWait(100);
+            duringBox = Dump(window, kModule);
+        }, "QMessageBox");
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(shown, QStringLiteral("Unable to open session with token\nSome problem has occurred with the smart-card and/or slot"));
+        QCOMPARE(duringBox, kOneInserted);
+        QTRY_COMPARE(Dump(window, kModule), kBothEmpty);
+        QVERIFY(!window.GetErrorSink().GetMessage());
+    }
+
+    // A reload whose module no longer initialises reports the failure and leaves the tab with
+    // an empty tree and no provider behind it.
+    void failedReloadLeavesNoPointerBehind()
+    {
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        WriteProviderSettings(m_home, {{kModule, testmodule::ModulePath(), true}});
+        MainWindow window;
+        window.show();
+        QCOMPARE(TabLabels(window), QStringList() << kModule);
+        QVERIFY(window.GetSelectedItem());
+        QVERIFY(Action(window, "actionLogin")->isVisible());
+        m_tm->set_initialize_mode(2);
+
+        QString shown;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            shown = qobject_cast<QMessageBox*>(box)->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        Action(window, "actionReload")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(shown, QStringLiteral("Unable to initialize the Cryptoki module"));
+        QCOMPARE(TabLabels(window), QStringList() << kModule);
+        QVERIFY(window.GetProviders().empty());
+        QVERIFY(!window.GetCurrentProvider());
+        QVERIFY(!window.GetSelectedItem());
+        QVERIFY(!Action(window, "actionLogin")->isVisible());
+        CProviderTreeWidget* tree = window.findChild<CProviderTreeWidget*>("ProviderTree");
+        QVERIFY(tree);
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QCOMPARE(tree->GetMappedCount(), 0);
+
+        // Nothing left to reload; the tab can still be shown.
+        CUnexpectedModals modals;
+        Action(window, "actionReload")->trigger();
+        window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(0);
+        QTest::qWait(50);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        m_tm->set_initialize_mode(0);
     }
 
     // Each provider whose module cannot report events warns once; unchecking "Show this
