@@ -284,6 +284,11 @@ INSTANTIATE_TEST_SUITE_P(
                    Http(StatusBody("<ns1:SRequestStatusInfo><ns1:strKeyDigest>AA</ns1:strKeyDigest>"
                                    "</ns1:SRequestStatusInfo>")),
                    "OK AA=0 KEEP=3"},
+        AnswerCase{"StatusSecondStateIgnored", Op::Status,
+                   Http(StatusBody("<ns1:SRequestStatusInfo><ns1:strKeyDigest>AA</ns1:strKeyDigest><ns1:statusReq>"
+                                   "approved</ns1:statusReq><ns1:statusReq>pending</ns1:statusReq>"
+                                   "</ns1:SRequestStatusInfo>")),
+                   "OK AA=1 KEEP=3"},
         AnswerCase{"StatusEmptyResult", Op::Status, Http(StatusBody("")), "OK KEEP=3"},
         AnswerCase{"StatusWrongCaseText", Op::Status, Http(StatusBody(Record("AA", "pending") + Record("BB", "Approved"))),
                    "ERR not valid: \"Approved\""},
@@ -298,17 +303,17 @@ INSTANTIATE_TEST_SUITE_P(
 
         // Nonce and certificate bytes.
         AnswerCase{"NonceLinesNoPadding", Op::Nonce, Http(NonceBody("AAEC\r\nAwQF\nBg")), "OK 00010203040506"},
-        AnswerCase{"NonceBadBase64", Op::Nonce, Http(NonceBody("AAE!Aw==")), "ERR DownloadServerNonceResult"},
-        AnswerCase{"NonceEmpty", Op::Nonce, Http(NonceBody("")), "ERR no DownloadServerNonceResult data"},
+        AnswerCase{"NonceBadBase64", Op::Nonce, Http(NonceBody("AAE!Aw==")), "ERR no DownloadServerNonceResult (missing, or not valid base64)"},
+        AnswerCase{"NonceEmpty", Op::Nonce, Http(NonceBody("")), "ERR an empty DownloadServerNonceResult."},
         AnswerCase{"NonceMissing", Op::Nonce, Http(Body("DownloadServerNonceResponse", "")),
-                   "ERR no DownloadServerNonceResult element"},
+                   "ERR no DownloadServerNonceResult (missing"},
         AnswerCase{"NonceGzip", Op::Nonce, Http(NonceBody("AQID"), "gzip"), "OK 010203"},
         AnswerCase{"NonceSoap11Envelope", Op::Nonce, Http(kSoap11Envelope), "ERR "},
         AnswerCase{"CertificateBytes", Op::Certificate, Http(CertBody("MIIBCgKCAQEA")), "OK 3082010A0282010100"},
-        AnswerCase{"CertificateEmpty", Op::Certificate, Http(CertBody("")), "ERR no DownloadCertificateResult data"},
+        AnswerCase{"CertificateEmpty", Op::Certificate, Http(CertBody("")), "ERR an empty DownloadCertificateResult."},
         AnswerCase{"CertificateMissing", Op::Certificate, Http(Body("DownloadCertificateResponse", "")),
-                   "ERR no DownloadCertificateResult element"},
-        AnswerCase{"CertificateBadBase64", Op::Certificate, Http(CertBody("MIIB!")), "ERR DownloadCertificateResult"},
+                   "ERR no DownloadCertificateResult (missing"},
+        AnswerCase{"CertificateBadBase64", Op::Certificate, Http(CertBody("MIIB!")), "ERR no DownloadCertificateResult (missing, or not valid base64)"},
 
         // Faults and answers that are neither result nor fault.
         AnswerCase{"FaultReceiverOtherPrefix", Op::Nonce,
@@ -327,6 +332,14 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerCase{"FaultGzip", Op::Certificate,
                    Http(Fault12("", "SOAP-ENV:Sender", "Proof of possession failed", "x"), "gzip", 500),
                    "ERR \"Proof of possession failed\""},
+        AnswerCase{"HeaderMustUnderstand", Op::Nonce,
+                   Http("<?xml version=\"1.0\"?><SOAP-ENV:Envelope xmlns:SOAP-ENV=\"http://www.w3.org/2003/05/"
+                        "soap-envelope\" xmlns:ns1=\"" + kBase + "/NS/\"><SOAP-ENV:Header><x:Session xmlns:x=\"urn:x\" "
+                        "SOAP-ENV:mustUnderstand=\"true\">1</x:Session></SOAP-ENV:Header><SOAP-ENV:Body>"
+                        "<ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>AQID"
+                        "</ns1:DownloadServerNonceResult></ns1:DownloadServerNonceResponse></SOAP-ENV:Body>"
+                        "</SOAP-ENV:Envelope>"),
+                   "ERR SOAP 1.2 fault SOAP-ENV:MustUnderstand"},
         AnswerCase{"UnexpectedBodyElement", Op::Nonce,
                    Http(Body("DownloadCertificateResponse", "<ns1:DownloadCertificateResult>AQID"
                                                             "</ns1:DownloadCertificateResult>")),
@@ -437,22 +450,33 @@ TEST(TimeLimits, DefaultsAreFinite)
 }
 
 // ---------------------------------------------------------------------------
-// Preconditions end the process with the broken expression.
+// Preconditions end the process with the broken expression and its fixed place.
 
-TEST(PreconditionsDeathTest, UploadNeedsAnEndpoint)
+TEST(PreconditionsDeathTest, UploadNeedsEveryArgumentAndAnEndpoint)
 {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     const unsigned char der[] = {0x30, 0x00};
-    EXPECT_DEATH(vtest::Client("").uploadCertRequest(der, sizeof der, "1.2.3"), "!m_sEndpointURL.empty\\(\\)");
-    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").uploadCertRequest(der, 0, "1.2.3"), "cbData");
-    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").uploadCertRequest(der, sizeof der, nullptr), "pszPolicyID");
+    // Checked in this order: the arguments first, then the endpoint.
+    EXPECT_DEATH(vtest::Client("").uploadCertRequest(nullptr, 0, nullptr), "pbData, file Varnock, line 32\n");
+    EXPECT_DEATH(vtest::Client("").uploadCertRequest(der, 0, nullptr), "cbData, file Varnock, line 33\n");
+    EXPECT_DEATH(vtest::Client("").uploadCertRequest(der, sizeof der, nullptr), "pszPolicyID, file Varnock, line 34\n");
+    EXPECT_DEATH(vtest::Client("").uploadCertRequest(der, sizeof der, "1.2.3"),
+                 "!m_sEndpointURL.empty\\(\\), file Varnock, line 35\n");
+}
+
+TEST(PreconditionsDeathTest, SettingsNeedText)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_DEATH(CVarnockSingleton::instance().trustedCerts(nullptr), "pszTrustedCertsPEM, file Varnock, line 18\n");
+    EXPECT_DEATH(CVarnockSingleton::instance().endpointURL(nullptr), "pszURL, file Varnock, line 25\n");
 }
 
 TEST(PreconditionsDeathTest, StatusNeedsKeys)
 {
     ::testing::FLAGS_gtest_death_test_style = "threadsafe";
     std::map<std::string, CVarnockSingleton::TRequestStatus> states;
-    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").retrieveRequestStatusInfo({}, states), "!lstKeyIDs.empty\\(\\)");
+    EXPECT_DEATH(vtest::Client("https://127.0.0.1/").retrieveRequestStatusInfo({}, states),
+                 "!lstKeyIDs.empty\\(\\), file Varnock, line 71\n");
 }
 
 TEST(PreconditionsDeathTest, DownloadNeedsEveryPart)
@@ -461,11 +485,20 @@ TEST(PreconditionsDeathTest, DownloadNeedsEveryPart)
     TByteArrayAutoPtr full, empty, out;
     vtest::Fill(full, {1});
     auto& client = vtest::Client("https://127.0.0.1/");
-    EXPECT_DEATH(client.downloadCertificate(empty, full, full, "1.2", out), "aptrServerNonce.size\\(\\)");
-    EXPECT_DEATH(client.downloadCertificate(full, empty, full, "1.2", out), "aptrClientNonce.size\\(\\)");
-    EXPECT_DEATH(client.downloadCertificate(full, full, empty, nullptr, out), "aptrSignature.size\\(\\)");
-    EXPECT_DEATH(client.downloadCertificate(full, full, full, nullptr, out), "pszAlgOID");
-    EXPECT_DEATH(client.downloadNonce(nullptr, out), "pszKeyID");
+    EXPECT_DEATH(client.downloadCertificate(empty, full, full, "1.2", out), "aptrServerNonce.size\\(\\), file Varnock, line 128\n");
+    EXPECT_DEATH(client.downloadCertificate(full, empty, full, "1.2", out), "aptrClientNonce.size\\(\\), file Varnock, line 129\n");
+    EXPECT_DEATH(client.downloadCertificate(full, full, empty, nullptr, out), "aptrSignature.size\\(\\), file Varnock, line 130\n");
+    EXPECT_DEATH(client.downloadCertificate(full, full, full, nullptr, out), "pszAlgOID, file Varnock, line 131\n");
+    EXPECT_DEATH(client.downloadNonce(nullptr, out), "pszKeyID, file Varnock, line 107\n");
+}
+
+TEST(PreconditionsDeathTest, ProxyNeedsEndpointAndTrustFile)
+{
+    ::testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_DEATH(varnock::CServiceProxy(nullptr, "/no/such/trust.pem"),
+                 "pszEndpoint, file soapRequestServiceSoapProxy, line 20\n");
+    EXPECT_DEATH(varnock::CServiceProxy("https://127.0.0.1/", nullptr),
+                 "pchTrustedCertsPEM, file soapRequestServiceSoapProxy, line 27\n");
 }
 
 } // namespace

@@ -51,7 +51,7 @@ private:
 CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCertsPEM, const TTimeouts& timeouts)
     : RequestServiceSoapProxy(SOAP_IO_DEFAULT, SOAP_IO_DEFAULT)
 {
-    VARNOCK_ASSERT(pszEndpoint);
+    VARNOCK_ASSERT(pszEndpoint, "soapRequestServiceSoapProxy", 20);
     m_sEndpoint = pszEndpoint;
     // The generated table lacks the SOAP 1.2 port's namespace; ours has all seven.
     soap_set_namespaces(this, ::namespaces);
@@ -60,7 +60,7 @@ CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCert
     recv_timeout = timeouts.sendReceive;
     transfer_timeout = timeouts.transfer;
 
-    VARNOCK_ASSERT(pchTrustedCertsPEM);
+    VARNOCK_ASSERT(pchTrustedCertsPEM, "soapRequestServiceSoapProxy", 27);
     // An empty path would leave only the platform's store; the caller meant a file.
     const bool bContext =
         *pchTrustedCertsPEM != '\0' &&

@@ -15,13 +15,18 @@ struct TEnumText {
 const TEnumText kRequestStates[] = {{"unknown", 0}, {"approved", 1}, {"pending", 2}, {"deleted", 3}};
 const TEnumText kUploadStates[] = {{"accepted", 0}, {"malformed", 1}, {"rejected", 2}};
 
+bool IsBlank(unsigned char c)
+{
+    return c <= 0x20;
+}
+
 template <size_t N>
 bool ParseEnumText(const std::string& raw, const TEnumText (&table)[N], long& value)
 {
     size_t begin = 0, end = raw.size();
-    while (begin < end && static_cast<unsigned char>(raw[begin]) <= 0x20)
+    while (begin < end && IsBlank(static_cast<unsigned char>(raw[begin])))
         ++begin;
-    while (end > begin && static_cast<unsigned char>(raw[end - 1]) <= 0x20)
+    while (end > begin && IsBlank(static_cast<unsigned char>(raw[end - 1])))
         --end;
     const std::string text = raw.substr(begin, end - begin);
     for (const TEnumText& entry : table) {
@@ -51,6 +56,15 @@ bool ParseEnumText(const std::string& raw, const TEnumText (&table)[N], long& va
 }
 
 } // namespace
+
+bool IsBlankText(const std::string& text)
+{
+    for (char c : text) {
+        if (!IsBlank(static_cast<unsigned char>(c)))
+            return false;
+    }
+    return true;
+}
 
 bool ParseRequestStatusText(const std::string& text, long& value)
 {

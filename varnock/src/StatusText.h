@@ -13,4 +13,7 @@ namespace varnock {
 bool ParseRequestStatusText(const std::string& text, long& value);
 bool ParseUploadStatusText(const std::string& text, long& value);
 
+// True when text holds nothing but bytes up to 0x20.
+bool IsBlankText(const std::string& text);
+
 } // namespace varnock

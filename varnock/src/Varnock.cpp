@@ -24,18 +24,20 @@ std::unique_ptr<xsd__base64Binary> BorrowBytes(const unsigned char* pb, size_t c
     return p;
 }
 
-// Copies a received base64 result into the caller's holder; an absent or empty
-// value is not a result.
-void TakeBytes(const xsd__base64Binary* pValue, const char* pszResult, TByteArrayAutoPtr& aptrResult)
+// Copies a received base64 result into the caller's holder. Empty when done, else
+// why the answer holds no result: an absent or empty value is not one. The engine
+// reads a value whose text is not base64 as an absent one.
+std::string TakeBytes(const xsd__base64Binary* pValue, const char* pszResult, TByteArrayAutoPtr& aptrResult)
 {
-    if (!pValue || !pValue->__ptr || pValue->__size <= 0) {
-        throw std::runtime_error(std::string("The request service's answer has no ") + pszResult +
-                                 (pValue ? " data (empty or not valid base64)." : " element."));
-    }
+    if (!pValue)
+        return std::string("The request service's answer has no ") + pszResult + " (missing, or not valid base64).";
+    if (!pValue->__ptr || pValue->__size <= 0)
+        return std::string("The request service's answer has an empty ") + pszResult + ".";
     const size_t n = static_cast<size_t>(pValue->__size);
     unsigned char* pb = new unsigned char[n];
     std::memcpy(pb, pValue->__ptr, n);
     aptrResult.reset(pb, n);
+    return std::string();
 }
 
 } // namespace
@@ -56,14 +58,14 @@ CVarnockSingleton::~CVarnockSingleton() = default;
 
 CVarnockSingleton& CVarnockSingleton::trustedCerts(const char* pszTrustedCertsPEM)
 {
-    VARNOCK_ASSERT(pszTrustedCertsPEM);
+    VARNOCK_ASSERT(pszTrustedCertsPEM, "Varnock", 18);
     m_sTrustedCertsPEM = pszTrustedCertsPEM;
     return *this;
 }
 
 CVarnockSingleton& CVarnockSingleton::endpointURL(const char* pszURL)
 {
-    VARNOCK_ASSERT(pszURL);
+    VARNOCK_ASSERT(pszURL, "Varnock", 25);
     m_sEndpointURL = pszURL;
     return *this;
 }
@@ -79,10 +81,10 @@ void CVarnockSingleton::Fail(const std::string& sText)
 CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsigned char* pbData, size_t cbData,
                                                                       const char* pszPolicyID)
 {
-    VARNOCK_ASSERT(pbData);
-    VARNOCK_ASSERT(cbData);
-    VARNOCK_ASSERT(pszPolicyID);
-    VARNOCK_ASSERT(!m_sEndpointURL.empty());
+    VARNOCK_ASSERT(pbData, "Varnock", 32);
+    VARNOCK_ASSERT(cbData, "Varnock", 33);
+    VARNOCK_ASSERT(pszPolicyID, "Varnock", 34);
+    VARNOCK_ASSERT(!m_sEndpointURL.empty(), "Varnock", 35);
 
     CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
     std::string strPolicyRequired(pszPolicyID);
@@ -96,12 +98,12 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
     if (proxy.UploadCertificateRequest(&request, &response) != SOAP_OK)
         Fail(proxy.FaultText());
 
-    // A missing state is not an acceptance.
+    // A missing or empty state is not an acceptance.
     const std::string* pResult = response.UploadCertificateRequestResult;
-    long nState = -1;
     if (!pResult)
         Fail("The request service's answer has no UploadCertificateRequestResult element.");
-    if (!varnock::ParseUploadStatusText(*pResult, nState) || pResult->find_first_not_of(" \t\r\n") == std::string::npos)
+    long nState = -1;
+    if (varnock::IsBlankText(*pResult) || !varnock::ParseUploadStatusText(*pResult, nState))
         Fail("The request service answered with an upload state that is not valid: \"" + *pResult + "\".");
     switch (nState) {
     case 0:
@@ -118,7 +120,7 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
 void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
                                                   std::map<std::string, TRequestStatus>& mapStatus)
 {
-    VARNOCK_ASSERT(!lstKeyIDs.empty());
+    VARNOCK_ASSERT(!lstKeyIDs.empty(), "Varnock", 71);
 
     std::unique_ptr<ns1__ArrayOfString> strKeyIDs(new ns1__ArrayOfString());
     strKeyIDs->string = lstKeyIDs;
@@ -135,7 +137,6 @@ void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>
         Fail("The request service's answer has no RetrieveRequestStatusInfoResult element.");
 
     // Read everything first, so that a bad record leaves the caller's map untouched.
-    std::map<std::string, TRequestStatus> mapRead;
     std::vector<std::pair<std::string, TRequestStatus>> lstRead;
     for (size_t i = 0; i < pList->SRequestStatusInfo.size(); ++i) {
         const ns1__SRequestStatusInfo* pRecord = pList->SRequestStatusInfo.at(i);
@@ -156,7 +157,7 @@ void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>
 
 void CVarnockSingleton::downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& aptrNonce)
 {
-    VARNOCK_ASSERT(pszKeyID);
+    VARNOCK_ASSERT(pszKeyID, "Varnock", 107);
 
     std::string strKeyID(pszKeyID);
     _ns1__DownloadServerNonce request;
@@ -166,11 +167,9 @@ void CVarnockSingleton::downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& a
     CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
     if (proxy.DownloadServerNonce(&request, &response) != SOAP_OK)
         Fail(proxy.FaultText());
-    try {
-        TakeBytes(response.DownloadServerNonceResult, "DownloadServerNonceResult", aptrNonce);
-    } catch (const std::runtime_error& e) {
-        Fail(e.what());
-    }
+    const std::string sMissing = TakeBytes(response.DownloadServerNonceResult, "DownloadServerNonceResult", aptrNonce);
+    if (!sMissing.empty())
+        Fail(sMissing);
 }
 
 void CVarnockSingleton::downloadCertificate(const TByteArrayAutoPtr& aptrServerNonce,
@@ -178,10 +177,10 @@ void CVarnockSingleton::downloadCertificate(const TByteArrayAutoPtr& aptrServerN
                                             const TByteArrayAutoPtr& aptrSignature, const char* pszAlgOID,
                                             TByteArrayAutoPtr& aptrCertificate)
 {
-    VARNOCK_ASSERT(aptrServerNonce.size());
-    VARNOCK_ASSERT(aptrClientNonce.size());
-    VARNOCK_ASSERT(aptrSignature.size());
-    VARNOCK_ASSERT(pszAlgOID);
+    VARNOCK_ASSERT(aptrServerNonce.size(), "Varnock", 128);
+    VARNOCK_ASSERT(aptrClientNonce.size(), "Varnock", 129);
+    VARNOCK_ASSERT(aptrSignature.size(), "Varnock", 130);
+    VARNOCK_ASSERT(pszAlgOID, "Varnock", 131);
 
     std::unique_ptr<xsd__base64Binary> bstrServerNonce = BorrowBytes(aptrServerNonce.get(), aptrServerNonce.size());
     std::unique_ptr<xsd__base64Binary> bstrClientNonce = BorrowBytes(aptrClientNonce.get(), aptrClientNonce.size());
@@ -200,9 +199,7 @@ void CVarnockSingleton::downloadCertificate(const TByteArrayAutoPtr& aptrServerN
     CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
     if (proxy.DownloadCertificate(&request, &response) != SOAP_OK)
         Fail(proxy.FaultText());
-    try {
-        TakeBytes(response.DownloadCertificateResult, "DownloadCertificateResult", aptrCertificate);
-    } catch (const std::runtime_error& e) {
-        Fail(e.what());
-    }
+    const std::string sMissing = TakeBytes(response.DownloadCertificateResult, "DownloadCertificateResult", aptrCertificate);
+    if (!sMissing.empty())
+        Fail(sMissing);
 }
