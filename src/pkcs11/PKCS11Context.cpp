@@ -192,10 +192,21 @@ CPKCS11Slot* CPKCS11Context::GetSlot(unsigned long nIndex)
     return pSlot;
 }
 
+void CPKCS11Context::DeleteSlot(CPKCS11Slot* pSlot) const
+{
+    if (m_bShareHeld) {
+        std::lock_guard<std::mutex> lock(Registry().mutex);
+        auto it = Registry().initUsers.find(m_hModule);
+        if (it != Registry().initUsers.end() && it->second > 1)
+            pSlot->KeepOtherSessions();
+    }
+    delete pSlot;
+}
+
 void CPKCS11Context::FreeSlots()
 {
     for (auto& entry : m_mapSlots)
-        delete entry.second;
+        DeleteSlot(entry.second);
     m_mapSlots.clear();
 }
 
@@ -203,7 +214,7 @@ void CPKCS11Context::FreeSlot(CPKCS11Slot* pSlot)
 {
     for (auto it = m_mapSlots.begin(); it != m_mapSlots.end(); ++it) {
         if (it->second == pSlot) {
-            delete pSlot;
+            DeleteSlot(pSlot);
             m_mapSlots.erase(it);
             return;
         }
@@ -217,7 +228,7 @@ void CPKCS11Context::FreeSlot(unsigned long nIndex)
     auto it = m_mapSlots.find(static_cast<int32_t>(nIndex));
     if (it == m_mapSlots.end())
         return;
-    delete it->second;
+    DeleteSlot(it->second);
     m_mapSlots.erase(it);
 }
 

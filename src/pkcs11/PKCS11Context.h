@@ -14,7 +14,8 @@ class CPKCS11Slot;
 // One loaded and initialised PKCS#11 module with its slot list.
 //
 // Contexts over the same module file share one initialised library (the loader hands out one
-// instance); the module is finalised only when the last of them is finalised or destroyed.
+// instance); the module is finalised only when the last of them is finalised or destroyed, and
+// while it is shared, freeing a slot closes only that slot's own session, not the other's.
 class CPKCS11Context : public CErrorHandler
 {
 public:
@@ -64,6 +65,7 @@ private:
     void FreeSlotList();
     void Unload();
     bool ReleaseShare(bool bFinalizeIfLast);
+    void DeleteSlot(CPKCS11Slot* pSlot) const;
 
     void* m_hModule;
     CK_FUNCTION_LIST_PTR m_pFunctionList;

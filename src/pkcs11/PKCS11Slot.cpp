@@ -16,7 +16,8 @@ CPKCS11Slot::CPKCS11Slot(CK_SLOT_ID nSlotID, CK_FUNCTION_LIST_PTR pFunctionList,
       m_bTokenRecognized(true),
       m_nMechanismCount(0),
       m_pMechanisms(nullptr),
-      m_pToken(nullptr)
+      m_pToken(nullptr),
+      m_bCloseAllSessions(true)
 {
     m_eObjectType = CryptokiSlot;
     Refresh();
@@ -25,7 +26,8 @@ CPKCS11Slot::CPKCS11Slot(CK_SLOT_ID nSlotID, CK_FUNCTION_LIST_PTR pFunctionList,
 CPKCS11Slot::~CPKCS11Slot()
 {
     FreeToken();
-    m_pFunctionList->C_CloseAllSessions(m_nSlotID);
+    if (m_bCloseAllSessions)
+        m_pFunctionList->C_CloseAllSessions(m_nSlotID);
     FreeMechanisms();
 }
 

@@ -34,6 +34,10 @@ public:
     CPKCS11Token* GetToken();
     void FreeToken();
 
+    // For a module that another context shares: the destructor then closes only this slot's own
+    // session, not every session of the slot (those of the other context would die with it).
+    void KeepOtherSessions() { m_bCloseAllSessions = false; }
+
 private:
     void FreeMechanisms();
 
@@ -45,6 +49,7 @@ private:
     CK_ULONG m_nMechanismCount;
     CK_MECHANISM_TYPE* m_pMechanisms;
     CPKCS11Token* m_pToken;
+    bool m_bCloseAllSessions;
 };
 
 #endif

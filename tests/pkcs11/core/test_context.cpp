@@ -239,6 +239,34 @@ TEST(ContextShared, TwoContextsShareOneInitialisation)
     EXPECT_EQ(0, tm.is_initialized());
 }
 
+// Freeing one context's slots must not close the sessions (and logins) the other context holds
+// on the same slots; once the module is no longer shared, the slot closes all its sessions again.
+TEST(ContextShared, FreeingOneContextKeepsTheOthersSessions)
+{
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.insert_token(1, nullptr, "87654321", "1234", 0);
+    auto first = std::make_unique<CPKCS11Context>(testmodule::ModulePath(), "First", nullptr);
+    auto second = std::make_unique<CPKCS11Context>(testmodule::ModulePath(), "Second", nullptr);
+    ASSERT_TRUE(first->GetSlot(0)->GetToken()->OpenSession(true));
+    CPKCS11Token* token = second->GetSlot(0)->GetToken();
+    ASSERT_TRUE(token->OpenSession(false));
+    ASSERT_TRUE(token->Login("1234", NormalUser));
+
+    first->FreeSlot(0ul);
+    EXPECT_EQ(1, tm.session_count()) << "only the first context's own session is closed";
+    ASSERT_TRUE(first->GetSlot(0)->GetToken()->OpenSession(true));
+    first.reset();
+    EXPECT_EQ(1, tm.session_count());
+    EXPECT_EQ(CKR_OK, token->Logout()) << "the second context's session and login were kept";
+
+    ASSERT_TRUE(token->Login("1234", NormalUser));
+    int closeAll = tm.call_count("C_CloseAllSessions");
+    second->FreeSlots();
+    EXPECT_EQ(closeAll + 1, tm.call_count("C_CloseAllSessions"));
+    EXPECT_EQ(0, tm.session_count());
+}
+
 TEST(ContextShared, LiveRegistry)
 {
     testmodule::Control tm;
