@@ -14,8 +14,11 @@
 //
 // The thread keeps its own loader reference to the module until it has left the module for
 // good, so the module's code stays mapped under it whatever happens to the context. The context
-// pointer in the signals is only an identifier: a receiver must check it (CPKCS11Context::IsLive
-// or its own table of providers) before using it, as it may arrive after the context is gone.
+// pointer in the signals is only an identifier: a receiver must check it before using it, as it
+// may arrive after the context is gone. A new context can reuse a freed one's address, so a check
+// by address alone (CPKCS11Context::IsLive, a table keyed by the pointer) can take a late signal
+// for the new context; a receiver that must not should note GetContextGeneration when it connects
+// and test CPKCS11Context::IsLiveGeneration, or tag its connections in a similar way.
 class CSlotEventThread : public QThread
 {
     Q_OBJECT

@@ -1,7 +1,8 @@
 #include "pkcs11provider.h"
 
-#include <cassert>
+#include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <mutex>
 #include <vector>
 
@@ -15,7 +16,8 @@ namespace {
 std::atomic<unsigned long> g_nThreadStopTimeout(5000);
 
 // Threads that did not come back from the module. They keep the library loaded through their
-// own reference; a running QThread must not be destroyed, so they are kept here for good.
+// own reference; a running QThread must not be destroyed, so they are kept here until they
+// have ended (a module shared with another context releases them when that one finalises).
 std::mutex g_orphansMutex;
 std::vector<CSlotEventThread*>* g_pOrphans = nullptr;
 
@@ -25,6 +27,21 @@ void KeepOrphan(CSlotEventThread* pThread)
     if (!g_pOrphans)
         g_pOrphans = new std::vector<CSlotEventThread*>;
     g_pOrphans->push_back(pThread);
+}
+
+// Deletes the kept threads that have ended since.
+void ReapOrphans()
+{
+    std::lock_guard<std::mutex> lock(g_orphansMutex);
+    if (!g_pOrphans)
+        return;
+    auto it = std::remove_if(g_pOrphans->begin(), g_pOrphans->end(), [](CSlotEventThread* pThread) {
+        if (!pThread->isFinished())
+            return false;
+        delete pThread;
+        return true;
+    });
+    g_pOrphans->erase(it, g_pOrphans->end());
 }
 
 } // namespace
@@ -66,6 +83,7 @@ CPKCS11Provider::~CPKCS11Provider()
     delete m_pContext;
     m_pContext = nullptr;
     m_mapSlots.clear();
+    ReapOrphans();
 }
 
 void CPKCS11Provider::StartThread()

@@ -21,7 +21,8 @@ public:
     CPKCS11Provider(CPKCS11Context* pContext, CSlotEventThread* pThread);
     // Finalises the module, waits (at most GetThreadStopTimeout ms) for the thread to leave the
     // module, then unloads. A thread that does not come back is never terminated: it is left
-    // running with its own reference to the library, so the library stays loaded.
+    // running with its own reference to the library, so the library stays loaded; a later
+    // provider destruction deletes it once it has ended.
     ~CPKCS11Provider();
 
     CPKCS11Context* GetContext() const { return m_pContext; }

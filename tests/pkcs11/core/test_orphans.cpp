@@ -70,6 +70,8 @@ TEST(ProviderDestruction, SharedModuleIsNotFinalisedUnderTheOtherContext)
     first->StartThread();
     second->StartThread();
     ASSERT_EQ(2, tm.wait_for_waiters(2, 10000));
+    bool firstThreadDeleted = false;
+    QObject::connect(first->GetThread(), &QObject::destroyed, [&] { firstThreadDeleted = true; });
 
     // The reload case: the old provider goes while the new one keeps the module. Its thread
     // cannot be released without finalising the other context's module, so it is left waiting
@@ -79,6 +81,9 @@ TEST(ProviderDestruction, SharedModuleIsNotFinalisedUnderTheOtherContext)
     first.reset();
     EXPECT_LT(timer.elapsed(), 2000);
     EXPECT_EQ(0, tm.call_count("C_Finalize"));
+    MakeProvider(testmodule::ModulePath(), "Meanwhile").reset();
+    EXPECT_FALSE(firstThreadDeleted) << "deleted while it was still inside the module";
+    EXPECT_EQ(2, tm.waiters());
     CPKCS11Token* token = second->GetContext()->GetSlot(0)->GetToken();
     EXPECT_STREQ("Test token", token->GetLabel());
     EXPECT_TRUE(token->OpenSession(true));
@@ -89,6 +94,13 @@ TEST(ProviderDestruction, SharedModuleIsNotFinalisedUnderTheOtherContext)
     for (int i = 0; i < 500 && tm.waiters() > 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(0, tm.waiters());
+
+    // The thread left behind has ended now: a later provider destruction deletes it.
+    for (int i = 0; i < 500 && !firstThreadDeleted; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        MakeProvider(testmodule::ModulePath(), "Later").reset();
+    }
+    EXPECT_TRUE(firstThreadDeleted) << "an ended thread was kept for good";
 }
 
 } // namespace
