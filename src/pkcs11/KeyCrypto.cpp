@@ -154,27 +154,15 @@ bool CPKCS11AsymmetricKey::Sign(unsigned char* pbData, DWORD cbData, TByteArrayA
         SetError("C_SignInit failed", rv, TSY_KIND_PKCS11);
         return false;
     }
-    // Ask for the length first; only CKR_BUFFER_TOO_SMALL keeps the operation
-    // active, so it is answered with the length the module asks for.
-    CK_ULONG len = 0;
-    rv = m_pFunctionList->C_Sign(m_hSession, pbData, cbData, nullptr, &len);
-    for (int attempt = 0; rv == CKR_OK && attempt < 4; ++attempt) {
-        unsigned char* p = new unsigned char[len ? len : 1];
-        signature.reset(p, len);
-        CK_ULONG got = len;
-        rv = m_pFunctionList->C_Sign(m_hSession, pbData, cbData, p, &got);
-        if (rv == CKR_OK) {
-            signature.reset(p, got <= len ? got : len);
-            return true;
-        }
-        if (rv != CKR_BUFFER_TOO_SMALL)
-            break;
-        // Still active: offer what the module asks for (or more) to end it.
-        len = got > len ? got : len * 2 + 16;
-        rv = CKR_OK;
+    CK_FUNCTION_LIST_PTR fl = m_pFunctionList;
+    CK_SESSION_HANDLE s = m_hSession;
+    rv = tsy::CallSized([&](unsigned char* p, CK_ULONG* len) { return fl->C_Sign(s, pbData, cbData, p, len); },
+                        signature);
+    if (rv != CKR_OK) {
+        SetError("C_Sign failed", rv, TSY_KIND_PKCS11);
+        return false;
     }
-    SetError("C_Sign failed", rv == CKR_OK ? CKR_BUFFER_TOO_SMALL : rv, TSY_KIND_PKCS11);
-    return false;
+    return true;
 }
 
 int CPKCS11AsymmetricKey::Verify(unsigned char* pbData, DWORD cbData, unsigned char* pbSignature, DWORD cbSignature)

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include <sorvit/AutoArray.h>
+
 namespace tsy {
 
 typedef std::vector<unsigned char> TBytes;
@@ -44,5 +46,31 @@ CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTR
 // a single match is taken. 0 when nothing or more than one object matches.
 CK_OBJECT_HANDLE ResolveObject(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls,
                                const TBytes& id, CK_OBJECT_HANDLE hint);
+
+// C_Digest or C_Sign into out: the length first (call with a null buffer), then
+// the call into a buffer of that size. Only CKR_BUFFER_TOO_SMALL keeps the
+// operation active, so it is answered with the larger buffer the module asks for
+// until the module is done. call(buffer, &length) makes the module call.
+template <class Call>
+CK_RV CallSized(Call call, auto_array<unsigned char>& out)
+{
+    CK_ULONG len = 0;
+    CK_RV rv = call(nullptr, &len);
+    for (int attempt = 0; rv == CKR_OK && attempt < 4; ++attempt) {
+        unsigned char* p = new unsigned char[len ? len : 1];
+        out.reset(p, len);
+        CK_ULONG got = len;
+        rv = call(p, &got);
+        if (rv == CKR_OK) {
+            out.reset(p, got <= len ? got : len);
+            return CKR_OK;
+        }
+        if (rv != CKR_BUFFER_TOO_SMALL)
+            return rv;
+        len = got > len ? got : len * 2 + 16;
+        rv = CKR_OK;
+    }
+    return rv == CKR_OK ? CKR_BUFFER_TOO_SMALL : rv;
+}
 
 } // namespace tsy

@@ -39,31 +39,6 @@ std::string BytesToHex(const unsigned char* p, size_t len)
     return out;
 }
 
-// Length query first, then the call into a buffer of that size. Only a
-// CKR_BUFFER_TOO_SMALL answer keeps the operation active, so it is answered with
-// a larger buffer until the module is done.
-template <class Call>
-CK_RV CallSized(Call call, TByteArrayAutoPtr& out)
-{
-    CK_ULONG len = 0;
-    CK_RV rv = call(nullptr, &len);
-    for (int attempt = 0; rv == CKR_OK && attempt < 4; ++attempt) {
-        unsigned char* p = new unsigned char[len ? len : 1];
-        out.reset(p, len);
-        CK_ULONG got = len;
-        rv = call(p, &got);
-        if (rv == CKR_OK) {
-            out.reset(p, got <= len ? got : len);
-            return CKR_OK;
-        }
-        if (rv != CKR_BUFFER_TOO_SMALL)
-            return rv;
-        len = got > len ? got : len * 2 + 16;
-        rv = CKR_OK;
-    }
-    return rv == CKR_OK ? CKR_BUFFER_TOO_SMALL : rv;
-}
-
 } // namespace
 
 void CPKCS11Token::FreeObjects()
@@ -254,7 +229,8 @@ bool CPKCS11Token::Digest(CK_MECHANISM_TYPE nMechanism, unsigned char* pbData, u
     }
     CK_FUNCTION_LIST_PTR fl = m_pFunctionList;
     CK_SESSION_HANDLE s = m_hSession;
-    rv = CallSized([&](unsigned char* p, CK_ULONG* len) { return fl->C_Digest(s, pbData, cbData, p, len); }, digest);
+    rv = tsy::CallSized([&](unsigned char* p, CK_ULONG* len) { return fl->C_Digest(s, pbData, cbData, p, len); },
+                        digest);
     if (rv != CKR_OK) {
         SetError("C_Digest failed", rv, TSY_KIND_PKCS11);
         return false;

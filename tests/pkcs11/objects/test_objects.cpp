@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -462,6 +463,123 @@ TEST_F(ObjectsTest, NoStalePrivateKeyHandleAfterLogoutLoginOrNewSession)
     EXPECT_FALSE(built->SignHash(hash, sizeof hash, "1.3.14.3.2.26", sig));
     EXPECT_EQ(m_sink.GetCode(), CKR_OBJECT_HANDLE_INVALID);
     EXPECT_EQ(CurrentFaults().calls["C_SignInit"], 0);
+}
+
+TEST_F(ObjectsTest, DestroyRemovesTheObjectAndReportsTheModulesRefusal)
+{
+    OpenAndRead(true);
+    std::vector<unsigned char> id = {0x0F, 0x01};
+    std::string label = "doomed";
+    ASSERT_NE(CreateCertificateObject(m_token->GetSession(), fixture::ReadBytes(g_contents->aliceCert), &id, &label),
+              0u);
+    m_token->ReadObjects();
+    unsigned long before = m_token->GetCertificateCount();
+    CPKCS11Certificate* doomed = m_token->GetCertificate(CertIndex("0F01"));
+    ASSERT_NE(doomed, nullptr);
+
+    CurrentFaults().destroyRv = CKR_ACTION_PROHIBITED;
+    EXPECT_FALSE(doomed->Destroy());
+    EXPECT_STREQ(m_sink.GetMessage(), "Unable to delete object");
+    EXPECT_EQ(m_sink.GetCode(), CKR_ACTION_PROHIBITED);
+    EXPECT_EQ(m_sink.GetFlag(), 1u);
+    CurrentFaults().destroyRv = CKR_OK;
+    m_sink.Reset();
+
+    EXPECT_TRUE(doomed->Destroy()) << m_sink.what();
+    // The lists are the caller's to re-read.
+    EXPECT_EQ(m_token->GetCertificateCount(), before);
+    m_token->ReadObjects();
+    EXPECT_EQ(m_token->GetCertificateCount(), before - 1);
+    EXPECT_EQ(CertIndex("0F01"), -1);
+
+    // Without a session nothing is destroyed.
+    CPKCS11Certificate* alice = m_token->GetCertificate(CertIndex("0A01"));
+    ASSERT_NE(alice, nullptr);
+    m_token->CloseSession();
+    CurrentFaults().calls.clear();
+    EXPECT_FALSE(alice->Destroy());
+    EXPECT_STREQ(m_sink.GetMessage(), "No opened session");
+    EXPECT_EQ(CurrentFaults().calls["C_DestroyObject"], 0);
+}
+
+TEST_F(ObjectsTest, KeyFieldsNameTheKindUsesAndLength)
+{
+    OpenAndRead(true);
+    CK_FUNCTION_LIST_PTR fl = Module::Functions();
+    CK_SESSION_HANDLE s = m_token->GetSession();
+    // Session objects the tools do not make: a Diffie-Hellman key and an RSA key
+    // that permits only verify-recover.
+    CK_OBJECT_CLASS pubClass = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE dh = CKK_DH, rsa = CKK_RSA;
+    CK_BBOOL no = CK_FALSE, yes = CK_TRUE;
+    unsigned char prime[64], base[] = {2}, value[64], modulus[128], exponent[] = {1, 0, 1};
+    memset(prime, 0xC5, sizeof prime);
+    memset(value, 0x3A, sizeof value);
+    memset(modulus, 0xB7, sizeof modulus);
+    CK_ATTRIBUTE dhTemplate[] = {{CKA_CLASS, &pubClass, sizeof pubClass}, {CKA_KEY_TYPE, &dh, sizeof dh},
+                                 {CKA_TOKEN, &no, sizeof no},             {CKA_PRIME, prime, sizeof prime},
+                                 {CKA_BASE, base, sizeof base},           {CKA_VALUE, value, sizeof value}};
+    CK_ATTRIBUTE recoverTemplate[] = {{CKA_CLASS, &pubClass, sizeof pubClass},
+                                      {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                      {CKA_TOKEN, &no, sizeof no},
+                                      {CKA_MODULUS, modulus, sizeof modulus},
+                                      {CKA_PUBLIC_EXPONENT, exponent, sizeof exponent},
+                                      {CKA_ENCRYPT, &no, sizeof no},
+                                      {CKA_VERIFY, &no, sizeof no},
+                                      {CKA_WRAP, &no, sizeof no},
+                                      {CKA_VERIFY_RECOVER, &yes, sizeof yes}};
+    CK_OBJECT_HANDLE hDH = 0, hRecover = 0;
+    ASSERT_EQ(fl->C_CreateObject(s, dhTemplate, 6, &hDH), CKR_OK);
+    ASSERT_EQ(fl->C_CreateObject(s, recoverTemplate, 9, &hRecover), CKR_OK);
+
+    auto listed = [&](const char* id, bool pub) -> CPKCS11AsymmetricKey* {
+        for (unsigned long i = 0; i < m_token->GetAsymmetricKeyCount(); ++i) {
+            CPKCS11AsymmetricKey* k = m_token->GetAsymmetricKey(i);
+            if (k && std::string(k->GetID()) == id && ((k->GetKeyFlags() & KEY_CLASS_PUBLIC) != 0) == pub)
+                return k;
+        }
+        return nullptr;
+    };
+    std::unique_ptr<CPKCS11AsymmetricKey> dhKey(
+        new CPKCS11AsymmetricKey(KEY_CLASS_PUBLIC, hDH, s, -1, false, FaultyFunctions(), m_token, &m_sink));
+    std::unique_ptr<CPKCS11AsymmetricKey> recoverKey(
+        new CPKCS11AsymmetricKey(KEY_CLASS_PUBLIC, hRecover, s, -1, false, FaultyFunctions(), m_token, &m_sink));
+
+    struct Case {
+        const char* name;
+        CPKCS11AsymmetricKey* key;
+        const char* kind;
+        bool hasLength;
+    } cases[] = {
+        {"RSA public", listed("0A01", true), "RSA Public Key", true},
+        {"RSA private", listed("0A01", false), "RSA Private Key", false},
+        {"DSA public", listed("0B01", true), "DSA Public Key", false},
+        {"DSA private", listed("0B01", false), "DSA Private Key", false},
+        {"EC public", listed("0C01", true), "Elliptic Curve Public Key", false},
+        {"EC private", listed("0C01", false), "Elliptic Curve Private Key", false},
+        {"DH public", dhKey.get(), "Diffie-Helman Public Key", false},
+        {"verify-recover", recoverKey.get(), "RSA Public Key", true},
+    };
+    for (const Case& c : cases) {
+        ASSERT_NE(c.key, nullptr) << c.name;
+        CFieldList fields;
+        c.key->PopulateFields(&fields);
+        ASSERT_GE(fields.GetCount(), 1) << c.name;
+        EXPECT_EQ(fields.GetName(0)->toStdString(), c.kind) << c.name;
+        EXPECT_TRUE(fields.GetValue(0)->isEmpty()) << c.name;
+        EXPECT_EQ(fields.IndexOf(QStringLiteral("Key Length")) != -1, c.hasLength) << c.name;
+    }
+    CFieldList fields;
+    listed("0A01", true)->PopulateFields(&fields);
+    EXPECT_EQ(fields[QStringLiteral("Key Length")], QStringLiteral("1024 bits"));
+    // A use without a word of its own still shows the line, with nothing in it.
+    CFieldList recover;
+    recoverKey->PopulateFields(&recover);
+    EXPECT_EQ(recoverKey->GetKeyUsage(), (unsigned long)KEY_USAGE_VERIFY_RECOVER);
+    ASSERT_NE(recover.IndexOf(QStringLiteral("Key supports")), -1);
+    EXPECT_EQ(recover[QStringLiteral("Key supports")], QString());
+    EXPECT_EQ(recover[QStringLiteral("Key Length")], QStringLiteral("1024 bits"));
+    EXPECT_EQ(m_sink.GetMessage(), nullptr) << m_sink.what();
 }
 
 TEST(ByteArrayHolder, ElementAccessIsCheckedAndResetFreesTheOldArray)
