@@ -1,4 +1,4 @@
-// Slot-event thread and provider record: events reach the nSignals with the right slot, a module
+// Slot-event thread and provider record: events reach the signals with the right slot, a module
 // without events says so once, and destroying a provider releases and joins its thread before
 // the module goes away.
 #include <chrono>
@@ -18,7 +18,7 @@
 
 namespace {
 
-// Records the nSignals in the emitting thread.
+// Records the signals in the emitting thread.
 struct Recorder
 {
     std::mutex mutex;
@@ -186,8 +186,9 @@ TEST(SlotEvents, ModulesWithoutEvents)
         ASSERT_TRUE(provider->GetThread()->wait(10000)) << c.name << ": the thread did not end";
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_EQ(c.nSignals, recorder.notSupported.size()) << c.name;
-        if (c.nSignals)
+        if (c.nSignals) {
             EXPECT_EQ(provider->GetContext(), recorder.notSupported[0]);
+        }
         EXPECT_EQ(1, tm.call_count("C_WaitForSlotEvent")) << c.name << ": the thread is not restarted";
         EXPECT_NE(std::string::npos, err.find(">C_WaitForSlotEvent was unblocked\n")) << err;
         // A later event reaches nobody: the thread has ended.
