@@ -46,7 +46,9 @@ void CSlotEventThread::WaitForEvents()
         qWarning() << "No slot events: the module could not be referenced for the slot-event thread";
         return;
     }
-    for (;;) {
+    // A thread stopped before it got into the wait does not go in: a module that another context
+    // keeps initialised would hold it there.
+    while (!m_bStopRequested.load()) {
         CK_SLOT_ID nSlotID = 0;
         CK_RV rv = m_pFunctionList->C_WaitForSlotEvent(0, &nSlotID, nullptr);
         // Once the provider is going away no signal may name its context any more.

@@ -165,6 +165,17 @@ TEST(SlotEvents, NoSignalAfterStopIsRequested)
     EXPECT_EQ(0u, recorder.EventCount());
 }
 
+TEST(SlotEvents, ThreadStoppedBeforeItStartsNeverEntersTheModule)
+{
+    testmodule::Control tm;
+    tm.add_slot(5, "Reader", "Maker");
+    auto provider = MakeProvider(testmodule::ModulePath(), "Stopped early");
+    provider->GetThread()->RequestStop();
+    provider->StartThread();
+    ASSERT_TRUE(provider->GetThread()->wait(10000));
+    EXPECT_EQ(0, tm.call_count("C_WaitForSlotEvent"));
+}
+
 TEST(SlotEvents, ModulesWithoutEvents)
 {
     struct { const char* name; int mode; CK_RV failure; size_t nSignals; } cases[] = {
