@@ -124,6 +124,19 @@ TEST(ScriptedSlot, UnreadableSlotInformation)
     auto lines = Lines(slot);
     EXPECT_EQ("N/A", lines[1].second);
     EXPECT_EQ("The reader is empty.", lines[2].second);
+
+    // Read once, then unreadable: the texts are kept, the token counts as absent.
+    tm.fail("C_GetSlotInfo", CKR_OK, 0, 0);
+    slot->Refresh();
+    EXPECT_STREQ("Reader", slot->GetDescription());
+    EXPECT_TRUE(slot->IsTokenPresent());
+    tm.fail("C_GetSlotInfo", CKR_DEVICE_REMOVED, 0, 1);
+    slot->Refresh();
+    EXPECT_STREQ("Reader", slot->GetDescription());
+    EXPECT_STREQ("Maker", slot->GetManufacturer());
+    EXPECT_FALSE(slot->IsTokenPresent());
+    EXPECT_TRUE(slot->IsTokenRecognized());
+    EXPECT_EQ(0u, slot->GetMechanismCount());
 }
 
 TEST_F(ScriptedToken, MechanismLists)
