@@ -12,6 +12,7 @@
 
 #include <CertModule.h>
 #include <sorvit/ber.h>
+#include <sorvit/oids.h>
 
 #include <sorvit/AutoArray.h>
 #include "ObjectsSupport.h"
@@ -339,6 +340,29 @@ TEST_F(SignTest, DsaMechanismOnlyForDsaKeys)
     EXPECT_FALSE(claimed->SignHash(hash.data(), 20, kSha1, sig));
     EXPECT_STREQ(m_sink.GetMessage(), "CKM_DSA can be used only with a DSA key");
     EXPECT_EQ(CurrentFaults().calls["C_SignInit"], 0);
+}
+
+TEST_F(SignTest, SubjectPublicKeyInfoBuiltFromTheEncodingIsOpenSSLs)
+{
+    // What enrolment does with the encoding: a SubjectPublicKeyInfo whose DER (and
+    // so the key identifier hashed from it) must be the key's standard form.
+    for (const char* id : {"0A01", "0B01", "0B02"}) {
+        bool rsa = id[1] == 'A';
+        SNACC::SubjectPublicKeyInfo spki;
+        spki.algorithm.algorithm = SNACC::AsnOid(rsa ? id_RSA_rsa : id_X957_dsa);
+        if (!rsa)
+            spki.algorithm.parameters = new SNACC::AsnAny;
+        TByteArrayAutoPtr encoded;
+        ASSERT_TRUE(Key(id, true)->GetEncodedPublicKey(encoded, spki.algorithm.parameters)) << id << m_sink.what();
+        spki.subjectPublicKey.Set(encoded.get(), encoded.size() * 8);
+        SNACC::AsnBuf buf;
+        std::string err;
+        uint64_t n = ExtractAnyBuf(&buf, &spki, &err);
+        ASSERT_GT(n, 0u) << id << " " << err;
+        Bytes ours(n);
+        buf.GetUSeg(ours.data(), long(n));
+        EXPECT_EQ(fixture::ToHex(ours), fixture::ToHex(fixture::ReadBytes(g_keys->keys[id].publicDer))) << id;
+    }
 }
 
 TEST_F(SignTest, EncodedPublicKeysMatchOpenSSL)
