@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <climits>
 #include <regex>
 
@@ -438,6 +439,25 @@ TEST(TimeLimits, ServerSilentAfterHandshakeDoesNotHang)
     EXPECT_FALSE(server.WaitForRequest(0).empty()) << "the request was sent before the wait";
     EXPECT_NE(proxy.FaultText(), "");
     server.Stop();
+}
+
+// A server that drops the connection while the request is still being written
+// fails the call; it must not end the calling program with SIGPIPE.
+TEST(Transport, PeerClosingWhileSendingFailsTheCall)
+{
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start("", CannedHttpsServer::Mode::CloseAfterHandshake));
+    const std::vector<unsigned char> large(8 * 1024 * 1024, 0x5A);
+    std::string error;
+    try {
+        vtest::Client(server.Endpoint()).uploadCertRequest(large.data(), large.size(), "1.2.3");
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    EXPECT_NE(error, "");
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << "a SIGPIPE was left pending";
 }
 
 TEST(TimeLimits, DefaultsAreFinite)
