@@ -4,6 +4,7 @@
 #include <cassert>
 
 #include <QMessageBox>
+#include <QRect>
 
 QMessageBoxEx::QMessageBoxEx(QWidget* parent)
     : QDialog(parent), ui(new Ui::QMessageBoxEx)
@@ -23,6 +24,12 @@ QMessageBoxEx::~QMessageBoxEx()
 void QMessageBoxEx::SetText(const QString& text)
 {
     ui->message->setText(text);
+    // A word-wrapped label does not grow its dialog by itself: give it the width of the text
+    // (up to a readable limit) and let the layout find the height for that width.
+    const int limit = 460;
+    const QRect needed = ui->message->fontMetrics().boundingRect(QRect(0, 0, limit, 100000), Qt::TextWordWrap, text);
+    ui->message->setMinimumWidth(qMin(needed.width(), limit));
+    adjustSize();
 }
 
 bool QMessageBoxEx::IsShowAgainChecked() const

@@ -273,6 +273,11 @@ private slots:
                     QCOMPARE(box->windowTitle(), window.windowTitle());
                     QCheckBox* again = box->findChild<QCheckBox*>("cbShowAgain");
                     QVERIFY(again && again->isChecked());
+                    // The whole three-line text fits the box.
+                    QLabel* message = box->findChild<QLabel*>("message");
+                    QVERIFY(message);
+                    QVERIFY2(message->height() >= message->heightForWidth(message->width()),
+                             qPrintable(QString("%1 < %2").arg(message->height()).arg(message->heightForWidth(message->width()))));
                     if (texts.last().contains("Module A"))
                         again->setChecked(false);  // Module A: not again
                     fixture::ModalDriver::Accept(box);
