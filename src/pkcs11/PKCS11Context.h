@@ -40,7 +40,6 @@ public:
     // runs when no other context uses the module. The library stays loaded until destruction.
     // Returns true when C_Finalize was called. Later calls do nothing and return false.
     bool Finalize();
-    bool IsFinalized() const { return m_bFinalized; }
 
     // A unique number of this context in the process, never reused.
     uint64_t GetGeneration() const { return m_nGeneration; }

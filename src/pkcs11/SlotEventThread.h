@@ -31,7 +31,6 @@ public:
 
     // No signal is emitted after this; the thread ends at the next return from the module.
     void RequestStop() { m_bStopRequested.store(true); }
-    bool IsStopRequested() const { return m_bStopRequested.load(); }
 
 signals:
     void SlotEvent(ulong nSlotID, CPKCS11Context* pContext);

@@ -141,6 +141,10 @@ TEST(SlotEvents, SignalThatArrivesAfterItsContextIsGoneCanBeTold)
     tm.queue_event(5);
     ASSERT_TRUE(recorder.WaitForEvents(1));   // emitted, still queued for the receiver
     CPKCS11Context* address = provider->GetContext();
+    // Noted when connecting, the generation tells a late signal even if the address is reused.
+    const uint64_t generation = provider->GetThread()->GetContextGeneration();
+    EXPECT_EQ(address->GetGeneration(), generation);
+    EXPECT_TRUE(CPKCS11Context::IsLiveGeneration(generation));
     provider.reset();
     ASSERT_TRUE(received.empty());
     for (int i = 0; i < 100 && received.empty(); ++i)
@@ -148,6 +152,7 @@ TEST(SlotEvents, SignalThatArrivesAfterItsContextIsGoneCanBeTold)
     ASSERT_EQ(1u, received.size());
     EXPECT_EQ(address, received[0]);
     EXPECT_FALSE(CPKCS11Context::IsLive(received[0]));
+    EXPECT_FALSE(CPKCS11Context::IsLiveGeneration(generation));
 }
 
 TEST(SlotEvents, NoSignalAfterStopIsRequested)
