@@ -1,8 +1,7 @@
 #include "LicenseDialog.h"
 #include "ui_LicenseDialog.h"
 
-
-#include <QFile>
+#include "TextFile.h"
 
 LicenseDialog::LicenseDialog(QWidget* parent)
     : QDialog(parent), ui(new Ui::LicenseDialog)
@@ -20,10 +19,8 @@ LicenseDialog::~LicenseDialog()
 void LicenseDialog::LoadLicense(const QString& path)
 {
     m_sPath = path;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    ui->textEdit->setHtml(QString::fromUtf8(file.readAll()));
+    // A missing file leaves the view empty.
+    ui->textEdit->setHtml(tessaly::ReadTextFile(path));
 }
 
 QString LicenseDialog::LicensePath() const

@@ -1,7 +1,6 @@
 #include "Resources.h"
 
 #include <QtGlobal>
-#include <QDir>
 
 static void InitAll()
 {
