@@ -471,6 +471,76 @@
         <source>Loading settings...</source>
         <translation>Зареждане на настройките...</translation>
     </message>
+    <message>
+        <source>Unable to load the providers.</source>
+        <translation>Доставчиците не могат да бъдат заредени.</translation>
+    </message>
+    <message>
+        <source>No PKCS#11 modules installed.
+To install new security device go to Edit-&gt;Preferences</source>
+        <translation>Няма инсталирани PKCS#11 модули.
+За да инсталирате ново устройство за сигурност, изберете Редактиране-&gt;Настройки</translation>
+    </message>
+    <message>
+        <source>Loading provider %1...</source>
+        <translation>Зареждане на доставчик %1...</translation>
+    </message>
+    <message>
+        <source>Unable to open session with token</source>
+        <translation>Не може да бъде отворена сесия с токена</translation>
+    </message>
+    <message>
+        <source>Certificate(%1)</source>
+        <translation>Сертификат(%1)</translation>
+    </message>
+    <message>
+        <source>Public key(%1)</source>
+        <translation>Публичен ключ(%1)</translation>
+    </message>
+    <message>
+        <source>Private key(%1)</source>
+        <translation>Частен ключ(%1)</translation>
+    </message>
+    <message>
+        <source>Unable to reload the provider.</source>
+        <translation>Доставчикът не може да бъде презареден.</translation>
+    </message>
+    <message>
+        <source>Unable to show the provider.</source>
+        <translation>Доставчикът не може да бъде показан.</translation>
+    </message>
+    <message>
+        <source>Unable to read the card.</source>
+        <translation>Картата не може да бъде прочетена.</translation>
+    </message>
+    <message>
+        <source>Reading card, please wait...</source>
+        <translation>Четене на картата, моля изчакайте...</translation>
+    </message>
+    <message>
+        <source>Unable to show the warning.</source>
+        <translation>Предупреждението не може да бъде показано.</translation>
+    </message>
+    <message>
+        <source>The provider %1 doesn&apos;t support slot events.
+Please note that you&apos;ll have to reload it manually everytime you insert or remove cards.
+You can do that by choosing Edit-&gt;Reload from the main menu.</source>
+        <translation>Доставчикът %1 не поддържа събития на слотовете.
+Ще трябва да го презареждате ръчно всеки път, когато поставите или извадите карта.
+Можете да направите това с Редактиране-&gt;Презареди от главното меню.</translation>
+    </message>
+    <message>
+        <source>Unable to view the certificate.</source>
+        <translation>Сертификатът не може да бъде показан.</translation>
+    </message>
+    <message>
+        <source>Freeing providers...</source>
+        <translation>Освобождаване на доставчиците...</translation>
+    </message>
+    <message>
+        <source>Saving settings...</source>
+        <translation>Запазване на настройките...</translation>
+    </message>
 </context>
 <context>
     <name>ProvidersDialog</name>
