@@ -8,6 +8,7 @@
 
 #include <unistd.h>
 
+#include "../logging/MemoryLogger.h"
 #include "Settings.h"
 #include "TestHome.h"
 
@@ -283,8 +284,11 @@ private slots:
             WriteFile(path, content);
         settings.m_bSkinEnabled = false;
         settings.m_baWindowGeometry = "old";
+        MemoryLogger log(0xFF);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be read; using the defaults"));
         settings.Load(path);
+        // The warning also reaches the program's log, as an error entry.
+        QCOMPARE(log.CountWith(L"cannot be read; using the defaults", 16), size_t(1));
         QVERIFY(settings.m_bSkinEnabled);
         QVERIFY(settings.m_baWindowGeometry.isEmpty());
         QCOMPARE(Describe(settings.GetProviders()), Describe(DefaultModules()));
@@ -308,8 +312,10 @@ private slots:
         // The folder is a file: nothing can be created in it.
         const QString blocker = m_home + "/blocked";
         WriteFile(blocker, "not a folder");
+        MemoryLogger log(0xFF);
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written"));
         QVERIFY(!settings.Save(blocker + "/tessaly.ini"));
+        QCOMPARE(log.CountWith(L"cannot be written", 16), size_t(1));
         QCOMPARE(ReadFile(blocker), QByteArray("not a folder"));
 
         // A good save leaves only the settings file, no temporary one.
