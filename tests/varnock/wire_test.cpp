@@ -418,27 +418,34 @@ TEST(RequestText, OversizedRequestRefused)
     EXPECT_EQ(server.Connections(), 0);
 }
 
-TEST(TimeLimits, ServerSilentAfterHandshakeDoesNotHang)
+// A server that goes silent, before or after the TLS handshake, ends the call
+// within the limits instead of holding the program forever.
+TEST(TimeLimits, SilentServerDoesNotHang)
 {
-    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
-    ASSERT_TRUE(server.Start("", CannedHttpsServer::Mode::StallAfterHandshake));
-    varnock::TTimeouts limits;
-    limits.connect = 5;
-    limits.sendReceive = 1;
-    limits.transfer = 30;
-    varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
-    std::string keyId = "AA";
-    _ns1__DownloadServerNonce request;
-    request.strKeyID = &keyId;
-    _ns1__DownloadServerNonceResponse response;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(proxy.DownloadServerNonce(&request, &response), SOAP_OK);
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    // The receive limit, then at most the engine's fixed 5 s wait for the TLS close.
-    EXPECT_LT(seconds, 15.0);
-    EXPECT_FALSE(server.WaitForRequest(0).empty()) << "the request was sent before the wait";
-    EXPECT_NE(proxy.FaultText(), "");
-    server.Stop();
+    for (CannedHttpsServer::Mode mode :
+         {CannedHttpsServer::Mode::StallAfterHandshake, CannedHttpsServer::Mode::StallBeforeHandshake}) {
+        const bool afterHandshake = mode == CannedHttpsServer::Mode::StallAfterHandshake;
+        SCOPED_TRACE(afterHandshake ? "after the handshake" : "before the handshake");
+        CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+        ASSERT_TRUE(server.Start("", mode));
+        varnock::TTimeouts limits;
+        limits.connect = 2;
+        limits.sendReceive = 1;
+        limits.transfer = 30;
+        varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
+        std::string keyId = "AA";
+        _ns1__DownloadServerNonce request;
+        request.strKeyID = &keyId;
+        _ns1__DownloadServerNonceResponse response;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_NE(proxy.DownloadServerNonce(&request, &response), SOAP_OK);
+        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // The limit, then at most the engine's fixed 5 s wait for the TLS close.
+        EXPECT_LT(seconds, 15.0);
+        EXPECT_EQ(!server.WaitForRequest(0).empty(), afterHandshake) << "the request was sent before the wait";
+        EXPECT_NE(proxy.FaultText(), "");
+        server.Stop();
+    }
 }
 
 // A server that drops the connection while the request is still being written
