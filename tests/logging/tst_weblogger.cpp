@@ -25,7 +25,7 @@ struct Received {
 // A loopback error-report service on a port the system picks.
 class ReportService : public QTcpServer {
 public:
-    enum Mode { Answer, Fault, Stall };
+    enum Mode { Answer, Fault, Stall, Redirect };
 
     ReportService(const std::string& certPem, const std::string& keyPem, Mode mode) : m_mode(mode)
     {
@@ -83,7 +83,11 @@ private:
         QByteArray status = "200 OK", body;
         if (m_mode == Stall)
             return; // the connection stays open and silent
-        if (m_mode == Answer) {
+        QByteArray extra;
+        if (m_mode == Redirect) {
+            status = "307 Temporary Redirect";
+            extra = "Location: " + Url() + "/elsewhere\r\n";
+        } else if (m_mode == Answer) {
             body = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
                    "<env:Body/></env:Envelope>";
         } else {
@@ -94,7 +98,7 @@ private:
                    "</env:Fault></env:Body></env:Envelope>";
         }
         socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
-                      "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                      "Connection: close\r\n" + extra + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
         socket->disconnectFromHost();
     }
 
@@ -341,6 +345,23 @@ private slots:
         Critical(web, L"failure");
         QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
         QVERIFY2(sys.CountWith(L"Report store is full") == 1, qPrintable(Q(sys.Dump())));
+    }
+
+    // A redirect could lead the report off the trusted service: it is not followed.
+    void redirectIsNotFollowed()
+    {
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Redirect);
+        QVERIFY(service.Ready());
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+        Critical(web, L"failure");
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(sys.CountWith(L"answered HTTP 307") == 1, qPrintable(Q(sys.Dump())));
+        QCoreApplication::processEvents();
+        QCOMPARE(service.received.size(), 1);
+        QCOMPARE(sys.CountWith(L"Error report sent"), size_t(0));
     }
 
     // A service that takes the connection and never answers must not hold up the program.
