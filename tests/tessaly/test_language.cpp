@@ -70,6 +70,18 @@ private slots:
         QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QStringLiteral("Reload"));
     }
 
+    // A manager that goes while its language is installed takes its translator out of
+    // the application first, so no later translation reads a destroyed one.
+    void destroyedManagerLeavesNoTranslatorBehind()
+    {
+        {
+            TranslationManager manager(":/translations/translations/", "tessaly");
+            manager.SetLanguage(kBulgarian);
+            QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QString::fromUtf8("Презареди"));
+        }
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QStringLiteral("Reload"));
+    }
+
     void missingFolderLeavesEnglishAlone()
     {
         TranslationManager manager(":/no/such/folder/", "tessaly");
