@@ -80,7 +80,10 @@ CServiceProxy::~CServiceProxy()
     destroy();
 }
 
-bool CServiceProxy::IsAcceptedEndpoint(const std::string& sEndpoint)
+namespace {
+
+// True for "https://" (any case) followed by a host.
+bool IsAcceptedEndpoint(const std::string& sEndpoint)
 {
     static const char kScheme[] = "https://";
     const size_t nScheme = sizeof kScheme - 1;
@@ -93,6 +96,8 @@ bool CServiceProxy::IsAcceptedEndpoint(const std::string& sEndpoint)
     const char chHostStart = sEndpoint[nScheme];
     return chHostStart != '/' && chHostStart != ':' && chHostStart != '?' && chHostStart != '#';
 }
+
+} // namespace
 
 bool CServiceProxy::RefuseBadEndpoint()
 {
@@ -108,46 +113,14 @@ bool CServiceProxy::RefuseBadEndpoint()
     return true;
 }
 
-int CServiceProxy::UploadCertificateRequest(_ns1__UploadCertificateRequest* pRequest,
-                                            _ns1__UploadCertificateRequestResponse* pResponse)
+template <class TRequest, class TResponse>
+int CServiceProxy::Exchange(int (RequestServiceSoapProxy::*pOperation)(const char*, const char*, TRequest*, TResponse&),
+                            TRequest* pRequest, TResponse* pResponse, const char* pszResponse)
 {
     if (RefuseBadEndpoint())
         return error;
     CHoldSigPipe hold;
-    return Explain(RequestServiceSoapProxy::UploadCertificateRequest(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse),
-                   "UploadCertificateRequestResponse");
-}
-
-int CServiceProxy::RetrieveRequestStatusInfo(_ns1__RetrieveRequestStatusInfo* pRequest,
-                                             _ns1__RetrieveRequestStatusInfoResponse* pResponse)
-{
-    if (RefuseBadEndpoint())
-        return error;
-    CHoldSigPipe hold;
-    return Explain(RequestServiceSoapProxy::RetrieveRequestStatusInfo(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse),
-                   "RetrieveRequestStatusInfoResponse");
-}
-
-int CServiceProxy::DownloadServerNonce(_ns1__DownloadServerNonce* pRequest, _ns1__DownloadServerNonceResponse* pResponse)
-{
-    if (RefuseBadEndpoint())
-        return error;
-    CHoldSigPipe hold;
-    return Explain(RequestServiceSoapProxy::DownloadServerNonce(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse),
-                   "DownloadServerNonceResponse");
-}
-
-int CServiceProxy::DownloadCertificate(_ns1__DownloadCertificate* pRequest, _ns1__DownloadCertificateResponse* pResponse)
-{
-    if (RefuseBadEndpoint())
-        return error;
-    CHoldSigPipe hold;
-    return Explain(RequestServiceSoapProxy::DownloadCertificate(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse),
-                   "DownloadCertificateResponse");
-}
-
-int CServiceProxy::Explain(int nError, const char* pszResponse)
-{
+    const int nError = (this->*pOperation)(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse);
     // An HTTP success whose body is neither the answer nor a fault comes back as
     // the HTTP status, which reads like success ("Error 200: HTTP 200 OK").
     if (nError >= 200 && nError <= 299) {
@@ -157,6 +130,30 @@ int CServiceProxy::Explain(int nError, const char* pszResponse)
         return error;
     }
     return nError;
+}
+
+int CServiceProxy::UploadCertificateRequest(_ns1__UploadCertificateRequest* pRequest,
+                                            _ns1__UploadCertificateRequestResponse* pResponse)
+{
+    return Exchange(&RequestServiceSoapProxy::UploadCertificateRequest, pRequest, pResponse,
+                    "UploadCertificateRequestResponse");
+}
+
+int CServiceProxy::RetrieveRequestStatusInfo(_ns1__RetrieveRequestStatusInfo* pRequest,
+                                             _ns1__RetrieveRequestStatusInfoResponse* pResponse)
+{
+    return Exchange(&RequestServiceSoapProxy::RetrieveRequestStatusInfo, pRequest, pResponse,
+                    "RetrieveRequestStatusInfoResponse");
+}
+
+int CServiceProxy::DownloadServerNonce(_ns1__DownloadServerNonce* pRequest, _ns1__DownloadServerNonceResponse* pResponse)
+{
+    return Exchange(&RequestServiceSoapProxy::DownloadServerNonce, pRequest, pResponse, "DownloadServerNonceResponse");
+}
+
+int CServiceProxy::DownloadCertificate(_ns1__DownloadCertificate* pRequest, _ns1__DownloadCertificateResponse* pResponse)
+{
+    return Exchange(&RequestServiceSoapProxy::DownloadCertificate, pRequest, pResponse, "DownloadCertificateResponse");
 }
 
 std::string CServiceProxy::FaultText()

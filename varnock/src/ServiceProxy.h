@@ -50,14 +50,11 @@ public:
     // The fault text of the engine's current error (three lines), empty without one.
     std::string FaultText();
 
-    const std::string& Endpoint() const { return m_sEndpoint; }
-
-    // True for "https://" (any case) followed by a host.
-    static bool IsAcceptedEndpoint(const std::string& sEndpoint);
-
 private:
+    template <class TRequest, class TResponse>
+    int Exchange(int (RequestServiceSoapProxy::*pOperation)(const char*, const char*, TRequest*, TResponse&),
+                 TRequest* pRequest, TResponse* pResponse, const char* pszResponse);
     bool RefuseBadEndpoint();
-    int Explain(int nError, const char* pszResponse);
 
     std::string m_sEndpoint;
 };
