@@ -3,6 +3,8 @@
 #include <sorvit/ber.h>
 #include <sorvit/oids.h>
 
+#include "berwalk.h"
+
 #include <asn-incl.h>
 #include <GlueTypes.h>
 

@@ -199,3 +199,13 @@ TEST(Oids, ExportedAsVariables)
     }
     dlclose(lib);
 }
+
+TEST(Exports, InternalsStayInside)
+{
+    void* lib = dlopen(SORVIT_LIBRARY_FILE, RTLD_NOW);
+    ASSERT_NE(nullptr, lib) << dlerror();
+    // The glue is exported; the structure walk behind it is not.
+    EXPECT_NE(nullptr, dlsym(lib, "_Z10BlobToTypePK7_CPBLOBPN5SNACC7AsnTypeEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"));
+    EXPECT_EQ(nullptr, dlsym(lib, "_Z13CheckBerValuePKhmPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEPm"));
+    dlclose(lib);
+}

@@ -7,7 +7,6 @@
 #include <sorvit/blob.h>
 #include <sorvit/export.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,21 +16,10 @@ class AsnAny;
 class AsnBuf;
 }
 
-// Deepest nesting of constructed values that CheckBerValue accepts.
-constexpr unsigned kBerMaxDepth = 64;
-
-// Walks the tag-length-value structure of the first complete BER value at data
-// without decoding it: tags of at most four octets, length fields of at most
-// four octets, every length inside its container, indefinite length only on
-// constructed values and closed by end-of-contents, at most kBerMaxDepth levels
-// of nesting, universal BIT STRINGs with 0 to 7 unused bits (0 when empty).
-// Bytes after the first value are not examined. On success *valueLen (when not
-// null) receives the length of that value; on failure *err (when not null)
-// receives a description with the offset of the fault.
-SORVIT_API bool CheckBerValue(const unsigned char* data, size_t len, std::string* err,
-                              size_t* valueLen = nullptr);
-
-// Decodes the first value in blob into obj (after CheckBerValue). True when
+// Decodes the first value in blob into obj. Its structure is walked first
+// (lengths inside their containers, at most four length octets, indefinite
+// lengths closed, bounded nesting, sound BIT STRINGs), so hostile lengths never
+// reach the runtime; bytes after the first value are not examined. True when
 // the decoder consumed at least one byte.
 SORVIT_API bool BlobToType(const _CPBLOB* blob, SNACC::AsnType* obj, std::string* err);
 // Re-reads the contents of an ANY as obj. False for an empty ANY.
