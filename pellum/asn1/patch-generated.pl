@@ -12,6 +12,12 @@
 #      chosen alternative is looked at now.
 #   3. AlgorithmIdentifier BEncContent: absent parameters are written as an
 #      ASN.1 NULL (05 00), as every identifier that we encode must carry them.
+#   4. BIT STRING components: the runtime decodes a one-octet BIT STRING with
+#      unused bits (81 01 07) to a negative bit count, and reading or writing
+#      it later runs off its buffer. The structure walk before decoding sees
+#      only universal BIT STRINGs, not implicitly tagged ones ([1] reasons of
+#      a DistributionPoint), so every BIT STRING component is checked right
+#      after it is decoded.
 #
 # Usage: patch-generated.pl FILE.cpp...   (edits in place)
 use strict;
@@ -20,12 +26,39 @@ use warnings;
 my $algFixed = 0;
 my $choices  = 0;
 my $checks   = 0;
+my %bitsMembers;   # "Class::member" => 0 until its decoder is patched
 
 for my $file (@ARGV) {
     open(my $in, '<', $file) or die "$file: $!\n";
     local $/;
     my $src = <$in>;
     close($in);
+
+    # 4. Components of BIT STRING types, read from the class definitions in
+    #    the header beside the source.
+    (my $header = $file) =~ s/\.cpp$/.h/;
+    open(my $h, '<', $header) or die "$header: $!\n";
+    my $decl = <$h>;
+    close($h);
+    my %bitsTypes = (AsnBits => 1);
+    $bitsTypes{$1} = 1 while $decl =~ /\nclass\s+(\w+)\s*:\s*public\s+AsnBits\b/g;
+    my %members;   # class => { member => 1 }
+    while ($decl =~ /\nclass\s+(\w+)\b[^;]*?\n\{\n(.*?)\n\};/gs) {
+        my ($class, $body) = ($1, $2);
+        while ($body =~ /^\s+(\w+)\s+\*?(\w+);/mg) {
+            next unless $bitsTypes{$1};
+            $members{$class}{$2} = 1;
+            $bitsMembers{"${class}::$2"} = 0;
+        }
+    }
+    $src =~ s{(\nvoid (\w+)::BDecContent \(.*?\n\}\n)}{
+        my ($body, $class) = ($1, $2);
+        for my $m (keys %{ $members{$class} || {} }) {
+            my $n = ($body =~ s{\n(\s+)(\Q$m\E)(->|\.)BDecContent \(_b, (\w+), (\w+), seqBytesDecoded\);}{\n$1$2$3BDecContent (_b, $4, $5, seqBytesDecoded);\n$1if (static_cast<long> ($2$3BitLen ()) < 0)\n$1  throw EXCEPT("BIT STRING with unused bits but no contents", DECODE_ERROR);}g);
+            $bitsMembers{"${class}::$m"} += $n;
+        }
+        $body;
+    }gse;
 
     # 1. Only the CHOICE encoders open with FUNC(...); SEQUENCE encoders do not.
     $src =~ s{(\n\w+::BEncContent \(AsnBuf &_b\) const\n\{\n\s*FUNC\(.*?\n\} // \w+::BEncContent)}{
@@ -56,4 +89,8 @@ for my $file (@ARGV) {
 die "AlgorithmIdentifier encoder not found\n" unless $algFixed == 1;
 die "no CHOICE encoder found\n" unless $choices > 0;
 die "CHOICE checkConstraints not found for every CHOICE\n" unless $checks == $choices;
-print "patched $choices CHOICE encoders and AlgorithmIdentifier\n";
+die "DistributionPoint reasons not found\n" unless exists $bitsMembers{"DistributionPoint::reasons"};
+for my $m (sort keys %bitsMembers) {
+    die "BIT STRING component $m: its decoder was not found\n" unless $bitsMembers{$m};
+}
+print "patched $choices CHOICE encoders, AlgorithmIdentifier and " . scalar(keys %bitsMembers) . " BIT STRING components\n";

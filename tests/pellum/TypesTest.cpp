@@ -176,6 +176,41 @@ TEST(PellumTypes, DecodeErrors)
     }
 }
 
+TEST(PellumTypes, BitStringComponentsAreCheckedAfterDecoding)
+{
+    // The runtime reads a one-octet BIT STRING with unused bits as a negative
+    // bit count. The structure walk refuses it only under the universal tag;
+    // an implicitly tagged one ([1] reasons) is refused by the decoder itself.
+    struct Case {
+        const char* what;
+        const char* hex;
+        const char* error;   // "" for success
+        long bits;           // BitLen of reasons on success
+    };
+    const Case cases[] = {
+        {"implicit, 7 unused bits, no contents", "30038101" "07", "BIT STRING with unused bits but no contents", 0},
+        {"implicit, 1 unused bit, no contents", "30038101" "01", "BIT STRING with unused bits but no contents", 0},
+        {"implicit, empty", "30038101" "00", "", 0},
+        {"implicit, one bit", "3004810207" "80", "", 1},
+        {"implicit, constructed", "3005A103030100", "", 0},
+        {"implicit, more than 7 unused bits", "3004810208" "80", "Length problem", 0},
+        {"universal, inside a constructed [1]", "3005A103030107", "Malformed BER", 0},
+    };
+    for (const Case& c : cases) {
+        DistributionPoint dp;
+        std::string err = Decode(c.hex, &dp);
+        if (*c.error) {
+            EXPECT_TRUE(StartsWith(err, c.error)) << c.what << ": " << err;
+            continue;
+        }
+        ASSERT_EQ(err, "") << c.what;
+        ASSERT_NE(dp.reasons, nullptr) << c.what;
+        EXPECT_EQ(static_cast<long>(dp.reasons->BitLen()), c.bits) << c.what;
+        // What decodes can be written again.
+        EXPECT_FALSE(Encode(dp).empty()) << c.what;
+    }
+}
+
 TEST(PellumTypes, DefaultComponents)
 {
     // Absent DEFAULT: null after decoding, not a new default value.
