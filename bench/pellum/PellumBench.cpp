@@ -1,9 +1,13 @@
 // Decodes the same certificates with CL_DecodeCertificate and with OpenSSL's
 // d2i_X509, side by side in one run, and prints the time ratio (ours / OpenSSL).
+// Then formats their subject and issuer names with CL_CertNameToStr and with
+// OpenSSL's X509_NAME_print_ex, as the PKCS#11 layer labels every certificate
+// of a token.
 // Usage: pellum_bench [rounds] [folder of DER certificates named cert-*.der]
 
 #include <pellum/pellum.h>
 
+#include <openssl/bio.h>
 #include <openssl/x509.h>
 
 #include <dirent.h>
@@ -81,6 +85,56 @@ double TimeOpenSsl(const std::vector<Bytes>& certs, int rounds)
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The subject and issuer of each certificate, as the record holds them.
+std::vector<Bytes> LoadNames(const std::vector<Bytes>& certs)
+{
+    std::vector<Bytes> names;
+    for (const Bytes& der : certs) {
+        _CPBLOB blob = {const_cast<unsigned char*>(der.data()), static_cast<uint32_t>(der.size())};
+        CL_CERTIFICATE* rec = nullptr;
+        if (!CL_DecodeCertificate(&blob, &rec))
+            std::abort();
+        names.emplace_back(rec->Subject.pbData, rec->Subject.pbData + rec->Subject.cbData);
+        names.emplace_back(rec->Issuer.pbData, rec->Issuer.pbData + rec->Issuer.cbData);
+        CL_FreeCertificate(rec);
+    }
+    return names;
+}
+
+double TimeOurNames(const std::vector<Bytes>& names, int rounds)
+{
+    char text[2048];
+    auto start = Clock::now();
+    for (int r = 0; r < rounds; ++r) {
+        for (const Bytes& der : names) {
+            _CPBLOB blob = {const_cast<unsigned char*>(der.data()), static_cast<uint32_t>(der.size())};
+            uint32_t len = sizeof(text);
+            if (!CL_CertNameToStr(&blob, text, &len, '\n', '\n'))
+                std::abort();
+        }
+    }
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double TimeOpenSslNames(const std::vector<Bytes>& names, int rounds)
+{
+    BIO* out = BIO_new(BIO_s_mem());
+    auto start = Clock::now();
+    for (int r = 0; r < rounds; ++r) {
+        for (const Bytes& der : names) {
+            const unsigned char* p = der.data();
+            X509_NAME* name = d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size()));
+            if (!name || X509_NAME_print_ex(out, name, 0, XN_FLAG_SEP_MULTILINE | ASN1_STRFLGS_UTF8_CONVERT) < 0)
+                std::abort();
+            X509_NAME_free(name);
+            (void)BIO_reset(out);
+        }
+    }
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    BIO_free(out);
+    return seconds;
+}
+
 }
 
 int main(int argc, char** argv)
@@ -105,5 +159,19 @@ int main(int argc, char** argv)
     std::printf("CL_DecodeCertificate: %8.2f us per certificate\n", ours / n * 1e6);
     std::printf("d2i_X509:             %8.2f us per certificate\n", theirs / n * 1e6);
     std::printf("ratio (CL_DecodeCertificate / d2i_X509): %.3f\n", ours / theirs);
+
+    std::vector<Bytes> names = LoadNames(certs);
+    TimeOurNames(names, std::max(1, rounds / 20));
+    TimeOpenSslNames(names, std::max(1, rounds / 20));
+    ours = theirs = 0;
+    for (int half = 0; half < 2; ++half) {
+        ours += TimeOurNames(names, rounds / 2);
+        theirs += TimeOpenSslNames(names, rounds / 2);
+    }
+    n = static_cast<double>(names.size()) * (rounds / 2) * 2;
+    std::printf("names: %zu, formattings of each: %.0f\n", names.size(), n);
+    std::printf("CL_CertNameToStr:     %8.2f us per name\n", ours / n * 1e6);
+    std::printf("X509_NAME_print_ex:   %8.2f us per name (d2i_X509_NAME included)\n", theirs / n * 1e6);
+    std::printf("ratio (CL_CertNameToStr / X509_NAME_print_ex): %.3f\n", ours / theirs);
     return 0;
 }

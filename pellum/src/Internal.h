@@ -34,11 +34,18 @@ std::string OidText(const SNACC::AsnOid& oid);
 void CopyToBlob(const unsigned char* data, size_t len, _CPBLOB* blob, size_t extra = 0);
 void FreeBlobData(_CPBLOB* blob);
 
-std::string ConvertDistinguishedNameToString(const SNACC::RDNSequence* rdns, char attrSep, char rdnSep);
-void ConvertDistinguishedNameToOIDValuePairs(const SNACC::RDNSequence* rdns, std::vector<TOIDValuePair>* pairs);
-std::string AttributeTypeName(const SNACC::AsnOid& type);
-std::string ExtractSimpleName(const char* text);
-
 }
+
+// The steps of name formatting, exported beside the CL_ functions.
+// The name's text, most specific RDN first; attributes whose value is not a
+// PrintableString, IA5String or UTF8String are left out.
+PELLUM_API std::string ConvertDistinguishedNameToString(const SNACC::RDNSequence* rdns, char attrSep, char rdnSep);
+// Appends one pair per attribute, in the same order.
+PELLUM_API void ConvertDistinguishedNameToOIDValuePairs(const SNACC::RDNSequence* rdns,
+                                                        std::vector<TOIDValuePair>* pairs);
+// "CN", "O", ... or the dotted OID.
+PELLUM_API std::string AttributeTypeName(const SNACC::AsnOid& type);
+// The value of the first "CN=" attribute of a newline-separated name text.
+PELLUM_API std::string ExtractSimpleName(const char* text);
 
 #endif

@@ -11,8 +11,7 @@
 #include <memory>
 
 using namespace SNACC;
-
-namespace pellum {
+using pellum::OidText;
 
 namespace {
 
@@ -46,31 +45,54 @@ const ShortName kShortNames[] = {
 };
 
 // The value as text: PrintableString, IA5String or UTF8String (as UTF-8);
-// false for any other string type. Each attempt decodes into a fresh object.
+// false for any other string type. The value's tag picks the one type that
+// can decode it, so no attempt ends in a runtime exception (they cost far
+// more than the decoding, and every certificate of a token is labelled). The
+// runtime takes PrintableString and IA5String in both forms, but never decodes
+// a constructed UTF8String (0x2C) and leaks on the attempt, so it is not tried.
 bool ValueText(const AsnAny& value, std::string* text)
 {
-    {
+    std::string der;
+    try {
+        AsnBuf scratch;
+        scratch.ResetMode(std::ios_base::out);
+        value.BEnc(scratch);
+        scratch.ResetMode(std::ios_base::in);
+        const unsigned long len = scratch.length();
+        if (len == 0)
+            return false;
+        scratch.GetSeg(der, static_cast<long>(len));
+    } catch (const SnaccException&) {
+        return false;
+    }
+    _CPBLOB blob = {reinterpret_cast<unsigned char*>(&der[0]), static_cast<uint32_t>(der.size())};
+    switch (static_cast<unsigned char>(der[0])) {
+    case 0x13:
+    case 0x33: {
         PrintableString s;
-        if (AnyToType(&value, &s, nullptr)) {
-            *text = s;
-            return true;
-        }
+        if (!BlobToType(&blob, &s, nullptr))
+            return false;
+        *text = s;
+        return true;
     }
-    {
+    case 0x16:
+    case 0x36: {
         IA5String s;
-        if (AnyToType(&value, &s, nullptr)) {
-            *text = s;
-            return true;
-        }
+        if (!BlobToType(&blob, &s, nullptr))
+            return false;
+        *text = s;
+        return true;
     }
-    {
+    case 0x0C: {
         UTF8String s;
-        if (AnyToType(&value, &s, nullptr)) {
-            s.getAsUTF8(*text);
-            return true;
-        }
+        if (!BlobToType(&blob, &s, nullptr))
+            return false;
+        s.getAsUTF8(*text);
+        return true;
     }
-    return false;
+    default:
+        return false;
+    }
 }
 
 }
@@ -147,8 +169,6 @@ std::string ExtractSimpleName(const char* text)
     return end ? std::string(start, end) : std::string(start);
 }
 
-}
-
 namespace {
 
 bool NameArgumentsValid(const _CPBLOB* name)
@@ -172,7 +192,7 @@ PELLUM_API bool CL_CertNameToStr(const _CPBLOB* name, char* buf, uint32_t* ioLen
         if (!pellum::DecodeBlob(name, decoded.get(), &pellum::LastError()))
             throw pellum::Failure();
         const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
-        std::string text = pellum::ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
+        std::string text = ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
         if (text.size() >= UINT32_MAX)
             throw pellum::Failure();
         uint32_t needed = static_cast<uint32_t>(text.size() + 1);
@@ -207,7 +227,7 @@ PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags
         const _CPBLOB* name = (flags & CL_NAME_ISSUER_FLAG) ? &cert->Issuer : &cert->Subject;
         if (!CL_CertNameToStr(name, work, &workLen, '\n', '\n'))
             return false;
-        std::string simple = pellum::ExtractSimpleName(work);
+        std::string simple = ExtractSimpleName(work);
         uint32_t needed = static_cast<uint32_t>(simple.size() + 1);
         if (!buf) {
             *ioLen = needed;
@@ -237,7 +257,7 @@ PELLUM_API bool CL_DecodeCertName(const _CPBLOB* name, std::vector<TOIDValuePair
             std::unique_ptr<Name> decoded(new Name);
             if (pellum::DecodeBlob(name, decoded.get(), &pellum::LastError())) {
                 if (decoded->choiceId == Name::rdnSequenceCid)
-                    pellum::ConvertDistinguishedNameToOIDValuePairs(decoded->rdnSequence, pairs);
+                    ConvertDistinguishedNameToOIDValuePairs(decoded->rdnSequence, pairs);
                 return true;
             }
         }
@@ -250,7 +270,7 @@ PELLUM_API bool CL_DecodeCertName(const _CPBLOB* name, std::vector<TOIDValuePair
                 continue;
             found = true;
             if (gn.directoryName->choiceId == Name::rdnSequenceCid)
-                pellum::ConvertDistinguishedNameToOIDValuePairs(gn.directoryName->rdnSequence, pairs);
+                ConvertDistinguishedNameToOIDValuePairs(gn.directoryName->rdnSequence, pairs);
         }
         return found;
     } catch (const SnaccException& e) {

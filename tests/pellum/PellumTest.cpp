@@ -20,6 +20,8 @@
 #include <openssl/x509v3.h>
 #include <openssl/dsa.h>
 
+#include <dlfcn.h>
+
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -616,6 +618,49 @@ TEST(PellumNames, FormattingAndBuffers)
     EXPECT_FALSE(CL_DecodeCertName(&uriBlob, &pairs));
 }
 
+TEST(PellumNames, ValueStringTypes)
+{
+    // Each value form of a one-attribute CN: the text it gives, or none (the
+    // attribute left out). Hostile forms must not leak under the sanitizers.
+    struct Case {
+        const char* what;
+        const char* value;   // hex of the value's own encoding
+        const char* text;    // nullptr: left out
+    };
+    const Case cases[] = {
+        {"PrintableString", "1303414243", "ABC"},
+        {"PrintableString, constructed", "3307040141040242" "43", "ABC"},
+        {"IA5String", "1603612E62", "a.b"},
+        {"IA5String, constructed", "36800401610402" "2E62" "0000", "a.b"},
+        {"UTF8String", "0C04C3A9C3A9", "\xC3\xA9\xC3\xA9"},
+        {"UTF8String, constructed (the runtime never reads it)", "2C060C04C3A9C3A9", nullptr},
+        {"UTF8String, constructed of octets", "2C0604" "04C3A9C3A9", nullptr},
+        {"BMPString", "1E0400410042", nullptr},
+        {"TeletexString", "1403414243", nullptr},
+        {"UniversalString", "1C0400000041", nullptr},
+        {"INTEGER", "020105", nullptr},
+        {"PrintableString under a high tag number", "1F1303414243", nullptr},
+        {"empty PrintableString", "1300", ""},
+    };
+    for (const Case& c : cases) {
+        Bytes attr = FromHex(std::string("0603550403") + c.value);
+        Bytes name = {0x30, static_cast<unsigned char>(attr.size() + 4), 0x31,
+                      static_cast<unsigned char>(attr.size() + 2), 0x30, static_cast<unsigned char>(attr.size())};
+        name.insert(name.end(), attr.begin(), attr.end());
+        _CPBLOB blob = {name.data(), static_cast<uint32_t>(name.size())};
+        std::vector<TOIDValuePair> pairs;
+        ASSERT_TRUE(CL_DecodeCertName(&blob, &pairs)) << c.what << ": " << CL_GetLastError();
+        if (!c.text) {
+            EXPECT_TRUE(pairs.empty()) << c.what;
+            EXPECT_EQ(NameText(blob, ',', ','), "") << c.what;
+            continue;
+        }
+        ASSERT_EQ(pairs.size(), 1u) << c.what;
+        EXPECT_EQ(pairs[0].sValue, c.text) << c.what;
+        EXPECT_EQ(NameText(blob, ',', ','), std::string("CN=") + c.text) << c.what;
+    }
+}
+
 TEST(PellumNames, SimpleNameWithoutCommonName)
 {
     // A "CN=" inside a value is no common name; without one the most specific
@@ -802,4 +847,40 @@ TEST(PellumObjects, SubjectKeyIdAndPolicyErrors)
     EXPECT_EQ(policies[1].sUserNotice, "");
     EXPECT_EQ(policies[2].sUserNotice, "\xC3\xA9" "A");
     EXPECT_EQ(size, 16u);
+}
+
+TEST(PellumExports, TheFlatInterfaceTheNameStepsAndTheTypes)
+{
+    void* lib = dlopen(PELLUM_LIBRARY_FILE, RTLD_NOW);
+    ASSERT_NE(nullptr, lib) << dlerror();
+    const char* const exported[] = {
+        "CL_DecodeCertificate", "CL_FreeCertificate", "CL_FreeBlob", "CL_GetLastError", "CL_CertNameToStr",
+        "CL_CertGetSimpleNameString", "CL_DecodeCertName", "CL_DecodeObject", "CL_EncodeObject", "initialize",
+        "finalize",
+        // ConvertDistinguishedNameToString, ...ToOIDValuePairs, AttributeTypeName, ExtractSimpleName
+        "_Z32ConvertDistinguishedNameToStringB5cxx11PKN5SNACC11RDNSequenceEcc",
+        "_Z39ConvertDistinguishedNameToOIDValuePairsPKN5SNACC11RDNSequenceEPSt6vectorI13TOIDValuePairSaIS4_EE",
+        "_Z17AttributeTypeNameB5cxx11RKN5SNACC6AsnOidE", "_Z17ExtractSimpleNameB5cxx11PKc",
+        // the generated types and the extension module's OIDs
+        "_ZN5SNACC11Certificate4BDecERKNS_6AsnBufERm", "_ZTVN5SNACC11CertificateE", "_ZTVN5SNACC12GeneralNamesE",
+        "_ZN5SNACC5id_ceE", "_ZN5SNACC9id_qt_cpsE", "_ZN5SNACC9anyPolicyE",
+    };
+    for (const char* name : exported)
+        EXPECT_NE(nullptr, dlsym(lib, name)) << name << " is not exported";
+    // The library's own helpers and the runtime's classes stay inside.
+    const char* const hidden[] = {
+        "_ZN6pellum9LastErrorB5cxx11Ev",
+        "_ZN6pellum10DecodeBlobEPK7_CPBLOBPN5SNACC7AsnTypeEPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE",
+        "_ZTVN5SNACC7UTCTimeE",
+        "_ZTVN5SNACC6AsnOidE",
+    };
+    for (const char* name : hidden) {
+        Dl_info info = {};
+        void* sym = dlsym(lib, name);
+        // Found elsewhere (the runtime, this program) is fine; found in libpellum is not.
+        if (sym && dladdr(sym, &info)) {
+            EXPECT_EQ(std::string(info.dli_fname).find("libpellum"), std::string::npos) << name;
+        }
+    }
+    dlclose(lib);
 }
