@@ -1,7 +1,10 @@
 #ifndef TSY_PKCS11_BASE_H
 #define TSY_PKCS11_BASE_H
 
+#include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <new>
 #include <pkcs11.h>
 
 #include "TSYException.h"
@@ -19,6 +22,15 @@ enum TObjectType : int32_t {
 // Length of a blank-padded PKCS#11 text without its trailing blanks (0x20 only).
 // A length of 0xFFFFFFFF means the text is NUL-terminated.
 uint32_t GetTrimmedLength(const char* pszText, uint32_t nLength);
+
+// An array for a count that a module reported, or null when no allocation can hold it (a broken
+// module), so that the caller treats it as a failed call instead of throwing.
+template <class T> T* NewArrayOrNull(CK_ULONG nCount)
+{
+    if (nCount > std::numeric_limits<std::size_t>::max() / sizeof(T))
+        return nullptr;
+    return new (std::nothrow) T[nCount];
+}
 
 // Common base of everything selectable in a provider's tree: slot, token, certificate, key.
 class CPKCS11Base : public CErrorHandler

@@ -8,6 +8,7 @@
 
 #include <QDebug>
 
+#include "PKCS11Base.h"
 #include "PKCS11Slot.h"
 
 namespace {
@@ -157,7 +158,12 @@ CK_RV CPKCS11Context::ReadSlotList(const char** ppszMessage)
     }
     if (nCount == 0)
         return CKR_OK;
-    CK_SLOT_ID* pList = new CK_SLOT_ID[nCount];
+    // A count no allocation can hold (a broken module) fails like the call itself.
+    CK_SLOT_ID* pList = NewArrayOrNull<CK_SLOT_ID>(nCount);
+    if (!pList) {
+        *ppszMessage = "Unable to get slot list";
+        return CKR_HOST_MEMORY;
+    }
     CK_ULONG nFilled = nCount;
     rv = m_pFunctionList->C_GetSlotList(CK_FALSE, pList, &nFilled);
     if (rv != CKR_OK) {

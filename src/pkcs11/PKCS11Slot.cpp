@@ -61,11 +61,12 @@ void CPKCS11Slot::Refresh()
 
     CK_ULONG nCount = 0;
     if (m_pFunctionList->C_GetMechanismList(m_nSlotID, nullptr, &nCount) == CKR_OK && nCount > 0) {
-        CK_MECHANISM_TYPE* pList = new CK_MECHANISM_TYPE[nCount];
+        // A failed second call (or a list that grew meanwhile, or a count no allocation can hold)
+        // leaves the list empty; a module that claims more entries than the array holds is held
+        // to the array.
+        CK_MECHANISM_TYPE* pList = NewArrayOrNull<CK_MECHANISM_TYPE>(nCount);
         CK_ULONG nFilled = nCount;
-        // A failed second call (or a list that grew meanwhile) leaves the list empty; a module
-        // that claims more entries than the array holds is held to the array.
-        if (m_pFunctionList->C_GetMechanismList(m_nSlotID, pList, &nFilled) == CKR_OK) {
+        if (pList && m_pFunctionList->C_GetMechanismList(m_nSlotID, pList, &nFilled) == CKR_OK) {
             m_pMechanisms = pList;
             m_nMechanismCount = nFilled < nCount ? nFilled : nCount;
         } else {

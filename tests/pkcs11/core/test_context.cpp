@@ -8,6 +8,13 @@
 #include "TSYpkcs11.h"
 #include "TestModuleControl.h"
 
+// A module may claim counts no allocation can hold; under the address sanitizer such an
+// allocation must fail as it does without it, instead of ending the test.
+extern "C" const char* __asan_default_options()
+{
+    return "allocator_may_return_null=1";
+}
+
 namespace {
 
 struct LoadFailure
@@ -173,6 +180,42 @@ TEST(ContextLoad, ModuleThatOverstatesTheCountIsHeldToTheArray)
     ASSERT_NE(nullptr, context.GetSlot(1));
     EXPECT_EQ(2u, context.GetSlot(1)->GetSlotID());
     EXPECT_EQ(nullptr, context.GetSlot(2));
+}
+
+// Counts a module cannot mean: the slot list fails as a failed call, the mechanism list is empty.
+TEST(ContextLoad, CountsTooLargeToAllocate)
+{
+    const CK_ULONG counts[] = {~CK_ULONG(0) / 2, CK_ULONG(1) << 44};
+    for (CK_ULONG count : counts) {
+        testmodule::Control tm;
+        tm.add_slot(1, "Reader", "Maker");
+        tm.insert_token(1, nullptr, "87654321", "1234", 0);
+        tm.add_mechanism(1, CKM_RSA_PKCS, 512, 4096);
+        tm.claim_counts(count, 0);
+        LoadFailure f = FailedLoad(testmodule::ModulePath(), "Test");
+        EXPECT_EQ("Unable to get slot list", f.message) << count;
+        EXPECT_EQ(CKR_HOST_MEMORY, f.code);
+        EXPECT_EQ(1u, f.kind);
+        EXPECT_EQ(0, tm.is_initialized()) << "the failed load was not undone";
+
+        tm.claim_counts(0, 0);
+        CTSYException sink;
+        CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
+        CPKCS11Slot* slot = context.GetSlot(0);
+        ASSERT_NE(nullptr, slot);
+        EXPECT_EQ(1u, slot->GetMechanismCount());
+        tm.claim_counts(0, count);
+        slot->Refresh();
+        EXPECT_EQ(0u, slot->GetMechanismCount()) << count;
+        EXPECT_TRUE(slot->IsTokenPresent());
+        EXPECT_TRUE(slot->IsTokenRecognized());
+
+        tm.claim_counts(count, 0);
+        EXPECT_FALSE(context.RefreshSlotList());
+        EXPECT_STREQ("Unable to get slot list", sink.GetMessage());
+        EXPECT_EQ(CKR_HOST_MEMORY, sink.GetCode());
+        EXPECT_EQ(0u, context.GetSlotCount());
+    }
 }
 
 TEST(ContextLoad, RefreshFailureOfTheCountIsRecorded)
