@@ -15,12 +15,13 @@ const fixture::ServicePki& Pki()
     return pki;
 }
 
-std::vector<unsigned char> MakeCsr(const std::string& dir, const fixture::KeyFiles& key, const std::string& subject)
+std::vector<unsigned char> MakeCsr(const std::string& dir, const fixture::KeyFiles& key, const std::string& subject,
+                                   const std::string& digest)
 {
     const std::string out = dir + "/request-" + std::to_string(std::hash<std::string>()(key.keyPem)) + ".der";
     std::string log;
-    if (fixture::Run("openssl req -new -key " + fixture::Quote(key.keyPem) + " -subj " + fixture::Quote(subject) +
-                         " -config /dev/null -outform DER -out " + fixture::Quote(out),
+    if (fixture::Run("openssl req -new " + digest + " -key " + fixture::Quote(key.keyPem) + " -subj " +
+                         fixture::Quote(subject) + " -config /dev/null -outform DER -out " + fixture::Quote(out),
                      &log) != 0)
         throw std::runtime_error("openssl req failed: " + log);
     return fixture::ReadBytes(out);

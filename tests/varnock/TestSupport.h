@@ -17,7 +17,9 @@ namespace vtest {
 const fixture::ServicePki& Pki();
 
 // A DER PKCS#10 request for the key, signed with it by the openssl command.
-std::vector<unsigned char> MakeCsr(const std::string& dir, const fixture::KeyFiles& key, const std::string& subject);
+// digest: an openssl digest option ("-sha256", "-sha1").
+std::vector<unsigned char> MakeCsr(const std::string& dir, const fixture::KeyFiles& key, const std::string& subject,
+                                   const std::string& digest = "-sha256");
 
 // The key's signature (SHA-1) over data, as the enrolment driver makes it on a
 // token: PKCS#1 v1.5 for RSA, a DER Dss-Sig-Value for DSA.

@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <functional>
 
 #include <gtest/gtest.h>
@@ -252,6 +253,35 @@ TEST_F(ServiceUpload, StatesSetByTheTest)
         ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     client.retrieveRequestStatusInfo({lower}, states);
     EXPECT_EQ(states.count(keyId), 1u);
+}
+
+// Requests as the enrolment signs them on a token: SHA-1, and for DSA a signature
+// algorithm identifier that carries NULL parameters.
+TEST_F(ServiceUpload, AcceptsRequestsSignedAsOnAToken)
+{
+    fixture::RequestService service(*s_dir + "/token", vtest::Pki());
+    ASSERT_TRUE(service.Start());
+    auto& client = vtest::Client(service.Endpoint());
+    const fixture::KeyFiles dsa = fixture::MakeKey(*s_dir, "token-dsa", "dsa:1024");
+    std::vector<unsigned char> withNull = vtest::MakeCsr(*s_dir, dsa, "/CN=DSA on a token", "-sha1");
+    // 30 09 06 07 <dsaWithSHA1> becomes 30 0B 06 07 <dsaWithSHA1> 05 00; the outer length grows by 2.
+    const std::vector<unsigned char> bare = {0x30, 0x09, 0x06, 0x07, 0x2A, 0x86, 0x48, 0xCE, 0x38, 0x04, 0x03};
+    auto at = std::search(withNull.begin(), withNull.end(), bare.begin(), bare.end());
+    ASSERT_NE(at, withNull.end());
+    ASSERT_EQ(withNull[1], 0x82);
+    *(at + 1) = 0x0B;
+    withNull.insert(at + static_cast<long>(bare.size()), {0x05, 0x00});
+    const unsigned outer = ((withNull[2] << 8) | withNull[3]) + 2u;
+    withNull[2] = static_cast<unsigned char>(outer >> 8);
+    withNull[3] = static_cast<unsigned char>(outer & 0xFF);
+
+    const std::vector<unsigned char> rsaSha1 = vtest::MakeCsr(*s_dir, *s_key, "/CN=RSA on a token", "-sha1");
+    for (const std::vector<unsigned char>& csr : {withNull, rsaSha1}) {
+        EXPECT_EQ(client.uploadCertRequest(csr.data(), csr.size(), fixture::RequestService::kDefaultPolicy),
+                  CVarnockSingleton::usAccepted);
+    }
+    EXPECT_TRUE(service.HasRequest(fixture::KeyIdOf(fixture::ReadBytes(dsa.publicDer))));
+    EXPECT_TRUE(service.HasRequest(fixture::KeyIdOf(fixture::ReadBytes(s_key->publicDer))));
 }
 
 TEST_F(ServiceUpload, ServiceAsChildProcess)
