@@ -57,7 +57,7 @@ void ReadRsaKey(const SubjectPublicKeyInfo& spki, CL_CERTIFICATE* rec)
 {
     RSAPublicKey key;
     _CPBLOB bits = BitsBlob(spki.subjectPublicKey);
-    if (!pellum::DecodeBlob(&bits, &key, &pellum::LastError()))
+    if (!BlobToType(&bits, &key, &pellum::LastError()))
         throw pellum::Failure();
     rec->pRSAKey = new CL_RSA_PUBLIC_KEY();
     DecanonizedCopy(key.modulus, &rec->pRSAKey->Modulus);
@@ -72,7 +72,7 @@ void ReadDsaKey(const SubjectPublicKeyInfo& spki, CL_CERTIFICATE* rec)
     }
     AsnInt y;
     _CPBLOB bits = BitsBlob(spki.subjectPublicKey);
-    if (!pellum::DecodeBlob(&bits, &y, &pellum::LastError()))
+    if (!BlobToType(&bits, &y, &pellum::LastError()))
         throw pellum::Failure();
     Dss_Parms parms;
     if (!AnyToType(spki.algorithm.parameters, &parms, &pellum::LastError()))
@@ -149,7 +149,7 @@ extern "C" PELLUM_API bool CL_DecodeCertificate(const _CPBLOB* blob, CL_CERTIFIC
         // A fresh object for every decode: the runtime appends to the lists of
         // an object that was decoded before.
         std::unique_ptr<Certificate> cert(new Certificate);
-        if (!pellum::DecodeBlob(blob, cert.get(), &pellum::LastError()))
+        if (!BlobToType(blob, cert.get(), &pellum::LastError()))
             throw pellum::Failure();
         rec = new CL_CERTIFICATE();
         Fill(*cert, rec);

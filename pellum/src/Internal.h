@@ -24,11 +24,6 @@ void SetUnhandled(const char* function);
 // the last-error text (or leaving it empty for the generic text).
 struct Failure {};
 
-// BlobToType over only the first complete value of the blob. The generated
-// decoders read on past a SEQUENCE that is shorter than its components, so
-// bytes after the checked value must not be in the buffer at all.
-bool DecodeBlob(const _CPBLOB* blob, SNACC::AsnType* obj, std::string* err);
-
 std::string OidText(const SNACC::AsnOid& oid);
 // A new[] copy of len bytes into blob; a zero-length copy is a valid array.
 void CopyToBlob(const unsigned char* data, size_t len, _CPBLOB* blob, size_t extra = 0);

@@ -2,8 +2,6 @@
 
 #include "Internal.h"
 
-#include <sorvit/ber.h>
-
 #include <asn-incl.h>
 
 #include <cstring>
@@ -22,13 +20,6 @@ void SetUnhandled(const char* function)
 {
     if (LastError().empty())
         LastError() = std::string("Unhandled exception occurred in ") + function;
-}
-
-bool DecodeBlob(const _CPBLOB* blob, SNACC::AsnType* obj, std::string* err)
-{
-    if (!blob || !blob->pbData || !obj)
-        return false;
-    return BlobToType(blob, obj, err);
 }
 
 std::string OidText(const SNACC::AsnOid& oid)

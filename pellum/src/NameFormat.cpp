@@ -189,7 +189,7 @@ PELLUM_API bool CL_CertNameToStr(const _CPBLOB* name, char* buf, uint32_t* ioLen
     try {
         pellum::LastError().clear();
         std::unique_ptr<Name> decoded(new Name);
-        if (!pellum::DecodeBlob(name, decoded.get(), &pellum::LastError()))
+        if (!BlobToType(name, decoded.get(), &pellum::LastError()))
             throw pellum::Failure();
         const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
         std::string text = ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
@@ -255,14 +255,14 @@ PELLUM_API bool CL_DecodeCertName(const _CPBLOB* name, std::vector<TOIDValuePair
         pellum::LastError().clear();
         {
             std::unique_ptr<Name> decoded(new Name);
-            if (pellum::DecodeBlob(name, decoded.get(), &pellum::LastError())) {
+            if (BlobToType(name, decoded.get(), &pellum::LastError())) {
                 if (decoded->choiceId == Name::rdnSequenceCid)
                     ConvertDistinguishedNameToOIDValuePairs(decoded->rdnSequence, pairs);
                 return true;
             }
         }
         std::unique_ptr<GeneralNames> names(new GeneralNames);
-        if (!pellum::DecodeBlob(name, names.get(), &pellum::LastError()))
+        if (!BlobToType(name, names.get(), &pellum::LastError()))
             return false;
         bool found = false;
         for (const GeneralName& gn : *names) {

@@ -46,7 +46,7 @@ bool DecodeKeyUsage(const _CPBLOB* input, uint32_t* flags)
     *flags = 0;
     return Guarded("DecodeKeyUsage", [&] {
         KeyUsage usage;
-        if (!pellum::DecodeBlob(input, &usage, &pellum::LastError()))
+        if (!BlobToType(input, &usage, &pellum::LastError()))
             return false;
         uint32_t word = 0;
         for (size_t i = 0; i <= 8 && i < usage.BitLen(); ++i) {
@@ -66,7 +66,7 @@ bool DecodeDssSignature(const _CPBLOB* input, _CPBLOB* output)
     output->cbData = 0;
     return Guarded("DecodeDssSignature", [&] {
         Dss_Sig_Value sig;
-        if (!pellum::DecodeBlob(input, &sig, &pellum::LastError()))
+        if (!BlobToType(input, &sig, &pellum::LastError()))
             return false;
         uint32_t rLen = 0, sLen = 0;
         std::unique_ptr<unsigned char[]> r(DecanonizeInteger(sig.r.c_str(), static_cast<uint32_t>(sig.r.length()), rLen));
@@ -91,7 +91,7 @@ bool DecodeSubjKeyID(const _CPBLOB* input, _CPBLOB* output)
 {
     return Guarded("DecodeSubjKeyID", [&] {
         AsnOcts id;
-        if (!pellum::DecodeBlob(input, &id, &pellum::LastError())) {
+        if (!BlobToType(input, &id, &pellum::LastError())) {
             pellum::LastError() = "Unable to decode SubjKeyID: " + pellum::LastError();
             return false;
         }
@@ -136,7 +136,7 @@ bool DecodeCertificatePolicies(const _CPBLOB* input, std::vector<TPolicyInformat
 {
     return Guarded("DecodeCertificatePolicies", [&] {
         CertificatePolicies list;
-        if (!pellum::DecodeBlob(input, &list, &pellum::LastError())) {
+        if (!BlobToType(input, &list, &pellum::LastError())) {
             pellum::LastError() = "Unable to decode CertificatePolicies: " + pellum::LastError();
             return false;
         }
@@ -229,7 +229,7 @@ PELLUM_API bool CL_DecodeObject(const char* oid, const _CPBLOB* input, void* out
             *size = written;
         return ok;
     } catch (...) {
-        pellum::SetUnhandled("CL_DecodeObject");
+        // The decoders have already set their text.
     }
     return false;
 }
