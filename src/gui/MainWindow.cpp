@@ -9,6 +9,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QSplashScreen>
 #include <QSplitter>
 #include <QStringList>
 #include <QTabWidget>
@@ -426,7 +428,18 @@ void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
 
     if (showBox) {
         COperationGuard operation(this);
+        // A splash stays on top of everything: a box raised while providers load (or a card
+        // is read) would sit behind it, unseen, with the program waiting for it.
+        QList<QPointer<QWidget>> splashes;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QSplashScreen*>(w) && w->isVisible()) {
+                splashes << w;
+                w->hide();
+            }
         QMessageBox::critical(this, windowTitle(), report.boxText, QMessageBox::Ok, QMessageBox::NoButton);
+        for (const QPointer<QWidget>& w : splashes)
+            if (w)
+                w->show();
     }
 }
 

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
+#include <QSplashScreen>
 #include <QtTest>
 
 #include "Fixture.h"
@@ -210,6 +211,31 @@ private slots:
         QCOMPARE(duringBox, kOneInserted);
         QTRY_COMPARE(Dump(window, kModule), kBothEmpty);
         QVERIFY(!window.GetErrorSink().GetMessage());
+    }
+
+    // A token that cannot be opened while the providers load is reported in a box that is not
+    // hidden behind the start-up splash.
+    void startUpFailureBoxIsNotBehindTheSplash()
+    {
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        m_tm->fail("C_OpenSession", CKR_DEVICE_ERROR, 0, -1);
+        MainWindow window;
+        QString shown;
+        int splashesShown = -1;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            shown = qobject_cast<QMessageBox*>(box)->text();
+            splashesShown = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<QSplashScreen*>(w) && w->isVisible())
+                    ++splashesShown;
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        window.show();
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(shown.startsWith("Unable to open session with token"));
+        QCOMPARE(splashesShown, 0);
+        QCOMPARE(Dump(window, kModule), QStringList({"Reader One [0]", "Reader Two [1]", "  Test token [3]"}));
     }
 
     // A reload whose module no longer initialises reports the failure and leaves the tab with
