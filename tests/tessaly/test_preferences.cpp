@@ -171,6 +171,46 @@ private slots:
         QVERIFY2(!ini.contains(kModule), qPrintable(ini));
     }
 
+    // Removing every provider frees them all: no tab, no tree, no provider, no selection.
+    void removeEveryProvider()
+    {
+        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
+                                       {kModule, testmodule::ModulePath(), true}});
+        MainWindow window;
+        window.show();
+        QVERIFY(window.GetSelectedItem());
+        QString info;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([](QWidget* prefs) {
+            QTreeWidget* list = prefs->findChild<QTreeWidget*>("treeWidget");
+            list->selectAll();
+            Later([prefs] { fixture::ModalDriver::Click(prefs, "removeButton"); });
+        }, "ProvidersDialog");
+        driver.Expect([](QWidget* question) { fixture::ModalDriver::Click(question, "OK"); }, "QMessageBox");
+        driver.Expect([](QWidget* prefs) { fixture::ModalDriver::Click(prefs, "closeButton"); }, "ProvidersDialog");
+        driver.Expect([&](QWidget* box) {
+            info = qobject_cast<QMessageBox*>(box)->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        Action(window, "actionPreferences")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(info, QStringLiteral("No PKCS#11 modules installed.\nTo install new security device go to "
+                                      "Edit->Preferences"));
+        QVERIFY(TabLabels(window).isEmpty());
+        QVERIFY(window.GetProviders().empty());
+        QVERIFY(!window.GetCurrentProvider());
+        QVERIFY(!window.GetSelectedItem());
+        QVERIFY(!Action(window, "actionLogin")->isVisible());
+        QCOMPARE(window.findChildren<CProviderTreeWidget*>().size(), 0);
+        // Reload has nothing to act on.
+        CUnexpectedModals modals;
+        Action(window, "actionReload")->trigger();
+        QTest::qWait(50);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        const QString ini = QString::fromLatin1(ReadFile(HomeSettingsPath(m_home)));
+        QVERIFY2(ini.contains("size=0"), qPrintable(ini));
+    }
+
     void resetThenReload()
     {
         WriteProviderSettings(m_home, {{kModule, testmodule::ModulePath(), true}});
