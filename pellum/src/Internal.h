@@ -10,6 +10,7 @@ namespace SNACC {
 class RDNSequence;
 class AsnOid;
 class AsnType;
+class AsnAny;
 }
 
 namespace pellum {
@@ -25,6 +26,8 @@ void SetUnhandled(const char* function);
 struct Failure {};
 
 std::string OidText(const SNACC::AsnOid& oid);
+// The encoding an ANY holds; false for an empty ANY or one that cannot be written.
+bool AnyBytes(const SNACC::AsnAny& any, std::string* der);
 // A new[] copy of len bytes into blob; a zero-length copy is a valid array.
 void CopyToBlob(const unsigned char* data, size_t len, _CPBLOB* blob, size_t extra = 0);
 void FreeBlobData(_CPBLOB* blob);

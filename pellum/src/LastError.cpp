@@ -28,6 +28,23 @@ std::string OidText(const SNACC::AsnOid& oid)
     return text ? std::string(text) : std::string();
 }
 
+bool AnyBytes(const SNACC::AsnAny& any, std::string* der)
+{
+    try {
+        SNACC::AsnBuf scratch;
+        scratch.ResetMode(std::ios_base::out);
+        any.BEnc(scratch);
+        scratch.ResetMode(std::ios_base::in);
+        const unsigned long len = scratch.length();
+        if (len == 0)
+            return false;
+        scratch.GetSeg(*der, static_cast<long>(len));
+        return true;
+    } catch (const SNACC::SnaccException&) {
+        return false;
+    }
+}
+
 void CopyToBlob(const unsigned char* data, size_t len, _CPBLOB* blob, size_t extra)
 {
     unsigned char* copy = new unsigned char[len + extra]();

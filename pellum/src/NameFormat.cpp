@@ -53,18 +53,8 @@ const ShortName kShortNames[] = {
 bool ValueText(const AsnAny& value, std::string* text)
 {
     std::string der;
-    try {
-        AsnBuf scratch;
-        scratch.ResetMode(std::ios_base::out);
-        value.BEnc(scratch);
-        scratch.ResetMode(std::ios_base::in);
-        const unsigned long len = scratch.length();
-        if (len == 0)
-            return false;
-        scratch.GetSeg(der, static_cast<long>(len));
-    } catch (const SnaccException&) {
+    if (!pellum::AnyBytes(value, &der))
         return false;
-    }
     _CPBLOB blob = {reinterpret_cast<unsigned char*>(&der[0]), static_cast<uint32_t>(der.size())};
     switch (static_cast<unsigned char>(der[0])) {
     case 0x13:

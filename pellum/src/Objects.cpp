@@ -102,8 +102,51 @@ bool DecodeSubjKeyID(const _CPBLOB* input, _CPBLOB* output)
     });
 }
 
+// True when the encoding holds, at any depth, a constructed UTF8String,
+// BMPString or UniversalString, or cannot be read. The runtime never decodes
+// those and leaks what it read on the attempt. One pass over the headers:
+// constructed contents are entered, primitive ones stepped over.
+bool HoldsConstructedWideString(const std::string& der)
+{
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(der.data());
+    const size_t end = der.size();
+    size_t pos = 0;
+    while (pos < end) {
+        const unsigned char tag = p[pos++];
+        if (tag == 0x2C || tag == 0x3E || tag == 0x3C)
+            return true;
+        if ((tag & 0x1F) == 0x1F) {
+            while (pos < end && (p[pos] & 0x80))
+                ++pos;
+            ++pos;
+        }
+        if (pos >= end)
+            return true;
+        size_t len = p[pos++];
+        if (len & 0x80) {
+            const size_t octets = len & 0x7F;
+            if (octets > 4 || octets > end - pos)
+                return true;
+            len = 0;
+            for (size_t i = 0; i < octets; ++i)
+                len = (len << 8) | p[pos++];
+        }
+        if (tag & 0x20)
+            continue;
+        if (len > end - pos)
+            return true;
+        pos += len;
+    }
+    return false;
+}
+
 void ReadQualifier(const PolicyQualifierInfo& info, TPolicyInformation* out)
 {
+    std::string der;
+    if (pellum::AnyBytes(info.qualifier, &der) && HoldsConstructedWideString(der)) {
+        pellum::LastError() = "Unsupported constructed string in a policy qualifier";
+        return;
+    }
     Qualifier q;
     if (!AnyToType(&info.qualifier, &q, &pellum::LastError()))
         return;

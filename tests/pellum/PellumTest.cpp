@@ -847,6 +847,25 @@ TEST(PellumObjects, SubjectKeyIdAndPolicyErrors)
     EXPECT_EQ(policies[1].sUserNotice, "");
     EXPECT_EQ(policies[2].sUserNotice, "\xC3\xA9" "A");
     EXPECT_EQ(size, 16u);
+
+    // A user notice in a constructed UTF8String or BMPString (which the runtime
+    // never decodes, and leaks on the attempt): that qualifier is skipped, the
+    // policy kept, and nothing leaks.
+    for (unsigned char tag : {0x2C, 0x3E}) {
+        Node text;
+        text.tag = tag;
+        text.children = {Prim(0x04, {0x00, 0x41})};
+        Node notice = seq({seq({Prim(0x06, {0x2A, 0x03, 0x07}),
+                                seq({seq({Prim(0x06, FromHex("2B06010505070202")), seq({text})})})})});
+        Bytes der = dertest::Write(notice);
+        blob = {der.data(), static_cast<uint32_t>(der.size())};
+        std::vector<TPolicyInformation> skipped;
+        ASSERT_TRUE(CL_DecodeObject("2.5.29.32", &blob, &skipped, &size)) << CL_GetLastError();
+        ASSERT_EQ(skipped.size(), 1u);
+        EXPECT_EQ(skipped[0].sPolicyOID, "1.2.3.7");
+        EXPECT_EQ(skipped[0].sUserNotice, "");
+        EXPECT_NE(std::string(CL_GetLastError()), "");
+    }
 }
 
 TEST(PellumExports, TheFlatInterfaceTheNameStepsAndTheTypes)
