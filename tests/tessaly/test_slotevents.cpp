@@ -238,6 +238,43 @@ private slots:
         QCOMPARE(Dump(window, kModule), QStringList({"Reader One [0]", "Reader Two [1]", "  Test token [3]"}));
     }
 
+    // An object whose attributes cannot be read makes the layer throw while the slot event
+    // builds the token's rows: the view stops there, quietly, and the next event reads the
+    // token afresh.
+    void unreadableObjectsDuringASlotEvent()
+    {
+        CUnexpectedModals modals;
+        MainWindow window;
+        window.show();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        for (unsigned char id : {1, 2}) {
+            CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+            CK_CERTIFICATE_TYPE type = CKC_X_509;
+            CK_BBOOL yes = CK_TRUE;
+            const char value[] = "no certificate";
+            const std::string label = "Cert " + std::to_string(id);
+            CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},           {CKA_CERTIFICATE_TYPE, &type, sizeof type},
+                                {CKA_TOKEN, &yes, sizeof yes},           {CKA_ID, &id, 1},
+                                {CKA_LABEL, (void*)label.data(), (CK_ULONG)label.size()},
+                                {CKA_VALUE, (void*)value, sizeof value - 1}};
+            QVERIFY(m_tm->add_object(1, t, sizeof t / sizeof t[0]));
+        }
+        // The listing reads each identifier; the first certificate object then fails.
+        m_tm->fail("C_GetAttributeValue", CKR_DEVICE_ERROR, 2, -1);
+        m_tm->queue_event(1);
+        QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
+        QTest::qWait(100);
+        QVERIFY(!window.GetErrorSink().GetMessage());
+
+        m_tm->fail("C_GetAttributeValue", CKR_OK, 0, 0);
+        m_tm->queue_event(1);
+        QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]",
+                                                         "    Certificate(Cert 1) [6]", "    Certificate(Cert 2) [6]",
+                                                         "Reader Two [0]"}));
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
     // A reload whose module no longer initialises reports the failure and leaves the tab with
     // an empty tree and no provider behind it.
     void failedReloadLeavesNoPointerBehind()
