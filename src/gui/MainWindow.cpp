@@ -436,7 +436,10 @@ void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
                 splashes << w;
                 w->hide();
             }
+        // The box waits for the user, not the user for the program.
+        QApplication::setOverrideCursor(Qt::ArrowCursor);
         QMessageBox::critical(this, windowTitle(), report.boxText, QMessageBox::Ok, QMessageBox::NoButton);
+        QApplication::restoreOverrideCursor();
         for (const QPointer<QWidget>& w : splashes)
             if (w)
                 w->show();

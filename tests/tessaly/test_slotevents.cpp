@@ -192,6 +192,7 @@ private slots:
 
         QString shown;
         QStringList duringBox;
+        bool arrowOverBox = false;
         fixture::ModalDriver driver(15000);
         driver.Expect([&](QWidget* box) {
             struct TClose {
@@ -199,6 +200,8 @@ private slots:
                 ~TClose() { fixture::ModalDriver::Accept(w); }
             } close{box};
             shown = qobject_cast<QMessageBox*>(box)->text();
+            // The card is being read under a wait cursor; the box itself is not.
+            arrowOverBox = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::ArrowCursor;
             const int waits = m_tm->call_count("C_WaitForSlotEvent");
             m_tm->remove_token(1, 1);
             QTRY_VERIFY_WITH_TIMEOUT(m_tm->call_count("C_WaitForSlotEvent") > waits && m_tm->waiters() == 1, 5000);
@@ -209,7 +212,9 @@ private slots:
         QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(shown, QStringLiteral("Unable to open session with token\nSome problem has occurred with the smart-card and/or slot"));
         QCOMPARE(duringBox, kOneInserted);
+        QVERIFY(arrowOverBox);
         QTRY_COMPARE(Dump(window, kModule), kBothEmpty);
+        QVERIFY(!QApplication::overrideCursor());
         QVERIFY(!window.GetErrorSink().GetMessage());
     }
 
