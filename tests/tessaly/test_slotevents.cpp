@@ -280,6 +280,41 @@ private slots:
         QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
     }
 
+    // A module file that cannot be loaded gives no box (only a debug line) and no tab; a module
+    // that loads but fails gives one box in front of the splash; the others load, and the
+    // first that did becomes current.
+    void loadingFailuresAtStartUp()
+    {
+        m_tm->set_initialize_mode(2);
+        WriteProviderSettings(m_home, {{"A Missing", "/nonexistent/libnone.so", true},
+                                       {"B Not a library", testmodule::NotALibraryPath(), true},
+                                       {"C Broken", testmodule::ModulePath(), true},
+                                       {"D SoftHSM2", QString::fromStdString(fixture::SoftHsm::ModulePath()), false}});
+        MainWindow window;
+        QStringList boxes;
+        int splashesShown = -1;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            boxes << qobject_cast<QMessageBox*>(box)->text();
+            splashesShown = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<QSplashScreen*>(w) && w->isVisible())
+                    ++splashesShown;
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        window.show();
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(boxes, QStringList() << "Unable to initialize the Cryptoki module");
+        QCOMPARE(splashesShown, 0);
+        QCOMPARE(TabLabels(window), QStringList() << "D SoftHSM2");
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, "D SoftHSM2"));
+        QVERIFY(window.GetSelectedItem());
+        CUnexpectedModals modals;
+        QTest::qWait(100);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        m_tm->set_initialize_mode(0);
+    }
+
     // A reload whose module no longer initialises reports the failure and leaves the tab with
     // an empty tree and no provider behind it.
     void failedReloadLeavesNoPointerBehind()
