@@ -14,7 +14,6 @@
 #include <QSplitter>
 #include <QStringList>
 #include <QTabWidget>
-#include <QTimer>
 #include <QTreeWidget>
 
 #include <algorithm>
