@@ -1,4 +1,5 @@
-<?xml version='1.0' encoding='utf-8'?>
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
 <TS version="2.1" language="bg_BG" sourcelanguage="en_US">
 <context>
     <name>AboutDialog</name>
@@ -15,8 +16,8 @@
         <translation>Програма за управление на смарт карти</translation>
     </message>
     <message>
-        <source>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href="https://www.veskora.example/"&gt;&lt;span style=" text-decoration: underline; color:#0000ff;"&gt;Veskora on the web&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;!DOCTYPE HTML PUBLIC "-//W3C//DTD HTML 4.0//EN" "http://www.w3.org/TR/REC-html40/strict.dtd"&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href="https://www.veskora.example/"&gt;&lt;span style=" text-decoration: underline; color:#0000ff;"&gt;Veskora в интернет&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+        <source>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href=&quot;https://www.veskora.example/&quot;&gt;&lt;span style=&quot; text-decoration: underline; color:#0000ff;&quot;&gt;Veskora on the web&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href=&quot;https://www.veskora.example/&quot;&gt;&lt;span style=&quot; text-decoration: underline; color:#0000ff;&quot;&gt;Veskora в интернет&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
         <source>License</source>
@@ -71,33 +72,6 @@
     </message>
 </context>
 <context>
-    <name>CPKCS11AsymmetricKey</name>
-    <message>
-        <source>Encryption,</source>
-        <translation>Шифриране,</translation>
-    </message>
-    <message>
-        <source>Verification,</source>
-        <translation>Проверка,</translation>
-    </message>
-    <message>
-        <source>Wrapping,</source>
-        <translation>Опаковане,</translation>
-    </message>
-    <message>
-        <source>Decryption,</source>
-        <translation>Дешифриране,</translation>
-    </message>
-    <message>
-        <source>Signing,</source>
-        <translation>Подписване,</translation>
-    </message>
-    <message>
-        <source>Unwrapping,</source>
-        <translation>Разопаковане,</translation>
-    </message>
-</context>
-<context>
     <name>ErrorReportWizard</name>
     <message>
         <source>Send Error Report</source>
@@ -124,8 +98,8 @@
         <translation>Електронна поща за обратна връзка:</translation>
     </message>
     <message>
-        <source>&lt;span style=" color:#ff0000;"&gt;Invalid e-mail address.&lt;/span&gt;</source>
-        <translation>&lt;span style=" color:#ff0000;"&gt;Невалиден адрес на електронна поща.&lt;/span&gt;</translation>
+        <source>&lt;span style=&quot; color:#ff0000;&quot;&gt;Invalid e-mail address.&lt;/span&gt;</source>
+        <translation>&lt;span style=&quot; color:#ff0000;&quot;&gt;Невалиден адрес на електронна поща.&lt;/span&gt;</translation>
     </message>
     <message>
         <source>Your comments (optional):</source>
@@ -657,6 +631,98 @@ You can do that by choosing Edit-&gt;Reload from the main menu.</source>
     <message>
         <source>Valid to</source>
         <translation>Валиден до</translation>
+    </message>
+    <message>
+        <source>Encryption,</source>
+        <translation>Шифриране,</translation>
+    </message>
+    <message>
+        <source>Verification,</source>
+        <translation>Проверка,</translation>
+    </message>
+    <message>
+        <source>Wrapping,</source>
+        <translation>Опаковане,</translation>
+    </message>
+    <message>
+        <source>Decryption,</source>
+        <translation>Дешифриране,</translation>
+    </message>
+    <message>
+        <source>Signing,</source>
+        <translation>Подписване,</translation>
+    </message>
+    <message>
+        <source>Unwrapping,</source>
+        <translation>Разопаковане,</translation>
+    </message>
+    <message>
+        <source>Description</source>
+        <translation>Описание</translation>
+    </message>
+    <message>
+        <source>Manufacturer</source>
+        <translation>Производител</translation>
+    </message>
+    <message>
+        <source>The reader is empty.</source>
+        <translation>Четецът е празен.</translation>
+    </message>
+    <message>
+        <source>Token present.</source>
+        <translation>Има карта.</translation>
+    </message>
+    <message>
+        <source>Unrecognized token present.</source>
+        <translation>Има неразпозната карта.</translation>
+    </message>
+    <message>
+        <source>Status</source>
+        <translation>Състояние</translation>
+    </message>
+    <message>
+        <source>Card label</source>
+        <translation>Етикет на картата</translation>
+    </message>
+    <message>
+        <source>Card model</source>
+        <translation>Модел на картата</translation>
+    </message>
+    <message>
+        <source>Minimum PIN length</source>
+        <translation>Минимална дължина на PIN</translation>
+    </message>
+    <message>
+        <source>%1</source>
+        <translation>%1</translation>
+    </message>
+    <message>
+        <source>Maximum PIN length</source>
+        <translation>Максимална дължина на PIN</translation>
+    </message>
+    <message>
+        <source>Public memory</source>
+        <translation>Публична памет</translation>
+    </message>
+    <message>
+        <source>%1 of %2 bytes free</source>
+        <translation>%1 от %2 байта свободни</translation>
+    </message>
+    <message>
+        <source>Private memory</source>
+        <translation>Лична памет</translation>
+    </message>
+    <message>
+        <source>The card is not initialized.</source>
+        <translation>Картата не е инициализирана.</translation>
+    </message>
+    <message>
+        <source>The user PIN of the card is blocked.</source>
+        <translation>Потребителският PIN на картата е блокиран.</translation>
+    </message>
+    <message>
+        <source>The administrative PIN of the card is blocked.</source>
+        <translation>Административният PIN на картата е блокиран.</translation>
     </message>
 </context>
 </TS>
