@@ -68,8 +68,7 @@ MainWindow::MainWindow(QWidget* parent)
       m_nTabToSelect(-1),
       m_bShown(false),
       m_nOperations(0),
-      m_bApplyQueued(false),
-      m_nNextSerial(1)
+      m_bApplyQueued(false)
 {
     // The slot-event threads' signals cross to this thread queued; their arguments must
     // be known to the meta-type system or Qt drops them.
@@ -365,22 +364,20 @@ void MainWindow::ApplyHeldBackEvents()
     events.swap(m_heldBackEvents);
     for (const THeldBackEvent& e : events) {
         if (e.bNotSupported)
-            OnSlotEventsNotSupported(e.pContext, e.nSerial);
+            OnSlotEventsNotSupported(e.pContext, e.nGeneration);
         else
-            OnSlotEvent(e.nSlotID, e.pContext, e.nSerial);
+            OnSlotEvent(e.nSlotID, e.pContext, e.nGeneration);
     }
 }
 
-CPKCS11Provider* MainWindow::FindProvider(CPKCS11Context* pContext, unsigned long long nSerial) const
+CPKCS11Provider* MainWindow::FindProvider(CPKCS11Context* pContext, uint64_t nGeneration) const
 {
+    // Only a context found in the map is alive and may be asked for its generation.
     auto it = m_mapProviders.find(pContext);
     if (it == m_mapProviders.end())
         return nullptr;
-    if (nSerial != 0) {
-        auto serial = m_mapSerials.find(pContext);
-        if (serial == m_mapSerials.end() || serial->second != nSerial)
-            return nullptr;
-    }
+    if (nGeneration != 0 && pContext->GetGeneration() != nGeneration)
+        return nullptr;
     return it->second;
 }
 
@@ -458,18 +455,17 @@ CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std
     m_lastError.Reset();
     std::unique_ptr<CPKCS11Context> context(new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError));
     std::unique_ptr<CSlotEventThread> thread(new CSlotEventThread(context.get()));
-    // Each load gets a serial of its own, carried by its connections: an event still
-    // queued for an earlier load is dropped even if the new context has the same address.
-    const unsigned long long nSerial = m_nNextSerial++;
+    // The connections carry the context's generation: an event still queued for an earlier
+    // load is dropped even if the new context has the same address.
+    const uint64_t nGeneration = context->GetGeneration();
     connect(thread.get(), &CSlotEventThread::SlotEventsNotSupported, this,
-            [this, nSerial](CPKCS11Context* c) { OnSlotEventsNotSupported(c, nSerial); }, Qt::QueuedConnection);
+            [this, nGeneration](CPKCS11Context* c) { OnSlotEventsNotSupported(c, nGeneration); }, Qt::QueuedConnection);
     connect(thread.get(), &CSlotEventThread::SlotEvent, this,
-            [this, nSerial](ulong id, CPKCS11Context* c) { OnSlotEvent(id, c, nSerial); }, Qt::QueuedConnection);
+            [this, nGeneration](ulong id, CPKCS11Context* c) { OnSlotEvent(id, c, nGeneration); }, Qt::QueuedConnection);
     CPKCS11Provider* pProvider = new CPKCS11Provider(context.get(), thread.get());
     context.release();
     thread.release();
     m_mapProviders[pProvider->GetContext()] = pProvider;
-    m_mapSerials[pProvider->GetContext()] = nSerial;
     return pProvider;
 }
 
@@ -487,6 +483,8 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
 
     m_nTabToSelect = -1;
     m_pTokenToSelect = nullptr;
+    // The first provider that loads is current.
+    CPKCS11Provider* pFirst = m_pCurrentProvider;
     for (const auto& entry : modules) {
         const std::string& description = entry.first;
         const std::string& module = entry.second;
@@ -494,12 +492,15 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
                            Qt::AlignBottom, Qt::black);
         try {
             CPKCS11Provider* pProvider = CreateProvider(module, description);
-            // The first provider that loads is current, also while its tree is built, so
-            // that a failure report names its module.
-            if (m_mapProviders.size() == 1)
-                m_pCurrentProvider = pProvider;
+            if (!pFirst)
+                pFirst = pProvider;
+            // While its tree is built the provider is current, so that a failure report
+            // names its own module, not the one of the first provider.
+            m_pCurrentProvider = pProvider;
             DisplayProvider(pProvider);
+            m_pCurrentProvider = pFirst;
         } catch (const CTSYException& e) {
+            m_pCurrentProvider = pFirst;
             const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
             if (e.GetFlag() != TSY_KIND_LOAD_FAILED) {
                 COperationGuard operation(this);
@@ -709,7 +710,6 @@ void MainWindow::FreeProviders()
     m_pCurrentProvider = nullptr;
     std::map<CPKCS11Context*, CPKCS11Provider*> providers;
     providers.swap(m_mapProviders);
-    m_mapSerials.clear();
     for (auto& entry : providers) {
         CPKCS11Provider* pProvider = entry.second;
         if (CProviderTreeWidget* pTree = pProvider->GetTreeWidget()) {
@@ -750,7 +750,6 @@ void MainWindow::on_actionReload_triggered()
     const std::string description = pOld->GetContext()->GetDescription();
     CProviderTreeWidget* pTree = pOld->GetTreeWidget();
     m_mapProviders.erase(pOld->GetContext());
-    m_mapSerials.erase(pOld->GetContext());
     // The tree's rows map to the objects about to be deleted; so does the selection.
     m_pSelectedItem = nullptr;
     m_pTokenToSelect = nullptr;
@@ -816,19 +815,19 @@ void MainWindow::on_slot_events_not_supported(CPKCS11Context* pContext)
     OnSlotEventsNotSupported(pContext, 0);
 }
 
-void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, unsigned long long nSerial)
+void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration)
 {
     TSY_SLOT_TRY
     // An event of a provider freed or reloaded since: its context is gone.
-    CPKCS11Provider* pProvider = FindProvider(pContext, nSerial);
+    CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
     if (!pProvider) {
         qDebug() << "Slot event of a provider no longer loaded dropped";
         return;
     }
     if (m_nOperations > 0) {
-        const unsigned long long nLoad = m_mapSerials[pContext];
+        const uint64_t nLoad = pContext->GetGeneration();
         for (const THeldBackEvent& e : m_heldBackEvents)
-            if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nSerial == nLoad)
+            if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
                 return;  // one refresh at the end reads the slot's last state
         m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
         return;
@@ -875,32 +874,32 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
         pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconUnidentifiedCard);
     } else {
         pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconReaderWithCard);
-        {
-            CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
-            splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
-            DisplayToken(pSlotRow, pSlot, pTree);
-        }
+        // The provider's tab becomes current before the card is read, so that a failure
+        // report names this provider's module.
         for (int tab = 0; tab < ui->tabWidget->count(); ++tab)
             if (ui->tabWidget->widget(tab)->isAncestorOf(pTree)) {
                 ui->tabWidget->setCurrentIndex(tab);
                 break;
             }
         m_pCurrentProvider = pProvider;
+        CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
+        splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
+        DisplayToken(pSlotRow, pSlot, pTree);
     }
     pTree->on_item_selection_changed();
     on_item_selection_changed();
 }
 
-void MainWindow::OnSlotEventsNotSupported(CPKCS11Context* pContext, unsigned long long nSerial)
+void MainWindow::OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration)
 {
     TSY_SLOT_TRY
-    CPKCS11Provider* pProvider = FindProvider(pContext, nSerial);
+    CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
     if (!pProvider)
         return;
-    const unsigned long long nLoad = m_mapSerials[pContext];
+    const uint64_t nLoad = pContext->GetGeneration();
     if (m_nOperations > 0) {
         for (const THeldBackEvent& e : m_heldBackEvents)
-            if (e.bNotSupported && e.pContext == pContext && e.nSerial == nLoad)
+            if (e.bNotSupported && e.pContext == pContext && e.nGeneration == nLoad)
                 return;
         m_heldBackEvents.push_back({true, 0, pContext, nLoad});
         return;

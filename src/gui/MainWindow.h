@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
@@ -139,13 +140,13 @@ private slots:
     void ApplyHeldBackEvents();
 
 private:
-    // A slot event as the thread reported it; serial tells apart two providers that got
-    // the same context address one after the other.
+    // A slot event as the thread reported it; the context's generation tells apart two
+    // providers that got the same context address one after the other.
     struct THeldBackEvent {
         bool bNotSupported;
         unsigned long nSlotID;
         CPKCS11Context* pContext;
-        unsigned long long nSerial;
+        uint64_t nGeneration;
     };
 
     void LoadProviders(CAutoSplash& splash);
@@ -155,10 +156,10 @@ private:
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
     void ResizeSkinMenuBar();
-    void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, unsigned long long nSerial);
-    void OnSlotEventsNotSupported(CPKCS11Context* pContext, unsigned long long nSerial);
-    // The provider of a context, when it is loaded and (serial not 0) is the same load.
-    CPKCS11Provider* FindProvider(CPKCS11Context* pContext, unsigned long long nSerial = 0) const;
+    void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration);
+    void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
+    // The provider of a context, when it is loaded and (generation not 0) is the same load.
+    CPKCS11Provider* FindProvider(CPKCS11Context* pContext, uint64_t nGeneration = 0) const;
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
     // Reports what a handler caught, so that nothing escapes into Qt's event loop.
@@ -190,8 +191,6 @@ private:
     int m_nOperations;
     std::deque<THeldBackEvent> m_heldBackEvents;
     bool m_bApplyQueued;
-    // Load serial of each provider's context, and the loads already warned about slot events.
-    std::map<CPKCS11Context*, unsigned long long> m_mapSerials;
-    std::set<unsigned long long> m_setWarned;
-    unsigned long long m_nNextSerial;
+    // Context generations already warned about slot events.
+    std::set<uint64_t> m_setWarned;
 };

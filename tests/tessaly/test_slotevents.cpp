@@ -8,6 +8,7 @@
 #include <QtTest>
 
 #include "Fixture.h"
+#include "MemoryLogger.h"
 #include "ModalDriver.h"
 #include "PKCS11Slot.h"
 #include "PKCS11Token.h"
@@ -22,6 +23,23 @@ QStringList Dump(MainWindow& window, const char* provider)
 {
     CProviderTreeWidget* tree = TreeOf(window, provider);
     return tree ? DumpTree(tree) : QStringList() << "(no tree)";
+}
+
+// The log entries holding text, each with its module line.
+QStringList EntriesWith(const MemoryLogger& logger, const QString& text)
+{
+    QStringList out;
+    for (const MemoryLogger::Entry& e : logger.Entries()) {
+        const QString entry = QString::fromStdWString(e.text);
+        if (entry.contains(text))
+            out << entry;
+    }
+    return out;
+}
+
+QString ModuleLine(const QString& module)
+{
+    return QStringLiteral("\nPKCS#11 Module: ") + module;
 }
 
 const QStringList kBothEmpty = {"Reader One [0]", "Reader Two [0]"};
@@ -186,8 +204,10 @@ private slots:
     void sessionFailureReportedWhileEventsWait()
     {
         MainWindow window;
+        MemoryLogger logger(0xFF);
         window.show();
         QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kSoftHsm));
         m_tm->fail("C_OpenSession", CKR_DEVICE_ERROR, 0, -1);
 
         QString shown;
@@ -216,6 +236,11 @@ private slots:
         QTRY_COMPARE(Dump(window, kModule), kBothEmpty);
         QVERIFY(!QApplication::overrideCursor());
         QVERIFY(!window.GetErrorSink().GetMessage());
+        // The entry names the module of the card's provider, not the one current before.
+        const QStringList entries = EntriesWith(logger, "Unable to open session with token");
+        QCOMPARE(entries.size(), 1);
+        QVERIFY2(entries[0].endsWith(ModuleLine(testmodule::ModulePath())),
+                 qPrintable(entries[0]));
     }
 
     // A token that cannot be opened while the providers load is reported in a box that is not
@@ -225,6 +250,7 @@ private slots:
         m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
         m_tm->fail("C_OpenSession", CKR_DEVICE_ERROR, 0, -1);
         MainWindow window;
+        MemoryLogger logger(0xFF);
         QString shown;
         int splashesShown = -1;
         fixture::ModalDriver driver(15000);
@@ -241,6 +267,11 @@ private slots:
         QVERIFY(shown.startsWith("Unable to open session with token"));
         QCOMPARE(splashesShown, 0);
         QCOMPARE(Dump(window, kModule), QStringList({"Reader One [0]", "Reader Two [1]", "  Test token [3]"}));
+        // The second provider's failure names its module; the first that loaded stays current.
+        const QStringList entries = EntriesWith(logger, "Unable to open session with token");
+        QCOMPARE(entries.size(), 1);
+        QVERIFY2(entries[0].endsWith(ModuleLine(testmodule::ModulePath())), qPrintable(entries[0]));
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kSoftHsm));
     }
 
     // An object whose attributes cannot be read makes the layer throw while the slot event
