@@ -548,12 +548,14 @@ void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
     connect(pTree, &QTreeWidget::itemSelectionChanged, this, &MainWindow::on_item_selection_changed);
     connect(pTree, &QTreeWidget::itemDoubleClicked, this, &MainWindow::on_item_double_clicked);
 
+    // The provider knows its tree before the tab exists: adding the first tab makes it the
+    // current tab, and the tab's provider current.
+    pProvider->SetTreeWidget(pTree);
     QSplitter* pSplitter = new QSplitter;
     pSplitter->addWidget(pTree);
     pSplitter->addWidget(pInfo);
     ui->tabWidget->addTab(pSplitter, QString::fromLatin1(pProvider->GetContext()->GetDescription()));
 
-    pProvider->SetTreeWidget(pTree);
     DisplaySlots(pProvider, pTree);
     pTree->expandAll();
     pTree->setExpandsOnDoubleClick(false);
@@ -799,6 +801,10 @@ void MainWindow::on_tabWidget_currentChanged(int index)
             return;
         }
     }
+    // The tab of a provider whose reload failed has no provider behind it: the actions must
+    // not stay with the selection of the tab the user left.
+    m_pCurrentProvider = nullptr;
+    on_item_selection_changed();
     TSY_SLOT_CATCH(tr("Unable to show the provider."))
 }
 

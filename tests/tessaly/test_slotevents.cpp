@@ -387,6 +387,44 @@ private slots:
         m_tm->set_initialize_mode(0);
     }
 
+    // The tab left without a provider by a failed reload has no current provider: the actions
+    // do not follow the selection of another tab, and Reload there reloads nothing else.
+    void tabWithoutProviderHasNoCurrentProvider()
+    {
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        tabs->setCurrentIndex(1);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kModule));
+        m_tm->set_initialize_mode(2);
+        fixture::ModalDriver driver(15000);
+        driver.Expect([](QWidget* box) { fixture::ModalDriver::Accept(box); }, "QMessageBox");
+        Action(window, "actionReload")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        m_tm->set_initialize_mode(0);
+
+        CUnexpectedModals modals;
+        tabs->setCurrentIndex(0);
+        CPKCS11Provider* soft = ProviderNamed(window, kSoftHsm);
+        QCOMPARE(window.GetCurrentProvider(), soft);
+        CProviderTreeWidget* tree = soft->GetTreeWidget();
+        tree->setCurrentItem(TokenRow(tree, "Soft"));
+        QVERIFY(window.GetSelectedItem());
+        QVERIFY(Action(window, "actionLogin")->isVisible());
+
+        tabs->setCurrentIndex(1);
+        QVERIFY(!window.GetCurrentProvider());
+        QVERIFY(!window.GetSelectedItem());
+        QVERIFY(!Action(window, "actionLogin")->isVisible());
+        CPKCS11Context* softContext = soft->GetContext();
+        Action(window, "actionReload")->trigger();
+        QCOMPARE(ProviderNamed(window, kSoftHsm), soft);
+        QCOMPARE(soft->GetContext(), softContext);
+        QCOMPARE(int(window.GetProviders().size()), 1);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
     // Each provider whose module cannot report events warns once; unchecking "Show this
     // message again" is kept in the settings file and the warning does not come back.
     void slotEventsNotSupportedWarnsOncePerProvider()
