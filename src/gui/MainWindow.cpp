@@ -16,10 +16,8 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
-#include <algorithm>
 #include <cassert>
 #include <exception>
-#include <new>
 
 #include "AboutDialog.h"
 #include "AutoSplash.h"
@@ -758,9 +756,7 @@ void MainWindow::on_actionReload_triggered()
     if (pTree)
         pTree->Clear();
     m_pCurrentProvider = nullptr;
-    m_heldBackEvents.erase(std::remove_if(m_heldBackEvents.begin(), m_heldBackEvents.end(),
-                                          [pOld](const THeldBackEvent& e) { return e.pContext == pOld->GetContext(); }),
-                           m_heldBackEvents.end());
+    // Events held back for it are dropped when applied: its generation is gone.
     delete pOld;
 
     try {

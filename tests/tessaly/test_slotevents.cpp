@@ -199,6 +199,42 @@ private slots:
         QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
     }
 
+    // An event held back while a dialog is open, for a provider reloaded before the dialog
+    // closes, is dropped when the held-back events are applied.
+    void heldBackEventsOfAReloadedProviderAreDropped()
+    {
+        MainWindow window;
+        window.show();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(1);
+
+        int held = 0;
+        int slotReads = 0;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* dialog) {
+            struct TClose {
+                QWidget* w;
+                ~TClose() { fixture::ModalDriver::Reject(w); }
+            } close{dialog};
+            m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+            QTest::qWaitFor([&] { return window.GetHeldBackEventCount() > 0; }, 5000);
+            held = window.GetHeldBackEventCount();
+            Action(window, "actionReload")->trigger();
+            QVERIFY(m_tm->wait_for_waiters(1, 5000) >= 1);
+            slotReads = m_tm->call_count("C_GetSlotInfo");
+        }, "AboutDialog");
+        Action(window, "actionAbout")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(held, 1);
+        QCOMPARE(Dump(window, kModule), kOneInserted);  // the reload read the slot afresh
+        CUnexpectedModals modals;
+        QTRY_COMPARE(window.GetHeldBackEventCount(), 0);
+        QTest::qWait(100);
+        QCOMPARE(m_tm->call_count("C_GetSlotInfo"), slotReads);
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+    }
+
     // A card whose session cannot be opened is reported while the slot event is handled; the
     // removal that arrives while that box is open waits until it closes.
     void sessionFailureReportedWhileEventsWait()
