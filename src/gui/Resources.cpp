@@ -4,12 +4,8 @@
 
 static void InitAll()
 {
-#ifdef TESSALY_HAVE_RESOURCES
     Q_INIT_RESOURCE(tessaly);
-#endif
-#ifdef TESSALY_HAVE_TRANSLATIONS
     Q_INIT_RESOURCE(tessaly_translations);
-#endif
 }
 
 namespace tessaly {
