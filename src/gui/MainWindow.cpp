@@ -689,11 +689,7 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     if (!pTokenRow)
         return;
     // The rows go before the token replaces the objects they map to.
-    const QList<QTreeWidgetItem*> rows = pTokenRow->takeChildren();
-    for (QTreeWidgetItem* pRow : rows) {
-        pTree->RemoveItem(pRow);
-        delete pRow;
-    }
+    pTree->RemoveChildren(pTokenRow);
     m_mapShownKeys.clear();
     UpdateTokenView(pTokenRow, pToken, pTree);
     pTree->expandAll();
@@ -863,11 +859,7 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     // The slot's token and its objects die with the refresh: their rows, and every
     // pointer of the window to them, go first.
     // (Taking the selected row out updates the selection, and m_pSelectedItem with it.)
-    const QList<QTreeWidgetItem*> rows = pSlotRow->takeChildren();
-    for (QTreeWidgetItem* pRow : rows) {
-        pTree->RemoveItem(pRow);
-        delete pRow;
-    }
+    pTree->RemoveChildren(pSlotRow);
     pSlot->Refresh();
 
     if (!pSlot->IsTokenPresent()) {

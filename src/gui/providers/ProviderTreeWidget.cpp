@@ -105,6 +105,17 @@ void CProviderTreeWidget::RemoveItem(QTreeWidgetItem* pItem)
         RemoveItem(pItem->child(i));
 }
 
+void CProviderTreeWidget::RemoveChildren(QTreeWidgetItem* pItem)
+{
+    if (!pItem)
+        return;
+    const QList<QTreeWidgetItem*> rows = pItem->takeChildren();
+    for (QTreeWidgetItem* pRow : rows) {
+        RemoveItem(pRow);
+        delete pRow;
+    }
+}
+
 void CProviderTreeWidget::Clear()
 {
     // Empty the map first: clearing the rows changes the selection, and the refresh it triggers

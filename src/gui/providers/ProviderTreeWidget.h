@@ -45,6 +45,8 @@ public:
     QTreeWidgetItem* FindItem(const CPKCS11Base* pObject) const;
     // Unmaps the row and its whole subtree; the caller deletes the row afterwards.
     void RemoveItem(QTreeWidgetItem* pItem);
+    // Unmaps and deletes every row below pItem; pItem itself stays.
+    void RemoveChildren(QTreeWidgetItem* pItem);
     // Number of mapped rows.
     int GetMappedCount() const { return static_cast<int>(m_mapItems.size()); }
 
