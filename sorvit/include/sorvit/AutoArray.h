@@ -13,9 +13,26 @@ public:
     explicit auto_array(T* p, size_t n) : m_p(p), m_size(p ? n : 0) {}
     ~auto_array() { delete[] m_p; }
 
-    // Holders are handed around by reference, never copied.
+    // Holders are never copied; a move hands the array over and leaves the source empty,
+    // so a function can return one.
     auto_array(const auto_array&) = delete;
     auto_array& operator=(const auto_array&) = delete;
+    auto_array(auto_array&& other) noexcept : m_p(other.m_p), m_size(other.m_size)
+    {
+        other.m_p = nullptr;
+        other.m_size = 0;
+    }
+    auto_array& operator=(auto_array&& other) noexcept
+    {
+        if (this != &other) {
+            delete[] m_p;
+            m_p = other.m_p;
+            m_size = other.m_size;
+            other.m_p = nullptr;
+            other.m_size = 0;
+        }
+        return *this;
+    }
 
     T* get() const { return m_p; }
     size_t size() const { return m_size; }

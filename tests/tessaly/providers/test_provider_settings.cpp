@@ -11,6 +11,7 @@
 #include "ModalDriver.h"
 #include "ProviderSettingsAccess.h"
 #include "ProvidersDialog.h"
+#include "Settings.h"
 #include "TestHome.h"
 
 namespace {

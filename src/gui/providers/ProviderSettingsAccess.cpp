@@ -1,0 +1,37 @@
+#include "ProviderSettingsAccess.h"
+
+#include <QFile>
+
+#include "Settings.h"
+
+CSettingsProviderAccess::CSettingsProviderAccess(CSettings& settings) : m_settings(settings) {}
+
+IProviderSettings::TProviderTable& CSettingsProviderAccess::GetProviders()
+{
+    return m_settings.GetProviders();
+}
+
+void CSettingsProviderAccess::ResetProviders()
+{
+    bool bPortable = false;
+    const QString path = CSettings::GetSettingsFilePath(bPortable);
+    QFile::remove(path);
+    m_settings.LoadDefaultProviders();
+    if (bPortable)
+        m_settings.Save(path);
+}
+
+QStringList CSettingsProviderAccess::GetLanguages() const
+{
+    return m_settings.GetTranslationManager().GetLanguages().keys();
+}
+
+QString CSettingsProviderAccess::GetCurrentLanguage() const
+{
+    return m_settings.GetTranslationManager().GetCurrentLanguage();
+}
+
+void CSettingsProviderAccess::SetLanguage(const QString& name)
+{
+    m_settings.GetTranslationManager().SetLanguage(name);
+}
