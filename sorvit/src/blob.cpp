@@ -7,16 +7,24 @@ const char kHexDigits[] = "0123456789ABCDEF";
 const char kItoaDigits[] = "0123456789abcdef";
 }
 
+namespace {
+// The one hex writer: two upper-case digits per byte into out[0 .. 2 * n - 1].
+void WriteHex(const unsigned char* data, size_t n, char* out)
+{
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = kHexDigits[data[i] >> 4];
+        out[2 * i + 1] = kHexDigits[data[i] & 0x0F];
+    }
+}
+} // namespace
+
 void ByteToStdString(const unsigned char* data, int len, std::string& out)
 {
     if (len <= 0)
         return;
     const size_t n = static_cast<size_t>(len);
     out.resize(2 * n + 1);
-    for (size_t i = 0; i < n; ++i) {
-        out[2 * i] = kHexDigits[data[i] >> 4];
-        out[2 * i + 1] = kHexDigits[data[i] & 0x0F];
-    }
+    WriteHex(data, n, &out[0]);
     // The last character stays inside the length; a longer string was cut to
     // 2 * len + 1, so the terminator must be written here.
     out[2 * n] = '\0';
@@ -35,10 +43,7 @@ char* ByteToString(const unsigned char* data, int len)
         return nullptr;
     const size_t n = static_cast<size_t>(len);
     char* text = new char[2 * n + 1];
-    for (size_t i = 0; i < n; ++i) {
-        text[2 * i] = kHexDigits[data[i] >> 4];
-        text[2 * i + 1] = kHexDigits[data[i] & 0x0F];
-    }
+    WriteHex(data, n, text);
     text[2 * n] = '\0';
     return text;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -81,18 +82,37 @@ public:
     void LoadSettings();
     void SaveSettings();
 
+    // --- Errors and user operations (MainWindow_Errors.cpp) ---
     // Reports a failed operation: one log entry (written before any box runs the event
     // loop), then, with showBox, a critical box with the text and the explanation of the
     // error sink's code; the sink is emptied afterwards.
     void ShowError(const QString& text, bool critical = false, bool showBox = true);
     void LogError(const QString& text, bool critical = false);
 
+    // How a user operation shows that it is busy.
+    enum TCursorMode { NormalCursor, WaitCursor };
+    // Runs one user operation: the guard (an empty error sink, slot events held back until
+    // it ends), optionally the wait cursor, and the body; whatever the layer or a dialog
+    // throws is reported through ShowError with failureText, so nothing reaches Qt's loop.
+    void RunOperation(const QString& failureText, const std::function<void()>& body,
+                      TCursorMode cursor = NormalCursor);
+
+    // --- Token view (MainWindow_TokenView.cpp) ---
     // Token rows: the token under its slot row (opening its session), and its objects.
     void DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
     void DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree);
     void UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree);
     // Re-reads the objects of a token of the current provider and rebuilds its rows.
     void RefreshTokenRow(CPKCS11Token* pToken);
+    // The token of the selected row: the token itself, or the token of a selected
+    // certificate or key; null for a slot or no selection.
+    CPKCS11Token* GetSelectedToken() const;
+
+    // --- Providers and their tabs (MainWindow_Providers.cpp) ---
+    // The provider shown on a tab (null for a tab whose provider failed to reload), and the
+    // tab of a provider (-1 when it has none).
+    CPKCS11Provider* ProviderOfTab(int index) const;
+    int TabOfProvider(const CPKCS11Provider* pProvider) const;
 
     // Read access for the tests and the later operations.
     const std::map<CPKCS11Context*, CPKCS11Provider*>& GetProviders() const { return m_mapProviders; }
@@ -109,35 +129,53 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private slots:
-    void on_actionDownloadCertificate_triggered();
-    void on_actionRequestCertificate_triggered();
+    // Frame, skin and about (MainWindow.cpp)
     void on_actionAbout_triggered();
     void on_actionSwitchStyle_triggered();
-    void on_actionTestKey_triggered();
-    void on_actionTestCertificate_triggered();
-    void on_actionInitialize_triggered();
-    void on_actionUnblockPIN_triggered();
-    void on_actionLogout_triggered();
-    void on_actionLogin_triggered();
-    void on_actionTestToken_triggered();
-    void on_actionCertImport_triggered();
-    void on_actionDelete_triggered();
-    void on_actionCertView_triggered();
-    void on_actionCertExport_triggered();
-    void on_actionChangePIN_triggered();
-    void on_actionPreferences_triggered();
-    void on_tabWidget_currentChanged(int index);
-    void on_actionReload_triggered();
     void on_actionExit_triggered();
+
+    // Providers and their tabs (MainWindow_Providers.cpp)
+    void on_actionPreferences_triggered();
+    void on_actionReload_triggered();
+    void on_tabWidget_currentChanged(int index);
+
+    // Slot events (MainWindow_SlotEvents.cpp)
     void on_slot_events_not_supported(CPKCS11Context* pContext);
     void on_slot_event(ulong nSlotID, CPKCS11Context* pContext);
-    void on_tree_context_menu(QPoint pos);
-    void on_item_selection_changed();
-    void on_item_double_clicked(QTreeWidgetItem* item, int column);
-    void on_protected_auth_login_finished();
-
     // Applies the slot events held back while operations ran.
     void ApplyHeldBackEvents();
+
+    // Token view and selection (MainWindow_TokenView.cpp)
+    void on_item_selection_changed();
+    void on_item_double_clicked(QTreeWidgetItem* item, int column);
+
+    // Login and logout (MainWindow_Login.cpp)
+    void on_actionLogin_triggered();
+    void on_actionLogout_triggered();
+    void on_tree_context_menu(QPoint pos);
+    void on_protected_auth_login_finished();
+
+    // PIN change and unblocking (MainWindow_Pins.cpp)
+    void on_actionChangePIN_triggered();
+    void on_actionUnblockPIN_triggered();
+
+    // Certificates (MainWindow_Certificates.cpp)
+    void on_actionCertImport_triggered();
+    void on_actionCertExport_triggered();
+    void on_actionCertView_triggered();
+    void on_actionDelete_triggered();
+
+    // Token, key and certificate tests (MainWindow_Tests.cpp)
+    void on_actionTestToken_triggered();
+    void on_actionTestKey_triggered();
+    void on_actionTestCertificate_triggered();
+
+    // Card initialisation (MainWindow_Initialize.cpp)
+    void on_actionInitialize_triggered();
+
+    // Enrolment (MainWindow_Enrolment.cpp)
+    void on_actionRequestCertificate_triggered();
+    void on_actionDownloadCertificate_triggered();
 
 private:
     // A slot event as the thread reported it; the context's generation tells apart two
@@ -149,23 +187,33 @@ private:
         uint64_t nGeneration;
     };
 
+    // Frame and skin (MainWindow.cpp)
+    void ResizeSkinMenuBar();
+
+    // Providers and their tabs (MainWindow_Providers.cpp)
     void LoadProviders(CAutoSplash& splash);
     void DisplayProvider(CPKCS11Provider* pProvider);
     void FreeProviders();
     void RemoveProviderTabs();
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
-    void ResizeSkinMenuBar();
-    void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration);
-    void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     // The provider of a context, when it is loaded and (generation not 0) is the same load.
     CPKCS11Provider* FindProvider(CPKCS11Context* pContext, uint64_t nGeneration = 0) const;
+
+    // Slot events and user operations (MainWindow_SlotEvents.cpp)
+    void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration);
+    void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
-    // Reports what a handler caught, so that nothing escapes into Qt's event loop.
-    void ReportException(const QString& text, const std::exception* pError);
     void OperationStarted();
     void OperationEnded();
+
+    // Errors (MainWindow_Errors.cpp)
+    // Runs body and reports whatever it throws; no operation of its own, for handlers that
+    // decide themselves whether one starts (a slot event that arrives during one waits).
+    void CatchAll(const QString& failureText, const std::function<void()>& body);
+    // Reports what a handler caught, so that nothing escapes into Qt's event loop.
+    void ReportException(const QString& text, const std::exception* pError);
 
     bool m_bSkin;
     bool m_bMenuBarSized;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include <sorvit/AutoArray.h>
+#include <sorvit/blob.h>
 #include "P11Calls.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -28,14 +29,12 @@ tsy::TBytes HexToBytes(const std::string& hex)
     return out;
 }
 
+// Map keys: the hex text without the NUL that libsorvit's writer keeps inside the length.
 std::string BytesToHex(const unsigned char* p, size_t len)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out(len * 2, '0');
-    for (size_t i = 0; i < len; ++i) {
-        out[2 * i] = digits[p[i] >> 4];
-        out[2 * i + 1] = digits[p[i] & 0x0F];
-    }
+    std::string out = ByteToStdString(p, static_cast<int>(len));
+    if (!out.empty())
+        out.pop_back();
     return out;
 }
 

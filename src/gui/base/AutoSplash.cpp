@@ -15,13 +15,11 @@ CAutoSplash::CAutoSplash(const QString& pixmapPath, QWidget* anchor, bool keepSc
         m_pSplash->move(anchor->pos() + QPoint((anchor->width() - m_pSplash->width()) / 2,
                                                (anchor->height() - m_pSplash->height()) / 2));
     }
-    QApplication::setOverrideCursor(Qt::WaitCursor);
     m_pSplash->show();
 }
 
 CAutoSplash::~CAutoSplash()
 {
-    QApplication::restoreOverrideCursor();
     m_pSplash->hide();
     delete m_pSplash;
 }

@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QString>
 
+#include "OverrideCursor.h"
+
 class QSplashScreen;
 class QWidget;
 
@@ -24,5 +26,6 @@ private:
     CAutoSplash(const CAutoSplash&) = delete;
     CAutoSplash& operator=(const CAutoSplash&) = delete;
 
+    COverrideCursor m_cursor;
     QSplashScreen* m_pSplash;
 };

@@ -1,0 +1,102 @@
+// Error reports and the frame of every user operation.
+#include "MainWindow.h"
+
+#include <QApplication>
+#include <QDebug>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSplashScreen>
+
+#include "ErrorReportWizard.h"
+#include "OverrideCursor.h"
+#include "PKCS11Context.h"
+#include "Pkcs11Errors.h"
+#include "pkcs11provider.h"
+
+void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
+{
+    QString moduleName;
+    if (m_pCurrentProvider && m_pCurrentProvider->GetContext())
+        moduleName = QString::fromLatin1(m_pCurrentProvider->GetContext()->GetModuleName());
+    const TErrorReport report = ComposeErrorReport(text, critical, m_lastError.GetMessage(), m_lastError.GetCode(),
+                                                   m_pCurrentProvider ? &moduleName : nullptr);
+    // The sink is read; the next failure starts from an empty one.
+    m_lastError.Reset();
+
+    // The entry is written before the box: the box runs the event loop, and whatever
+    // happens meanwhile (or a program that ends there) must not lose it.
+    Logging::ILogger& logger = Logging::ILogger::instance();
+    logger.severity(report.severity);
+    logger << report.logText.toStdWString();
+    logger.flush();
+
+    if (showBox) {
+        COperationGuard operation(this);
+        // A splash stays on top of everything: a box raised while providers load (or a card
+        // is read) would sit behind it, unseen, with the program waiting for it.
+        QList<QPointer<QWidget>> splashes;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QSplashScreen*>(w) && w->isVisible()) {
+                splashes << w;
+                w->hide();
+            }
+        {
+            // The box waits for the user, not the user for the program.
+            COverrideCursor arrow(Qt::ArrowCursor);
+            QMessageBox::critical(this, windowTitle(), report.boxText, QMessageBox::Ok, QMessageBox::NoButton);
+        }
+        for (const QPointer<QWidget>& w : splashes)
+            if (w)
+                w->show();
+    }
+}
+
+void MainWindow::LogError(const QString& text, bool critical)
+{
+    ShowError(text, critical, false);
+}
+
+void MainWindow::RunOperation(const QString& failureText, const std::function<void()>& body, TCursorMode cursor)
+{
+    COperationGuard operation(this);
+    std::unique_ptr<COverrideCursor> pCursor;
+    if (cursor == WaitCursor)
+        pCursor.reset(new COverrideCursor(Qt::WaitCursor));
+    CatchAll(failureText, body);
+}
+
+void MainWindow::CatchAll(const QString& failureText, const std::function<void()>& body)
+{
+    try {
+        body();
+    } catch (const std::exception& e) {
+        ReportException(failureText, &e);
+    } catch (...) {
+        ReportException(failureText, nullptr);
+    }
+}
+
+void MainWindow::ReportException(const QString& text, const std::exception* pError)
+{
+    if (const CTSYException* pTSY = dynamic_cast<const CTSYException*>(pError)) {
+        m_lastError.SetMessage(pTSY->GetMessage() ? pTSY->GetMessage() : "");
+        m_lastError.SetCode(pTSY->GetCode());
+        m_lastError.SetFlag(pTSY->GetFlag());
+    } else {
+        m_lastError.Reset();
+        m_lastError.SetMessage(pError ? pError->what() : "unknown exception");
+    }
+    qDebug() << "Exception caught:" << text << m_lastError.GetMessage();
+    ShowError(text, false, true);
+}
+
+bool MainWindow::confirmErrorReport(std::wstring& email, std::wstring& comment, const wchar_t* details)
+{
+    COperationGuard operation(this);
+    ErrorReportWizard wizard(details, this);
+    if (wizard.exec() != QDialog::Accepted)
+        return false;
+    email = wizard.GetEmail();
+    comment = wizard.GetComment();
+    return true;
+}

@@ -1,0 +1,276 @@
+// Providers: loading, their tabs, reload and the Preferences.
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QDebug>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QTreeWidget>
+
+#include <cassert>
+
+#include "AutoSplash.h"
+#include "OverrideCursor.h"
+#include "PKCS11Context.h"
+#include "PKCS11Token.h"
+#include "ProviderSettingsAccess.h"
+#include "ProviderTreeWidget.h"
+#include "ProvidersDialog.h"
+#include "Settings.h"
+#include "SlotEventThread.h"
+#include "pkcs11provider.h"
+
+CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std::string& description)
+{
+    m_lastError.Reset();
+    std::unique_ptr<CPKCS11Context> context(new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError));
+    std::unique_ptr<CSlotEventThread> thread(new CSlotEventThread(context.get()));
+    // The connections carry the context's generation: an event still queued for an earlier
+    // load is dropped even if the new context has the same address.
+    const uint64_t nGeneration = context->GetGeneration();
+    connect(thread.get(), &CSlotEventThread::SlotEventsNotSupported, this,
+            [this, nGeneration](CPKCS11Context* c) { OnSlotEventsNotSupported(c, nGeneration); }, Qt::QueuedConnection);
+    connect(thread.get(), &CSlotEventThread::SlotEvent, this,
+            [this, nGeneration](ulong id, CPKCS11Context* c) { OnSlotEvent(id, c, nGeneration); }, Qt::QueuedConnection);
+    CPKCS11Provider* pProvider = new CPKCS11Provider(context.get(), thread.get());
+    context.release();
+    thread.release();
+    m_mapProviders[pProvider->GetContext()] = pProvider;
+    return pProvider;
+}
+
+void MainWindow::LoadProviders(CAutoSplash& splash)
+{
+    const CSettings::TModules& modules = CSettings::Instance().GetProviders();
+    if (modules.empty()) {
+        COperationGuard operation(this);
+        QMessageBox::information(
+            this, windowTitle(),
+            tr("No PKCS#11 modules installed.\nTo install new security device go to Edit->Preferences"),
+            QMessageBox::Ok);
+        return;
+    }
+
+    m_nTabToSelect = -1;
+    m_pTokenToSelect = nullptr;
+    // The first provider that loads is current.
+    CPKCS11Provider* pFirst = m_pCurrentProvider;
+    for (const auto& entry : modules) {
+        const std::string& description = entry.first;
+        const std::string& module = entry.second;
+        splash.ShowMessage(tr("Loading provider %1...").arg(QString::fromLatin1(description.c_str())),
+                           Qt::AlignBottom, Qt::black);
+        try {
+            CPKCS11Provider* pProvider = CreateProvider(module, description);
+            if (!pFirst)
+                pFirst = pProvider;
+            // While its tree is built the provider is current, so that a failure report
+            // names its own module, not the one of the first provider.
+            m_pCurrentProvider = pProvider;
+            DisplayProvider(pProvider);
+            m_pCurrentProvider = pFirst;
+        } catch (const CTSYException& e) {
+            m_pCurrentProvider = pFirst;
+            const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
+            if (e.GetFlag() != TSY_KIND_LOAD_FAILED) {
+                COperationGuard operation(this);
+                splash.Hide();
+                QMessageBox::critical(this, windowTitle(), QString::fromLatin1(pszMessage), QMessageBox::Ok);
+                splash.Show();
+            }
+            qDebug() << pszMessage;
+        }
+    }
+
+    for (auto& entry : m_mapProviders)
+        entry.second->StartThread();
+
+    if (m_nTabToSelect != -1) {
+        ui->tabWidget->setCurrentIndex(m_nTabToSelect);
+        CPKCS11Provider* pProvider = ProviderOfTab(m_nTabToSelect);
+        assert(pProvider);
+        if (pProvider) {
+            m_pCurrentProvider = pProvider;
+            CProviderTreeWidget* pTree = pProvider->GetTreeWidget();
+            if (QTreeWidgetItem* pRow = m_pTokenToSelect ? pTree->FindItem(m_pTokenToSelect) : nullptr)
+                pTree->setCurrentItem(pRow);
+        }
+    }
+    m_pTokenToSelect = nullptr;
+    on_item_selection_changed();
+}
+
+void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
+{
+    assert(pProvider);
+    QTreeWidget* pInfo = new QTreeWidget;
+    pInfo->setColumnCount(2);
+    pInfo->setHeaderHidden(true);
+    pInfo->setRootIsDecorated(false);
+
+    CProviderTreeWidget* pTree = new CProviderTreeWidget(pInfo);
+    pTree->setObjectName(QStringLiteral("ProviderTree"));
+    pTree->setHeaderHidden(true);
+    pTree->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(pTree, &QWidget::customContextMenuRequested, this, &MainWindow::on_tree_context_menu);
+    connect(pTree, &QTreeWidget::itemSelectionChanged, this, &MainWindow::on_item_selection_changed);
+    connect(pTree, &QTreeWidget::itemDoubleClicked, this, &MainWindow::on_item_double_clicked);
+
+    // The provider knows its tree before the tab exists: adding the first tab makes it the
+    // current tab, and the tab's provider current.
+    pProvider->SetTreeWidget(pTree);
+    QSplitter* pSplitter = new QSplitter;
+    pSplitter->addWidget(pTree);
+    pSplitter->addWidget(pInfo);
+    ui->tabWidget->addTab(pSplitter, QString::fromLatin1(pProvider->GetContext()->GetDescription()));
+
+    DisplaySlots(pProvider, pTree);
+    pTree->expandAll();
+    pTree->setExpandsOnDoubleClick(false);
+}
+
+CPKCS11Provider* MainWindow::FindProvider(CPKCS11Context* pContext, uint64_t nGeneration) const
+{
+    // Only a context found in the map is alive and may be asked for its generation.
+    auto it = m_mapProviders.find(pContext);
+    if (it == m_mapProviders.end())
+        return nullptr;
+    if (nGeneration != 0 && pContext->GetGeneration() != nGeneration)
+        return nullptr;
+    return it->second;
+}
+
+void MainWindow::FreeProviders()
+{
+    m_heldBackEvents.clear();
+    // No row and no pointer of the window may outlive the objects of a freed provider.
+    m_pSelectedItem = nullptr;
+    m_pTokenToSelect = nullptr;
+    m_pCurrentProvider = nullptr;
+    std::map<CPKCS11Context*, CPKCS11Provider*> providers;
+    providers.swap(m_mapProviders);
+    for (auto& entry : providers) {
+        CPKCS11Provider* pProvider = entry.second;
+        if (CProviderTreeWidget* pTree = pProvider->GetTreeWidget()) {
+            pTree->Clear();
+            pProvider->SetTreeWidget(nullptr);
+        }
+        delete pProvider;
+    }
+    if (ui)
+        on_item_selection_changed();
+}
+
+void MainWindow::RemoveProviderTabs()
+{
+    while (ui->tabWidget->count() > 0) {
+        QWidget* page = ui->tabWidget->widget(0);
+        ui->tabWidget->removeTab(0);
+        if (CProviderTreeWidget* pTree = page->findChild<CProviderTreeWidget*>())
+            disconnect(pTree, nullptr, this, nullptr);
+        delete page;
+    }
+}
+
+void MainWindow::on_actionReload_triggered()
+{
+    if (!m_pCurrentProvider)
+        return;
+    RunOperation(tr("Unable to reload the provider."), [this] {
+        CPKCS11Provider* pOld = m_pCurrentProvider;
+        const std::string module = pOld->GetContext()->GetModuleName();
+        const std::string description = pOld->GetContext()->GetDescription();
+        CProviderTreeWidget* pTree = pOld->GetTreeWidget();
+        m_mapProviders.erase(pOld->GetContext());
+        // The tree's rows map to the objects about to be deleted; so does the selection.
+        m_pSelectedItem = nullptr;
+        m_pTokenToSelect = nullptr;
+        if (pTree)
+            pTree->Clear();
+        m_pCurrentProvider = nullptr;
+        // Events held back for it are dropped when applied: its generation is gone.
+        delete pOld;
+
+        try {
+            CPKCS11Provider* pProvider = CreateProvider(module, description);
+            m_pCurrentProvider = pProvider;
+            pProvider->SetTreeWidget(pTree);
+            pProvider->StartThread();
+            m_nTabToSelect = -1;
+            m_pTokenToSelect = nullptr;
+            if (pTree) {
+                DisplaySlots(pProvider, pTree);
+                pTree->expandAll();
+                pTree->on_item_selection_changed();
+                if (QTreeWidgetItem* pRow = m_pTokenToSelect ? pTree->FindItem(m_pTokenToSelect) : nullptr)
+                    pTree->setCurrentItem(pRow);
+            }
+            m_pTokenToSelect = nullptr;
+        } catch (const CTSYException& e) {
+            const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
+            qDebug() << pszMessage;
+            COverrideCursor arrow(Qt::ArrowCursor);
+            QMessageBox::critical(this, windowTitle(), QString::fromLatin1(pszMessage), QMessageBox::Ok);
+        }
+        on_item_selection_changed();
+    }, WaitCursor);
+}
+
+void MainWindow::on_tabWidget_currentChanged(int index)
+{
+    CatchAll(tr("Unable to show the provider."), [this, index] {
+        if (!ui->tabWidget->widget(index))
+            return;
+        // The tab of a provider whose reload failed has no provider behind it: the actions must
+        // not stay with the selection of the tab the user left.
+        m_pCurrentProvider = ProviderOfTab(index);
+        on_item_selection_changed();
+    });
+}
+
+CPKCS11Provider* MainWindow::ProviderOfTab(int index) const
+{
+    QWidget* page = ui->tabWidget->widget(index);
+    if (!page)
+        return nullptr;
+    for (const auto& entry : m_mapProviders) {
+        CProviderTreeWidget* pTree = entry.second->GetTreeWidget();
+        if (pTree && page->isAncestorOf(pTree))
+            return entry.second;
+    }
+    return nullptr;
+}
+
+int MainWindow::TabOfProvider(const CPKCS11Provider* pProvider) const
+{
+    CProviderTreeWidget* pTree = pProvider ? pProvider->GetTreeWidget() : nullptr;
+    if (!pTree)
+        return -1;
+    for (int tab = 0; tab < ui->tabWidget->count(); ++tab)
+        if (ui->tabWidget->widget(tab)->isAncestorOf(pTree))
+            return tab;
+    return -1;
+}
+
+void MainWindow::on_actionPreferences_triggered()
+{
+    RunOperation(tr("Unable to load the providers."), [this] {
+        CSettingsProviderAccess access(CSettings::Instance());
+        bool bChanged = false;
+        {
+            ProvidersDialog dialog(access, this);
+            dialog.exec();
+            bChanged = dialog.IsChanged();
+        }
+        if (!bChanged)
+            return;
+        m_pCurrentProvider = nullptr;
+        CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
+        splash.ShowMessage(tr("Freeing providers..."), Qt::AlignBottom, Qt::black);
+        FreeProviders();
+        RemoveProviderTabs();
+        LoadProviders(splash);
+        splash.ShowMessage(tr("Saving settings..."), Qt::AlignBottom, Qt::black);
+        SaveSettings();
+    });
+}

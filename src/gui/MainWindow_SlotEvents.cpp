@@ -1,0 +1,173 @@
+// Slot events, and the user operations that hold them back while they run.
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QDebug>
+
+#include <cassert>
+
+#include "AutoSplash.h"
+#include "MessageBoxEx.h"
+#include "OverrideCursor.h"
+#include "PKCS11Context.h"
+#include "PKCS11Slot.h"
+#include "ProviderTreeWidget.h"
+#include "Settings.h"
+#include "pkcs11provider.h"
+
+void MainWindow::on_slot_event(ulong nSlotID, CPKCS11Context* pContext)
+{
+    OnSlotEvent(nSlotID, pContext, 0);
+}
+
+void MainWindow::on_slot_events_not_supported(CPKCS11Context* pContext)
+{
+    OnSlotEventsNotSupported(pContext, 0);
+}
+
+void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration)
+{
+    CatchAll(tr("Unable to read the card."), [&] {
+        // An event of a provider freed or reloaded since: its context is gone.
+        CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
+        if (!pProvider) {
+            qDebug() << "Slot event of a provider no longer loaded dropped";
+            return;
+        }
+        if (m_nOperations > 0) {
+            const uint64_t nLoad = pContext->GetGeneration();
+            for (const THeldBackEvent& e : m_heldBackEvents)
+                if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
+                    return;  // one refresh at the end reads the slot's last state
+            m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
+            return;
+        }
+        HandleSlotEvent(nSlotID, pProvider);
+    });
+}
+
+void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider)
+{
+    COperationGuard operation(this);
+    COverrideCursor cursor(Qt::WaitCursor);
+
+    qDebug() << "Slot event in " << pProvider->GetContext()->GetDescription();
+    auto it = pProvider->GetSlots().find(nSlotID);
+    if (it == pProvider->GetSlots().end()) {
+        qDebug() << "New slot presented!!!!!!";
+        return;
+    }
+    CPKCS11Slot* pSlot = it->second;
+    CProviderTreeWidget* pTree = pProvider->GetTreeWidget();
+    if (!pTree)
+        return;
+    QTreeWidgetItem* pSlotRow = pTree->FindItem(pSlot);
+    if (!pSlotRow)
+        return;
+
+    // The slot's token and its objects die with the refresh: their rows, and every
+    // pointer of the window to them, go first.
+    // (Taking the selected row out updates the selection, and m_pSelectedItem with it.)
+    pTree->RemoveChildren(pSlotRow);
+    pSlot->Refresh();
+
+    if (!pSlot->IsTokenPresent()) {
+        pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconEmptyReader);
+    } else if (!pSlot->IsTokenRecognized()) {
+        pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconUnidentifiedCard);
+    } else {
+        pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconReaderWithCard);
+        // The provider's tab becomes current before the card is read, so that a failure
+        // report names this provider's module.
+        const int nTab = TabOfProvider(pProvider);
+        if (nTab != -1)
+            ui->tabWidget->setCurrentIndex(nTab);
+        m_pCurrentProvider = pProvider;
+        CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
+        splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
+        DisplayToken(pSlotRow, pSlot, pTree);
+    }
+    pTree->on_item_selection_changed();
+    on_item_selection_changed();
+}
+
+void MainWindow::OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration)
+{
+    CatchAll(tr("Unable to show the warning."), [&] {
+        CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
+        if (!pProvider)
+            return;
+        const uint64_t nLoad = pContext->GetGeneration();
+        if (m_nOperations > 0) {
+            for (const THeldBackEvent& e : m_heldBackEvents)
+                if (e.bNotSupported && e.pContext == pContext && e.nGeneration == nLoad)
+                    return;
+            m_heldBackEvents.push_back({true, 0, pContext, nLoad});
+            return;
+        }
+        // One warning per loaded provider, however often its thread says so.
+        if (!m_setWarned.insert(nLoad).second)
+            return;
+        HandleSlotEventsNotSupported(pProvider);
+    });
+}
+
+void MainWindow::HandleSlotEventsNotSupported(CPKCS11Provider* pProvider)
+{
+    const std::string description = pProvider->GetContext()->GetDescription();
+    const QString text =
+        tr("The provider %1 doesn't support slot events.\nPlease note that you'll have to reload it manually everytime "
+           "you insert or remove cards.\nYou can do that by choosing Edit->Reload from the main menu.")
+            .arg(QString::fromLatin1(description.c_str()));
+    CSettings& settings = CSettings::Instance();
+    if (!settings.GetShowSEWarning(description))
+        return;
+    COperationGuard operation(this);
+    QMessageBoxEx box(this);
+    box.SetText(text);
+    box.exec();
+    settings.SetShowSEWarning(description, box.IsShowAgainChecked());
+}
+
+MainWindow::COperationGuard::COperationGuard(MainWindow* pWindow) : m_pWindow(pWindow)
+{
+    m_pWindow->OperationStarted();
+}
+
+MainWindow::COperationGuard::~COperationGuard()
+{
+    m_pWindow->OperationEnded();
+}
+
+void MainWindow::OperationStarted()
+{
+    // Only the outermost operation starts afresh: a nested one (the report wizard inside
+    // an error box) belongs to the operation that is reporting.
+    if (m_nOperations++ == 0)
+        m_lastError.Reset();
+}
+
+void MainWindow::OperationEnded()
+{
+    assert(m_nOperations > 0);
+    if (--m_nOperations == 0 && !m_heldBackEvents.empty() && !m_bApplyQueued) {
+        // Applied from the event loop, once the operation's own code has unwound.
+        m_bApplyQueued = true;
+        QMetaObject::invokeMethod(this, &MainWindow::ApplyHeldBackEvents, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::ApplyHeldBackEvents()
+{
+    m_bApplyQueued = false;
+    if (m_nOperations > 0)
+        return;  // queued again when the running operation ends
+    std::deque<THeldBackEvent> events;
+    events.swap(m_heldBackEvents);
+    for (const THeldBackEvent& e : events) {
+        if (e.bNotSupported)
+            OnSlotEventsNotSupported(e.pContext, e.nGeneration);
+        else
+            OnSlotEvent(e.nSlotID, e.pContext, e.nGeneration);
+    }
+}

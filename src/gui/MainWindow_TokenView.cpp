@@ -1,0 +1,237 @@
+// The token rows of a provider's tree, the selection and the state of the actions.
+#include "MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include <QDebug>
+#include <QMenu>
+
+#include "ModuleQuirks.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Certificate.h"
+#include "PKCS11Context.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+#include "ProviderTreeWidget.h"
+#include "pkcs11provider.h"
+
+void MainWindow::DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree)
+{
+    pTree->Clear();
+    pProvider->GetSlots().clear();
+    CPKCS11Context* pContext = pProvider->GetContext();
+    const unsigned long nSlots = pContext->GetSlotCount();
+    for (unsigned long i = 0; i < nSlots; ++i) {
+        CPKCS11Slot* pSlot = pContext->GetSlot(i);
+        if (!pSlot)
+            continue;
+        const QString description = QString::fromUtf8(pSlot->GetDescription());
+        qDebug() << description;
+        pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
+        if (!pSlot->IsTokenPresent()) {
+            pTree->AddItem(nullptr, description, CProviderTreeWidget::IconEmptyReader, pSlot);
+        } else if (!pSlot->IsTokenRecognized()) {
+            pTree->AddItem(nullptr, description, CProviderTreeWidget::IconUnidentifiedCard, pSlot);
+        } else {
+            if (m_nTabToSelect == -1) {
+                const int nTab = TabOfProvider(pProvider);
+                if (nTab != -1) {
+                    m_nTabToSelect = nTab;
+                    m_pTokenToSelect = pSlot->GetToken();
+                }
+            }
+            QTreeWidgetItem* pRow = pTree->AddItem(nullptr, description, CProviderTreeWidget::IconReaderWithCard, pSlot);
+            DisplayToken(pRow, pSlot, pTree);
+        }
+    }
+}
+
+void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree)
+{
+    CPKCS11Token* pToken = pSlot->GetToken();
+    QTreeWidgetItem* pTokenRow =
+        pTree->AddItem(pSlotRow, QString::fromUtf8(pToken->GetLabel()), CProviderTreeWidget::IconSmartCard, pToken);
+    m_mapShownKeys.clear();
+    // A failure left over from earlier silent steps must not be reported with this one.
+    m_lastError.Reset();
+    if (pToken->OpenSession(false)) {
+        UpdateTokenView(pTokenRow, pToken, pTree);
+        pTree->expandAll();
+    } else if (pToken->IsInitialized()) {
+        ShowError(tr("Unable to open session with token"), false, true);
+    } else {
+        m_lastError.Reset();
+    }
+}
+
+void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree)
+{
+    try {
+        if (!pToken->ReadObjects()) {
+            // Nothing found, or the search failed: no rows and no message.
+            m_lastError.Reset();
+            return;
+        }
+        qDebug() << "Certs count " << pToken->GetCertificateCount();
+        const auto label = [](CPKCS11Object* pObject) {
+            return QString::fromUtf8(pObject->GetLabel() ? pObject->GetLabel() : "(no label)");
+        };
+
+        const unsigned long nCerts = pToken->GetCertificateCount();
+        for (unsigned long i = 0; i < nCerts; ++i) {
+            CPKCS11Certificate* pCert = pToken->GetCertificate(i);
+            if (!pCert)
+                continue;
+            const int nPublic = pCert->GetPublicKeyIndex();
+            const int nPrivate = pCert->GetPrivateKeyIndex();
+            int nIcon = CProviderTreeWidget::IconCertWithKeys;
+            if (!pCert->IsDecoded())
+                nIcon = CProviderTreeWidget::IconCertNotDecoded;
+            else if (nPublic == -1 && nPrivate == -1)
+                nIcon = CProviderTreeWidget::IconCertificate;
+            QTreeWidgetItem* pCertRow = pTree->AddItem(pTokenRow, tr("Certificate(%1)").arg(label(pCert)), nIcon, pCert);
+            if (nPublic != -1) {
+                if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPublic)) {
+                    m_mapShownKeys[nPublic] = 1;
+                    pTree->AddItem(pCertRow, tr("Public key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPublicKey,
+                                   pKey);
+                }
+            }
+            if (nPrivate != -1) {
+                if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPrivate)) {
+                    m_mapShownKeys[nPrivate] = 1;
+                    pTree->AddItem(pCertRow, tr("Private key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPrivateKey,
+                                   pKey);
+                }
+            }
+        }
+
+        const unsigned long nKeys = pToken->GetAsymmetricKeyCount();
+        for (unsigned long j = 0; j < nKeys; ++j) {
+            if (m_mapShownKeys.count(static_cast<int>(j)))
+                continue;
+            CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(j);
+            if (!pKey)
+                continue;
+            if (!(pKey->GetKeyFlags() & KEY_CLASS_PUBLIC)) {
+                pTree->AddItem(pTokenRow, tr("Private key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPrivateKey,
+                               pKey);
+                continue;
+            }
+            pTree->AddItem(pTokenRow, tr("Public key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPublicKey, pKey);
+            const int nPair = pKey->GetPairIndex();
+            if (nPair == -1)
+                continue;
+            if (CPKCS11AsymmetricKey* pPair = pToken->GetAsymmetricKey(nPair)) {
+                m_mapShownKeys[nPair] = 1;
+                pTree->AddItem(pTokenRow, tr("Private key(%1)").arg(label(pPair)), CProviderTreeWidget::IconPrivateKey,
+                               pPair);
+            }
+        }
+    } catch (const CTSYException& e) {
+        // An object whose attributes cannot be read ends the view; the rows so far stay.
+        qDebug() << "An error occurred in UpdateTokenView: " << (e.GetMessage() ? e.GetMessage() : "");
+        m_lastError.Reset();
+    }
+}
+
+void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
+{
+    if (!m_pCurrentProvider || !pToken)
+        return;
+    CProviderTreeWidget* pTree = m_pCurrentProvider->GetTreeWidget();
+    QTreeWidgetItem* pTokenRow = pTree ? pTree->FindItem(pToken) : nullptr;
+    if (!pTokenRow)
+        return;
+    // The rows go before the token replaces the objects they map to.
+    pTree->RemoveChildren(pTokenRow);
+    m_mapShownKeys.clear();
+    UpdateTokenView(pTokenRow, pToken, pTree);
+    pTree->expandAll();
+    pTree->on_item_selection_changed();
+    on_item_selection_changed();
+}
+
+void MainWindow::on_item_selection_changed()
+{
+    // Token, key and certificate actions appear only for a selected object of their kind.
+    m_pSelectedItem = nullptr;
+    for (QMenu* menu : {ui->menuSmart_card, ui->menuCertificate, ui->menuKey, ui->menuData})
+        menu->menuAction()->setVisible(false);
+    for (QAction* action : {ui->actionLogin, ui->actionLogout, ui->actionDelete, ui->actionCertView,
+                            ui->actionCertExport, ui->actionCertImport, ui->actionChangePIN, ui->actionInitialize,
+                            ui->actionTestToken, ui->actionTestKey, ui->actionTestCertificate, ui->actionUnblockPIN,
+                            ui->actionRequestCertificate, ui->actionDownloadCertificate})
+        action->setVisible(false);
+    if (!m_pCurrentProvider)
+        return;
+    CProviderTreeWidget* pTree = m_pCurrentProvider->GetTreeWidget();
+    if (!pTree)
+        return;
+    const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
+    if (selected.isEmpty())
+        return;
+    m_pSelectedItem = pTree->GetObject(selected.first());
+    if (!m_pSelectedItem)
+        return;
+
+    const bool bTestsAllowed = !tsy::GetModuleQuirks(m_pCurrentProvider->GetContext()->GetModuleName()).bNoKeyTests;
+    ui->actionTestCertificate->setEnabled(bTestsAllowed);
+    ui->actionTestKey->setEnabled(bTestsAllowed);
+
+    switch (m_pSelectedItem->GetObjectType()) {
+    case CryptokiCertificate:
+        for (QAction* action : {ui->actionDelete, ui->actionCertView, ui->actionCertExport, ui->actionTestCertificate})
+            action->setVisible(true);
+        ui->menuCertificate->menuAction()->setVisible(true);
+        break;
+    case CryptokiAsymmetricKey: {
+        ui->actionDelete->setVisible(true);
+        ui->actionTestKey->setVisible(true);
+        ui->menuKey->menuAction()->setVisible(true);
+        CPKCS11AsymmetricKey* pKey = static_cast<CPKCS11AsymmetricKey*>(m_pSelectedItem);
+        if (!pKey->HasCertificate()) {
+            ui->actionRequestCertificate->setVisible(true);
+            ui->actionDownloadCertificate->setVisible(true);
+        }
+        break;
+    }
+    case CryptokiToken: {
+        for (QAction* action : {ui->actionLogin, ui->actionLogout, ui->actionCertImport, ui->actionChangePIN,
+                                ui->actionInitialize, ui->actionUnblockPIN, ui->actionRequestCertificate,
+                                ui->actionDownloadCertificate})
+            action->setVisible(true);
+        ui->menuSmart_card->menuAction()->setVisible(true);
+        const bool bLoggedIn = static_cast<CPKCS11Token*>(m_pSelectedItem)->IsLoggedIn();
+        ui->actionLogin->setEnabled(!bLoggedIn);
+        ui->actionLogout->setEnabled(bLoggedIn);
+        break;
+    }
+    case CryptokiSlot:
+        break;
+    }
+}
+
+void MainWindow::on_item_double_clicked(QTreeWidgetItem*, int)
+{
+    CatchAll(tr("Unable to view the certificate."), [&] {
+        on_item_selection_changed();
+        if (m_pSelectedItem && m_pSelectedItem->GetObjectType() == CryptokiCertificate)
+            on_actionCertView_triggered();
+    });
+}
+
+CPKCS11Token* MainWindow::GetSelectedToken() const
+{
+    if (!m_pSelectedItem)
+        return nullptr;
+    switch (m_pSelectedItem->GetObjectType()) {
+    case CryptokiToken:
+        return static_cast<CPKCS11Token*>(m_pSelectedItem);
+    case CryptokiCertificate:
+    case CryptokiAsymmetricKey:
+        return static_cast<CPKCS11Object*>(m_pSelectedItem)->GetToken();
+    case CryptokiSlot:
+        break;
+    }
+    return nullptr;
+}

@@ -1,0 +1,14 @@
+#include "OverrideCursor.h"
+
+#include <QApplication>
+#include <QCursor>
+
+COverrideCursor::COverrideCursor(Qt::CursorShape shape)
+{
+    QApplication::setOverrideCursor(QCursor(shape));
+}
+
+COverrideCursor::~COverrideCursor()
+{
+    QApplication::restoreOverrideCursor();
+}
