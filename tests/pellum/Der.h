@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "Fixture.h"
+
 namespace dertest {
 
 using Bytes = std::vector<unsigned char>;
@@ -93,18 +95,7 @@ inline Node Prim(unsigned char tag, const Bytes& content)
     return n;
 }
 
-inline Bytes FromHex(const std::string& hex)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        if (hex[i] == ' ') {
-            --i;
-            continue;
-        }
-        out.push_back(static_cast<unsigned char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
+using fixture::FromHex;
 
 // Indices of the to-be-signed components of a certificate with a [0] version.
 enum TbsIndex { kVersion = 0, kSerial, kSigAlg, kIssuer, kValidity, kSubject, kSpki, kExtensions };

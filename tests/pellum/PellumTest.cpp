@@ -35,7 +35,7 @@ namespace {
 
 std::string Hex(const unsigned char* p, size_t n)
 {
-    return fixture::ToHex(Bytes(p, p + n));
+    return fixture::ToHex(p, n);
 }
 std::string Hex(const _CPBLOB& b)
 {

@@ -59,13 +59,7 @@ std::string Decode(const std::string& hex, AsnType* obj)
 
 std::string Hex(const Bytes& b)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (unsigned char c : b) {
-        s += digits[c >> 4];
-        s += digits[c & 15];
-    }
-    return s;
+    return fixture::ToHex(b);
 }
 
 bool StartsWith(const std::string& s, const std::string& prefix)

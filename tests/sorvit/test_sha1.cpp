@@ -1,22 +1,24 @@
 // SHA-1: published vectors, OpenSSL on random data, and the object's states.
 #include <sorvit/sha1.h>
 
+#include "Fixture.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
-#include <cstdio>
 #include <random>
 #include <string>
 #include <vector>
 
 namespace {
 
+// The digest's words, most significant byte first, as hex.
 std::string Hex(const uint32_t words[5])
 {
-    char buf[41];
-    for (int i = 0; i < 5; ++i)
-        std::snprintf(buf + 8 * i, 9, "%08X", words[i]);
-    return buf;
+    unsigned char bytes[20];
+    for (int i = 0; i < 20; ++i)
+        bytes[i] = static_cast<unsigned char>(words[i / 4] >> (24 - 8 * (i % 4)));
+    return fixture::ToHex(bytes, sizeof bytes);
 }
 
 std::string Digest(CSHA1& sha)
@@ -32,13 +34,7 @@ std::string OpenSslDigest(const std::vector<unsigned char>& data)
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int len = 0;
     EVP_Digest(data.data(), data.size(), md, &len, EVP_sha1(), nullptr);
-    std::string hex;
-    char buf[3];
-    for (unsigned i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", md[i]);
-        hex += buf;
-    }
-    return hex;
+    return fixture::ToHex(md, len);
 }
 
 }

@@ -206,14 +206,6 @@ Store::Store(const std::string& name) : dir(fixture::ScratchDir(name)), hsm(dir)
         throw std::runtime_error("token init failed: " + hsm.LastOutput());
 }
 
-std::vector<unsigned char> HexBytes(const std::string& hex)
-{
-    std::vector<unsigned char> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
 CK_OBJECT_HANDLE CreateCertificateObject(CK_SESSION_HANDLE session, const std::vector<unsigned char>& value,
                                          const std::vector<unsigned char>* id, const std::string* label)
 {

@@ -57,8 +57,6 @@ struct Store {
     std::string label;
 };
 
-std::vector<unsigned char> HexBytes(const std::string& hex);
-
 // Creates a token certificate object through PKCS#11 (for contents that the tools
 // do not write: no label, empty ID, a value that is no certificate). A null id or
 // label leaves the attribute out. Returns the handle, 0 on failure.
