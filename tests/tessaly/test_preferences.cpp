@@ -1,10 +1,13 @@
 // The Preferences action: adding, removing and resetting providers reloads every provider
 // (tabs, trees and the window's pointers rebuilt) and saves the settings; a language chosen
 // there retranslates the window without a reload.
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include "Fixture.h"
@@ -203,10 +206,11 @@ private slots:
         QVERIFY(!Action(window, "actionLogin")->isVisible());
         QCOMPARE(window.findChildren<CProviderTreeWidget*>().size(), 0);
         // Reload has nothing to act on.
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         Action(window, "actionReload")->trigger();
         QTest::qWait(50);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         const QString ini = QString::fromLatin1(ReadFile(HomeSettingsPath(m_home)));
         QVERIFY2(ini.contains("size=0"), qPrintable(ini));
     }

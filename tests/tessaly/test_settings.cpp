@@ -8,7 +8,7 @@
 
 #include <unistd.h>
 
-#include "../logging/MemoryLogger.h"
+#include "MemoryLogger.h"
 #include "Settings.h"
 #include "TestHome.h"
 

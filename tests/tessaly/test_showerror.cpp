@@ -133,12 +133,13 @@ private slots:
         MainWindow window;
         window.show();
         MemoryLogger logger(0xFF);
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         window.GetErrorSink().SetMessage("M");
         window.GetErrorSink().SetCode(0xA0);
         window.LogError(QStringLiteral("Unable to download."), true);
         QTest::qWait(100);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         QCOMPARE(logger.Count(), size_t(1));
         QCOMPARE(logger.Entries()[0].severity, 32UL);
         QVERIFY(logger.CountWith(L"Unable to download.\nM CKR_PIN_INCORRECT\nPKCS#11 Module: ") == 1);

@@ -1,6 +1,7 @@
 // Slot events on the scripted test module: insertion and removal update the tree, also while
 // a modal dialog is open (the refresh waits until it closes), events of providers that are
 // gone are dropped, and the "slot events not supported" warning comes once per provider.
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -81,7 +82,8 @@ private slots:
     // current; removing it takes its rows away and leaves the tab.
     void insertionAndRemovalUpdateTheTree()
     {
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << kModule);
@@ -113,7 +115,7 @@ private slots:
         QTest::qWait(100);
         QCOMPARE(Dump(window, kModule), kBothEmpty);
         QVERIFY(!QApplication::overrideCursor());
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // While a dialog runs the event loop, a removal must not delete the token that the
@@ -165,7 +167,8 @@ private slots:
     // An event still queued for a provider that has been reloaded (or freed) since is dropped.
     void eventsOfProvidersNoLongerLoadedAreDropped()
     {
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
@@ -197,7 +200,7 @@ private slots:
         }
         QTest::qWait(100);
         QCOMPARE(m_tm->call_count("C_GetSlotInfo"), slotReads);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // An event held back while a dialog is open, for a provider reloaded before the dialog
@@ -232,12 +235,13 @@ private slots:
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(held, 1);
         QCOMPARE(Dump(window, kModule), kOneInserted);  // the reload read the slot afresh
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         QTRY_COMPARE(window.GetHeldBackEventCount(), 0);
         QTest::qWait(100);
         QCOMPARE(m_tm->call_count("C_GetSlotInfo"), slotReads);
         QCOMPARE(Dump(window, kModule), kOneInserted);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // A card whose session cannot be opened is reported while the slot event is handled; the
@@ -320,7 +324,8 @@ private slots:
     // token afresh.
     void unreadableObjectsDuringASlotEvent()
     {
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
@@ -349,7 +354,7 @@ private slots:
         QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]",
                                                          "    Certificate(Cert 1) [6]", "    Certificate(Cert 2) [6]",
                                                          "Reader Two [0]"}));
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // A module file that cannot be loaded gives no box (only a debug line) and no tab; a module
@@ -381,9 +386,10 @@ private slots:
         QCOMPARE(TabLabels(window), QStringList() << "D SoftHSM2");
         QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, "D SoftHSM2"));
         QVERIFY(window.GetSelectedItem());
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         QTest::qWait(100);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         m_tm->set_initialize_mode(0);
     }
 
@@ -420,11 +426,12 @@ private slots:
         QCOMPARE(tree->GetMappedCount(), 0);
 
         // Nothing left to reload; the tab can still be shown.
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         Action(window, "actionReload")->trigger();
         window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(0);
         QTest::qWait(50);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         m_tm->set_initialize_mode(0);
     }
 
@@ -445,7 +452,8 @@ private slots:
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         m_tm->set_initialize_mode(0);
 
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         tabs->setCurrentIndex(0);
         CPKCS11Provider* soft = ProviderNamed(window, kSoftHsm);
         QCOMPARE(window.GetCurrentProvider(), soft);
@@ -463,7 +471,7 @@ private slots:
         QCOMPARE(ProviderNamed(window, kSoftHsm), soft);
         QCOMPARE(soft->GetContext(), softContext);
         QCOMPARE(int(window.GetProviders().size()), 1);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // Each provider whose module cannot report events warns once; unchecking "Show this
@@ -503,12 +511,13 @@ private slots:
             QVERIFY(texts.join("\n").contains("Edit->Reload"));
 
             // The thread saying so again does not repeat the warning.
-            CUnexpectedModals modals;
+            fixture::ModalDriver modals;
+            modals.RejectUnexpected();
             for (const auto& entry : window.GetProviders())
                 QMetaObject::invokeMethod(&window, "on_slot_events_not_supported", Qt::QueuedConnection,
                                           Q_ARG(CPKCS11Context*, entry.first));
             QTest::qWait(200);
-            QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+            QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
             window.close();
         }
         const QString ini = QString::fromLatin1(ReadFile(HomeSettingsPath(m_home)));
@@ -528,9 +537,10 @@ private slots:
         window.show();
         QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
         QVERIFY2(again.join("|").contains("Module B"), qPrintable(again.join("|")));
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         QTest::qWait(200);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 };
 

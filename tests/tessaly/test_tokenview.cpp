@@ -13,6 +13,7 @@
 #include "Fixture.h"
 #include "PKCS11Token.h"
 #include "ProviderTreeWidget.h"
+#include "ModalDriver.h"
 #include "WindowSupport.h"
 
 
@@ -164,7 +165,8 @@ private slots:
     // private keys at their places.
     void rowsIconsAndOrderByTokenContent()
     {
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         QCOMPARE(TabLabels(window), QStringList() << kProvider);
@@ -191,13 +193,14 @@ private slots:
         QTreeWidgetItem* freeRow = TokenRow(tree, QStringLiteral("(no label)"));
         QVERIFY2(freeRow, qPrintable(DumpTree(tree).join("\n")));
         QCOMPARE(freeRow->childCount(), 0);
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // The first recognised token is selected after loading; the pane follows the selection.
     void informationPaneFollowsTheSelection()
     {
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         CProviderTreeWidget* tree = TreeOf(window, kProvider);
@@ -227,7 +230,7 @@ private slots:
         tree->clearSelection();
         QVERIFY(PaneLines(tree).isEmpty());
         QVERIFY(!window.GetSelectedItem());
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     void actionStateBySelectedObject_data()
@@ -269,7 +272,8 @@ private slots:
         QFETCH(QStringList, visible);
         QFETCH(QString, menu);
 
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         CProviderTreeWidget* tree = TreeOf(window, kProvider);
@@ -317,7 +321,7 @@ private slots:
                 QVERIFY2(Action(window, name)->isEnabled(), name);
         if (login)
             token->Logout();
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // A module file whose name holds "bit4" (in that case) offers the key and certificate
@@ -337,7 +341,8 @@ private slots:
         const QString link = QString::fromStdString(fixture::ScratchDir("modules")) + QLatin1Char('/') + file;
         QVERIFY(QFile::link(QString::fromStdString(fixture::SoftHsm::ModulePath()), link));
         WriteProviderSettings(m_home, {{"Bit4 Tokens", link, false}});
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         MainWindow window;
         window.show();
         CProviderTreeWidget* tree = TreeOf(window, "Bit4 Tokens");
