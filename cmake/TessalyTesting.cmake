@@ -23,3 +23,28 @@ function(tessaly_add_test)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
 endfunction()
+
+# tessaly_test(AREA a UNIT u [SOURCES s...] [LIBRARIES l...] [ENVIRONMENT k=v...] [TIMEOUT s]
+#              [OUTPUT_DIRECTORY d] [AUTOMOC])
+# The naming rule in one place: the program <a>_<u>_test is built from test_<u>.cpp (and SOURCES)
+# and registered as the CTest <a>_<u>. OUTPUT_DIRECTORY puts the program in a folder of its own
+# (it still finds the project's libraries in bin/).
+function(tessaly_test)
+  cmake_parse_arguments(T "AUTOMOC" "AREA;UNIT;TIMEOUT;OUTPUT_DIRECTORY" "SOURCES;LIBRARIES;ENVIRONMENT" ${ARGN})
+  set(program ${T_AREA}_${T_UNIT}_test)
+  add_executable(${program} test_${T_UNIT}.cpp ${T_SOURCES})
+  target_link_libraries(${program} PRIVATE ${T_LIBRARIES})
+  if(T_AUTOMOC)
+    set_target_properties(${program} PROPERTIES AUTOMOC ON)
+  endif()
+  if(T_OUTPUT_DIRECTORY)
+    set_target_properties(${program} PROPERTIES
+      RUNTIME_OUTPUT_DIRECTORY ${T_OUTPUT_DIRECTORY}
+      BUILD_RPATH "${CMAKE_BINARY_DIR}/bin")
+  endif()
+  set(timeout)
+  if(T_TIMEOUT)
+    set(timeout TIMEOUT ${T_TIMEOUT})
+  endif()
+  tessaly_add_test(NAME ${T_AREA}_${T_UNIT} COMMAND ${program} ENVIRONMENT ${T_ENVIRONMENT} ${timeout})
+endfunction()

@@ -241,4 +241,4 @@ private slots:
 };
 
 QTEST_MAIN(ResourcesTest)
-#include "tst_resources.moc"
+#include "test_resources.moc"

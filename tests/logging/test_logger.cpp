@@ -227,4 +227,4 @@ private:
 };
 
 QTEST_GUILESS_MAIN(LoggerTest)
-#include "tst_logger.moc"
+#include "test_logger.moc"

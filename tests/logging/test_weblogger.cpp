@@ -450,4 +450,4 @@ int main(int argc, char** argv)
     return QTest::qExec(&test, argc, argv);
 }
 
-#include "tst_weblogger.moc"
+#include "test_weblogger.moc"
