@@ -1,7 +1,12 @@
-// MainWindow::ShowError and LogError: what the error sink's code gives in the log entry and
-// in the box, that the entry is written before the box shows, and that the sink is emptied.
+// The window's errors (MainWindow_Errors.cpp): what the error sink's code gives in ShowError's
+// log entry and box, that the entry is written before the box shows, that the sink is emptied,
+// and the error report the window's loggers ask the user for.
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QtTest>
+
+#include <logging/Logger.h>
 
 #include "Fixture.h"
 #include "MemoryLogger.h"
@@ -17,7 +22,7 @@ QString Module()
 }
 } // namespace
 
-class ShowErrorTest : public QObject
+class WindowErrorsTest : public QObject
 {
     Q_OBJECT
 private:
@@ -180,7 +185,55 @@ private slots:
         }
         QVERIFY(window.IsOperationRunning());
     }
+
+    // The window's loggers: a critical entry asks the user through the window, an
+    // error entry does not.
+    void criticalEntryAsksTheUserThroughTheWindow()
+    {
+        MainWindow window;
+        int asked = 0;
+        QString details;
+        fixture::ModalDriver driver(3000);
+        driver.Expect([&](QWidget* wizard) {
+            ++asked;
+            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
+            fixture::ModalDriver::Reject(wizard);
+        }, "QWizard");
+        Logging::ILogger::instance().severity(16) << "an error, not critical";
+        Logging::ILogger::instance().flush();
+        Logging::ILogger::instance().severity(32) << "a critical failure";
+        Logging::ILogger::instance().flush();
+        QVERIFY2(driver.WaitFinished(5000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(asked, 1);
+        QVERIFY2(details.contains("a critical failure"), qPrintable(details));
+    }
+
+    void confirmErrorReportFollowsTheWizard()
+    {
+        MainWindow window;
+        std::wstring email = L"before", comment = L"before";
+        fixture::ModalDriver driver;
+        QString details;
+        driver.Expect([&](QWidget* wizard) {
+            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
+            fixture::ModalDriver::Reject(wizard);
+        }, "QWizard");
+        QVERIFY(!window.confirmErrorReport(email, comment, L"the details"));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(details, QStringLiteral("the details"));
+        QVERIFY(email == L"before" && comment == L"before");
+
+        driver.Expect([](QWidget* wizard) {
+            wizard->findChild<QLineEdit*>("edtEmail")->setText("user@example.org");
+            wizard->findChild<QPlainTextEdit*>("edtComment")->setPlainText("it broke");
+            fixture::ModalDriver::Accept(wizard);
+        }, "QWizard");
+        QVERIFY(window.confirmErrorReport(email, comment, L"the details"));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(email == L"user@example.org");
+        QVERIFY(comment == L"it broke");
+    }
 };
 
-QTEST_MAIN(ShowErrorTest)
-#include "test_showerror.moc"
+QTEST_MAIN(WindowErrorsTest)
+#include "test_window_errors.moc"

@@ -1,12 +1,14 @@
-// The Preferences action: adding, removing and resetting providers reloads every provider
-// (tabs, trees and the window's pointers rebuilt) and saves the settings; a language chosen
-// there retranslates the window without a reload.
+// The window's providers (MainWindow_Providers.cpp): loading failures at start-up, Reload and
+// the tab a failed reload leaves behind; the Preferences action: adding, removing and resetting
+// providers reloads every provider (tabs, trees and the window's pointers rebuilt) and saves the
+// settings; a language chosen there retranslates the window without a reload.
 #include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSplashScreen>
 #include <QTimer>
 #include <QtTest>
 
@@ -57,12 +59,20 @@ void VerifyConsistent(MainWindow& window)
 }
 } // namespace
 
-class PreferencesTest : public QObject
+class ProvidersTest : public QObject
 {
     Q_OBJECT
 private:
     QString m_home;
     std::unique_ptr<testmodule::Control> m_tm;
+
+    // A second empty reader on the test module, and settings listing SoftHSM2 and the module.
+    void SecondReaderAndBothProviders()
+    {
+        m_tm->add_slot(2, "Reader Two", "Tessaly");
+        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
+                                       {kModule, testmodule::ModulePath(), true}});
+    }
 
 private slots:
     void initTestCase()
@@ -84,6 +94,126 @@ private slots:
     {
         CSettings::Instance().GetTranslationManager().SetLanguage(QStringLiteral("English (EN)"));
         m_tm.reset();
+    }
+
+    // A module file that cannot be loaded gives no box (only a debug line) and no tab; a module
+    // that loads but fails gives one box in front of the splash; the others load, and the
+    // first that did becomes current.
+    void loadingFailuresAtStartUp()
+    {
+        SecondReaderAndBothProviders();
+        m_tm->set_initialize_mode(2);
+        WriteProviderSettings(m_home, {{"A Missing", "/nonexistent/libnone.so", true},
+                                       {"B Not a library", testmodule::NotALibraryPath(), true},
+                                       {"C Broken", testmodule::ModulePath(), true},
+                                       {"D SoftHSM2", QString::fromStdString(fixture::SoftHsm::ModulePath()), false}});
+        MainWindow window;
+        QStringList boxes;
+        int splashesShown = -1;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            boxes << qobject_cast<QMessageBox*>(box)->text();
+            splashesShown = 0;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (qobject_cast<QSplashScreen*>(w) && w->isVisible())
+                    ++splashesShown;
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        window.show();
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(boxes, QStringList() << "Unable to initialize the Cryptoki module");
+        QCOMPARE(splashesShown, 0);
+        QCOMPARE(TabLabels(window), QStringList() << "D SoftHSM2");
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, "D SoftHSM2"));
+        QVERIFY(window.GetSelectedItem());
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        QTest::qWait(100);
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+        m_tm->set_initialize_mode(0);
+    }
+
+    // A reload whose module no longer initialises reports the failure and leaves the tab with
+    // an empty tree and no provider behind it.
+    void failedReloadLeavesNoPointerBehind()
+    {
+        SecondReaderAndBothProviders();
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        WriteProviderSettings(m_home, {{kModule, testmodule::ModulePath(), true}});
+        MainWindow window;
+        window.show();
+        QCOMPARE(TabLabels(window), QStringList() << kModule);
+        QVERIFY(window.GetSelectedItem());
+        QVERIFY(Action(window, "actionLogin")->isVisible());
+        m_tm->set_initialize_mode(2);
+
+        QString shown;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            shown = qobject_cast<QMessageBox*>(box)->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        Action(window, "actionReload")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(shown, QStringLiteral("Unable to initialize the Cryptoki module"));
+        QCOMPARE(TabLabels(window), QStringList() << kModule);
+        QVERIFY(window.GetProviders().empty());
+        QVERIFY(!window.GetCurrentProvider());
+        QVERIFY(!window.GetSelectedItem());
+        QVERIFY(!Action(window, "actionLogin")->isVisible());
+        CProviderTreeWidget* tree = window.findChild<CProviderTreeWidget*>("ProviderTree");
+        QVERIFY(tree);
+        QCOMPARE(tree->topLevelItemCount(), 0);
+        QCOMPARE(tree->GetMappedCount(), 0);
+
+        // Nothing left to reload; the tab can still be shown.
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        Action(window, "actionReload")->trigger();
+        window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(0);
+        QTest::qWait(50);
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+        m_tm->set_initialize_mode(0);
+    }
+
+    // The tab left without a provider by a failed reload has no current provider: the actions
+    // do not follow the selection of another tab, and Reload there reloads nothing else.
+    void tabWithoutProviderHasNoCurrentProvider()
+    {
+        SecondReaderAndBothProviders();
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        tabs->setCurrentIndex(1);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kModule));
+        m_tm->set_initialize_mode(2);
+        fixture::ModalDriver driver(15000);
+        driver.Expect([](QWidget* box) { fixture::ModalDriver::Accept(box); }, "QMessageBox");
+        Action(window, "actionReload")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        m_tm->set_initialize_mode(0);
+
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        tabs->setCurrentIndex(0);
+        CPKCS11Provider* soft = ProviderNamed(window, kSoftHsm);
+        QCOMPARE(window.GetCurrentProvider(), soft);
+        CProviderTreeWidget* tree = soft->GetTreeWidget();
+        tree->setCurrentItem(TokenRow(tree, "Soft"));
+        QVERIFY(window.GetSelectedItem());
+        QVERIFY(Action(window, "actionLogin")->isVisible());
+
+        tabs->setCurrentIndex(1);
+        QVERIFY(!window.GetCurrentProvider());
+        QVERIFY(!window.GetSelectedItem());
+        QVERIFY(!Action(window, "actionLogin")->isVisible());
+        CPKCS11Context* softContext = soft->GetContext();
+        Action(window, "actionReload")->trigger();
+        QCOMPARE(ProviderNamed(window, kSoftHsm), soft);
+        QCOMPARE(soft->GetContext(), softContext);
+        QCOMPARE(int(window.GetProviders().size()), 1);
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     void addThenReload()
@@ -273,5 +403,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(PreferencesTest)
-#include "test_preferences.moc"
+QTEST_MAIN(ProvidersTest)
+#include "test_providers.moc"

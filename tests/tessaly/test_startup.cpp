@@ -1,11 +1,10 @@
-// The main window's frame: the form, the first show, the skin switch and closing.
+// The main window's start-up and frame (MainWindow.cpp): the form, the first show, the skin
+// switch, the about box, and the settings saved on closing and restored at the next start.
 #include <QApplication>
 #include <QLabel>
 #include <QLayout>
 #include <QMenu>
-#include <QLineEdit>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QSettings>
 #include <QStatusBar>
@@ -13,8 +12,6 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
-
-#include <logging/Logger.h>
 
 #include "AboutDialog.h"
 #include "MainWindow.h"
@@ -44,7 +41,7 @@ void WriteSettings(const QString& home, const QByteArray& ini)
 }
 }
 
-class MainWindowTest : public QObject
+class StartUpTest : public QObject
 {
     Q_OBJECT
 private:
@@ -325,54 +322,6 @@ private slots:
         QVERIFY(about.findChild<QLabel*>("label_4")->text().contains("Veskora on the web"));
     }
 
-    // The window's loggers: a critical entry asks the user through the window, an
-    // error entry does not.
-    void criticalEntryAsksTheUserThroughTheWindow()
-    {
-        MainWindow window;
-        int asked = 0;
-        QString details;
-        fixture::ModalDriver driver(3000);
-        driver.Expect([&](QWidget* wizard) {
-            ++asked;
-            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
-            fixture::ModalDriver::Reject(wizard);
-        }, "QWizard");
-        Logging::ILogger::instance().severity(16) << "an error, not critical";
-        Logging::ILogger::instance().flush();
-        Logging::ILogger::instance().severity(32) << "a critical failure";
-        Logging::ILogger::instance().flush();
-        QVERIFY2(driver.WaitFinished(5000), qPrintable(driver.Failures().join("; ")));
-        QCOMPARE(asked, 1);
-        QVERIFY2(details.contains("a critical failure"), qPrintable(details));
-    }
-
-    void confirmErrorReportFollowsTheWizard()
-    {
-        MainWindow window;
-        std::wstring email = L"before", comment = L"before";
-        fixture::ModalDriver driver;
-        QString details;
-        driver.Expect([&](QWidget* wizard) {
-            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
-            fixture::ModalDriver::Reject(wizard);
-        }, "QWizard");
-        QVERIFY(!window.confirmErrorReport(email, comment, L"the details"));
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-        QCOMPARE(details, QStringLiteral("the details"));
-        QVERIFY(email == L"before" && comment == L"before");
-
-        driver.Expect([](QWidget* wizard) {
-            wizard->findChild<QLineEdit*>("edtEmail")->setText("user@example.org");
-            wizard->findChild<QPlainTextEdit*>("edtComment")->setPlainText("it broke");
-            fixture::ModalDriver::Accept(wizard);
-        }, "QWizard");
-        QVERIFY(window.confirmErrorReport(email, comment, L"the details"));
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-        QVERIFY(email == L"user@example.org");
-        QVERIFY(comment == L"it broke");
-    }
-
     void nextStartRestoresTheWindow()
     {
         WriteSettings(m_home, "[General]\nSkinEnabled=false\n");
@@ -390,5 +339,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(MainWindowTest)
-#include "test_mainwindow.moc"
+QTEST_MAIN(StartUpTest)
+#include "test_startup.moc"
