@@ -334,8 +334,7 @@ private slots:
         for (const QString& name : languages.GetLanguages().keys())
             if (name != QLatin1String(TranslationManager::EnglishName))
                 other = name;
-        if (other.isEmpty())
-            QSKIP("no translation built in");
+        QVERIFY2(!other.isEmpty(), "the Bulgarian translation is built in");
         const QString path = HomeFile();
         languages.SetLanguage(other);
         QVERIFY(settings.Save(path));
