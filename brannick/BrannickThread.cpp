@@ -1,0 +1,48 @@
+#include "BrannickThread.h"
+
+#include <cassert>
+#include <exception>
+
+#include <QDebug>
+
+#include "PKCS11Context.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+
+CBrannickThread::CBrannickThread(CPKCS11Token* pToken, const char* pszSOPIN, const char* pszLabel)
+    : QThread(nullptr), m_pToken(pToken), m_sSOPIN(pszSOPIN), m_sLabel(pszLabel ? pszLabel : ""), m_bResult(false)
+{
+    assert(m_pToken);
+    assert(!m_sSOPIN.empty());
+    assert(!m_sLabel.empty());
+}
+
+CBrannickThread::~CBrannickThread()
+{
+    // Destroying a running thread aborts the process; the caller waits or never destroys.
+    assert(!isRunning());
+}
+
+void CBrannickThread::run()
+{
+    qDebug() << "CBrannickThread::run";
+    // Without an error sink the layer throws; nothing may leave a thread's run.
+    try {
+        m_bResult = m_pToken->InitializeToken(m_sSOPIN.c_str(), m_sLabel.c_str());
+    } catch (const std::exception& e) {
+        qDebug() << "CBrannickThread::run:" << e.what();
+        m_bResult = false;
+    } catch (...) {
+        m_bResult = false;
+    }
+}
+
+CPKCS11Token* CBrannickThread::FindToken(CPKCS11Context& context, CK_SLOT_ID nSlotID)
+{
+    for (unsigned long i = 0; i < context.GetSlotCount(); ++i) {
+        CPKCS11Slot* pSlot = context.GetSlot(i);
+        if (pSlot && pSlot->GetSlotID() == nSlotID)
+            return pSlot->GetToken();
+    }
+    return nullptr;
+}

@@ -1,0 +1,39 @@
+#ifndef BRANNICK_THREAD_H
+#define BRANNICK_THREAD_H
+
+#include <QThread>
+
+#include <pkcs11.h>
+
+#include "Secret.h"
+
+class CPKCS11Context;
+class CPKCS11Token;
+
+// The worker that makes brannick's one initialisation call, so that the main thread can give
+// up waiting for a token that does not answer.
+class CBrannickThread : public QThread
+{
+public:
+    // The token, a non-empty SO PIN and a non-empty label; the texts are copied.
+    CBrannickThread(CPKCS11Token* pToken, const char* pszSOPIN, const char* pszLabel);
+    ~CBrannickThread() override;
+
+    // Read only after a wait that saw the worker finish.
+    bool GetResult() const { return m_bResult; }
+
+    // The token of the slot whose ID is nSlotID (walked by list position); null when the module
+    // lists no such slot.
+    static CPKCS11Token* FindToken(CPKCS11Context& context, CK_SLOT_ID nSlotID);
+
+protected:
+    void run() override;
+
+private:
+    CPKCS11Token* m_pToken;
+    tsy::CSecretString m_sSOPIN;
+    std::string m_sLabel;
+    bool m_bResult;
+};
+
+#endif

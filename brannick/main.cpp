@@ -1,0 +1,169 @@
+// brannick: initialises (erases) one token from the command line.
+//
+//   brannick <module> <slot-id> <so-pin> <label>
+//
+// An SO PIN of "-" is read as one line from standard input, so that it stays off the command
+// line, where every local user can read it. Exit status: 0 the token was initialised; 1 the
+// token did not answer within the time limit (it may still get initialised); 255 failure, with
+// a line on standard error.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <string>
+#include <unistd.h>
+
+#include "BrannickThread.h"
+#include "PKCS11Context.h"
+#include "Secret.h"
+#include "TSYException.h"
+
+namespace {
+
+const int kFailure = 255;
+const unsigned long kTimeLimitMs = 20000;
+const size_t kLabelFieldSize = 32;
+// Longer than any token takes; a longer line on standard input is refused, not cut.
+const size_t kMaxPINLength = 255;
+
+void Line(FILE* stream, const std::string& text)
+{
+    fputs(text.c_str(), stream);
+    fputc('\n', stream);
+    fflush(stream);
+}
+
+int Fail(const std::string& text)
+{
+    Line(stderr, text);
+    return kFailure;
+}
+
+unsigned long TimeLimitMs()
+{
+#ifdef BRANNICK_TEST_BUILD
+    // Only the test build lets the tests shorten the wait; the shipped tool has no such knob.
+    if (const char* psz = getenv("BRANNICK_TEST_TIME_LIMIT_MS"))
+        return strtoul(psz, nullptr, 10);
+#endif
+    return kTimeLimitMs;
+}
+
+// Decimal digits only, within 64 bits: anything else is refused rather than read as slot 0,
+// which would erase the token in that slot.
+bool ParseSlotID(const char* psz, CK_SLOT_ID& nSlotID)
+{
+    if (!*psz)
+        return false;
+    unsigned long long n = 0;
+    for (const char* p = psz; *p; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        const unsigned digit = static_cast<unsigned>(*p - '0');
+        if (n > (~0ULL - digit) / 10)
+            return false;
+        n = n * 10 + digit;
+    }
+    if (n > static_cast<CK_SLOT_ID>(~0UL))
+        return false;
+    nSlotID = static_cast<CK_SLOT_ID>(n);
+    return true;
+}
+
+enum TReadResult { ReadOK, ReadTooLong, ReadFailed };
+
+// One line, without its line end; end of input also ends it.
+TReadResult ReadPINLine(tsy::CSecretString& pin)
+{
+    char c = 0;
+    TReadResult result = ReadOK;
+    for (;;) {
+        const ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            result = ReadFailed;
+        if (n <= 0 || c == '\n')
+            break;
+        if (pin.size() >= kMaxPINLength) {
+            result = ReadTooLong;
+            break;
+        }
+        pin.Append(&c, 1);
+    }
+    c = 0;
+    if (!pin.empty() && pin.back() == '\r')
+        pin.PopBack();
+    if (result != ReadOK)
+        pin.Clear();
+    return result;
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    if (argc != 5)
+        return Fail("Invalid number of arguments");
+
+    const char* pszModule = argv[1];
+    CK_SLOT_ID nSlotID = 0;
+    if (!ParseSlotID(argv[2], nSlotID))
+        return Fail(std::string("Invalid slot ID \"") + argv[2] + "\": decimal digits expected");
+
+    tsy::CSecretString soPIN;
+    if (strcmp(argv[3], "-") == 0) {
+        switch (ReadPINLine(soPIN)) {
+        case ReadOK:
+            break;
+        case ReadTooLong:
+            return Fail("The SO PIN on standard input is longer than 255 bytes");
+        case ReadFailed:
+            return Fail("Unable to read the SO PIN from standard input");
+        }
+    } else {
+        soPIN.Assign(argv[3]);
+        // Shortens the time the PIN can be read in /proc; callers should pass "-" instead.
+        tsy::Wipe(argv[3], strlen(argv[3]));
+    }
+    if (soPIN.empty())
+        return Fail("The SO PIN is empty");
+
+    const std::string sLabel = argv[4];
+    if (sLabel.empty())
+        return Fail("The label is empty");
+    if (sLabel.size() > kLabelFieldSize)
+        return Fail("The label is longer than 32 bytes");
+
+    try {
+        // Without an error sink every failure of the layer is thrown.
+        std::unique_ptr<CPKCS11Context> pContext(new CPKCS11Context(pszModule, "test", nullptr));
+        CPKCS11Token* pToken = CBrannickThread::FindToken(*pContext, nSlotID);
+        if (!pToken)
+            return Fail("No slot with ID " + std::to_string(nSlotID));
+
+        std::unique_ptr<CBrannickThread> pWorker(new CBrannickThread(pToken, soPIN.c_str(), sLabel.c_str()));
+        soPIN.Clear();
+        pWorker->start(QThread::InheritPriority);
+        if (!pWorker->wait(TimeLimitMs())) {
+            // The worker may still be inside the module: the process ends without destroying
+            // it (a running QThread destroyed aborts) and without finalising the module under it.
+            Line(stdout, "Card initialized with timeout");
+            fflush(stderr);
+            _exit(1);
+        }
+        if (!pWorker->GetResult())
+            return Fail("Failed to initialize card.");
+        Line(stdout, "Card initialized");
+        return 0;
+    } catch (const CTSYException& e) {
+        const char* pszMessage = e.GetMessage();
+        if (pszMessage)
+            Line(stderr, pszMessage);
+        return kFailure;
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+}

@@ -1,0 +1,235 @@
+// brannick as a process against SoftHSM2 tokens: initialisation with the SO PIN as argument and
+// on standard input, the refusals that must leave the token as it was, and the time limit.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BrannickSupport.h"
+#include "Fixture.h"
+
+using brannick_test::Labels;
+using brannick_test::Objects;
+using brannick_test::SlotOf;
+using brannick_test::SOLogsIn;
+using brannick_test::TRun;
+
+namespace {
+
+const char* const kSOPIN = "12345678";
+const char* const kUserPIN = "1234";
+const char* const kKeep = "Keep";
+// 16 Cyrillic letters: 32 bytes of UTF-8, as much as the label field holds.
+const char* const kCyrillic16 = "АБВГДЕЖЗИЙКЛМНОП";
+
+std::string g_keyPem;
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The last line of a stream's text, without its newline.
+std::string LastLine(const std::string& text)
+{
+    std::string s = text;
+    if (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    const size_t nl = s.rfind('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+// A store of its own with the token "Keep" (SO PIN 12345678, user PIN 1234) holding a key pair,
+// and SoftHSM2's free slot.
+class BrannickTool : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        const std::string dir = fixture::ScratchDir("keys");
+        g_keyPem = fixture::MakeKey(dir, "k", "rsa:1024").keyPem;
+    }
+
+    // A fresh store for one case.
+    void MakeStore()
+    {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+        for (char& c : name)
+            if (c == '/')
+                c = '_';
+        m_dir = fixture::ScratchDir(name + "_" + std::to_string(++m_nStores));
+        m_hsm.reset(new fixture::SoftHsm(m_dir + "/store"));
+        ASSERT_TRUE(m_hsm->InitToken(kKeep, kSOPIN, kUserPIN)) << m_hsm->LastOutput();
+        ASSERT_TRUE(m_hsm->ImportKey(g_keyPem, kKeep, "K", "01", kUserPIN)) << m_hsm->LastOutput();
+        m_slot = SlotOf(kKeep);
+        ASSERT_FALSE(m_slot.empty());
+        m_freeSlot = SlotOf("");
+        ASSERT_FALSE(m_freeSlot.empty());
+    }
+
+    TRun Brannick(const std::vector<std::string>& args, const std::string* input = nullptr,
+                  const std::string& program = BRANNICK_PATH)
+    {
+        return brannick_test::Run(program, args, m_dir, input);
+    }
+
+    // Label, key pair and user PIN as SetUp left them.
+    void ExpectUntouched(const std::string& what)
+    {
+        EXPECT_EQ(m_slot, SlotOf(kKeep)) << what;
+        int status = -1;
+        const std::string objects = Objects(kKeep, kUserPIN, &status);
+        EXPECT_EQ(0, status) << what << ": the user PIN no longer logs in\n" << objects;
+        EXPECT_TRUE(Contains(objects, "Private Key Object")) << what << "\n" << objects;
+        EXPECT_TRUE(Contains(objects, "Public Key Object")) << what << "\n" << objects;
+    }
+
+    std::string m_dir;
+    std::unique_ptr<fixture::SoftHsm> m_hsm;
+    std::string m_slot;
+    std::string m_freeSlot;
+    int m_nStores = 0;
+};
+
+struct TInitCase {
+    const char* name;
+    bool freeSlot;       // the uninitialised slot instead of "Keep"
+    const char* soPIN;
+    bool viaStdin;
+    const char* label;
+};
+
+const TInitCase kInitCases[] = {
+    {"SO PIN as argument", false, kSOPIN, false, "Fresh"},
+    {"SO PIN on standard input", false, kSOPIN, true, "Fresh"},
+    {"free slot, 32-byte Cyrillic label", true, "87654321", true, kCyrillic16},
+    {"free slot, SO PIN as argument, label of blanks inside", true, "24681357", false, "A  B"},
+};
+
+TEST_F(BrannickTool, InitialisesTheTokenOfTheSlot)
+{
+    for (const TInitCase& c : kInitCases) {
+        SCOPED_TRACE(c.name);
+        MakeStore();
+        if (HasFatalFailure())
+            return;
+        const std::string slot = c.freeSlot ? m_freeSlot : m_slot;
+        const std::string input = std::string(c.soPIN) + "\n";
+        const TRun run = Brannick({fixture::SoftHsm::ModulePath(), slot, c.viaStdin ? "-" : c.soPIN, c.label},
+                                  c.viaStdin ? &input : nullptr);
+        EXPECT_EQ(0, run.status) << run.err;
+        EXPECT_EQ("Card initialized\n", run.out);
+        EXPECT_FALSE(Contains(run.out + run.err, c.soPIN)) << run.err;
+
+        EXPECT_FALSE(SlotOf(c.label).empty()) << "labels now: " << ::testing::PrintToString(Labels());
+        int status = -1;
+        const std::string objects = Objects(c.label, "", &status);
+        EXPECT_EQ(0, status) << objects;
+        EXPECT_FALSE(Contains(objects, "Object;")) << "objects left:\n" << objects;
+        if (!c.freeSlot) {
+            EXPECT_TRUE(SlotOf(kKeep).empty());
+        }
+        EXPECT_TRUE(SOLogsIn(c.label, c.soPIN));
+        EXPECT_FALSE(SOLogsIn(c.label, "11111111"));
+    }
+}
+
+struct TRefusal {
+    const char* name;
+    std::vector<std::string> args;  // "{M}" module, "{S}" the slot of "Keep", "{SO}" its SO PIN
+    std::string input;              // standard input
+    std::string line;               // the last line on standard error (a prefix when it ends in "*")
+    bool alone;                     // refused before any work: that line is all of standard error
+};
+
+std::vector<TRefusal> Refusals()
+{
+    const std::string nowhere = "/nonexistent/libnothing.so";
+    const std::string pin = std::string(kSOPIN) + "\n";
+    return {
+        {"wrong SO PIN", {"{M}", "{S}", "87654321", "X"}, "", "Failed to initialize card.", false},
+        // An unloadable module shows that nothing was loaded before the count was checked.
+        {"three arguments", {nowhere, "{S}", "{SO}"}, pin, "Invalid number of arguments", true},
+        {"five arguments", {nowhere, "{S}", "{SO}", "X", "Y"}, pin, "Invalid number of arguments", true},
+        {"no arguments", {}, pin, "Invalid number of arguments", true},
+        {"slot abc", {"{M}", "abc", "{SO}", "X"}, pin, "Invalid slot ID \"abc\": decimal digits expected", true},
+        {"slot 1x", {"{M}", "1x", "{SO}", "X"}, pin, "Invalid slot ID \"1x\": decimal digits expected", true},
+        {"empty slot", {"{M}", "", "{SO}", "X"}, pin, "Invalid slot ID \"\": decimal digits expected", true},
+        {"negative slot", {"{M}", "-1", "{SO}", "X"}, pin, "Invalid slot ID \"-1\": decimal digits expected", true},
+        {"slot with a sign", {"{M}", "+1", "{SO}", "X"}, pin, "Invalid slot ID \"+1\": decimal digits expected", true},
+        {"slot over 64 bits", {"{M}", "18446744073709551616", "{SO}", "X"}, pin,
+         "Invalid slot ID \"18446744073709551616\": decimal digits expected", true},
+        {"unknown slot", {"{M}", "999", "{SO}", "X"}, pin, "No slot with ID 999", true},
+        {"empty SO PIN", {"{M}", "{S}", "", "X"}, pin, "The SO PIN is empty", true},
+        {"empty line on standard input", {"{M}", "{S}", "-", "X"}, "\n", "The SO PIN is empty", true},
+        {"nothing on standard input", {"{M}", "{S}", "-", "X"}, "", "The SO PIN is empty", true},
+        {"256 bytes on standard input", {"{M}", "{S}", "-", "X"}, std::string(256, '7') + "\n",
+         "The SO PIN on standard input is longer than 255 bytes", true},
+        {"empty label", {"{M}", "{S}", "{SO}", ""}, pin, "The label is empty", true},
+        {"33-byte label", {"{M}", "{S}", "{SO}", std::string(33, 'L')}, pin, "The label is longer than 32 bytes", true},
+        {"17 Cyrillic letters", {"{M}", "{S}", "{SO}", std::string(kCyrillic16) + "Я"}, pin,
+         "The label is longer than 32 bytes", true},
+        {"text file as module", {TESSALY_TESTMODULE_NOTALIB_PATH, "{S}", "{SO}", "X"}, pin,
+         std::string("test: ") + TESSALY_TESTMODULE_NOTALIB_PATH + "*", true},
+    };
+}
+
+TEST_F(BrannickTool, RefusalsLeaveTheTokenAsItWas)
+{
+    MakeStore();
+    ASSERT_FALSE(HasFatalFailure());
+    for (const TRefusal& r : Refusals()) {
+        SCOPED_TRACE(r.name);
+        std::vector<std::string> args;
+        for (const std::string& a : r.args)
+            args.push_back(a == "{M}" ? fixture::SoftHsm::ModulePath() : a == "{S}" ? m_slot : a == "{SO}" ? kSOPIN : a);
+        const TRun run = Brannick(args, &r.input);
+        EXPECT_EQ(255, run.status) << run.out << run.err;
+        EXPECT_EQ("", run.out);
+        const std::string last = LastLine(run.err);
+        if (!r.line.empty() && r.line.back() == '*') {
+            EXPECT_EQ(0u, last.rfind(r.line.substr(0, r.line.size() - 1), 0)) << last;
+        } else {
+            EXPECT_EQ(r.line, last);
+        }
+        if (r.alone) {
+            EXPECT_EQ(last + "\n", run.err) << "more than the one line";
+        }
+        EXPECT_FALSE(Contains(run.err, kSOPIN)) << run.err;
+        ExpectUntouched(r.name);
+    }
+}
+
+// A token whose C_InitToken does not answer: the tool gives up at the limit, reports it with
+// status 1 and ends at once, without aborting on the running worker.
+TEST_F(BrannickTool, TimeLimit)
+{
+    MakeStore();
+    ASSERT_FALSE(HasFatalFailure());
+    const std::string input = std::string(kSOPIN) + "\n";
+    const long limitMs = 1500;
+    setenv("BRANNICK_TEST_TIME_LIMIT_MS", std::to_string(limitMs).c_str(), 1);
+    setenv("TESSALY_SLOW_INIT_MS", "60000", 1);
+    const TRun run = Brannick({TESSALY_SLOWINIT_MODULE_PATH, m_slot, "-", "Late"}, &input, BRANNICK_TESTLIMIT_PATH);
+    EXPECT_EQ(1, run.status) << run.err;
+    EXPECT_EQ("Card initialized with timeout\n", run.out);
+    EXPECT_FALSE(Contains(run.err, "QThread")) << run.err;
+    EXPECT_GE(run.ms, limitMs);
+    EXPECT_LT(run.ms, limitMs + 20000) << "the tool waited for the token";
+    // It ended while the token was still asleep.
+    ExpectUntouched("after the time-out");
+
+    // A token that answers within the limit.
+    setenv("BRANNICK_TEST_TIME_LIMIT_MS", "60000", 1);
+    setenv("TESSALY_SLOW_INIT_MS", "200", 1);
+    const TRun inTime = Brannick({TESSALY_SLOWINIT_MODULE_PATH, m_slot, "-", "InTime"}, &input, BRANNICK_TESTLIMIT_PATH);
+    EXPECT_EQ(0, inTime.status) << inTime.err;
+    EXPECT_EQ("Card initialized\n", inTime.out);
+    EXPECT_FALSE(SlotOf("InTime").empty());
+    unsetenv("BRANNICK_TEST_TIME_LIMIT_MS");
+    unsetenv("TESSALY_SLOW_INIT_MS");
+}
+
+} // namespace
