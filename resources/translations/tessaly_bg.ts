@@ -72,6 +72,83 @@
     </message>
 </context>
 <context>
+    <name>BrannickDialog</name>
+    <message>
+        <source>Initialize Card</source>
+        <translation>Инициализиране на карта</translation>
+    </message>
+    <message>
+        <source>Enter SO-PIN:</source>
+        <translation>Въведете АИН (SO-PIN):</translation>
+    </message>
+    <message>
+        <source>NOTE: If this is the first initialization of the card, the entered PIN will become the SO PIN, otherwise it&apos;s needed to initialize the card. </source>
+        <translation>ЗАБЕЛЕЖКА: Ако картата се инициализира за първи път, въведеният ПИН ще стане неин АИН (SO PIN); иначе той е нужен, за да се инициализира картата. </translation>
+    </message>
+    <message>
+        <source>Advanced options (optional):</source>
+        <translation>Допълнителни настройки (по желание):</translation>
+    </message>
+    <message>
+        <source>Card label:</source>
+        <translation>Етикет на картата:</translation>
+    </message>
+    <message>
+        <source>Veskora</source>
+        <translation>Veskora</translation>
+    </message>
+    <message>
+        <source>New SO-PIN:</source>
+        <translation>Нов АИН (SO-PIN):</translation>
+    </message>
+    <message>
+        <source>New PIN:</source>
+        <translation>Нов ПИН:</translation>
+    </message>
+    <message>
+        <source>1234</source>
+        <translation>1234</translation>
+    </message>
+    <message>
+        <source>Generate</source>
+        <translation>Генериране</translation>
+    </message>
+    <message>
+        <source>Invalid PIN</source>
+        <translation>Невалиден ПИН</translation>
+    </message>
+    <message>
+        <source>The PIN length should be between %1 and %2 symbols.</source>
+        <translation>Дължината на ПИН трябва да е между %1 и %2 символа.</translation>
+    </message>
+    <message>
+        <source>The PIN holds a character that the card can not take.
+Please use Latin letters, digits and punctuation only.</source>
+        <translation>ПИН съдържа знак, който картата не приема.
+Моля, използвайте само латински букви, цифри и пунктуационни знаци.</translation>
+    </message>
+    <message>
+        <source>Invalid label</source>
+        <translation>Невалиден етикет</translation>
+    </message>
+    <message>
+        <source>The card label can not be empty.</source>
+        <translation>Етикетът на картата не може да е празен.</translation>
+    </message>
+    <message>
+        <source>The card label takes %1 bytes, but the card holds at most %2.
+A Cyrillic letter takes two bytes.</source>
+        <translation>Етикетът на картата заема %1 байта, а картата побира най-много %2.
+Всяка буква на кирилица заема два байта.</translation>
+    </message>
+    <message>
+        <source>The card can not be initialized without the SO-PIN.
+Please enter it first.</source>
+        <translation>Картата не може да бъде инициализирана без АИН (SO-PIN).
+Моля, първо го въведете.</translation>
+    </message>
+</context>
+<context>
     <name>ErrorReportWizard</name>
     <message>
         <source>Send Error Report</source>
@@ -515,6 +592,66 @@ You can do that by choosing Edit-&gt;Reload from the main menu.</source>
         <source>Saving settings...</source>
         <translation>Запазване на настройките...</translation>
     </message>
+    <message>
+        <source>Unable to initialize card.</source>
+        <translation>Картата не може да бъде инициализирана.</translation>
+    </message>
+    <message>
+        <source>Initialize Card</source>
+        <translation>Инициализиране на карта</translation>
+    </message>
+    <message>
+        <source>By initialising the card you will erase all the information it contains.
+Are you sure you want to continue?</source>
+        <translation>При инициализирането на картата цялата информация на нея ще бъде изтрита.
+Сигурни ли сте, че искате да продължите?</translation>
+    </message>
+    <message>
+        <source>Initializing card, please wait...</source>
+        <translation>Картата се инициализира, моля изчакайте...</translation>
+    </message>
+    <message>
+        <source>Unable to open session.</source>
+        <translation>Не може да бъде отворена сесия.</translation>
+    </message>
+    <message>
+        <source>Unable to login.</source>
+        <translation>Неуспешен вход.</translation>
+    </message>
+    <message>
+        <source>Unable to change user PIN.</source>
+        <translation>ПИН на потребителя не може да бъде променен.</translation>
+    </message>
+    <message>
+        <source>Unable to change AIN.</source>
+        <translation>АИН не може да бъде променен.</translation>
+    </message>
+    <message>
+        <source>Unable to print the access report.</source>
+        <translation>Справката за правата за достъп не може да бъде отпечатана.</translation>
+    </message>
+    <message>
+        <source>Unable to write the access report.</source>
+        <translation>Справката за правата за достъп не може да бъде записана.</translation>
+    </message>
+    <message>
+        <source>Unable to write the access report to %1.</source>
+        <translation>Справката за правата за достъп не може да бъде записана в %1.</translation>
+    </message>
+    <message>
+        <source>Unable to read the slot list again.</source>
+        <translation>Списъкът на слотовете не може да бъде прочетен отново.</translation>
+    </message>
+    <message>
+        <source>The smart-card was successfully initialized.
+Access information:
+	AIN: %1
+	PIN: %2</source>
+        <translation>Смарт картата беше инициализирана успешно.
+Права за достъп:
+	АИН: %1
+	ПИН: %2</translation>
+    </message>
 </context>
 <context>
     <name>ProvidersDialog</name>
@@ -723,6 +860,21 @@ You can do that by choosing Edit-&gt;Reload from the main menu.</source>
     <message>
         <source>The administrative PIN of the card is blocked.</source>
         <translation>Административният PIN на картата е блокиран.</translation>
+    </message>
+</context>
+<context>
+    <name>TextPrinter</name>
+    <message>
+        <source>Print Document</source>
+        <translation>Печат на документ</translation>
+    </message>
+    <message>
+        <source>Export PDF</source>
+        <translation>Експорт в PDF</translation>
+    </message>
+    <message>
+        <source>Print Preview</source>
+        <translation>Преглед преди печат</translation>
     </message>
 </context>
 </TS>
