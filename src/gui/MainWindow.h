@@ -208,6 +208,13 @@ private:
     void OperationStarted();
     void OperationEnded();
 
+    // Card initialisation (MainWindow_Initialize.cpp)
+    void InitializeSelectedToken();
+    // Drops the provider's rows and selection, reads its slot list again and rebuilds its tree;
+    // the token now in the slot with that ID, or null when there is none.
+    CPKCS11Token* RereadSlots(CPKCS11Provider* pProvider, unsigned long nSlotID);
+    void ShowAccessData(const char* pszAIN, const char* pszPIN);
+
     // Errors (MainWindow_Errors.cpp)
     // Runs body and reports whatever it throws; no operation of its own, for handlers that
     // decide themselves whether one starts (a slot event that arrives during one waits).

@@ -1,6 +1,224 @@
 // Card initialisation and its access report.
 #include "MainWindow.h"
 
+#include <cassert>
+#include <climits>
+#include <cstring>
+#include <memory>
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QProcess>
+
+#include "AccessReport.h"
+#include "AutoSplash.h"
+#include "BrannickDialog.h"
+#include "ModuleQuirks.h"
+#include "PKCS11Context.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+#include "ProviderTreeWidget.h"
+#include "Secret.h"
+#include "pkcs11provider.h"
+
+namespace {
+
+// The SO PIN a card may have been given when brannick stopped waiting for it.
+const char kFallbackSOPIN[] = "5820463917";
+
+int ToInt(uint32_t n)
+{
+    return n > static_cast<uint32_t>(INT_MAX) ? INT_MAX : static_cast<int>(n);
+}
+
+// brannick's exit status; -1 when it crashed, -2 when it could not be started. The SO PIN goes
+// to its standard input: on its command line every local user could read it.
+int RunBrannick(const std::string& module, unsigned long nSlotID, const char* pszSOPIN, const char* pszLabel)
+{
+    QProcess tool;
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    const QString program = QCoreApplication::applicationDirPath() + QDir::separator() + QStringLiteral("brannick");
+    // Arguments go out through the file-name encoding, so decoding with it passes the bytes as given.
+    tool.start(program, {QFile::decodeName(module.c_str()), QString::number(nSlotID), QStringLiteral("-"),
+                         QFile::decodeName(pszLabel)});
+    if (!tool.waitForStarted(-1))
+        return -2;
+    QByteArray line;
+    line.reserve(static_cast<int>(strlen(pszSOPIN)) + 1);
+    line.append(pszSOPIN);
+    line.append('\n');
+    tool.write(line);
+    tsy::Wipe(line);
+    tool.closeWriteChannel();
+    tool.waitForFinished(-1);
+    for (const QByteArray& output : tool.readAll().split('\n'))
+        if (!output.isEmpty())
+            qDebug() << "brannick:" << output.constData();
+    if (tool.exitStatus() == QProcess::CrashExit)
+        return -1;
+    return tool.exitCode();
+}
+
+} // namespace
+
 void MainWindow::on_actionInitialize_triggered()
 {
+    RunOperation(tr("Unable to initialize card."), [this] { InitializeSelectedToken(); });
+}
+
+void MainWindow::InitializeSelectedToken()
+{
+    assert(m_pSelectedItem && "m_pSelectedItem");
+    CPKCS11Token* pToken =
+        m_pSelectedItem->GetObjectType() == CryptokiToken ? static_cast<CPKCS11Token*>(m_pSelectedItem) : nullptr;
+    assert(pToken && "pToken");
+    CPKCS11Provider* pProvider = m_pCurrentProvider;
+    assert(pProvider && "m_pCurrentProvider");
+
+    if (QMessageBox::question(this, tr("Initialize Card"),
+                              tr("By initialising the card you will erase all the information it contains.\n"
+                                 "Are you sure you want to continue?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+        return;
+
+    const std::string sModule = pProvider->GetContext()->GetModuleName();
+    const tsy::TModuleQuirks quirks = tsy::GetModuleQuirks(sModule);
+    tsy::CSecretString soPIN, newSOPIN, newUserPIN;
+    std::string sLabel;
+    {
+        BrannickDialog dialog(ToInt(pToken->GetMinPINLength()), ToInt(pToken->GetMaxPINLength()), quirks.bLabelLocked,
+                              this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        soPIN.Assign(dialog.GetSOPIN());
+        newSOPIN.Assign(dialog.GetNewSOPIN());
+        newUserPIN.Assign(dialog.GetNewUserPIN());
+        sLabel = dialog.GetLabel();
+    }
+
+    const unsigned long nSlotID = pToken->GetSlotID();
+    tsy::CSecretString soPINInEffect(soPIN.c_str());
+    std::unique_ptr<CAutoSplash> pSplash(new CAutoSplash(QStringLiteral(":/bitmaps/Progress"), this, false));
+    pSplash->ShowMessage(tr("Initializing card, please wait..."), Qt::AlignBottom, Qt::black);
+
+    QString failure;
+    bool bUserPINSet = false;
+    if (quirks.bInitThroughBrannick) {
+        const int status = RunBrannick(sModule, nSlotID, soPIN.c_str(), sLabel.c_str());
+        qDebug() << "brannick exit status" << status;
+        // Only a finished initialisation or one that may have finished goes on: any other
+        // status would give an unerased card new PINs and a report that says otherwise.
+        if (status == 1)
+            soPINInEffect.Assign(kFallbackSOPIN);
+        else if (status != 0)
+            failure = tr("Unable to initialize card.");
+    } else if (!pToken->InitializeToken(soPIN.c_str(), sLabel.c_str())) {
+        failure = tr("Unable to initialize card.");
+    }
+    if (failure.isEmpty()) {
+        pToken->CloseSession();
+        if (!pToken->OpenSession(false)) {
+            failure = tr("Unable to open session.");
+        } else if (!pToken->Login(soPINInEffect.c_str(), SecurityOfficer)) {
+            failure = tr("Unable to login.");
+        } else if (!pToken->InitPIN(newUserPIN.c_str())) {
+            failure = tr("Unable to change user PIN.");
+        } else {
+            bUserPINSet = true;
+            if (!newSOPIN.empty()) {
+                if (pToken->ChangePIN(soPINInEffect.c_str(), newSOPIN.c_str()))
+                    soPINInEffect.Assign(newSOPIN.c_str());
+                else
+                    failure = tr("Unable to change AIN.");
+            }
+        }
+    }
+
+    // Whatever happened, the card may no longer hold what the tree shows. The failure's error
+    // is kept over the re-read, which reports through the same sink.
+    const CTSYException error = m_lastError;
+    pToken = RereadSlots(pProvider, nSlotID);
+    if (!failure.isEmpty()) {
+        m_lastError = error;
+        pSplash.reset();
+        ShowError(failure, false, true);
+        // The card has a user PIN now; the box may be the only other copy of the access data.
+        if (bUserPINSet)
+            ShowAccessData(soPINInEffect.c_str(), newUserPIN.c_str());
+        return;
+    }
+    m_lastError.Reset();
+
+    tessaly::TAccessData data;
+    if (pToken) {
+        data.manufacturer = QString::fromUtf8(pToken->GetManufacturer());
+        data.model = QString::fromUtf8(pToken->GetModel());
+        data.serialNumber = QString::fromUtf8(pToken->GetSerialNumber());
+    }
+    data.label = QString::fromUtf8(sLabel.c_str());
+    data.ain = QString::fromLatin1(soPINInEffect.c_str());
+    data.pin = QString::fromLatin1(newUserPIN.c_str());
+    const tessaly::TReportDestination destination = tessaly::ReportDestinationOf(qgetenv("TESSALY_PRINT_TO_FILE"));
+    if (destination.kind == tessaly::TReportDestination::AskForFile)
+        pSplash->Hide();
+    const TextPrinter::TResult printed = tessaly::PrintAccessReport(this, data, destination);
+    pSplash.reset();
+    if (printed == TextPrinter::Failed) {
+        switch (destination.kind) {
+        case tessaly::TReportDestination::Printer:
+            ShowError(tr("Unable to print the access report."), false, true);
+            break;
+        case tessaly::TReportDestination::AskForFile:
+            ShowError(tr("Unable to write the access report."), false, true);
+            break;
+        case tessaly::TReportDestination::File:
+            ShowError(tr("Unable to write the access report to %1.").arg(destination.fileName), false, true);
+            break;
+        }
+    }
+    ShowAccessData(soPINInEffect.c_str(), newUserPIN.c_str());
+}
+
+CPKCS11Token* MainWindow::RereadSlots(CPKCS11Provider* pProvider, unsigned long nSlotID)
+{
+    // The rows, the selection and the provider's slot map point into the slots that the re-read
+    // frees: they go first.
+    CProviderTreeWidget* pTree = pProvider->GetTreeWidget();
+    m_pSelectedItem = nullptr;
+    m_pTokenToSelect = nullptr;
+    if (pTree)
+        pTree->Clear();
+    pProvider->GetSlots().clear();
+
+    CPKCS11Context* pContext = pProvider->GetContext();
+    if (!pContext->RefreshSlotList())
+        LogError(tr("Unable to read the slot list again."));
+    if (pTree) {
+        DisplaySlots(pProvider, pTree);
+        pTree->expandAll();
+    }
+    CPKCS11Token* pToken = nullptr;
+    for (unsigned long i = 0; i < pContext->GetSlotCount() && !pToken; ++i) {
+        CPKCS11Slot* pSlot = pContext->GetSlot(i);
+        if (pSlot && pSlot->GetSlotID() == nSlotID)
+            pToken = pSlot->GetToken();
+    }
+    if (pTree) {
+        if (QTreeWidgetItem* pRow = pToken ? pTree->FindItem(pToken) : nullptr)
+            pTree->setCurrentItem(pRow);
+        pTree->on_item_selection_changed();
+    }
+    on_item_selection_changed();
+    return pToken;
+}
+
+void MainWindow::ShowAccessData(const char* pszAIN, const char* pszPIN)
+{
+    // One pass over both values: a PIN holding "%2" stays as it is.
+    QMessageBox::information(this, tr("Initialize Card"),
+                             tr("The smart-card was successfully initialized.\nAccess information:\n\tAIN: %1\n\tPIN: %2")
+                                 .arg(QString::fromLatin1(pszAIN), QString::fromLatin1(pszPIN)));
 }
