@@ -35,6 +35,9 @@ void Line(FILE* stream, const std::string& text)
     fflush(stream);
 }
 
+// The one module context, never released.
+CPKCS11Context* g_pContext = nullptr;
+
 int Fail(const std::string& text)
 {
     Line(stderr, text);
@@ -138,9 +141,10 @@ int main(int argc, char* argv[])
         return Fail("The label is longer than 32 bytes");
 
     try {
-        // Without an error sink every failure of the layer is thrown.
-        std::unique_ptr<CPKCS11Context> pContext(new CPKCS11Context(pszModule, "test", nullptr));
-        CPKCS11Token* pToken = CBrannickThread::FindToken(*pContext, nSlotID);
+        // Without an error sink every failure of the layer is thrown. The module stays loaded and
+        // initialised until the process ends: the worker may still be inside it at a time-out.
+        g_pContext = new CPKCS11Context(pszModule, "test", nullptr);
+        CPKCS11Token* pToken = CBrannickThread::FindToken(*g_pContext, nSlotID);
         if (!pToken)
             return Fail("No slot with ID " + std::to_string(nSlotID));
 

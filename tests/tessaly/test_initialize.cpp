@@ -79,7 +79,8 @@ QString PdfText(const QString& path)
     std::string output;
     if (fixture::Run("env -u LD_PRELOAD pdftotext -layout " + fixture::Quote(path.toStdString()) + " -", &output) != 0)
         return QStringLiteral("(pdftotext failed) ") + QString::fromStdString(output);
-    return QString::fromUtf8(output.c_str());
+    // The fonts join "ff", "fi" and the like into ligatures, which pdftotext gives as such.
+    return QString::fromUtf8(output.c_str()).normalized(QString::NormalizationForm_KC);
 }
 
 mode_t Mode(const QString& path)

@@ -31,7 +31,8 @@ QString PdfText(const QString& path, int page = 0)
     if (fixture::Run("env -u LD_PRELOAD pdftotext -layout" + pages + " " + fixture::Quote(path.toStdString()) + " -",
                      &output) != 0)
         return QStringLiteral("(pdftotext failed) ") + QString::fromStdString(output);
-    return QString::fromUtf8(output.c_str());
+    // The fonts join "ff", "fi" and the like into ligatures, which pdftotext gives as such.
+    return QString::fromUtf8(output.c_str()).normalized(QString::NormalizationForm_KC);
 }
 
 int PdfPages(const QString& path)
