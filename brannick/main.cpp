@@ -35,9 +35,6 @@ void Line(FILE* stream, const std::string& text)
     fflush(stream);
 }
 
-// The one module context, never released.
-CPKCS11Context* g_pContext = nullptr;
-
 int Fail(const std::string& text)
 {
     Line(stderr, text);
@@ -141,10 +138,11 @@ int main(int argc, char* argv[])
         return Fail("The label is longer than 32 bytes");
 
     try {
-        // Without an error sink every failure of the layer is thrown. The module stays loaded and
-        // initialised until the process ends: the worker may still be inside it at a time-out.
-        g_pContext = new CPKCS11Context(pszModule, "test", nullptr);
-        CPKCS11Token* pToken = CBrannickThread::FindToken(*g_pContext, nSlotID);
+        // Without an error sink every failure of the layer is thrown. Once the worker has finished,
+        // the context finalises and unloads the module as it goes; after a time-out it is never
+        // released, as the worker may still be inside the module.
+        std::unique_ptr<CPKCS11Context> pContext(new CPKCS11Context(pszModule, "test", nullptr));
+        CPKCS11Token* pToken = CBrannickThread::FindToken(*pContext, nSlotID);
         if (!pToken)
             return Fail("No slot with ID " + std::to_string(nSlotID));
 
