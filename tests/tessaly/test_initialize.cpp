@@ -7,6 +7,7 @@
 #include <QDate>
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPrinterInfo>
 #include <QSplashScreen>
 #include <QtTest>
@@ -142,6 +143,7 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
     CProviderTreeWidget* tree = TreeOf(window, kProvider);
     SelectRow(tree, tokenRow);
     fixture::ModalDriver driver(20000);
+    driver.RejectUnexpected();
     driver.Expect([&](QWidget* w) {
         seen.boxes << BoxText(w);
         fixture::ModalDriver::Click(w, a.confirm ? QStringLiteral("Yes") : QStringLiteral("No"));
@@ -187,6 +189,8 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
         seen.failures = driver.Failures();
     if (driver.Pending())
         seen.failures << QStringLiteral("%1 modal(s) never came").arg(driver.Pending());
+    for (const QString& extra : driver.Unexpected())
+        seen.failures << QStringLiteral("unexpected ") + extra;
     return seen;
 }
 
@@ -466,13 +470,17 @@ private slots:
         answers.newSOPIN = newSOPIN;
         const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
         QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
+        // The erase is the tool's: the window never erases in process on this road.
+        QCOMPARE(m_tm->call_count("C_InitToken"), 0);
         if (ain.isEmpty()) {
             QCOMPARE(seen.boxes.last(), window.windowTitle() + QStringLiteral("|Unable to initialize card."));
             QCOMPARE(m_tm->call_count("C_Login"), 0);
             QVERIFY(!QFile::exists(report));
         } else {
+            // The card's SO PIN is the fallback: only a login with it gets to the user PIN.
             QCOMPARE(seen.boxes.last(), AccessBox(ain.toLatin1().constData(), kNewUserPIN));
             QCOMPARE(m_tm->last_login_user(), CK_USER_TYPE(CKU_SO));
+            QCOMPARE(m_tm->call_count("C_InitPIN"), 1);
             QVERIFY(PdfText(report).contains(ain));
         }
         QVERIFY(Row(window, "Test token"));
