@@ -192,6 +192,12 @@ private slots:
         QCOMPARE(printer.writePdf(&document, QStringLiteral("/nonexistent-dir/report.pdf")), TextPrinter::Failed);
         QCOMPARE(printer.writePdf(&document, QString()), TextPrinter::Failed);
         QCOMPARE(printer.writePdf(nullptr, Scratch("nodoc") + QStringLiteral("/x.pdf")), TextPrinter::Failed);
+        // Paths that no rights make writable: below a regular file, and a folder itself.
+        const QString plain = Scratch("plainfile") + QStringLiteral("/file");
+        fixture::WriteText(plain.toStdString(), "not a folder");
+        QCOMPARE(printer.writePdf(&document, plain + QStringLiteral("/report.pdf")), TextPrinter::Failed);
+        QCOMPARE(printer.writePdf(&document, Scratch("afolder")), TextPrinter::Failed);
+        QVERIFY(QFileInfo(Scratch("afolder")).isDir());
         const QString dir = Scratch("readonly");
         QVERIFY(QFile::setPermissions(dir, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
         if (QFileInfo(dir).isWritable())
