@@ -128,16 +128,8 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
         if (SamePublicKey(record.get(), other.get()))
             matching.push_back(h);
     }
-    if (!matching.empty()) {
-        if (!bReplace)
-            return fail({TSY_CERT_ALREADY_EXISTS, TSY_KIND_PLAIN});
-        // Creating beside a certificate that could not be removed would leave two.
-        for (CK_OBJECT_HANDLE h : matching) {
-            rv = fl->C_DestroyObject(s, h);
-            if (rv != CKR_OK)
-                return fail({rv, TSY_KIND_PKCS11});
-        }
-    }
+    if (!matching.empty() && !bReplace)
+        return fail({TSY_CERT_ALREADY_EXISTS, TSY_KIND_PLAIN});
 
     CK_BBOOL bTrue = CK_TRUE;
     CK_ATTRIBUTE createTemplate[] = {
@@ -149,9 +141,21 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
         {CKA_ID, id.empty() ? nullptr : id.data(), CK_ULONG(id.size())},
         {CKA_VALUE, pbCert, cbCert},
     };
+    // The new certificate is stored before the old one goes: a creation that fails leaves
+    // the key pair with the certificate it had.
     CK_OBJECT_HANDLE hCertificate = 0;
     rv = fl->C_CreateObject(s, createTemplate, sizeof createTemplate / sizeof createTemplate[0], &hCertificate);
     if (rv != CKR_OK)
         return fail({rv, TSY_KIND_PKCS11});
+    for (size_t i = 0; i < matching.size(); ++i) {
+        rv = fl->C_DestroyObject(s, matching[i]);
+        if (rv == CKR_OK)
+            continue;
+        // When no old certificate went, the new one goes again and the token is as it was;
+        // after some did, the new one stays, so that the pair keeps a certificate.
+        if (i == 0)
+            fl->C_DestroyObject(s, hCertificate);
+        return fail({rv, TSY_KIND_PKCS11});
+    }
     return true;
 }

@@ -47,15 +47,22 @@ CPKCS11Token::CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlo
       m_bSOPINLocked(false),
       m_bProtectedAuthenticationPath(false),
       m_nLoginState(0),
-      m_hSession(0)
+      m_hSession(0),
+      m_bReadOnlySession(false)
 {
     assert(pSlot);
     m_eObjectType = CryptokiToken;
     memset(&m_tokenInfo, 0, sizeof(m_tokenInfo));
-    if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &m_tokenInfo) != CKR_OK) {
-        memset(&m_tokenInfo, 0, sizeof(m_tokenInfo));
-        return;
-    }
+    ReadTokenInfo();
+}
+
+bool CPKCS11Token::ReadTokenInfo()
+{
+    CK_TOKEN_INFO info;
+    memset(&info, 0, sizeof(info));
+    if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &info) != CKR_OK)
+        return false;
+    m_tokenInfo = info;
     m_sManufacturer = Trimmed(m_tokenInfo.manufacturerID, sizeof(m_tokenInfo.manufacturerID));
     m_sModel = Trimmed(m_tokenInfo.model, sizeof(m_tokenInfo.model));
     m_sLabel = Trimmed(m_tokenInfo.label, sizeof(m_tokenInfo.label));
@@ -72,6 +79,7 @@ CPKCS11Token::CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlo
     m_bUserPINLocked = (m_tokenInfo.flags & CKF_USER_PIN_LOCKED) != 0;
     m_bSOPINLocked = (m_tokenInfo.flags & CKF_SO_PIN_LOCKED) != 0;
     m_bProtectedAuthenticationPath = (m_tokenInfo.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
+    return true;
 }
 
 CPKCS11Token::~CPKCS11Token()
@@ -102,6 +110,7 @@ bool CPKCS11Token::OpenSession(bool bReadOnly)
         return false;
     }
     m_hSession = hSession;
+    m_bReadOnlySession = bReadOnly;
     return true;
 }
 
@@ -124,6 +133,16 @@ CK_RV CPKCS11Token::Logout()
 {
     CK_RV rv = m_pFunctionList->C_Logout(m_hSession);
     m_nLoginState = 0;
+    if (rv == CKR_OK || rv == CKR_USER_NOT_LOGGED_IN || m_hSession == 0)
+        return rv;
+    // The module did not say that nobody is logged in. A login ends with the application's
+    // last session on the token, so a fresh session starts from none.
+    m_pFunctionList->C_CloseSession(m_hSession);
+    m_hSession = 0;
+    CK_FLAGS flags = m_bReadOnlySession ? CKF_SERIAL_SESSION : (CKF_SERIAL_SESSION | CKF_RW_SESSION);
+    CK_SESSION_HANDLE hSession = 0;
+    if (m_pFunctionList->C_OpenSession(m_nSlotID, flags, nullptr, nullptr, &hSession) == CKR_OK)
+        m_hSession = hSession;
     return rv;
 }
 

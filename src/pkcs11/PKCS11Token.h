@@ -50,11 +50,17 @@ public:
     CK_SESSION_HANDLE GetSession() const { return m_hSession; }
     const CK_TOKEN_INFO& GetTokenInfo() const { return m_tokenInfo; }
 
+    // Reads the token information again (PIN flags, lengths, texts); the constructor's read.
+    // False, with the earlier information kept, when the module refuses. Never reports.
+    bool ReadTokenInfo();
+
     bool OpenSession(bool bReadOnly);
     void CloseSession();
     // A null PIN lets a token with a protected authentication path collect it on its own keypad.
     bool Login(const char* pszPIN, TUserType eUser);
-    // Returns the module's answer; clears the login state whatever it is. Never reports.
+    // Returns the module's answer; clears the login state whatever it is. Never reports. An
+    // answer other than CKR_OK or CKR_USER_NOT_LOGGED_IN may leave the module's login in force:
+    // the session is then closed (which ends it) and a new one opened in its place.
     CK_RV Logout();
     bool ChangePIN(const char* pszOldPIN, const char* pszNewPIN);
     bool InitPIN(const char* pszPIN);
@@ -133,6 +139,7 @@ private:
     bool m_bProtectedAuthenticationPath;
     uint32_t m_nLoginState;
     CK_SESSION_HANDLE m_hSession;
+    bool m_bReadOnlySession;
 };
 
 #endif

@@ -278,14 +278,20 @@ bool CPKCS11Token::GenerateRSAKeyPair(unsigned int nModulusBits, bool bOnToken, 
         return false;
     }
     // Both objects are built before either is handed out, so a failure on the
-    // second leaves nothing behind.
+    // second leaves nothing behind; nor does the pair stay on the token.
     std::unique_ptr<CPKCS11AsymmetricKey> pPublic, pPrivate;
-    if (ppPublicKey)
-        pPublic.reset(new CPKCS11AsymmetricKey(KEY_CLASS_PUBLIC | KEY_TYPE_RSA, hPublic, m_hSession, -1, false,
-                                               m_pFunctionList, this, GetErrorSink()));
-    if (ppPrivateKey)
-        pPrivate.reset(new CPKCS11AsymmetricKey(KEY_CLASS_PRIVATE | KEY_TYPE_RSA, hPrivate, m_hSession, -1, false,
-                                                m_pFunctionList, this, GetErrorSink()));
+    try {
+        if (ppPublicKey)
+            pPublic.reset(new CPKCS11AsymmetricKey(KEY_CLASS_PUBLIC | KEY_TYPE_RSA, hPublic, m_hSession, -1, false,
+                                                   m_pFunctionList, this, GetErrorSink()));
+        if (ppPrivateKey)
+            pPrivate.reset(new CPKCS11AsymmetricKey(KEY_CLASS_PRIVATE | KEY_TYPE_RSA, hPrivate, m_hSession, -1,
+                                                    false, m_pFunctionList, this, GetErrorSink()));
+    } catch (...) {
+        m_pFunctionList->C_DestroyObject(m_hSession, hPublic);
+        m_pFunctionList->C_DestroyObject(m_hSession, hPrivate);
+        throw;
+    }
     if (ppPublicKey)
         *ppPublicKey = pPublic.release();
     if (ppPrivateKey)

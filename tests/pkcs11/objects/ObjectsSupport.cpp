@@ -54,9 +54,17 @@ CK_RV Faulty_C_GenerateKeyPair(CK_SESSION_HANDLE s, CK_MECHANISM_PTR m, CK_ATTRI
 CK_RV Faulty_C_DestroyObject(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h)
 {
     ++g_faults.calls["C_DestroyObject"];
-    if (g_faults.destroyRv != CKR_OK)
+    if (g_faults.destroyRv != CKR_OK && (g_faults.destroyHandle == 0 || g_faults.destroyHandle == h))
         return g_faults.destroyRv;
     return g_functions->C_DestroyObject(s, h);
+}
+
+CK_RV Faulty_C_CreateObject(CK_SESSION_HANDLE s, CK_ATTRIBUTE_PTR t, CK_ULONG n, CK_OBJECT_HANDLE_PTR h)
+{
+    ++g_faults.calls["C_CreateObject"];
+    if (g_faults.createRv != CKR_OK)
+        return g_faults.createRv;
+    return g_functions->C_CreateObject(s, t, n, h);
 }
 
 CK_RV Faulty_C_GenerateRandom(CK_SESSION_HANDLE s, CK_BYTE_PTR p, CK_ULONG n)
@@ -152,6 +160,7 @@ CK_FUNCTION_LIST_PTR Module::Load()
     g_faulty = *g_functions;
     g_faulty.C_GetAttributeValue = Faulty_C_GetAttributeValue;
     g_faulty.C_DestroyObject = Faulty_C_DestroyObject;
+    g_faulty.C_CreateObject = Faulty_C_CreateObject;
     g_faulty.C_GenerateRandom = Faulty_C_GenerateRandom;
     g_faulty.C_Sign = Faulty_C_Sign;
     g_faulty.C_Digest = Faulty_C_Digest;

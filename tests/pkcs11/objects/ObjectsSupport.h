@@ -35,6 +35,8 @@ struct Faults {
     // C_GetAttributeValue fails with getAttributeRv for every object of this class.
     CK_OBJECT_CLASS getAttributeClass = (CK_OBJECT_CLASS)-1;
     CK_RV destroyRv = CKR_OK;         // C_DestroyObject answers this instead of working
+    CK_OBJECT_HANDLE destroyHandle = 0;  // ... only for this handle (0: for every one)
+    CK_RV createRv = CKR_OK;          // C_CreateObject answers this instead of working
     CK_RV generateRandomRv = CKR_OK;  // C_GenerateRandom answers this
     // C_Sign / C_Digest: the first data call (with a buffer) reports this length
     // as too small when not 0, as a module that grows its result would.

@@ -186,6 +186,32 @@ TEST_F(GenerateTest, SecondKeyObjectFailingLeaksNothing)
     EXPECT_EQ(priv, nullptr);
 }
 
+TEST_F(GenerateTest, KeyObjectFailingDestroysTheGeneratedPair)
+{
+    OpenAndLogin();
+    // The pair is on the token when its objects fail to build: it goes again, so that nothing
+    // the caller never received is left behind (for the session or on the token).
+    CurrentFaults().getAttributeClass = CKO_PUBLIC_KEY;
+    CurrentFaults().getAttributeRv = CKR_DEVICE_ERROR;
+    for (bool onToken : {false, true}) {
+        unsigned char id[] = {0x67};
+        CPKCS11AsymmetricKey* pub = nullptr;
+        CPKCS11AsymmetricKey* priv = nullptr;
+        EXPECT_THROW(m_token->GenerateRSAKeyPair(1024, onToken, id, 1, "orphan", &pub, &priv), CTSYException);
+        EXPECT_EQ(pub, nullptr);
+        EXPECT_EQ(priv, nullptr);
+        CK_ATTRIBUTE byId = {CKA_ID, id, 1};
+        CK_OBJECT_HANDLE found[4];
+        CK_ULONG n = 99;
+        CK_FUNCTION_LIST_PTR fl = Module::Functions();
+        ASSERT_EQ(fl->C_FindObjectsInit(m_token->GetSession(), &byId, 1), CKR_OK);
+        ASSERT_EQ(fl->C_FindObjects(m_token->GetSession(), found, 4, &n), CKR_OK);
+        fl->C_FindObjectsFinal(m_token->GetSession());
+        EXPECT_EQ(n, 0u) << (onToken ? "token objects" : "session objects") << " left behind";
+        EXPECT_EQ(CurrentFaults().calls["C_DestroyObject"], onToken ? 4 : 2);
+    }
+}
+
 TEST_F(GenerateTest, RandomDataFromTheTokenOrTheSystem)
 {
     OpenAndLogin();

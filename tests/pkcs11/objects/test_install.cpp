@@ -198,10 +198,37 @@ TEST_F(InstallTest, SecondInstallIsRefusedUnlessReplacing)
 TEST_F(InstallTest, FailedRemovalStopsTheReplacement)
 {
     ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    ASSERT_EQ(Certificates().size(), 1u);
+    // The old certificate refuses to go; the new one, stored first, is taken away again.
     CurrentFaults().destroyRv = CKR_ACTION_PROHIBITED;
+    CurrentFaults().destroyHandle = Certificates().front();
     EXPECT_FALSE(Install(g_c->alphaRenewed, true));
     ExpectFailure(CKR_ACTION_PROHIBITED, 1);
     EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alpha}) << "old certificate kept, no second one";
+}
+
+TEST_F(InstallTest, FailedCreationKeepsTheOldCertificate)
+{
+    ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    // The new certificate is stored before the old one goes: when storing fails, nothing
+    // is destroyed.
+    CurrentFaults().createRv = CKR_DEVICE_MEMORY;
+    EXPECT_FALSE(Install(g_c->alphaRenewed, true));
+    ExpectFailure(CKR_DEVICE_MEMORY, 1);
+    EXPECT_EQ(CurrentFaults().calls["C_DestroyObject"], 0);
+    EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alpha});
+}
+
+TEST_F(InstallTest, TokenThatDestroysNothingLosesNoCertificate)
+{
+    ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    CurrentFaults().destroyRv = CKR_ACTION_PROHIBITED;
+    EXPECT_FALSE(Install(g_c->alphaRenewed, true));
+    ExpectFailure(CKR_ACTION_PROHIBITED, 1);
+    // Neither could go: both stay, and the failure is reported.
+    std::vector<Bytes> values = Values();
+    EXPECT_EQ(values.size(), 2u);
+    EXPECT_NE(std::find(values.begin(), values.end(), g_c->alpha), values.end());
 }
 
 TEST_F(InstallTest, EmptyKeyIDNeverMatchesAnUnrelatedCertificate)
