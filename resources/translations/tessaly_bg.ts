@@ -149,6 +149,107 @@ Please enter it first.</source>
     </message>
 </context>
 <context>
+    <name>CCertificateFile</name>
+    <message>
+        <source>Unable to open the specified file.</source>
+        <translation>Указаният файл не може да бъде отворен.</translation>
+    </message>
+    <message>
+        <source>The specified file is not a regular file.</source>
+        <translation>Указаният файл не е обикновен файл.</translation>
+    </message>
+    <message>
+        <source>The specified file is empty.</source>
+        <translation>Указаният файл е празен.</translation>
+    </message>
+    <message>
+        <source>The specified file is too large to be a certificate.</source>
+        <translation>Указаният файл е твърде голям, за да бъде сертификат.</translation>
+    </message>
+    <message>
+        <source>Unable to read the specified file.</source>
+        <translation>Указаният файл не може да бъде прочетен.</translation>
+    </message>
+    <message>
+        <source>Unable to write the specified file.</source>
+        <translation>Указаният файл не може да бъде записан.</translation>
+    </message>
+</context>
+<context>
+    <name>CertViewDialog</name>
+    <message>
+        <source>Certificate View</source>
+        <translation>Преглед на сертификат</translation>
+    </message>
+    <message>
+        <source>Property</source>
+        <translation>Свойство</translation>
+    </message>
+    <message>
+        <source>Value</source>
+        <translation>Стойност</translation>
+    </message>
+    <message>
+        <source>Version</source>
+        <translation>Версия</translation>
+    </message>
+    <message>
+        <source>Serial No</source>
+        <translation>Сериен номер</translation>
+    </message>
+    <message>
+        <source>Issuer</source>
+        <translation>Издател</translation>
+    </message>
+    <message>
+        <source>Valid from</source>
+        <translation>Валиден от</translation>
+    </message>
+    <message>
+        <source>Valid to</source>
+        <translation>Валиден до</translation>
+    </message>
+    <message>
+        <source>Subject</source>
+        <translation>Субект</translation>
+    </message>
+</context>
+<context>
+    <name>ChangePINDialog</name>
+    <message>
+        <source>Change PIN/AIN</source>
+        <translation>Смяна на PIN/AIN</translation>
+    </message>
+    <message>
+        <source>Select PIN to change:</source>
+        <translation>Изберете PIN за смяна:</translation>
+    </message>
+    <message>
+        <source>Enter current PIN:</source>
+        <translation>Въведете текущия PIN:</translation>
+    </message>
+    <message>
+        <source>Enter new PIN:</source>
+        <translation>Въведете нов PIN:</translation>
+    </message>
+    <message>
+        <source>Re-enter new PIN:</source>
+        <translation>Въведете отново новия PIN:</translation>
+    </message>
+    <message>
+        <source>User PIN</source>
+        <translation>Потребителски PIN</translation>
+    </message>
+    <message>
+        <source>Administrative PIN</source>
+        <translation>Администраторски PIN</translation>
+    </message>
+    <message>
+        <source>The PIN contains a character that cannot be sent to the card.</source>
+        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
+    </message>
+</context>
+<context>
     <name>ErrorReportWizard</name>
     <message>
         <source>Send Error Report</source>
@@ -218,6 +319,33 @@ Please enter it first.</source>
     <message>
         <source>LicenseEN.html</source>
         <translation>LicenseBG.html</translation>
+    </message>
+</context>
+<context>
+    <name>LoginDialog</name>
+    <message>
+        <source>Login</source>
+        <translation>Вход</translation>
+    </message>
+    <message>
+        <source>Select user:</source>
+        <translation>Изберете потребител:</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Потребител</translation>
+    </message>
+    <message>
+        <source>Administrator</source>
+        <translation>Администратор</translation>
+    </message>
+    <message>
+        <source>Enter the coresponding PIN:</source>
+        <translation>Въведете съответния PIN:</translation>
+    </message>
+    <message>
+        <source>The PIN contains a character that cannot be sent to the card.</source>
+        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
     </message>
 </context>
 <context>
@@ -652,6 +780,171 @@ Access information:
 	АИН: %1
 	ПИН: %2</translation>
     </message>
+    <message>
+        <source>Digital Certificates (*.cer *.crt *.der)</source>
+        <translation>Цифрови сертификати (*.cer *.crt *.der)</translation>
+    </message>
+    <message>
+        <source>Import Certificate</source>
+        <translation>Импортиране на сертификат</translation>
+    </message>
+    <message>
+        <source>A certificate for this key-pair already exists. Would you like to replace it?</source>
+        <translation>За тази двойка ключове вече има сертификат. Желаете ли да го замените?</translation>
+    </message>
+    <message>
+        <source>Unable to import the certificate.</source>
+        <translation>Сертификатът не може да бъде импортиран.</translation>
+    </message>
+    <message>
+        <source>The certificate was successfully imported.</source>
+        <translation>Сертификатът беше импортиран успешно.</translation>
+    </message>
+    <message>
+        <source>Unable to export the certificate.</source>
+        <translation>Сертификатът не може да бъде експортиран.</translation>
+    </message>
+    <message>
+        <source>Export Certificate</source>
+        <translation>Експортиране на сертификат</translation>
+    </message>
+    <message>
+        <source>The certificate was successfully saved.</source>
+        <translation>Сертификатът беше записан успешно.</translation>
+    </message>
+    <message>
+        <source>Unable to delete object.</source>
+        <translation>Обектът не може да бъде изтрит.</translation>
+    </message>
+    <message>
+        <source>The object is no longer on the token.</source>
+        <translation>Обектът вече не е на картата.</translation>
+    </message>
+    <message>
+        <source>You are trying to delete certificate that has corresponding key(s).
+If you do so, you will not be able to decrypt data encrypted with it.
+Are you sure you want to continue?</source>
+        <translation>Опитвате се да изтриете сертификат, който има съответни ключове.
+Ако го направите, няма да можете да дешифрирате данни, шифрирани с него.
+Сигурни ли сте, че искате да продължите?</translation>
+    </message>
+    <message>
+        <source>You are trying to delete key that has corresponding certificate.
+If you do so, you will not be able to decrypt data encrypted with it.
+Are you sure you want to continue?</source>
+        <translation>Опитвате се да изтриете ключ, който има съответен сертификат.
+Ако го направите, няма да можете да дешифрирате данни, шифрирани с него.
+Сигурни ли сте, че искате да продължите?</translation>
+    </message>
+    <message>
+        <source>You are trying to delete key from key-pair.
+If you do so, you will not be able to use this key-pair.
+Are you sure you want to continue?</source>
+        <translation>Опитвате се да изтриете ключ от двойка ключове.
+Ако го направите, няма да можете да използвате тази двойка ключове.
+Сигурни ли сте, че искате да продължите?</translation>
+    </message>
+    <message>
+        <source>Delete Object</source>
+        <translation>Изтриване на обект</translation>
+    </message>
+    <message>
+        <source>Unable to logout.</source>
+        <translation>Изходът не е възможен.</translation>
+    </message>
+    <message>
+        <source>Unable to show the menu.</source>
+        <translation>Менюто не може да бъде показано.</translation>
+    </message>
+    <message>
+        <source>Unable to change PIN.</source>
+        <translation>PIN кодът не може да бъде сменен.</translation>
+    </message>
+    <message>
+        <source>The PIN was successfully changed.</source>
+        <translation>PIN кодът беше сменен успешно.</translation>
+    </message>
+    <message>
+        <source>Unable to unblock user PIN.</source>
+        <translation>Потребителският PIN не може да бъде отблокиран.</translation>
+    </message>
+    <message>
+        <source>The user PIN was successfully unblocked.</source>
+        <translation>Потребителският PIN беше отблокиран успешно.</translation>
+    </message>
+    <message>
+        <source>Unable to test the key pair.</source>
+        <translation>Двойката ключове не може да бъде проверена.</translation>
+    </message>
+    <message>
+        <source>Could not find public key on token!</source>
+        <translation>Публичният ключ не беше намерен на картата!</translation>
+    </message>
+    <message>
+        <source>Could not find private key on token!</source>
+        <translation>Частният ключ не беше намерен на картата!</translation>
+    </message>
+    <message>
+        <source>This key pair works fine!</source>
+        <translation>Тази двойка ключове работи изправно!</translation>
+    </message>
+    <message>
+        <source>The signature produced with this key pair is invalid!</source>
+        <translation>Подписът, създаден с тази двойка ключове, е невалиден!</translation>
+    </message>
+    <message>
+        <source>The signature verification failed.</source>
+        <translation>Проверката на подписа беше неуспешна.</translation>
+    </message>
+    <message>
+        <source>Unable to sign with the private key.</source>
+        <translation>Не може да се подпише с частния ключ.</translation>
+    </message>
+    <message>
+        <source>Unable to test the certificate.</source>
+        <translation>Сертификатът не може да бъде проверен.</translation>
+    </message>
+    <message>
+        <source>Could not find certificate on token!</source>
+        <translation>Сертификатът не беше намерен на картата!</translation>
+    </message>
+    <message>
+        <source>This certificate works fine!</source>
+        <translation>Този сертификат работи изправно!</translation>
+    </message>
+    <message>
+        <source>The signature produced with this certificate is invalid!</source>
+        <translation>Подписът, създаден с този сертификат, е невалиден!</translation>
+    </message>
+    <message>
+        <source>Unable to test the smart-card.</source>
+        <translation>Смарт картата не може да бъде проверена.</translation>
+    </message>
+    <message>
+        <source>Unable to generate RSA keypair.</source>
+        <translation>Не може да бъде генерирана RSA двойка ключове.</translation>
+    </message>
+    <message>
+        <source>This smart-card works fine!</source>
+        <translation>Тази смарт карта работи изправно!</translation>
+    </message>
+    <message>
+        <source>The smart-card is able to generate keys,
+but the signature produced with this key is invalid!</source>
+        <translation>Смарт картата може да генерира ключове,
+но подписът, създаден с този ключ, е невалиден!</translation>
+    </message>
+</context>
+<context>
+    <name>ProtectedAuthPathDialog</name>
+    <message>
+        <source>Protected Token Authentication</source>
+        <translation>Защитено удостоверяване пред картата</translation>
+    </message>
+    <message>
+        <source>Please authenticate to the token. Authentication method depends on the type of your token.</source>
+        <translation>Моля, удостоверете се пред картата. Начинът на удостоверяване зависи от вида на картата ви.</translation>
+    </message>
 </context>
 <context>
     <name>ProvidersDialog</name>
@@ -863,6 +1156,25 @@ Access information:
     </message>
 </context>
 <context>
+    <name>SelectUserDialog</name>
+    <message>
+        <source>Login</source>
+        <translation>Вход</translation>
+    </message>
+    <message>
+        <source>Select user:</source>
+        <translation>Изберете потребител:</translation>
+    </message>
+    <message>
+        <source>User</source>
+        <translation>Потребител</translation>
+    </message>
+    <message>
+        <source>Administrator</source>
+        <translation>Администратор</translation>
+    </message>
+</context>
+<context>
     <name>TextPrinter</name>
     <message>
         <source>Print Document</source>
@@ -875,6 +1187,31 @@ Access information:
     <message>
         <source>Print Preview</source>
         <translation>Преглед преди печат</translation>
+    </message>
+</context>
+<context>
+    <name>UnblockPINDialog</name>
+    <message>
+        <source>Unblock PIN</source>
+        <translation>Отблокиране на PIN</translation>
+    </message>
+    <message>
+        <source>You need the administrative PIN of this card in order to unblock the user PIN.
+Please enter it below:</source>
+        <translation>За да отблокирате потребителския PIN, ви е необходим администраторският PIN на тази карта.
+Моля, въведете го по-долу:</translation>
+    </message>
+    <message>
+        <source>Enter new user PIN:</source>
+        <translation>Въведете нов потребителски PIN:</translation>
+    </message>
+    <message>
+        <source>Re-enter PIN for verification:</source>
+        <translation>Въведете отново PIN за проверка:</translation>
+    </message>
+    <message>
+        <source>The PIN contains a character that cannot be sent to the card.</source>
+        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
     </message>
 </context>
 </TS>

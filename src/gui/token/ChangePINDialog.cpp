@@ -1,0 +1,107 @@
+#include "ChangePINDialog.h"
+#include "ui_ChangePINDialog.h"
+
+#include <QEvent>
+#include <QPushButton>
+
+ChangePINDialog::ChangePINDialog(QWidget* parent)
+    : QDialog(parent), m_nMinPINLength(0), m_nMaxPINLength(16), m_pForm(new Ui::ChangePINDialog)
+{
+    m_pForm->setupUi(this);
+    // Filled once: the list keeps the language the dialog was opened in.
+    m_pForm->cbUserType->addItem(tr("User PIN"));
+    m_pForm->cbUserType->addItem(tr("Administrative PIN"));
+    m_pForm->labelWarning->hide();
+    m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
+}
+
+ChangePINDialog::~ChangePINDialog()
+{
+    ClearFields();
+    delete m_pForm;
+}
+
+void ChangePINDialog::SetPINLength(int nMinimum, int nMaximum)
+{
+    m_nMinPINLength = nMinimum;
+    m_nMaxPINLength = nMaximum;
+    if (nMaximum > 0) {
+        m_pForm->editNewPIN->setMaxLength(nMaximum);
+        m_pForm->editNewPIN2->setMaxLength(nMaximum);
+    }
+}
+
+int ChangePINDialog::GetPINType() const
+{
+    return m_pForm->cbUserType->currentIndex();
+}
+
+bool ChangePINDialog::IsInputValid() const
+{
+    const QString pin = m_pForm->editPIN->text();
+    const QString newPin = m_pForm->editNewPIN->text();
+    const QString repeated = m_pForm->editNewPIN2->text();
+    if (pin.size() < m_nMinPINLength || newPin.size() < m_nMinPINLength || repeated.size() < m_nMinPINLength)
+        return false;
+    if (repeated != newPin)
+        return false;
+    return tessaly::IsPinTextCarriable(pin) && tessaly::IsPinTextCarriable(newPin);
+}
+
+void ChangePINDialog::UpdateState()
+{
+    const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->editPIN->text()) &&
+                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN->text()) &&
+                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN2->text());
+    m_pForm->labelWarning->setText(bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
+    m_pForm->labelWarning->setVisible(!bCarriable);
+    m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
+}
+
+void ChangePINDialog::on_editPIN_textEdited(const QString&)
+{
+    UpdateState();
+}
+
+void ChangePINDialog::on_editNewPIN_textEdited(const QString&)
+{
+    UpdateState();
+}
+
+void ChangePINDialog::on_editNewPIN2_textEdited(const QString&)
+{
+    UpdateState();
+}
+
+void ChangePINDialog::accept()
+{
+    if (!IsInputValid())
+        return;
+    m_pin = tessaly::CPinBytes(m_pForm->editPIN->text());
+    m_newPin = tessaly::CPinBytes(m_pForm->editNewPIN->text());
+    ClearFields();
+    QDialog::accept();
+}
+
+void ChangePINDialog::ClearPINs()
+{
+    m_pin.Clear();
+    m_newPin.Clear();
+}
+
+void ChangePINDialog::ClearFields()
+{
+    m_pForm->editPIN->clear();
+    m_pForm->editNewPIN->clear();
+    m_pForm->editNewPIN2->clear();
+}
+
+void ChangePINDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        m_pForm->retranslateUi(this);
+        if (!m_pForm->labelWarning->isHidden())
+            m_pForm->labelWarning->setText(tr("The PIN contains a character that cannot be sent to the card."));
+    }
+}

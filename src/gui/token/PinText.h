@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QString>
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+class QByteArray;
+
+namespace tessaly {
+
+// PINs travel to the token as 8-bit (Latin-1) text. A character above U+00FF has no byte
+// there, and a PIN that silently became "?" would be another PIN: such text is refused.
+bool IsPinTextCarriable(const QString& text);
+
+// Overwrites memory in a way the compiler keeps, before it is freed or reused.
+void WipeMemory(void* p, size_t n);
+void Wipe(std::string& s);
+void Wipe(QByteArray& bytes);
+// Best effort: a QString shared with another copy keeps that copy's characters.
+void Wipe(QString& text);
+
+// An 8-bit PIN the code owns: always NUL-terminated, wiped when replaced, cleared or
+// destroyed. It can be moved, never copied.
+class CPinBytes
+{
+public:
+    CPinBytes();
+    // Empty when text is not carriable (see IsPinTextCarriable).
+    explicit CPinBytes(const QString& text);
+    ~CPinBytes();
+    CPinBytes(CPinBytes&& other) noexcept;
+    CPinBytes& operator=(CPinBytes&& other) noexcept;
+    CPinBytes(const CPinBytes&) = delete;
+    CPinBytes& operator=(const CPinBytes&) = delete;
+
+    // Never null.
+    const char* Get() const { return m_bytes.empty() ? "" : m_bytes.data(); }
+    size_t Size() const { return m_bytes.empty() ? 0 : m_bytes.size() - 1; }
+    bool IsEmpty() const { return Size() == 0; }
+    void Clear();
+
+private:
+    std::vector<char> m_bytes;  // the bytes and their NUL; empty for an empty PIN
+};
+
+} // namespace tessaly

@@ -1,0 +1,104 @@
+#include "UnblockPINDialog.h"
+#include "ui_UnblockPINDialog.h"
+
+#include <QEvent>
+#include <QPushButton>
+
+UnblockPINDialog::UnblockPINDialog(QWidget* parent)
+    : QDialog(parent), m_nMinPINLength(0), m_nMaxPINLength(16), m_pForm(new Ui::UnblockPINDialog)
+{
+    m_pForm->setupUi(this);
+    m_pForm->labelWarning->hide();
+    m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
+}
+
+UnblockPINDialog::~UnblockPINDialog()
+{
+    ClearFields();
+    delete m_pForm;
+}
+
+void UnblockPINDialog::SetPINLengths(int nMinimum, int nMaximum)
+{
+    m_nMinPINLength = nMinimum;
+    m_nMaxPINLength = nMaximum;
+    if (nMaximum > 0) {
+        m_pForm->editNewPIN->setMaxLength(nMaximum);
+        m_pForm->editNewPIN_2->setMaxLength(nMaximum);
+    }
+}
+
+bool UnblockPINDialog::IsInputValid() const
+{
+    const QString soPin = m_pForm->editSOPIN->text();
+    const QString newPin = m_pForm->editNewPIN->text();
+    const QString repeated = m_pForm->editNewPIN_2->text();
+    if (soPin.size() < m_nMinPINLength || newPin.size() < m_nMinPINLength || repeated.size() < m_nMinPINLength)
+        return false;
+    if (newPin != repeated)
+        return false;
+    return tessaly::IsPinTextCarriable(soPin) && tessaly::IsPinTextCarriable(newPin);
+}
+
+void UnblockPINDialog::UpdateState()
+{
+    const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->editSOPIN->text()) &&
+                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN->text()) &&
+                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN_2->text());
+    m_pForm->labelWarning->setText(bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
+    m_pForm->labelWarning->setVisible(!bCarriable);
+    m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
+}
+
+void UnblockPINDialog::on_editSOPIN_textEdited(const QString&)
+{
+    UpdateState();
+}
+
+void UnblockPINDialog::on_editNewPIN_textEdited(const QString&)
+{
+    UpdateState();
+}
+
+void UnblockPINDialog::on_editNewPIN_2_textEdited(const QString&)
+{
+    UpdateState();
+}
+
+void UnblockPINDialog::on_buttonBox_accepted()
+{
+    accept();
+}
+
+void UnblockPINDialog::accept()
+{
+    if (!IsInputValid())
+        return;
+    m_soPin = tessaly::CPinBytes(m_pForm->editSOPIN->text());
+    m_newPin = tessaly::CPinBytes(m_pForm->editNewPIN->text());
+    ClearFields();
+    QDialog::accept();
+}
+
+void UnblockPINDialog::ClearPINs()
+{
+    m_soPin.Clear();
+    m_newPin.Clear();
+}
+
+void UnblockPINDialog::ClearFields()
+{
+    m_pForm->editSOPIN->clear();
+    m_pForm->editNewPIN->clear();
+    m_pForm->editNewPIN_2->clear();
+}
+
+void UnblockPINDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange) {
+        m_pForm->retranslateUi(this);
+        if (!m_pForm->labelWarning->isHidden())
+            m_pForm->labelWarning->setText(tr("The PIN contains a character that cannot be sent to the card."));
+    }
+}
