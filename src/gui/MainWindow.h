@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <QMainWindow>
 #include <QString>
@@ -14,15 +15,20 @@
 #include <logging/Logger.h>
 #include <logging/WebErrorReportEvents.h>
 
+#include "PKCS11Object.h"
+#include "PKCS11Token.h"
 #include "TSYException.h"
 
 class CAutoSplash;
+class CPKCS11AsymmetricKey;
 class CPKCS11Base;
+class CPKCS11Certificate;
 class CPKCS11Context;
 class CPKCS11Provider;
 class CPKCS11Slot;
 class CPKCS11Token;
 class CProviderTreeWidget;
+class ProtectedAuthPathDialog;
 class QDialog;
 class QMenuBar;
 class QMyToolBar;
@@ -102,11 +108,29 @@ public:
     void DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
     void DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree);
     void UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree);
-    // Re-reads the objects of a token of the current provider and rebuilds its rows.
+    // Re-reads the objects of a token of the current provider and rebuilds its rows, under a
+    // splash "Reading card, please wait...". Every object of the token taken before is freed.
     void RefreshTokenRow(CPKCS11Token* pToken);
     // The token of the selected row: the token itself, or the token of a selected
     // certificate or key; null for a slot or no selection.
     CPKCS11Token* GetSelectedToken() const;
+
+    // --- Login and logout (MainWindow_Login.cpp) ---
+    // The user type of a login that lets the user choose.
+    static constexpr TUserType AnyUser = static_cast<TUserType>(0);
+    // Logs a user in on the token: with a PIN dialog, or on the token's own device (PIN pad)
+    // while a notice waits. eUserType 1 or 2 fixes the user, AnyUser lets the user choose.
+    // Failures are reported; a cancelled dialog, or a cancel on the device, is not. True
+    // when the token is logged in.
+    bool Login(CPKCS11Token* pToken, TUserType eUserType);
+    // Logs out; an answer other than "logged out" is reported (the token then starts a new
+    // session, which ends the login). The rows are not rebuilt here.
+    void LogoutToken(CPKCS11Token* pToken);
+
+    // --- Certificates (MainWindow_Certificates.cpp) ---
+    // Stores a DER certificate on the token beside its key pair; asks before replacing the
+    // certificate the pair has. Failures are reported; true when the certificate was stored.
+    bool InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert);
 
     // --- Providers and their tabs (MainWindow_Providers.cpp) ---
     // The provider shown on a tab (null for a tab whose provider failed to reload), and the
@@ -190,6 +214,27 @@ private:
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
 
+    // Token operations (MainWindow_Login.cpp, MainWindow_Pins.cpp, MainWindow_Certificates.cpp,
+    // MainWindow_Tests.cpp)
+    // The selected object when it is of that kind, else null.
+    CPKCS11Token* SelectedTokenOnly() const;
+    CPKCS11Certificate* SelectedCertificate() const;
+    CPKCS11AsymmetricKey* SelectedKey() const;
+    // What finds a certificate or key again after its token's objects were read anew: its
+    // class and CKA_ID (objects taken before a re-read are freed by it).
+    struct TObjectIdentity {
+        CK_OBJECT_CLASS nClass;
+        std::vector<unsigned char> id;
+    };
+    static TObjectIdentity IdentityOf(const CPKCS11Object* pObject);
+    static CPKCS11Certificate* FindCertificate(CPKCS11Token* pToken, const std::vector<unsigned char>& id);
+    static CPKCS11AsymmetricKey* FindKey(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass,
+                                         const std::vector<unsigned char>& id);
+    static CPKCS11Object* FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity);
+    // The end of a PIN change or unblocking, on every road: what the action logged in is
+    // logged out, and the token information, the rows and the actions are read again.
+    void EndPinOperation(CPKCS11Token* pToken);
+
     // Providers and their tabs (MainWindow_Providers.cpp)
     void LoadProviders(CAutoSplash& splash);
     void DisplayProvider(CPKCS11Provider* pProvider);
@@ -229,7 +274,7 @@ private:
     QMenuBar* m_pMenuBar;
     QMyToolBar* m_pToolBar;
     QResizeCentralWidget* m_pResizeWidget;
-    QDialog* m_pAuthPathDialog; // the protected-authentication-path dialog of a PIN-pad login
+    ProtectedAuthPathDialog* m_pAuthPathDialog; // the notice of a PIN-pad login, made on first use
     Ui_MainWindow* ui;
     std::map<CPKCS11Context*, CPKCS11Provider*> m_mapProviders;
     CPKCS11Provider* m_pCurrentProvider;

@@ -1,18 +1,198 @@
 // Certificate import, export, view and deletion of objects.
 #include "MainWindow.h"
 
+#include <QFileDialog>
+
+#include <cassert>
+
+#include "CertViewDialog.h"
+#include "CertificateFile.h"
+#include "MessageBoxes.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Certificate.h"
+#include "PKCS11Token.h"
+
+namespace {
+QString CertificateFilter()
+{
+    return MainWindow::tr("Digital Certificates (*.cer *.crt *.der)");
+}
+} // namespace
+
+bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert)
+{
+    assert(pbCert);
+    assert(cbCert);
+    COperationGuard operation(this);
+    if (token.InstallCertificate(pbCert, cbCert, false))
+        return true;
+    if (m_lastError.GetFlag() == TSY_KIND_PLAIN && m_lastError.GetCode() == TSY_CERT_ALREADY_EXISTS) {
+        // Asked, not a failure: a declined replacement leaves nothing to report.
+        m_lastError.Reset();
+        if (!tessaly::QuestionBox(this, tr("Import Certificate"),
+                                  tr("A certificate for this key-pair already exists. Would you like to replace it?")))
+            return false;
+        if (token.InstallCertificate(pbCert, cbCert, true))
+            return true;
+        ShowError(tr("Unable to import the certificate."), false, true);
+        return false;
+    }
+    ShowError(tr("Unable to import the certificate."), true, true);
+    return false;
+}
+
 void MainWindow::on_actionCertImport_triggered()
 {
+    RunOperation(tr("Unable to import the certificate."), [&] {
+        CPKCS11Token* pToken = SelectedTokenOnly();
+        if (!pToken)
+            return;
+        const QString path = QFileDialog::getOpenFileName(this, tr("Import Certificate"), QString(), CertificateFilter());
+        if (path.isEmpty())
+            return;
+        QByteArray bytes;
+        QString error;
+        if (!CCertificateFile::Read(path, bytes, error)) {
+            tessaly::CriticalBox(this, error);
+            return;
+        }
+        if (!InstallCertificate(*pToken, reinterpret_cast<unsigned char*>(bytes.data()), DWORD(bytes.size())))
+            return;
+        tessaly::InformationBox(this, tr("The certificate was successfully imported."));
+        RefreshTokenRow(pToken);
+    });
 }
 
 void MainWindow::on_actionCertExport_triggered()
 {
+    RunOperation(tr("Unable to export the certificate."), [&] {
+        CPKCS11Certificate* pCertificate = SelectedCertificate();
+        if (!pCertificate)
+            return;
+        const _CPBLOB* pValue = pCertificate->GetValue();
+        if (!pValue || !pValue->pbData || !pValue->cbData)
+            return;
+        const QByteArray bytes(reinterpret_cast<const char*>(pValue->pbData), int(pValue->cbData));
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(), CertificateFilter());
+        if (path.isEmpty())
+            return;
+        QString error;
+        if (!CCertificateFile::Write(path, bytes, error)) {
+            tessaly::CriticalBox(this, error);
+            return;
+        }
+        tessaly::InformationBox(this, tr("The certificate was successfully saved."));
+    });
 }
 
 void MainWindow::on_actionCertView_triggered()
 {
+    RunOperation(tr("Unable to view the certificate."), [&] {
+        CPKCS11Certificate* pCertificate = SelectedCertificate();
+        if (!pCertificate)
+            return;
+        const _CPBLOB* pValue = pCertificate->GetValue();
+        if (!pValue || !pValue->pbData || !pValue->cbData)
+            return;
+        CertViewDialog dialog(*pValue, this);
+        dialog.exec();
+    });
 }
 
 void MainWindow::on_actionDelete_triggered()
 {
+    RunOperation(tr("Unable to delete object."), [&] {
+        CPKCS11Object* pObject = SelectedCertificate();
+        if (!pObject)
+            pObject = SelectedKey();
+        if (!pObject)
+            return;
+        CPKCS11Token* pToken = pObject->GetToken();
+        assert(pToken);
+        const TObjectIdentity identity = IdentityOf(pObject);
+
+        if (!pToken->GetLoggedInUser()) {
+            if (!Login(pToken, NormalUser))
+                return;
+            // Logged in, the token lists its private keys too: the warning below needs the
+            // pairs as they are. The re-read frees every object taken before.
+            RefreshTokenRow(pToken);
+            pObject = FindObject(pToken, identity);
+            if (!pObject) {
+                tessaly::CriticalBox(this, tr("The object is no longer on the token."));
+                return;
+            }
+        }
+
+        QString warning;
+        if (pObject->GetObjectType() == CryptokiCertificate) {
+            CPKCS11Certificate* pCertificate = static_cast<CPKCS11Certificate*>(pObject);
+            if (pCertificate->GetPrivateKeyIndex() != -1 || pCertificate->GetPublicKeyIndex() != -1)
+                warning = tr("You are trying to delete certificate that has corresponding key(s).\n"
+                             "If you do so, you will not be able to decrypt data encrypted with it.\n"
+                             "Are you sure you want to continue?");
+        } else {
+            CPKCS11AsymmetricKey* pKey = static_cast<CPKCS11AsymmetricKey*>(pObject);
+            if (pKey->HasCertificate())
+                warning = tr("You are trying to delete key that has corresponding certificate.\n"
+                             "If you do so, you will not be able to decrypt data encrypted with it.\n"
+                             "Are you sure you want to continue?");
+            else if (pKey->GetPairIndex() != -1)
+                warning = tr("You are trying to delete key from key-pair.\n"
+                             "If you do so, you will not be able to use this key-pair.\n"
+                             "Are you sure you want to continue?");
+        }
+        if (!warning.isEmpty() && !tessaly::QuestionBox(this, tr("Delete Object"), warning))
+            return;
+
+        if (!pObject->Destroy()) {
+            ShowError(tr("Unable to delete object."), false, true);
+            return;
+        }
+        RefreshTokenRow(pToken);
+    });
+}
+
+MainWindow::TObjectIdentity MainWindow::IdentityOf(const CPKCS11Object* pObject)
+{
+    TObjectIdentity identity;
+    identity.id = pObject->GetIDBytes();
+    if (pObject->GetObjectType() == CryptokiCertificate)
+        identity.nClass = CKO_CERTIFICATE;
+    else if (static_cast<const CPKCS11AsymmetricKey*>(pObject)->GetKeyFlags() & KEY_CLASS_PUBLIC)
+        identity.nClass = CKO_PUBLIC_KEY;
+    else
+        identity.nClass = CKO_PRIVATE_KEY;
+    return identity;
+}
+
+CPKCS11Certificate* MainWindow::FindCertificate(CPKCS11Token* pToken, const std::vector<unsigned char>& id)
+{
+    const unsigned long nCount = pToken->GetCertificateCount();
+    for (unsigned long i = 0; i < nCount; ++i) {
+        CPKCS11Certificate* pCertificate = pToken->GetCertificate(i);
+        if (pCertificate && pCertificate->GetIDBytes() == id)
+            return pCertificate;
+    }
+    return nullptr;
+}
+
+CPKCS11AsymmetricKey* MainWindow::FindKey(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass,
+                                          const std::vector<unsigned char>& id)
+{
+    const unsigned long nWanted = nClass == CKO_PUBLIC_KEY ? KEY_CLASS_PUBLIC : KEY_CLASS_PRIVATE;
+    const unsigned long nCount = pToken->GetAsymmetricKeyCount();
+    for (unsigned long i = 0; i < nCount; ++i) {
+        CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(i);
+        if (pKey && (pKey->GetKeyFlags() & nWanted) && pKey->GetIDBytes() == id)
+            return pKey;
+    }
+    return nullptr;
+}
+
+CPKCS11Object* MainWindow::FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity)
+{
+    if (identity.nClass == CKO_CERTIFICATE)
+        return FindCertificate(pToken, identity.id);
+    return FindKey(pToken, identity.nClass, identity.id);
 }

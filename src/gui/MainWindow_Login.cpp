@@ -1,22 +1,159 @@
 // Login and logout, the PIN-pad login and the tree's context menu.
 #include "MainWindow.h"
+#include "ui_MainWindow.h"
 
-#include <QDialog>
+#include <QCursor>
+#include <QMenu>
 
-void MainWindow::on_actionLogin_triggered()
+#include <cassert>
+
+#include "LoginDialog.h"
+#include "LoginThread.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Certificate.h"
+#include "PKCS11Token.h"
+#include "ProtectedAuthPathDialog.h"
+#include "SelectUserDialog.h"
+
+bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
 {
-}
+    assert(pToken);
+    // Slot events wait while the dialogs run: they would delete the token.
+    COperationGuard operation(this);
 
-void MainWindow::on_actionLogout_triggered()
-{
-}
+    if (!pToken->HasProtectedAuthenticationPath()) {
+        bool bLoggedIn = false;
+        {
+            LoginDialog dialog(eUserType, this);
+            dialog.SetPINLength(int(pToken->GetMinPINLength()), int(pToken->GetMaxPINLength()));
+            if (dialog.exec() != QDialog::Accepted)
+                return false;
+            bLoggedIn = pToken->Login(dialog.GetPIN(), dialog.GetUserType());
+            dialog.ClearPIN();
+        }
+        if (!bLoggedIn) {
+            ShowError(tr("Unable to login."), false, true);
+            return false;
+        }
+        on_item_selection_changed();
+        return true;
+    }
 
-void MainWindow::on_tree_context_menu(QPoint)
-{
+    TUserType eType = eUserType;
+    if (eType != SecurityOfficer && eType != NormalUser) {
+        SelectUserDialog dialog(this);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        eType = dialog.GetUserType();
+    }
+
+    // The module waits in C_Login until the user has acted on the device. The notice cannot
+    // be dismissed meanwhile; the thread's end closes it, and the thread is waited for
+    // before it goes.
+    QLoginThread thread(pToken, eType, nullptr);
+    connect(&thread, &QThread::finished, this, &MainWindow::on_protected_auth_login_finished, Qt::QueuedConnection);
+    if (!m_pAuthPathDialog)
+        m_pAuthPathDialog = new ProtectedAuthPathDialog(this);
+    m_pAuthPathDialog->BeginWait();
+    thread.start(QThread::InheritPriority);
+    m_pAuthPathDialog->exec();
+    thread.wait();
+
+    if (thread.GetResult()) {
+        on_item_selection_changed();
+        return true;
+    }
+    if (m_lastError.GetFlag() == TSY_KIND_PKCS11 && m_lastError.GetCode() == CKR_FUNCTION_CANCELED) {
+        // The user cancelled on the device: nothing to report.
+        m_lastError.Reset();
+        return false;
+    }
+    ShowError(tr("Unable to login."), false, true);
+    return false;
 }
 
 void MainWindow::on_protected_auth_login_finished()
 {
     if (m_pAuthPathDialog)
-        m_pAuthPathDialog->close();
+        m_pAuthPathDialog->EndWait();
+}
+
+void MainWindow::LogoutToken(CPKCS11Token* pToken)
+{
+    const CK_RV rv = pToken->Logout();
+    if (rv == CKR_OK || rv == CKR_USER_NOT_LOGGED_IN)
+        return;
+    m_lastError.Reset();
+    m_lastError.SetMessage("Logout failed");
+    m_lastError.SetCode(rv);
+    m_lastError.SetFlag(TSY_KIND_PKCS11);
+    ShowError(tr("Unable to logout."), false, true);
+}
+
+void MainWindow::on_actionLogin_triggered()
+{
+    RunOperation(tr("Unable to login."), [&] {
+        CPKCS11Token* pToken = SelectedTokenOnly();
+        if (pToken && Login(pToken, AnyUser))
+            RefreshTokenRow(pToken);
+    });
+}
+
+void MainWindow::on_actionLogout_triggered()
+{
+    RunOperation(tr("Unable to logout."), [&] {
+        CPKCS11Token* pToken = SelectedTokenOnly();
+        if (!pToken)
+            return;
+        LogoutToken(pToken);
+        RefreshTokenRow(pToken);
+        on_item_selection_changed();
+    });
+}
+
+void MainWindow::on_tree_context_menu(QPoint)
+{
+    RunOperation(tr("Unable to show the menu."), [&] {
+        on_item_selection_changed();
+        if (!m_pSelectedItem)
+            return;
+        // The selection left visible exactly the actions of its kind.
+        QMenu* pMenu = nullptr;
+        switch (m_pSelectedItem->GetObjectType()) {
+        case CryptokiToken:
+            pMenu = ui->menuSmart_card;
+            break;
+        case CryptokiAsymmetricKey:
+            pMenu = ui->menuKey;
+            break;
+        case CryptokiCertificate:
+            pMenu = ui->menuCertificate;
+            break;
+        case CryptokiSlot:
+            break;
+        }
+        if (pMenu)
+            pMenu->exec(QCursor::pos());
+    });
+}
+
+CPKCS11Token* MainWindow::SelectedTokenOnly() const
+{
+    if (!m_pSelectedItem || m_pSelectedItem->GetObjectType() != CryptokiToken)
+        return nullptr;
+    return static_cast<CPKCS11Token*>(m_pSelectedItem);
+}
+
+CPKCS11Certificate* MainWindow::SelectedCertificate() const
+{
+    if (!m_pSelectedItem || m_pSelectedItem->GetObjectType() != CryptokiCertificate)
+        return nullptr;
+    return static_cast<CPKCS11Certificate*>(m_pSelectedItem);
+}
+
+CPKCS11AsymmetricKey* MainWindow::SelectedKey() const
+{
+    if (!m_pSelectedItem || m_pSelectedItem->GetObjectType() != CryptokiAsymmetricKey)
+        return nullptr;
+    return static_cast<CPKCS11AsymmetricKey*>(m_pSelectedItem);
 }

@@ -5,6 +5,7 @@
 #include <QDebug>
 #include <QMenu>
 
+#include "AutoSplash.h"
 #include "ModuleQuirks.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -142,9 +143,12 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     QTreeWidgetItem* pTokenRow = pTree ? pTree->FindItem(pToken) : nullptr;
     if (!pTokenRow)
         return;
-    // The rows go before the token replaces the objects they map to.
+    CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
+    splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
+    // The rows go before the token frees the objects they map to.
     pTree->RemoveChildren(pTokenRow);
     m_mapShownKeys.clear();
+    pToken->FreeObjects();
     UpdateTokenView(pTokenRow, pToken, pTree);
     pTree->expandAll();
     pTree->on_item_selection_changed();
@@ -197,8 +201,8 @@ void MainWindow::on_item_selection_changed()
     }
     case CryptokiToken: {
         for (QAction* action : {ui->actionLogin, ui->actionLogout, ui->actionCertImport, ui->actionChangePIN,
-                                ui->actionInitialize, ui->actionUnblockPIN, ui->actionRequestCertificate,
-                                ui->actionDownloadCertificate})
+                                ui->actionInitialize, ui->actionUnblockPIN, ui->actionTestToken,
+                                ui->actionRequestCertificate, ui->actionDownloadCertificate})
             action->setVisible(true);
         ui->menuSmart_card->menuAction()->setVisible(true);
         const bool bLoggedIn = static_cast<CPKCS11Token*>(m_pSelectedItem)->IsLoggedIn();

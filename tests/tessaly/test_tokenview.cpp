@@ -240,9 +240,10 @@ private slots:
         QTest::addColumn<QStringList>("visible");
         QTest::addColumn<QString>("menu");
 
+        // A token offers its test too.
         const QStringList token = {"actionLogin",      "actionLogout",    "actionCertImport",
                                    "actionChangePIN",  "actionInitialize", "actionUnblockPIN",
-                                   "actionRequestCertificate", "actionDownloadCertificate"};
+                                   "actionTestToken",  "actionRequestCertificate", "actionDownloadCertificate"};
         QTest::newRow("slot") << "@slot" << false << QStringList() << QString();
         QTest::newRow("token logged out") << "CertKeys" << false << token << "menuSmart_card";
         QTest::newRow("token logged in") << "CertKeys" << true << token << "menuSmart_card";

@@ -1,0 +1,215 @@
+#pragma once
+
+// Helpers for the tests of the token operations: typing into the PIN dialogs as a user would
+// (any script), answering file dialogs, collecting the debug output, and checking a token's
+// PINs from outside the process with pkcs11-tool.
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include "Fixture.h"
+
+// Every debug, warning and critical line while it lives (other threads' too).
+class CDebugCapture
+{
+public:
+    CDebugCapture() { s_previous = qInstallMessageHandler(&CDebugCapture::Handler); }
+    ~CDebugCapture() { qInstallMessageHandler(s_previous); }
+    static QStringList Lines()
+    {
+        std::lock_guard<std::mutex> lock(Mutex());
+        return Store();
+    }
+    static void Clear()
+    {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Store().clear();
+    }
+
+private:
+    static void Handler(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        {
+            std::lock_guard<std::mutex> lock(Mutex());
+            Store() << message;
+        }
+        if (s_previous)
+            s_previous(type, context, message);
+    }
+    static QStringList& Store()
+    {
+        static QStringList lines;
+        return lines;
+    }
+    static std::mutex& Mutex()
+    {
+        static std::mutex m;
+        return m;
+    }
+    static inline QtMessageHandler s_previous = nullptr;
+};
+
+inline void SelectRow(QTreeWidget* tree, QTreeWidgetItem* row)
+{
+    tree->clearSelection();
+    tree->setCurrentItem(row);
+    row->setSelected(true);
+}
+
+// Types text at the end of the field as a keyboard or an input method would: the field
+// emits textEdited, whatever the script of the text.
+inline void TypeText(QLineEdit* edit, const QString& text)
+{
+    edit->setFocus();
+    edit->end(false);
+    QInputMethodEvent event;
+    event.setCommitString(text);
+    QApplication::sendEvent(edit, &event);
+}
+
+// Empties the field as a user would (select all, Backspace).
+inline void EraseText(QLineEdit* edit)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+}
+
+inline QLineEdit* Field(QWidget* dialog, const char* name)
+{
+    return dialog->findChild<QLineEdit*>(QLatin1String(name));
+}
+
+inline QPushButton* OkButton(QWidget* dialog)
+{
+    QDialogButtonBox* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    return box ? box->button(QDialogButtonBox::Ok) : nullptr;
+}
+
+// The text the dialog shows about a refused PIN, empty when it shows none.
+inline QString PinWarning(QWidget* dialog)
+{
+    QLabel* label = dialog->findChild<QLabel*>(QStringLiteral("labelWarning"));
+    return label && !label->isHidden() ? label->text() : QString();
+}
+
+inline void ChooseIndex(QWidget* dialog, const char* combo, int index)
+{
+    if (QComboBox* box = dialog->findChild<QComboBox*>(QLatin1String(combo)))
+        box->setCurrentIndex(index);
+}
+
+// Picks path in a file dialog and accepts it (no question about replacing a file).
+inline void AnswerFileDialog(QWidget* dialog, const QString& path)
+{
+    QFileDialog* fileDialog = qobject_cast<QFileDialog*>(dialog);
+    if (!fileDialog) {
+        if (QDialog* other = qobject_cast<QDialog*>(dialog))
+            other->reject();
+        return;
+    }
+    fileDialog->selectFile(path);
+    static_cast<QDialog*>(fileDialog)->done(QDialog::Accepted);
+}
+
+// The text of a message box, with its buttons clicked: "Yes", "No" or "OK".
+inline QString AnswerBox(QWidget* dialog, QMessageBox::StandardButton button = QMessageBox::Ok)
+{
+    QMessageBox* box = qobject_cast<QMessageBox*>(dialog);
+    if (!box)
+        return QStringLiteral("(no box: %1)").arg(QLatin1String(dialog->metaObject()->className()));
+    const QString text = box->text();
+    if (QAbstractButton* b = box->button(button))
+        b->click();
+    else
+        box->reject();
+    return text;
+}
+
+// Whether pkcs11-tool in another process logs in to the SoftHSM2 token with this PIN
+// (soOfficer: as security officer).
+inline bool PinOpensToken(const std::string& tokenLabel, const std::string& pin, bool securityOfficer = false)
+{
+    const std::string command = "pkcs11-tool --module " + fixture::Quote(fixture::SoftHsm::ModulePath()) +
+                                " --token-label " + fixture::Quote(tokenLabel) + " --login" +
+                                (securityOfficer ? " --login-type so --so-pin " : " --pin ") + fixture::Quote(pin) +
+                                " --list-objects";
+    std::string output;
+    return fixture::Run(command, &output) == 0;
+}
+
+#include <cstring>
+#include <vector>
+
+#include "TestModuleControl.h"
+
+// Token information of a test-module token with the given flags added, PIN lengths 4 to 8.
+inline CK_TOKEN_INFO TestTokenInfo(const char* label, CK_FLAGS extraFlags)
+{
+    CK_TOKEN_INFO t;
+    memset(&t, 0, sizeof t);
+    auto pad = [](unsigned char* field, size_t width, const char* text) {
+        memset(field, ' ', width);
+        memcpy(field, text, std::min(width, strlen(text)));
+    };
+    pad(t.label, sizeof t.label, label);
+    pad(t.manufacturerID, sizeof t.manufacturerID, "Tessaly tests");
+    pad(t.model, sizeof t.model, "Scripted");
+    pad(t.serialNumber, sizeof t.serialNumber, "0002");
+    t.flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | extraFlags;
+    t.ulMinPinLen = 4;
+    t.ulMaxPinLen = 8;
+    t.ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
+    t.ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
+    t.ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
+    t.ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
+    t.ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
+    t.ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
+    return t;
+}
+
+// An RSA key object on a test-module token; private keys are seen only by the logged-in user.
+inline void AddTestKey(testmodule::Control& tm, CK_SLOT_ID slot, CK_OBJECT_CLASS cls, unsigned char id,
+                       const char* label)
+{
+    CK_KEY_TYPE type = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    CK_BBOOL isPrivate = cls == CKO_PRIVATE_KEY ? CK_TRUE : CK_FALSE;
+    CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_KEY_TYPE, &type, sizeof type},
+                        {CKA_ID, &id, 1},
+                        {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)},
+                        {CKA_PRIVATE, &isPrivate, sizeof isPrivate},
+                        {cls == CKO_PRIVATE_KEY ? CKA_SIGN : CKA_VERIFY, &yes, sizeof yes}};
+    tm.add_object(slot, a, sizeof a / sizeof a[0]);
+}
+
+// An X.509 certificate object with the DER value on a test-module token.
+inline CK_OBJECT_HANDLE AddTestCertificate(testmodule::Control& tm, CK_SLOT_ID slot, const std::vector<unsigned char>& der,
+                                           unsigned char id, const char* label)
+{
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE type = CKC_X_509;
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_CERTIFICATE_TYPE, &type, sizeof type},
+                        {CKA_TOKEN, &yes, sizeof yes},
+                        {CKA_ID, &id, 1},
+                        {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)},
+                        {CKA_VALUE, (void*)der.data(), (CK_ULONG)der.size()}};
+    return tm.add_object(slot, a, sizeof a / sizeof a[0]);
+}

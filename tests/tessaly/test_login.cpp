@@ -1,0 +1,412 @@
+// Login and logout through each road: the PIN dialog (SoftHSM2 and the test module), the PIN
+// pad of the test module (user choice, accepted, cancelled on the device, wrong PIN), a logout
+// the module refuses, and the tree's context menu.
+#include <QMenu>
+#include <QTimer>
+#include <QtTest>
+
+#include "Fixture.h"
+#include "LoginDialog.h"
+#include "MemoryLogger.h"
+#include "ModalDriver.h"
+#include "PKCS11Token.h"
+#include "ProtectedAuthPathDialog.h"
+#include "SelectUserDialog.h"
+#include "TokenOpsSupport.h"
+#include "WindowSupport.h"
+
+namespace {
+const char* const kSoft = "SoftHSM2 Login";
+const char* const kModule = "Test Module";
+const char* const kWrongPin = "7gQ9zX";  // distinctive, to be looked for in the logs
+
+QStringList VisibleActions(QMenu* menu)
+{
+    QStringList names;
+    for (QAction* action : menu->actions())
+        if (action->isVisible() && !action->isSeparator())
+            names << action->objectName();
+    return names;
+}
+} // namespace
+
+class LoginTest : public QObject
+{
+    Q_OBJECT
+private:
+    QString m_home;
+    std::unique_ptr<testmodule::Control> m_tm;
+
+    CPKCS11Token* SelectToken(MainWindow& window, const char* provider, const char* label)
+    {
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(provider)));
+        CProviderTreeWidget* tree = TreeOf(window, provider);
+        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
+        if (!row)
+            return nullptr;
+        SelectRow(tree, row);
+        return static_cast<CPKCS11Token*>(tree->GetObject(row));
+    }
+
+    QStringList Rows(MainWindow& window, const char* provider, const char* label)
+    {
+        CProviderTreeWidget* tree = TreeOf(window, provider);
+        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
+        return row ? DumpChildren(row) : QStringList() << "(no row)";
+    }
+
+private slots:
+    void initTestCase()
+    {
+        const std::string store = fixture::ScratchDir("tokens");
+        fixture::SoftHsm hsm(store);
+        QVERIFY(hsm.InitToken("Demo"));
+        const fixture::KeyFiles key = fixture::MakeKey(store, "demo", "rsa:1024");
+        QVERIFY(hsm.ImportKey(key.keyPem, "Demo", "Demo key", "01"));
+        QVERIFY(hsm.InitToken("WithCert"));
+        const fixture::KeyFiles other = fixture::MakeKey(store, "other", "rsa:1024");
+        QVERIFY(hsm.ImportKey(other.keyPem, "WithCert", "Signer", "02"));
+        QVERIFY(hsm.WriteCert(fixture::MakeSelfSigned(store, "other", other, "/CN=Signer"), "WithCert", "Signer", "02"));
+    }
+
+    void init()
+    {
+        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        m_tm.reset(new testmodule::Control);
+        m_tm->add_slot(1, "Reader One", "Tessaly");
+        m_tm->add_slot(2, "Pad Reader", "Tessaly");
+        m_tm->insert_token(1, nullptr, "87654321", "p\xE4" "55", 0);  // a Latin-1 user PIN
+        CK_TOKEN_INFO pad = TestTokenInfo("Pad token", CKF_PROTECTED_AUTHENTICATION_PATH);
+        m_tm->insert_token(2, &pad, "87654321", "1234", 0);
+        for (CK_SLOT_ID slot : {CK_SLOT_ID(1), CK_SLOT_ID(2)}) {
+            AddTestKey(*m_tm, slot, CKO_PUBLIC_KEY, 0x21, "Pad key");
+            AddTestKey(*m_tm, slot, CKO_PRIVATE_KEY, 0x21, "Pad key");
+        }
+        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
+                                       {kModule, testmodule::ModulePath(), false}});
+    }
+
+    void cleanup()
+    {
+        m_tm.reset();
+    }
+
+    // The PIN dialog: the private key appears with the login and goes with the logout; the
+    // actions and the pane follow.
+    void dialogLoginThenLogout()
+    {
+        MainWindow window;
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kSoft, "Demo");
+        QVERIFY(token);
+        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
+        QVERIFY(Action(window, "actionLogin")->isEnabled());
+        QVERIFY(!Action(window, "actionLogout")->isEnabled());
+
+        bool choiceOpen = false;
+        bool okBefore = true;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) {
+            choiceOpen = w->findChild<QComboBox*>("cboxUserType")->isEnabled();
+            okBefore = OkButton(w)->isEnabled();
+            TypeText(Field(w, "edtPassword"), "1234");
+            OkButton(w)->click();
+        }, "LoginDialog");
+        Action(window, "actionLogin")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(choiceOpen);
+        QVERIFY(!okBefore);
+
+        QCOMPARE(token->GetLoggedInUser(), 2u);
+        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList({"Public key(Demo key) [7]", "Private key(Demo key) [8]"}));
+        QVERIFY(!Action(window, "actionLogin")->isEnabled());
+        QVERIFY(Action(window, "actionLogout")->isEnabled());
+        QVERIFY(PaneLines(TreeOf(window, kSoft)).contains("Card label=Demo"));
+        QVERIFY(!window.IsOperationRunning());
+        QVERIFY(!QApplication::overrideCursor());
+
+        CUnexpectedModals modals;
+        Action(window, "actionLogout")->trigger();
+        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY(!token->IsLoggedIn());
+        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
+        QVERIFY(Action(window, "actionLogin")->isEnabled());
+        QVERIFY(!Action(window, "actionLogout")->isEnabled());
+        QVERIFY(PaneLines(TreeOf(window, kSoft)).contains("Card label=Demo"));
+    }
+
+    // A wrong PIN: the module's explanation in the box; the PIN in no log entry and no
+    // debug line.
+    void wrongPinIsExplainedAndNeverLogged()
+    {
+        CDebugCapture debug;
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kSoft, "Demo");
+        QVERIFY(token);
+
+        QString box;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) {
+            TypeText(Field(w, "edtPassword"), kWrongPin);
+            OkButton(w)->click();
+        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { box = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionLogin")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+
+        QCOMPARE(box, QStringLiteral("Unable to login.\nThe specified PIN is incorrect."));
+        QVERIFY(!token->IsLoggedIn());
+        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
+        QCOMPARE(logger.CountWith(L"Unable to login."), size_t(1));
+        QCOMPARE(logger.CountWith(L"CKR_PIN_INCORRECT"), size_t(1));
+        QCOMPARE(logger.CountWith(QString::fromLatin1(kWrongPin).toStdWString()), size_t(0));
+        QVERIFY(!CDebugCapture::Lines().join("\n").contains(QLatin1String(kWrongPin)));
+        QVERIFY(!window.GetErrorSink().GetMessage());
+    }
+
+    // The PIN reaches the module byte for byte (Latin-1 here); a cancelled dialog sends
+    // nothing and shows nothing.
+    void pinGoesAsTypedOrNotAtAll()
+    {
+        MainWindow window;
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kModule, "Test token");
+        QVERIFY(token);
+
+        {
+            fixture::ModalDriver driver;
+            driver.Expect([&](QWidget* w) { fixture::ModalDriver::Click(w, "Cancel"); }, "LoginDialog");
+            Action(window, "actionLogin")->trigger();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        }
+        QCOMPARE(m_tm->call_count("C_Login"), 0);
+        QVERIFY(!token->IsLoggedIn());
+
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) {
+            TypeText(Field(w, "edtPassword"), QString::fromUtf8("p\xC3\xA4" "55"));
+            OkButton(w)->click();
+        }, "LoginDialog");
+        Action(window, "actionLogin")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(m_tm->LastPin(), std::string("p\xE4" "55"));
+        QVERIFY(token->IsLoggedIn());
+        QCOMPARE(Rows(window, kModule, "Test token"), QStringList({"Public key(Pad key) [7]", "Private key(Pad key) [8]"}));
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void pinPadRoads_data()
+    {
+        QTest::addColumn<int>("choice");  // -1 cancels the user choice
+        QTest::addColumn<qulonglong>("answer");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<qulonglong>("user");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("user accepted") << 0 << qulonglong(CKR_OK) << true << qulonglong(CKU_USER) << QString();
+        QTest::newRow("administrator accepted") << 1 << qulonglong(CKR_OK) << true << qulonglong(CKU_SO) << QString();
+        QTest::newRow("cancelled on the device") << 0 << qulonglong(CKR_FUNCTION_CANCELED) << false
+                                                 << qulonglong(CKU_USER) << QString();
+        QTest::newRow("wrong PIN on the pad") << 0 << qulonglong(CKR_PIN_INCORRECT) << false << qulonglong(CKU_USER)
+                                              << QStringLiteral("Unable to login.\nThe specified PIN is incorrect.");
+        QTest::newRow("user choice cancelled") << -1 << qulonglong(CKR_OK) << false << qulonglong(0) << QString();
+    }
+
+    // The PIN pad: the user choice, the wait that cannot be dismissed, and the three answers.
+    void pinPadRoads()
+    {
+        QFETCH(int, choice);
+        QFETCH(qulonglong, answer);
+        QFETCH(bool, loggedIn);
+        QFETCH(qulonglong, user);
+        QFETCH(QString, box);
+
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kModule, "Pad token");
+        QVERIFY(token);
+        QVERIFY(token->HasProtectedAuthenticationPath());
+
+        bool stayedOpen = false;
+        bool closeButton = true;
+        QString shown;
+        // Armed once the expected dialogs are answered: any further box is recorded and closed.
+        std::unique_ptr<CUnexpectedModals> unexpected;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* w) {
+            if (choice < 0) {
+                fixture::ModalDriver::Click(w, "Cancel");
+                unexpected.reset(new CUnexpectedModals);
+                return;
+            }
+            ChooseIndex(w, "cboxUserType", choice);
+            OkButton(w)->click();
+        }, "SelectUserDialog");
+        if (choice >= 0) {
+            driver.Expect([&](QWidget* w) {
+                const Qt::WindowFlags flags = w->windowFlags();
+                closeButton = flags.testFlag(Qt::WindowCloseButtonHint) || !flags.testFlag(Qt::CustomizeWindowHint);
+                // Neither Escape nor closing ends the wait while the login runs.
+                QTest::keyClick(w, Qt::Key_Escape);
+                w->close();
+                if (QDialog* d = qobject_cast<QDialog*>(w))
+                    d->reject();
+                QCoreApplication::processEvents();
+                stayedOpen = w->isVisible();
+                QCOMPARE(m_tm->wait_for_pinpad(5000), 1);
+                m_tm->pinpad_answer(CK_RV(answer));
+                if (box.isEmpty())
+                    unexpected.reset(new CUnexpectedModals);
+            }, "ProtectedAuthPathDialog");
+        }
+        if (!box.isEmpty())
+            driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionLogin")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+
+        QCOMPARE(shown, box);
+        if (unexpected)
+            QVERIFY2(unexpected->Seen().isEmpty(), qPrintable(unexpected->Seen().join("; ")));
+        QCOMPARE(token->IsLoggedIn(), loggedIn);
+        if (choice >= 0) {
+            QVERIFY(stayedOpen);
+            QVERIFY(!closeButton);
+            QCOMPARE(qulonglong(m_tm->last_login_user()), user);
+            QCOMPARE(m_tm->LastPin(), std::string("<null>"));
+        } else {
+            QCOMPARE(m_tm->call_count("C_Login"), 0);
+        }
+        // A cancel on the device leaves nothing behind to report.
+        QVERIFY(!window.GetErrorSink().GetMessage());
+        QCOMPARE(window.GetErrorSink().GetCode(), 0UL);
+        QCOMPARE(logger.Count(), size_t(box.isEmpty() ? 0 : 1));
+        QCOMPARE(Rows(window, kModule, "Pad token"),
+                 loggedIn && user == CKU_USER ? QStringList({"Public key(Pad key) [7]", "Private key(Pad key) [8]"})
+                                              : QStringList{"Public key(Pad key) [7]"});
+        QCOMPARE(Action(window, "actionLogin")->isEnabled(), !loggedIn);
+        QCOMPARE(Action(window, "actionLogout")->isEnabled(), loggedIn);
+        QVERIFY(!window.IsOperationRunning());
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    // A second PIN-pad login shows the same notice again; it belongs to the window.
+    void pinPadNoticeIsReused()
+    {
+        MainWindow window;
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kModule, "Pad token");
+        QVERIFY(token);
+        QList<QWidget*> notices;
+        for (int round = 0; round < 2; ++round) {
+            fixture::ModalDriver driver(15000);
+            driver.Expect([&](QWidget* w) { OkButton(w)->click(); }, "SelectUserDialog");
+            driver.Expect([&](QWidget* w) {
+                notices << w;
+                QCOMPARE(m_tm->wait_for_pinpad(5000), 1);
+                m_tm->pinpad_answer(CKR_OK);
+            }, "ProtectedAuthPathDialog");
+            Action(window, "actionLogin")->trigger();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY(token->IsLoggedIn());
+            Action(window, "actionLogout")->trigger();
+            QVERIFY(!token->IsLoggedIn());
+        }
+        QCOMPARE(notices.size(), 2);
+        QCOMPARE(notices[0], notices[1]);
+        QCOMPARE(notices[0]->parentWidget(), static_cast<QWidget*>(&window));
+        QCOMPARE(window.findChildren<ProtectedAuthPathDialog*>().size(), 1);
+    }
+
+    // A logout the module refuses is reported; the token gets a new session, so the window
+    // shows it logged out and the module agrees.
+    void refusedLogoutIsReportedAndTheLoginEnds()
+    {
+        MainWindow window;
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kModule, "Test token");
+        QVERIFY(token);
+        {
+            fixture::ModalDriver driver;
+            driver.Expect([&](QWidget* w) {
+                TypeText(Field(w, "edtPassword"), QString::fromUtf8("p\xC3\xA4" "55"));
+                OkButton(w)->click();
+            }, "LoginDialog");
+            Action(window, "actionLogin")->trigger();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        }
+        QVERIFY(token->IsLoggedIn());
+
+        m_tm->fail("C_Logout", CKR_DEVICE_ERROR, 0, 1);
+        QString shown;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionLogout")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(shown.startsWith("Unable to logout.\n"), qPrintable(shown));
+
+        QVERIFY(!token->IsLoggedIn());
+        CK_SESSION_INFO info;
+        QCOMPARE(token->GetFunctionList()->C_GetSessionInfo(token->GetSession(), &info), CKR_OK);
+        QCOMPARE(info.state, CK_STATE(CKS_RW_PUBLIC_SESSION));
+        QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Public key(Pad key) [7]"});
+        QVERIFY(Action(window, "actionLogin")->isEnabled());
+        QVERIFY(!Action(window, "actionLogout")->isEnabled());
+    }
+
+    void contextMenuShowsTheActionsOfTheRowKind_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QStringList>("actions");
+        QTest::newRow("token") << "WithCert"
+                               << QStringList{"actionLogin", "actionLogout", "actionChangePIN", "actionUnblockPIN",
+                                              "actionInitialize", "actionTestToken", "actionCertImport",
+                                              "actionRequestCertificate", "actionDownloadCertificate"};
+        QTest::newRow("certificate") << "Certificate(Signer)"
+                                     << QStringList{"actionCertExport", "actionCertView", "actionTestCertificate",
+                                                    "actionDelete"};
+        QTest::newRow("key with certificate") << "Public key(Signer)" << QStringList{"actionTestKey", "actionDelete"};
+        QTest::newRow("slot") << "@slot" << QStringList();
+        QTest::newRow("nothing selected") << QString() << QStringList();
+    }
+
+    void contextMenuShowsTheActionsOfTheRowKind()
+    {
+        QFETCH(QString, row);
+        QFETCH(QStringList, actions);
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = TreeOf(window, kSoft);
+        QVERIFY(tree);
+        if (row.isEmpty()) {
+            tree->clearSelection();
+        } else {
+            QTreeWidgetItem* item = row == "@slot" ? TokenRow(tree, "WithCert")->parent() : FindRow(tree, row);
+            QVERIFY(item);
+            SelectRow(tree, item);
+        }
+        QStringList shown;
+        bool popup = false;
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, [&] {
+            if (QMenu* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+                popup = true;
+                shown = VisibleActions(menu);
+                menu->close();
+            }
+        });
+        poll.start();
+        emit tree->customContextMenuRequested(QPoint(1, 1));
+        QTest::qWait(50);
+        poll.stop();
+        QCOMPARE(popup, !actions.isEmpty());
+        QCOMPARE(shown, actions);
+        QVERIFY(!window.IsOperationRunning());
+    }
+};
+
+QTEST_MAIN(LoginTest)
+#include "test_login.moc"
