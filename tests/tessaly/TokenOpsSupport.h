@@ -147,7 +147,7 @@ inline bool PinOpensToken(const std::string& tokenLabel, const std::string& pin,
     const std::string command = "pkcs11-tool --module " + fixture::Quote(fixture::SoftHsm::ModulePath()) +
                                 " --token-label " + fixture::Quote(tokenLabel) + " --login" +
                                 (securityOfficer ? " --login-type so --so-pin " : " --pin ") + fixture::Quote(pin) +
-                                " --list-objects";
+                                " --session-rw --list-objects";  // the security officer needs a read-write session
     std::string output;
     return fixture::Run(command, &output) == 0;
 }
