@@ -213,3 +213,58 @@ inline CK_OBJECT_HANDLE AddTestCertificate(testmodule::Control& tm, CK_SLOT_ID s
                         {CKA_VALUE, (void*)der.data(), (CK_ULONG)der.size()}};
     return tm.add_object(slot, a, sizeof a / sizeof a[0]);
 }
+
+#include <pellum/pellum.h>
+
+// The public key of a certificate as a test-module key object (its modulus and exponent, so
+// that certificate installation finds it), and a private key with the same ID. False when the
+// certificate does not decode as RSA.
+inline bool AddTestKeyPairFor(testmodule::Control& tm, CK_SLOT_ID slot, const std::vector<unsigned char>& certDer,
+                              unsigned char id, const char* label)
+{
+    _CPBLOB blob = {const_cast<unsigned char*>(certDer.data()), uint32_t(certDer.size())};
+    CL_CERTIFICATE* record = nullptr;
+    if (!CL_DecodeCertificate(&blob, &record) || !record || !record->pRSAKey) {
+        CL_FreeCertificate(record);
+        return false;
+    }
+    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE type = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE pub[] = {{CKA_CLASS, &cls, sizeof cls},
+                          {CKA_KEY_TYPE, &type, sizeof type},
+                          {CKA_ID, &id, 1},
+                          {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)},
+                          {CKA_VERIFY, &yes, sizeof yes},
+                          {CKA_MODULUS, record->pRSAKey->Modulus.pbData, record->pRSAKey->Modulus.cbData},
+                          {CKA_PUBLIC_EXPONENT, record->pRSAKey->PublicExponent.pbData,
+                           record->pRSAKey->PublicExponent.cbData}};
+    tm.add_object(slot, pub, sizeof pub / sizeof pub[0]);
+    CL_FreeCertificate(record);
+    AddTestKey(tm, slot, CKO_PRIVATE_KEY, id, label);
+    return true;
+}
+
+// The values of the test-module token's certificate objects, read through the window's own
+// token (its session sees what the module holds now).
+inline std::vector<std::vector<unsigned char>> CertificateValues(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session)
+{
+    std::vector<std::vector<unsigned char>> out;
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_ATTRIBUTE t = {CKA_CLASS, &cls, sizeof cls};
+    CK_OBJECT_HANDLE found[64];
+    CK_ULONG n = 0;
+    if (fl->C_FindObjectsInit(session, &t, 1) != CKR_OK)
+        return out;
+    fl->C_FindObjects(session, found, 64, &n);
+    fl->C_FindObjectsFinal(session);
+    for (CK_ULONG i = 0; i < n; ++i) {
+        std::vector<unsigned char> value(8192);
+        CK_ATTRIBUTE a = {CKA_VALUE, value.data(), CK_ULONG(value.size())};
+        if (fl->C_GetAttributeValue(session, found[i], &a, 1) == CKR_OK) {
+            value.resize(a.ulValueLen);
+            out.push_back(value);
+        }
+    }
+    return out;
+}

@@ -1,0 +1,450 @@
+// Certificate import, export, view and deletion: an openssl certificate for a key pair on a
+// SoftHSM2 token, replacing it (No and Yes), files that are refused, a replacement whose
+// creation fails on the test module, export compared byte for byte, a read-only folder, the
+// view dialog's place, and deletion with its warnings.
+#include <QDir>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "CertViewDialog.h"
+#include "Fixture.h"
+#include "MemoryLogger.h"
+#include "ModalDriver.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Certificate.h"
+#include "PKCS11Token.h"
+#include "TokenOpsSupport.h"
+#include "WindowSupport.h"
+
+namespace {
+const char* const kSoft = "SoftHSM2 Certificates";
+const char* const kModule = "Test Module";
+const char* const kUserPin = "1234";
+
+typedef std::vector<unsigned char> Bytes;
+
+std::string g_store;
+struct TFiles {
+    std::string demo, demoRenewed, stranger, signer, pem, junk, empty, fifo, folder;
+} g_files;
+
+Bytes Read(const std::string& path)
+{
+    return fixture::ReadBytes(path);
+}
+
+// A folder nobody can create files in, for as long as it lives (root ignores the mode, but not
+// the immutable attribute).
+class CReadOnlyFolder
+{
+public:
+    explicit CReadOnlyFolder(const std::string& dir) : m_dir(dir)
+    {
+        if (geteuid() == 0)
+            m_bOk = fixture::Run("chattr +i " + fixture::Quote(dir)) == 0;
+        else
+            m_bOk = chmod(dir.c_str(), 0555) == 0;
+    }
+    ~CReadOnlyFolder()
+    {
+        if (geteuid() == 0)
+            fixture::Run("chattr -i " + fixture::Quote(m_dir));
+        else
+            chmod(m_dir.c_str(), 0755);
+    }
+    bool IsOk() const { return m_bOk; }
+
+private:
+    std::string m_dir;
+    bool m_bOk = false;
+};
+} // namespace
+
+class CertificatesTest : public QObject
+{
+    Q_OBJECT
+private:
+    QString m_home;
+    std::unique_ptr<testmodule::Control> m_tm;
+
+    CProviderTreeWidget* Select(MainWindow& window, const char* provider, const QString& row, const char* token = nullptr)
+    {
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(provider)));
+        CProviderTreeWidget* tree = TreeOf(window, provider);
+        if (!tree)
+            return nullptr;
+        QTreeWidgetItem* item = nullptr;
+        if (token) {
+            QTreeWidgetItem* tokenRow = TokenRow(tree, QLatin1String(token));
+            item = !tokenRow ? nullptr : row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
+        } else {
+            item = FindRow(tree, row);
+        }
+        if (!item)
+            return nullptr;
+        SelectRow(tree, item);
+        return tree;
+    }
+
+    CPKCS11Token* Token(MainWindow& window, const char* provider, const char* label)
+    {
+        CProviderTreeWidget* tree = TreeOf(window, provider);
+        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
+        return row ? static_cast<CPKCS11Token*>(tree->GetObject(row)) : nullptr;
+    }
+
+    QStringList Rows(MainWindow& window, const char* provider, const char* label)
+    {
+        CProviderTreeWidget* tree = TreeOf(window, provider);
+        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
+        return row ? DumpChildren(row) : QStringList() << "(no row)";
+    }
+
+    std::vector<Bytes> Certificates(MainWindow& window, const char* provider, const char* label)
+    {
+        CPKCS11Token* token = Token(window, provider, label);
+        return token ? CertificateValues(token->GetFunctionList(), token->GetSession()) : std::vector<Bytes>();
+    }
+
+    // Runs the import of path on the selected token; the handlers answer what follows the
+    // file dialog. Returns the texts of the boxes in order.
+    QStringList Import(MainWindow& window, const std::string& path, QList<QMessageBox::StandardButton> answers)
+    {
+        QStringList texts;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(path)); }, "QFileDialog");
+        for (QMessageBox::StandardButton answer : answers)
+            driver.Expect([&texts, answer](QWidget* w) { texts << AnswerBox(w, answer); }, "QMessageBox");
+        Action(window, "actionCertImport")->trigger();
+        if (!driver.Finished())
+            texts << QStringLiteral("driver: ") + driver.Failures().join("; ");
+        return texts;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        g_store = fixture::ScratchDir("tokens");
+        fixture::SoftHsm hsm(g_store);
+        for (const char* label : {"Import", "Export", "DelCert", "DelKey", "DelLone", "DelNo"})
+            QVERIFY(hsm.InitToken(label));
+        const fixture::KeyFiles demo = fixture::MakeKey(g_store, "demo", "rsa:1024");
+        QVERIFY(hsm.ImportKey(demo.keyPem, "Import", "Demo", "0A"));
+        g_files.demo = fixture::MakeSelfSigned(g_store, "demo", demo, "/CN=Demo");
+        g_files.demoRenewed = fixture::MakeSelfSigned(g_store, "demo2", demo, "/CN=Demo Renewed");
+        g_files.pem = g_files.demo.substr(0, g_files.demo.size() - 4) + ".pem";
+        QVERIFY(QFileInfo::exists(QString::fromStdString(g_files.pem)));
+        const fixture::KeyFiles stranger = fixture::MakeKey(g_store, "stranger", "rsa:1024");
+        g_files.stranger = fixture::MakeSelfSigned(g_store, "stranger", stranger, "/CN=Stranger");
+
+        const fixture::KeyFiles signer = fixture::MakeKey(g_store, "signer", "rsa:1024");
+        g_files.signer = fixture::MakeSelfSigned(g_store, "signer", signer, "/CN=Signer");
+        for (const char* label : {"Export", "DelCert", "DelKey", "DelNo"}) {
+            QVERIFY(hsm.ImportKey(signer.keyPem, label, "Signer", "0B"));
+            QVERIFY(hsm.WriteCert(g_files.signer, label, "Signer", "0B"));
+        }
+        const fixture::KeyFiles lone = fixture::MakeKey(g_store, "lone", "rsa:1024");
+        QVERIFY(hsm.ImportKey(lone.keyPem, "DelLone", "Lone", "0C"));
+
+        g_files.junk = g_store + "/junk.der";
+        fixture::WriteText(g_files.junk, "this is no certificate");
+        g_files.empty = g_store + "/empty.der";
+        fixture::WriteText(g_files.empty, "");
+        g_files.fifo = g_store + "/fifo.der";
+        QCOMPARE(mkfifo(g_files.fifo.c_str(), 0600), 0);
+        g_files.folder = g_store + "/folder.der";
+        QVERIFY(QDir().mkpath(QString::fromStdString(g_files.folder)));
+    }
+
+    void init()
+    {
+        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        m_tm.reset(new testmodule::Control);
+        m_tm->add_slot(1, "Reader One", "Tessaly");
+        m_tm->insert_token(1, nullptr, "87654321", kUserPin, 0);
+        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
+                                       {kModule, testmodule::ModulePath(), false}});
+    }
+
+    void cleanup()
+    {
+        m_tm.reset();
+    }
+
+    // The demo key pair gets its certificate; again with No changes nothing and reports
+    // nothing; a renewed one with Yes leaves exactly that one.
+    void importThenReplace()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, QString(), "Import"));
+        QCOMPARE(Rows(window, kSoft, "Import"), QStringList{"Public key(Demo) [7]"});
+
+        QCOMPARE(Import(window, g_files.demo, {QMessageBox::Ok}),
+                 QStringList{"The certificate was successfully imported."});
+        QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demo)});
+        QCOMPARE(Rows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
+
+        MemoryLogger logger(0xFF);
+        QVERIFY(Select(window, kSoft, QString(), "Import"));
+        QCOMPARE(Import(window, g_files.demoRenewed, {QMessageBox::No}),
+                 QStringList{"A certificate for this key-pair already exists. Would you like to replace it?"});
+        QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demo)});
+        QVERIFY(!window.GetErrorSink().GetMessage());
+        QCOMPARE(logger.Count(), size_t(0));
+
+        QVERIFY(Select(window, kSoft, QString(), "Import"));
+        QCOMPARE(Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok}),
+                 QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
+                              "The certificate was successfully imported."}));
+        QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demoRenewed)});
+        QCOMPARE(Rows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
+    }
+
+    void refusedFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("box");
+        const QString notCertificate =
+            QStringLiteral("Unable to import the certificate.\nThe selected file is not a valid digital certificate.");
+        QTest::newRow("empty") << QString::fromStdString(g_files.empty) << "The specified file is empty.";
+        QTest::newRow("FIFO") << QString::fromStdString(g_files.fifo) << "The specified file is not a regular file.";
+        QTest::newRow("folder") << QString::fromStdString(g_files.folder)
+                                << "The specified file is not a regular file.";
+        QTest::newRow("missing") << QString::fromStdString(g_store + "/missing.der")
+                                 << "Unable to open the specified file.";
+        QTest::newRow("PEM") << QString::fromStdString(g_files.pem) << notCertificate;
+        QTest::newRow("not DER") << QString::fromStdString(g_files.junk) << notCertificate;
+        QTest::newRow("no key pair for it") << QString::fromStdString(g_files.stranger)
+                                            << "Unable to import the certificate.";
+    }
+
+    // Files that are no certificate of the token are refused with a message (a FIFO without
+    // waiting for a writer), and the token stays as it was.
+    void refusedFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, box);
+        MainWindow window;
+        // Keeps critical reports from the error-report wizard of the window's web logger.
+        MemoryLogger logger(0xFF);
+        window.show();
+        QVERIFY(Select(window, kSoft, QString(), "Export"));
+        const std::vector<Bytes> before = Certificates(window, kSoft, "Export");
+        const QStringList texts = Import(window, file.toStdString(), {QMessageBox::Ok});
+        QCOMPARE(texts.size(), 1);
+        QVERIFY2(texts[0].startsWith(box), qPrintable(texts[0]));
+        QCOMPARE(Certificates(window, kSoft, "Export"), before);
+        QVERIFY(!window.GetErrorSink().GetMessage());
+    }
+
+    // The new certificate is stored before the old one goes: when storing fails, the token
+    // keeps the certificate it had.
+    void failedReplacementKeepsTheOldCertificate()
+    {
+        const Bytes old = Read(g_files.demo);
+        QVERIFY(AddTestKeyPairFor(*m_tm, 1, old, 0x5A, "Demo"));
+        AddTestCertificate(*m_tm, 1, old, 0x5A, "Demo");
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kModule, QString(), "Test token"));
+        const int objects = m_tm->object_count(1);
+
+        m_tm->fail("C_CreateObject", CKR_DEVICE_MEMORY, 0, -1);
+        const QStringList texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[1], QStringLiteral("Unable to import the certificate.\nThe smart-card does not have sufficient "
+                                          "memory to perform the requested operation."));
+        QCOMPARE(m_tm->object_count(1), objects);
+        QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{old});
+        QCOMPARE(m_tm->call_count("C_DestroyObject"), 0);
+    }
+
+    // The exported file holds the token's CKA_VALUE byte for byte, also over an existing file.
+    void exportMatchesTheToken()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, "Certificate(Signer)", "Export"));
+        const std::vector<Bytes> values = Certificates(window, kSoft, "Export");
+        QCOMPARE(values.size(), size_t(1));
+        const std::string dir = fixture::ScratchDir("export");
+        const std::string target = dir + "/signer.cer";
+        fixture::WriteText(target, std::string(10000, 'x'));  // a longer file is replaced whole
+        for (int round = 0; round < 2; ++round) {
+            QString text;
+            fixture::ModalDriver driver;
+            driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(target)); }, "QFileDialog");
+            driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+            Action(window, "actionCertExport")->trigger();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QCOMPARE(text, QStringLiteral("The certificate was successfully saved."));
+            QCOMPARE(Read(target), values[0]);
+        }
+        QCOMPARE(Read(target), Read(g_files.signer));
+        // No temporary file is left beside it.
+        QCOMPARE(QDir(QString::fromStdString(dir)).entryList(QDir::Files), QStringList{"signer.cer"});
+    }
+
+    // A folder that takes no new file: the failure is reported, the file there stays intact.
+    void exportToAReadOnlyFolderKeepsTheFile()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, "Certificate(Signer)", "Export"));
+        const std::string dir = fixture::ScratchDir("readonly");
+        const std::string target = dir + "/precious.cer";
+        fixture::WriteText(target, "precious contents");
+        QString text;
+        {
+            CReadOnlyFolder readOnly(dir);
+            QVERIFY(readOnly.IsOk());
+            fixture::ModalDriver driver;
+            driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(target)); }, "QFileDialog");
+            driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+            Action(window, "actionCertExport")->trigger();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        }
+        QCOMPARE(text, QStringLiteral("Unable to open the specified file."));
+        QCOMPARE(fixture::ReadText(target), std::string("precious contents"));
+    }
+
+    // The view is a dialog of the window that blocks it, with the certificate's rows.
+    void viewBelongsToTheWindow()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, "Certificate(Signer)", "Export"));
+        QWidget* parent = nullptr;
+        bool modal = false;
+        QStringList labels;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) {
+            parent = w->parentWidget();
+            modal = w->isModal() && w->windowModality() != Qt::NonModal;
+            QTreeWidget* list = w->findChild<QTreeWidget*>("treeWidget");
+            for (int i = 0; i < list->topLevelItemCount(); ++i)
+                labels << list->topLevelItem(i)->text(0);
+            fixture::ModalDriver::Click(w, "Close");
+        }, "CertViewDialog");
+        Action(window, "actionCertView")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(parent, static_cast<QWidget*>(&window));
+        QVERIFY(modal);
+        QCOMPARE(labels, QStringList({"Version", "Serial No", "Issuer", "Valid from", "Valid to", "Subject"}));
+    }
+
+    void deleteWithWarnings_data()
+    {
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<bool>("yes");
+        QTest::addColumn<QStringList>("after");
+        const QString certWarning = QStringLiteral(
+            "You are trying to delete certificate that has corresponding key(s).\nIf you do so, you will not be able "
+            "to decrypt data encrypted with it.\nAre you sure you want to continue?");
+        const QString keyWarning = QStringLiteral(
+            "You are trying to delete key that has corresponding certificate.\nIf you do so, you will not be able to "
+            "decrypt data encrypted with it.\nAre you sure you want to continue?");
+        const QString pairWarning = QStringLiteral(
+            "You are trying to delete key from key-pair.\nIf you do so, you will not be able to use this key-pair.\n"
+            "Are you sure you want to continue?");
+        QTest::newRow("certificate with keys") << "DelCert" << "Certificate(Signer)" << certWarning << true
+                                               << QStringList({"Public key(Signer) [7]", "Private key(Signer) [8]"});
+        QTest::newRow("key with a certificate")
+            << "DelKey" << "Public key(Signer)" << keyWarning << true
+            << QStringList({"Certificate(Signer) [5]", "  Private key(Signer) [8]"});
+        // Logged out, the lone pair shows only its public key; after the login the pair is
+        // whole, and the warning says so.
+        QTest::newRow("key of a pair without certificate")
+            << "DelLone" << "Public key(Lone)" << pairWarning << true << QStringList{"Private key(Lone) [8]"};
+        QTest::newRow("answered No") << "DelNo" << "Certificate(Signer)" << certWarning << false
+                                     << QStringList({"Certificate(Signer) [5]", "  Public key(Signer) [7]",
+                                                     "  Private key(Signer) [8]"});
+    }
+
+    // Deleting while logged out asks for the PIN first, then decides with the whole picture.
+    void deleteWithWarnings()
+    {
+        QFETCH(QString, token);
+        QFETCH(QString, row);
+        QFETCH(QString, warning);
+        QFETCH(bool, yes);
+        QFETCH(QStringList, after);
+        const std::string label = token.toStdString();
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, row, label.c_str()));
+        QString asked;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) {
+            TypeText(Field(w, "edtPassword"), kUserPin);
+            OkButton(w)->click();
+        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { asked = AnswerBox(w, yes ? QMessageBox::Yes : QMessageBox::No); },
+                      "QMessageBox");
+        Action(window, "actionDelete")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(asked, warning);
+        QCOMPARE(Rows(window, kSoft, label.c_str()), after);
+        QVERIFY(Token(window, kSoft, label.c_str())->IsLoggedIn());
+        QVERIFY(!window.GetErrorSink().GetMessage());
+    }
+
+    // The object goes while the PIN is asked for: after the re-read it is not found, and that
+    // is reported instead of deleting through a pointer of the old read.
+    void objectGoneDuringLoginIsReported()
+    {
+        AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x61, "Vanishing");
+        CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+        CK_KEY_TYPE type = CKK_RSA;
+        unsigned char id = 0x61;
+        CK_ATTRIBUTE pub[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_KEY_TYPE, &type, sizeof type}, {CKA_ID, &id, 1},
+                              {CKA_LABEL, (void*)"Vanishing", 9}};
+        const CK_OBJECT_HANDLE handle = m_tm->add_object(1, pub, 4);
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kModule, "Public key(Vanishing)", "Test token"));
+        CPKCS11Token* token = Token(window, kModule, "Test token");
+        QString text;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) {
+            token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
+            TypeText(Field(w, "edtPassword"), kUserPin);
+            OkButton(w)->click();
+        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionDelete")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(text, QStringLiteral("The object is no longer on the token."));
+        QCOMPARE(m_tm->call_count("C_DestroyObject"), 1);  // the test's own
+        QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Private key(Vanishing) [8]"});
+    }
+
+    // A refused deletion is reported with the module's explanation.
+    void refusedDeletionIsReported()
+    {
+        AddTestKey(*m_tm, 1, CKO_PUBLIC_KEY, 0x62, "Kept");
+        MainWindow window;
+        window.show();
+        QVERIFY(Token(window, kModule, "Test token")->Login(kUserPin, NormalUser));
+        window.RefreshTokenRow(Token(window, kModule, "Test token"));
+        QVERIFY(Select(window, kModule, "Public key(Kept)", "Test token"));
+        m_tm->fail("C_DestroyObject", CKR_ACTION_PROHIBITED, 0, -1);
+        QString text;
+        fixture::ModalDriver driver;
+        driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionDelete")->trigger();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(text.startsWith("Unable to delete object."), qPrintable(text));
+        QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Public key(Kept) [7]"});
+    }
+};
+
+QTEST_MAIN(CertificatesTest)
+#include "test_certificates.moc"
