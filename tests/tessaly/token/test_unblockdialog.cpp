@@ -1,0 +1,89 @@
+// The unblocking dialog on its own: lengths, equal new PINs, refused PIN texts, and a language
+// change that keeps what was typed.
+#include <QtTest>
+
+#include "DialogSupport.h"
+#include "UnblockPINDialog.h"
+
+class UnblockDialogTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void inputCheck_data()
+    {
+        QTest::addColumn<QString>("soPin");
+        QTest::addColumn<QString>("newPin");
+        QTest::addColumn<QString>("repeated");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<bool>("warning");
+        // Minimum 4, maximum 8 throughout.
+        QTest::newRow("all valid") << "1234" << "5678" << "5678" << true << false;
+        QTest::newRow("administrative PIN too short") << "123" << "5678" << "5678" << false << false;
+        QTest::newRow("administrative PIN above the maximum") << "1234567890" << "5678" << "5678" << true << false;
+        QTest::newRow("new PIN too short") << "1234" << "567" << "567" << false << false;
+        QTest::newRow("new PINs differ") << "1234" << "5678" << "8765" << false << false;
+        QTest::newRow("eight characters") << "1234" << "abcdefgh" << "abcdefgh" << true << false;
+        QTest::newRow("Latin-1") << QString::fromUtf8("\xC3\xB1" "234") << "5678" << "5678" << true << false;
+        QTest::newRow("Cyrillic administrative PIN") << QString::fromUtf8("\xD0\x90\xD0\x91" "12") << "5678"
+                                                     << "5678" << false << true;
+        QTest::newRow("CJK new PIN") << "1234" << QString::fromUtf8("\xE4\xB8\xAD" "123")
+                                     << QString::fromUtf8("\xE4\xB8\xAD" "123") << false << true;
+    }
+
+    void inputCheck()
+    {
+        QFETCH(QString, soPin);
+        QFETCH(QString, newPin);
+        QFETCH(QString, repeated);
+        QFETCH(bool, ok);
+        QFETCH(bool, warning);
+        UnblockPINDialog dialog(nullptr);
+        dialog.SetPINLengths(4, 8);
+        QVERIFY(!OkButton(&dialog)->isEnabled());
+        TypeText(Field(&dialog, "editSOPIN"), soPin);
+        TypeText(Field(&dialog, "editNewPIN"), newPin);
+        TypeText(Field(&dialog, "editNewPIN_2"), repeated);
+        QCOMPARE(OkButton(&dialog)->isEnabled(), ok);
+        QCOMPARE(!PinWarning(&dialog).isEmpty(), warning);
+
+        OkButton(&dialog)->click();
+        dialog.accept();
+        QCOMPARE(dialog.result(), ok ? int(QDialog::Accepted) : int(QDialog::Rejected));
+        QCOMPARE(QByteArray(dialog.GetSOPIN()), ok ? soPin.toLatin1() : QByteArray());
+        QCOMPARE(QByteArray(dialog.GetNewPIN()), ok ? newPin.toLatin1() : QByteArray());
+        if (ok) {
+            dialog.ClearPINs();
+            QCOMPARE(QByteArray(dialog.GetSOPIN()), QByteArray());
+        }
+    }
+
+    // The new PIN fields take at most the maximum; the administrative PIN field has no limit.
+    void maximumLimitsTheNewPin()
+    {
+        UnblockPINDialog dialog(nullptr);
+        dialog.SetPINLengths(4, 8);
+        TypeText(Field(&dialog, "editSOPIN"), "1234567890");
+        TypeText(Field(&dialog, "editNewPIN"), "1234567890");
+        QCOMPARE(Field(&dialog, "editSOPIN")->text().size(), 10);
+        QCOMPARE(Field(&dialog, "editNewPIN")->text().size(), 8);
+        QCOMPARE(Field(&dialog, "editNewPIN_2")->maxLength(), 8);
+    }
+
+    // A language change keeps every typed text and the state of OK.
+    void languageChangeKeepsTheInput()
+    {
+        UnblockPINDialog dialog(nullptr);
+        dialog.SetPINLengths(4, 8);
+        TypeText(Field(&dialog, "editSOPIN"), "1234");
+        TypeText(Field(&dialog, "editNewPIN"), "5678");
+        TypeText(Field(&dialog, "editNewPIN_2"), "5678");
+        SendLanguageChange(&dialog);
+        QCOMPARE(Field(&dialog, "editSOPIN")->text(), QStringLiteral("1234"));
+        QCOMPARE(Field(&dialog, "editNewPIN_2")->text(), QStringLiteral("5678"));
+        QVERIFY(OkButton(&dialog)->isEnabled());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Unblock PIN"));
+    }
+};
+
+QTEST_MAIN(UnblockDialogTest)
+#include "test_unblockdialog.moc"
