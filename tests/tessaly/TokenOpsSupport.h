@@ -22,6 +22,18 @@
 #include <string>
 
 #include "Fixture.h"
+#include "ModalDriver.h"
+
+// Every expected dialog was answered, and no other modal widget showed up (RejectUnexpected).
+inline bool AllAnswered(const fixture::ModalDriver& driver)
+{
+    return driver.Finished() && driver.Unexpected().isEmpty();
+}
+
+inline QString Problems(const fixture::ModalDriver& driver)
+{
+    return (driver.Failures() + driver.Unexpected()).join(QStringLiteral("; "));
+}
 
 // Every debug, warning and critical line while it lives (other threads' too).
 class CDebugCapture

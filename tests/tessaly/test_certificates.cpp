@@ -116,12 +116,13 @@ private:
     {
         QStringList texts;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(path)); }, "QFileDialog");
         for (QMessageBox::StandardButton answer : answers)
             driver.Expect([&texts, answer](QWidget* w) { texts << AnswerBox(w, answer); }, "QMessageBox");
         Action(window, "actionCertImport")->trigger();
-        if (!driver.Finished())
-            texts << QStringLiteral("driver: ") + driver.Failures().join("; ");
+        if (!AllAnswered(driver))
+            texts << QStringLiteral("driver: ") + Problems(driver);
         return texts;
     }
 
@@ -278,10 +279,11 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             QString text;
             fixture::ModalDriver driver;
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(target)); }, "QFileDialog");
             driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
             Action(window, "actionCertExport")->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
             QCOMPARE(text, QStringLiteral("The certificate was successfully saved."));
             QCOMPARE(Read(target), values[0]);
         }
@@ -304,10 +306,11 @@ private slots:
             CReadOnlyFolder readOnly(dir);
             QVERIFY(readOnly.IsOk());
             fixture::ModalDriver driver;
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(target)); }, "QFileDialog");
             driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
             Action(window, "actionCertExport")->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         }
         QCOMPARE(text, QStringLiteral("Unable to open the specified file."));
         QCOMPARE(fixture::ReadText(target), std::string("precious contents"));
@@ -323,6 +326,7 @@ private slots:
         bool modal = false;
         QStringList labels;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             parent = w->parentWidget();
             modal = w->isModal() && w->windowModality() != Qt::NonModal;
@@ -332,7 +336,7 @@ private slots:
             fixture::ModalDriver::Click(w, "Close");
         }, "CertViewDialog");
         Action(window, "actionCertView")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(parent, static_cast<QWidget*>(&window));
         QVERIFY(modal);
         QCOMPARE(labels, QStringList({"Version", "Serial No", "Issuer", "Valid from", "Valid to", "Subject"}));
@@ -382,6 +386,7 @@ private slots:
         QVERIFY(Select(window, kSoft, row, label.c_str()));
         QString asked;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             TypeText(Field(w, "edtPassword"), kUserPin);
             OkButton(w)->click();
@@ -389,7 +394,7 @@ private slots:
         driver.Expect([&](QWidget* w) { asked = AnswerBox(w, yes ? QMessageBox::Yes : QMessageBox::No); },
                       "QMessageBox");
         Action(window, "actionDelete")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(asked, warning);
         QCOMPARE(Rows(window, kSoft, label.c_str()), after);
         QVERIFY(Token(window, kSoft, label.c_str())->IsLoggedIn());
@@ -413,6 +418,7 @@ private slots:
         CPKCS11Token* token = Token(window, kModule, "Test token");
         QString text;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
             TypeText(Field(w, "edtPassword"), kUserPin);
@@ -420,7 +426,7 @@ private slots:
         }, "LoginDialog");
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionDelete")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(text, QStringLiteral("The object is no longer on the token."));
         QCOMPARE(m_tm->call_count("C_DestroyObject"), 1);  // the test's own
         QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Private key(Vanishing) [8]"});
@@ -438,9 +444,10 @@ private slots:
         m_tm->fail("C_DestroyObject", CKR_ACTION_PROHIBITED, 0, -1);
         QString text;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionDelete")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QVERIFY2(text.startsWith("Unable to delete object."), qPrintable(text));
         QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Public key(Kept) [7]"});
     }

@@ -218,6 +218,7 @@ private slots:
         bool intact = false;
         int heldBack = 0;
         fixture::ModalDriver driver(15000);
+        driver.RejectUnexpected();
         for (size_t i = 0; i < c.steps.size(); ++i) {
             const TStep& step = c.steps[i];
             driver.Expect([&, i, step](QWidget* w) {
@@ -233,7 +234,7 @@ private slots:
             }, step.className);
         }
         Action(window, c.action)->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QVERIFY2(intact, "the token or its row changed while the operation was open");
         QVERIFY(heldBack >= 1);
 

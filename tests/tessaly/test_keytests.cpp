@@ -117,6 +117,7 @@ private:
     {
         QString text;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         if (expectLogin)
             driver.Expect([&](QWidget* w) {
                 TypeText(Field(w, "edtPassword"), QLatin1String(pin));
@@ -124,8 +125,8 @@ private:
             }, "LoginDialog");
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, action)->trigger();
-        if (!driver.Finished())
-            return QStringLiteral("driver: ") + driver.Failures().join("; ");
+        if (!AllAnswered(driver))
+            return QStringLiteral("driver: ") + Problems(driver);
         return text;
     }
 
@@ -248,6 +249,7 @@ private slots:
         CPKCS11Token* token = Token(window, kModule, "Test token");
         QString text;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
             TypeText(Field(w, "edtPassword"), kUserPin);
@@ -255,7 +257,7 @@ private slots:
         }, "LoginDialog");
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionTestKey")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(text, QStringLiteral("Could not find public key on token!"));
         QCOMPARE(m_tm->call_count("C_SignInit"), 0);
     }

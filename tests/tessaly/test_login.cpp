@@ -107,6 +107,7 @@ private slots:
         bool choiceOpen = false;
         bool okBefore = true;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             choiceOpen = w->findChild<QComboBox*>("cboxUserType")->isEnabled();
             okBefore = OkButton(w)->isEnabled();
@@ -114,7 +115,7 @@ private slots:
             OkButton(w)->click();
         }, "LoginDialog");
         Action(window, "actionLogin")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QVERIFY(choiceOpen);
         QVERIFY(!okBefore);
 
@@ -126,9 +127,10 @@ private slots:
         QVERIFY(!window.IsOperationRunning());
         QVERIFY(!QApplication::overrideCursor());
 
-        CUnexpectedModals modals;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
         Action(window, "actionLogout")->trigger();
-        QVERIFY2(modals.Seen().isEmpty(), qPrintable(modals.Seen().join("; ")));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         QVERIFY(!token->IsLoggedIn());
         QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
         QVERIFY(Action(window, "actionLogin")->isEnabled());
@@ -149,13 +151,14 @@ private slots:
 
         QString box;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             TypeText(Field(w, "edtPassword"), kWrongPin);
             OkButton(w)->click();
         }, "LoginDialog");
         driver.Expect([&](QWidget* w) { box = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionLogin")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
 
         QCOMPARE(box, QStringLiteral("Unable to login.\nThe specified PIN is incorrect."));
         QVERIFY(!token->IsLoggedIn());
@@ -178,20 +181,23 @@ private slots:
 
         {
             fixture::ModalDriver driver;
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) { fixture::ModalDriver::Click(w, "Cancel"); }, "LoginDialog");
             Action(window, "actionLogin")->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         }
         QCOMPARE(m_tm->call_count("C_Login"), 0);
         QVERIFY(!token->IsLoggedIn());
 
         fixture::ModalDriver driver;
+
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             TypeText(Field(w, "edtPassword"), QString::fromUtf8("p\xC3\xA4" "55"));
             OkButton(w)->click();
         }, "LoginDialog");
         Action(window, "actionLogin")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(m_tm->LastPin(), std::string("p\xE4" "55"));
         QVERIFY(token->IsLoggedIn());
         QCOMPARE(Rows(window, kModule, "Test token"), QStringList({"Public key(Pad key) [7]", "Private key(Pad key) [8]"}));
@@ -233,13 +239,11 @@ private slots:
         bool stayedOpen = false;
         bool closeButton = true;
         QString shown;
-        // Armed once the expected dialogs are answered: any further box is recorded and closed.
-        std::unique_ptr<CUnexpectedModals> unexpected;
         fixture::ModalDriver driver(15000);
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             if (choice < 0) {
                 fixture::ModalDriver::Click(w, "Cancel");
-                unexpected.reset(new CUnexpectedModals);
                 return;
             }
             ChooseIndex(w, "cboxUserType", choice);
@@ -258,18 +262,14 @@ private slots:
                 stayedOpen = w->isVisible();
                 QCOMPARE(m_tm->wait_for_pinpad(5000), 1);
                 m_tm->pinpad_answer(CK_RV(answer));
-                if (box.isEmpty())
-                    unexpected.reset(new CUnexpectedModals);
             }, "ProtectedAuthPathDialog");
         }
         if (!box.isEmpty())
             driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionLogin")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
 
         QCOMPARE(shown, box);
-        if (unexpected)
-            QVERIFY2(unexpected->Seen().isEmpty(), qPrintable(unexpected->Seen().join("; ")));
         QCOMPARE(token->IsLoggedIn(), loggedIn);
         if (choice >= 0) {
             QVERIFY(stayedOpen);
@@ -302,6 +302,7 @@ private slots:
         QList<QWidget*> notices;
         for (int round = 0; round < 2; ++round) {
             fixture::ModalDriver driver(15000);
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) { OkButton(w)->click(); }, "SelectUserDialog");
             driver.Expect([&](QWidget* w) {
                 notices << w;
@@ -309,7 +310,7 @@ private slots:
                 m_tm->pinpad_answer(CKR_OK);
             }, "ProtectedAuthPathDialog");
             Action(window, "actionLogin")->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
             QVERIFY(token->IsLoggedIn());
             Action(window, "actionLogout")->trigger();
             QVERIFY(!token->IsLoggedIn());
@@ -330,21 +331,23 @@ private slots:
         QVERIFY(token);
         {
             fixture::ModalDriver driver;
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) {
                 TypeText(Field(w, "edtPassword"), QString::fromUtf8("p\xC3\xA4" "55"));
                 OkButton(w)->click();
             }, "LoginDialog");
             Action(window, "actionLogin")->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         }
         QVERIFY(token->IsLoggedIn());
 
         m_tm->fail("C_Logout", CKR_DEVICE_ERROR, 0, 1);
         QString shown;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionLogout")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QVERIFY2(shown.startsWith("Unable to logout.\n"), qPrintable(shown));
 
         QVERIFY(!token->IsLoggedIn());

@@ -121,6 +121,7 @@ private slots:
 
         QString shown;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             ChooseIndex(w, "cbUserType", pinType);
             TypeText(Field(w, "editPIN"), current);
@@ -130,7 +131,7 @@ private slots:
         }, "ChangePINDialog");
         driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionChangePIN")->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(shown, box);
 
         const bool changed = box.startsWith("The PIN");
@@ -167,9 +168,10 @@ private slots:
 
         for (const char* action : {"actionChangePIN", "actionUnblockPIN"}) {
             fixture::ModalDriver driver;
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) { fixture::ModalDriver::Click(w, "Cancel"); });
             Action(window, action)->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
             QVERIFY(!pToken->IsLoggedIn());
             QCOMPARE(Rows(window, kSoft, "Cancelled"), QStringList{"Public key(Key) [7]"});
             QVERIFY(Action(window, "actionLogin")->isEnabled());
@@ -201,6 +203,7 @@ private slots:
         for (const TRound& round : rounds) {
             QString shown;
             fixture::ModalDriver driver;
+            driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) {
                 TypeText(Field(w, "editSOPIN"), QLatin1String(round.soPin));
                 TypeText(Field(w, "editNewPIN"), "5678");
@@ -209,7 +212,7 @@ private slots:
             }, "UnblockPINDialog");
             driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
             Action(window, "actionUnblockPIN")->trigger();
-            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
             QCOMPARE(shown, round.box);
             QVERIFY(!pToken->IsLoggedIn());
             QCOMPARE(Rows(window, kModule, "Blocked"), QStringList());
@@ -266,6 +269,7 @@ private slots:
         bool stillOpen = false;
         QString shown;
         fixture::ModalDriver driver;
+        driver.RejectUnexpected();
         driver.Expect([&](QWidget* w) {
             QList<QLineEdit*> fields;
             if (action == "actionLogin")
@@ -291,7 +295,7 @@ private slots:
         if (carried && action != "actionLogin")
             driver.Expect([&](QWidget* w) { shown = AnswerBox(w); }, "QMessageBox");
         Action(window, qPrintable(action))->trigger();
-        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
 
         QCOMPARE(okEnabled, carried);
         QCOMPARE(warning.isEmpty(), carried);
