@@ -226,6 +226,71 @@ private slots:
         QVERIFY(pToken->Login("5678", NormalUser));
     }
 
+    void everyRoadEndsLoggedOut_data()
+    {
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("failing");
+        QTest::addColumn<qulonglong>("rv");
+        QTest::addColumn<int>("skip");
+        QTest::addColumn<QStringList>("boxes");
+        QTest::newRow("new PIN refused after the login")
+            << "actionChangePIN" << "C_SetPIN" << qulonglong(CKR_PIN_INVALID) << 0
+            << QStringList{"Unable to change PIN.\nThe specified PIN has invalid characters in it."};
+        QTest::newRow("user PIN refused after the administrator's login")
+            << "actionUnblockPIN" << "C_InitPIN" << qulonglong(CKR_PIN_INVALID) << 0
+            << QStringList{"Unable to unblock user PIN.\nThe specified PIN has invalid characters in it."};
+        QTest::newRow("logout refused at the end of a change")
+            << "actionChangePIN" << "C_Logout" << qulonglong(CKR_DEVICE_ERROR) << 1
+            << QStringList{"Unable to logout.\nSome problem has occurred with the smart-card and/or slot",
+                           "The PIN was successfully changed."};
+    }
+
+    // Whatever fails after the action's own login, the token ends logged out in the window and
+    // in the module, with its rows and actions read again.
+    void everyRoadEndsLoggedOut()
+    {
+        QFETCH(QString, action);
+        QFETCH(QString, failing);
+        QFETCH(qulonglong, rv);
+        QFETCH(int, skip);
+        QFETCH(QStringList, boxes);
+        m_tm->insert_token(1, nullptr, kSoPin, kUserPin, 0);
+        AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x41, "Hidden");
+        Settings(false);
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        window.show();
+        CPKCS11Token* pToken = SelectToken(window, kModule, "Test token");
+        QVERIFY(pToken);
+        m_tm->fail(qPrintable(failing), CK_RV(rv), skip, 1);
+
+        QStringList shown;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) {
+            if (action == "actionChangePIN")
+                for (const char* name : {"editPIN", "editNewPIN", "editNewPIN2"})
+                    TypeText(Field(w, name), name == std::string("editPIN") ? kUserPin : "5678");
+            else
+                for (const char* name : {"editSOPIN", "editNewPIN", "editNewPIN_2"})
+                    TypeText(Field(w, name), name == std::string("editSOPIN") ? kSoPin : "5678");
+            OkButton(w)->click();
+        });
+        for (int i = 0; i < boxes.size(); ++i)
+            driver.Expect([&](QWidget* w) { shown << AnswerBox(w); }, "QMessageBox");
+        Action(window, qPrintable(action))->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(shown, boxes);
+
+        QVERIFY(!pToken->IsLoggedIn());
+        CK_SESSION_INFO info;
+        QCOMPARE(pToken->GetFunctionList()->C_GetSessionInfo(pToken->GetSession(), &info), CKR_OK);
+        QCOMPARE(info.state, CK_STATE(CKS_RW_PUBLIC_SESSION));
+        QCOMPARE(Rows(window, kModule, "Test token"), QStringList());
+        QVERIFY(Action(window, "actionLogin")->isEnabled());
+        QVERIFY(!Action(window, "actionLogout")->isEnabled());
+    }
+
     void pinTextsThroughEveryDialog_data()
     {
         QTest::addColumn<QString>("action");
