@@ -47,7 +47,8 @@ void MainWindow::on_actionCertImport_triggered()
         CPKCS11Token* pToken = SelectedTokenOnly();
         if (!pToken)
             return;
-        const QString path = QFileDialog::getOpenFileName(this, tr("Import Certificate"), QString(), CertificateFilter());
+        const QString path =
+            QFileDialog::getOpenFileName(this, tr("Import Certificate"), QString(), CertificateFilter());
         if (path.isEmpty())
             return;
         QByteArray bytes;
@@ -73,7 +74,8 @@ void MainWindow::on_actionCertExport_triggered()
         if (!pValue || !pValue->pbData || !pValue->cbData)
             return;
         const QByteArray bytes(reinterpret_cast<const char*>(pValue->pbData), int(pValue->cbData));
-        const QString path = QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(), CertificateFilter());
+        const QString path =
+            QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(), CertificateFilter());
         if (path.isEmpty())
             return;
         QString error;

@@ -36,11 +36,9 @@ CPKCS11AsymmetricKey* KeyAt(CPKCS11Token* pToken, int nIndex)
     return nIndex < 0 ? nullptr : pToken->GetAsymmetricKey(static_cast<unsigned long>(nIndex));
 }
 
-} // namespace
-
 // The outcome of signing data with pPrivate and verifying it with pPublic: 0 valid, 1 invalid,
 // -1 verification error, -2 signing failed. Failures leave their error in the sink.
-static int SignAndVerify(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKey* pPublic, const char* pszData)
+int SignAndVerify(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKey* pPublic, const char* pszData)
 {
     COverrideCursor wait(Qt::WaitCursor);
     std::vector<unsigned char> data(pszData, pszData + strlen(pszData));
@@ -49,6 +47,8 @@ static int SignAndVerify(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKey* p
         return -2;
     return pPublic->Verify(data.data(), DWORD(data.size()), signature.get(), DWORD(signature.size()));
 }
+
+} // namespace
 
 void MainWindow::on_actionTestKey_triggered()
 {
@@ -65,8 +65,9 @@ void MainWindow::on_actionTestKey_triggered()
             RefreshTokenRow(pToken);
             pKey = FindKey(pToken, identity.nClass, identity.id);
             if (!pKey) {
-                tessaly::CriticalBox(this, identity.nClass == CKO_PUBLIC_KEY ? tr("Could not find public key on token!")
-                                                                            : tr("Could not find private key on token!"));
+                tessaly::CriticalBox(this, identity.nClass == CKO_PUBLIC_KEY
+                                               ? tr("Could not find public key on token!")
+                                               : tr("Could not find private key on token!"));
                 return;
             }
         }
@@ -163,7 +164,8 @@ void MainWindow::on_actionTestToken_triggered()
             {
                 COverrideCursor wait(Qt::WaitCursor);
                 // Session objects: gone with the session even if destroying them fails.
-                bGenerated = pToken->GenerateRSAKeyPair(1024, false, &id, 1, "Test Key", &keys.pPublic, &keys.pPrivate);
+                bGenerated =
+                    pToken->GenerateRSAKeyPair(1024, false, &id, 1, "Test Key", &keys.pPublic, &keys.pPrivate);
             }
             if (!bGenerated) {
                 ShowError(tr("Unable to generate RSA keypair."), false, true);
@@ -173,8 +175,8 @@ void MainWindow::on_actionTestToken_triggered()
                     tessaly::InformationBox(this, tr("This smart-card works fine!"));
                     break;
                 case 1:
-                    tessaly::InformationBox(
-                        this, tr("The smart-card is able to generate keys,\nbut the signature produced with this key is invalid!"));
+                    tessaly::InformationBox(this, tr("The smart-card is able to generate keys,\nbut the signature "
+                                                     "produced with this key is invalid!"));
                     break;
                 case -1:
                     ShowError(tr("The signature verification failed."), false, true);

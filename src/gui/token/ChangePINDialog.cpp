@@ -53,7 +53,8 @@ void ChangePINDialog::UpdateState()
     const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->editPIN->text()) &&
                             tessaly::IsPinTextCarriable(m_pForm->editNewPIN->text()) &&
                             tessaly::IsPinTextCarriable(m_pForm->editNewPIN2->text());
-    m_pForm->labelWarning->setText(bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
+    m_pForm->labelWarning->setText(
+        bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
     m_pForm->labelWarning->setVisible(!bCarriable);
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }

@@ -41,7 +41,8 @@ bool LoginDialog::IsInputValid() const
 void LoginDialog::UpdateState()
 {
     const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->edtPassword->text());
-    m_pForm->labelWarning->setText(bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
+    m_pForm->labelWarning->setText(
+        bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
     m_pForm->labelWarning->setVisible(!bCarriable);
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }
