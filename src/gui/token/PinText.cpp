@@ -1,8 +1,8 @@
 #include "PinText.h"
 
-#include <QByteArray>
+#include <utility>
 
-#include <cstring>
+#include "Secret.h"
 
 namespace tessaly {
 
@@ -12,37 +12,6 @@ bool IsPinTextCarriable(const QString& text)
         if (c.unicode() > 0xFF)
             return false;
     return true;
-}
-
-void WipeMemory(void* p, size_t n)
-{
-    if (!p || n == 0)
-        return;
-    // Stores through a volatile pointer are not dropped as dead.
-    volatile unsigned char* v = static_cast<volatile unsigned char*>(p);
-    while (n--)
-        *v++ = 0;
-}
-
-void Wipe(std::string& s)
-{
-    WipeMemory(&s[0], s.size());
-    s.clear();
-}
-
-void Wipe(QByteArray& bytes)
-{
-    if (!bytes.isDetached())
-        bytes.detach();
-    WipeMemory(bytes.data(), size_t(bytes.size()));
-    bytes.clear();
-}
-
-void Wipe(QString& text)
-{
-    if (text.isDetached())
-        WipeMemory(text.data(), size_t(text.size()) * sizeof(QChar));
-    text.clear();
 }
 
 CPinBytes::CPinBytes() = default;
@@ -59,7 +28,7 @@ CPinBytes::CPinBytes(const QString& text)
 
 CPinBytes::~CPinBytes()
 {
-    WipeMemory(m_bytes.data(), m_bytes.size());
+    tsy::Wipe(m_bytes.data(), m_bytes.size());
 }
 
 CPinBytes::CPinBytes(CPinBytes&& other) noexcept : m_bytes(std::move(other.m_bytes))
@@ -70,7 +39,7 @@ CPinBytes::CPinBytes(CPinBytes&& other) noexcept : m_bytes(std::move(other.m_byt
 CPinBytes& CPinBytes::operator=(CPinBytes&& other) noexcept
 {
     if (this != &other) {
-        WipeMemory(m_bytes.data(), m_bytes.size());
+        tsy::Wipe(m_bytes.data(), m_bytes.size());
         m_bytes = std::move(other.m_bytes);
         other.m_bytes.clear();
     }
@@ -79,7 +48,7 @@ CPinBytes& CPinBytes::operator=(CPinBytes&& other) noexcept
 
 void CPinBytes::Clear()
 {
-    WipeMemory(m_bytes.data(), m_bytes.size());
+    tsy::Wipe(m_bytes.data(), m_bytes.size());
     m_bytes.clear();
 }
 

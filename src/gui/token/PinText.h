@@ -3,23 +3,13 @@
 #include <QString>
 
 #include <cstddef>
-#include <string>
 #include <vector>
-
-class QByteArray;
 
 namespace tessaly {
 
 // PINs travel to the token as 8-bit (Latin-1) text. A character above U+00FF has no byte
 // there, and a PIN that silently became "?" would be another PIN: such text is refused.
 bool IsPinTextCarriable(const QString& text);
-
-// Overwrites memory in a way the compiler keeps, before it is freed or reused.
-void WipeMemory(void* p, size_t n);
-void Wipe(std::string& s);
-void Wipe(QByteArray& bytes);
-// Best effort: a QString shared with another copy keeps that copy's characters.
-void Wipe(QString& text);
 
 // An 8-bit PIN the code owns: always NUL-terminated, wiped when replaced, cleared or
 // destroyed. It can be moved, never copied.

@@ -1,5 +1,5 @@
 // PIN text: which characters the 8-bit conversion carries, the bytes a PIN becomes, and the
-// owned copies that are wiped, moved and cleared.
+// owned copies that are moved and cleared.
 #include <QtTest>
 
 #include <utility>
@@ -59,26 +59,6 @@ private slots:
         tessaly::CPinBytes none;
         QVERIFY(none.Get());
         QCOMPARE(none.Size(), size_t(0));
-    }
-
-    // The wipe helpers zero what they were given, then empty it.
-    void wipes()
-    {
-        char buffer[] = "secret";
-        tessaly::WipeMemory(buffer, sizeof buffer - 1);
-        QCOMPARE(QByteArray(buffer, sizeof buffer - 1), QByteArray(6, '\0'));
-        std::string s = "secret";
-        const char* data = s.data();
-        tessaly::Wipe(s);
-        QVERIFY(s.empty());
-        QCOMPARE(data[0], '\0');  // the same buffer, still owned by s (short-string storage)
-        QByteArray bytes("secret");
-        tessaly::Wipe(bytes);
-        QVERIFY(bytes.isEmpty());
-        QString text = QStringLiteral("secret");
-        text.detach();
-        tessaly::Wipe(text);
-        QVERIFY(text.isEmpty());
     }
 };
 
