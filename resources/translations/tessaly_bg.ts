@@ -934,6 +934,18 @@ but the signature produced with this key is invalid!</source>
         <translation>Смарт картата може да генерира ключове,
 но подписът, създаден с този ключ, е невалиден!</translation>
     </message>
+    <message>
+        <source>The key cannot be used with the requested mechanism.</source>
+        <translation>Ключът не може да се използва с поискания механизъм.</translation>
+    </message>
+    <message>
+        <source>The key is not allowed to perform the requested operation.</source>
+        <translation>На ключа не е разрешено да извършва поисканата операция.</translation>
+    </message>
+    <message>
+        <source>The requested mechanism is not supported by this token.</source>
+        <translation>Поисканият механизъм не се поддържа от този токен.</translation>
+    </message>
 </context>
 <context>
     <name>ProtectedAuthPathDialog</name>

@@ -137,7 +137,8 @@ bool CPKCS11AsymmetricKey::Sign(unsigned char* pbData, DWORD cbData, TByteArrayA
         return false;
     CK_MECHANISM_TYPE mechanismType = ChooseMechanism();
     if (!mechanismType) {
-        SetError("The program can sign only with RSA and DSA keys", 0, TSY_KIND_PLAIN);
+        // The module would refuse such a key the same way.
+        SetError("The program can sign only with RSA and DSA keys", CKR_KEY_TYPE_INCONSISTENT, TSY_KIND_PLAIN);
         return false;
     }
     if (!(m_nKeyFlags & KEY_CLASS_PRIVATE)) {
@@ -171,7 +172,7 @@ int CPKCS11AsymmetricKey::Verify(unsigned char* pbData, DWORD cbData, unsigned c
         return -1;
     CK_MECHANISM_TYPE mechanismType = ChooseMechanism();
     if (!mechanismType) {
-        SetError("The program can verify only with RSA and DSA keys", 0, TSY_KIND_PLAIN);
+        SetError("The program can verify only with RSA and DSA keys", CKR_KEY_TYPE_INCONSISTENT, TSY_KIND_PLAIN);
         return -1;
     }
     if (!(m_nKeyFlags & KEY_CLASS_PUBLIC)) {

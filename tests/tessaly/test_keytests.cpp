@@ -197,11 +197,14 @@ private slots:
         QTest::newRow("certificate without keys") << "Certificate(Orphan)" << "actionTestCertificate" << false
                                                   << "Could not find private key on token!" << QString();
         QTest::newRow("EC key") << "Public key(Curve)" << "actionTestKey" << false
-                                << "Unable to sign with the private key." << "only with RSA and DSA keys";
-        // CKR_KEY_FUNCTION_NOT_PERMITTED has no line in the explanation table: the box says
-        // what failed, the log which call.
-        QTest::newRow("key that may not sign") << "Public key(NoSign)" << "actionTestKey" << false
-                                               << "Unable to sign with the private key." << "C_SignInit failed";
+                                << "Unable to sign with the private key.\nThe key cannot be used with the requested "
+                                   "mechanism."
+                                << "only with RSA and DSA keys";
+        // The box says what failed and why, the log also which call.
+        QTest::newRow("key that may not sign")
+            << "Public key(NoSign)" << "actionTestKey" << false
+            << "Unable to sign with the private key.\nThe key is not allowed to perform the requested operation."
+            << "C_SignInit failed";
     }
 
     void keyAndCertificateTests()

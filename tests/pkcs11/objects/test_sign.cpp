@@ -336,6 +336,7 @@ TEST_F(SignTest, DsaMechanismOnlyForDsaKeys)
     m_sink.Reset();
     EXPECT_FALSE(untyped->SignHash(hash.data(), 20, kSha1, sig));
     EXPECT_STREQ(m_sink.GetMessage(), "The program can sign only with RSA and DSA keys");
+    EXPECT_EQ(m_sink.GetCode(), CKR_KEY_TYPE_INCONSISTENT);  // so the box can explain it
     m_sink.Reset();
     EXPECT_FALSE(claimed->SignHash(hash.data(), 20, kSha1, sig));
     EXPECT_STREQ(m_sink.GetMessage(), "CKM_DSA can be used only with a DSA key");
