@@ -4,6 +4,8 @@
 //
 //   bench_pkcs11_objects [key pairs, default 200 (600 objects)] [rounds, default 5]
 //
+// The token store goes to $TMPDIR (default /tmp).
+//
 // Before timing, the layer and the bare loop each run once through a counting
 // module, and the run stops when their calls differ.
 
@@ -260,12 +262,14 @@ int main(int argc, char** argv)
     }
     const char* envModule = getenv("SOFTHSM2_MODULE");
     std::string module = envModule && *envModule ? envModule : "/usr/lib/softhsm/libsofthsm2.so";
-    char tmpl[] = "/tmp/tessaly-bench-pkcs11-XXXXXX";
-    if (!mkdtemp(tmpl)) {
+    // TMPDIR=/dev/shm fills the token many times faster than a disk does.
+    const char* envTmp = getenv("TMPDIR");
+    std::string tmpl = std::string(envTmp && *envTmp ? envTmp : "/tmp") + "/tessaly-bench-pkcs11-XXXXXX";
+    if (!mkdtemp(&tmpl[0])) {
         perror("mkdtemp");
         return 1;
     }
-    std::string dir = tmpl, conf = dir + "/softhsm2.conf";
+    std::string dir = tmpl.c_str(), conf = dir + "/softhsm2.conf";
     // P11BENCH_KEEP=1 keeps the token store for a closer look.
     auto cleanUp = [&] {
         if (getenv("P11BENCH_KEEP"))
