@@ -1,6 +1,7 @@
 #include "P11Calls.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tsy {
 
@@ -53,6 +54,114 @@ TAttributeResult ReadAttributeValues(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE 
         if (attrs[i].ulValueLen < values[i].size())
             values[i].resize(attrs[i].ulValueLen);
     return {ATTR_OK, CKR_OK};
+}
+
+const CAttributeValues::TEntry* CAttributeValues::Find(CK_ATTRIBUTE_TYPE type) const
+{
+    for (const TEntry& e : m_entries)
+        if (e.type == type)
+            return &e;
+    return nullptr;
+}
+
+bool CAttributeValues::Has(CK_ATTRIBUTE_TYPE type) const
+{
+    const TEntry* e = Find(type);
+    return e && e->rv == CKR_OK;
+}
+
+const unsigned char* CAttributeValues::Data(CK_ATTRIBUTE_TYPE type) const
+{
+    const TEntry* e = Find(type);
+    return e && e->rv == CKR_OK && e->size ? m_bytes.data() + e->offset : nullptr;
+}
+
+size_t CAttributeValues::Size(CK_ATTRIBUTE_TYPE type) const
+{
+    const TEntry* e = Find(type);
+    return e && e->rv == CKR_OK ? e->size : 0;
+}
+
+bool CAttributeValues::Get(CK_ATTRIBUTE_TYPE type, void* value, size_t size) const
+{
+    const TEntry* e = Find(type);
+    if (!e || e->rv != CKR_OK || e->size != size)
+        return false;
+    memcpy(value, m_bytes.data() + e->offset, size);
+    return true;
+}
+
+bool CAttributeValues::KnownFailure(CK_ATTRIBUTE_TYPE type, CK_RV* pRV) const
+{
+    const TEntry* e = Find(type);
+    if (!e || e->rv == CKR_OK || e->rv == CKR_GENERAL_ERROR)
+        return false;
+    *pRV = e->rv;
+    return true;
+}
+
+bool ReadAttributesOnce(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                        const TAttributeRequest* requests, size_t count, TBytes& scratch, CAttributeValues& values)
+{
+    values.m_entries.clear();
+    values.m_bytes.clear();
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i)
+        total += requests[i].size;
+    if (scratch.size() < total)
+        scratch.resize(total);
+    CK_ATTRIBUTE local[16];
+    std::vector<CK_ATTRIBUTE> many;
+    CK_ATTRIBUTE* attrs = local;
+    if (count > sizeof local / sizeof local[0]) {
+        many.resize(count);
+        attrs = many.data();
+    }
+    size_t offset = 0;
+    for (size_t i = 0; i < count; ++i) {
+        attrs[i] = {requests[i].type, scratch.data() + offset, requests[i].size};
+        offset += requests[i].size;
+    }
+    const CK_RV rv = fl->C_GetAttributeValue(session, object, attrs, CK_ULONG(count));
+    // With these answers the module has looked at every attribute, and each one it
+    // could not give says so with its length.
+    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL && rv != CKR_ATTRIBUTE_SENSITIVE &&
+        rv != CKR_ATTRIBUTE_TYPE_INVALID)
+        return false;
+    const auto wasRead = [&](size_t i) {
+        const CK_ULONG len = attrs[i].ulValueLen;
+        return len != CK_UNAVAILABLE_INFORMATION && len <= requests[i].size &&
+               (!requests[i].fixed || len == requests[i].size);
+    };
+    size_t used = 0, notRead = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (wasRead(i))
+            used += attrs[i].ulValueLen;
+        else
+            ++notRead;
+    }
+    if (rv != CKR_OK && notRead == 0)
+        return false;
+    // The one attribute an error answer is about has that answer of its own.
+    const CK_RV rvNotRead =
+        notRead == 1 && (rv == CKR_ATTRIBUTE_SENSITIVE || rv == CKR_ATTRIBUTE_TYPE_INVALID) ? rv : CKR_GENERAL_ERROR;
+    values.m_bytes.resize(used);
+    values.m_entries.reserve(count);
+    offset = 0;
+    used = 0;
+    for (size_t i = 0; i < count; ++i) {
+        if (wasRead(i)) {
+            const size_t len = attrs[i].ulValueLen;
+            if (len)
+                memcpy(values.m_bytes.data() + used, scratch.data() + offset, len);
+            values.m_entries.push_back({requests[i].type, CKR_OK, used, len});
+            used += len;
+        } else {
+            values.m_entries.push_back({requests[i].type, rvNotRead, 0, 0});
+        }
+        offset += requests[i].size;
+    }
+    return true;
 }
 
 CK_RV ReadFixedAttribute(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,

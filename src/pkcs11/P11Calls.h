@@ -31,6 +31,53 @@ TAttributeResult ReadAttributeValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s
 TAttributeResult ReadAttributeValues(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                                      const CK_ATTRIBUTE_TYPE* types, size_t count, std::vector<TBytes>& values);
 
+// One attribute of a read that takes all of an object's attributes in one call.
+struct TAttributeRequest {
+    CK_ATTRIBUTE_TYPE type;
+    CK_ULONG size;  // buffer for what objects usually hold; a fixed-size attribute's exact size
+    bool fixed;     // CK_ULONG, CK_BBOOL: any other length is no value
+};
+
+// What one ReadAttributesOnce call gave: the value of every attribute it could read.
+class CAttributeValues
+{
+public:
+    // False for an attribute the call did not give: read it alone, which gives its
+    // own answer (a larger value, or the module's code for it).
+    bool Has(CK_ATTRIBUTE_TYPE type) const;
+    const unsigned char* Data(CK_ATTRIBUTE_TYPE type) const;
+    size_t Size(CK_ATTRIBUTE_TYPE type) const;
+    // A fixed-size value copied into its variable; false when it was not read.
+    bool Get(CK_ATTRIBUTE_TYPE type, void* value, size_t size) const;
+    // True when the call also told what reading the attribute alone answers: the
+    // module's code when it was the one attribute the call could not give, and the
+    // code was CKR_ATTRIBUTE_SENSITIVE or CKR_ATTRIBUTE_TYPE_INVALID.
+    bool KnownFailure(CK_ATTRIBUTE_TYPE type, CK_RV* pRV) const;
+
+private:
+    friend bool ReadAttributesOnce(CK_FUNCTION_LIST_PTR, CK_SESSION_HANDLE, CK_OBJECT_HANDLE,
+                                   const TAttributeRequest*, size_t, TBytes&, CAttributeValues&);
+    struct TEntry {
+        CK_ATTRIBUTE_TYPE type;
+        CK_RV rv;  // CKR_OK: read; else the attribute's own answer, CKR_GENERAL_ERROR when unknown
+        size_t offset;
+        size_t size;
+    };
+    const TEntry* Find(CK_ATTRIBUTE_TYPE type) const;
+    std::vector<TEntry> m_entries;  // in request order
+    TBytes m_bytes;                 // the values read, one after the other
+};
+
+// All the requested attributes in one C_GetAttributeValue, with buffers of the sizes
+// requested (scratch holds them during the call; pass the same one for a run of
+// objects). An attribute the module marks unavailable (larger than its buffer, as
+// SoftHSM2 answers with CKR_BUFFER_TOO_SMALL and length -1; sensitive; not an
+// attribute of the object), or a fixed-size one of another length, is left out of
+// values. False when the module refused the call as a whole (any other answer, or
+// an error answer that marks no attribute): nothing was read then.
+bool ReadAttributesOnce(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
+                        const TAttributeRequest* requests, size_t count, TBytes& scratch, CAttributeValues& values);
+
 // Reads a fixed-size attribute (CK_ULONG, CK_BBOOL) straight into its variable.
 CK_RV ReadFixedAttribute(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                          CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG size);

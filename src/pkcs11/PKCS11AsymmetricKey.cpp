@@ -7,10 +7,40 @@
 #include "P11Calls.h"
 #include "PKCS11Token.h"
 
+namespace {
+
+struct TUse {
+    CK_ATTRIBUTE_TYPE type;
+    unsigned long bit;
+};
+const TUse kPublicUses[] = {{CKA_ENCRYPT, KEY_USAGE_ENCRYPT},
+                            {CKA_VERIFY, KEY_USAGE_VERIFY},
+                            {CKA_VERIFY_RECOVER, KEY_USAGE_VERIFY_RECOVER},
+                            {CKA_WRAP, KEY_USAGE_WRAP}};
+const TUse kPrivateUses[] = {
+    {CKA_DECRYPT, KEY_USAGE_DECRYPT}, {CKA_SIGN, KEY_USAGE_SIGN}, {CKA_UNWRAP, KEY_USAGE_UNWRAP}};
+
+} // namespace
+
+const tsy::TAttributeRequest* CPKCS11AsymmetricKey::ReadRequests(bool bPublic, size_t* pCount)
+{
+    static const tsy::TAttributeRequest kPublic[] = {
+        {CKA_LABEL, 256, false},           {CKA_ID, 1024, false},
+        {CKA_KEY_TYPE, sizeof(CK_KEY_TYPE), true}, {CKA_ENCRYPT, sizeof(CK_BBOOL), true},
+        {CKA_VERIFY, sizeof(CK_BBOOL), true},      {CKA_VERIFY_RECOVER, sizeof(CK_BBOOL), true},
+        {CKA_WRAP, sizeof(CK_BBOOL), true},        {CKA_MODULUS_BITS, sizeof(CK_ULONG), true}};
+    static const tsy::TAttributeRequest kPrivate[] = {
+        {CKA_LABEL, 256, false},           {CKA_ID, 1024, false},
+        {CKA_KEY_TYPE, sizeof(CK_KEY_TYPE), true}, {CKA_DECRYPT, sizeof(CK_BBOOL), true},
+        {CKA_SIGN, sizeof(CK_BBOOL), true},        {CKA_UNWRAP, sizeof(CK_BBOOL), true}};
+    *pCount = bPublic ? sizeof kPublic / sizeof kPublic[0] : sizeof kPrivate / sizeof kPrivate[0];
+    return bPublic ? kPublic : kPrivate;
+}
+
 CPKCS11AsymmetricKey::CPKCS11AsymmetricKey(unsigned int nKeyClass, CK_OBJECT_HANDLE hObject,
                                            CK_SESSION_HANDLE hSession, int nPairIndex, bool bHasCertificate,
                                            CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Token* pToken,
-                                           CTSYException* pErrorSink)
+                                           CTSYException* pErrorSink, const tsy::CAttributeValues* pRead)
     : CPKCS11Object(hObject, hSession, pFunctionList, pToken, pErrorSink),
       m_nKeyType(CK_UNAVAILABLE_INFORMATION),
       m_nKeyFlags(nKeyClass),
@@ -21,62 +51,48 @@ CPKCS11AsymmetricKey::CPKCS11AsymmetricKey(unsigned int nKeyClass, CK_OBJECT_HAN
 {
     m_eObjectType = CryptokiAsymmetricKey;
     m_nClass = (nKeyClass & KEY_CLASS_PUBLIC) ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY;
-    bool bPublic = (nKeyClass & KEY_CLASS_PUBLIC) != 0;
+    const bool bPublic = (nKeyClass & KEY_CLASS_PUBLIC) != 0;
+    const TUse* uses = bPublic ? kPublicUses : kPrivateUses;
+    const size_t nUses = bPublic ? sizeof kPublicUses / sizeof kPublicUses[0]
+                                 : sizeof kPrivateUses / sizeof kPrivateUses[0];
 
-    struct Use {
-        CK_ATTRIBUTE_TYPE type;
-        unsigned long bit;
-    };
-    static const Use publicUses[] = {{CKA_ENCRYPT, KEY_USAGE_ENCRYPT},
-                                     {CKA_VERIFY, KEY_USAGE_VERIFY},
-                                     {CKA_VERIFY_RECOVER, KEY_USAGE_VERIFY_RECOVER},
-                                     {CKA_WRAP, KEY_USAGE_WRAP}};
-    static const Use privateUses[] = {
-        {CKA_DECRYPT, KEY_USAGE_DECRYPT}, {CKA_SIGN, KEY_USAGE_SIGN}, {CKA_UNWRAP, KEY_USAGE_UNWRAP}};
-    const Use* uses = bPublic ? publicUses : privateUses;
-    size_t nUses = bPublic ? sizeof publicUses / sizeof publicUses[0] : sizeof privateUses / sizeof privateUses[0];
+    tsy::CAttributeValues own;
+    size_t nRequests = 0;
+    const tsy::TAttributeRequest* pRequests = ReadRequests(bPublic, &nRequests);
+    if (!pRead && ReadOnce(pRequests, nRequests, own))
+        pRead = &own;
+    if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_LABEL, pRead))
+        ThrowSinkError();
 
     CK_KEY_TYPE keyType = 0;
-    CK_BBOOL flags[4] = {CK_FALSE, CK_FALSE, CK_FALSE, CK_FALSE};
-    CK_ULONG bits = 0;
-    CK_ATTRIBUTE extra[6];
-    CK_ULONG nExtra = 0;
-    extra[nExtra++] = {CKA_KEY_TYPE, &keyType, sizeof keyType};
-    for (size_t i = 0; i < nUses; ++i)
-        extra[nExtra++] = {uses[i].type, &flags[i], sizeof flags[i]};
-    if (bPublic)
-        extra[nExtra++] = {CKA_MODULUS_BITS, &bits, sizeof bits};
-
     bool bTypeRead = true;
-    if (ReadAttributesAtOnce(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_LABEL, extra, nExtra)) {
-        for (size_t i = 0; i < nUses; ++i)
-            if (flags[i])
-                m_nKeyUsage |= uses[i].bit;
-        m_nModulusBits = bPublic ? bits : 0;
-    } else {
-        // One attribute a call, with the failures reported as they happen.
-        if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_LABEL))
-            ThrowSinkError();
-        CK_RV rv = tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_KEY_TYPE, &keyType,
-                                           sizeof keyType);
+    if (!pRead || !pRead->Get(CKA_KEY_TYPE, &keyType, sizeof keyType)) {
+        // Read alone, for the module's own answer, unless the one call told it.
+        CK_RV rv = CKR_OK;
+        if (!pRead || !pRead->KnownFailure(CKA_KEY_TYPE, &rv))
+            rv = tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_KEY_TYPE, &keyType,
+                                         sizeof keyType);
         if (rv != CKR_OK) {
             // With a sink the key is kept without a type bit, so it cannot sign or verify.
             SetError("GetAttributeValue failed", rv, TSY_KIND_PKCS11);
             bTypeRead = false;
         }
-        // Uses and length that cannot be read stay 0.
-        for (size_t i = 0; i < nUses; ++i) {
-            CK_BBOOL flag = CK_FALSE;
-            if (tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, uses[i].type, &flag,
-                                        sizeof flag) == CKR_OK &&
-                flag)
-                m_nKeyUsage |= uses[i].bit;
-        }
-        if (bPublic &&
-            tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, CKA_MODULUS_BITS, &bits, sizeof bits) ==
-                CKR_OK)
-            m_nModulusBits = bits;
     }
+    // Uses and length that cannot be read stay 0: what one call could not give is
+    // not read again (alone it would fail the same way).
+    const auto readFixed = [&](CK_ATTRIBUTE_TYPE type, void* value, size_t size) {
+        if (pRead)
+            return pRead->Get(type, value, size);
+        return tsy::ReadFixedAttribute(m_pFunctionList, m_hSession, m_hObject, type, value, CK_ULONG(size)) == CKR_OK;
+    };
+    for (size_t i = 0; i < nUses; ++i) {
+        CK_BBOOL flag = CK_FALSE;
+        if (readFixed(uses[i].type, &flag, sizeof flag) && flag)
+            m_nKeyUsage |= uses[i].bit;
+    }
+    CK_ULONG bits = 0;
+    if (bPublic && readFixed(CKA_MODULUS_BITS, &bits, sizeof bits))
+        m_nModulusBits = bits;
     if (bTypeRead) {
         m_nKeyType = keyType;
         switch (keyType) {

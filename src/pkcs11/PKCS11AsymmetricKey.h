@@ -34,10 +34,12 @@ class CPKCS11AsymmetricKey : public CPKCS11Object
 {
 public:
     // nKeyClass: KEY_CLASS_PUBLIC or KEY_CLASS_PRIVATE, possibly with a type bit.
-    // Throws CTSYException when ID or label cannot be read.
+    // Throws CTSYException when ID or label cannot be read. pRead: the attributes of
+    // ReadRequests as the token's listing read them; what it lacks is read here.
     CPKCS11AsymmetricKey(unsigned int nKeyClass, CK_OBJECT_HANDLE hObject, CK_SESSION_HANDLE hSession,
                          int nPairIndex, bool bHasCertificate, CK_FUNCTION_LIST_PTR pFunctionList,
-                         CPKCS11Token* pToken, CTSYException* pErrorSink);
+                         CPKCS11Token* pToken, CTSYException* pErrorSink,
+                         const tsy::CAttributeValues* pRead = nullptr);
     void PopulateFields(CFieldList* pFields) override;
     ~CPKCS11AsymmetricKey() override;
 
@@ -47,6 +49,9 @@ public:
     unsigned long GetModulusBits() const { return m_nModulusBits; }
     int GetPairIndex() const { return m_nPairIndex; }
     bool HasCertificate() const { return m_bHasCertificate; }
+
+    // Every attribute a public or private key object needs, for one call.
+    static const tsy::TAttributeRequest* ReadRequests(bool bPublic, size_t* pCount);
 
     // Raw signature with CKM_RSA_PKCS (RSA) or CKM_DSA (DSA); private keys only.
     bool Sign(unsigned char* pbData, DWORD cbData, TByteArrayAutoPtr& signature);

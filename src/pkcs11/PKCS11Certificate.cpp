@@ -9,6 +9,7 @@
 #include <pellum/pellum.h>
 
 #include "FieldList.h"
+#include "P11Calls.h"
 #include "PKCS11Token.h"
 
 namespace {
@@ -27,7 +28,8 @@ QString FormatTime(time_t t)
 
 CPKCS11Certificate::CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HANDLE hSession, int nPrivateKeyIndex,
                                        int nPublicKeyIndex, CK_FUNCTION_LIST_PTR pFunctionList,
-                                       CPKCS11Token* pToken, CTSYException* pErrorSink)
+                                       CPKCS11Token* pToken, CTSYException* pErrorSink,
+                                       const tsy::CAttributeValues* pRead)
     : CPKCS11Object(hObject, hSession, pFunctionList, pToken, pErrorSink),
       m_pCertificate(nullptr),
       m_tValidFrom(0),
@@ -37,9 +39,23 @@ CPKCS11Certificate::CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HAND
 {
     m_eObjectType = CryptokiCertificate;
     m_nClass = CKO_CERTIFICATE;
-    if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_VALUE | OBJECT_ATTRIBUTE_LABEL))
+    tsy::CAttributeValues own;
+    size_t nRequests = 0;
+    const tsy::TAttributeRequest* pRequests = ReadRequests(&nRequests);
+    if (!pRead && ReadOnce(pRequests, nRequests, own))
+        pRead = &own;
+    if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_VALUE | OBJECT_ATTRIBUTE_LABEL, pRead))
         ThrowSinkError();
     Decode();
+}
+
+const tsy::TAttributeRequest* CPKCS11Certificate::ReadRequests(size_t* pCount)
+{
+    // Buffers that hold what tokens usually carry; a larger value costs two more calls.
+    static const tsy::TAttributeRequest kRequests[] = {
+        {CKA_VALUE, 4096, false}, {CKA_LABEL, 256, false}, {CKA_ID, 1024, false}};
+    *pCount = sizeof kRequests / sizeof kRequests[0];
+    return kRequests;
 }
 
 CPKCS11Certificate::~CPKCS11Certificate()

@@ -14,10 +14,11 @@ class CPKCS11Certificate : public CPKCS11Object
 public:
     // Reads ID, value and label and decodes the value. Throws CTSYException when the
     // attributes cannot be read; a value that does not decode is reported (with a
-    // sink the object is then complete but undecoded).
+    // sink the object is then complete but undecoded). pRead: the attributes of
+    // ReadRequests as the token's listing read them; what it lacks is read here.
     CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HANDLE hSession, int nPrivateKeyIndex,
                        int nPublicKeyIndex, CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Token* pToken,
-                       CTSYException* pErrorSink);
+                       CTSYException* pErrorSink, const tsy::CAttributeValues* pRead = nullptr);
     void PopulateFields(CFieldList* pFields) override;
     ~CPKCS11Certificate() override;
 
@@ -32,6 +33,9 @@ public:
     const char* GetOrganization() const { return m_sOrganization.c_str(); }
     time_t GetValidFrom() const { return m_tValidFrom; }
     time_t GetValidTo() const { return m_tValidTo; }
+
+    // Every attribute a certificate object needs, for one call.
+    static const tsy::TAttributeRequest* ReadRequests(size_t* pCount);
 
     // The value of the first line of a name text (one attribute a line) that
     // starts with "O="; empty when there is none.

@@ -60,121 +60,97 @@ void CPKCS11Object::StoreValue(const unsigned char* pbValue, size_t cbValue)
 
 void CPKCS11Object::StoreID(const unsigned char* pbID, size_t cbID)
 {
-    m_id.assign(pbID, pbID + cbID);
+    m_id.clear();
     m_sID.clear();
-    if (cbID)
+    if (cbID) {
+        m_id.assign(pbID, pbID + cbID);
         m_sID = ByteToStdString(pbID, int(cbID)).c_str();
+    }
 }
 
-bool CPKCS11Object::ReadAttributesAtOnce(unsigned int nMask, CK_ATTRIBUTE* pExtra, CK_ULONG nExtra)
+bool CPKCS11Object::ReadOnce(const tsy::TAttributeRequest* pRequests, size_t nCount, tsy::CAttributeValues& values)
 {
-    // Buffers that hold what tokens usually carry, so that one call mostly does;
-    // a larger attribute costs a length query and a second read.
-    static const CK_ULONG kGuess[] = {4096, 256, 1024};  // value, label, ID
-    static const CK_ATTRIBUTE_TYPE kTypes[] = {CKA_VALUE, CKA_LABEL, CKA_ID};
-    static const unsigned int kBits[] = {OBJECT_ATTRIBUTE_VALUE, OBJECT_ATTRIBUTE_LABEL, OBJECT_ATTRIBUTE_ID};
-    std::vector<CK_ATTRIBUTE> attrs;
-    std::vector<tsy::TBytes> values;
-    values.reserve(3);
-    for (int i = 0; i < 3; ++i)
-        if (nMask & kBits[i]) {
-            values.emplace_back(kGuess[i]);
-            attrs.push_back({kTypes[i], values.back().data(), kGuess[i]});
-        }
-    size_t nVariable = attrs.size();
-    std::vector<CK_ULONG> extraSizes(nExtra);
-    for (CK_ULONG i = 0; i < nExtra; ++i) {
-        extraSizes[i] = pExtra[i].ulValueLen;
-        attrs.push_back(pExtra[i]);
-    }
-    if (attrs.empty())
-        return true;
-    CK_RV rv = m_pFunctionList->C_GetAttributeValue(m_hSession, m_hObject, attrs.data(), CK_ULONG(attrs.size()));
-    if (rv != CKR_OK && rv != CKR_BUFFER_TOO_SMALL)
-        return false;
-    for (CK_ULONG i = 0; i < nExtra; ++i) {
-        if (attrs[nVariable + i].ulValueLen != extraSizes[i])
-            return false;
-        pExtra[i].ulValueLen = extraSizes[i];
-    }
-    if (rv == CKR_BUFFER_TOO_SMALL) {
-        // Lengths first, then the values, for the variable attributes only.
-        for (size_t i = 0; i < nVariable; ++i) {
-            attrs[i].pValue = nullptr;
-            attrs[i].ulValueLen = 0;
-        }
-        if (m_pFunctionList->C_GetAttributeValue(m_hSession, m_hObject, attrs.data(), CK_ULONG(nVariable)) !=
-            CKR_OK)
-            return false;
-        for (size_t i = 0; i < nVariable; ++i) {
-            if (attrs[i].ulValueLen == CK_UNAVAILABLE_INFORMATION || attrs[i].ulValueLen > UINT32_MAX)
-                return false;
-            values[i].assign(attrs[i].ulValueLen, 0);
-            attrs[i].pValue = values[i].empty() ? nullptr : values[i].data();
-        }
-        if (m_pFunctionList->C_GetAttributeValue(m_hSession, m_hObject, attrs.data(), CK_ULONG(nVariable)) !=
-            CKR_OK)
-            return false;
-    }
-    for (size_t i = 0; i < nVariable; ++i) {
-        if (attrs[i].ulValueLen == CK_UNAVAILABLE_INFORMATION || attrs[i].ulValueLen > values[i].size())
-            return false;
-        values[i].resize(attrs[i].ulValueLen);
-    }
-    for (size_t i = 0; i < nVariable; ++i) {
-        const tsy::TBytes& v = values[i];
-        switch (attrs[i].type) {
-        case CKA_VALUE: StoreValue(v.data(), v.size()); break;
-        case CKA_LABEL: StoreLabel(v.data(), v.size()); break;
-        default: StoreID(v.data(), v.size()); break;
-        }
-    }
-    return true;
+    tsy::TBytes scratch;
+    return tsy::ReadAttributesOnce(m_pFunctionList, m_hSession, m_hObject, pRequests, nCount, scratch, values);
 }
 
 bool CPKCS11Object::ReadAttributes(unsigned int nMask)
 {
-    if (ReadAttributesAtOnce(nMask))
-        return true;
-    // One attribute a call, so that each failure is reported as what it is.
+    // Buffers that hold what tokens usually carry, so that one call mostly does.
+    static const tsy::TAttributeRequest kRequests[] = {
+        {CKA_VALUE, 4096, false}, {CKA_LABEL, 256, false}, {CKA_ID, 1024, false}};
+    static const unsigned int kBits[] = {OBJECT_ATTRIBUTE_VALUE, OBJECT_ATTRIBUTE_LABEL, OBJECT_ATTRIBUTE_ID};
+    tsy::TAttributeRequest requests[3];
+    size_t nCount = 0;
+    for (size_t i = 0; i < 3; ++i)
+        if (nMask & kBits[i])
+            requests[nCount++] = kRequests[i];
+    tsy::CAttributeValues values;
+    const bool bRead = nCount && ReadOnce(requests, nCount, values);
+    return ReadAttributes(nMask, bRead ? &values : nullptr);
+}
+
+bool CPKCS11Object::ReadAttributes(unsigned int nMask, const tsy::CAttributeValues* pRead)
+{
+    // Each attribute that pRead lacks is read alone: a length query, then the value.
+    // When pRead knows what that query would answer, the answer is taken from there.
+    const auto readAlone = [&](CK_ATTRIBUTE_TYPE type, tsy::TBytes& bytes) -> tsy::TAttributeResult {
+        CK_RV rv = CKR_OK;
+        if (pRead && pRead->KnownFailure(type, &rv))
+            return {tsy::ATTR_SIZE_FAILED, rv};
+        return tsy::ReadAttributeValue(m_pFunctionList, m_hSession, m_hObject, type, bytes);
+    };
+    const auto reportFailure = [&](const tsy::TAttributeResult& r) {
+        SetError(r.step == tsy::ATTR_SIZE_FAILED ? "GetAttributeValue failed to determine size"
+                                                 : "GetAttributeValue failed to get value",
+                 r.rv, TSY_KIND_PKCS11);
+    };
     tsy::TBytes bytes;
     if (nMask & OBJECT_ATTRIBUTE_VALUE) {
-        tsy::TAttributeResult r = tsy::ReadAttributeValue(m_pFunctionList, m_hSession, m_hObject, CKA_VALUE, bytes);
-        delete[] m_value.pbData;
-        m_value.pbData = nullptr;
-        m_value.cbData = 0;
-        if (!r.ok()) {
-            SetError(r.step == tsy::ATTR_SIZE_FAILED ? "GetAttributeValue failed to determine size"
-                                                     : "GetAttributeValue failed to get value",
-                     r.rv, TSY_KIND_PKCS11);
-            return false;
+        if (pRead && pRead->Has(CKA_VALUE)) {
+            StoreValue(pRead->Data(CKA_VALUE), pRead->Size(CKA_VALUE));
+        } else {
+            tsy::TAttributeResult r = readAlone(CKA_VALUE, bytes);
+            delete[] m_value.pbData;
+            m_value.pbData = nullptr;
+            m_value.cbData = 0;
+            if (!r.ok()) {
+                reportFailure(r);
+                return false;
+            }
+            if (bytes.size() > UINT32_MAX) {
+                SetError("GetAttributeValue failed to get value", CKR_ATTRIBUTE_VALUE_INVALID, TSY_KIND_PKCS11);
+                return false;
+            }
+            StoreValue(bytes.data(), bytes.size());
         }
-        if (bytes.size() > UINT32_MAX) {
-            SetError("GetAttributeValue failed to get value", CKR_ATTRIBUTE_VALUE_INVALID, TSY_KIND_PKCS11);
-            return false;
-        }
-        StoreValue(bytes.data(), bytes.size());
     }
     if (nMask & OBJECT_ATTRIBUTE_LABEL) {
-        delete[] m_pszLabel;
-        m_pszLabel = nullptr;
-        tsy::TAttributeResult r = tsy::ReadAttributeValue(m_pFunctionList, m_hSession, m_hObject, CKA_LABEL, bytes);
-        if (r.step == tsy::ATTR_VALUE_FAILED) {
-            SetError("GetAttributeValue failed to get value", r.rv, TSY_KIND_PKCS11);
-            return false;
+        if (pRead && pRead->Has(CKA_LABEL)) {
+            StoreLabel(pRead->Data(CKA_LABEL), pRead->Size(CKA_LABEL));
+        } else {
+            delete[] m_pszLabel;
+            m_pszLabel = nullptr;
+            tsy::TAttributeResult r = readAlone(CKA_LABEL, bytes);
+            if (r.step == tsy::ATTR_VALUE_FAILED) {
+                reportFailure(r);
+                return false;
+            }
+            // An absent label is no failure.
+            StoreLabel(r.ok() ? bytes.data() : nullptr, r.ok() ? bytes.size() : 0);
         }
-        // An absent label is no failure.
-        StoreLabel(r.ok() ? bytes.data() : nullptr, r.ok() ? bytes.size() : 0);
     }
     if (nMask & OBJECT_ATTRIBUTE_ID) {
-        tsy::TAttributeResult r = tsy::ReadAttributeValue(m_pFunctionList, m_hSession, m_hObject, CKA_ID, bytes);
-        if (!r.ok()) {
-            SetError(r.step == tsy::ATTR_SIZE_FAILED ? "GetAttributeValue failed to determine size"
-                                                     : "GetAttributeValue failed to get value",
-                     r.rv, TSY_KIND_PKCS11);
-            return false;
+        if (pRead && pRead->Has(CKA_ID)) {
+            StoreID(pRead->Data(CKA_ID), pRead->Size(CKA_ID));
+        } else {
+            tsy::TAttributeResult r = readAlone(CKA_ID, bytes);
+            if (!r.ok()) {
+                reportFailure(r);
+                return false;
+            }
+            StoreID(bytes.data(), bytes.size());
         }
-        StoreID(bytes.data(), bytes.size());
     }
     return true;
 }

@@ -11,6 +11,10 @@
 #include "PKCS11Base.h"
 
 class CPKCS11Token;
+namespace tsy {
+class CAttributeValues;
+struct TAttributeRequest;
+}
 
 // 32-bit byte counts of the layer's interface.
 typedef uint32_t DWORD;
@@ -65,12 +69,14 @@ protected:
     std::string m_sID;
     std::vector<unsigned char> m_id;
 
-    // The attributes of nMask, and the fixed-size attributes in pExtra (each with its
-    // buffer), in one call with buffers of the usual sizes (three when an attribute
-    // is larger). Reports nothing; false when the module refused any part, and the
-    // caller then reads one attribute a call. Modules spend most of an attribute call
-    // on the call itself, so this cuts the time it takes to read a token.
-    bool ReadAttributesAtOnce(unsigned int nMask, CK_ATTRIBUTE* pExtra = nullptr, CK_ULONG nExtra = 0);
+    // The attributes of nMask in the order of ReadAttributes, each taken from pRead
+    // when it holds it, else read alone and reported as it fails. pRead may be null.
+    bool ReadAttributes(unsigned int nMask, const tsy::CAttributeValues* pRead);
+    // Every attribute of requests in one call (ReadAttributesOnce of P11Calls.h);
+    // false when the module refused the call, and each attribute is then read alone.
+    // Modules spend most of an attribute call on the call itself, so one call per
+    // object is what makes a token quick to read.
+    bool ReadOnce(const tsy::TAttributeRequest* pRequests, size_t nCount, tsy::CAttributeValues& values);
     void StoreLabel(const unsigned char* pbLabel, size_t cbLabel);
     void StoreValue(const unsigned char* pbValue, size_t cbValue);
     void StoreID(const unsigned char* pbID, size_t cbID);

@@ -96,6 +96,7 @@ void CPKCS11Token::CloseSession()
     m_pFunctionList->C_CloseSession(m_hSession);
     m_hSession = 0;
     m_nLoginState = 0;
+    ++m_nSessionGeneration;
 }
 
 bool CPKCS11Token::OpenSession(bool bReadOnly)
@@ -111,6 +112,7 @@ bool CPKCS11Token::OpenSession(bool bReadOnly)
     }
     m_hSession = hSession;
     m_bReadOnlySession = bReadOnly;
+    ++m_nSessionGeneration;
     return true;
 }
 
@@ -120,6 +122,7 @@ bool CPKCS11Token::Login(const char* pszPIN, TUserType eUser)
         return false;
     CK_USER_TYPE nUser = eUser == SecurityOfficer ? CKU_SO : CKU_USER;
     CK_RV rv = m_pFunctionList->C_Login(m_hSession, nUser, pszPIN ? Bytes(pszPIN) : nullptr, Length(pszPIN));
+    ++m_nSessionGeneration;
     if (rv != CKR_OK) {
         m_nLoginState = 0;
         SetError("Login failed", rv, TSY_KIND_PKCS11);
@@ -133,6 +136,7 @@ CK_RV CPKCS11Token::Logout()
 {
     CK_RV rv = m_pFunctionList->C_Logout(m_hSession);
     m_nLoginState = 0;
+    ++m_nSessionGeneration;
     if (rv == CKR_OK || rv == CKR_USER_NOT_LOGGED_IN || m_hSession == 0)
         return rv;
     // The module did not say that nobody is logged in. A login ends with the application's
@@ -188,6 +192,7 @@ bool CPKCS11Token::InitializeToken(const char* pszSOPIN, const char* pszLabel)
     m_pFunctionList->C_CloseAllSessions(m_nSlotID);
     m_hSession = 0;
     m_nLoginState = 0;
+    ++m_nSessionGeneration;
 
     CK_UTF8CHAR label[kLabelFieldSize];
     memset(label, ' ', sizeof(label));

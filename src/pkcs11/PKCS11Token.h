@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ class CPKCS11Slot;
 class CPKCS11Object;
 class CPKCS11Certificate;
 class CPKCS11AsymmetricKey;
+namespace tsy {
+class CAttributeValues;
+}
 template <class T> class auto_array;
 typedef auto_array<unsigned char> TByteArrayAutoPtr;
 
@@ -76,9 +80,12 @@ public:
     // through the current session, replacing the lists and objects of an earlier read.
     // True when anything was found.
     bool ReadObjects();
-    unsigned long GetCertificateCount() const { return (unsigned long)m_vecCertificateEntries.size(); }
+    unsigned long GetCertificateCount() const { return (unsigned long)m_certificates.size(); }
     // Public keys first, then private keys, each in CKA_ID order.
-    unsigned long GetAsymmetricKeyCount() const { return (unsigned long)m_vecKeyEntries.size(); }
+    unsigned long GetAsymmetricKeyCount() const
+    {
+        return (unsigned long)(m_publicKeys.size() + m_privateKeys.size());
+    }
     // Created on first use and owned by the token; null past the end of the list.
     CPKCS11Certificate* GetCertificate(unsigned long nIndex);
     CPKCS11AsymmetricKey* GetAsymmetricKey(unsigned long nIndex);
@@ -104,23 +111,36 @@ public:
     void RememberIssuerName(const std::string& sIssuerDer, const std::string& sName);
 
 private:
-    struct TObjectEntry {
-        CK_OBJECT_HANDLE hObject;
-        int nIndex;  // position in the list
+    struct TAttributeValuesDeleter {
+        void operator()(tsy::CAttributeValues* p) const;
     };
-    typedef std::map<std::string, TObjectEntry> TObjectIDMap;
-    int ListIndex(const TObjectIDMap& map, const std::string& sKey) const;
-    // The listed handle checked for the current session (private keys always).
-    CK_OBJECT_HANDLE CurrentListedHandle(CK_OBJECT_CLASS nClass, const std::string& sIDHex,
-                                         CK_OBJECT_HANDLE hListed);
+    // One listed object: its CKA_ID, its handle in the session it was listed through,
+    // and every attribute its object needs as the listing read them (in one call),
+    // for the first object built for it while session and login stay as they were.
+    struct TListedObject {
+        std::vector<unsigned char> id;
+        CK_OBJECT_HANDLE hObject;
+        std::unique_ptr<tsy::CAttributeValues, TAttributeValuesDeleter> pRead;
+    };
+    typedef std::vector<TListedObject> TObjectList;
+    // Lists the objects of one class into list, in CKA_ID order.
+    void ListObjects(CK_OBJECT_CLASS nClass, TObjectList& list);
+    // Position of the object with this CKA_ID in the list, -1 when none.
+    static int ListPosition(const TObjectList& list, const std::vector<unsigned char>& id);
+    // The listed handle checked for the current session (private keys after a login
+    // or logout always), 0 after reporting; bAsListed tells whether nothing changed
+    // since the listing, so that what it read still holds.
+    CK_OBJECT_HANDLE CurrentListedHandle(CK_OBJECT_CLASS nClass, const TListedObject& listed, bool* bAsListed);
 
-    TObjectIDMap m_mapCertificateIDs;  // ID hex -> certificate
-    TObjectIDMap m_mapKeyIDs;          // "PB_" or "PR_" + ID hex -> key
-    std::vector<const TObjectIDMap::value_type*> m_vecCertificateEntries;  // list order
-    std::vector<const TObjectIDMap::value_type*> m_vecKeyEntries;
+    TObjectList m_certificates;  // CKA_ID order; of one ID the object found last
+    TObjectList m_publicKeys;
+    TObjectList m_privateKeys;
     std::map<int, CPKCS11Certificate*> m_mapCertificates;
     std::map<int, CPKCS11AsymmetricKey*> m_mapKeys;
     CK_SESSION_HANDLE m_hObjectsSession = 0;  // the session the lists were read through
+    // Counts session and login changes: handles listed under another count may be stale.
+    uint64_t m_nSessionGeneration = 0;
+    uint64_t m_nObjectsGeneration = 0;  // the count when the lists were read
     std::map<std::string, std::string> m_mapIssuerNames;
     // ---------------------------------------------------------------------------------------
 

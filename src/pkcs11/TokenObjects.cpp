@@ -3,12 +3,12 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include <sorvit/AutoArray.h>
-#include <sorvit/blob.h>
 #include "P11Calls.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -16,29 +16,18 @@
 
 namespace {
 
-const char kPublicPrefix[] = "PB_";
-const char kPrivatePrefix[] = "PR_";
-
-tsy::TBytes HexToBytes(const std::string& hex)
+bool IDLess(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b)
 {
-    tsy::TBytes out;
-    out.reserve(hex.size() / 2);
-    auto nibble = [](char c) { return c <= '9' ? c - '0' : c - 'A' + 10; };
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
-    return out;
-}
-
-// Map keys: the hex text without the NUL that libsorvit's writer keeps inside the length.
-std::string BytesToHex(const unsigned char* p, size_t len)
-{
-    std::string out = ByteToStdString(p, static_cast<int>(len));
-    if (!out.empty())
-        out.pop_back();
-    return out;
+    // Byte-wise, a prefix first: the order of the IDs' hex texts.
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
 }
 
 } // namespace
+
+void CPKCS11Token::TAttributeValuesDeleter::operator()(tsy::CAttributeValues* p) const
+{
+    delete p;
+}
 
 void CPKCS11Token::FreeObjects()
 {
@@ -48,10 +37,9 @@ void CPKCS11Token::FreeObjects()
         delete entry.second;
     m_mapCertificates.clear();
     m_mapKeys.clear();
-    m_vecCertificateEntries.clear();
-    m_vecKeyEntries.clear();
-    m_mapCertificateIDs.clear();
-    m_mapKeyIDs.clear();
+    m_certificates.clear();
+    m_publicKeys.clear();
+    m_privateKeys.clear();
     m_mapIssuerNames.clear();
     m_hObjectsSession = 0;
 }
@@ -67,6 +55,55 @@ void CPKCS11Token::RememberIssuerName(const std::string& sIssuerDer, const std::
     m_mapIssuerNames[sIssuerDer] = sName;
 }
 
+void CPKCS11Token::ListObjects(CK_OBJECT_CLASS nClass, TObjectList& list)
+{
+    CK_ATTRIBUTE templ = {CKA_CLASS, &nClass, sizeof nClass};
+    std::vector<CK_OBJECT_HANDLE> handles;
+    // A failing search drops the pass (or its remaining objects) silently.
+    tsy::FindAllObjects(m_pFunctionList, m_hSession, &templ, 1, handles);
+    size_t nRequests = 0;
+    const tsy::TAttributeRequest* pRequests =
+        nClass == CKO_CERTIFICATE ? CPKCS11Certificate::ReadRequests(&nRequests)
+                                  : CPKCS11AsymmetricKey::ReadRequests(nClass == CKO_PUBLIC_KEY, &nRequests);
+    tsy::TBytes scratch;
+    list.reserve(handles.size());
+    for (CK_OBJECT_HANDLE h : handles) {
+        // Everything the object needs, CKA_ID included, in one call; a module that
+        // refuses that is asked for the ID alone, and the object reads the rest.
+        TListedObject listed;
+        listed.hObject = h;
+        listed.pRead.reset(new tsy::CAttributeValues);
+        if (tsy::ReadAttributesOnce(m_pFunctionList, m_hSession, h, pRequests, nRequests, scratch, *listed.pRead)) {
+            // An ID that does not fit the buffer or cannot be read drops the object.
+            if (!listed.pRead->Has(CKA_ID))
+                continue;
+            const unsigned char* id = listed.pRead->Data(CKA_ID);
+            listed.id.assign(id, id + listed.pRead->Size(CKA_ID));
+        } else {
+            listed.pRead.reset();
+            unsigned char id[1024];
+            CK_ATTRIBUTE attr = {CKA_ID, id, sizeof id};
+            if (m_pFunctionList->C_GetAttributeValue(m_hSession, h, &attr, 1) != CKR_OK || attr.ulValueLen > sizeof id)
+                continue;
+            listed.id.assign(id, id + attr.ulValueLen);
+        }
+        list.push_back(std::move(listed));
+    }
+    // Of several objects with one ID the one found last stays listed.
+    std::stable_sort(list.begin(), list.end(),
+                     [](const TListedObject& a, const TListedObject& b) { return IDLess(a.id, b.id); });
+    auto kept = list.begin();
+    for (auto it = list.begin(); it != list.end(); ++it) {
+        auto next = it + 1;
+        if (next != list.end() && next->id == it->id)
+            continue;
+        if (kept != it)
+            *kept = std::move(*it);
+        ++kept;
+    }
+    list.erase(kept, list.end());
+}
+
 bool CPKCS11Token::ReadObjects()
 {
     // A new read replaces the old one: handles and indexes of an earlier session or
@@ -75,56 +112,30 @@ bool CPKCS11Token::ReadObjects()
     if (!m_hSession)
         return false;
     m_hObjectsSession = m_hSession;
-
-    const CK_OBJECT_CLASS classes[] = {CKO_CERTIFICATE, CKO_PUBLIC_KEY, CKO_PRIVATE_KEY};
-    for (CK_OBJECT_CLASS objectClass : classes) {
-        if (objectClass == CKO_PRIVATE_KEY && !IsLoggedIn())
-            break;
-        CK_ATTRIBUTE templ = {CKA_CLASS, &objectClass, sizeof objectClass};
-        std::vector<CK_OBJECT_HANDLE> handles;
-        // A failing search drops the pass (or its remaining objects) silently.
-        tsy::FindAllObjects(m_pFunctionList, m_hSession, &templ, 1, handles);
-        for (CK_OBJECT_HANDLE h : handles) {
-            unsigned char id[1024];
-            CK_ATTRIBUTE attr = {CKA_ID, id, sizeof id};
-            if (m_pFunctionList->C_GetAttributeValue(m_hSession, h, &attr, 1) != CKR_OK ||
-                attr.ulValueLen > sizeof id)
-                continue;
-            std::string key = BytesToHex(id, attr.ulValueLen);
-            if (objectClass == CKO_CERTIFICATE) {
-                m_mapCertificateIDs[key] = {h, -1};
-            } else {
-                key.insert(0, objectClass == CKO_PUBLIC_KEY ? kPublicPrefix : kPrivatePrefix);
-                // Of several objects with one class and ID the one found last stays listed.
-                m_mapKeyIDs[key] = {h, -1};
-            }
-        }
-    }
-    for (auto& entry : m_mapCertificateIDs) {
-        entry.second.nIndex = int(m_vecCertificateEntries.size());
-        m_vecCertificateEntries.push_back(&entry);
-    }
-    for (auto& entry : m_mapKeyIDs) {
-        entry.second.nIndex = int(m_vecKeyEntries.size());
-        m_vecKeyEntries.push_back(&entry);
-    }
-    return !m_mapCertificateIDs.empty() || !m_mapKeyIDs.empty();
+    m_nObjectsGeneration = m_nSessionGeneration;
+    ListObjects(CKO_CERTIFICATE, m_certificates);
+    ListObjects(CKO_PUBLIC_KEY, m_publicKeys);
+    if (IsLoggedIn())
+        ListObjects(CKO_PRIVATE_KEY, m_privateKeys);
+    return !m_certificates.empty() || !m_publicKeys.empty() || !m_privateKeys.empty();
 }
 
-int CPKCS11Token::ListIndex(const TObjectIDMap& map, const std::string& sKey) const
+int CPKCS11Token::ListPosition(const TObjectList& list, const std::vector<unsigned char>& id)
 {
-    auto it = map.find(sKey);
-    return it == map.end() ? -1 : it->second.nIndex;
+    auto it = std::lower_bound(list.begin(), list.end(), id,
+                               [](const TListedObject& a, const std::vector<unsigned char>& b) { return IDLess(a.id, b); });
+    return it != list.end() && it->id == id ? int(it - list.begin()) : -1;
 }
 
-CK_OBJECT_HANDLE CPKCS11Token::CurrentListedHandle(CK_OBJECT_CLASS nClass, const std::string& sIDHex,
-                                                   CK_OBJECT_HANDLE hListed)
+CK_OBJECT_HANDLE CPKCS11Token::CurrentListedHandle(CK_OBJECT_CLASS nClass, const TListedObject& listed,
+                                                   bool* bAsListed)
 {
-    if (m_hSession && m_hSession == m_hObjectsSession && nClass != CKO_PRIVATE_KEY)
-        return hListed;
+    *bAsListed = m_hSession && m_hSession == m_hObjectsSession && m_nSessionGeneration == m_nObjectsGeneration;
+    if (*bAsListed || (m_hSession && m_hSession == m_hObjectsSession && nClass != CKO_PRIVATE_KEY))
+        return listed.hObject;
     // Private-key handles change at logout and login, and every handle may change
     // with the session: check it, and look the object up again when it is stale.
-    CK_OBJECT_HANDLE h = tsy::ResolveObject(m_pFunctionList, m_hSession, nClass, HexToBytes(sIDHex), hListed);
+    CK_OBJECT_HANDLE h = tsy::ResolveObject(m_pFunctionList, m_hSession, nClass, listed.id, listed.hObject);
     if (!h)
         SetError("The object is not available in the token's current session", CKR_OBJECT_HANDLE_INVALID,
                  TSY_KIND_PKCS11);
@@ -133,44 +144,51 @@ CK_OBJECT_HANDLE CPKCS11Token::CurrentListedHandle(CK_OBJECT_CLASS nClass, const
 
 CPKCS11Certificate* CPKCS11Token::GetCertificate(unsigned long nIndex)
 {
-    if (nIndex >= m_vecCertificateEntries.size())
+    if (nIndex >= m_certificates.size())
         return nullptr;
     auto cached = m_mapCertificates.find(int(nIndex));
     if (cached != m_mapCertificates.end())
         return cached->second;
 
-    const TObjectIDMap::value_type& entry = *m_vecCertificateEntries[nIndex];
-    int nPublic = ListIndex(m_mapKeyIDs, kPublicPrefix + entry.first);
-    int nPrivate = ListIndex(m_mapKeyIDs, kPrivatePrefix + entry.first);
-    CK_OBJECT_HANDLE h = CurrentListedHandle(CKO_CERTIFICATE, entry.first, entry.second.hObject);
+    TListedObject& listed = m_certificates[nIndex];
+    int nPublic = ListPosition(m_publicKeys, listed.id);
+    int nPrivate = ListPosition(m_privateKeys, listed.id);
+    if (nPrivate != -1)
+        nPrivate += int(m_publicKeys.size());
+    bool bAsListed = false;
+    CK_OBJECT_HANDLE h = CurrentListedHandle(CKO_CERTIFICATE, listed, &bAsListed);
     if (!h)
         return nullptr;
-    CPKCS11Certificate* pCertificate =
-        new CPKCS11Certificate(h, m_hSession, nPrivate, nPublic, m_pFunctionList, this, GetErrorSink());
+    // What the listing read serves one object; a later one reads afresh.
+    auto pRead = std::move(listed.pRead);
+    CPKCS11Certificate* pCertificate = new CPKCS11Certificate(h, m_hSession, nPrivate, nPublic, m_pFunctionList,
+                                                              this, GetErrorSink(), bAsListed ? pRead.get() : nullptr);
     m_mapCertificates[int(nIndex)] = pCertificate;
     return pCertificate;
 }
 
 CPKCS11AsymmetricKey* CPKCS11Token::GetAsymmetricKey(unsigned long nIndex)
 {
-    if (nIndex >= m_vecKeyEntries.size())
+    if (nIndex >= GetAsymmetricKeyCount())
         return nullptr;
     auto cached = m_mapKeys.find(int(nIndex));
     if (cached != m_mapKeys.end())
         return cached->second;
 
-    const TObjectIDMap::value_type& entry = *m_vecKeyEntries[nIndex];
-    bool bPublic = entry.first.compare(0, 3, kPublicPrefix) == 0;
-    std::string sIDHex = entry.first.substr(3);
-    int nPair = ListIndex(m_mapKeyIDs, (bPublic ? kPrivatePrefix : kPublicPrefix) + sIDHex);
-    bool bHasCertificate = m_mapCertificateIDs.count(sIDHex) != 0;
-    CK_OBJECT_HANDLE h =
-        CurrentListedHandle(bPublic ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY, sIDHex, entry.second.hObject);
+    const bool bPublic = nIndex < m_publicKeys.size();
+    TListedObject& listed = bPublic ? m_publicKeys[nIndex] : m_privateKeys[nIndex - m_publicKeys.size()];
+    int nPair = ListPosition(bPublic ? m_privateKeys : m_publicKeys, listed.id);
+    if (nPair != -1 && bPublic)
+        nPair += int(m_publicKeys.size());
+    bool bHasCertificate = ListPosition(m_certificates, listed.id) != -1;
+    bool bAsListed = false;
+    CK_OBJECT_HANDLE h = CurrentListedHandle(bPublic ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY, listed, &bAsListed);
     if (!h)
         return nullptr;
+    auto pRead = std::move(listed.pRead);
     CPKCS11AsymmetricKey* pKey = new CPKCS11AsymmetricKey(bPublic ? KEY_CLASS_PUBLIC : KEY_CLASS_PRIVATE, h,
                                                           m_hSession, nPair, bHasCertificate, m_pFunctionList,
-                                                          this, GetErrorSink());
+                                                          this, GetErrorSink(), bAsListed ? pRead.get() : nullptr);
     m_mapKeys[int(nIndex)] = pKey;
     return pKey;
 }

@@ -334,15 +334,16 @@ private slots:
             CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
             CK_CERTIFICATE_TYPE type = CKC_X_509;
             CK_BBOOL yes = CK_TRUE;
-            const char value[] = "no certificate";
+            // Larger than a certificate usually is, so that the object reads it after the listing.
+            const std::string value(5000, 'x');
             const std::string label = "Cert " + std::to_string(id);
             CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},           {CKA_CERTIFICATE_TYPE, &type, sizeof type},
                                 {CKA_TOKEN, &yes, sizeof yes},           {CKA_ID, &id, 1},
                                 {CKA_LABEL, (void*)label.data(), (CK_ULONG)label.size()},
-                                {CKA_VALUE, (void*)value, sizeof value - 1}};
+                                {CKA_VALUE, (void*)value.data(), (CK_ULONG)value.size()}};
             QVERIFY(m_tm->add_object(1, t, sizeof t / sizeof t[0]));
         }
-        // The listing reads each identifier; the first certificate object then fails.
+        // The listing reads each object; the first certificate object then fails on its value.
         m_tm->fail("C_GetAttributeValue", CKR_DEVICE_ERROR, 2, -1);
         m_tm->queue_event(1);
         QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
