@@ -64,8 +64,44 @@ void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CPr
     }
 }
 
+namespace {
+
+// Rows made apart from the tree go in together when the view is done, also when it
+// stops early; updates stay suspended meanwhile.
+class CTokenRows
+{
+public:
+    CTokenRows(CProviderTreeWidget* pTree, QTreeWidgetItem* pTokenRow)
+        : m_pTree(pTree), m_pTokenRow(pTokenRow), m_bUpdates(pTree->updatesEnabled())
+    {
+        m_pTree->setUpdatesEnabled(false);
+    }
+    ~CTokenRows()
+    {
+        m_pTree->AddItems(m_pTokenRow, m_rows);
+        m_pTree->setUpdatesEnabled(m_bUpdates);
+    }
+    CTokenRows(const CTokenRows&) = delete;
+    CTokenRows& operator=(const CTokenRows&) = delete;
+
+    QTreeWidgetItem* Add(const QString& qsText, int nIcon, CPKCS11Base* pObject)
+    {
+        m_rows.append(m_pTree->CreateItem(qsText, nIcon, pObject));
+        return m_rows.last();
+    }
+
+private:
+    CProviderTreeWidget* m_pTree;
+    QTreeWidgetItem* m_pTokenRow;
+    bool m_bUpdates;
+    QList<QTreeWidgetItem*> m_rows;
+};
+
+} // namespace
+
 void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree)
 {
+    CTokenRows rows(pTree, pTokenRow);
     try {
         if (!pToken->ReadObjects()) {
             // Nothing found, or the search failed: no rows and no message.
@@ -73,8 +109,11 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
             return;
         }
         qDebug() << "Certs count " << pToken->GetCertificateCount();
-        const auto label = [](CPKCS11Object* pObject) {
-            return QString::fromUtf8(pObject->GetLabel() ? pObject->GetLabel() : "(no label)");
+        const QString certificateText = tr("Certificate(%1)");
+        const QString publicText = tr("Public key(%1)");
+        const QString privateText = tr("Private key(%1)");
+        const auto text = [](const QString& format, CPKCS11Object* pObject) {
+            return format.arg(QString::fromUtf8(pObject->GetLabel() ? pObject->GetLabel() : "(no label)"));
         };
 
         const unsigned long nCerts = pToken->GetCertificateCount();
@@ -89,19 +128,17 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
                 nIcon = CProviderTreeWidget::IconCertNotDecoded;
             else if (nPublic == -1 && nPrivate == -1)
                 nIcon = CProviderTreeWidget::IconCertificate;
-            QTreeWidgetItem* pCertRow = pTree->AddItem(pTokenRow, tr("Certificate(%1)").arg(label(pCert)), nIcon, pCert);
+            QTreeWidgetItem* pCertRow = rows.Add(text(certificateText, pCert), nIcon, pCert);
             if (nPublic != -1) {
                 if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPublic)) {
                     m_mapShownKeys[nPublic] = 1;
-                    pTree->AddItem(pCertRow, tr("Public key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPublicKey,
-                                   pKey);
+                    pTree->AddItem(pCertRow, text(publicText, pKey), CProviderTreeWidget::IconPublicKey, pKey);
                 }
             }
             if (nPrivate != -1) {
                 if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPrivate)) {
                     m_mapShownKeys[nPrivate] = 1;
-                    pTree->AddItem(pCertRow, tr("Private key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPrivateKey,
-                                   pKey);
+                    pTree->AddItem(pCertRow, text(privateText, pKey), CProviderTreeWidget::IconPrivateKey, pKey);
                 }
             }
         }
@@ -114,18 +151,16 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
             if (!pKey)
                 continue;
             if (!(pKey->GetKeyFlags() & KEY_CLASS_PUBLIC)) {
-                pTree->AddItem(pTokenRow, tr("Private key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPrivateKey,
-                               pKey);
+                rows.Add(text(privateText, pKey), CProviderTreeWidget::IconPrivateKey, pKey);
                 continue;
             }
-            pTree->AddItem(pTokenRow, tr("Public key(%1)").arg(label(pKey)), CProviderTreeWidget::IconPublicKey, pKey);
+            rows.Add(text(publicText, pKey), CProviderTreeWidget::IconPublicKey, pKey);
             const int nPair = pKey->GetPairIndex();
             if (nPair == -1)
                 continue;
             if (CPKCS11AsymmetricKey* pPair = pToken->GetAsymmetricKey(nPair)) {
                 m_mapShownKeys[nPair] = 1;
-                pTree->AddItem(pTokenRow, tr("Private key(%1)").arg(label(pPair)), CProviderTreeWidget::IconPrivateKey,
-                               pPair);
+                rows.Add(text(privateText, pPair), CProviderTreeWidget::IconPrivateKey, pPair);
             }
         }
     } catch (const CTSYException& e) {

@@ -32,6 +32,8 @@ CProviderTreeWidget::CProviderTreeWidget(QTreeWidget* pwgtInfo)
     : QTreeWidget(nullptr), m_pwgtInfo(pwgtInfo)
 {
     assert(pwgtInfo && "pwgtInfo");
+    for (int i = 0; i < IconCount; ++i)
+        m_icons[i] = QIcon(GetIconPath(i));
     // Rows that leave the tree, however they go, take their map entries with them, so no entry
     // can outlive its row and be matched by a later row at the same address.
     connect(model(), &QAbstractItemModel::rowsAboutToBeRemoved, this, &CProviderTreeWidget::OnRowsAboutToBeRemoved);
@@ -63,22 +65,39 @@ int CProviderTreeWidget::GetItemIcon(const QTreeWidgetItem* pItem)
 QTreeWidgetItem* CProviderTreeWidget::AddItem(QTreeWidgetItem* pParent, const QString& qsText, int nIcon,
                                               CPKCS11Base* pObject)
 {
-    assert(pObject);
-    QTreeWidgetItem* pItem = new QTreeWidgetItem();
-    SetItemIcon(pItem, nIcon);
-    pItem->setText(0, qsText);
+    QTreeWidgetItem* pItem = CreateItem(qsText, nIcon, pObject);
     if (pParent)
         pParent->addChild(pItem);
     else
         addTopLevelItem(pItem);
+    return pItem;
+}
+
+QTreeWidgetItem* CProviderTreeWidget::CreateItem(const QString& qsText, int nIcon, CPKCS11Base* pObject)
+{
+    assert(pObject);
+    QTreeWidgetItem* pItem = new QTreeWidgetItem();
+    SetItemIcon(pItem, nIcon);
+    pItem->setText(0, qsText);
     m_mapItems[pItem] = pObject;
     return pItem;
+}
+
+void CProviderTreeWidget::AddItems(QTreeWidgetItem* pParent, const QList<QTreeWidgetItem*>& rows)
+{
+    if (rows.isEmpty())
+        return;
+    if (pParent)
+        pParent->addChildren(rows);
+    else
+        addTopLevelItems(rows);
 }
 
 void CProviderTreeWidget::SetItemIcon(QTreeWidgetItem* pItem, int nIcon)
 {
     assert(pItem);
-    pItem->setIcon(0, QIcon(GetIconPath(nIcon)));
+    assert(nIcon >= 0 && nIcon < IconCount);
+    pItem->setIcon(0, m_icons[nIcon]);
     pItem->setData(0, IconRole, nIcon);
 }
 
