@@ -7,8 +7,10 @@
 #include <CertExtensions.h>
 #include <CertModule.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace SNACC;
 using pellum::OidText;
@@ -44,19 +46,19 @@ const ShortName kShortNames[] = {
     {"1.2.840.113549.1.9.1", "E"},
 };
 
-// The value as text: PrintableString, IA5String or UTF8String (as UTF-8);
-// false for any other string type. The value's tag picks the one type that
-// can decode it, so no attempt ends in a runtime exception (they cost far
-// more than the decoding, and every certificate of a token is labelled). The
-// runtime takes PrintableString and IA5String in both forms, but never decodes
-// a constructed UTF8String (0x2C) and leaks on the attempt, so it is not tried.
-bool ValueText(const AsnAny& value, std::string* text)
+// The text of a value from its encoding: PrintableString, IA5String or
+// UTF8String (as UTF-8); false for any other string type. The value's tag picks
+// the one type that can decode it, so no attempt ends in a runtime exception
+// (they cost far more than the decoding, and every certificate of a token is
+// labelled). The runtime takes PrintableString and IA5String in both forms, but
+// never decodes a constructed UTF8String (0x2C) and leaks on the attempt, so it is
+// not tried.
+bool DerValueText(const unsigned char* der, size_t len, std::string* text)
 {
-    std::string der;
-    if (!pellum::AnyBytes(value, &der))
+    if (len == 0)
         return false;
-    _CPBLOB blob = {reinterpret_cast<unsigned char*>(&der[0]), static_cast<uint32_t>(der.size())};
-    switch (static_cast<unsigned char>(der[0])) {
+    _CPBLOB blob = {const_cast<unsigned char*>(der), static_cast<uint32_t>(len)};
+    switch (der[0]) {
     case 0x13:
     case 0x33: {
         PrintableString s;
@@ -85,6 +87,149 @@ bool ValueText(const AsnAny& value, std::string* text)
     }
 }
 
+bool ValueText(const AsnAny& value, std::string* text)
+{
+    std::string der;
+    if (!pellum::AnyBytes(value, &der))
+        return false;
+    return DerValueText(reinterpret_cast<const unsigned char*>(der.data()), der.size(), text);
+}
+
+// The content octets of each table OID, for a comparison without the dotted text.
+struct EncodedShortName {
+    std::string content;
+    const char* name;
+};
+
+std::vector<EncodedShortName> EncodeShortNames()
+{
+    std::vector<EncodedShortName> out;
+    for (const ShortName& n : kShortNames) {
+        std::vector<unsigned long> arcs;
+        for (const char* p = n.oid; *p;) {
+            char* next = nullptr;
+            arcs.push_back(std::strtoul(p, &next, 10));
+            p = *next == '.' ? next + 1 : next;
+        }
+        std::string content;
+        for (size_t i = 1; i < arcs.size(); ++i) {
+            unsigned long arc = i == 1 ? arcs[0] * 40 + arcs[1] : arcs[i];
+            std::string bytes(1, static_cast<char>(arc & 0x7F));
+            while (arc >>= 7)
+                bytes.insert(bytes.begin(), static_cast<char>(0x80 | (arc & 0x7F)));
+            content += bytes;
+        }
+        out.push_back({content, n.name});
+    }
+    return out;
+}
+
+// One element of a DER encoding.
+struct Tlv {
+    unsigned char tag;
+    const unsigned char* content;
+    size_t len;
+};
+
+// The element at p, which must end by end; p moves past it. Only a one-octet tag
+// and a minimal definite length of at most two octets are taken: what the
+// shortcut below does not read, the runtime reads.
+bool ReadTlv(const unsigned char*& p, const unsigned char* end, Tlv* out)
+{
+    if (end - p < 2 || (p[0] & 0x1F) == 0x1F)
+        return false;
+    out->tag = p[0];
+    size_t len = p[1];
+    p += 2;
+    if (len & 0x80) {
+        const size_t octets = len & 0x7F;
+        if (octets == 0 || octets > 2 || static_cast<size_t>(end - p) < octets)
+            return false;
+        len = 0;
+        for (size_t i = 0; i < octets; ++i)
+            len = (len << 8) | *p++;
+        if (len < 0x80 || (octets == 2 && len < 0x100))
+            return false;
+    }
+    if (static_cast<size_t>(end - p) < len)
+        return false;
+    out->content = p;
+    out->len = len;
+    p += len;
+    return true;
+}
+
+std::string ShortNameOf(const Tlv& oid)
+{
+    static const std::vector<EncodedShortName> table = EncodeShortNames();
+    for (const EncodedShortName& n : table)
+        if (n.content.size() == oid.len && std::memcmp(n.content.data(), oid.content, oid.len) == 0)
+            return n.name;
+    // Any other OID is written as the runtime writes it.
+    AsnOid decoded;
+    decoded.Set(reinterpret_cast<const char*>(oid.content), oid.len);
+    return AttributeTypeName(decoded);
+}
+
+// CL_CertNameToStr's text for the shape nearly every name has (a SEQUENCE of
+// non-empty SETs of SEQUENCEs of an OID and a primitive value, in DER), read
+// straight from the bytes. The runtime takes a while to decode a name, longer
+// than the certificate's labels may take. False for any other shape: the runtime
+// then decodes the name, with the same text or its own error.
+bool FastNameText(const _CPBLOB& name, char attrSep, char rdnSep, std::string* text)
+{
+    const unsigned char* p = name.pbData;
+    Tlv outer;
+    if (!ReadTlv(p, name.pbData + name.cbData, &outer) || outer.tag != 0x30)
+        return false;
+    Tlv rdns[64];
+    size_t count = 0;
+    for (p = outer.content; p < outer.content + outer.len; ++count) {
+        if (count == sizeof rdns / sizeof rdns[0] || !ReadTlv(p, outer.content + outer.len, &rdns[count]) ||
+            rdns[count].tag != 0x31 || rdns[count].len == 0)
+            return false;
+    }
+    text->clear();
+    // Most specific RDN first; attributes in their stored order.
+    while (count--) {
+        const Tlv& rdn = rdns[count];
+        bool any = false;
+        for (const unsigned char* q = rdn.content; q < rdn.content + rdn.len;) {
+            Tlv attr, oid, value;
+            if (!ReadTlv(q, rdn.content + rdn.len, &attr) || attr.tag != 0x30)
+                return false;
+            const unsigned char* r = attr.content;
+            const unsigned char* end = attr.content + attr.len;
+            if (!ReadTlv(r, end, &oid) || oid.tag != 0x06 || oid.len == 0 || (oid.content[oid.len - 1] & 0x80))
+                return false;
+            const unsigned char* valueStart = r;
+            // A primitive value and nothing after it; no end-of-contents, no BIT STRING.
+            if (!ReadTlv(r, end, &value) || r != end || (value.tag & 0x20) || value.tag == 0x00 || value.tag == 0x03)
+                return false;
+            std::string valueText;
+            bool plain = value.tag == 0x13 || value.tag == 0x16 || value.tag == 0x0C;
+            if (!plain)
+                continue;
+            // Characters that need no conversion are the text as stored.
+            for (size_t i = 0; i < value.len && plain; ++i)
+                plain = value.content[i] != 0 && value.content[i] < 0x80;
+            if (plain)
+                valueText.assign(reinterpret_cast<const char*>(value.content), value.len);
+            else if (!DerValueText(valueStart, static_cast<size_t>(r - valueStart), &valueText))
+                continue;
+            *text += ShortNameOf(oid);
+            *text += '=';
+            *text += valueText;
+            *text += attrSep;
+            any = true;
+        }
+        if (any)
+            text->back() = rdnSep;
+    }
+    if (!text->empty())
+        text->pop_back();
+    return true;
+}
 }
 
 std::string AttributeTypeName(const AsnOid& type)
@@ -178,11 +323,14 @@ PELLUM_API bool CL_CertNameToStr(const _CPBLOB* name, char* buf, uint32_t* ioLen
     }
     try {
         pellum::LastError().clear();
-        std::unique_ptr<Name> decoded(new Name);
-        if (!BlobToType(name, decoded.get(), &pellum::LastError()))
-            throw pellum::Failure();
-        const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
-        std::string text = ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
+        std::string text;
+        if (!FastNameText(*name, attrSep, rdnSep, &text)) {
+            std::unique_ptr<Name> decoded(new Name);
+            if (!BlobToType(name, decoded.get(), &pellum::LastError()))
+                throw pellum::Failure();
+            const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
+            text = ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
+        }
         if (text.size() >= UINT32_MAX)
             throw pellum::Failure();
         uint32_t needed = static_cast<uint32_t>(text.size() + 1);
