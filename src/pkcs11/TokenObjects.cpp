@@ -66,20 +66,24 @@ void CPKCS11Token::ListObjects(CK_OBJECT_CLASS nClass, TObjectList& list)
         nClass == CKO_CERTIFICATE ? CPKCS11Certificate::ReadRequests(&nRequests)
                                   : CPKCS11AsymmetricKey::ReadRequests(nClass == CKO_PUBLIC_KEY, &nRequests);
     tsy::TBytes scratch;
+    bool bRefused = false;
     list.reserve(handles.size());
     for (CK_OBJECT_HANDLE h : handles) {
         // Everything the object needs, CKA_ID included, in one call; a module that
-        // refuses that is asked for the ID alone, and the object reads the rest.
+        // refuses that is asked for the ID alone (for the rest of the pass, too), and
+        // the object reads the rest.
         TListedObject listed;
         listed.hObject = h;
         listed.pRead.reset(new tsy::CAttributeValues);
-        if (tsy::ReadAttributesOnce(m_pFunctionList, m_hSession, h, pRequests, nRequests, scratch, *listed.pRead)) {
+        if (!bRefused &&
+            tsy::ReadAttributesOnce(m_pFunctionList, m_hSession, h, pRequests, nRequests, scratch, *listed.pRead)) {
             // An ID that does not fit the buffer or cannot be read drops the object.
             if (!listed.pRead->Has(CKA_ID))
                 continue;
             const unsigned char* id = listed.pRead->Data(CKA_ID);
             listed.id.assign(id, id + listed.pRead->Size(CKA_ID));
         } else {
+            bRefused = true;
             listed.pRead.reset();
             unsigned char id[1024];
             CK_ATTRIBUTE attr = {CKA_ID, id, sizeof id};
