@@ -24,13 +24,14 @@ const TUse kPrivateUses[] = {
 
 const tsy::TAttributeRequest* CPKCS11AsymmetricKey::ReadRequests(bool bPublic, size_t* pCount)
 {
+    // Label and ID with the buffers of BasicRequests, then the fixed-size ones.
     static const tsy::TAttributeRequest kPublic[] = {
-        {CKA_LABEL, 256, false},           {CKA_ID, 1024, false},
+        BasicRequests()[1], BasicRequests()[2],
         {CKA_KEY_TYPE, sizeof(CK_KEY_TYPE), true}, {CKA_ENCRYPT, sizeof(CK_BBOOL), true},
         {CKA_VERIFY, sizeof(CK_BBOOL), true},      {CKA_VERIFY_RECOVER, sizeof(CK_BBOOL), true},
         {CKA_WRAP, sizeof(CK_BBOOL), true},        {CKA_MODULUS_BITS, sizeof(CK_ULONG), true}};
     static const tsy::TAttributeRequest kPrivate[] = {
-        {CKA_LABEL, 256, false},           {CKA_ID, 1024, false},
+        BasicRequests()[1], BasicRequests()[2],
         {CKA_KEY_TYPE, sizeof(CK_KEY_TYPE), true}, {CKA_DECRYPT, sizeof(CK_BBOOL), true},
         {CKA_SIGN, sizeof(CK_BBOOL), true},        {CKA_UNWRAP, sizeof(CK_BBOOL), true}};
     *pCount = bPublic ? sizeof kPublic / sizeof kPublic[0] : sizeof kPrivate / sizeof kPrivate[0];

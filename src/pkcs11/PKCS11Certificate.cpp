@@ -51,11 +51,8 @@ CPKCS11Certificate::CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HAND
 
 const tsy::TAttributeRequest* CPKCS11Certificate::ReadRequests(size_t* pCount)
 {
-    // Buffers that hold what tokens usually carry; a larger value costs two more calls.
-    static const tsy::TAttributeRequest kRequests[] = {
-        {CKA_VALUE, 4096, false}, {CKA_LABEL, 256, false}, {CKA_ID, 1024, false}};
-    *pCount = sizeof kRequests / sizeof kRequests[0];
-    return kRequests;
+    *pCount = 3;
+    return BasicRequests();
 }
 
 CPKCS11Certificate::~CPKCS11Certificate()

@@ -74,17 +74,23 @@ bool CPKCS11Object::ReadOnce(const tsy::TAttributeRequest* pRequests, size_t nCo
     return tsy::ReadAttributesOnce(m_pFunctionList, m_hSession, m_hObject, pRequests, nCount, scratch, values);
 }
 
-bool CPKCS11Object::ReadAttributes(unsigned int nMask)
+const tsy::TAttributeRequest* CPKCS11Object::BasicRequests()
 {
-    // Buffers that hold what tokens usually carry, so that one call mostly does.
+    // Buffers that hold what tokens usually carry, so that one call mostly does; a
+    // larger value costs a length query and a read of its own.
     static const tsy::TAttributeRequest kRequests[] = {
         {CKA_VALUE, 4096, false}, {CKA_LABEL, 256, false}, {CKA_ID, 1024, false}};
+    return kRequests;
+}
+
+bool CPKCS11Object::ReadAttributes(unsigned int nMask)
+{
     static const unsigned int kBits[] = {OBJECT_ATTRIBUTE_VALUE, OBJECT_ATTRIBUTE_LABEL, OBJECT_ATTRIBUTE_ID};
     tsy::TAttributeRequest requests[3];
     size_t nCount = 0;
     for (size_t i = 0; i < 3; ++i)
         if (nMask & kBits[i])
-            requests[nCount++] = kRequests[i];
+            requests[nCount++] = BasicRequests()[i];
     tsy::CAttributeValues values;
     const bool bRead = nCount && ReadOnce(requests, nCount, values);
     return ReadAttributes(nMask, bRead ? &values : nullptr);

@@ -69,6 +69,8 @@ protected:
     std::string m_sID;
     std::vector<unsigned char> m_id;
 
+    // CKA_VALUE, CKA_LABEL and CKA_ID, in this order, with the buffers they get.
+    static const tsy::TAttributeRequest* BasicRequests();
     // The attributes of nMask in the order of ReadAttributes, each taken from pRead
     // when it holds it, else read alone and reported as it fails. pRead may be null.
     bool ReadAttributes(unsigned int nMask, const tsy::CAttributeValues* pRead);
