@@ -134,7 +134,7 @@ inline void AnswerFileDialog(QWidget* dialog, const QString& path)
             other->reject();
         return;
     }
-    fileDialog->selectFile(path);
+    fixture::ModalDriver::ChooseFile(fileDialog, path);
     static_cast<QDialog*>(fileDialog)->done(QDialog::Accepted);
 }
 

@@ -173,7 +173,7 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
                     if (qobject_cast<QSplashScreen*>(top) && top->isVisible())
                         seen.splashWhileAsked = true;
                 QFileDialog* fd = qobject_cast<QFileDialog*>(w);
-                fd->selectFile(a.askedFile);
+                fixture::ModalDriver::ChooseFile(fd, a.askedFile);
                 QMetaObject::invokeMethod(fd, "accept");
             }, "QFileDialog");
         for (int i = 0; a.acceptDialog && i < a.boxes; ++i)

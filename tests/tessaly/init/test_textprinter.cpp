@@ -224,7 +224,7 @@ private slots:
         driver.Expect([&](QWidget* w) {
             title = w->windowTitle();
             QFileDialog* fd = qobject_cast<QFileDialog*>(w);
-            fd->selectFile(dir + QStringLiteral("/chosen"));
+            fixture::ModalDriver::ChooseFile(fd, dir + QStringLiteral("/chosen"));
             QMetaObject::invokeMethod(fd, "accept");
         }, "QFileDialog");
         QCOMPARE(printer.exportToPdf(&document, QString(), dir + QStringLiteral("/new.pdf")), TextPrinter::Done);
