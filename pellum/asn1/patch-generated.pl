@@ -1,8 +1,9 @@
 #!/usr/bin/perl
-# Fixes applied to the C++ that esnacc generates from CertModule and
-# CertExtensions. The generated files are never edited by hand; this script
-# runs on every generation and fails the build when a pattern it expects is
-# gone, so a different compiler version cannot slip through unpatched.
+# Fixes applied to the C++ that esnacc generates from CertModule,
+# CertExtensions and the PKCS#10 request module. The generated files are never
+# edited by hand; this script runs on every generation and fails the build when
+# a pattern it expects is gone, so a different compiler version cannot slip
+# through unpatched.
 #
 #   1. CHOICE BEncContent: Init leaves the choice on its first alternative with
 #      a null value, and the generated switch then dereferences the null
@@ -90,6 +91,8 @@ die "AlgorithmIdentifier encoder not found\n" unless $algFixed == 1;
 die "no CHOICE encoder found\n" unless $choices > 0;
 die "CHOICE checkConstraints not found for every CHOICE\n" unless $checks == $choices;
 die "DistributionPoint reasons not found\n" unless exists $bitsMembers{"DistributionPoint::reasons"};
+die "CertificationRequest signature not found\n"
+    if grep(/rfc2314_pkcs10\.cpp$/, @ARGV) && !exists $bitsMembers{"CertificationRequest::signature"};
 for my $m (sort keys %bitsMembers) {
     die "BIT STRING component $m: its decoder was not found\n" unless $bitsMembers{$m};
 }
