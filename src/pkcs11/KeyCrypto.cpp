@@ -47,7 +47,12 @@ void SetUnsigned(SNACC::AsnInt& i, const unsigned char* p, size_t len)
     if (len == 0 || (p[0] & 0x80))
         content.push_back('\0');
     content.append(reinterpret_cast<const char*>(p), len);
-    i.Set(reinterpret_cast<const unsigned char*>(content.data()), content.size(), false);
+    // The runtime frees its buffer twice when given one byte this way (an RSA
+    // exponent of 3 that a token generated): such a value goes in as a number.
+    if (content.size() == 1)
+        i.Set(static_cast<AsnIntType>(static_cast<unsigned char>(content[0])));
+    else
+        i.Set(reinterpret_cast<const unsigned char*>(content.data()), content.size(), false);
 }
 
 // The magnitude of a decoded INTEGER (leading zero bytes dropped).

@@ -118,6 +118,12 @@ TEST_F(GenerateTest, PairFollowsTheTemplatesAndBelongsToTheCaller)
     EXPECT_EQ(m_token->GetAsymmetricKeyCount(), before);
     m_token->ReadObjects();
     EXPECT_EQ(m_token->GetAsymmetricKeyCount(), before + 2);
+
+    // Its public key encodes with the one-byte exponent 3.
+    TByteArrayAutoPtr encoded;
+    ASSERT_TRUE(pub->GetEncodedPublicKey(encoded, nullptr)) << m_sink.what();
+    ASSERT_GE(encoded.size(), 5u);
+    EXPECT_EQ(Bytes(encoded.get() + encoded.size() - 3, encoded.get() + encoded.size()), (Bytes{0x02, 0x01, 0x03}));
 }
 
 TEST_F(GenerateTest, EmptyLabelAndNoOutPointers)
