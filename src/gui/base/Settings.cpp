@@ -100,6 +100,7 @@ void CSettings::Load(const QString& path)
     m_baMainWindowState = clean ? file.value("MainWindowState").toByteArray() : QByteArray();
     m_bSkinEnabled = clean ? file.value("SkinEnabled", true).toBool() : true;
     m_sLanguage = clean ? file.value("Language", kSystemLanguage).toString() : QString::fromLatin1(kSystemLanguage);
+    m_qsRequestServiceURL = clean ? file.value("RequestServiceURL").toString().trimmed() : QString();
     if (m_sLanguage == QLatin1String(kSystemLanguage))
         m_translationManager.LoadSystemLanguage();
     else

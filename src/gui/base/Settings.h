@@ -32,6 +32,10 @@ public:
     const TModules& GetProviders() const;
     TranslationManager& GetTranslationManager();
 
+    // The request service address the settings file names ("RequestServiceURL"),
+    // empty when it names none.
+    const QString& GetRequestServiceURL() const { return m_qsRequestServiceURL; }
+
     bool GetShowSEWarning(const std::string& description) const;
     void SetShowSEWarning(const std::string& description, bool show);
 
@@ -48,6 +52,7 @@ private:
     TWarningFlags m_mapShowSEWarning;
     TranslationManager m_translationManager;
     QString m_sLanguage;
+    QString m_qsRequestServiceURL;
 
 public:
     QByteArray m_baMainWindowState;

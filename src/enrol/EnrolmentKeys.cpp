@@ -1,0 +1,23 @@
+#include "EnrolmentKeys.h"
+
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Token.h"
+
+TKeysVector CollectEnrolmentKeys(CPKCS11Token& token, TEnrolmentKeyPurpose purpose, const std::string& sIDFilter)
+{
+    TKeysVector keys;
+    for (unsigned long i = 0; i < token.GetAsymmetricKeyCount(); ++i) {
+        CPKCS11AsymmetricKey* pKey = token.GetAsymmetricKey(i);
+        if (!pKey || !(pKey->GetKeyFlags() & KEY_CLASS_PRIVATE) || pKey->GetPairIndex() == -1)
+            continue;
+        if (purpose == KeysForRequest && pKey->HasCertificate())
+            continue;
+        if (sIDFilter.empty()) {
+            keys.push_back(pKey);
+        } else if (sIDFilter == pKey->GetID()) {
+            keys.push_back(pKey);
+            break;
+        }
+    }
+    return keys;
+}

@@ -1,0 +1,113 @@
+// CASN1Name::EncodeAndSign: the PKCS#10 request built from the subject name and a key
+// pair on a token, digested and signed on that token.
+#include "ASN1Name.h"
+
+#include <cassert>
+#include <memory>
+#include <string>
+
+#include <QCoreApplication>
+
+#include <CertModule.h>
+#include <rfc2314_pkcs10.h>
+#include <sorvit/ber.h>
+#include <sorvit/oids.h>
+
+#include "EnrolmentError.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Token.h"
+
+namespace {
+
+QString Tr(const char* text)
+{
+    return QCoreApplication::translate("CASN1Name", text);
+}
+
+// DER of obj in a new array; a failure of the runtime is an error of the request.
+TByteArrayAutoPtr EncodeDer(const SNACC::AsnType& obj)
+{
+    SNACC::AsnBuf buf;
+    std::string err;
+    const uint64_t len = ExtractAnyBuf(&buf, &obj, &err);
+    if (len == 0)
+        throw CEnrolmentError(Tr("The certificate request cannot be encoded: %1").arg(QString::fromStdString(err)));
+    TByteArrayAutoPtr out(new unsigned char[len], size_t(len));
+    buf.GetUSeg(out.get(), long(len));
+    return out;
+}
+
+unsigned long KeyType(const CPKCS11AsymmetricKey& key)
+{
+    return key.GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA);
+}
+
+} // namespace
+
+bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11AsymmetricKey& publicKey,
+                              TByteArrayAutoPtr& request) const
+{
+    CPKCS11Token* pToken = dynamic_cast<CPKCS11Token*>(privateKey.GetParent());
+    assert(pToken);
+    // Keys paired by a shared CKA_ID may be of different kinds; a DSA encoding of an
+    // RSA key (or the reverse) is never what the user chose.
+    const unsigned long keyType = KeyType(privateKey);
+    if (keyType != KEY_TYPE_RSA && keyType != KEY_TYPE_DSA)
+        throw CEnrolmentError(Tr("Certificate requests can be made only for RSA and DSA keys."));
+    if (KeyType(publicKey) != keyType)
+        throw CEnrolmentError(Tr("The public key of the pair is not of the same kind as its private key."));
+    const bool bRSA = keyType == KEY_TYPE_RSA;
+
+    SNACC::CertificationRequest req;
+    SNACC::CertificationRequestInfo& info = req.certificationRequestInfo;
+    info.version = SNACC::AsnInt(0);
+
+    info.subject.choiceId = SNACC::Name::rdnSequenceCid;
+    info.subject.rdnSequence = new SNACC::RDNSequence;
+    for (int b = 0; b < count(); ++b) {
+        const CASN1AVBlock* block = at(b);
+        // A relative distinguished name with nothing in it (31 00) is left out.
+        SNACC::RelativeDistinguishedName* rdn = nullptr;
+        for (int v = 0; v < block->count(); ++v) {
+            const CASN1AttributeValue* value = block->at(v);
+            if (!value->IsEncoded())
+                continue;
+            if (!value->CheckValue(value->GetValue()))
+                throw CEnrolmentError(Tr("The value of the attribute %1 cannot be written in its string type.")
+                                          .arg(value->GetOID()));
+            if (!rdn)
+                rdn = &*info.subject.rdnSequence->append();
+            SNACC::AttributeTypeAndDistinguishedValue& atv = *rdn->append();
+            atv.type = SNACC::AsnOid(value->GetOID().toLatin1().constData());
+            atv.value.value = value->MakeASN1String();
+        }
+    }
+
+    SNACC::AlgorithmIdentifier& keyAlgorithm = info.subjectPublicKeyInfo.algorithm;
+    SNACC::AsnAny* pParameters = nullptr;
+    if (bRSA) {
+        keyAlgorithm.algorithm = SNACC::AsnOid(id_RSA_rsa);
+    } else {
+        keyAlgorithm.algorithm = SNACC::AsnOid(id_X957_dsa);
+        keyAlgorithm.parameters = pParameters = new SNACC::AsnAny;
+    }
+    TByteArrayAutoPtr publicKeyBytes;
+    if (!publicKey.GetEncodedPublicKey(publicKeyBytes, pParameters))
+        return false;
+    info.subjectPublicKeyInfo.subjectPublicKey.Set(publicKeyBytes.get(), publicKeyBytes.size() * 8);
+
+    // No parameters: the encoder writes NULL for both algorithms.
+    req.signatureAlgorithm.algorithm = SNACC::AsnOid(bRSA ? id_RSA_sha1rsa : id_X957_dsaWithSHA1);
+
+    TByteArrayAutoPtr toBeSigned = EncodeDer(info);
+    TByteArrayAutoPtr digest;
+    if (!pToken->Digest(CKM_SHA_1, toBeSigned.get(), uint32_t(toBeSigned.size()), digest))
+        return false;
+    TByteArrayAutoPtr signature;
+    if (!privateKey.SignHash(digest.get(), DWORD(digest.size()), id_OIWSEC_sha1, signature))
+        return false;
+    req.signature.Set(signature.get(), signature.size() * 8);
+
+    request = EncodeDer(req);
+    return true;
+}

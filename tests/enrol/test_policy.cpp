@@ -1,0 +1,347 @@
+// The policy files: queries that bind their values and read text, the checks that
+// turn a faulty schema into a report instead of an empty form or a nonsense key, and
+// the files shipped with the program.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSet>
+
+#include <string>
+
+#include "ASN1Name.h"
+#include "EnrolmentError.h"
+#include "Fixture.h"
+#include "PolicySchema.h"
+#include "XmlQuery.h"
+
+namespace {
+
+QString Scratch()
+{
+    static const QString dir = QString::fromStdString(fixture::ScratchDir("enrol_policy"));
+    return dir;
+}
+
+QString Write(const QString& name, const std::string& xml)
+{
+    const QString path = Scratch() + QLatin1Char('/') + name;
+    fixture::WriteText(path.toStdString(), xml);
+    return path;
+}
+
+std::string Resource(const std::string& items = std::string())
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<resources>"
+           "<item id=\"p\"><caption>Policy</caption></item>" +
+           items + "</resources>";
+}
+
+std::string Schema(const std::string& policies)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<schema>" + policies + "</schema>";
+}
+
+// The message of what the call throws, or "" when it throws nothing.
+template <class F> std::string ErrorOf(F f)
+{
+    try {
+        f();
+    } catch (const CEnrolmentError& e) {
+        return e.what();
+    }
+    return std::string();
+}
+
+TEST(XmlQuery, ResultsAreTrimmedTextNeverSerialisedXml)
+{
+    CXmlQuery query(Write("text.xml", Schema("<policy id=\"p\"><key-generation><key-type>\n  R&amp;D &lt;RSA&gt;\n"
+                                              "</key-type></key-generation></policy>")),
+                    Write("text.res.xml", Resource("<item id=\"2.5.4.3\"><caption> A &amp; B </caption>"
+                                                   "<hint>\n\thint\n</hint></item>")));
+    QString text;
+    query.ExecuteTemplateQuery(QStringLiteral("//policy[@id = $policy]/key-generation/key-type/string()"), &text,
+                               {{QStringLiteral("policy"), QStringLiteral("p")}});
+    EXPECT_EQ(text.toStdString(), "R&D <RSA>");
+    EXPECT_EQ(query.GetCaption(QStringLiteral("2.5.4.3")).toStdString(), "A & B");
+    EXPECT_EQ(query.GetHint(QStringLiteral("2.5.4.3")).toStdString(), "hint");
+    EXPECT_EQ(query.GetError(QStringLiteral("2.5.4.3")).toStdString(), "");
+    EXPECT_EQ(query.GetCaption(QStringLiteral("none")).toStdString(), "");
+    QStringList list;
+    query.ExecuteTemplateQuery(QStringLiteral("//policy[@id = $policy]/name/string()"), &list,
+                               {{QStringLiteral("policy"), QStringLiteral("p")}});
+    EXPECT_TRUE(list.isEmpty());
+}
+
+TEST(XmlQuery, IdsAreBoundAsValuesNotPastedIntoTheQuery)
+{
+    const std::string odd = "a&quot;b%2%1";
+    CXmlQuery query(Write("ids.xml", Schema("<policy id=\"" + odd + "\"/><policy id=\"q\"/>")),
+                    Write("ids.res.xml", Resource("<item id=\"" + odd + "\"><caption>Odd</caption></item>"
+                                                  "<item id=\"x\"><caption>X</caption></item>")));
+    EXPECT_EQ(query.GetCaption(QStringLiteral("a\"b%2%1")).toStdString(), "Odd");
+    // A value that would change a pasted query matches nothing.
+    EXPECT_EQ(query.GetCaption(QStringLiteral("none\" or @id=\"x")).toStdString(), "");
+    EXPECT_EQ(query.GetCaption(QStringLiteral("x'] | //item[@id='x")).toStdString(), "");
+    CPolicySchema schema(query);
+    EXPECT_EQ(schema.PolicyIds(), (QStringList{QStringLiteral("a\"b%2%1"), QStringLiteral("q")}));
+}
+
+TEST(XmlQuery, BlockPositionIsBoundAsAnInteger)
+{
+    CXmlQuery query(Write("blocks.xml", Schema("<policy id=\"p\"><name>"
+                                                "<ava-block><attribute-value-assertion oid=\"2.5.4.6\"/></ava-block>"
+                                                "<ava-block><attribute-value-assertion oid=\"2.5.4.10\"/>"
+                                                "<attribute-value-assertion oid=\"2.5.4.11\"/></ava-block>"
+                                                "<ava-block/>"
+                                                "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
+                                                "</name></policy>")),
+                    Write("blocks.res.xml", Resource()));
+    QStringList second;
+    query.ExecuteTemplateQuery(
+        QStringLiteral("//policy[@id = $policy]/name/ava-block[$n]/attribute-value-assertion/@oid/string()"), &second,
+        {{QStringLiteral("policy"), QStringLiteral("p")}, {QStringLiteral("n"), 2}});
+    EXPECT_EQ(second, (QStringList{QStringLiteral("2.5.4.10"), QStringLiteral("2.5.4.11")}));
+    // An empty block ends the name, later blocks included.
+    CPolicySchema schema(query);
+    const QList<QStringList> blocks = schema.SubjectBlocks(QStringLiteral("p"));
+    ASSERT_EQ(blocks.size(), 2);
+    EXPECT_EQ(blocks[0], QStringList{QStringLiteral("2.5.4.6")});
+}
+
+TEST(XmlQuery, FilesThatCannotBeUsedAreReportedAsSuch)
+{
+    const QString good = Write("good.xml", Schema("<policy id=\"p\"/>"));
+    const QString res = Write("good.res.xml", Resource());
+    struct Case {
+        const char* what;
+        QString schema, resource;
+        const char* error;
+    } cases[] = {
+        {"missing template", Scratch() + QStringLiteral("/none.xml"), res, "Could not open the template file."},
+        {"missing resource", good, Scratch() + QStringLiteral("/none.res.xml"), "Could not open the resource file."},
+        {"malformed template", Write("bad.xml", "<schema><policy id=\"p\"></schema>"), res,
+         "The template file is not well-formed XML"},
+        {"malformed resource", good, Write("bad.res.xml", "<resources><item></resources>"),
+         "The resource file is not well-formed XML"},
+        {"empty template", Write("empty.xml", ""), res, "The template file is not well-formed XML"},
+    };
+    for (const Case& c : cases) {
+        const std::string error = ErrorOf([&] { CXmlQuery query(c.schema, c.resource); });
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+    }
+}
+
+TEST(PolicySchema, SchemasWithoutUsablePoliciesAreRefused)
+{
+    const QString res = Write("p.res.xml", Resource());
+    struct Case {
+        const char* what;
+        std::string schema;
+        const char* error;
+    } cases[] = {
+        {"no policy", Schema(""), "holds no certificate policy"},
+        {"default namespace", "<schema xmlns=\"urn:x\"><policy id=\"p\"/></schema>", "holds no certificate policy"},
+        {"policy without id", Schema("<policy id=\"\"/>"), "has no identifier"},
+        {"same id twice", Schema("<policy id=\"p\"/><policy id=\"p\"/>"), "more than once"},
+    };
+    for (const Case& c : cases) {
+        CXmlQuery query(Write("schema.xml", c.schema), res);
+        const std::string error = ErrorOf([&] { CPolicySchema(query).PolicyIds(); });
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+    }
+    CXmlQuery query(Write("schema.xml", Schema("<policy id=\"p\"/><policy id=\"nocaption\"/>")), res);
+    EXPECT_EQ(CPolicySchema(query).PolicyCaption(QStringLiteral("p")).toStdString(), "Policy");
+    EXPECT_NE(ErrorOf([&] { CPolicySchema(query).PolicyCaption(QStringLiteral("nocaption")); })
+                  .find("no caption for the policy nocaption"),
+              std::string::npos);
+}
+
+TEST(PolicySchema, KeySettingsAndTheSizesTheyOffer)
+{
+    struct Case {
+        const char* what;
+        std::string keyGeneration;
+        int keyType;
+        bool generate;
+        QList<int> sizes;
+        const char* error; // null: no error
+    } cases[] = {
+        {"no key-generation", "", 1, true, {2048}, nullptr},
+        {"size without range", "<key-size>1024</key-size>", 1, true, {1024}, nullptr},
+        {"size not a number", "<key-size>big</key-size>", 1, true, {2048}, nullptr},
+        {"range", "<key-size min=\"1024\" max=\"2048\">4096</key-size>", 1, true, {1024, 1536, 2048}, nullptr},
+        {"range not on a step", "<key-size min=\"1024\" max=\"2000\"/>", 1, true, {1024, 1536}, nullptr},
+        {"range of the shipped files", "<key-size min=\"2048\" max=\"4096\"/>", 1, true, {2048, 2560, 3072, 3584, 4096},
+         nullptr},
+        {"min -1 falls back to the size", "<key-size min=\"-1\" max=\"4096\">3072</key-size>", 1, true, {3072}, nullptr},
+        {"max missing", "<key-size min=\"1024\">2048</key-size>", 1, true, {2048}, nullptr},
+        {"min above max", "<key-size min=\"2048\" max=\"1024\"/>", 1, true, {}, "above the largest"},
+        {"range below 1024", "<key-size min=\"512\" max=\"1024\"/>", 1, true, {}, "outside"},
+        {"range without end", "<key-size min=\"1024\" max=\"2147483647\"/>", 1, true, {}, "outside"},
+        {"size 0", "<key-size>0</key-size>", 1, true, {}, "outside"},
+        {"size far too large", "<key-size>100000</key-size>", 1, true, {}, "outside"},
+        {"existing RSA", "<key-type>RSA</key-type><key-generation>Use Existing Key</key-generation>", 1, false, {},
+         nullptr},
+        {"existing dsa", "<key-type>dsa</key-type><key-generation>existing</key-generation>", 2, false, {}, nullptr},
+        {"both names count as DSA", "<key-type>RSA/DSA</key-type><key-generation>Existing pair</key-generation>", 2,
+         false, {}, nullptr},
+        {"new DSA pair", "<key-type>DSA</key-type><key-generation>Generate</key-generation><key-size>1024</key-size>",
+         2, true, {}, "only RSA key pairs can be generated"},
+    };
+    const QString res = Write("k.res.xml", Resource());
+    for (const Case& c : cases) {
+        const std::string policy = c.keyGeneration.empty()
+                                       ? "<policy id=\"p\"/>"
+                                       : "<policy id=\"p\"><key-generation>" + c.keyGeneration + "</key-generation></policy>";
+        CXmlQuery query(Write("k.xml", Schema(policy)), res);
+        TPolicyKeySettings settings;
+        const std::string error = ErrorOf([&] { settings = CPolicySchema(query).KeySettings(QStringLiteral("p")); });
+        if (c.error) {
+            EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+            continue;
+        }
+        EXPECT_EQ(error, "") << c.what;
+        EXPECT_EQ(settings.nKeyType, c.keyType) << c.what;
+        EXPECT_EQ(settings.bGenerateKey, c.generate) << c.what;
+        EXPECT_EQ(settings.keySizes, c.sizes) << c.what;
+    }
+}
+
+TEST(PolicySchema, FieldSettings)
+{
+    const std::string fields =
+        "<policy id=\"p\"><name><ava-block>"
+        "<attribute-value-assertion oid=\"2.5.4.6\"><enumeration source=\"c\" default=\"BG\"/>"
+        "<minimal-length>2</minimal-length><maximal-length> 2 </maximal-length><type>PrintableString</type>"
+        "</attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"2.5.4.3\"><maximal-length>x</maximal-length><type>UTF8String</type>"
+        "</attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"t0\"/>"
+        "<attribute-value-assertion oid=\"t1\"><type>printablestring</type></attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"t2\"><type>OctetString</type></attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"t3\"><minimal-length>5</minimal-length><maximal-length>4</maximal-length>"
+        "<type>IA5String</type></attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"t4\"><enumeration source=\"none\"/><type>IA5String</type>"
+        "</attribute-value-assertion>"
+        "</ava-block></name></policy>";
+    CXmlQuery query(Write("f.xml", Schema(fields)),
+                    Write("f.res.xml", Resource("<choice id=\"c\"><choice-item id=\"DE\">Germany</choice-item>"
+                                                "<choice-item id=\"BG\"> Bulgaria </choice-item>"
+                                                "<choice-item id=\"XX\"/></choice>")));
+    CPolicySchema schema(query);
+    const TFieldSettings country = schema.FieldSettings(QStringLiteral("p"), QStringLiteral("2.5.4.6"));
+    EXPECT_EQ(country.qsChoiceSource.toStdString(), "c");
+    EXPECT_EQ(country.qsDefaultChoice.toStdString(), "BG");
+    ASSERT_EQ(country.choices.size(), 3);
+    EXPECT_EQ(country.choices[1].first.toStdString(), "BG");
+    EXPECT_EQ(country.choices[1].second.toStdString(), "Bulgaria");
+    EXPECT_EQ(country.choices[2].second.toStdString(), "XX") << "an entry without text shows its id";
+    EXPECT_EQ(country.nMinLength, 2);
+    EXPECT_EQ(country.nMaxLength, 2);
+    EXPECT_EQ(country.nStringType, ASN1_PRINTABLE_STRING);
+
+    const TFieldSettings name = schema.FieldSettings(QStringLiteral("p"), QStringLiteral("2.5.4.3"));
+    EXPECT_TRUE(name.qsChoiceSource.isEmpty());
+    EXPECT_EQ(name.nMinLength, -1);
+    EXPECT_EQ(name.nMaxLength, -1) << "a length that is no number is no limit";
+    EXPECT_EQ(name.nStringType, ASN1_UTF8_STRING);
+
+    const struct {
+        const char* oid;
+        const char* error;
+    } faulty[] = {
+        {"t0", "has no string type"},
+        {"t1", "unknown string type \"printablestring\""},
+        {"t2", "unknown string type \"OctetString\""},
+        {"t3", "minimal length above its maximal length"},
+        {"t4", "no entries for the list none"},
+    };
+    for (const auto& f : faulty) {
+        const std::string error = ErrorOf([&] { schema.FieldSettings(QStringLiteral("p"), QString::fromLatin1(f.oid)); });
+        EXPECT_NE(error.find(f.error), std::string::npos) << f.oid << ": " << error;
+    }
+}
+
+TEST(PolicySchema, SubjectFieldsMustHaveDistinctOids)
+{
+    const QString res = Write("s.res.xml", Resource());
+    struct Case {
+        const char* what;
+        std::string name;
+        const char* error;
+    } cases[] = {
+        {"empty oid", "<ava-block><attribute-value-assertion oid=\"\"/></ava-block>", "has no OID"},
+        {"oid twice", "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
+                      "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>",
+         "more than once"},
+    };
+    for (const Case& c : cases) {
+        CXmlQuery query(Write("s.xml", Schema("<policy id=\"p\"><name>" + c.name + "</name></policy>")), res);
+        const std::string error = ErrorOf([&] { CPolicySchema(query).SubjectBlocks(QStringLiteral("p")); });
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+    }
+}
+
+// The files shipped with the program, in both languages.
+TEST(ShippedFiles, EveryPolicyIsUsableAndBothLanguagesHoldEveryText)
+{
+    const QString folder = qEnvironmentVariable("TESSALY_SOURCE_DIR") + QStringLiteral("/resources/enrolment");
+    const QString schemaFile = folder + QStringLiteral("/Schema.xml");
+    CXmlQuery en(schemaFile, folder + QStringLiteral("/SchemaResources.en.xml"));
+    CXmlQuery bg(schemaFile, folder + QStringLiteral("/SchemaResources.bg.xml"));
+    CPolicySchema enSchema(en), bgSchema(bg);
+    const QStringList ids = enSchema.PolicyIds();
+    EXPECT_EQ(ids.size(), 3);
+    bool generates = false, existingRsa = false, existingDsa = false;
+    for (const QString& id : ids) {
+        EXPECT_TRUE(id.startsWith(QLatin1String("1.3.6.1.4.1.32473."))) << "placeholder arc: " << id.toStdString();
+        EXPECT_NE(enSchema.PolicyCaption(id), bgSchema.PolicyCaption(id)) << id.toStdString();
+        const TPolicyKeySettings keys = enSchema.KeySettings(id);
+        generates = generates || (keys.bGenerateKey && keys.keySizes.size() > 1);
+        existingRsa = existingRsa || (!keys.bGenerateKey && keys.nKeyType == 1);
+        existingDsa = existingDsa || (!keys.bGenerateKey && keys.nKeyType == 2);
+        QSet<int> types;
+        for (const QStringList& block : enSchema.SubjectBlocks(id))
+            for (const QString& oid : block) {
+                const TFieldSettings enField = enSchema.FieldSettings(id, oid);
+                const TFieldSettings bgField = bgSchema.FieldSettings(id, oid);
+                types.insert(enField.nStringType);
+                for (CXmlQuery* q : {&en, &bg}) {
+                    EXPECT_FALSE(q->GetCaption(oid).isEmpty()) << oid.toStdString();
+                    EXPECT_FALSE(q->GetHint(oid).isEmpty()) << oid.toStdString();
+                    EXPECT_FALSE(q->GetError(oid).isEmpty()) << oid.toStdString();
+                }
+                ASSERT_EQ(enField.choices.size(), bgField.choices.size()) << oid.toStdString();
+                for (int i = 0; i < enField.choices.size(); ++i) {
+                    EXPECT_EQ(enField.choices[i].first, bgField.choices[i].first);
+                    EXPECT_NE(enField.choices[i].second, enField.choices[i].first) << "every entry has its text";
+                    EXPECT_NE(bgField.choices[i].second, bgField.choices[i].first) << "every entry has its text";
+                }
+                if (oid == QLatin1String("2.5.4.6")) {
+                    EXPECT_EQ(enField.nStringType, ASN1_PRINTABLE_STRING);
+                    EXPECT_EQ(enField.qsDefaultChoice.toStdString(), "BG");
+                    EXPECT_EQ(enField.nMinLength, 2);
+                    EXPECT_EQ(enField.nMaxLength, 2);
+                }
+            }
+        EXPECT_EQ(types, (QSet<int>{ASN1_PRINTABLE_STRING, ASN1_UTF8_STRING, ASN1_IA5_STRING})) << id.toStdString();
+    }
+    EXPECT_TRUE(generates && existingRsa && existingDsa);
+    // The two resource files name the same items and lists.
+    for (const char* path : {"//item/@id/string()", "//choice/@id/string()", "//choice-item/@id/string()"}) {
+        QStringList a, b;
+        en.ExecuteResourceQuery(QString::fromLatin1(path), &a);
+        bg.ExecuteResourceQuery(QString::fromLatin1(path), &b);
+        EXPECT_EQ(a, b) << path;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
