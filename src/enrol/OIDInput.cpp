@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ASN1Name.h"
@@ -106,8 +107,16 @@ void QOIDInput::Warn(const QString& message)
     const int answer = QMessageBox::warning(this, tr("Invalid text"), message, QMessageBox::Ok | QMessageBox::Cancel,
                                             QMessageBox::Cancel);
     --s_nWarningsOpen;
-    if (answer != QMessageBox::Cancel && m_pTextBox)
+    // Back to the failing text once the form is active again (the box has just
+    // closed, and the window system hands the focus back on its own time).
+    if (answer != QMessageBox::Cancel && m_pTextBox) {
+        QPointer<QLineEdit> box(m_pTextBox);
         m_pTextBox->setFocus(Qt::OtherFocusReason);
+        QTimer::singleShot(0, m_pTextBox, [box] {
+            if (box)
+                box->setFocus(Qt::OtherFocusReason);
+        });
+    }
 }
 
 bool QOIDInput::CheckText(const QString& text)
@@ -174,8 +183,13 @@ void QCustomLineEdit::focusInEvent(QFocusEvent* event)
     QLineEdit::focusInEvent(event);
     if (!IsUserMove(event->reason()) || QOIDInput::IsWarningOpen())
         return;
-    QOIDInput* pLeft = s_pLastLeftInput;
+    QPointer<QOIDInput> pLeft = s_pLastLeftInput;
     s_pLastLeftInput = nullptr;
+    // The check runs once this focus change is complete: a warning raised inside it
+    // would see its focus taken back by the change it interrupted.
     if (pLeft && pLeft != m_pOwner)
-        pLeft->CheckAfterLeaving();
+        QTimer::singleShot(0, pLeft, [pLeft] {
+            if (pLeft && !QOIDInput::IsWarningOpen())
+                pLeft->CheckAfterLeaving();
+        });
 }
