@@ -149,6 +149,25 @@ Please enter it first.</source>
     </message>
 </context>
 <context>
+    <name>CASN1Name</name>
+    <message>
+        <source>The certificate request cannot be encoded: %1</source>
+        <translation>Заявката за сертификат не може да бъде кодирана: %1</translation>
+    </message>
+    <message>
+        <source>Certificate requests can be made only for RSA and DSA keys.</source>
+        <translation>Заявки за сертификат могат да се правят само за RSA и DSA ключове.</translation>
+    </message>
+    <message>
+        <source>The public key of the pair is not of the same kind as its private key.</source>
+        <translation>Публичният ключ на двойката не е от същия вид като нейния частен ключ.</translation>
+    </message>
+    <message>
+        <source>The value of the attribute %1 cannot be written in its string type.</source>
+        <translation>Стойността на атрибута %1 не може да бъде записана в своя низов тип.</translation>
+    </message>
+</context>
+<context>
     <name>CCertificateFile</name>
     <message>
         <source>Unable to open the specified file.</source>
@@ -173,6 +192,198 @@ Please enter it first.</source>
     <message>
         <source>Unable to write the specified file.</source>
         <translation>Указаният файл не може да бъде записан.</translation>
+    </message>
+</context>
+<context>
+    <name>CPolicySchema</name>
+    <message>
+        <source>The template file holds no certificate policy.</source>
+        <translation>Файлът с шаблона не съдържа нито една политика за сертификати.</translation>
+    </message>
+    <message>
+        <source>A certificate policy of the template file has no identifier.</source>
+        <translation>Политика за сертификати във файла с шаблона няма идентификатор.</translation>
+    </message>
+    <message>
+        <source>The template file holds the policy %1 more than once.</source>
+        <translation>Файлът с шаблона съдържа политиката %1 повече от веднъж.</translation>
+    </message>
+    <message>
+        <source>The resource file has no caption for the policy %1.</source>
+        <translation>Файлът с ресурсите няма заглавие за политиката %1.</translation>
+    </message>
+    <message>
+        <source>The policy %1 asks for a new DSA key pair; only RSA key pairs can be generated.</source>
+        <translation>Политиката %1 изисква нова DSA двойка ключове; могат да се генерират само RSA двойки ключове.</translation>
+    </message>
+    <message>
+        <source>The key sizes of the policy %1 are not usable: %2</source>
+        <translation>Дължините на ключа в политиката %1 не могат да се използват: %2</translation>
+    </message>
+    <message>
+        <source>%1 bits is outside %2 to %3 bits.</source>
+        <translation>%1 бита е извън границите от %2 до %3 бита.</translation>
+    </message>
+    <message>
+        <source>the smallest size (%1 bits) is above the largest (%2 bits).</source>
+        <translation>най-малката дължина (%1 бита) е над най-голямата (%2 бита).</translation>
+    </message>
+    <message>
+        <source>%1 to %2 bits is outside %3 to %4 bits.</source>
+        <translation>от %1 до %2 бита е извън границите от %3 до %4 бита.</translation>
+    </message>
+    <message>
+        <source>A subject field of the policy %1 has no OID.</source>
+        <translation>Поле на субекта в политиката %1 няма OID.</translation>
+    </message>
+    <message>
+        <source>The policy %1 asks for the subject field %2 more than once.</source>
+        <translation>Политиката %1 изисква полето на субекта %2 повече от веднъж.</translation>
+    </message>
+    <message>
+        <source>The subject field %1 of the policy %2 has no string type.</source>
+        <translation>Полето на субекта %1 в политиката %2 няма низов тип.</translation>
+    </message>
+    <message>
+        <source>The subject field %1 of the policy %2 has an unknown string type &quot;%3&quot;.</source>
+        <translation>Полето на субекта %1 в политиката %2 има непознат низов тип „%3“.</translation>
+    </message>
+    <message>
+        <source>The subject field %1 of the policy %2 has a minimal length above its maximal length.</source>
+        <translation>Полето на субекта %1 в политиката %2 има минимална дължина, по-голяма от максималната.</translation>
+    </message>
+    <message>
+        <source>The resource file has no entries for the list %1 of the subject field %2.</source>
+        <translation>Файлът с ресурсите няма елементи за списъка %1 на полето на субекта %2.</translation>
+    </message>
+</context>
+<context>
+    <name>CRequestCheck</name>
+    <message>
+        <source>The certificate request is empty.</source>
+        <translation>Заявката за сертификат е празна.</translation>
+    </message>
+    <message>
+        <source>The certificate request cannot be read.</source>
+        <translation>Заявката за сертификат не може да бъде прочетена.</translation>
+    </message>
+    <message>
+        <source>The certificate request is followed by other data.</source>
+        <translation>След заявката за сертификат има други данни.</translation>
+    </message>
+    <message>
+        <source>The certificate request carries no usable public key.</source>
+        <translation>Заявката за сертификат не съдържа използваем публичен ключ.</translation>
+    </message>
+    <message>
+        <source>The signature algorithm of the certificate request does not fit its public key.</source>
+        <translation>Алгоритъмът на подписа на заявката за сертификат не отговаря на публичния ѝ ключ.</translation>
+    </message>
+    <message>
+        <source>The signature of the certificate request does not match the public key it carries.</source>
+        <translation>Подписът на заявката за сертификат не съответства на публичния ключ в нея.</translation>
+    </message>
+</context>
+<context>
+    <name>CXmlQuery</name>
+    <message>
+        <source>line %1, column %2</source>
+        <translation>ред %1, колона %2</translation>
+    </message>
+    <message>
+        <source>Could not open the template file.</source>
+        <translation>Файлът с шаблона не може да бъде отворен.</translation>
+    </message>
+    <message>
+        <source>The template file is not well-formed XML (%1).</source>
+        <translation>Файлът с шаблона не е правилно оформен XML (%1).</translation>
+    </message>
+    <message>
+        <source>Could not open the resource file.</source>
+        <translation>Файлът с ресурсите не може да бъде отворен.</translation>
+    </message>
+    <message>
+        <source>The resource file is not well-formed XML (%1).</source>
+        <translation>Файлът с ресурсите не е правилно оформен XML (%1).</translation>
+    </message>
+    <message>
+        <source>The policy file cannot be read.</source>
+        <translation>Файлът с политиките не може да бъде прочетен.</translation>
+    </message>
+</context>
+<context>
+    <name>CertRequestDialog</name>
+    <message>
+        <source>Generate Certificate Request</source>
+        <translation>Създаване на заявка за сертификат</translation>
+    </message>
+    <message>
+        <source>1. Select certificate type</source>
+        <translation>1. Изберете вид сертификат</translation>
+    </message>
+    <message>
+        <source>2. Select a key-pair</source>
+        <translation>2. Изберете двойка ключове</translation>
+    </message>
+    <message>
+        <source>2. Select key length</source>
+        <translation>2. Изберете дължина на ключа</translation>
+    </message>
+    <message>
+        <source>(bits)</source>
+        <translation>(бита)</translation>
+    </message>
+    <message>
+        <source>3. Please fill the following information</source>
+        <translation>3. Моля, попълнете следните данни</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Отказ</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>The certificate policy cannot be shown.</source>
+        <translation>Политиката за сертификати не може да бъде показана.</translation>
+    </message>
+    <message>
+        <source>The certificate policy &quot;%1&quot; cannot be used.</source>
+        <translation>Политиката за сертификати „%1“ не може да бъде използвана.</translation>
+    </message>
+    <message>
+        <source>Keys Not Found</source>
+        <translation>Няма намерени ключове</translation>
+    </message>
+    <message>
+        <source>The active card does not contain proper keys.</source>
+        <translation>Активната карта не съдържа подходящи ключове.</translation>
+    </message>
+    <message>
+        <source>Unable to generate certificate request.</source>
+        <translation>Заявката за сертификат не може да бъде създадена.</translation>
+    </message>
+    <message>
+        <source>Unable to generate key-pair.</source>
+        <translation>Двойката ключове не може да бъде генерирана.</translation>
+    </message>
+    <message>
+        <source>Choose a key length.</source>
+        <translation>Изберете дължина на ключа.</translation>
+    </message>
+    <message>
+        <source>Generating key-pair...</source>
+        <translation>Генериране на двойка ключове...</translation>
+    </message>
+    <message>
+        <source>The subject name is empty. Please fill in the fields of the request.</source>
+        <translation>Името на субекта е празно. Моля, попълнете полетата на заявката.</translation>
+    </message>
+    <message>
+        <source>The public key of the key pair is not on the token.</source>
+        <translation>Публичният ключ на двойката ключове не е на токена.</translation>
     </message>
 </context>
 <context>
@@ -1025,6 +1236,29 @@ but the signature produced with this key is invalid!</source>
     </message>
 </context>
 <context>
+    <name>QOIDInput</name>
+    <message>
+        <source>Invalid text</source>
+        <translation>Невалиден текст</translation>
+    </message>
+    <message>
+        <source>The text is too short.</source>
+        <translation>Текстът е твърде кратък.</translation>
+    </message>
+    <message>
+        <source>The text is too long.</source>
+        <translation>Текстът е твърде дълъг.</translation>
+    </message>
+    <message>
+        <source>The text is not valid.</source>
+        <translation>Текстът не е валиден.</translation>
+    </message>
+    <message>
+        <source>Choose an entry from the list.</source>
+        <translation>Изберете елемент от списъка.</translation>
+    </message>
+</context>
+<context>
     <name>QObject</name>
     <message>
         <source>Public Key</source>
@@ -1165,6 +1399,58 @@ but the signature produced with this key is invalid!</source>
     <message>
         <source>The administrative PIN of the card is blocked.</source>
         <translation>Административният PIN на картата е блокиран.</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Грешка</translation>
+    </message>
+    <message>
+        <source>The certificate request was not sent.</source>
+        <translation>Заявката за сертификат не беше изпратена.</translation>
+    </message>
+    <message>
+        <source>The connection to the server failed</source>
+        <translation>Връзката със сървъра е неуспешна</translation>
+    </message>
+    <message>
+        <source>The certificate request failed for an unknown reason.</source>
+        <translation>Заявката за сертификат е неуспешна по неизвестна причина.</translation>
+    </message>
+    <message>
+        <source>The certificate request form cannot be opened.</source>
+        <translation>Формулярът на заявката за сертификат не може да бъде отворен.</translation>
+    </message>
+    <message>
+        <source>Sending certificate request...</source>
+        <translation>Изпращане на заявката за сертификат...</translation>
+    </message>
+    <message>
+        <source>The certificate request was accepted.</source>
+        <translation>Заявката за сертификат беше приета.</translation>
+    </message>
+    <message>
+        <source>The certificate request is malformed.</source>
+        <translation>Заявката за сертификат е неправилно оформена.</translation>
+    </message>
+    <message>
+        <source>The certificate request was rejected.</source>
+        <translation>Заявката за сертификат беше отхвърлена.</translation>
+    </message>
+    <message>
+        <source>Certificate Request</source>
+        <translation>Заявка за сертификат</translation>
+    </message>
+    <message>
+        <source>The signed request does not verify against its own public key.</source>
+        <translation>Подписаната заявка не се проверява успешно със собствения си публичен ключ.</translation>
+    </message>
+    <message>
+        <source>The address of the request service is not an https address: %1</source>
+        <translation>Адресът на услугата за заявки не е https адрес: %1</translation>
+    </message>
+    <message>
+        <source>The trusted certificates file cannot be read: %1</source>
+        <translation>Файлът с доверените сертификати не може да бъде прочетен: %1</translation>
     </message>
 </context>
 <context>

@@ -9,9 +9,9 @@
 
 namespace {
 
-const char* const kTypeNames[] = {"PrintableString", "VisibleString",  "ISO646String",   "UTF8String",
-                                  "NumericString",   "IA5String",      "TeletexString",  "T61String",
-                                  "VideotexString",  "GraphicString",  "GeneralString",  "UniversalString",
+const char* const kTypeNames[] = {"PrintableString", "VisibleString", "ISO646String",  "UTF8String",
+                                  "NumericString",   "IA5String",     "TeletexString", "T61String",
+                                  "VideotexString",  "GraphicString", "GeneralString", "UniversalString",
                                   "BMPString"};
 
 bool IsPrintableChar(char32_t c)
@@ -19,8 +19,18 @@ bool IsPrintableChar(char32_t c)
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'))
         return true;
     switch (c) {
-    case ' ': case '\'': case '(': case ')': case '+': case ',': case '-': case '.': case '/': case ':':
-    case '=': case '?':
+    case ' ':
+    case '\'':
+    case '(':
+    case ')':
+    case '+':
+    case ',':
+    case '-':
+    case '.':
+    case '/':
+    case ':':
+    case '=':
+    case '?':
         return true;
     default:
         return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 
@@ -86,6 +87,8 @@ private:
 // The subject name, a sequence of relative distinguished names; owns its blocks.
 class CASN1Name
 {
+    Q_DECLARE_TR_FUNCTIONS(CASN1Name)
+
 public:
     CASN1Name() = default;
     ~CASN1Name();

@@ -166,9 +166,9 @@ void CCertReqWrapper::RunRequestRoad()
 }
 
 CVarnockSingleton::TUploadStatus CCertReqWrapper::UploadRequest(const TByteArrayAutoPtr& request,
-                                                               const char* pszPolicyId,
-                                                               const QString& qsTrustedCertsFile,
-                                                               const QString& qsServiceURL)
+                                                                const char* pszPolicyId,
+                                                                const QString& qsTrustedCertsFile,
+                                                                const QString& qsServiceURL)
 {
     assert(pszPolicyId && *pszPolicyId);
     // A request signed by another key than the one it names (keys paired by a shared
@@ -180,12 +180,12 @@ CVarnockSingleton::TUploadStatus CCertReqWrapper::UploadRequest(const TByteArray
     // Without https the request would go out in clear text, without a host nowhere.
     const QUrl url(qsServiceURL, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty())
-        throw CEnrolmentError(QObject::tr("The address of the request service is not an https address: %1")
-                                  .arg(qsServiceURL));
+        throw CEnrolmentError(
+            QObject::tr("The address of the request service is not an https address: %1").arg(qsServiceURL));
     const QFileInfo trust(qsTrustedCertsFile);
     if (!trust.isFile() || !trust.isReadable())
-        throw CEnrolmentError(
-            QObject::tr("The trusted certificates file cannot be read: %1").arg(QDir::toNativeSeparators(qsTrustedCertsFile)));
+        throw CEnrolmentError(QObject::tr("The trusted certificates file cannot be read: %1")
+                                  .arg(QDir::toNativeSeparators(qsTrustedCertsFile)));
 
     const QByteArray trustName = QFile::encodeName(qsTrustedCertsFile);
     const QByteArray endpoint = url.toEncoded();

@@ -112,7 +112,8 @@ void CertRequestDialog::on_comboCertType_currentIndexChanged(int index)
             ShowPolicyError(id, **it);
     } catch (const std::exception& e) {
         ui->btnOK->setEnabled(false);
-        m_host.ShowError(tr("The certificate policy cannot be shown.") + QLatin1Char('\n') + QString::fromUtf8(e.what()),
+        m_host.ShowError(tr("The certificate policy cannot be shown.") + QLatin1Char('\n') +
+                             QString::fromUtf8(e.what()),
                          true, true);
     }
 }
@@ -191,11 +192,11 @@ void CertRequestDialog::ShowPolicy(TPolicyConfig& config)
 
 void CertRequestDialog::ShowPolicyError(const QString& qsPolicyId, const TPolicyConfig& config)
 {
-    m_host.ShowError(tr("The certificate policy \"%1\" cannot be used.")
-                             .arg(ui->comboCertType->currentText().isEmpty() ? qsPolicyId
-                                                                             : ui->comboCertType->currentText()) +
-                         QLatin1Char('\n') + config.error,
-                     true, true);
+    m_host.ShowError(
+        tr("The certificate policy \"%1\" cannot be used.")
+                .arg(ui->comboCertType->currentText().isEmpty() ? qsPolicyId : ui->comboCertType->currentText()) +
+            QLatin1Char('\n') + config.error,
+        true, true);
 }
 
 void CertRequestDialog::FillKeyPairs(int nKeyType)
@@ -220,7 +221,8 @@ void CertRequestDialog::on_btnOK_clicked()
     try {
         Accept();
     } catch (const std::exception& e) {
-        m_host.ShowError(tr("Unable to generate certificate request.") + QLatin1Char('\n') + QString::fromUtf8(e.what()),
+        m_host.ShowError(tr("Unable to generate certificate request.") + QLatin1Char('\n') +
+                             QString::fromUtf8(e.what()),
                          true, true);
         done(QDialog::Rejected);
     }
@@ -233,7 +235,8 @@ bool CertRequestDialog::GenerateKeyPair(const TPolicyConfig& config, std::unique
     const int bits = ui->cbKeyLength->currentText().toInt(&ok);
     // Only a length the policy offers is ever asked of the token.
     if (!ok || !config.keySizes.contains(ui->cbKeyLength->currentText())) {
-        m_host.ShowError(tr("Unable to generate key-pair.") + QLatin1Char('\n') + tr("Choose a key length."), true, true);
+        m_host.ShowError(tr("Unable to generate key-pair.") + QLatin1Char('\n') + tr("Choose a key length."), true,
+                         true);
         return false;
     }
     CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), QApplication::activeWindow(), true);

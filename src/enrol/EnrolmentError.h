@@ -10,10 +10,7 @@
 class CEnrolmentError : public std::runtime_error
 {
 public:
-    explicit CEnrolmentError(const QString& text)
-        : std::runtime_error(text.toUtf8().toStdString()), m_qsText(text)
-    {
-    }
+    explicit CEnrolmentError(const QString& text) : std::runtime_error(text.toUtf8().toStdString()), m_qsText(text) {}
 
     const QString& Text() const { return m_qsText; }
 

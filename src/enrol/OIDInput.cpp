@@ -55,7 +55,8 @@ QOIDInput::QOIDInput(CXmlQuery* pQuery, const QString& qsPolicyId, const QString
         m_pList->setToolTip(hint);
         layout->addWidget(m_pList);
         if (!settings.qsDefaultChoice.isEmpty())
-            m_pList->setCurrentIndex(m_pList->findData(settings.qsDefaultChoice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive));
+            m_pList->setCurrentIndex(
+                m_pList->findData(settings.qsDefaultChoice, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive));
         currentIndexChanged(m_pList->currentIndex());
         // Direct: the value follows the list at once.
         connect(m_pList, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &QOIDInput::currentIndexChanged);

@@ -9,11 +9,6 @@
 
 namespace {
 
-QString Tr(const char* text)
-{
-    return QCoreApplication::translate("CPolicySchema", text);
-}
-
 const QString kPolicy = QStringLiteral("policy");
 const QString kOid = QStringLiteral("oid");
 const QString kBlock = QStringLiteral("n");
@@ -50,14 +45,14 @@ QStringList CPolicySchema::PolicyIds()
     QStringList ids;
     m_query.ExecuteTemplateQuery(QStringLiteral("//policy/@id/string()"), &ids);
     if (ids.isEmpty())
-        throw CEnrolmentError(Tr("The template file holds no certificate policy.") + QLatin1Char('\n') +
+        throw CEnrolmentError(CPolicySchema::tr("The template file holds no certificate policy.") + QLatin1Char('\n') +
                               m_query.TemplateFile());
     QSet<QString> seen;
     for (const QString& id : ids) {
         if (id.isEmpty())
-            throw CEnrolmentError(Tr("A certificate policy of the template file has no identifier."));
+            throw CEnrolmentError(CPolicySchema::tr("A certificate policy of the template file has no identifier."));
         if (seen.contains(id))
-            throw CEnrolmentError(Tr("The template file holds the policy %1 more than once.").arg(id));
+            throw CEnrolmentError(CPolicySchema::tr("The template file holds the policy %1 more than once.").arg(id));
         seen.insert(id);
     }
     return ids;
@@ -67,7 +62,7 @@ QString CPolicySchema::PolicyCaption(const QString& qsPolicyId)
 {
     const QString caption = m_query.GetCaption(qsPolicyId);
     if (caption.isEmpty())
-        throw CEnrolmentError(Tr("The resource file has no caption for the policy %1.").arg(qsPolicyId) +
+        throw CEnrolmentError(CPolicySchema::tr("The resource file has no caption for the policy %1.").arg(qsPolicyId) +
                               QLatin1Char('\n') + m_query.ResourceFile());
     return caption;
 }
@@ -88,7 +83,8 @@ TPolicyKeySettings CPolicySchema::KeySettings(const QString& qsPolicyId)
     // Only RSA pairs can be generated on a token here.
     if (settings.nKeyType == 2)
         throw CEnrolmentError(
-            Tr("The policy %1 asks for a new DSA key pair; only RSA key pairs can be generated.").arg(qsPolicyId));
+            CPolicySchema::tr("The policy %1 asks for a new DSA key pair; only RSA key pairs can be generated.")
+                .arg(qsPolicyId));
 
     const QString sizeText =
         TemplateText(QStringLiteral("//policy[@id = $policy]/key-generation/key-size/string()"), qsPolicyId);
@@ -96,25 +92,33 @@ TPolicyKeySettings CPolicySchema::KeySettings(const QString& qsPolicyId)
     int defaultSize = sizeText.toInt(&ok);
     if (!ok)
         defaultSize = 2048;
-    const int min =
-        Number(TemplateText(QStringLiteral("//policy[@id = $policy]/key-generation/key-size/@min/string()"), qsPolicyId));
-    const int max =
-        Number(TemplateText(QStringLiteral("//policy[@id = $policy]/key-generation/key-size/@max/string()"), qsPolicyId));
+    const int min = Number(
+        TemplateText(QStringLiteral("//policy[@id = $policy]/key-generation/key-size/@min/string()"), qsPolicyId));
+    const int max = Number(
+        TemplateText(QStringLiteral("//policy[@id = $policy]/key-generation/key-size/@max/string()"), qsPolicyId));
     // The id goes in last, in one pass with the detail, so nothing in it is read as a marker.
     auto unusable = [&qsPolicyId](const QString& detail) {
-        return CEnrolmentError(Tr("The key sizes of the policy %1 are not usable: %2").arg(qsPolicyId, detail));
+        return CEnrolmentError(
+            CPolicySchema::tr("The key sizes of the policy %1 are not usable: %2").arg(qsPolicyId, detail));
     };
     if (min == -1 || max == -1) {
         if (!SaneKeySize(defaultSize))
-            throw unusable(Tr("%1 bits is outside %2 to %3 bits.").arg(defaultSize).arg(kMinKeySize).arg(kMaxKeySize));
+            throw unusable(CPolicySchema::tr("%1 bits is outside %2 to %3 bits.")
+                               .arg(defaultSize)
+                               .arg(kMinKeySize)
+                               .arg(kMaxKeySize));
         settings.keySizes << defaultSize;
         return settings;
     }
     if (min > max)
-        throw unusable(Tr("the smallest size (%1 bits) is above the largest (%2 bits).").arg(min).arg(max));
-    if (!SaneKeySize(min) || !SaneKeySize(max))
         throw unusable(
-            Tr("%1 to %2 bits is outside %3 to %4 bits.").arg(min).arg(max).arg(kMinKeySize).arg(kMaxKeySize));
+            CPolicySchema::tr("the smallest size (%1 bits) is above the largest (%2 bits).").arg(min).arg(max));
+    if (!SaneKeySize(min) || !SaneKeySize(max))
+        throw unusable(CPolicySchema::tr("%1 to %2 bits is outside %3 to %4 bits.")
+                           .arg(min)
+                           .arg(max)
+                           .arg(kMinKeySize)
+                           .arg(kMaxKeySize));
     // Both bounds lie in the sane range, so the loop ends after at most 31 sizes.
     for (int bits = min; bits <= max; bits += kKeySizeStep)
         settings.keySizes << bits;
@@ -134,10 +138,12 @@ QList<QStringList> CPolicySchema::SubjectBlocks(const QString& qsPolicyId)
             break;
         for (const QString& oid : oids) {
             if (oid.isEmpty())
-                throw CEnrolmentError(Tr("A subject field of the policy %1 has no OID.").arg(qsPolicyId));
+                throw CEnrolmentError(
+                    CPolicySchema::tr("A subject field of the policy %1 has no OID.").arg(qsPolicyId));
             // A field's settings are found by its OID.
             if (seen.contains(oid))
-                throw CEnrolmentError(Tr("The policy %1 asks for the subject field %2 more than once.").arg(qsPolicyId, oid));
+                throw CEnrolmentError(CPolicySchema::tr("The policy %1 asks for the subject field %2 more than once.")
+                                          .arg(qsPolicyId, oid));
             seen.insert(oid);
         }
         blocks << oids;
@@ -158,21 +164,24 @@ TFieldSettings CPolicySchema::FieldSettings(const QString& qsPolicyId, const QSt
     // A value without a string type would never reach the request.
     field.nStringType = ASN1StringTypeFromName(typeName);
     if (field.nStringType == ASN1_NO_STRING_TYPE)
-        throw CEnrolmentError(typeName.isEmpty()
-                                  ? Tr("The subject field %1 of the policy %2 has no string type.").arg(qsOID, qsPolicyId)
-                                  : Tr("The subject field %1 of the policy %2 has an unknown string type \"%3\".")
-                                        .arg(qsOID, qsPolicyId, typeName));
+        throw CEnrolmentError(
+            typeName.isEmpty()
+                ? CPolicySchema::tr("The subject field %1 of the policy %2 has no string type.").arg(qsOID, qsPolicyId)
+                : CPolicySchema::tr("The subject field %1 of the policy %2 has an unknown string type \"%3\".")
+                      .arg(qsOID, qsPolicyId, typeName));
     if (field.nMinLength != -1 && field.nMaxLength != -1 && field.nMinLength > field.nMaxLength)
         throw CEnrolmentError(
-            Tr("The subject field %1 of the policy %2 has a minimal length above its maximal length.").arg(qsOID, qsPolicyId));
+            CPolicySchema::tr("The subject field %1 of the policy %2 has a minimal length above its maximal length.")
+                .arg(qsOID, qsPolicyId));
 
     if (!field.qsChoiceSource.isEmpty()) {
         QStringList ids;
         m_query.ExecuteResourceQuery(QStringLiteral("//choice[@id = $choice]/choice-item/@id/string()"), &ids,
                                      {{kChoice, field.qsChoiceSource}});
         if (ids.isEmpty())
-            throw CEnrolmentError(Tr("The resource file has no entries for the list %1 of the subject field %2.")
-                                      .arg(field.qsChoiceSource, qsOID));
+            throw CEnrolmentError(
+                CPolicySchema::tr("The resource file has no entries for the list %1 of the subject field %2.")
+                    .arg(field.qsChoiceSource, qsOID));
         for (const QString& id : ids) {
             QString text;
             m_query.ExecuteResourceQuery(QStringLiteral("//choice[@id = $choice]/choice-item[@id = $item]/string()"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QList>
 #include <QPair>
 #include <QString>
@@ -9,19 +10,19 @@ class CXmlQuery;
 
 // How a policy gets its key pair.
 struct TPolicyKeySettings {
-    int nKeyType = 1;          // TKeyFlags mask of the keys it takes: 1 RSA, 2 DSA
-    bool bGenerateKey = true;  // false: an existing key pair of the token is chosen
-    QList<int> keySizes;       // modulus lengths offered for a generated pair, ascending
+    int nKeyType = 1;         // TKeyFlags mask of the keys it takes: 1 RSA, 2 DSA
+    bool bGenerateKey = true; // false: an existing key pair of the token is chosen
+    QList<int> keySizes;      // modulus lengths offered for a generated pair, ascending
 };
 
 // How one subject attribute of a policy is entered.
 struct TFieldSettings {
-    QString qsChoiceSource;                    // not empty: a drop-down list
-    QString qsDefaultChoice;                   // id of the entry selected at first
-    QList<QPair<QString, QString>> choices;    // entry id and text, in file order
-    int nMinLength = -1;                       // -1: no limit
+    QString qsChoiceSource;                 // not empty: a drop-down list
+    QString qsDefaultChoice;                // id of the entry selected at first
+    QList<QPair<QString, QString>> choices; // entry id and text, in file order
+    int nMinLength = -1;                    // -1: no limit
     int nMaxLength = -1;
-    int nStringType = 0;                       // TASN1StringType code
+    int nStringType = 0; // TASN1StringType code
 };
 
 // Reads the certificate policies from the policy files, checking what the program
@@ -30,6 +31,8 @@ struct TFieldSettings {
 // text that names it, instead of turning into an empty form or a nonsense key.
 class CPolicySchema
 {
+    Q_DECLARE_TR_FUNCTIONS(CPolicySchema)
+
 public:
     // Key sizes a policy may offer, in bits.
     static const int kMinKeySize = 1024;

@@ -11,11 +11,11 @@
 
 namespace {
 
-bool Fail(QString* pReason, const char* text)
+bool Fail(QString* pReason, const QString& text)
 {
     ERR_clear_error();
     if (pReason)
-        *pReason = QCoreApplication::translate("VerifyCertificationRequest", text);
+        *pReason = text;
     return false;
 }
 
@@ -56,7 +56,7 @@ bool Read(const unsigned char*& p, const unsigned char* end, TElement& e)
 bool VerifyCertificationRequest(const unsigned char* pbRequest, size_t cbRequest, QString* pReason)
 {
     if (!pbRequest || cbRequest == 0 || cbRequest > 0x7FFFFFFF)
-        return Fail(pReason, "The certificate request is empty.");
+        return Fail(pReason, CRequestCheck::tr("The certificate request is empty."));
     // The names inside are not parsed: a request may hold string types that OpenSSL's
     // name reader does not take (VisibleString, GraphicString, ...), and only the
     // signature over the request information matters here.
@@ -64,26 +64,26 @@ bool VerifyCertificationRequest(const unsigned char* pbRequest, size_t cbRequest
     const unsigned char* const end = pbRequest + cbRequest;
     TElement request, info, algorithm, signature, version, subject, keyInfo;
     if (!Read(p, end, request) || request.tag != 0x30)
-        return Fail(pReason, "The certificate request cannot be read.");
+        return Fail(pReason, CRequestCheck::tr("The certificate request cannot be read."));
     if (p != end)
-        return Fail(pReason, "The certificate request is followed by other data.");
+        return Fail(pReason, CRequestCheck::tr("The certificate request is followed by other data."));
     p = request.content;
-    if (!Read(p, request.end, info) || info.tag != 0x30 || !Read(p, request.end, algorithm) ||
-        algorithm.tag != 0x30 || !Read(p, request.end, signature) || signature.tag != 0x03 || p != request.end)
-        return Fail(pReason, "The certificate request cannot be read.");
+    if (!Read(p, request.end, info) || info.tag != 0x30 || !Read(p, request.end, algorithm) || algorithm.tag != 0x30 ||
+        !Read(p, request.end, signature) || signature.tag != 0x03 || p != request.end)
+        return Fail(pReason, CRequestCheck::tr("The certificate request cannot be read."));
     p = info.content;
     if (!Read(p, info.end, version) || !Read(p, info.end, subject) || !Read(p, info.end, keyInfo) ||
         keyInfo.tag != 0x30)
-        return Fail(pReason, "The certificate request cannot be read.");
+        return Fail(pReason, CRequestCheck::tr("The certificate request cannot be read."));
     // The signature's BIT STRING has no unused bits.
     if (signature.end - signature.content < 2 || signature.content[0] != 0)
-        return Fail(pReason, "The certificate request cannot be read.");
+        return Fail(pReason, CRequestCheck::tr("The certificate request cannot be read."));
 
     const unsigned char* k = keyInfo.begin;
     EVP_PKEY* key = d2i_PUBKEY(nullptr, &k, long(keyInfo.end - keyInfo.begin));
     if (!key || k != keyInfo.end) {
         EVP_PKEY_free(key);
-        return Fail(pReason, "The certificate request carries no usable public key.");
+        return Fail(pReason, CRequestCheck::tr("The certificate request carries no usable public key."));
     }
     const unsigned char* a = algorithm.begin;
     X509_ALGOR* alg = d2i_X509_ALGOR(nullptr, &a, long(algorithm.end - algorithm.begin));
@@ -97,16 +97,17 @@ bool VerifyCertificationRequest(const unsigned char* pbRequest, size_t cbRequest
     if (!((keyType == EVP_PKEY_RSA && nid == NID_sha1WithRSAEncryption) ||
           (keyType == EVP_PKEY_DSA && nid == NID_dsaWithSHA1))) {
         EVP_PKEY_free(key);
-        return Fail(pReason, "The signature algorithm of the certificate request does not fit its public key.");
+        return Fail(pReason, CRequestCheck::tr(
+                                 "The signature algorithm of the certificate request does not fit its public key."));
     }
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-    const bool verified =
-        ctx && EVP_DigestVerifyInit(ctx, nullptr, EVP_sha1(), nullptr, key) == 1 &&
-        EVP_DigestVerify(ctx, signature.content + 1, size_t(signature.end - signature.content - 1), info.begin,
-                         size_t(info.end - info.begin)) == 1;
+    const bool verified = ctx && EVP_DigestVerifyInit(ctx, nullptr, EVP_sha1(), nullptr, key) == 1 &&
+                          EVP_DigestVerify(ctx, signature.content + 1, size_t(signature.end - signature.content - 1),
+                                           info.begin, size_t(info.end - info.begin)) == 1;
     EVP_MD_CTX_free(ctx);
     EVP_PKEY_free(key);
     if (!verified)
-        return Fail(pReason, "The signature of the certificate request does not match the public key it carries.");
+        return Fail(pReason, CRequestCheck::tr(
+                                 "The signature of the certificate request does not match the public key it carries."));
     return true;
 }

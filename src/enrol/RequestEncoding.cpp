@@ -19,11 +19,6 @@
 
 namespace {
 
-QString Tr(const char* text)
-{
-    return QCoreApplication::translate("CASN1Name", text);
-}
-
 // DER of obj in a new array; a failure of the runtime is an error of the request.
 TByteArrayAutoPtr EncodeDer(const SNACC::AsnType& obj)
 {
@@ -31,7 +26,8 @@ TByteArrayAutoPtr EncodeDer(const SNACC::AsnType& obj)
     std::string err;
     const uint64_t len = ExtractAnyBuf(&buf, &obj, &err);
     if (len == 0)
-        throw CEnrolmentError(Tr("The certificate request cannot be encoded: %1").arg(QString::fromStdString(err)));
+        throw CEnrolmentError(
+            CASN1Name::tr("The certificate request cannot be encoded: %1").arg(QString::fromStdString(err)));
     TByteArrayAutoPtr out(new unsigned char[len], size_t(len));
     buf.GetUSeg(out.get(), long(len));
     return out;
@@ -53,9 +49,9 @@ bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11Asymmetri
     // RSA key (or the reverse) is never what the user chose.
     const unsigned long keyType = KeyType(privateKey);
     if (keyType != KEY_TYPE_RSA && keyType != KEY_TYPE_DSA)
-        throw CEnrolmentError(Tr("Certificate requests can be made only for RSA and DSA keys."));
+        throw CEnrolmentError(CASN1Name::tr("Certificate requests can be made only for RSA and DSA keys."));
     if (KeyType(publicKey) != keyType)
-        throw CEnrolmentError(Tr("The public key of the pair is not of the same kind as its private key."));
+        throw CEnrolmentError(CASN1Name::tr("The public key of the pair is not of the same kind as its private key."));
     const bool bRSA = keyType == KEY_TYPE_RSA;
 
     SNACC::CertificationRequest req;
@@ -73,8 +69,9 @@ bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11Asymmetri
             if (!value->IsEncoded())
                 continue;
             if (!value->CheckValue(value->GetValue()))
-                throw CEnrolmentError(Tr("The value of the attribute %1 cannot be written in its string type.")
-                                          .arg(value->GetOID()));
+                throw CEnrolmentError(
+                    CASN1Name::tr("The value of the attribute %1 cannot be written in its string type.")
+                        .arg(value->GetOID()));
             if (!rdn)
                 rdn = &*info.subject.rdnSequence->append();
             SNACC::AttributeTypeAndDistinguishedValue& atv = *rdn->append();

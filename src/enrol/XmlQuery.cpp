@@ -11,11 +11,6 @@
 
 namespace {
 
-QString Tr(const char* text)
-{
-    return QCoreApplication::translate("CXmlQuery", text);
-}
-
 // Keeps the first problem the query engine reports instead of printing it, so that a
 // malformed file is reported once, with its place, through the caller.
 class CMessages : public QAbstractMessageHandler
@@ -30,7 +25,7 @@ protected:
         if (type == QtDebugMsg || type == QtWarningMsg || !m_qsWhere.isEmpty())
             return;
         if (!location.isNull())
-            m_qsWhere = Tr("line %1, column %2").arg(location.line()).arg(location.column());
+            m_qsWhere = CXmlQuery::tr("line %1, column %2").arg(location.line()).arg(location.column());
     }
 
 private:
@@ -62,16 +57,16 @@ CXmlQuery::CXmlQuery(const QString& qsTemplateFile, const QString& qsResourceFil
 
     // QFile closes itself when the exception leaves with the members.
     if (!m_fileTemplate.open(QIODevice::ReadOnly | QIODevice::Text))
-        throw CEnrolmentError(WithFile(Tr("Could not open the template file."), qsTemplateFile));
+        throw CEnrolmentError(WithFile(CXmlQuery::tr("Could not open the template file."), qsTemplateFile));
     if (!m_queryTemplate.setFocus(&m_fileTemplate))
-        throw CEnrolmentError(WithFile(Tr("The template file is not well-formed XML (%1).").arg(messages->Where()),
-                                       qsTemplateFile));
+        throw CEnrolmentError(WithFile(
+            CXmlQuery::tr("The template file is not well-formed XML (%1).").arg(messages->Where()), qsTemplateFile));
     messages->Reset();
     if (!m_fileResource.open(QIODevice::ReadOnly | QIODevice::Text))
-        throw CEnrolmentError(WithFile(Tr("Could not open the resource file."), qsResourceFile));
+        throw CEnrolmentError(WithFile(CXmlQuery::tr("Could not open the resource file."), qsResourceFile));
     if (!m_queryResource.setFocus(&m_fileResource))
-        throw CEnrolmentError(WithFile(Tr("The resource file is not well-formed XML (%1).").arg(messages->Where()),
-                                       qsResourceFile));
+        throw CEnrolmentError(WithFile(
+            CXmlQuery::tr("The resource file is not well-formed XML (%1).").arg(messages->Where()), qsResourceFile));
 }
 
 CXmlQuery::~CXmlQuery()
@@ -90,7 +85,7 @@ void CXmlQuery::Execute(QXmlQuery& query, const QString& qsFile, const QString& 
     query.setQuery(qsQuery);
     assert(query.isValid());
     if (!query.evaluateTo(pqsResult))
-        throw CEnrolmentError(WithFile(Tr("The policy file cannot be read."), qsFile));
+        throw CEnrolmentError(WithFile(CXmlQuery::tr("The policy file cannot be read."), qsFile));
     for (QString& entry : *pqsResult)
         entry = entry.trimmed();
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QList>
 #include <QPair>
@@ -21,6 +22,8 @@ class QAbstractMessageHandler;
 // values, trimmed, never serialised XML.
 class CXmlQuery
 {
+    Q_DECLARE_TR_FUNCTIONS(CXmlQuery)
+
 public:
     // Variable name and value: a QString binds a string, an int an integer.
     typedef QList<QPair<QString, QVariant>> TBindings;

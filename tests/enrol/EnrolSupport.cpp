@@ -194,7 +194,8 @@ fixture::KeyFiles ImportKey(SoftHsmToken& token, const std::string& name, const 
         const std::string params = std::string(src ? src : ".") + "/tests/fixtures/softhsm/dsa2048-256.param.pem";
         key.keyPem = token.Dir() + "/" + name + ".key.pem";
         key.publicDer = token.Dir() + "/" + name + ".pub.der";
-        if (fixture::Run("openssl genpkey -paramfile " + fixture::Quote(params) + " -out " + fixture::Quote(key.keyPem)) ||
+        if (fixture::Run("openssl genpkey -paramfile " + fixture::Quote(params) + " -out " +
+                         fixture::Quote(key.keyPem)) ||
             fixture::Run("openssl pkey -in " + fixture::Quote(key.keyPem) + " -pubout -outform DER -out " +
                          fixture::Quote(key.publicDer)))
             throw std::runtime_error("cannot make " + name);
@@ -258,7 +259,8 @@ RequestView ReadRequest(const unsigned char* data, size_t size)
 bool OpenSslVerifies(const std::string& dir, const Bytes& der, std::string* output)
 {
     std::string out;
-    const int rc = fixture::Run("openssl req -inform DER -in " + fixture::Quote(Write(dir, der)) + " -noout -verify", &out);
+    const int rc =
+        fixture::Run("openssl req -inform DER -in " + fixture::Quote(Write(dir, der)) + " -noout -verify", &out);
     if (output)
         *output = out;
     return rc == 0 && out.find("verify OK") != std::string::npos;

@@ -32,7 +32,8 @@ Faults& CurrentFaults();
 
 // A SoftHSM2 store of its own with one initialised token (user PIN 1234), and that
 // token opened through the layer with a read-write session, logged in and read.
-class SoftHsmToken {
+class SoftHsmToken
+{
 public:
     SoftHsmToken(const std::string& storeName, const std::string& label);
     ~SoftHsmToken();
@@ -76,8 +77,8 @@ fixture::KeyFiles ImportKey(SoftHsmToken& token, const std::string& name, const 
 struct RequestView {
     bool parsed = false;
     bool verified = false;
-    Bytes publicKeyInfo;                 // i2d_PUBKEY of the request's key
-    std::string signatureAlgorithm;      // dotted OID
+    Bytes publicKeyInfo;            // i2d_PUBKEY of the request's key
+    std::string signatureAlgorithm; // dotted OID
     // The subject, one entry per attribute: RDN index, OID, universal tag and the
     // value's content bytes.
     struct Entry {

@@ -67,10 +67,10 @@ private:
     std::unique_ptr<CertRequestDialog> Form(TestHost& host, const QString& language = QStringLiteral("en"),
                                             const QString& schema = QString())
     {
-        return std::unique_ptr<CertRequestDialog>(new CertRequestDialog(
-            schema.isEmpty() ? ShippedFolder() + QStringLiteral("/Schema.xml") : schema,
-            ShippedFolder() + QStringLiteral("/SchemaResources.%1.xml").arg(language), m_keys, *m_token, host,
-            host.HostWidget()));
+        return std::unique_ptr<CertRequestDialog>(
+            new CertRequestDialog(schema.isEmpty() ? ShippedFolder() + QStringLiteral("/Schema.xml") : schema,
+                                  ShippedFolder() + QStringLiteral("/SchemaResources.%1.xml").arg(language), m_keys,
+                                  *m_token, host, host.HostWidget()));
     }
 
 private slots:
@@ -109,29 +109,31 @@ private slots:
         QStringList policies, sizes, captions, rsaKeys, dsaKeys, countries;
         bool generateShown = false, selectShown = false;
         QString country;
-        driver.Expect([&](QWidget* w) {
-            policies = Items(Combo(w, "comboCertType"));
-            generateShown = w->findChild<QWidget*>("gbGenerateKey")->isVisible();
-            sizes = Items(Combo(w, "cbKeyLength"));
-            for (QOIDInput* f : Fields(w))
-                captions << f->findChild<QLabel*>()->text();
-            QComboBox* list = Field(w, "2.5.4.6")->List();
-            country = list->currentData().toString();
-            countries = Items(list).mid(0, 3);
-            ChoosePolicy(w, kExistingRsa);
-            selectShown = w->findChild<QWidget*>("gbSelectKey")->isVisible() &&
-                          !w->findChild<QWidget*>("gbGenerateKey")->isVisible();
-            rsaKeys = Items(Combo(w, "comboKeyPair"));
-            ChoosePolicy(w, kExistingDsa);
-            dsaKeys = Items(Combo(w, "comboKeyPair"));
-            fixture::ModalDriver::Click(w, "btnCancel");
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                policies = Items(Combo(w, "comboCertType"));
+                generateShown = w->findChild<QWidget*>("gbGenerateKey")->isVisible();
+                sizes = Items(Combo(w, "cbKeyLength"));
+                for (QOIDInput* f : Fields(w))
+                    captions << f->findChild<QLabel*>()->text();
+                QComboBox* list = Field(w, "2.5.4.6")->List();
+                country = list->currentData().toString();
+                countries = Items(list).mid(0, 3);
+                ChoosePolicy(w, kExistingRsa);
+                selectShown = w->findChild<QWidget*>("gbSelectKey")->isVisible() &&
+                              !w->findChild<QWidget*>("gbGenerateKey")->isVisible();
+                rsaKeys = Items(Combo(w, "comboKeyPair"));
+                ChoosePolicy(w, kExistingDsa);
+                dsaKeys = Items(Combo(w, "comboKeyPair"));
+                fixture::ModalDriver::Click(w, "btnCancel");
+            },
+            "CertRequestDialog");
         QCOMPARE(form->exec(), int(QDialog::Rejected));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
 
-        QCOMPARE(policies, (QStringList{"Personal certificate, new RSA key pair",
-                                        "Personal certificate, existing RSA key pair",
-                                        "Personal certificate, existing DSA key pair"}));
+        QCOMPARE(policies,
+                 (QStringList{"Personal certificate, new RSA key pair", "Personal certificate, existing RSA key pair",
+                              "Personal certificate, existing DSA key pair"}));
         QVERIFY(generateShown);
         QCOMPARE(sizes, (QStringList{"2048", "2560", "3072", "3584", "4096"}));
         QCOMPARE(captions, (QStringList{"Country", "Organisation", "Name", "E-mail address"}));
@@ -153,15 +155,17 @@ private slots:
         auto form = Form(host);
         fixture::ModalDriver driver;
         QStringList warnings;
-        driver.Expect([&](QWidget* w) {
-            ChoosePolicy(w, kExistingRsa);
-            QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton); // the name is empty
-            Type(Field(w, "2.5.4.3"), QStringLiteral("Ivan"));
-            Type(Field(w, "1.2.840.113549.1.9.1"), QString::fromUtf8("иван@example.org"));
-            QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
-            Field(w, "2.5.4.3")->CheckText(QString(65, QLatin1Char('x')));
-            QTest::mouseClick(Button(w, "btnCancel"), Qt::LeftButton);
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                ChoosePolicy(w, kExistingRsa);
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton); // the name is empty
+                Type(Field(w, "2.5.4.3"), QStringLiteral("Ivan"));
+                Type(Field(w, "1.2.840.113549.1.9.1"), QString::fromUtf8("иван@example.org"));
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+                Field(w, "2.5.4.3")->CheckText(QString(65, QLatin1Char('x')));
+                QTest::mouseClick(Button(w, "btnCancel"), Qt::LeftButton);
+            },
+            "CertRequestDialog");
         driver.Expect(Note(warnings), "QMessageBox");
         driver.Expect(Note(warnings), "QMessageBox");
         driver.Expect(Note(warnings), "QMessageBox");
@@ -179,12 +183,14 @@ private slots:
     // nothing, so the two fields never hand the check back and forth.
     void boundedWarningsWithTwoFailingFields()
     {
-        const QString schema = Write(m_scratch, "TwoFields.xml",
-            "<schema><policy id=\"" + std::string(kExistingRsa) + "\"><key-generation><key-type>RSA</key-type>"
-            "<key-generation>existing</key-generation></key-generation><name><ava-block>"
-            "<attribute-value-assertion oid=\"2.5.4.3\"><type>PrintableString</type></attribute-value-assertion>"
-            "<attribute-value-assertion oid=\"2.5.4.10\"><type>PrintableString</type></attribute-value-assertion>"
-            "</ava-block></name></policy></schema>");
+        const QString schema = Write(
+            m_scratch, "TwoFields.xml",
+            "<schema><policy id=\"" + std::string(kExistingRsa) +
+                "\"><key-generation><key-type>RSA</key-type>"
+                "<key-generation>existing</key-generation></key-generation><name><ava-block>"
+                "<attribute-value-assertion oid=\"2.5.4.3\"><type>PrintableString</type></attribute-value-assertion>"
+                "<attribute-value-assertion oid=\"2.5.4.10\"><type>PrintableString</type></attribute-value-assertion>"
+                "</ava-block></name></policy></schema>");
         TestHost host;
         auto form = Form(host, QStringLiteral("en"), schema);
         QStringList warnings;
@@ -201,35 +207,41 @@ private slots:
             Field(w, to)->TextBox()->setFocus(Qt::MouseFocusReason);
         };
         fixture::ModalDriver driver;
-        driver.Expect([&](QWidget* w) {
-            QApplication::setActiveWindow(w);
-            Field(w, "2.5.4.3")->TextBox()->setFocus(Qt::MouseFocusReason);
-            Keys(Field(w, "2.5.4.3")->TextBox(), QString::fromUtf8("Жан"));
-            move(w, "2.5.4.3", "2.5.4.10"); // warning 1: the name
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                QApplication::setActiveWindow(w);
+                Field(w, "2.5.4.3")->TextBox()->setFocus(Qt::MouseFocusReason);
+                Keys(Field(w, "2.5.4.3")->TextBox(), QString::fromUtf8("Жан"));
+                move(w, "2.5.4.3", "2.5.4.10"); // warning 1: the name
+            },
+            "CertRequestDialog");
         driver.Expect(Note(warnings), "QMessageBox");
         driver.Expect([&](QWidget* w) { move(w, "2.5.4.3", "2.5.4.10"); }, "CertRequestDialog"); // warning 2
         driver.Expect(Note(warnings, "Cancel"), "QMessageBox");
-        driver.Expect([&](QWidget* w) {
-            Keys(Field(w, "2.5.4.10")->TextBox(), QString::fromUtf8("Жоро"));
-            move(w, "2.5.4.10", "2.5.4.3"); // warning 3: the organisation
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                Keys(Field(w, "2.5.4.10")->TextBox(), QString::fromUtf8("Жоро"));
+                move(w, "2.5.4.10", "2.5.4.3"); // warning 3: the organisation
+            },
+            "CertRequestDialog");
         driver.Expect(Note(warnings), "QMessageBox");
-        driver.Expect([&](QWidget* w) {
-            QLineEdit* name = Field(w, "2.5.4.3")->TextBox();
-            name->selectAll();
-            Keys(name, QStringLiteral("Jan"));
-            move(w, "2.5.4.3", "2.5.4.10"); // the name is right now: no warning
-            // Runs after the check of that move: inside its warning, if one came.
-            QTimer::singleShot(0, w, [&, w] {
-                afterwards = warnings.size();
-                if (QOIDInput::IsWarningOpen()) {
-                    extra = true;
-                    fixture::ModalDriver::Click(QApplication::activeModalWidget(), "OK");
-                }
-                fixture::ModalDriver::Click(w, "btnCancel");
-            });
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                QLineEdit* name = Field(w, "2.5.4.3")->TextBox();
+                name->selectAll();
+                Keys(name, QStringLiteral("Jan"));
+                move(w, "2.5.4.3", "2.5.4.10"); // the name is right now: no warning
+                // Runs after the check of that move: inside its warning, if one came.
+                QTimer::singleShot(0, w, [&, w] {
+                    afterwards = warnings.size();
+                    if (QOIDInput::IsWarningOpen()) {
+                        extra = true;
+                        fixture::ModalDriver::Click(QApplication::activeModalWidget(), "OK");
+                    }
+                    fixture::ModalDriver::Click(w, "btnCancel");
+                });
+            },
+            "CertRequestDialog");
         QCOMPARE(form->exec(), int(QDialog::Rejected));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QVERIFY(!extra);
@@ -246,14 +258,16 @@ private slots:
         TestHost host;
         auto form = Form(host);
         fixture::ModalDriver driver;
-        driver.Expect([&](QWidget* w) {
-            Type(Field(w, "2.5.4.3"), QString::fromUtf8("Иван Петров"));
-            // A later edit counts at once: the request carries what the box shows.
-            Type(Field(w, "2.5.4.10"), QStringLiteral("Old"));
-            Type(Field(w, "2.5.4.10"), QString::fromUtf8("R&D <Ново>"));
-            Field(w, "2.5.4.6")->List()->setCurrentIndex(Field(w, "2.5.4.6")->List()->findData("DE"));
-            QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                Type(Field(w, "2.5.4.3"), QString::fromUtf8("Иван Петров"));
+                // A later edit counts at once: the request carries what the box shows.
+                Type(Field(w, "2.5.4.10"), QStringLiteral("Old"));
+                Type(Field(w, "2.5.4.10"), QString::fromUtf8("R&D <Ново>"));
+                Field(w, "2.5.4.6")->List()->setCurrentIndex(Field(w, "2.5.4.6")->List()->findData("DE"));
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+            },
+            "CertRequestDialog");
         const unsigned long before = m_token->GetAsymmetricKeyCount();
         QCOMPARE(form->exec(), int(QDialog::Accepted));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
@@ -271,7 +285,9 @@ private slots:
         QVERIFY(pub);
         const QString id = QString::fromLatin1(pub->GetID());
         const QString label = QString::fromUtf8(pub->GetLabel());
-        QVERIFY2(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$").match(label).hasMatch(),
+        QVERIFY2(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                     .match(label)
+                     .hasMatch(),
                  qPrintable(label));
         QCOMPARE(QString(label).remove(QLatin1Char('-')), id);
         QCOMPARE(pub->GetModulusBits(), 2048ul);
@@ -298,21 +314,23 @@ private slots:
         auto form = Form(host);
         fixture::ModalDriver driver;
         QString afterShow, keptName, keptLength;
-        driver.Expect([&](QWidget* w) {
-            Combo(w, "cbKeyLength")->setCurrentIndex(2);
-            ChoosePolicy(w, kExistingRsa);
-            Type(Field(w, "2.5.4.3"), QStringLiteral("Kept"));
-            w->showMinimized();
-            w->showNormal();
-            QShowEvent show;
-            QApplication::sendEvent(w, &show);
-            afterShow = Combo(w, "comboCertType")->currentData().toString();
-            ChoosePolicy(w, kGenerate);
-            keptLength = Combo(w, "cbKeyLength")->currentText();
-            ChoosePolicy(w, kExistingRsa);
-            keptName = Field(w, "2.5.4.3")->TextBox()->text();
-            fixture::ModalDriver::Click(w, "btnCancel");
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                Combo(w, "cbKeyLength")->setCurrentIndex(2);
+                ChoosePolicy(w, kExistingRsa);
+                Type(Field(w, "2.5.4.3"), QStringLiteral("Kept"));
+                w->showMinimized();
+                w->showNormal();
+                QShowEvent show;
+                QApplication::sendEvent(w, &show);
+                afterShow = Combo(w, "comboCertType")->currentData().toString();
+                ChoosePolicy(w, kGenerate);
+                keptLength = Combo(w, "cbKeyLength")->currentText();
+                ChoosePolicy(w, kExistingRsa);
+                keptName = Field(w, "2.5.4.3")->TextBox()->text();
+                fixture::ModalDriver::Click(w, "btnCancel");
+            },
+            "CertRequestDialog");
         form->exec();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(afterShow, QLatin1String(kExistingRsa));
@@ -324,11 +342,13 @@ private slots:
     // default and without the user touching the list.
     void theEntryAListShowsIsChosen()
     {
-        const QString schema = Write(m_scratch, "NoDefault.xml",
-            "<schema><policy id=\"" + std::string(kExistingRsa) + "\"><key-generation><key-type>RSA</key-type>"
-            "<key-generation>existing</key-generation></key-generation><name><ava-block>"
-            "<attribute-value-assertion oid=\"2.5.4.6\"><enumeration source=\"countries\"/>"
-            "<type>PrintableString</type></attribute-value-assertion></ava-block></name></policy></schema>");
+        const QString schema =
+            Write(m_scratch, "NoDefault.xml",
+                  "<schema><policy id=\"" + std::string(kExistingRsa) +
+                      "\"><key-generation><key-type>RSA</key-type>"
+                      "<key-generation>existing</key-generation></key-generation><name><ava-block>"
+                      "<attribute-value-assertion oid=\"2.5.4.6\"><enumeration source=\"countries\"/>"
+                      "<type>PrintableString</type></attribute-value-assertion></ava-block></name></policy></schema>");
         TestHost host;
         auto form = Form(host, QStringLiteral("en"), schema);
         fixture::ModalDriver driver;
@@ -345,29 +365,38 @@ private slots:
     // pair to generate, key sizes out of range, an unknown string type. The others stay usable.
     void unusablePoliciesAreReported()
     {
-        const QString schema = Write(m_scratch, "Faulty.xml",
-            "<schema>"
-            "<policy id=\"" + std::string(kGenerate) + "\"><key-generation><key-type>DSA</key-type>"
-            "<key-generation>new</key-generation></key-generation></policy>"
-            "<policy id=\"" + std::string(kExistingRsa) + "\"><key-generation><key-size min=\"4096\" max=\"2048\"/>"
-            "</key-generation></policy>"
-            "<policy id=\"" + std::string(kExistingDsa) + "\"><key-generation><key-type>DSA</key-type>"
-            "<key-generation>existing</key-generation></key-generation><name><ava-block>"
-            "<attribute-value-assertion oid=\"2.5.4.3\"><type>Utf8String</type></attribute-value-assertion>"
-            "</ava-block></name></policy></schema>");
+        const QString schema =
+            Write(m_scratch, "Faulty.xml",
+                  "<schema>"
+                  "<policy id=\"" +
+                      std::string(kGenerate) +
+                      "\"><key-generation><key-type>DSA</key-type>"
+                      "<key-generation>new</key-generation></key-generation></policy>"
+                      "<policy id=\"" +
+                      std::string(kExistingRsa) +
+                      "\"><key-generation><key-size min=\"4096\" max=\"2048\"/>"
+                      "</key-generation></policy>"
+                      "<policy id=\"" +
+                      std::string(kExistingDsa) +
+                      "\"><key-generation><key-type>DSA</key-type>"
+                      "<key-generation>existing</key-generation></key-generation><name><ava-block>"
+                      "<attribute-value-assertion oid=\"2.5.4.3\"><type>Utf8String</type></attribute-value-assertion>"
+                      "</ava-block></name></policy></schema>");
         TestHost host;
         auto form = Form(host, QStringLiteral("en"), schema);
         fixture::ModalDriver driver;
         QList<bool> okEnabled;
-        driver.Expect([&](QWidget* w) {
-            okEnabled << Button(w, "btnOK")->isEnabled();
-            ChoosePolicy(w, kExistingRsa);
-            okEnabled << Button(w, "btnOK")->isEnabled();
-            ChoosePolicy(w, kExistingDsa);
-            okEnabled << Button(w, "btnOK")->isEnabled();
-            QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
-            fixture::ModalDriver::Click(w, "btnCancel");
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                okEnabled << Button(w, "btnOK")->isEnabled();
+                ChoosePolicy(w, kExistingRsa);
+                okEnabled << Button(w, "btnOK")->isEnabled();
+                ChoosePolicy(w, kExistingDsa);
+                okEnabled << Button(w, "btnOK")->isEnabled();
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+                fixture::ModalDriver::Click(w, "btnCancel");
+            },
+            "CertRequestDialog");
         QCOMPARE(form->exec(), int(QDialog::Rejected));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(okEnabled, (QList<bool>{false, false, false}));
@@ -387,13 +416,15 @@ private slots:
         auto form = Form(host);
         fixture::ModalDriver driver;
         bool stillOpen = false;
-        driver.Expect([&](QWidget* w) {
-            Type(Field(w, "2.5.4.3"), QStringLiteral("Nobody"));
-            CurrentFaults().generateKeyPair = true;
-            QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
-            stillOpen = w->isVisible();
-            fixture::ModalDriver::Click(w, "btnCancel");
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                Type(Field(w, "2.5.4.3"), QStringLiteral("Nobody"));
+                CurrentFaults().generateKeyPair = true;
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+                stillOpen = w->isVisible();
+                fixture::ModalDriver::Click(w, "btnCancel");
+            },
+            "CertRequestDialog");
         QCOMPARE(form->exec(), int(QDialog::Rejected));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QVERIFY(stillOpen);
@@ -412,14 +443,16 @@ private slots:
         fixture::ModalDriver driver;
         QStringList boxes;
         bool okEnabled = true;
-        driver.Expect([&](QWidget* w) {
-            fixture::ModalDriver* nested = new fixture::ModalDriver(10000, w);
-            nested->Expect(Note(boxes), "QMessageBox");
-            ChoosePolicy(w, kExistingRsa);
-            nested->WaitFinished();
-            okEnabled = Button(w, "btnOK")->isEnabled();
-            fixture::ModalDriver::Click(w, "btnCancel");
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                fixture::ModalDriver* nested = new fixture::ModalDriver(10000, w);
+                nested->Expect(Note(boxes), "QMessageBox");
+                ChoosePolicy(w, kExistingRsa);
+                nested->WaitFinished();
+                okEnabled = Button(w, "btnOK")->isEnabled();
+                fixture::ModalDriver::Click(w, "btnCancel");
+            },
+            "CertRequestDialog");
         form.exec();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(boxes, QStringList{"The active card does not contain proper keys."});
@@ -444,13 +477,15 @@ private slots:
         TestHost host;
         auto form = Form(host, language);
         fixture::ModalDriver driver;
-        driver.Expect([&](QWidget* w) {
-            ChoosePolicy(w, qPrintable(policy));
-            Type(Field(w, "2.5.4.10"), QString::fromUtf8("Тесали ООД"));
-            Type(Field(w, "2.5.4.3"), QString::fromUtf8("Мария Иванова"));
-            Type(Field(w, "1.2.840.113549.1.9.1"), QStringLiteral("maria@example.org"));
-            QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
-        }, "CertRequestDialog");
+        driver.Expect(
+            [&](QWidget* w) {
+                ChoosePolicy(w, qPrintable(policy));
+                Type(Field(w, "2.5.4.10"), QString::fromUtf8("Тесали ООД"));
+                Type(Field(w, "2.5.4.3"), QString::fromUtf8("Мария Иванова"));
+                Type(Field(w, "1.2.840.113549.1.9.1"), QStringLiteral("maria@example.org"));
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+            },
+            "CertRequestDialog");
         QCOMPARE(form->exec(), int(QDialog::Accepted));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QVERIFY2(host.errors.isEmpty(), qPrintable(host.errors.join("; ")));

@@ -133,7 +133,8 @@ private slots:
         m_data = m_scratch + QStringLiteral("/xdg/Veskora");
         QDir().mkpath(m_data);
         for (const char* file : {"Schema.xml", "SchemaResources.en.xml", "SchemaResources.bg.xml"})
-            Copy(ShippedFolder() + QLatin1Char('/') + QLatin1String(file), m_data + QLatin1Char('/') + QLatin1String(file));
+            Copy(ShippedFolder() + QLatin1Char('/') + QLatin1String(file),
+                 m_data + QLatin1Char('/') + QLatin1String(file));
         Copy(QString::fromStdString(m_service->TrustFile()), m_data + QStringLiteral("/chain.pem"));
     }
 
@@ -158,10 +159,11 @@ private slots:
     {
         MemoryLogger log(0xFF);
         const QByteArray saved = qgetenv("XDG_CONFIG_DIRS");
-        qputenv("XDG_CONFIG_DIRS", QFile::encodeName(QStringLiteral("relative/dir::/nonexistent:") + m_scratch +
-                                                     QStringLiteral("/xdg")));
+        qputenv("XDG_CONFIG_DIRS",
+                QFile::encodeName(QStringLiteral("relative/dir::/nonexistent:") + m_scratch + QStringLiteral("/xdg")));
         const QString ini = m_scratch + QStringLiteral("/tessaly.ini");
-        fixture::WriteText(ini.toStdString(), "[General]\nRequestServiceURL=https://ca.example.test/axis2/services/RequestService\n");
+        fixture::WriteText(ini.toStdString(),
+                           "[General]\nRequestServiceURL=https://ca.example.test/axis2/services/RequestService\n");
         CSettings::Instance().Load(ini);
         TEnrolmentPlaces places = TEnrolmentPlaces::FromEnvironment();
         QCOMPARE(places.qsDataFolder, m_data);
@@ -235,9 +237,9 @@ private slots:
     void malformedAnswerOfACannedServer()
     {
         fixture::CannedHttpsServer canned(m_service->Pki().certPem, m_service->Pki().keyPem);
-        QVERIFY(canned.Start(fixture::CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
-            "<ns1:UploadCertificateRequestResponse><ns1:UploadCertificateRequestResult>malformed"
-            "</ns1:UploadCertificateRequestResult></ns1:UploadCertificateRequestResponse>"))));
+        QVERIFY(canned.Start(fixture::CannedHttpsServer::HttpAnswer(
+            fixture::SoapEnvelope("<ns1:UploadCertificateRequestResponse><ns1:UploadCertificateRequestResult>malformed"
+                                  "</ns1:UploadCertificateRequestResult></ns1:UploadCertificateRequestResponse>"))));
         QList<TBox> boxes;
         QVERIFY(Road(Places(QString::fromStdString(canned.Endpoint())),
                      FillIn(kExistingDsa, QStringLiteral("Existing DSA"), QStringLiteral("Dora")), boxes));
@@ -261,7 +263,8 @@ private slots:
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].title, QStringLiteral("Error"));
         QCOMPARE(boxes[0].icon, QMessageBox::Critical);
-        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("The connection to the server failed\n")), qPrintable(boxes[0].text));
+        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("The connection to the server failed\n")),
+                 qPrintable(boxes[0].text));
         QVERIFY(m_tokenChanged);
         QCOMPARE(log.CountWith(L"std::runtime_error in CCertReqWrapper::GenerateAndSendRequest:\n", 0x20), size_t(1));
     }
@@ -287,8 +290,9 @@ private slots:
         QVERIFY(Road(Places(QString::fromStdString(canned.Endpoint())),
                      FillIn(kExistingRsa, QStringLiteral("Crossed"), QStringLiteral("Crossed")), boxes));
         QCOMPARE(boxes.size(), 1);
-        QVERIFY2(boxes[0].text.contains(QStringLiteral("The signed request does not verify against its own public key.")),
-                 qPrintable(boxes[0].text));
+        QVERIFY2(
+            boxes[0].text.contains(QStringLiteral("The signed request does not verify against its own public key.")),
+            qPrintable(boxes[0].text));
         QCOMPARE(canned.Connections(), 0);
         QCOMPARE(log.CountWith(L"CEnrolmentError in CCertReqWrapper::GenerateAndSendRequest:\n", 0x20), size_t(1));
     }
@@ -315,7 +319,8 @@ private slots:
         const Case cases[] = {
             {"clear text", QString(endpoint).replace(QStringLiteral("https:"), QStringLiteral("http:")), m_data,
              "The address of the request service is not an https address"},
-            {"no address", QStringLiteral("https://"), m_data, "The address of the request service is not an https address"},
+            {"no address", QStringLiteral("https://"), m_data,
+             "The address of the request service is not an https address"},
             {"no chain.pem", endpoint, noChain, "The trusted certificates file cannot be read"},
             {"non-ASCII folder", endpoint, unicode, "The certificate request was accepted."},
         };
@@ -326,7 +331,8 @@ private slots:
             QVERIFY(Road({c.folder, QStringLiteral("en"), c.url}, FillIn(kGenerate, QString(), QStringLiteral("Safe")),
                          boxes));
             QCOMPARE(boxes.size(), 1);
-            QVERIFY2(boxes[0].text.contains(QLatin1String(c.text)), qPrintable(QLatin1String(c.what) + ": " + boxes[0].text));
+            QVERIFY2(boxes[0].text.contains(QLatin1String(c.text)),
+                     qPrintable(QLatin1String(c.what) + ": " + boxes[0].text));
             const bool sent = QLatin1String(c.what) == QLatin1String("non-ASCII folder");
             QCOMPARE(m_service->Uploads().size(), before + (sent ? 1 : 0));
         }

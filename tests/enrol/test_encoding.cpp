@@ -127,7 +127,8 @@ Bytes Held(const TByteArrayAutoPtr& a)
     return Bytes(a.get(), a.get() + a.size());
 }
 
-class Encoding : public ::testing::Test {
+class Encoding : public ::testing::Test
+{
 protected:
     static void SetUpTestSuite()
     {
@@ -151,7 +152,8 @@ protected:
         CPKCS11AsymmetricKey* p = nullptr;
         CPKCS11AsymmetricKey* q = nullptr;
         std::vector<unsigned char> idBytes(id.begin(), id.end());
-        ASSERT_TRUE(m_token->GenerateRSAKeyPair(bits, true, idBytes.data(), uint32_t(idBytes.size()), id.c_str(), &p, &q))
+        ASSERT_TRUE(
+            m_token->GenerateRSAKeyPair(bits, true, idBytes.data(), uint32_t(idBytes.size()), id.c_str(), &p, &q))
             << g_token->Sink().what();
         pub.reset(p);
         priv.reset(q);
@@ -210,7 +212,6 @@ TEST_F(Encoding, RequestsOnEveryKeyVerifyAndCarryTheNameAndTheTokensKey)
                 EXPECT_TRUE(found) << c.what << ": " << v.oid << " missing in RDN " << rdn;
             }
         EXPECT_EQ(view.subject.size(), expected) << c.what;
-
     }
     EXPECT_EQ(g_token->Sink().GetMessage(), nullptr);
 }
@@ -229,10 +230,11 @@ TEST_F(Encoding, EveryStringTypeIsWrittenWithItsTagAndTheSignatureVerifies)
         EXPECT_TRUE(VerifyCertificationRequest(request.get(), request.size()));
 
         const std::string parsed = OpenSslAsn1Parse(g_token->Dir(), der);
-        for (const char* tag : {"PRINTABLESTRING", "VISIBLESTRING", "UTF8STRING", "NUMERICSTRING", "IA5STRING",
-                                "T61STRING", "VIDEOTEXSTRING", "GRAPHICSTRING", "GENERALSTRING", "UNIVERSALSTRING",
-                                "BMPSTRING"})
-            EXPECT_NE(parsed.find(std::string("prim: ") + tag + " "), std::string::npos) << "no " << tag << "\n" << parsed;
+        for (const char* tag :
+             {"PRINTABLESTRING", "VISIBLESTRING", "UTF8STRING", "NUMERICSTRING", "IA5STRING", "T61STRING",
+              "VIDEOTEXSTRING", "GRAPHICSTRING", "GENERALSTRING", "UNIVERSALSTRING", "BMPSTRING"})
+            EXPECT_NE(parsed.find(std::string("prim: ") + tag + " "), std::string::npos) << "no " << tag << "\n"
+                                                                                         << parsed;
 
         // The openssl command verifies the signature over the request information with
         // the token's public key.

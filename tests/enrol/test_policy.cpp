@@ -56,7 +56,7 @@ template <class F> std::string ErrorOf(F f)
 TEST(XmlQuery, ResultsAreTrimmedTextNeverSerialisedXml)
 {
     CXmlQuery query(Write("text.xml", Schema("<policy id=\"p\"><key-generation><key-type>\n  R&amp;D &lt;RSA&gt;\n"
-                                              "</key-type></key-generation></policy>")),
+                                             "</key-type></key-generation></policy>")),
                     Write("text.res.xml", Resource("<item id=\"2.5.4.3\"><caption> A &amp; B </caption>"
                                                    "<hint>\n\thint\n</hint></item>")));
     QString text;
@@ -77,7 +77,8 @@ TEST(XmlQuery, IdsAreBoundAsValuesNotPastedIntoTheQuery)
 {
     const std::string odd = "a&quot;b%2%1";
     CXmlQuery query(Write("ids.xml", Schema("<policy id=\"" + odd + "\"/><policy id=\"q\"/>")),
-                    Write("ids.res.xml", Resource("<item id=\"" + odd + "\"><caption>Odd</caption></item>"
+                    Write("ids.res.xml", Resource("<item id=\"" + odd +
+                                                  "\"><caption>Odd</caption></item>"
                                                   "<item id=\"x\"><caption>X</caption></item>")));
     EXPECT_EQ(query.GetCaption(QStringLiteral("a\"b%2%1")).toStdString(), "Odd");
     // A value that would change a pasted query matches nothing.
@@ -90,12 +91,12 @@ TEST(XmlQuery, IdsAreBoundAsValuesNotPastedIntoTheQuery)
 TEST(XmlQuery, BlockPositionIsBoundAsAnInteger)
 {
     CXmlQuery query(Write("blocks.xml", Schema("<policy id=\"p\"><name>"
-                                                "<ava-block><attribute-value-assertion oid=\"2.5.4.6\"/></ava-block>"
-                                                "<ava-block><attribute-value-assertion oid=\"2.5.4.10\"/>"
-                                                "<attribute-value-assertion oid=\"2.5.4.11\"/></ava-block>"
-                                                "<ava-block/>"
-                                                "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
-                                                "</name></policy>")),
+                                               "<ava-block><attribute-value-assertion oid=\"2.5.4.6\"/></ava-block>"
+                                               "<ava-block><attribute-value-assertion oid=\"2.5.4.10\"/>"
+                                               "<attribute-value-assertion oid=\"2.5.4.11\"/></ava-block>"
+                                               "<ava-block/>"
+                                               "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
+                                               "</name></policy>")),
                     Write("blocks.res.xml", Resource()));
     QStringList second;
     query.ExecuteTemplateQuery(
@@ -152,8 +153,9 @@ TEST(PolicySchema, SchemasWithoutUsablePoliciesAreRefused)
     }
     CXmlQuery query(Write("schema.xml", Schema("<policy id=\"p\"/><policy id=\"nocaption\"/>")), res);
     EXPECT_EQ(CPolicySchema(query).PolicyCaption(QStringLiteral("p")).toStdString(), "Policy");
-    EXPECT_NE(ErrorOf([&] { CPolicySchema(query).PolicyCaption(QStringLiteral("nocaption")); })
-                  .find("no caption for the policy nocaption"),
+    EXPECT_NE(ErrorOf([&] {
+                  CPolicySchema(query).PolicyCaption(QStringLiteral("nocaption"));
+              }).find("no caption for the policy nocaption"),
               std::string::npos);
 }
 
@@ -172,28 +174,49 @@ TEST(PolicySchema, KeySettingsAndTheSizesTheyOffer)
         {"size not a number", "<key-size>big</key-size>", 1, true, {2048}, nullptr},
         {"range", "<key-size min=\"1024\" max=\"2048\">4096</key-size>", 1, true, {1024, 1536, 2048}, nullptr},
         {"range not on a step", "<key-size min=\"1024\" max=\"2000\"/>", 1, true, {1024, 1536}, nullptr},
-        {"range of the shipped files", "<key-size min=\"2048\" max=\"4096\"/>", 1, true, {2048, 2560, 3072, 3584, 4096},
+        {"range of the shipped files",
+         "<key-size min=\"2048\" max=\"4096\"/>",
+         1,
+         true,
+         {2048, 2560, 3072, 3584, 4096},
          nullptr},
-        {"min -1 falls back to the size", "<key-size min=\"-1\" max=\"4096\">3072</key-size>", 1, true, {3072}, nullptr},
+        {"min -1 falls back to the size",
+         "<key-size min=\"-1\" max=\"4096\">3072</key-size>",
+         1,
+         true,
+         {3072},
+         nullptr},
         {"max missing", "<key-size min=\"1024\">2048</key-size>", 1, true, {2048}, nullptr},
         {"min above max", "<key-size min=\"2048\" max=\"1024\"/>", 1, true, {}, "above the largest"},
         {"range below 1024", "<key-size min=\"512\" max=\"1024\"/>", 1, true, {}, "outside"},
         {"range without end", "<key-size min=\"1024\" max=\"2147483647\"/>", 1, true, {}, "outside"},
         {"size 0", "<key-size>0</key-size>", 1, true, {}, "outside"},
         {"size far too large", "<key-size>100000</key-size>", 1, true, {}, "outside"},
-        {"existing RSA", "<key-type>RSA</key-type><key-generation>Use Existing Key</key-generation>", 1, false, {},
+        {"existing RSA",
+         "<key-type>RSA</key-type><key-generation>Use Existing Key</key-generation>",
+         1,
+         false,
+         {},
          nullptr},
         {"existing dsa", "<key-type>dsa</key-type><key-generation>existing</key-generation>", 2, false, {}, nullptr},
-        {"both names count as DSA", "<key-type>RSA/DSA</key-type><key-generation>Existing pair</key-generation>", 2,
-         false, {}, nullptr},
-        {"new DSA pair", "<key-type>DSA</key-type><key-generation>Generate</key-generation><key-size>1024</key-size>",
-         2, true, {}, "only RSA key pairs can be generated"},
+        {"both names count as DSA",
+         "<key-type>RSA/DSA</key-type><key-generation>Existing pair</key-generation>",
+         2,
+         false,
+         {},
+         nullptr},
+        {"new DSA pair",
+         "<key-type>DSA</key-type><key-generation>Generate</key-generation><key-size>1024</key-size>",
+         2,
+         true,
+         {},
+         "only RSA key pairs can be generated"},
     };
     const QString res = Write("k.res.xml", Resource());
     for (const Case& c : cases) {
-        const std::string policy = c.keyGeneration.empty()
-                                       ? "<policy id=\"p\"/>"
-                                       : "<policy id=\"p\"><key-generation>" + c.keyGeneration + "</key-generation></policy>";
+        const std::string policy = c.keyGeneration.empty() ? "<policy id=\"p\"/>"
+                                                           : "<policy id=\"p\"><key-generation>" + c.keyGeneration +
+                                                                 "</key-generation></policy>";
         CXmlQuery query(Write("k.xml", Schema(policy)), res);
         TPolicyKeySettings settings;
         const std::string error = ErrorOf([&] { settings = CPolicySchema(query).KeySettings(QStringLiteral("p")); });
@@ -258,7 +281,8 @@ TEST(PolicySchema, FieldSettings)
         {"t4", "no entries for the list none"},
     };
     for (const auto& f : faulty) {
-        const std::string error = ErrorOf([&] { schema.FieldSettings(QStringLiteral("p"), QString::fromLatin1(f.oid)); });
+        const std::string error =
+            ErrorOf([&] { schema.FieldSettings(QStringLiteral("p"), QString::fromLatin1(f.oid)); });
         EXPECT_NE(error.find(f.error), std::string::npos) << f.oid << ": " << error;
     }
 }
@@ -272,8 +296,9 @@ TEST(PolicySchema, SubjectFieldsMustHaveDistinctOids)
         const char* error;
     } cases[] = {
         {"empty oid", "<ava-block><attribute-value-assertion oid=\"\"/></ava-block>", "has no OID"},
-        {"oid twice", "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
-                      "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>",
+        {"oid twice",
+         "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
+         "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>",
          "more than once"},
     };
     for (const Case& c : cases) {

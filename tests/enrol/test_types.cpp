@@ -120,10 +120,11 @@ TEST(RequestTypes, DecodingTakesOnlyWhatTheModuleAllows)
 {
     const DecodeCase cases[] = {
         {"request info without attributes",
-         "30 2F 30 1A " + kVersion + " " + kEmptySubject + " " + kKeyInfo + " " + kSignatureAlgorithm + " " + kSignature,
+         "30 2F 30 1A " + kVersion + " " + kEmptySubject + " " + kKeyInfo + " " + kSignatureAlgorithm + " " +
+             kSignature,
          "SEQUENCE is missing non-optional root elmt"},
-        {"constructed signature BIT STRING",
-         "30 33 " + kInfo + " " + kSignatureAlgorithm + " 23 04 03 02 00 AB", nullptr},
+        {"constructed signature BIT STRING", "30 33 " + kInfo + " " + kSignatureAlgorithm + " 23 04 03 02 00 AB",
+         nullptr},
         {"indefinite request info closed by end-of-contents",
          "30 33 30 80 " + kVersion + " " + kEmptySubject + " " + kKeyInfo + " " + kNoAttributes + " 00 00 " +
              kSignatureAlgorithm + " " + kSignature,

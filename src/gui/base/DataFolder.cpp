@@ -7,7 +7,7 @@
 namespace {
 const char* const kFolderName = "Veskora";
 const char* const kDefaultConfigDirs = "/etc/xdg";
-}
+} // namespace
 
 QString tessaly::DataFolder()
 {

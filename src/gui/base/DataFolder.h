@@ -7,4 +7,4 @@ namespace tessaly {
 // "Veskora" in the first folder of XDG_CONFIG_DIRS (/etc/xdg when unset) that has
 // one, else in the first of them.
 QString DataFolder();
-}
+} // namespace tessaly
