@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
@@ -15,6 +16,7 @@ const char kSan[] = "subjectAltName=IP:127.0.0.1,DNS:localhost";
 
 struct Material {
     std::string otherCaCert, otherCaKey; // server certificate of a CA the client does not trust
+    std::string otherCa;                 // that CA's own certificate
     std::string expiredCert, expiredKey;
     std::string wrongHostCert, wrongHostKey;
     std::string selfSignedCert, selfSignedKey;
@@ -31,6 +33,7 @@ const Material& M()
         const fixture::Ca other = fixture::MakeCa(dir + "/other", "/CN=Unknown Test CA");
         auto pem = [](const std::string& der) { return der.substr(0, der.size() - 4) + ".pem"; };
         m.otherCaCert = pem(fixture::IssueCert(other, "server", key, "/CN=localhost", 30, kSan));
+        m.otherCa = other.certPem;
         const fixture::Ca& ca = vtest::Pki().ca;
         m.expiredCert = pem(fixture::IssueCert(ca, "expired", key, "/CN=localhost", -2, kSan));
         m.wrongHostCert =
@@ -119,5 +122,29 @@ INSTANTIATE_TEST_SUITE_P(
         TlsCase{"NoTrustFileGiven", GoodCert, GoodKey, [] { return std::string(); }, "127.0.0.1", false,
                 "No trusted-certificate file"}),
     [](const ::testing::TestParamInfo<TlsCase>& info) { return std::string(info.param.name); });
+
+// The trust file is all the client trusts: a CA of the platform's store (here
+// OpenSSL's default file pointed at the other CA) does not vouch for a server.
+TEST(TlsTrust, OnlyTheTrustFileCounts)
+{
+    CannedHttpsServer server(M().otherCaCert, M().otherCaKey);
+    ASSERT_TRUE(server.Start(CannedHttpsServer::HttpAnswer("unused")));
+    const char* saved = std::getenv("SSL_CERT_FILE");
+    const std::string previous = saved ? saved : "";
+    setenv("SSL_CERT_FILE", M().otherCa.c_str(), 1);
+    std::string error;
+    TByteArrayAutoPtr nonce;
+    try {
+        vtest::Client(server.Endpoint(), GoodTrust()).downloadNonce("AA", nonce);
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    if (saved)
+        setenv("SSL_CERT_FILE", previous.c_str(), 1);
+    else
+        unsetenv("SSL_CERT_FILE");
+    EXPECT_NE(error.find("certificate verify failed"), std::string::npos) << "error: " << error;
+    EXPECT_TRUE(server.Requests().empty());
+}
 
 } // namespace

@@ -61,11 +61,13 @@ CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCert
     transfer_timeout = timeouts.transfer;
 
     VARNOCK_ASSERT(pchTrustedCertsPEM, "soapRequestServiceSoapProxy", 27);
-    // An empty path would leave only the platform's store; the caller meant a file.
+    // The file is the whole trust: without NO_DEFAULT_CA_PATH the engine adds every
+    // CA of the platform's store (read anew for each call) to it. An empty path would
+    // leave nothing to trust; the caller meant a file.
     const bool bContext =
         *pchTrustedCertsPEM != '\0' &&
-        soap_ssl_client_context(this, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION, nullptr, nullptr, pchTrustedCertsPEM,
-                                nullptr, nullptr) == SOAP_OK;
+        soap_ssl_client_context(this, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH, nullptr,
+                                nullptr, pchTrustedCertsPEM, nullptr, nullptr) == SOAP_OK;
     if (!bContext) {
         if (*pchTrustedCertsPEM == '\0')
             soap_set_sender_error(this, "No trusted-certificate file was given", nullptr, SOAP_SSL_ERROR);
