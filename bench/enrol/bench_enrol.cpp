@@ -1,0 +1,271 @@
+// The request road without the form, against the bare cost of its parts, side by
+// side in one run on the same SoftHSM2 key and the same loopback service:
+//
+//   road:  CASN1Name::EncodeAndSign (subject and key encoding, digest and signature
+//          on the token) and CCertReqWrapper::UploadRequest (the request checked
+//          against its key, then sent through libvarnock over TLS);
+//   bare:  C_DigestInit/C_Digest and C_SignInit/C_Sign on the same bytes through the
+//          module's own function list, plus one TLS POST of the very bytes the
+//          client puts on the wire to the same service.
+//
+//   bench_enrol [rounds, default 40]
+//
+// Rounds alternate between the road and the bare parts; the figures are medians.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <sorvit/oids.h>
+
+#include "ASN1Name.h"
+#include "CannedServer.h"
+#include "CertReqWrapper.h"
+#include "Fixture.h"
+#include "PKCS11AsymmetricKey.h"
+#include "PKCS11Context.h"
+#include "PKCS11Slot.h"
+#include "PKCS11Token.h"
+#include "RequestService.h"
+
+namespace {
+
+const char kPolicy[] = "1.3.6.1.4.1.32473.1.2";
+const char kLabel[] = "bench";
+
+typedef std::chrono::steady_clock Clock;
+
+double Ms(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+[[noreturn]] void Fail(const std::string& what)
+{
+    throw std::runtime_error(what);
+}
+
+// The bytes of the first element inside a DER SEQUENCE: the request information.
+std::vector<unsigned char> FirstElement(const unsigned char* der, size_t size)
+{
+    auto header = [&](size_t at, size_t& length) {
+        size_t l = der[at + 1], h = 2;
+        if (l & 0x80) {
+            const size_t octets = l & 0x7F;
+            l = 0;
+            for (size_t i = 0; i < octets; ++i)
+                l = (l << 8) | der[at + 2 + i];
+            h += octets;
+        }
+        length = l;
+        return h;
+    };
+    size_t outer = 0, inner = 0;
+    const size_t at = header(0, outer);
+    const size_t h = header(at, inner);
+    if (at + h + inner > size)
+        Fail("request too short");
+    return std::vector<unsigned char>(der + at, der + at + h + inner);
+}
+
+// One POST of the recorded bytes: connect, TLS with the server verified as the client
+// does it, send, read the answer to its end.
+std::string BarePost(SSL_CTX* ctx, int port, const std::string& bytes)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        Fail("connect failed");
+    SSL* ssl = SSL_new(ctx);
+    SSL_set_fd(ssl, fd);
+    SSL_set1_host(ssl, "127.0.0.1");
+    if (SSL_connect(ssl) != 1)
+        Fail("TLS handshake failed");
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        const int n = SSL_write(ssl, bytes.data() + sent, static_cast<int>(bytes.size() - sent));
+        if (n <= 0)
+            Fail("write failed");
+        sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    char buf[4096];
+    int n;
+    while ((n = SSL_read(ssl, buf, sizeof buf)) > 0)
+        answer.append(buf, static_cast<size_t>(n));
+    SSL_shutdown(ssl);
+    SSL_free(ssl);
+    close(fd);
+    ERR_clear_error();
+    return answer;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 40;
+    try {
+        const std::string dir = fixture::ScratchDir("bench_enrol");
+        fixture::SoftHsm hsm(dir + "/hsm");
+        if (!hsm.InitToken(kLabel))
+            Fail("cannot make the token: " + hsm.LastOutput());
+        const fixture::KeyFiles key = fixture::MakeKey(dir, "rsa2048", "rsa:2048");
+        if (!hsm.ImportKey(key.keyPem, kLabel, "bench key", "0A01"))
+            Fail("cannot import the key: " + hsm.LastOutput());
+
+        std::filesystem::create_directories(dir + "/service");
+        fixture::RequestService service(dir + "/service");
+        service.SetPolicies({kPolicy});
+        if (!service.Start(600))
+            Fail("the loopback service did not start");
+        const QString trust = QString::fromStdString(service.TrustFile());
+        const QString url = QString::fromStdString(service.Endpoint());
+
+        CTSYException sink;
+        CPKCS11Context context(fixture::SoftHsm::ModulePath().c_str(), "bench", &sink);
+        CPKCS11Token* token = nullptr;
+        for (unsigned long i = 0; i < context.GetSlotCount() && !token; ++i) {
+            CPKCS11Slot* slot = context.GetSlot(i);
+            if (slot && slot->IsTokenPresent() && std::string(slot->GetToken()->GetLabel()) == kLabel)
+                token = slot->GetToken();
+        }
+        if (!token || !token->OpenSession(false) || !token->Login("1234", NormalUser) || !token->ReadObjects())
+            Fail("cannot open the token");
+        CPKCS11AsymmetricKey *priv = nullptr, *pub = nullptr;
+        for (unsigned long i = 0; i < token->GetAsymmetricKeyCount(); ++i) {
+            CPKCS11AsymmetricKey* k = token->GetAsymmetricKey(i);
+            (k->GetKeyFlags() & KEY_CLASS_PRIVATE ? priv : pub) = k;
+        }
+        if (!priv || !pub)
+            Fail("no key pair");
+
+        // The subject of the shipped policies.
+        CASN1Name name;
+        const struct {
+            const char* oid;
+            int type;
+            const char* text;
+        } fields[] = {{"2.5.4.6", ASN1_PRINTABLE_STRING, "BG"},
+                      {"2.5.4.10", ASN1_UTF8_STRING, "Тесали ООД"},
+                      {"2.5.4.3", ASN1_UTF8_STRING, "Мария Иванова"},
+                      {"1.2.840.113549.1.9.1", ASN1_IA5_STRING, "maria@example.org"}};
+        for (const auto& f : fields) {
+            CASN1AVBlock* block = new CASN1AVBlock;
+            CASN1AttributeValue* value = new CASN1AttributeValue(QString::fromLatin1(f.oid));
+            value->GetType() = f.type;
+            value->GetValue() = QString::fromUtf8(f.text);
+            block->append(value);
+            name.append(block);
+        }
+
+        // What the bare parts work on: the request information the road signs, its
+        // DigestInfo as the token signs it, and the HTTP request the client sends.
+        TByteArrayAutoPtr request;
+        if (!name.EncodeAndSign(*priv, *pub, request))
+            Fail(std::string("cannot sign: ") + sink.what());
+        const std::vector<unsigned char> info = FirstElement(request.get(), request.size());
+        std::string wire;
+        {
+            fixture::CannedHttpsServer canned(service.Pki().certPem, service.Pki().keyPem);
+            if (!canned.Start(fixture::CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
+                    "<ns1:UploadCertificateRequestResponse><ns1:UploadCertificateRequestResult>accepted"
+                    "</ns1:UploadCertificateRequestResult></ns1:UploadCertificateRequestResponse>"))))
+                Fail("canned server did not start");
+            CCertReqWrapper::UploadRequest(request, kPolicy, trust, QString::fromStdString(canned.Endpoint()));
+            wire = canned.WaitForRequest();
+        }
+        if (wire.find("UploadCertificateRequest") == std::string::npos)
+            Fail("the client's request was not recorded");
+
+        CK_FUNCTION_LIST_PTR f = context.GetFunctionList();
+        const CK_SESSION_HANDLE session = token->GetSession();
+        const CK_OBJECT_HANDLE hPrivate = priv->GetHandle();
+        SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_load_verify_locations(ctx, trust.toLocal8Bit().constData(), nullptr) != 1)
+            Fail("cannot load the trust file");
+
+        std::vector<double> road, tokenParts, post;
+        int answered = 0;
+        for (int round = -3; round < rounds; ++round) { // three rounds to warm up
+            Clock::time_point t0 = Clock::now();
+            TByteArrayAutoPtr signedRequest;
+            if (!name.EncodeAndSign(*priv, *pub, signedRequest))
+                Fail(std::string("cannot sign: ") + sink.what());
+            Clock::time_point tm = Clock::now();
+            const CVarnockSingleton::TUploadStatus status =
+                CCertReqWrapper::UploadRequest(signedRequest, kPolicy, trust, url);
+            Clock::time_point t1 = Clock::now();
+            if (getenv("BENCH_DEBUG")) std::printf("encode %.3f upload %.3f\n", Ms(t0, tm), Ms(tm, t1));
+
+            CK_MECHANISM sha1 = {CKM_SHA_1, nullptr, 0};
+            unsigned char digest[64];
+            CK_ULONG digestLength = sizeof digest;
+            if (f->C_DigestInit(session, &sha1) != CKR_OK ||
+                f->C_Digest(session, const_cast<unsigned char*>(info.data()), info.size(), digest, &digestLength) !=
+                    CKR_OK)
+                Fail("C_Digest failed");
+            std::vector<unsigned char> digestInfo = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                                                     0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+            digestInfo.insert(digestInfo.end(), digest, digest + digestLength);
+            CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+            unsigned char signature[512];
+            CK_ULONG signatureLength = sizeof signature;
+            if (f->C_SignInit(session, &pkcs, hPrivate) != CKR_OK ||
+                f->C_Sign(session, digestInfo.data(), digestInfo.size(), signature, &signatureLength) != CKR_OK)
+                Fail("C_Sign failed");
+            Clock::time_point t2 = Clock::now();
+            const std::string answer = BarePost(ctx, service.Port(), wire);
+            Clock::time_point t3 = Clock::now();
+
+            if (answer.find("UploadCertificateRequestResult") == std::string::npos)
+                Fail("the bare POST got no answer of the service");
+            if (round < 0)
+                continue;
+            // The key's first request is accepted (in the warm-up), the later ones are
+            // rejected as a second request for the key: both checked in full by the service.
+            answered += status == CVarnockSingleton::usRejected || status == CVarnockSingleton::usAccepted;
+            road.push_back(Ms(t0, t1));
+            tokenParts.push_back(Ms(t1, t2));
+            post.push_back(Ms(t2, t3));
+        }
+        SSL_CTX_free(ctx);
+
+        const double bare = Median(tokenParts) + Median(post);
+        std::printf("request road on SoftHSM2 RSA-2048 and the loopback service, %d rounds (medians)\n", rounds);
+        std::printf("  road (encode, sign on the token, check, upload):  %8.3f ms\n", Median(road));
+        std::printf("  bare C_Digest + C_Sign:                            %8.3f ms\n", Median(tokenParts));
+        std::printf("  bare TLS POST of the same bytes:                   %8.3f ms\n", Median(post));
+        std::printf("  bare parts together:                               %8.3f ms\n", bare);
+        std::printf("  road / bare parts:                                 %8.2f (goal: at most 1.30)\n",
+                    Median(road) / bare);
+        std::printf("  service answers: %d of %d\n", answered, rounds);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_enrol: %s\n", e.what());
+        return 1;
+    }
+}
