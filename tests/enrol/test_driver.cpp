@@ -92,11 +92,12 @@ private:
             modals.Expect(form, "CertRequestDialog");
         for (int i = 0; i < expectedBoxes; ++i)
             modals.Expect(Answer(boxes), "QMessageBox");
+        modals.RejectUnexpected();
         driver.GenerateAndSendRequest();
-        if (!modals.Finished())
-            qWarning() << modals.Failures();
+        if (!modals.Finished() || !modals.Unexpected().isEmpty())
+            qWarning() << modals.Failures() << modals.Unexpected();
         m_tokenChanged = driver.IsTokenChanged();
-        return modals.Finished();
+        return modals.Finished() && modals.Unexpected().isEmpty();
     }
     bool m_tokenChanged = false;
 

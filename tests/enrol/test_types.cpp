@@ -3,6 +3,7 @@
 // that do not add up).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -11,33 +12,22 @@
 #include <rfc2314_pkcs10.h>
 #include <sorvit/oids.h>
 
+#include "Fixture.h"
+
 namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-Bytes Hex(const std::string& text)
+// Hex text with blanks between the bytes, as the tables below write it.
+Bytes Hex(std::string text)
 {
-    Bytes out;
-    std::string digits;
-    for (char c : text)
-        if (c != ' ')
-            digits += c;
-    for (size_t i = 0; i + 1 < digits.size(); i += 2)
-        out.push_back(static_cast<unsigned char>(std::stoul(digits.substr(i, 2), nullptr, 16)));
-    return out;
+    text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
+    return fixture::FromHex(text);
 }
 
 std::string ToHex(const Bytes& b)
 {
-    static const char d[] = "0123456789ABCDEF";
-    std::string s;
-    for (unsigned char c : b) {
-        if (!s.empty())
-            s += ' ';
-        s += d[c >> 4];
-        s += d[c & 15];
-    }
-    return s;
+    return fixture::ToHex(b);
 }
 
 Bytes Encode(const SNACC::AsnType& value)
