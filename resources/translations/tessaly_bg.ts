@@ -1157,6 +1157,10 @@ but the signature produced with this key is invalid!</source>
         <source>The requested mechanism is not supported by this token.</source>
         <translation>Поисканият механизъм не се поддържа от този токен.</translation>
     </message>
+    <message>
+        <source>Unable to request a certificate.</source>
+        <translation>Сертификатът не може да бъде заявен.</translation>
+    </message>
 </context>
 <context>
     <name>ProtectedAuthPathDialog</name>

@@ -3,7 +3,8 @@
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Token.h"
 
-TKeysVector CollectEnrolmentKeys(CPKCS11Token& token, TEnrolmentKeyPurpose purpose, const std::string& sIDFilter)
+TKeysVector CollectEnrolmentKeys(CPKCS11Token& token, TEnrolmentKeyPurpose purpose,
+                                 const std::vector<unsigned char>* pIDFilter)
 {
     TKeysVector keys;
     for (unsigned long i = 0; i < token.GetAsymmetricKeyCount(); ++i) {
@@ -12,9 +13,9 @@ TKeysVector CollectEnrolmentKeys(CPKCS11Token& token, TEnrolmentKeyPurpose purpo
             continue;
         if (purpose == KeysForRequest && pKey->HasCertificate())
             continue;
-        if (sIDFilter.empty()) {
+        if (!pIDFilter) {
             keys.push_back(pKey);
-        } else if (sIDFilter == pKey->GetID()) {
+        } else if (*pIDFilter == pKey->GetIDBytes()) {
             keys.push_back(pKey);
             break;
         }

@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStringList>
 
 #include "AboutDialog.h"
 #include "AutoSplash.h"
+#include "DataFolder.h"
 #include "MyToolBar.h"
 #include "ResizeCentralWidget.h"
 #include "Resources.h"
@@ -22,7 +24,6 @@
 #include "PKCS11Context.h"
 
 namespace {
-const char* const kDataFolder = "/etc/xdg/Veskora";
 const char* const kReportService = "https://reports.veskora.example/axis2/services/ReportLog";
 const int kStateVersion = 0;
 }
@@ -55,12 +56,12 @@ MainWindow::MainWindow(QWidget* parent)
     ui = new Ui_MainWindow;
     m_qsChainFile = QStringLiteral("%1/chain.pem");
     ui->setupUi(this);
-    m_qsChainFile = QDir::toNativeSeparators(m_qsChainFile.arg(QLatin1String(kDataFolder)));
+    m_qsChainFile = QDir::toNativeSeparators(m_qsChainFile.arg(tessaly::DataFolder()));
 
     m_pSysLogger.reset(new Logging::CSysLogger("tessaly", 0x32, nullptr));
     Logging::CWebLogger* web = new Logging::CWebLogger(1, this, 0x20, m_pSysLogger.get());
     m_pWebLogger.reset(web);
-    web->trustedCerts(m_qsChainFile.toLatin1().constData()).endpointURL(kReportService);
+    web->trustedCerts(QFile::encodeName(m_qsChainFile).constData()).endpointURL(kReportService);
 
     m_nWindowFlags = windowFlags();
 

@@ -15,6 +15,7 @@
 #include <logging/Logger.h>
 #include <logging/WebErrorReportEvents.h>
 
+#include "IEnrolmentHost.h"
 #include "PKCS11Object.h"
 #include "PKCS11Token.h"
 #include "TSYException.h"
@@ -40,7 +41,7 @@ class Ui_MainWindow;
 // tessaly's main window. Construction builds the form, the loggers and the tool bars;
 // everything else that start-up needs (settings, language, providers, skin) runs on
 // the first show.
-class MainWindow : public QMainWindow, public Logging::IWebErrorReportEvents
+class MainWindow : public QMainWindow, public Logging::IWebErrorReportEvents, public IEnrolmentHost
 {
     Q_OBJECT
 public:
@@ -92,8 +93,8 @@ public:
     // Reports a failed operation: one log entry (written before any box runs the event
     // loop), then, with showBox, a critical box with the text and the explanation of the
     // error sink's code; the sink is emptied afterwards.
-    void ShowError(const QString& text, bool critical = false, bool showBox = true);
-    void LogError(const QString& text, bool critical = false);
+    void ShowError(const QString& text, bool critical = false, bool showBox = true) override;
+    void LogError(const QString& text, bool critical = false) override;
 
     // How a user operation shows that it is busy.
     enum TCursorMode { NormalCursor, WaitCursor };
@@ -131,6 +132,10 @@ public:
     // Stores a DER certificate on the token beside its key pair; asks before replacing the
     // certificate the pair has. Failures are reported; true when the certificate was stored.
     bool InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert);
+
+    // --- Enrolment (MainWindow_Enrolment.cpp) ---
+    // The parent of the enrolment dialogs, which report their errors through this window.
+    QWidget* HostWidget() override { return this; }
 
     // --- Providers and their tabs (MainWindow_Providers.cpp) ---
     // The provider shown on a tab (null for a tab whose provider failed to reload), and the

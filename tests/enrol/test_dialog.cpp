@@ -93,7 +93,7 @@ private slots:
                 QVERIFY(key->Destroy());
         }
         m_token->ReadObjects();
-        m_keys = CollectEnrolmentKeys(*m_token, KeysForRequest, std::string());
+        m_keys = CollectEnrolmentKeys(*m_token, KeysForRequest, nullptr);
         QCOMPARE(int(m_keys.size()), 2);
     }
 

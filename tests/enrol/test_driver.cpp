@@ -143,7 +143,7 @@ private slots:
     {
         CurrentFaults() = Faults();
         m_token = &m_hsm->Open();
-        m_keys = CollectEnrolmentKeys(*m_token, KeysForRequest, std::string());
+        m_keys = CollectEnrolmentKeys(*m_token, KeysForRequest, nullptr);
     }
 
     void cleanup() { m_hsm->Close(); }
