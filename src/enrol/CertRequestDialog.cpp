@@ -176,11 +176,9 @@ void CertRequestDialog::ShowPolicy(TPolicyConfig& config)
         ui->gbSelectKey->show();
     }
     // The record keeps its box with what the user typed; the scroll area only shows it.
-    if (QWidget* shown = ui->scrollAreaFields->takeWidget()) {
-        shown->hide();
+    // A box taken out of the area goes back to the dialog, hidden.
+    if (QWidget* shown = ui->scrollAreaFields->takeWidget())
         shown->setParent(this);
-        shown->hide();
-    }
     ui->scrollAreaFields->setWidget(config.groupBox);
     config.groupBox->show();
     if (!config.error.isEmpty()) {

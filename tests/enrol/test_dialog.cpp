@@ -432,6 +432,59 @@ private slots:
         QVERIFY(!form->IsNewKeyGenerated());
     }
 
+    // Signing fails after the pair was generated: the form ends rejected, and says that
+    // a pair was generated, so the caller shows it.
+    void failedSigningAfterGenerationStillReportsTheNewPair()
+    {
+        TestHost host;
+        auto form = Form(host);
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect(
+            [&](QWidget* w) {
+                Type(Field(w, "2.5.4.3"), QStringLiteral("Nobody"));
+                CurrentFaults().signInit = true;
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+            },
+            "CertRequestDialog");
+        QCOMPARE(form->exec(), int(QDialog::Rejected));
+        QVERIFY2(driver.Finished() && driver.Unexpected().isEmpty(),
+                 qPrintable((driver.Failures() + driver.Unexpected()).join("; ")));
+        QCOMPARE(host.errors, QStringList{"Unable to generate certificate request."});
+        QVERIFY(form->IsNewKeyGenerated());
+        QCOMPARE(form->GetRequest().size(), size_t(0));
+    }
+
+    // What the token or the encoder throws while OK runs is reported, never left to
+    // Qt's event loop: here a listed private key without its public key.
+    void failureInsideOkIsReported()
+    {
+        CPKCS11AsymmetricKey* pub = nullptr;
+        CPKCS11AsymmetricKey* priv = nullptr;
+        unsigned char id[] = {0x77};
+        QVERIFY(m_token->GenerateRSAKeyPair(1024, false, id, 1, "Alone", &pub, &priv));
+        std::unique_ptr<CPKCS11AsymmetricKey> ownPub(pub), ownPriv(priv);
+        TKeysVector alone{priv};
+        TestHost host;
+        CertRequestDialog form(ShippedFolder() + QStringLiteral("/Schema.xml"),
+                               ShippedFolder() + QStringLiteral("/SchemaResources.en.xml"), alone, *m_token, host,
+                               host.HostWidget());
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect(
+            [&](QWidget* w) {
+                ChoosePolicy(w, kExistingRsa);
+                Type(Field(w, "2.5.4.3"), QStringLiteral("Alone"));
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+            },
+            "CertRequestDialog");
+        QCOMPARE(form.exec(), int(QDialog::Rejected));
+        QVERIFY2(driver.Finished() && driver.Unexpected().isEmpty(),
+                 qPrintable((driver.Failures() + driver.Unexpected()).join("; ")));
+        QCOMPARE(host.errors, QStringList{"Unable to generate certificate request.\n"
+                                          "The public key of the key pair is not on the token."});
+    }
+
     // A policy that takes an existing key the token lacks.
     void noKeyForThePolicy()
     {
