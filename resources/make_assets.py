@@ -819,6 +819,8 @@ def outputs():
         ic = Icon(s)
         app_icon(ic)
         sizes.append(ic.cv.pixels())
+        # The same pictures for the desktop's icon theme.
+        files.append(("hicolor/%dx%d/apps/tessaly.png" % (s, s), png_bytes(ic.cv.pixels())))
     files.append(("res/tessaly.ico", ico_bytes(sizes)))
     files.append(("bitmaps/SplashScreen.png", png_bytes(splash_screen().pixels())))
     files.append(("bitmaps/Progress.png", png_bytes(progress().pixels())))
