@@ -55,4 +55,12 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "softhsm2 | opensc-pkcs11")
+# The policy files in the data folder are the package's configuration files: an operator's
+# own files there survive an upgrade.
+set(conffiles "")
+foreach(file Schema.xml SchemaResources.en.xml SchemaResources.bg.xml)
+  string(APPEND conffiles "${TESSALY_DATA_INSTALL_DIR}/${file}\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${conffiles}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/debian/conffiles)
 include(CPack)

@@ -11,6 +11,7 @@ packages=(
   libp11-kit-dev
   softhsm2 opensc opensc-pkcs11
   poppler-utils fonts-dejavu-core
+  dpkg-dev lintian
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev
 )
 missing=()
