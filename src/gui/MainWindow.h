@@ -236,6 +236,10 @@ private:
     static CPKCS11AsymmetricKey* FindKey(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass,
                                          const std::vector<unsigned char>& id);
     static CPKCS11Object* FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity);
+    // Signs a fixed text with the private key, verifies it with the public one and says how
+    // it went (a missing key of the two, too).
+    void TestKeyPair(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKey* pPublic, const QString& validText,
+                     const QString& invalidText);
     // The end of a PIN change or unblocking, on every road: what the action logged in is
     // logged out, and the token information, the rows and the actions are read again.
     void EndPinOperation(CPKCS11Token* pToken);

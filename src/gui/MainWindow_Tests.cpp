@@ -75,28 +75,8 @@ void MainWindow::on_actionTestKey_triggered()
         CPKCS11AsymmetricKey* pPrivate = KeyAt(pToken, pKey->GetPairIndex());
         if (!(pKey->GetKeyFlags() & KEY_CLASS_PUBLIC))
             std::swap(pPublic, pPrivate);
-        if (!pPrivate) {
-            tessaly::CriticalBox(this, tr("Could not find private key on token!"));
-            return;
-        }
-        if (!pPublic) {
-            tessaly::CriticalBox(this, tr("Could not find public key on token!"));
-            return;
-        }
-        switch (SignAndVerify(pPrivate, pPublic, kKeyTestData)) {
-        case 0:
-            tessaly::InformationBox(this, tr("This key pair works fine!"));
-            break;
-        case 1:
-            tessaly::InformationBox(this, tr("The signature produced with this key pair is invalid!"));
-            break;
-        case -1:
-            ShowError(tr("The signature verification failed."), true, true);
-            break;
-        default:
-            ShowError(tr("Unable to sign with the private key."), false, true);
-            break;
-        }
+        TestKeyPair(pPrivate, pPublic, tr("This key pair works fine!"),
+                    tr("The signature produced with this key pair is invalid!"));
     });
 }
 
@@ -120,29 +100,36 @@ void MainWindow::on_actionTestCertificate_triggered()
         }
         CPKCS11AsymmetricKey* pPrivate = KeyAt(pToken, pCertificate->GetPrivateKeyIndex());
         CPKCS11AsymmetricKey* pPublic = KeyAt(pToken, pCertificate->GetPublicKeyIndex());
-        if (!pPrivate) {
-            tessaly::CriticalBox(this, tr("Could not find private key on token!"));
-            return;
-        }
-        if (!pPublic) {
-            tessaly::CriticalBox(this, tr("Could not find public key on token!"));
-            return;
-        }
-        switch (SignAndVerify(pPrivate, pPublic, kKeyTestData)) {
-        case 0:
-            tessaly::InformationBox(this, tr("This certificate works fine!"));
-            break;
-        case 1:
-            tessaly::InformationBox(this, tr("The signature produced with this certificate is invalid!"));
-            break;
-        case -1:
-            ShowError(tr("The signature verification failed."), true, true);
-            break;
-        default:
-            ShowError(tr("Unable to sign with the private key."), false, true);
-            break;
-        }
+        TestKeyPair(pPrivate, pPublic, tr("This certificate works fine!"),
+                    tr("The signature produced with this certificate is invalid!"));
     });
+}
+
+void MainWindow::TestKeyPair(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKey* pPublic, const QString& validText,
+                             const QString& invalidText)
+{
+    if (!pPrivate) {
+        tessaly::CriticalBox(this, tr("Could not find private key on token!"));
+        return;
+    }
+    if (!pPublic) {
+        tessaly::CriticalBox(this, tr("Could not find public key on token!"));
+        return;
+    }
+    switch (SignAndVerify(pPrivate, pPublic, kKeyTestData)) {
+    case 0:
+        tessaly::InformationBox(this, validText);
+        break;
+    case 1:
+        tessaly::InformationBox(this, invalidText);
+        break;
+    case -1:
+        ShowError(tr("The signature verification failed."), true, true);
+        break;
+    default:
+        ShowError(tr("Unable to sign with the private key."), false, true);
+        break;
+    }
 }
 
 void MainWindow::on_actionTestToken_triggered()
