@@ -4,6 +4,7 @@
 #include "TestSupport.h"
 
 #include <openssl/pem.h>
+#include <openssl/rand.h>
 #include <openssl/x509.h>
 
 #include <algorithm>
@@ -50,9 +51,9 @@ struct Proof {
 void MakeProof(const fixture::KeyFiles& key, const TByteArrayAutoPtr& nonce, Proof& proof)
 {
     std::vector<unsigned char> sn = vtest::ToVector(nonce);
+    // The service takes each client part once.
     std::vector<unsigned char> cn(20);
-    for (size_t i = 0; i < cn.size(); ++i)
-        cn[i] = static_cast<unsigned char>(0xA0 + i);
+    RAND_bytes(cn.data(), static_cast<int>(cn.size()));
     std::vector<unsigned char> joined = sn;
     joined.insert(joined.end(), cn.begin(), cn.end());
     vtest::Fill(proof.serverNonce, sn);

@@ -70,12 +70,20 @@ CVarnockSingleton& CVarnockSingleton::endpointURL(const char* pszURL)
     return *this;
 }
 
-void CVarnockSingleton::Fail(const std::string& sText)
+void CVarnockSingleton::Fail(CVarnockError::TKind eKind, const std::string& sText)
 {
     m_ssErrors.str(std::string());
     m_ssErrors.clear();
     m_ssErrors << sText;
-    throw std::runtime_error(m_ssErrors.str());
+    throw CVarnockError(eKind, m_ssErrors.str());
+}
+
+void CVarnockSingleton::FailExchange(int nError, const std::string& sFaultText)
+{
+    // A fault whose code is Sender or Receiver came from the service; the others are the
+    // engine's own (versions, headers) or the way there.
+    const bool bFault = nError == SOAP_CLI_FAULT || nError == SOAP_SVR_FAULT || nError == SOAP_FAULT;
+    Fail(bFault ? CVarnockError::ekFault : CVarnockError::ekTransport, sFaultText);
 }
 
 CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsigned char* pbData, size_t cbData,
@@ -95,16 +103,16 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
     request.strPolicyRequired = &strPolicyRequired;
     _ns1__UploadCertificateRequestResponse response;
 
-    if (proxy.UploadCertificateRequest(&request, &response) != SOAP_OK)
-        Fail(proxy.FaultText());
+    if (const int nError = proxy.UploadCertificateRequest(&request, &response))
+        FailExchange(nError, proxy.FaultText());
 
     // A missing or empty state is not an acceptance.
     const std::string* pResult = response.UploadCertificateRequestResult;
     if (!pResult)
-        Fail("The request service's answer has no UploadCertificateRequestResult element.");
+        Fail(CVarnockError::ekNoResult, "The request service's answer has no UploadCertificateRequestResult element.");
     long nState = -1;
     if (varnock::IsBlankText(*pResult) || !varnock::ParseUploadStatusText(*pResult, nState))
-        Fail("The request service answered with an upload state that is not valid: \"" + *pResult + "\".");
+        Fail(CVarnockError::ekBadAnswer, "The request service answered with an upload state that is not valid: \"" + *pResult + "\".");
     switch (nState) {
     case 0:
         return usAccepted;
@@ -113,7 +121,7 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
     case 2:
         return usRejected;
     default:
-        Fail("The request service answered with an unknown upload state: \"" + *pResult + "\".");
+        Fail(CVarnockError::ekBadAnswer, "The request service answered with an unknown upload state: \"" + *pResult + "\".");
     }
 }
 
@@ -129,12 +137,12 @@ void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>
     _ns1__RetrieveRequestStatusInfoResponse response;
 
     CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
-    if (proxy.RetrieveRequestStatusInfo(&request, &response) != SOAP_OK)
-        Fail(proxy.FaultText());
+    if (const int nError = proxy.RetrieveRequestStatusInfo(&request, &response))
+        FailExchange(nError, proxy.FaultText());
 
     const ns1__ArrayOfSRequestStatusInfo* pList = response.RetrieveRequestStatusInfoResult;
     if (!pList)
-        Fail("The request service's answer has no RetrieveRequestStatusInfoResult element.");
+        Fail(CVarnockError::ekNoResult, "The request service's answer has no RetrieveRequestStatusInfoResult element.");
 
     // Read everything first, so that a bad record leaves the caller's map untouched.
     std::vector<std::pair<std::string, TRequestStatus>> lstRead;
@@ -144,7 +152,7 @@ void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>
             continue;
         long nState = 0;
         if (!varnock::ParseRequestStatusText(pRecord->statusReq, nState))
-            Fail("The request service answered with a request state that is not valid: \"" + pRecord->statusReq +
+            Fail(CVarnockError::ekBadAnswer, "The request service answered with a request state that is not valid: \"" + pRecord->statusReq +
                  "\".");
         TRequestStatus eState = rsUnknown;
         if (nState == rsApproved || nState == rsPending || nState == rsDeleted)
@@ -165,11 +173,11 @@ void CVarnockSingleton::downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& a
     _ns1__DownloadServerNonceResponse response;
 
     CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
-    if (proxy.DownloadServerNonce(&request, &response) != SOAP_OK)
-        Fail(proxy.FaultText());
+    if (const int nError = proxy.DownloadServerNonce(&request, &response))
+        FailExchange(nError, proxy.FaultText());
     const std::string sMissing = TakeBytes(response.DownloadServerNonceResult, "DownloadServerNonceResult", aptrNonce);
     if (!sMissing.empty())
-        Fail(sMissing);
+        Fail(CVarnockError::ekNoResult, sMissing);
 }
 
 void CVarnockSingleton::downloadCertificate(const TByteArrayAutoPtr& aptrServerNonce,
@@ -197,9 +205,9 @@ void CVarnockSingleton::downloadCertificate(const TByteArrayAutoPtr& aptrServerN
     _ns1__DownloadCertificateResponse response;
 
     CServiceProxy proxy(m_sEndpointURL.c_str(), m_sTrustedCertsPEM.c_str());
-    if (proxy.DownloadCertificate(&request, &response) != SOAP_OK)
-        Fail(proxy.FaultText());
+    if (const int nError = proxy.DownloadCertificate(&request, &response))
+        FailExchange(nError, proxy.FaultText());
     const std::string sMissing = TakeBytes(response.DownloadCertificateResult, "DownloadCertificateResult", aptrCertificate);
     if (!sMissing.empty())
-        Fail(sMissing);
+        Fail(CVarnockError::ekNoResult, sMissing);
 }

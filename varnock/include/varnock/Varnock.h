@@ -9,10 +9,28 @@
 #include <cstddef>
 #include <map>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #define VARNOCK_API __attribute__((visibility("default")))
+
+// What an operation that reached the exchange throws; what() is the fault text. The
+// kind lets a caller tell the user whether the service was reached and what it said.
+class VARNOCK_API CVarnockError : public std::runtime_error {
+public:
+    enum TKind {
+        ekTransport,   // no answer of the service: connection, TLS, HTTP, or bytes that are no answer
+        ekFault,       // the service answered with a SOAP fault: it refused the call
+        ekNoResult,    // the answer lacks its result, or the result is empty
+        ekBadAnswer    // the answer's result cannot be read (a state that is no state)
+    };
+    CVarnockError(TKind eKind, const std::string& sText) : std::runtime_error(sText), m_eKind(eKind) {}
+    TKind Kind() const { return m_eKind; }
+
+private:
+    TKind m_eKind;
+};
 
 class VARNOCK_API CVarnockSingleton {
 public:
@@ -58,7 +76,9 @@ private:
     CVarnockSingleton();
     ~CVarnockSingleton();
 
-    [[noreturn]] void Fail(const std::string& sText);
+    [[noreturn]] void Fail(CVarnockError::TKind eKind, const std::string& sText);
+    // The kind of the proxy's failed exchange with this error code of the engine.
+    [[noreturn]] void FailExchange(int nError, const std::string& sFaultText);
 
     std::string m_sTrustedCertsPEM;
     std::string m_sEndpointURL;
