@@ -283,6 +283,14 @@ Please enter it first.</source>
         <source>The signature of the certificate request does not match the public key it carries.</source>
         <translation>Подписът на заявката за сертификат не съответства на публичния ключ в нея.</translation>
     </message>
+    <message>
+        <source>The certificate cannot be read.</source>
+        <translation>Сертификатът не може да бъде прочетен.</translation>
+    </message>
+    <message>
+        <source>The certificate carries the public key of another key pair.</source>
+        <translation>Сертификатът съдържа публичния ключ на друга двойка ключове.</translation>
+    </message>
 </context>
 <context>
     <name>CXmlQuery</name>
@@ -458,6 +466,29 @@ Please enter it first.</source>
     <message>
         <source>The PIN contains a character that cannot be sent to the card.</source>
         <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
+    </message>
+</context>
+<context>
+    <name>DownloadCertDialog</name>
+    <message>
+        <source>Download Certificates</source>
+        <translation>Изтегляне на сертификати</translation>
+    </message>
+    <message>
+        <source>Checking certificate request(s) status, please wait ...</source>
+        <translation>Проверка на състоянието на заявката(ите) за сертификат, моля изчакайте ...</translation>
+    </message>
+    <message>
+        <source>Key</source>
+        <translation>Ключ</translation>
+    </message>
+    <message>
+        <source>Request Status</source>
+        <translation>Състояние на заявката</translation>
+    </message>
+    <message>
+        <source>If you have questions about the status of your request, please contact Veskora.</source>
+        <translation>Ако имате въпроси относно състоянието на вашата заявка, моля свържете се с Veskora.</translation>
     </message>
 </context>
 <context>
@@ -1161,6 +1192,14 @@ but the signature produced with this key is invalid!</source>
         <source>Unable to request a certificate.</source>
         <translation>Сертификатът не може да бъде заявен.</translation>
     </message>
+    <message>
+        <source>Unable to download certificates.</source>
+        <translation>Сертификатите не могат да бъдат изтеглени.</translation>
+    </message>
+    <message>
+        <source>The smart card does not contain keys.</source>
+        <translation>Смарт картата не съдържа ключове.</translation>
+    </message>
 </context>
 <context>
     <name>ProtectedAuthPathDialog</name>
@@ -1455,6 +1494,118 @@ but the signature produced with this key is invalid!</source>
     <message>
         <source>The trusted certificates file cannot be read: %1</source>
         <translation>Файлът с доверените сертификати не може да бъде прочетен: %1</translation>
+    </message>
+    <message>
+        <source>Downloading certificates failed.</source>
+        <translation>Изтеглянето на сертификатите е неуспешно.</translation>
+    </message>
+    <message>
+        <source>The certificate of the key pair &quot;%1&quot; was not installed.</source>
+        <translation>Сертификатът на двойката ключове &quot;%1&quot; не беше инсталиран.</translation>
+    </message>
+    <message>
+        <source>The key pair &quot;%1&quot; is not an RSA or DSA pair; its certificate is not looked for.</source>
+        <translation>Двойката ключове &quot;%1&quot; не е RSA или DSA; сертификат за нея не се търси.</translation>
+    </message>
+    <message>
+        <source>The identifier of the key pair cannot be computed on the token.</source>
+        <translation>Идентификаторът на двойката ключове не може да бъде изчислен на токена.</translation>
+    </message>
+    <message>
+        <source>The key pair cannot be read.</source>
+        <translation>Двойката ключове не може да бъде прочетена.</translation>
+    </message>
+    <message>
+        <source>Download Certificates</source>
+        <translation>Изтегляне на сертификати</translation>
+    </message>
+    <message>
+        <source>The smart card holds no RSA or DSA key pair to download a certificate for.</source>
+        <translation>Смарт картата не съдържа двойка RSA или DSA ключове, за която да се изтегли сертификат.</translation>
+    </message>
+    <message>
+        <source>The connection to the server failed.</source>
+        <translation>Връзката със сървъра е неуспешна.</translation>
+    </message>
+    <message>
+        <source>The request service did not tell the state of the requests.</source>
+        <translation>Услугата за заявки не съобщи състоянието на заявките.</translation>
+    </message>
+    <message>
+        <source>The request service told the state of a key it was not asked about: &quot;%1&quot;.</source>
+        <translation>Услугата за заявки съобщи състоянието на ключ, за който не е питана: &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>The request service told the state of the key &quot;%1&quot; twice; the first is used.</source>
+        <translation>Услугата за заявки съобщи два пъти състоянието на ключа &quot;%1&quot;; използва се първото.</translation>
+    </message>
+    <message>
+        <source>The request is pending.</source>
+        <translation>Заявката очаква обработка.</translation>
+    </message>
+    <message>
+        <source>The request is rejected.</source>
+        <translation>Заявката е отхвърлена.</translation>
+    </message>
+    <message>
+        <source>There are no requests for this key-set.</source>
+        <translation>Няма заявки за тази двойка ключове.</translation>
+    </message>
+    <message>
+        <source>The results are summarized bellow:</source>
+        <translation>Резултатите са обобщени по-долу:</translation>
+    </message>
+    <message>
+        <source>The service sent an empty nonce.</source>
+        <translation>Услугата изпрати празна еднократна стойност (nonce).</translation>
+    </message>
+    <message>
+        <source>The service refused to give a nonce for the key.</source>
+        <translation>Услугата отказа да даде еднократна стойност (nonce) за ключа.</translation>
+    </message>
+    <message>
+        <source>The service sent a nonce of %1 bytes, more than %2; it was not signed.</source>
+        <translation>Услугата изпрати еднократна стойност (nonce) от %1 байта, повече от %2; тя не беше подписана.</translation>
+    </message>
+    <message>
+        <source>Unable to generate random data.</source>
+        <translation>Не могат да бъдат генерирани случайни данни.</translation>
+    </message>
+    <message>
+        <source>Unable to digest data.</source>
+        <translation>Не може да бъде изчислен хеш на данните.</translation>
+    </message>
+    <message>
+        <source>Unable to sign data.</source>
+        <translation>Данните не могат да бъдат подписани.</translation>
+    </message>
+    <message>
+        <source>The remote server returned an empty file.</source>
+        <translation>Отдалеченият сървър върна празен файл.</translation>
+    </message>
+    <message>
+        <source>The service refused the proof of possession.</source>
+        <translation>Услугата отхвърли доказателството за притежание на ключа.</translation>
+    </message>
+    <message>
+        <source>The service sent data that is not a certificate.</source>
+        <translation>Услугата изпрати данни, които не са сертификат.</translation>
+    </message>
+    <message>
+        <source>The service sent a certificate that is not for this key pair.</source>
+        <translation>Услугата изпрати сертификат, който не е за тази двойка ключове.</translation>
+    </message>
+    <message>
+        <source>The request is approved, but the certificate was not installed.</source>
+        <translation>Заявката е одобрена, но сертификатът не беше инсталиран.</translation>
+    </message>
+    <message>
+        <source>The request is approved and the certificate was installed.</source>
+        <translation>Заявката е одобрена и сертификатът беше инсталиран.</translation>
+    </message>
+    <message>
+        <source>Downloading the certificate failed.</source>
+        <translation>Изтеглянето на сертификата е неуспешно.</translation>
     </message>
 </context>
 <context>

@@ -177,7 +177,13 @@ CVarnockSingleton::TUploadStatus CCertReqWrapper::UploadRequest(const TByteArray
     if (!VerifyCertificationRequest(request.get(), request.size(), &reason))
         throw CEnrolmentError(QObject::tr("The signed request does not verify against its own public key.") +
                               QLatin1Char('\n') + reason);
-    // Without https the request would go out in clear text, without a host nowhere.
+    ConfigureClient(qsTrustedCertsFile, qsServiceURL);
+    return CVarnockSingleton::instance().uploadCertRequest(request.get(), request.size(), pszPolicyId);
+}
+
+void CCertReqWrapper::ConfigureClient(const QString& qsTrustedCertsFile, const QString& qsServiceURL)
+{
+    // Without https requests and proofs would go out in clear text, without a host nowhere.
     const QUrl url(qsServiceURL, QUrl::StrictMode);
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty())
         throw CEnrolmentError(
@@ -189,7 +195,5 @@ CVarnockSingleton::TUploadStatus CCertReqWrapper::UploadRequest(const TByteArray
 
     const QByteArray trustName = QFile::encodeName(qsTrustedCertsFile);
     const QByteArray endpoint = url.toEncoded();
-    CVarnockSingleton& client = CVarnockSingleton::instance();
-    client.trustedCerts(trustName.constData()).endpointURL(endpoint.constData());
-    return client.uploadCertRequest(request.get(), request.size(), pszPolicyId);
+    CVarnockSingleton::instance().trustedCerts(trustName.constData()).endpointURL(endpoint.constData());
 }

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <string>
+
 #include <QString>
 
 #include <sorvit/AutoArray.h>
@@ -7,6 +10,7 @@
 
 #include "EnrolmentKeys.h"
 
+class CPKCS11AsymmetricKey;
 class CPKCS11Token;
 class IEnrolmentHost;
 
@@ -35,9 +39,26 @@ public:
     // The request road: the request form, then the upload of the signed request
     // under the chosen policy, then the service's answer.
     void GenerateAndSendRequest();
+    // The download road: the state of the request of every listed RSA or DSA pair;
+    // for each approved one a proof of possession signed on the token, the download,
+    // the check that the certificate carries that very key, and the installation
+    // through the host. A failure is that key's alone: it is reported and gets its
+    // row, and the next key goes on. The summary lists every key asked about.
+    void DownloadAndInstallCertificates();
     // Whether the last road changed the token's contents (a key pair was generated,
-    // also when the form was cancelled afterwards or the upload failed).
+    // also when the form was cancelled afterwards or the upload failed; a certificate
+    // was installed, also when a later key failed).
     bool IsTokenChanged() const { return m_bTokenChanged; }
+
+    // The key identifier's digest: SHA-1, on the driver's token, of the public key's
+    // complete DER SubjectPublicKeyInfo. False when the token did not give the key's
+    // values or the digest (the layer has recorded why).
+    bool DigestSubjPubKeyInfo(CPKCS11AsymmetricKey* pPublicKey, TByteArrayAutoPtr& digest);
+
+    // The client's share of a proof of possession, and the largest server nonce the
+    // driver signs: the service's bytes are never signed unbounded.
+    static constexpr unsigned long kClientNonceSize = 20;
+    static constexpr size_t kMaxServerNonceSize = 1024;
 
     const QString& SchemaFile() const { return m_qsSchemaFile; }
     const QString& ResourceFile() const { return m_qsResourceFile; }
@@ -53,8 +74,27 @@ public:
                                                           const QString& qsServiceURL);
 
 private:
+    // A key of the download road: its row label, its private key and its public key's
+    // DER SubjectPublicKeyInfo, which a downloaded certificate must carry.
+    struct TDownloadKey {
+        QString qsLabel;
+        CPKCS11AsymmetricKey* pPrivateKey;
+        TByteArrayAutoPtr spki;
+    };
+
     void RunRequestRoad();
     void Report(const QString& text, const char* pszLogPrefix, const char* pszDetail, bool bCritical);
+    // Points the client at the service after checking the address (https, a host) and
+    // the trust file (readable); CEnrolmentError for either.
+    static void ConfigureClient(const QString& qsTrustedCertsFile, const QString& qsServiceURL);
+
+    void RunDownloadRoad();
+    bool DigestSubjPubKeyInfo(CPKCS11AsymmetricKey* pPublicKey, TByteArrayAutoPtr& digest, TByteArrayAutoPtr* pSpki);
+    // The road of one approved key; the row's message. Failures are reported here.
+    QString DownloadCertificate(const std::string& sServiceKeyId, TDownloadKey& key);
+    // A key's failure: one log entry and a box, through the host (which adds what the
+    // failed token call recorded). Returns text, for the key's row.
+    QString ReportKeyFailure(const QString& qsLabel, const QString& text, const QString& detail = QString());
 
     TKeysVector& m_keys;
     CPKCS11Token& m_token;

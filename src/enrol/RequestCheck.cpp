@@ -111,3 +111,27 @@ bool VerifyCertificationRequest(const unsigned char* pbRequest, size_t cbRequest
                                  "The signature of the certificate request does not match the public key it carries."));
     return true;
 }
+
+bool CertificateCarriesKey(const unsigned char* pbCert, size_t cbCert, const unsigned char* pbKeyInfo,
+                           size_t cbKeyInfo, QString* pReason)
+{
+    if (!pbCert || cbCert == 0 || cbCert > 0x7FFFFFFF || !pbKeyInfo || cbKeyInfo == 0 || cbKeyInfo > 0x7FFFFFFF)
+        return Fail(pReason, CRequestCheck::tr("The certificate cannot be read."));
+    const unsigned char* p = pbCert;
+    X509* cert = d2i_X509(nullptr, &p, long(cbCert));
+    if (!cert || p != pbCert + cbCert) {
+        X509_free(cert);
+        return Fail(pReason, CRequestCheck::tr("The certificate cannot be read."));
+    }
+    const unsigned char* k = pbKeyInfo;
+    EVP_PKEY* expected = d2i_PUBKEY(nullptr, &k, long(cbKeyInfo));
+    // Compared as numbers: modulus and exponent, or parameters and public value.
+    const EVP_PKEY* carried = X509_get0_pubkey(cert);
+    const bool same = expected && carried && EVP_PKEY_eq(carried, expected) == 1;
+    EVP_PKEY_free(expected);
+    X509_free(cert);
+    if (!same)
+        return Fail(pReason, CRequestCheck::tr("The certificate carries the public key of another key pair."));
+    ERR_clear_error();
+    return true;
+}

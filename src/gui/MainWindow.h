@@ -15,6 +15,7 @@
 #include <logging/Logger.h>
 #include <logging/WebErrorReportEvents.h>
 
+#include "EnrolmentKeys.h"
 #include "IEnrolmentHost.h"
 #include "PKCS11Object.h"
 #include "PKCS11Token.h"
@@ -131,7 +132,7 @@ public:
     // --- Certificates (MainWindow_Certificates.cpp) ---
     // Stores a DER certificate on the token beside its key pair; asks before replacing the
     // certificate the pair has. Failures are reported; true when the certificate was stored.
-    bool InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert);
+    bool InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert) override;
 
     // --- Enrolment (MainWindow_Enrolment.cpp) ---
     // The parent of the enrolment dialogs, which report their errors through this window.
@@ -261,6 +262,12 @@ private:
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
     void OperationStarted();
     void OperationEnded();
+
+    // Enrolment (MainWindow_Enrolment.cpp)
+    // The selected token (or the token of a selected key), logged in and read anew when
+    // nobody was, and its key list for the request or the download (only the selected
+    // key's pair when a key is selected). False when there is nothing to do.
+    bool PrepareEnrolment(CPKCS11Token*& pToken, TKeysVector& keys, bool bForDownload);
 
     // Card initialisation (MainWindow_Initialize.cpp)
     void InitializeSelectedToken();

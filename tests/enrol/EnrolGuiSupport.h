@@ -13,19 +13,31 @@
 
 #include "IEnrolmentHost.h"
 #include "OIDInput.h"
+#include "PKCS11Token.h"
 
 namespace enroltest {
 
-// Stands in for the main window: a parent widget, and the error reports as text.
+// Stands in for the main window: a parent widget, the error reports as text, and
+// the installation straight on the token (replacing a certificate as replace says).
 class TestHost : public IEnrolmentHost
 {
 public:
     QWidget* HostWidget() override { return &m_window; }
     void ShowError(const QString& text, bool, bool showBox) override { (showBox ? errors : logs) << text; }
     void LogError(const QString& text, bool) override { logs << text; }
+    bool InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, uint32_t cbCert) override
+    {
+        installs << QByteArray(reinterpret_cast<const char*>(pbCert), int(cbCert));
+        if (token.InstallCertificate(pbCert, cbCert, replace))
+            return true;
+        errors << QStringLiteral("installation refused");
+        return false;
+    }
 
-    QStringList errors; // reports with a message box
-    QStringList logs;   // reports without
+    QStringList errors;        // reports with a message box
+    QStringList logs;          // reports without
+    QList<QByteArray> installs; // certificates given to the installation
+    bool replace = false;
 
 private:
     QWidget m_window;

@@ -33,6 +33,10 @@ CK_RV FaultyGetAttributeValue(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE o, CK_ATTRIB
 {
     return g_faults.getAttributeValue ? CKR_DEVICE_ERROR : g_real->C_GetAttributeValue(s, o, t, n);
 }
+CK_RV FaultyGenerateRandom(CK_SESSION_HANDLE s, CK_BYTE_PTR p, CK_ULONG n)
+{
+    return g_faults.generateRandom ? CKR_RANDOM_NO_RNG : g_real->C_GenerateRandom(s, p, n);
+}
 CK_RV FaultyGenerateKeyPair(CK_SESSION_HANDLE s, CK_MECHANISM_PTR m, CK_ATTRIBUTE_PTR pt, CK_ULONG pn,
                             CK_ATTRIBUTE_PTR qt, CK_ULONG qn, CK_OBJECT_HANDLE_PTR ph, CK_OBJECT_HANDLE_PTR qh)
 {
@@ -114,6 +118,7 @@ CPKCS11Token& SoftHsmToken::Open(bool faulty)
         m_faulty.C_SignInit = FaultySignInit;
         m_faulty.C_GetAttributeValue = FaultyGetAttributeValue;
         m_faulty.C_GenerateKeyPair = FaultyGenerateKeyPair;
+        m_faulty.C_GenerateRandom = FaultyGenerateRandom;
         list = &m_faulty;
     }
     m_slot.reset(new CPKCS11Slot(m_slotID, list, &m_sink));
@@ -128,6 +133,44 @@ void SoftHsmToken::Close()
 {
     m_slot.reset();
     m_token = nullptr;
+}
+
+namespace {
+std::vector<CK_OBJECT_HANDLE> FindCertificates(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s)
+{
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_ATTRIBUTE t = {CKA_CLASS, &cls, sizeof cls};
+    std::vector<CK_OBJECT_HANDLE> found(256);
+    CK_ULONG n = 0;
+    if (f->C_FindObjectsInit(s, &t, 1) != CKR_OK)
+        return {};
+    f->C_FindObjects(s, found.data(), CK_ULONG(found.size()), &n);
+    f->C_FindObjectsFinal(s);
+    found.resize(n);
+    return found;
+}
+} // namespace
+
+std::vector<SoftHsmToken::Certificate> SoftHsmToken::Certificates()
+{
+    std::vector<Certificate> out;
+    if (!m_token)
+        return out;
+    CK_FUNCTION_LIST_PTR f = m_context->GetFunctionList();
+    const CK_SESSION_HANDLE s = m_token->GetSession();
+    for (CK_OBJECT_HANDLE h : FindCertificates(f, s))
+        out.push_back({Attribute(f, s, h, CKA_ID), Attribute(f, s, h, CKA_VALUE)});
+    return out;
+}
+
+void SoftHsmToken::RemoveCertificates()
+{
+    if (!m_token)
+        return;
+    CK_FUNCTION_LIST_PTR f = m_context->GetFunctionList();
+    const CK_SESSION_HANDLE s = m_token->GetSession();
+    for (CK_OBJECT_HANDLE h : FindCertificates(f, s))
+        f->C_DestroyObject(s, h);
 }
 
 CPKCS11AsymmetricKey* SoftHsmToken::Key(const std::string& idHex, bool publicKey)

@@ -27,6 +27,7 @@ struct Faults {
     bool signInit = false;
     bool getAttributeValue = false;
     bool generateKeyPair = false;
+    bool generateRandom = false;
 };
 Faults& CurrentFaults();
 
@@ -55,6 +56,14 @@ public:
     // The public key's SubjectPublicKeyInfo DER as OpenSSL makes it from the token's
     // key attributes (RSA modulus and exponent, DSA p, q, g, y).
     Bytes PublicKeyInfoFromToken(CPKCS11AsymmetricKey& publicKey);
+
+    // The certificate objects the open token's session sees now (the token's own
+    // lists are not read again), and their removal.
+    struct Certificate {
+        Bytes id, value;
+    };
+    std::vector<Certificate> Certificates();
+    void RemoveCertificates();
 
 private:
     std::string m_dir;

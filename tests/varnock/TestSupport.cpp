@@ -18,13 +18,7 @@ const fixture::ServicePki& Pki()
 std::vector<unsigned char> MakeCsr(const std::string& dir, const fixture::KeyFiles& key, const std::string& subject,
                                    const std::string& digest)
 {
-    const std::string out = dir + "/request-" + std::to_string(std::hash<std::string>()(key.keyPem)) + ".der";
-    std::string log;
-    if (fixture::Run("openssl req -new " + digest + " -key " + fixture::Quote(key.keyPem) + " -subj " +
-                         fixture::Quote(subject) + " -config /dev/null -outform DER -out " + fixture::Quote(out),
-                     &log) != 0)
-        throw std::runtime_error("openssl req failed: " + log);
-    return fixture::ReadBytes(out);
+    return fixture::MakeCsr(dir, key, subject, digest);
 }
 
 std::vector<unsigned char> SignSha1(const std::string& keyPem, const std::vector<unsigned char>& data)
