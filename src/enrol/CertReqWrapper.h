@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include <QString>
 
@@ -12,6 +13,7 @@
 
 class CPKCS11AsymmetricKey;
 class CPKCS11Token;
+class DownloadCertDialog;
 class IEnrolmentHost;
 
 // Where enrolment finds its files and its service.
@@ -49,6 +51,21 @@ public:
     // also when the form was cancelled afterwards or the upload failed; a certificate
     // was installed, also when a later key failed).
     bool IsTokenChanged() const { return m_bTokenChanged; }
+
+    // The download road without its summary, for callers that show none: the rows the
+    // summary would list, in its order; pProgress, when given, shows each as it is made.
+    // Failures are reported as on the whole road.
+    struct TDownloadRow {
+        int nStatus; // a DownloadCertDialog::TStatus
+        QString qsLabel;
+        QString qsMessage;
+    };
+    enum TDownloadEnd {
+        DownloadDone,    // every key has its row
+        DownloadNoKeys,  // no RSA or DSA pair to ask about; nothing was sent
+        DownloadStopped  // the service could not be asked; reported, no rows
+    };
+    TDownloadEnd DownloadRows(std::vector<TDownloadRow>& rows, DownloadCertDialog* pProgress = nullptr);
 
     // The key identifier's digest: SHA-1, on the driver's token, of the public key's
     // complete DER SubjectPublicKeyInfo. False when the token did not give the key's

@@ -48,12 +48,6 @@ bool PellumDecodes(const TByteArrayAutoPtr& cert)
     return bDecoded;
 }
 
-struct TRow {
-    int nStatus;
-    QString qsLabel;
-    QString qsMessage;
-};
-
 } // namespace
 
 bool CCertReqWrapper::DigestSubjPubKeyInfo(CPKCS11AsymmetricKey* pPublicKey, TByteArrayAutoPtr& digest)
@@ -106,7 +100,8 @@ QString CCertReqWrapper::ReportKeyFailure(const QString& qsLabel, const QString&
 void CCertReqWrapper::RunDownloadRoad()
 {
     DownloadCertDialog dialog(m_pHost->HostWidget());
-    std::vector<TRow> rows;
+    std::vector<TDownloadRow> rows;
+    TDownloadEnd end;
     {
         COverrideCursor wait(Qt::WaitCursor);
         // Modal from the start: exec on a dialog already shown would leave it modeless,
@@ -114,129 +109,143 @@ void CCertReqWrapper::RunDownloadRoad()
         dialog.setWindowModality(Qt::ApplicationModal);
         dialog.show();
         dialog.SetActionText(DownloadCertDialog::tr("Checking certificate request(s) status, please wait ..."));
-
-        // The identifier of every RSA or DSA pair; another kind of key has no request
-        // of this service and does not stop the others.
-        std::map<std::string, TDownloadKey> keys; // by identifier, in the order of the rows
-        std::vector<std::string> ids;
-        std::vector<TRow> failedKeys;
-        for (CPKCS11AsymmetricKey* pPrivateKey : m_keys) {
-            assert(pPrivateKey);
-            const QString label = LabelOf(*pPrivateKey);
-            try {
-                const int nPair = pPrivateKey->GetPairIndex();
-                CPKCS11AsymmetricKey* pPublicKey = nPair < 0 ? nullptr : m_token.GetAsymmetricKey(nPair);
-                const unsigned long type = KeyType(*pPrivateKey);
-                if (!pPublicKey || (type != KEY_TYPE_RSA && type != KEY_TYPE_DSA) || KeyType(*pPublicKey) != type) {
-                    m_pHost->LogError(
-                        QObject::tr("The key pair \"%1\" is not an RSA or DSA pair; its certificate is not looked for.")
-                            .arg(label),
-                        false);
-                    continue;
-                }
-                TDownloadKey key{label, pPrivateKey, TByteArrayAutoPtr()};
-                TByteArrayAutoPtr digest;
-                if (!DigestSubjPubKeyInfo(pPublicKey, digest, &key.spki)) {
-                    failedKeys.push_back({DownloadCertDialog::StatusUnknown, label,
-                                          ReportKeyFailure(label, QObject::tr("The identifier of the key pair cannot "
-                                                                              "be computed on the token."))});
-                    continue;
-                }
-                const std::string id = KeyIdentifierText(digest.get(), digest.size());
-                ids.push_back(id);
-                keys[id] = std::move(key); // of two pairs with one identifier, the later
-            } catch (const std::exception& e) {
-                failedKeys.push_back({DownloadCertDialog::StatusUnknown, label,
-                                      ReportKeyFailure(label, QObject::tr("The key pair cannot be read."),
-                                                       QString::fromUtf8(e.what()))});
-            }
-        }
-        if (ids.empty() && failedKeys.empty()) {
-            dialog.hide();
-            COverrideCursor arrow(Qt::ArrowCursor);
-            QMessageBox::information(m_pHost->HostWidget(), QObject::tr("Download Certificates"),
-                                     QObject::tr("The smart card holds no RSA or DSA key pair to download a "
-                                                 "certificate for."),
-                                     QMessageBox::Ok);
-            return;
-        }
-
-        // The service's answer, by identifier as the driver wrote it; the service's
-        // own text is kept for the nonce it is asked for.
-        std::map<std::string, std::pair<std::string, CVarnockSingleton::TRequestStatus>> reported;
-        if (!ids.empty()) {
-            std::map<std::string, CVarnockSingleton::TRequestStatus> states;
-            QString failure, detail;
-            try {
-                ConfigureClient(m_qsTrustedCertsFile, m_qsServiceURL);
-                CVarnockSingleton::instance().retrieveRequestStatusInfo(ids, states);
-            } catch (const CEnrolmentError& e) {
-                failure = e.Text();
-            } catch (const CVarnockError& e) {
-                failure = e.Kind() == CVarnockError::ekTransport
-                              ? QObject::tr("The connection to the server failed.")
-                              : QObject::tr("The request service did not tell the state of the requests.");
-                detail = QString::fromUtf8(e.what());
-            } catch (const std::runtime_error& e) {
-                failure = QObject::tr("The connection to the server failed.");
-                detail = QString::fromUtf8(e.what());
-            }
-            if (!failure.isEmpty()) {
-                // Nothing was done for any key: the box says it all.
-                dialog.hide();
-                m_pHost->ShowError(detail.isEmpty() ? failure : failure + QLatin1Char('\n') + detail, true, true);
-                return;
-            }
-            for (const auto& entry : states) {
-                const QString text = QString::fromStdString(entry.first);
-                const std::string id = NormalizedKeyIdentifier(entry.first);
-                if (!keys.count(id)) {
-                    m_pHost->LogError(
-                        QObject::tr("The request service told the state of a key it was not asked about: \"%1\".")
-                            .arg(text),
-                        false);
-                    continue;
-                }
-                if (!reported.emplace(id, entry).second)
-                    m_pHost->LogError(
-                        QObject::tr("The request service told the state of the key \"%1\" twice; the first is used.")
-                            .arg(text),
-                        false);
-            }
-        }
-
-        for (auto& entry : keys) {
-            TDownloadKey& key = entry.second;
-            const auto it = reported.find(entry.first);
-            // A key the answer leaves out has no request the service knows of.
-            const int nState = it == reported.end() ? CVarnockSingleton::rsUnknown : int(it->second.second);
-            switch (nState) {
-            case CVarnockSingleton::rsApproved:
-                rows.push_back({DownloadCertDialog::StatusApproved, key.qsLabel,
-                                DownloadCertificate(it->second.first, key)});
-                break;
-            case CVarnockSingleton::rsPending:
-                rows.push_back(
-                    {DownloadCertDialog::StatusPending, key.qsLabel, QObject::tr("The request is pending.")});
-                break;
-            case CVarnockSingleton::rsDeleted:
-                rows.push_back(
-                    {DownloadCertDialog::StatusRejected, key.qsLabel, QObject::tr("The request is rejected.")});
-                break;
-            default:
-                // Unknown, and any state this program does not know: never taken as approved.
-                rows.push_back({DownloadCertDialog::StatusUnknown, key.qsLabel,
-                                QObject::tr("There are no requests for this key-set.")});
-                break;
-            }
-            dialog.AddStatusItem(rows.back().nStatus, rows.back().qsLabel, rows.back().qsMessage);
-        }
-        for (const TRow& row : failedKeys)
-            dialog.AddStatusItem(row.nStatus, row.qsLabel, row.qsMessage);
+        end = DownloadRows(rows, &dialog);
     }
-
+    if (end == DownloadNoKeys) {
+        COverrideCursor arrow(Qt::ArrowCursor);
+        QMessageBox::information(m_pHost->HostWidget(), QObject::tr("Download Certificates"),
+                                 QObject::tr("The smart card holds no RSA or DSA key pair to download a "
+                                             "certificate for."),
+                                 QMessageBox::Ok);
+        return;
+    }
+    if (end == DownloadStopped)
+        return;
     dialog.SetActionText(QObject::tr("The results are summarized bellow:"));
     dialog.exec();
+}
+
+CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloadRow>& rows,
+                                                            DownloadCertDialog* pProgress)
+{
+    // The identifier of every RSA or DSA pair; another kind of key has no request of
+    // this service and does not stop the others.
+    std::map<std::string, TDownloadKey> keys; // by identifier, in the order of the rows
+    std::vector<std::string> ids;
+    std::vector<TDownloadRow> failedKeys;
+    for (CPKCS11AsymmetricKey* pPrivateKey : m_keys) {
+        assert(pPrivateKey);
+        const QString label = LabelOf(*pPrivateKey);
+        try {
+            const int nPair = pPrivateKey->GetPairIndex();
+            CPKCS11AsymmetricKey* pPublicKey = nPair < 0 ? nullptr : m_token.GetAsymmetricKey(nPair);
+            const unsigned long type = KeyType(*pPrivateKey);
+            if (!pPublicKey || (type != KEY_TYPE_RSA && type != KEY_TYPE_DSA) || KeyType(*pPublicKey) != type) {
+                m_pHost->LogError(
+                    QObject::tr("The key pair \"%1\" is not an RSA or DSA pair; its certificate is not looked for.")
+                        .arg(label),
+                    false);
+                continue;
+            }
+            TDownloadKey key{label, pPrivateKey, TByteArrayAutoPtr()};
+            TByteArrayAutoPtr digest;
+            if (!DigestSubjPubKeyInfo(pPublicKey, digest, &key.spki)) {
+                failedKeys.push_back(
+                    {DownloadCertDialog::StatusUnknown, label,
+                     ReportKeyFailure(label, QObject::tr("The identifier of the key pair cannot be computed on the "
+                                                         "token."))});
+                continue;
+            }
+            const std::string id = KeyIdentifierText(digest.get(), digest.size());
+            ids.push_back(id);
+            keys[id] = std::move(key); // of two pairs with one identifier, the later
+        } catch (const std::exception& e) {
+            failedKeys.push_back({DownloadCertDialog::StatusUnknown, label,
+                                  ReportKeyFailure(label, QObject::tr("The key pair cannot be read."),
+                                                   QString::fromUtf8(e.what()))});
+        }
+    }
+    if (ids.empty() && failedKeys.empty()) {
+        if (pProgress)
+            pProgress->hide();
+        return DownloadNoKeys;
+    }
+
+    // The service's answer, by identifier as the driver wrote it; the service's own
+    // text is kept for the nonce it is asked for.
+    std::map<std::string, std::pair<std::string, CVarnockSingleton::TRequestStatus>> reported;
+    if (!ids.empty()) {
+        std::map<std::string, CVarnockSingleton::TRequestStatus> states;
+        QString failure, detail;
+        try {
+            ConfigureClient(m_qsTrustedCertsFile, m_qsServiceURL);
+            CVarnockSingleton::instance().retrieveRequestStatusInfo(ids, states);
+        } catch (const CEnrolmentError& e) {
+            failure = e.Text();
+        } catch (const CVarnockError& e) {
+            failure = e.Kind() == CVarnockError::ekTransport
+                          ? QObject::tr("The connection to the server failed.")
+                          : QObject::tr("The request service did not tell the state of the requests.");
+            detail = QString::fromUtf8(e.what());
+        } catch (const std::runtime_error& e) {
+            failure = QObject::tr("The connection to the server failed.");
+            detail = QString::fromUtf8(e.what());
+        }
+        if (!failure.isEmpty()) {
+            // Nothing was done for any key: the box says it all.
+            if (pProgress)
+                pProgress->hide();
+            m_pHost->ShowError(detail.isEmpty() ? failure : failure + QLatin1Char('\n') + detail, true, true);
+            return DownloadStopped;
+        }
+        for (const auto& entry : states) {
+            const QString text = QString::fromStdString(entry.first);
+            const std::string id = NormalizedKeyIdentifier(entry.first);
+            if (!keys.count(id)) {
+                m_pHost->LogError(
+                    QObject::tr("The request service told the state of a key it was not asked about: \"%1\".")
+                        .arg(text),
+                    false);
+                continue;
+            }
+            if (!reported.emplace(id, entry).second)
+                m_pHost->LogError(
+                    QObject::tr("The request service told the state of the key \"%1\" twice; the first is used.")
+                        .arg(text),
+                    false);
+        }
+    }
+
+    auto add = [&rows, pProgress](const TDownloadRow& row) {
+        rows.push_back(row);
+        if (pProgress)
+            pProgress->AddStatusItem(row.nStatus, row.qsLabel, row.qsMessage);
+    };
+    for (auto& entry : keys) {
+        TDownloadKey& key = entry.second;
+        const auto it = reported.find(entry.first);
+        // A key the answer leaves out has no request the service knows of.
+        const int nState = it == reported.end() ? CVarnockSingleton::rsUnknown : int(it->second.second);
+        switch (nState) {
+        case CVarnockSingleton::rsApproved:
+            add({DownloadCertDialog::StatusApproved, key.qsLabel, DownloadCertificate(it->second.first, key)});
+            break;
+        case CVarnockSingleton::rsPending:
+            add({DownloadCertDialog::StatusPending, key.qsLabel, QObject::tr("The request is pending.")});
+            break;
+        case CVarnockSingleton::rsDeleted:
+            add({DownloadCertDialog::StatusRejected, key.qsLabel, QObject::tr("The request is rejected.")});
+            break;
+        default:
+            // Unknown, and any state this program does not know: never taken as approved.
+            add({DownloadCertDialog::StatusUnknown, key.qsLabel,
+                 QObject::tr("There are no requests for this key-set.")});
+            break;
+        }
+    }
+    for (const TDownloadRow& row : failedKeys)
+        add(row);
+    return DownloadDone;
 }
 
 QString CCertReqWrapper::DownloadCertificate(const std::string& sServiceKeyId, TDownloadKey& key)
