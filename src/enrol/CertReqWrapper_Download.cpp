@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include <QApplication>
 #include <QMessageBox>
 
 #include <pellum/pellum.h>
@@ -128,6 +127,7 @@ void CCertReqWrapper::RunDownloadRoad()
 CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloadRow>& rows,
                                                             DownloadCertDialog* pProgress)
 {
+    m_bTokenChanged = false;
     // The identifier of every RSA or DSA pair; another kind of key has no request of
     // this service and does not stop the others.
     std::map<std::string, TDownloadKey> keys; // by identifier, in the order of the rows
