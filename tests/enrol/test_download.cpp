@@ -188,14 +188,14 @@ private slots:
         m_service.reset(new fixture::RequestService(dir + "/service"));
         QVERIFY(m_service->Start(600));
 
-        m_keys = {{"alpha", "rsa:1024", "0A", "Alpha", "approved"},
-                  {"bravo", "rsa:1024", "0B", "Bravo", "pending"},
-                  {"charlie", "rsa:1024", "0C", "Charlie", "deleted"},
-                  {"delta", "dsa:1024", "0D", "Delta", "approved"},
-                  {"echo", "ec:prime256v1", "0E", "Echo", ""},
-                  {"kilo", "rsa:1024", "1A", "Kilo", "unknown"},
-                  {"lima", "rsa:1024", "1B", "Lima", "7"},
-                  {"mike", "rsa:1024", "1C", "Mike", ""}};
+        m_keys = {{"alpha", "rsa:1024", "0A", "Alpha", "approved", {}, {}},
+                  {"bravo", "rsa:1024", "0B", "Bravo", "pending", {}, {}},
+                  {"charlie", "rsa:1024", "0C", "Charlie", "deleted", {}, {}},
+                  {"delta", "dsa:1024", "0D", "Delta", "approved", {}, {}},
+                  {"echo", "ec:prime256v1", "0E", "Echo", "", {}, {}},
+                  {"kilo", "rsa:1024", "1A", "Kilo", "unknown", {}, {}},
+                  {"lima", "rsa:1024", "1B", "Lima", "7", {}, {}},
+                  {"mike", "rsa:1024", "1C", "Mike", "", {}, {}}};
         for (TKey& k : m_keys) {
             k.files = ImportKey(*m_hsm, k.name, k.alg, k.idHex, k.label);
             k.keyId = fixture::KeyIdOf(fixture::ReadBytes(k.files.publicDer));
