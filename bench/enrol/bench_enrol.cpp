@@ -104,6 +104,30 @@ std::vector<unsigned char> FirstElement(const unsigned char* der, size_t size)
     return std::vector<unsigned char>(der + at, der + at + h + inner);
 }
 
+// SHA-1 on the token, then an RSA PKCS#1 signature of its DigestInfo: the bare calls
+// that signing a request or a proof of possession makes.
+std::vector<unsigned char> BareDigestAndSign(CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session,
+                                             CK_OBJECT_HANDLE hPrivate, const std::vector<unsigned char>& data)
+{
+    CK_MECHANISM sha1 = {CKM_SHA_1, nullptr, 0};
+    unsigned char digest[64];
+    CK_ULONG digestLength = sizeof digest;
+    if (f->C_DigestInit(session, &sha1) != CKR_OK ||
+        f->C_Digest(session, const_cast<unsigned char*>(data.data()), data.size(), digest, &digestLength) != CKR_OK)
+        Fail("C_Digest failed");
+    std::vector<unsigned char> digestInfo = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
+                                             0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
+    digestInfo.insert(digestInfo.end(), digest, digest + digestLength);
+    CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
+    std::vector<unsigned char> signature(512);
+    CK_ULONG signatureLength = signature.size();
+    if (f->C_SignInit(session, &pkcs, hPrivate) != CKR_OK ||
+        f->C_Sign(session, digestInfo.data(), digestInfo.size(), signature.data(), &signatureLength) != CKR_OK)
+        Fail("C_Sign failed");
+    signature.resize(signatureLength);
+    return signature;
+}
+
 // One POST of the recorded bytes from scratch, as any client makes one: a TLS client
 // context that trusts the trust file alone, connect, TLS with the server's chain and
 // name verified, send, read the answer to its end.
@@ -311,22 +335,7 @@ int main(int argc, char** argv)
                 CCertReqWrapper::UploadRequest(signedRequest, kPolicy, trust, url);
             Clock::time_point t1 = Clock::now();
 
-            CK_MECHANISM sha1 = {CKM_SHA_1, nullptr, 0};
-            unsigned char digest[64];
-            CK_ULONG digestLength = sizeof digest;
-            if (f->C_DigestInit(session, &sha1) != CKR_OK ||
-                f->C_Digest(session, const_cast<unsigned char*>(info.data()), info.size(), digest, &digestLength) !=
-                    CKR_OK)
-                Fail("C_Digest failed");
-            std::vector<unsigned char> digestInfo = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
-                                                     0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-            digestInfo.insert(digestInfo.end(), digest, digest + digestLength);
-            CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
-            unsigned char signature[512];
-            CK_ULONG signatureLength = sizeof signature;
-            if (f->C_SignInit(session, &pkcs, hPrivate) != CKR_OK ||
-                f->C_Sign(session, digestInfo.data(), digestInfo.size(), signature, &signatureLength) != CKR_OK)
-                Fail("C_Sign failed");
+            const std::vector<unsigned char> signature = BareDigestAndSign(f, session, hPrivate, info);
             Clock::time_point t2 = Clock::now();
             const std::string answer = BarePost(service.TrustFile(), service.Port(), wire);
             Clock::time_point t3 = Clock::now();
@@ -419,28 +428,14 @@ int main(int argc, char** argv)
             joined.insert(joined.end(), clientNonce, clientNonce + sizeof clientNonce);
 
             a = Clock::now();
-            CK_MECHANISM sha1 = {CKM_SHA_1, nullptr, 0};
-            unsigned char digest[64];
-            CK_ULONG digestLength = sizeof digest;
-            if (f->C_DigestInit(session, &sha1) != CKR_OK ||
-                f->C_Digest(session, joined.data(), joined.size(), digest, &digestLength) != CKR_OK)
-                Fail("C_Digest failed");
-            std::vector<unsigned char> digestInfo = {0x30, 0x21, 0x30, 0x09, 0x06, 0x05, 0x2B, 0x0E,
-                                                     0x03, 0x02, 0x1A, 0x05, 0x00, 0x04, 0x14};
-            digestInfo.insert(digestInfo.end(), digest, digest + digestLength);
-            CK_MECHANISM pkcs = {CKM_RSA_PKCS, nullptr, 0};
-            unsigned char signature[512];
-            CK_ULONG signatureLength = sizeof signature;
-            if (f->C_SignInit(session, &pkcs, hPrivate) != CKR_OK ||
-                f->C_Sign(session, digestInfo.data(), digestInfo.size(), signature, &signatureLength) != CKR_OK)
-                Fail("C_Sign failed");
+            const std::vector<unsigned char> signature = BareDigestAndSign(f, session, hPrivate, joined);
             b = Clock::now();
             tokenMs += Ms(a, b);
 
             std::string download = sent[2];
             Replace(download, "bstrServerNonce", Base64(serverNonce.data(), serverNonce.size()));
             Replace(download, "bstrClientNonce", Base64(clientNonce, sizeof clientNonce));
-            Replace(download, "bstrSignature", Base64(signature, signatureLength));
+            Replace(download, "bstrSignature", Base64(signature.data(), signature.size()));
             a = Clock::now();
             const std::string certAnswer = BarePost(service.TrustFile(), service.Port(), download);
             b = Clock::now();

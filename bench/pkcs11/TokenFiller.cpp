@@ -6,6 +6,8 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
+#include <dlfcn.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -178,6 +180,42 @@ FillResult FillToken(CK_FUNCTION_LIST_PTR fl, CK_SLOT_ID slotId, const std::stri
     fl->C_Logout(s);
     fl->C_CloseSession(s);
     res.ok = res.error.empty();
+    return res;
+}
+
+FillResult FillTokenWithLabel(const std::string& module, const std::string& label, const std::string& userPin,
+                              unsigned pairs)
+{
+    FillResult res;
+    void* lib = dlopen(module.c_str(), RTLD_NOW);
+    auto getList = lib ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList")) : nullptr;
+    CK_FUNCTION_LIST_PTR fl = nullptr;
+    if (!getList || getList(&fl) != CKR_OK || fl->C_Initialize(nullptr) != CKR_OK) {
+        res.error = "cannot load " + module;
+        if (lib)
+            dlclose(lib);
+        return res;
+    }
+    CK_ULONG n = 8;
+    CK_SLOT_ID slots[8];
+    if (fl->C_GetSlotList(CK_TRUE, slots, &n) != CKR_OK)
+        n = 0;
+    res.error = "token not found";
+    for (CK_ULONG i = 0; i < n; ++i) {
+        CK_TOKEN_INFO info;
+        if (fl->C_GetTokenInfo(slots[i], &info) != CKR_OK)
+            continue;
+        std::string tokenLabel(reinterpret_cast<const char*>(info.label), sizeof info.label);
+        tokenLabel.erase(tokenLabel.find_last_not_of(' ') + 1);
+        if (tokenLabel != label)
+            continue;
+        res = FillToken(fl, slots[i], userPin, pairs);
+        if (!res.ok)
+            res.error = "filling the token: " + res.error;
+        break;
+    }
+    fl->C_Finalize(nullptr);
+    dlclose(lib);
     return res;
 }
 

@@ -21,4 +21,9 @@ struct FillResult {
 FillResult FillToken(CK_FUNCTION_LIST_PTR fl, CK_SLOT_ID slotId, const std::string& userPin, unsigned pairs,
                      unsigned modulusBits = 1024);
 
+// Loads the module, fills the token labelled `label` as FillToken does, finalises and
+// unloads the module again.
+FillResult FillTokenWithLabel(const std::string& module, const std::string& label, const std::string& userPin,
+                              unsigned pairs);
+
 } // namespace bench

@@ -279,31 +279,12 @@ int main(int argc, char** argv)
 
         // Fill the token.
         {
-            void* lib = dlopen(module.c_str(), RTLD_LAZY);
-            auto getList = lib ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList")) : nullptr;
-            CK_FUNCTION_LIST_PTR fl = nullptr;
-            if (!getList || getList(&fl) != CKR_OK || fl->C_Initialize(nullptr) != CKR_OK)
-                throw std::runtime_error("cannot load " + module);
-            CK_ULONG n = 8;
-            CK_SLOT_ID slots[8];
-            fl->C_GetSlotList(CK_TRUE, slots, &n);
-            bool filled = false;
-            for (CK_ULONG i = 0; i < n && !filled; ++i) {
-                CK_TOKEN_INFO info;
-                if (fl->C_GetTokenInfo(slots[i], &info) != CKR_OK || Trim(info.label, sizeof info.label) != kLabel)
-                    continue;
-                Clock::time_point a = Clock::now();
-                bench::FillResult fr = bench::FillToken(fl, slots[i], kUserPin, pairs);
-                if (!fr.ok)
-                    throw std::runtime_error("filling the token: " + fr.error);
-                printf("token filled with %lu objects (%u key pairs and certificates) in %.1f s\n", fr.objects,
-                       pairs, Seconds(a, Clock::now()));
-                filled = true;
-            }
-            fl->C_Finalize(nullptr);
-            dlclose(lib);
-            if (!filled)
-                throw std::runtime_error("token not found");
+            Clock::time_point a = Clock::now();
+            const bench::FillResult fr = bench::FillTokenWithLabel(module, kLabel, kUserPin, pairs);
+            if (!fr.ok)
+                throw std::runtime_error(fr.error);
+            printf("token filled with %lu objects (%u key pairs and certificates) in %.1f s\n", fr.objects, pairs,
+                   Seconds(a, Clock::now()));
         }
 
         // Same calls: the layer and the bare loop through the counting module.

@@ -66,14 +66,6 @@ std::string Quote(const std::string& s)
     return out + "'";
 }
 
-std::string Trim(const unsigned char* p, size_t n)
-{
-    std::string s(reinterpret_cast<const char*>(p), n);
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    return s;
-}
-
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -82,30 +74,12 @@ double Median(std::vector<double> v)
 
 void Fill(const std::string& module, unsigned pairs)
 {
-    void* lib = dlopen(module.c_str(), RTLD_NOW);
-    auto getList = lib ? reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList")) : nullptr;
-    CK_FUNCTION_LIST_PTR fl = nullptr;
-    if (!getList || getList(&fl) != CKR_OK || fl->C_Initialize(nullptr) != CKR_OK)
-        throw std::runtime_error("cannot load " + module);
-    CK_ULONG n = 8;
-    CK_SLOT_ID slotIds[8];
-    fl->C_GetSlotList(CK_TRUE, slotIds, &n);
-    bool filled = false;
-    for (CK_ULONG i = 0; i < n && !filled; ++i) {
-        CK_TOKEN_INFO info;
-        if (fl->C_GetTokenInfo(slotIds[i], &info) != CKR_OK || Trim(info.label, sizeof info.label) != kLabel)
-            continue;
-        Clock::time_point a = Clock::now();
-        bench::FillResult fr = bench::FillToken(fl, slotIds[i], kUserPin, pairs);
-        if (!fr.ok)
-            throw std::runtime_error("filling the token: " + fr.error);
-        printf("token filled with %lu objects (%u key pairs and certificates) in %.1f s\n", fr.objects, pairs,
-               Seconds(a, Clock::now()));
-        filled = true;
-    }
-    fl->C_Finalize(nullptr);
-    if (!filled)
-        throw std::runtime_error("token not found");
+    Clock::time_point a = Clock::now();
+    const bench::FillResult fr = bench::FillTokenWithLabel(module, kLabel, kUserPin, pairs);
+    if (!fr.ok)
+        throw std::runtime_error(fr.error);
+    printf("token filled with %lu objects (%u key pairs and certificates) in %.1f s\n", fr.objects, pairs,
+           Seconds(a, Clock::now()));
 }
 
 // Builds every listed object, as the tree does; returns how many there are.

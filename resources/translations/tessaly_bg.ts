@@ -463,10 +463,6 @@ Please enter it first.</source>
         <source>Administrative PIN</source>
         <translation>Администраторски PIN</translation>
     </message>
-    <message>
-        <source>The PIN contains a character that cannot be sent to the card.</source>
-        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
-    </message>
 </context>
 <context>
     <name>DownloadCertDialog</name>
@@ -584,10 +580,6 @@ Please enter it first.</source>
     <message>
         <source>Enter the coresponding PIN:</source>
         <translation>Въведете съответния PIN:</translation>
-    </message>
-    <message>
-        <source>The PIN contains a character that cannot be sent to the card.</source>
-        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
     </message>
 </context>
 <context>
@@ -1202,6 +1194,13 @@ but the signature produced with this key is invalid!</source>
     </message>
 </context>
 <context>
+    <name>PinText</name>
+    <message>
+        <source>The PIN contains a character that cannot be sent to the card.</source>
+        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
+    </message>
+</context>
+<context>
     <name>ProtectedAuthPathDialog</name>
     <message>
         <source>Protected Token Authentication</source>
@@ -1661,10 +1660,6 @@ Please enter it below:</source>
     <message>
         <source>Re-enter PIN for verification:</source>
         <translation>Въведете отново PIN за проверка:</translation>
-    </message>
-    <message>
-        <source>The PIN contains a character that cannot be sent to the card.</source>
-        <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
     </message>
 </context>
 </TS>

@@ -225,6 +225,8 @@ private:
     // The selected object when it is of that kind, else null.
     CPKCS11Token* SelectedTokenOnly() const;
     CPKCS11Certificate* SelectedCertificate() const;
+    // The selected certificate's DER value; null when no certificate with a value is selected.
+    const _CPBLOB* SelectedCertificateValue() const;
     CPKCS11AsymmetricKey* SelectedKey() const;
     // What finds a certificate or key again after its token's objects were read anew: its
     // class and CKA_ID (objects taken before a re-read are freed by it).

@@ -67,11 +67,8 @@ void MainWindow::on_actionCertImport_triggered()
 void MainWindow::on_actionCertExport_triggered()
 {
     RunOperation(tr("Unable to export the certificate."), [&] {
-        CPKCS11Certificate* pCertificate = SelectedCertificate();
-        if (!pCertificate)
-            return;
-        const _CPBLOB* pValue = pCertificate->GetValue();
-        if (!pValue || !pValue->pbData || !pValue->cbData)
+        const _CPBLOB* pValue = SelectedCertificateValue();
+        if (!pValue)
             return;
         const QByteArray bytes(reinterpret_cast<const char*>(pValue->pbData), int(pValue->cbData));
         const QString path =
@@ -90,11 +87,8 @@ void MainWindow::on_actionCertExport_triggered()
 void MainWindow::on_actionCertView_triggered()
 {
     RunOperation(tr("Unable to view the certificate."), [&] {
-        CPKCS11Certificate* pCertificate = SelectedCertificate();
-        if (!pCertificate)
-            return;
-        const _CPBLOB* pValue = pCertificate->GetValue();
-        if (!pValue || !pValue->pbData || !pValue->cbData)
+        const _CPBLOB* pValue = SelectedCertificateValue();
+        if (!pValue)
             return;
         CertViewDialog dialog(*pValue, this);
         dialog.exec();

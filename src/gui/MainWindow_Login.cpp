@@ -151,6 +151,13 @@ CPKCS11Certificate* MainWindow::SelectedCertificate() const
     return static_cast<CPKCS11Certificate*>(m_pSelectedItem);
 }
 
+const _CPBLOB* MainWindow::SelectedCertificateValue() const
+{
+    const CPKCS11Certificate* pCertificate = SelectedCertificate();
+    const _CPBLOB* pValue = pCertificate ? pCertificate->GetValue() : nullptr;
+    return pValue && pValue->pbData && pValue->cbData ? pValue : nullptr;
+}
+
 CPKCS11AsymmetricKey* MainWindow::SelectedKey() const
 {
     if (!m_pSelectedItem || m_pSelectedItem->GetObjectType() != CryptokiAsymmetricKey)

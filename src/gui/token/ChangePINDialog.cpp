@@ -38,24 +38,13 @@ int ChangePINDialog::GetPINType() const
 
 bool ChangePINDialog::IsInputValid() const
 {
-    const QString pin = m_pForm->editPIN->text();
-    const QString newPin = m_pForm->editNewPIN->text();
-    const QString repeated = m_pForm->editNewPIN2->text();
-    if (pin.size() < m_nMinPINLength || newPin.size() < m_nMinPINLength || repeated.size() < m_nMinPINLength)
-        return false;
-    if (repeated != newPin)
-        return false;
-    return tessaly::IsPinTextCarriable(pin) && tessaly::IsPinTextCarriable(newPin);
+    return tessaly::IsPinChangeValid(m_pForm->editPIN->text(), m_pForm->editNewPIN->text(),
+                                     m_pForm->editNewPIN2->text(), m_nMinPINLength);
 }
 
 void ChangePINDialog::UpdateState()
 {
-    const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->editPIN->text()) &&
-                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN->text()) &&
-                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN2->text());
-    m_pForm->labelWarning->setText(
-        bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
-    m_pForm->labelWarning->setVisible(!bCarriable);
+    tessaly::ShowPinTextWarning(*m_pForm->labelWarning, {m_pForm->editPIN->text(), m_pForm->editNewPIN->text(), m_pForm->editNewPIN2->text()});
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }
 
@@ -102,7 +91,6 @@ void ChangePINDialog::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LanguageChange) {
         m_pForm->retranslateUi(this);
-        if (!m_pForm->labelWarning->isHidden())
-            m_pForm->labelWarning->setText(tr("The PIN contains a character that cannot be sent to the card."));
+        tessaly::RetranslatePinTextWarning(*m_pForm->labelWarning);
     }
 }

@@ -40,10 +40,7 @@ bool LoginDialog::IsInputValid() const
 
 void LoginDialog::UpdateState()
 {
-    const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->edtPassword->text());
-    m_pForm->labelWarning->setText(
-        bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
-    m_pForm->labelWarning->setVisible(!bCarriable);
+    tessaly::ShowPinTextWarning(*m_pForm->labelWarning, {m_pForm->edtPassword->text()});
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }
 
@@ -84,7 +81,6 @@ void LoginDialog::changeEvent(QEvent* event)
         const int nIndex = m_pForm->cboxUserType->currentIndex();
         m_pForm->retranslateUi(this);
         m_pForm->cboxUserType->setCurrentIndex(nIndex);
-        if (!m_pForm->labelWarning->isHidden())
-            m_pForm->labelWarning->setText(tr("The PIN contains a character that cannot be sent to the card."));
+        tessaly::RetranslatePinTextWarning(*m_pForm->labelWarning);
     }
 }

@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <QCoreApplication>
+#include <QLabel>
+
 #include "Secret.h"
 
 namespace tessaly {
@@ -12,6 +15,36 @@ bool IsPinTextCarriable(const QString& text)
         if (c.unicode() > 0xFF)
             return false;
     return true;
+}
+
+namespace {
+QString PinTextWarning()
+{
+    return QCoreApplication::translate("PinText", "The PIN contains a character that cannot be sent to the card.");
+}
+} // namespace
+
+bool ShowPinTextWarning(QLabel& label, std::initializer_list<QString> texts)
+{
+    bool bCarriable = true;
+    for (const QString& text : texts)
+        bCarriable = bCarriable && IsPinTextCarriable(text);
+    label.setText(bCarriable ? QString() : PinTextWarning());
+    label.setVisible(!bCarriable);
+    return bCarriable;
+}
+
+void RetranslatePinTextWarning(QLabel& label)
+{
+    if (!label.isHidden())
+        label.setText(PinTextWarning());
+}
+
+bool IsPinChangeValid(const QString& pin, const QString& newPin, const QString& repeated, int nMinimum)
+{
+    if (pin.size() < nMinimum || newPin.size() < nMinimum || repeated.size() < nMinimum)
+        return false;
+    return newPin == repeated && IsPinTextCarriable(pin) && IsPinTextCarriable(newPin);
 }
 
 CPinBytes::CPinBytes() = default;

@@ -3,13 +3,26 @@
 #include <QString>
 
 #include <cstddef>
+#include <initializer_list>
 #include <vector>
+
+class QLabel;
 
 namespace tessaly {
 
 // PINs travel to the token as 8-bit (Latin-1) text. A character above U+00FF has no byte
 // there, and a PIN that silently became "?" would be another PIN: such text is refused.
 bool IsPinTextCarriable(const QString& text);
+
+// The PIN dialogs' warning: shown on label while any of texts is not carriable, hidden
+// otherwise. Returns whether all are carriable.
+bool ShowPinTextWarning(QLabel& label, std::initializer_list<QString> texts);
+// Sets the warning's text anew after a language change, if it is shown.
+void RetranslatePinTextWarning(QLabel& label);
+
+// A PIN and a new one typed twice: each at least nMinimum characters, the new ones equal,
+// every one carriable.
+bool IsPinChangeValid(const QString& pin, const QString& newPin, const QString& repeated, int nMinimum);
 
 // An 8-bit PIN the code owns: always NUL-terminated, wiped when replaced, cleared or
 // destroyed. It can be moved, never copied.

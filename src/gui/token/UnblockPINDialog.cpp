@@ -30,24 +30,13 @@ void UnblockPINDialog::SetPINLengths(int nMinimum, int nMaximum)
 
 bool UnblockPINDialog::IsInputValid() const
 {
-    const QString soPin = m_pForm->editSOPIN->text();
-    const QString newPin = m_pForm->editNewPIN->text();
-    const QString repeated = m_pForm->editNewPIN_2->text();
-    if (soPin.size() < m_nMinPINLength || newPin.size() < m_nMinPINLength || repeated.size() < m_nMinPINLength)
-        return false;
-    if (newPin != repeated)
-        return false;
-    return tessaly::IsPinTextCarriable(soPin) && tessaly::IsPinTextCarriable(newPin);
+    return tessaly::IsPinChangeValid(m_pForm->editSOPIN->text(), m_pForm->editNewPIN->text(),
+                                     m_pForm->editNewPIN_2->text(), m_nMinPINLength);
 }
 
 void UnblockPINDialog::UpdateState()
 {
-    const bool bCarriable = tessaly::IsPinTextCarriable(m_pForm->editSOPIN->text()) &&
-                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN->text()) &&
-                            tessaly::IsPinTextCarriable(m_pForm->editNewPIN_2->text());
-    m_pForm->labelWarning->setText(
-        bCarriable ? QString() : tr("The PIN contains a character that cannot be sent to the card."));
-    m_pForm->labelWarning->setVisible(!bCarriable);
+    tessaly::ShowPinTextWarning(*m_pForm->labelWarning, {m_pForm->editSOPIN->text(), m_pForm->editNewPIN->text(), m_pForm->editNewPIN_2->text()});
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }
 
@@ -99,7 +88,6 @@ void UnblockPINDialog::changeEvent(QEvent* event)
     QDialog::changeEvent(event);
     if (event->type() == QEvent::LanguageChange) {
         m_pForm->retranslateUi(this);
-        if (!m_pForm->labelWarning->isHidden())
-            m_pForm->labelWarning->setText(tr("The PIN contains a character that cannot be sent to the card."));
+        tessaly::RetranslatePinTextWarning(*m_pForm->labelWarning);
     }
 }
