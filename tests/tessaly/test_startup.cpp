@@ -39,6 +39,13 @@ void WriteSettings(const QString& home, const QByteArray& ini)
 {
     WriteFile(HomeSettingsPath(home), ini);
 }
+
+QStringList g_messages;
+
+void CaptureMessage(QtMsgType, const QMessageLogContext&, const QString& message)
+{
+    g_messages << message;
+}
 }
 
 class StartUpTest : public QObject
@@ -142,6 +149,21 @@ private slots:
         QVERIFY(!top->widgetForAction(del)->isEnabled());
 
         QCOMPARE(window.ChainFile(), QStringLiteral("/etc/xdg/Veskora/chain.pem"));
+    }
+
+    // The slots connected by hand leave no warnings about their names, and the window
+    // gives the message handler back as it found it.
+    void constructionWarnsAboutNoSlotNames()
+    {
+        g_messages.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(CaptureMessage);
+        {
+            MainWindow window;
+            qWarning("after construction");
+        }
+        qInstallMessageHandler(previous);
+        QCOMPARE(g_messages.filter(QStringLiteral("connectSlotsByName")), QStringList());
+        QVERIFY(g_messages.contains(QStringLiteral("after construction")));
     }
 
     // The start-up sequence reads the settings on the first show only.
