@@ -165,6 +165,21 @@ struct Pki {
     std::string serverCert, serverKey;
 };
 
+// A report service in this mode, and a web logger that sends to it and trusts the
+// certificates in trusted (the test CA when empty).
+struct Rig {
+    Rig(const Pki& pki, ReportService::Mode mode, const std::string& trusted = std::string())
+        : service(pki.serverCert, pki.serverKey, mode)
+    {
+        web.trustedCerts((trusted.empty() ? pki.ca.certPem : trusted).c_str()).endpointURL(service.Url().constData());
+    }
+
+    ReportService service;
+    Consent consent;
+    MemoryLogger sys{0x32};
+    Logging::CWebLogger web{1, &consent, 0x20, &sys};
+};
+
 } // namespace
 
 class WebLoggerTest : public QObject {
@@ -193,32 +208,28 @@ private slots:
 
     void sendsOnlyAfterConsent()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
+        Rig rig(pki, ReportService::Answer);
+        QVERIFY(rig.service.Ready());
 
         // Not critical: nobody is asked.
-        web.severity(16) << "only an error";
-        web.flush();
-        QCOMPARE(consent.asked, 0);
+        rig.web.severity(16) << "only an error";
+        rig.web.flush();
+        QCOMPARE(rig.consent.asked, 0);
 
-        consent.answer = false;
-        Critical(web, L"first failure");
-        QCOMPARE(consent.asked, 1); // asked at once on the GUI thread
-        QCOMPARE(sys.CountWith(L"the user declined", 2), size_t(1));
-        QVERIFY(Q(consent.details).startsWith(QStringLiteral("first failure")));
+        rig.consent.answer = false;
+        Critical(rig.web, L"first failure");
+        QCOMPARE(rig.consent.asked, 1); // asked at once on the GUI thread
+        QCOMPARE(rig.sys.CountWith(L"the user declined", 2), size_t(1));
+        QVERIFY(Q(rig.consent.details).startsWith(QStringLiteral("first failure")));
 
-        consent.answer = true;
-        Critical(web, L"second failure");
-        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report sent", 2), size_t(1), 20000);
-        QCOMPARE(service.received.size(), 1);
-        QCOMPARE(service.connections, 1); // the declined report never reached the wire
-        QCOMPARE(sys.CountWith(L"could not be sent"), size_t(0));
+        rig.consent.answer = true;
+        Critical(rig.web, L"second failure");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report sent", 2), size_t(1), 20000);
+        QCOMPARE(rig.service.received.size(), 1);
+        QCOMPARE(rig.service.connections, 1); // the declined report never reached the wire
+        QCOMPARE(rig.sys.CountWith(L"could not be sent"), size_t(0));
 
-        const Received& r = service.received[0];
+        const Received& r = rig.service.received[0];
         QVERIFY2(r.head.startsWith(QByteArray("POST ") + kPath + " HTTP/1.1"), r.head.constData());
         QVERIFY2(r.head.toLower().contains("content-type: application/soap+xml; charset=utf-8"), r.head.constData());
         QString error;
@@ -226,12 +237,12 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(fields.value("email"), QStringLiteral("user@example.org"));
         QCOMPARE(fields.value("comment"), QStringLiteral("It happened while logging in."));
-        QCOMPARE(fields.value("details"), Q(consent.details));
+        QCOMPARE(fields.value("details"), Q(rig.consent.details));
         QVERIFY(fields.value("details").startsWith(QStringLiteral("second failure")));
         QCOMPARE(fields.value("severity"), QStringLiteral("32"));
         QCOMPARE(fields.value("product"), QStringLiteral("1"));
         // Both critical entries also reached the system logger.
-        QCOMPARE(sys.CountWith(L"failure", 32), size_t(2));
+        QCOMPARE(rig.sys.CountWith(L"failure", 32), size_t(2));
     }
 
     void reportIsWellFormedWhateverTheText_data()
@@ -247,37 +258,29 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(QString, comment);
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
-        QVERIFY(service.Ready());
-        Consent consent;
-        consent.comment = comment.toStdWString();
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
-        Critical(web, text.toStdWString());
-        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
+        Rig rig(pki, ReportService::Answer);
+        QVERIFY(rig.service.Ready());
+        rig.consent.comment = comment.toStdWString();
+        Critical(rig.web, text.toStdWString());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.service.received.size(), 1, 20000);
         QString error;
-        auto fields = ReportFields(service.received[0].body, &error);
-        QVERIFY2(error.isEmpty(), qPrintable(error + "\n" + service.received[0].body));
+        auto fields = ReportFields(rig.service.received[0].body, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error + "\n" + rig.service.received[0].body));
         // What the user was shown is what was sent.
-        QCOMPARE(fields.value("details"), Q(consent.details));
-        QString shown = Q(consent.details).left(text.size());
+        QCOMPARE(fields.value("details"), Q(rig.consent.details));
+        QString shown = Q(rig.consent.details).left(text.size());
         for (int i = 0; i < text.size(); ++i)
             QCOMPARE(shown[i], text[i] < QChar(0x20) && text[i] != '\n' ? QChar(0xFFFD) : text[i]);
     }
 
     void refusesAServiceOutsideTheTrustedCertificates()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.other.certPem.c_str()).endpointURL(service.Url().constData());
-        Critical(web, L"secret details");
-        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
-        QVERIFY2(service.received.isEmpty(), "the report went to an untrusted server");
-        QCOMPARE(sys.CountWith(L"Error report sent"), size_t(0));
+        Rig rig(pki, ReportService::Answer, pki.other.certPem);
+        QVERIFY(rig.service.Ready());
+        Critical(rig.web, L"secret details");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(rig.service.received.isEmpty(), "the report went to an untrusted server");
+        QCOMPARE(rig.sys.CountWith(L"Error report sent"), size_t(0));
     }
 
     void badSettingsAreLoggedAndNothingIsSent_data()
@@ -336,50 +339,39 @@ private slots:
 
     void faultAnswerIsLoggedWithItsReason()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Fault);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
-        Critical(web, L"failure");
-        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
-        QVERIFY2(sys.CountWith(L"Report store is full") == 1, qPrintable(Q(sys.Dump())));
+        Rig rig(pki, ReportService::Fault);
+        QVERIFY(rig.service.Ready());
+        Critical(rig.web, L"failure");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(rig.sys.CountWith(L"Report store is full") == 1, qPrintable(Q(rig.sys.Dump())));
     }
 
-    // A redirect could lead the report off the trusted service: it is not followed.
+    // A redirect could lead the report off the trusted rig.service: it is not followed.
     void redirectIsNotFollowed()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Redirect);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
-        Critical(web, L"failure");
-        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
-        QVERIFY2(sys.CountWith(L"answered HTTP 307") == 1, qPrintable(Q(sys.Dump())));
+        Rig rig(pki, ReportService::Redirect);
+        QVERIFY(rig.service.Ready());
+        Critical(rig.web, L"failure");
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(rig.sys.CountWith(L"answered HTTP 307") == 1, qPrintable(Q(rig.sys.Dump())));
         QCoreApplication::processEvents();
-        QCOMPARE(service.received.size(), 1);
-        QCOMPARE(sys.CountWith(L"Error report sent"), size_t(0));
+        QCOMPARE(rig.service.received.size(), 1);
+        QCOMPARE(rig.sys.CountWith(L"Error report sent"), size_t(0));
     }
 
-    // A service that takes the connection and never answers must not hold up the program.
+    // A rig.service that takes the connection and never answers must not hold up the program.
     void stallingServiceDoesNotBlock()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Stall);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData()).timeout(1500);
-        Critical(web, L"failure");
-        QCOMPARE(consent.asked, 1);
+        Rig rig(pki, ReportService::Stall);
+        QVERIFY(rig.service.Ready());
+        rig.web.timeout(1500);
+        Critical(rig.web, L"failure");
+        QCOMPARE(rig.consent.asked, 1);
         // flush has returned with the report still on its way; the event loop keeps running.
-        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
-        QCOMPARE(sys.CountWith(L"could not be sent"), size_t(0));
-        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
-        QVERIFY2(sys.CountWith(L"no answer") == 1, qPrintable(Q(sys.Dump())));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.service.received.size(), 1, 20000);
+        QCOMPARE(rig.sys.CountWith(L"could not be sent"), size_t(0));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(rig.sys.CountWith(L"no answer") == 1, qPrintable(Q(rig.sys.Dump())));
     }
 
     void closingWithAReportOnTheWire()
@@ -400,34 +392,26 @@ private slots:
 
     void otherThreadsAreAskedOnTheGuiThread()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
-        std::thread worker([&] { Critical(web, L"from a worker"); });
+        Rig rig(pki, ReportService::Answer);
+        QVERIFY(rig.service.Ready());
+        std::thread worker([&] { Critical(rig.web, L"from a worker"); });
         worker.join(); // returned without waiting for the user
-        QCOMPARE(consent.asked, 0);
-        QTRY_COMPARE_WITH_TIMEOUT(consent.asked, 1, 20000);
-        QCOMPARE(consent.askedOn, QCoreApplication::instance()->thread());
-        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
-        QVERIFY(service.received[0].body.contains("from a worker"));
+        QCOMPARE(rig.consent.asked, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.consent.asked, 1, 20000);
+        QCOMPARE(rig.consent.askedOn, QCoreApplication::instance()->thread());
+        QTRY_COMPARE_WITH_TIMEOUT(rig.service.received.size(), 1, 20000);
+        QVERIFY(rig.service.received[0].body.contains("from a worker"));
     }
 
     void anotherCriticalWhileAskingWaitsItsTurn()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
-        QVERIFY(service.Ready());
-        Consent consent;
-        MemoryLogger sys(0x32);
-        Logging::CWebLogger web(1, &consent, 0x20, &sys);
-        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
-        consent.whileAsking = [&] { Critical(web, L"second, while the first is asked"); };
-        Critical(web, L"first");
-        QCOMPARE(consent.asked, 2);
-        QCOMPARE(consent.deepest, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 2, 20000);
+        Rig rig(pki, ReportService::Answer);
+        QVERIFY(rig.service.Ready());
+        rig.consent.whileAsking = [&] { Critical(rig.web, L"second, while the first is asked"); };
+        Critical(rig.web, L"first");
+        QCOMPARE(rig.consent.asked, 2);
+        QCOMPARE(rig.consent.deepest, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.service.received.size(), 2, 20000);
     }
 
     void noOneToAsk()
