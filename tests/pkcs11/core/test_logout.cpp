@@ -16,7 +16,8 @@ struct TLogoutCase {
     bool bNewSession;
 };
 
-class LogoutAnswers : public ::testing::TestWithParam<TLogoutCase>
+// One test-module token, read through a context.
+class ScriptedToken : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -29,7 +30,7 @@ protected:
     }
 
     // What the module says about the token's current session.
-    CK_STATE SessionState()
+    CK_STATE SessionState() const
     {
         CK_SESSION_INFO info;
         if (token->GetFunctionList()->C_GetSessionInfo(token->GetSession(), &info) != CKR_OK)
@@ -41,6 +42,10 @@ protected:
     CTSYException sink;
     std::unique_ptr<CPKCS11Context> context;
     CPKCS11Token* token = nullptr;
+};
+
+class LogoutAnswers : public ScriptedToken, public ::testing::WithParamInterface<TLogoutCase>
+{
 };
 
 TEST_P(LogoutAnswers, LoginEndsWhateverTheModuleAnswers)
@@ -80,27 +85,19 @@ INSTANTIATE_TEST_SUITE_P(
                       TLogoutCase{"function_failed", CKR_FUNCTION_FAILED, false, true}),
     [](const ::testing::TestParamInfo<TLogoutCase>& info) { return std::string(info.param.name); });
 
-TEST(LogoutWithoutSession, NoNewSessionAppears)
+using LogoutWithoutSession = ScriptedToken;
+
+TEST_F(LogoutWithoutSession, NoNewSessionAppears)
 {
-    testmodule::Control tm;
-    tm.add_slot(4, "Reader", "Maker");
-    tm.insert_token(4, nullptr, "87654321", "1234", 0);
-    CTSYException sink;
-    CPKCS11Context context(testmodule::ModulePath(), "Scripted", &sink);
-    CPKCS11Token* token = context.GetSlot(0)->GetToken();
     EXPECT_EQ(CKR_SESSION_HANDLE_INVALID, token->Logout());
     EXPECT_EQ(0u, token->GetSession());
     EXPECT_EQ(0, tm.session_count());
 }
 
-TEST(LogoutNewSessionRefused, TokenIsLeftWithoutSession)
+using LogoutNewSessionRefused = ScriptedToken;
+
+TEST_F(LogoutNewSessionRefused, TokenIsLeftWithoutSession)
 {
-    testmodule::Control tm;
-    tm.add_slot(4, "Reader", "Maker");
-    tm.insert_token(4, nullptr, "87654321", "1234", 0);
-    CTSYException sink;
-    CPKCS11Context context(testmodule::ModulePath(), "Scripted", &sink);
-    CPKCS11Token* token = context.GetSlot(0)->GetToken();
     ASSERT_TRUE(token->OpenSession(false));
     ASSERT_TRUE(token->Login("1234", NormalUser));
     tm.fail("C_Logout", CKR_DEVICE_ERROR, 0, 1);

@@ -83,10 +83,21 @@ std::vector<Seen> ReadToken(CK_FUNCTION_LIST_PTR fl)
         }
         sink.Reset();
     };
-    for (unsigned long i = 0; i < token->GetCertificateCount(); ++i) {
+    // What fill reads, or the error it threw, with what the sink got meanwhile.
+    const auto build = [&](char kind, const std::function<void(Seen&)>& fill) {
         Seen s;
-        s.kind = 'C';
+        s.kind = kind;
         try {
+            fill(s);
+        } catch (const CTSYException& e) {
+            s.error = e.what();
+            s.code = e.GetCode();
+        }
+        takeSink(s);
+        out.push_back(s);
+    };
+    for (unsigned long i = 0; i < token->GetCertificateCount(); ++i)
+        build('C', [&](Seen& s) {
             CPKCS11Certificate* c = token->GetCertificate(i);
             s.id = c->GetID();
             s.label = c->GetLabel();
@@ -95,17 +106,9 @@ std::vector<Seen> ReadToken(CK_FUNCTION_LIST_PTR fl)
             s.subject = c->GetSubject();
             s.publicIndex = c->GetPublicKeyIndex();
             s.privateIndex = c->GetPrivateKeyIndex();
-        } catch (const CTSYException& e) {
-            s.error = e.what();
-            s.code = e.GetCode();
-        }
-        takeSink(s);
-        out.push_back(s);
-    }
-    for (unsigned long i = 0; i < token->GetAsymmetricKeyCount(); ++i) {
-        Seen s;
-        s.kind = 'K';
-        try {
+        });
+    for (unsigned long i = 0; i < token->GetAsymmetricKeyCount(); ++i)
+        build('K', [&](Seen& s) {
             CPKCS11AsymmetricKey* k = token->GetAsymmetricKey(i);
             s.id = k->GetID();
             s.label = k->GetLabel();
@@ -114,13 +117,7 @@ std::vector<Seen> ReadToken(CK_FUNCTION_LIST_PTR fl)
             s.bits = k->GetModulusBits();
             s.pairIndex = k->GetPairIndex();
             s.hasCertificate = k->HasCertificate();
-        } catch (const CTSYException& e) {
-            s.error = e.what();
-            s.code = e.GetCode();
-        }
-        takeSink(s);
-        out.push_back(s);
-    }
+        });
     return out;
 }
 
@@ -257,6 +254,13 @@ TEST_F(OneCallTest, OneRefusedAttributeGivesWhatReadingItAloneGives)
                 s.code = s.sinkCode = rv;
             }
     };
+    const auto keysWithoutType = [forEach](std::vector<Seen>& v, CK_RV rv) {
+        forEach('K', [rv](Seen& s) {
+            s.flags &= ~kTypeBits;
+            s.sinkError = "GetAttributeValue failed";
+            s.sinkCode = rv;
+        })(v, rv);
+    };
     const Case cases[] = {
         {"a secret label reads as none", attrshim::Sensitive, CKA_LABEL,
          [](std::vector<Seen>& v, CK_RV) {
@@ -268,21 +272,9 @@ TEST_F(OneCallTest, OneRefusedAttributeGivesWhatReadingItAloneGives)
         {"objects without an ID are not listed", attrshim::Sensitive, CKA_ID,
          [](std::vector<Seen>& v, CK_RV) { v.clear(); }},
         {"an unreadable key type is reported, and the key has no type", attrshim::Sensitive, CKA_KEY_TYPE,
-         [forEach](std::vector<Seen>& v, CK_RV rv) {
-             forEach('K', [rv](Seen& s) {
-                 s.flags &= ~kTypeBits;
-                 s.sinkError = "GetAttributeValue failed";
-                 s.sinkCode = rv;
-             })(v, rv);
-         }},
+         keysWithoutType},
         {"a missing key type too", attrshim::TypeInvalid, CKA_KEY_TYPE,
-         [forEach](std::vector<Seen>& v, CK_RV rv) {
-             forEach('K', [rv](Seen& s) {
-                 s.flags &= ~kTypeBits;
-                 s.sinkError = "GetAttributeValue failed";
-                 s.sinkCode = rv;
-             })(v, rv);
-         }},
+         keysWithoutType},
         {"a missing use is not permitted", attrshim::TypeInvalid, CKA_SIGN,
          forEach('K', [](Seen& s) { s.usage &= ~(unsigned long)KEY_USAGE_SIGN; })},
         {"a secret modulus length reads as none", attrshim::Sensitive, CKA_MODULUS_BITS,
