@@ -23,6 +23,7 @@
 
 #include "Fixture.h"
 #include "ModalDriver.h"
+#include "token/DialogSupport.h"
 
 // Every expected dialog was answered, and no other modal widget showed up (RejectUnexpected).
 inline bool AllAnswered(const fixture::ModalDriver& driver)
@@ -75,48 +76,11 @@ private:
     static inline QtMessageHandler s_previous = nullptr;
 };
 
-inline void SelectRow(QTreeWidget* tree, QTreeWidgetItem* row)
+// Types pin into the login dialog and clicks OK.
+inline void AnswerLogin(QWidget* dialog, const QString& pin)
 {
-    tree->clearSelection();
-    tree->setCurrentItem(row);
-    row->setSelected(true);
-}
-
-// Types text at the end of the field as a keyboard or an input method would: the field
-// emits textEdited, whatever the script of the text.
-inline void TypeText(QLineEdit* edit, const QString& text)
-{
-    edit->setFocus();
-    edit->end(false);
-    QInputMethodEvent event;
-    event.setCommitString(text);
-    QApplication::sendEvent(edit, &event);
-}
-
-// Empties the field as a user would (select all, Backspace).
-inline void EraseText(QLineEdit* edit)
-{
-    edit->setFocus();
-    edit->selectAll();
-    QTest::keyClick(edit, Qt::Key_Backspace);
-}
-
-inline QLineEdit* Field(QWidget* dialog, const char* name)
-{
-    return dialog->findChild<QLineEdit*>(QLatin1String(name));
-}
-
-inline QPushButton* OkButton(QWidget* dialog)
-{
-    QDialogButtonBox* box = dialog->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
-    return box ? box->button(QDialogButtonBox::Ok) : nullptr;
-}
-
-// The text the dialog shows about a refused PIN, empty when it shows none.
-inline QString PinWarning(QWidget* dialog)
-{
-    QLabel* label = dialog->findChild<QLabel*>(QStringLiteral("labelWarning"));
-    return label && !label->isHidden() ? label->text() : QString();
+    TypeText(Field(dialog, "edtPassword"), pin);
+    OkButton(dialog)->click();
 }
 
 inline void ChooseIndex(QWidget* dialog, const char* combo, int index)
@@ -168,30 +132,13 @@ inline bool PinOpensToken(const std::string& tokenLabel, const std::string& pin,
 #include <vector>
 
 #include "TestModuleControl.h"
+#include "TestTokenInfo.h"
 
 // Token information of a test-module token with the given flags added, PIN lengths 4 to 8.
 inline CK_TOKEN_INFO TestTokenInfo(const char* label, CK_FLAGS extraFlags)
 {
-    CK_TOKEN_INFO t;
-    memset(&t, 0, sizeof t);
-    auto pad = [](unsigned char* field, size_t width, const char* text) {
-        memset(field, ' ', width);
-        memcpy(field, text, std::min(width, strlen(text)));
-    };
-    pad(t.label, sizeof t.label, label);
-    pad(t.manufacturerID, sizeof t.manufacturerID, "Tessaly tests");
-    pad(t.model, sizeof t.model, "Scripted");
-    pad(t.serialNumber, sizeof t.serialNumber, "0002");
-    t.flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | extraFlags;
-    t.ulMinPinLen = 4;
-    t.ulMaxPinLen = 8;
-    t.ulMaxSessionCount = CK_EFFECTIVELY_INFINITE;
-    t.ulMaxRwSessionCount = CK_EFFECTIVELY_INFINITE;
-    t.ulTotalPublicMemory = CK_UNAVAILABLE_INFORMATION;
-    t.ulFreePublicMemory = CK_UNAVAILABLE_INFORMATION;
-    t.ulTotalPrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    t.ulFreePrivateMemory = CK_UNAVAILABLE_INFORMATION;
-    return t;
+    return testmodule::TokenInfo(label, "0002",
+                                 CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | extraFlags);
 }
 
 // An RSA key object on a test-module token; private keys are seen only by the logged-in user.
@@ -224,6 +171,31 @@ inline CK_OBJECT_HANDLE AddTestCertificate(testmodule::Control& tm, CK_SLOT_ID s
                         {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)},
                         {CKA_VALUE, (void*)der.data(), (CK_ULONG)der.size()}};
     return tm.add_object(slot, a, sizeof a / sizeof a[0]);
+}
+
+// A public RSA key object of class, type, ID and label alone (no key values).
+inline CK_OBJECT_HANDLE AddBarePublicKey(testmodule::Control& tm, CK_SLOT_ID slot, unsigned char id, const char* label)
+{
+    CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE type = CKK_RSA;
+    CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_KEY_TYPE, &type, sizeof type},
+                        {CKA_ID, &id, 1},
+                        {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)}};
+    return tm.add_object(slot, a, sizeof a / sizeof a[0]);
+}
+
+#include "PKCS11Token.h"
+
+// Expects the login dialog; while it is up the object goes from the token (through the
+// token's own session), then the PIN is typed and OK clicked.
+inline void ExpectLoginWhileObjectGoes(fixture::ModalDriver& driver, CPKCS11Token* token, CK_OBJECT_HANDLE handle,
+                                       const char* pin)
+{
+    driver.Expect([token, handle, pin](QWidget* w) {
+        token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
+        AnswerLogin(w, QString::fromLatin1(pin));
+    }, "LoginDialog");
 }
 
 #include <pellum/pellum.h>

@@ -72,41 +72,19 @@ private:
 
     CProviderTreeWidget* Select(MainWindow& window, const char* provider, const QString& row, const char* token = nullptr)
     {
-        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
-        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(provider)));
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        if (!tree)
-            return nullptr;
-        QTreeWidgetItem* item = nullptr;
-        if (token) {
-            QTreeWidgetItem* tokenRow = TokenRow(tree, QLatin1String(token));
-            item = !tokenRow ? nullptr : row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
-        } else {
-            item = FindRow(tree, row);
-        }
+        if (token)
+            return SelectInToken(window, provider, token, row);
+        CProviderTreeWidget* tree = ShowProvider(window, provider);
+        QTreeWidgetItem* item = tree ? FindRow(tree, row) : nullptr;
         if (!item)
             return nullptr;
         SelectRow(tree, item);
         return tree;
     }
 
-    CPKCS11Token* Token(MainWindow& window, const char* provider, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? static_cast<CPKCS11Token*>(tree->GetObject(row)) : nullptr;
-    }
-
-    QStringList Rows(MainWindow& window, const char* provider, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? DumpChildren(row) : QStringList() << "(no row)";
-    }
-
     std::vector<Bytes> Certificates(MainWindow& window, const char* provider, const char* label)
     {
-        CPKCS11Token* token = Token(window, provider, label);
+        CPKCS11Token* token = TokenOf(window, provider, label);
         return token ? CertificateValues(token->GetFunctionList(), token->GetSession()) : std::vector<Bytes>();
     }
 
@@ -167,8 +145,7 @@ private slots:
         m_tm.reset(new testmodule::Control);
         m_tm->add_slot(1, "Reader One", "Tessaly");
         m_tm->insert_token(1, nullptr, "87654321", kUserPin, 0);
-        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), false}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
     }
 
     void cleanup()
@@ -183,12 +160,12 @@ private slots:
         MainWindow window;
         window.show();
         QVERIFY(Select(window, kSoft, QString(), "Import"));
-        QCOMPARE(Rows(window, kSoft, "Import"), QStringList{"Public key(Demo) [7]"});
+        QCOMPARE(TokenRows(window, kSoft, "Import"), QStringList{"Public key(Demo) [7]"});
 
         QCOMPARE(Import(window, g_files.demo, {QMessageBox::Ok}),
                  QStringList{"The certificate was successfully imported."});
         QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demo)});
-        QCOMPARE(Rows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
+        QCOMPARE(TokenRows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
 
         MemoryLogger logger(0xFF);
         QVERIFY(Select(window, kSoft, QString(), "Import"));
@@ -203,7 +180,7 @@ private slots:
                  QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
                               "The certificate was successfully imported."}));
         QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demoRenewed)});
-        QCOMPARE(Rows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
+        QCOMPARE(TokenRows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
     }
 
     void refusedFiles_data()
@@ -387,17 +364,14 @@ private slots:
         QString asked;
         fixture::ModalDriver driver;
         driver.RejectUnexpected();
-        driver.Expect([&](QWidget* w) {
-            TypeText(Field(w, "edtPassword"), kUserPin);
-            OkButton(w)->click();
-        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { AnswerLogin(w, kUserPin); }, "LoginDialog");
         driver.Expect([&](QWidget* w) { asked = AnswerBox(w, yes ? QMessageBox::Yes : QMessageBox::No); },
                       "QMessageBox");
         Action(window, "actionDelete")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(asked, warning);
-        QCOMPARE(Rows(window, kSoft, label.c_str()), after);
-        QVERIFY(Token(window, kSoft, label.c_str())->IsLoggedIn());
+        QCOMPARE(TokenRows(window, kSoft, label.c_str()), after);
+        QVERIFY(TokenOf(window, kSoft, label.c_str())->IsLoggedIn());
         QVERIFY(!window.GetErrorSink().GetMessage());
     }
 
@@ -406,30 +380,21 @@ private slots:
     void objectGoneDuringLoginIsReported()
     {
         AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x61, "Vanishing");
-        CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
-        CK_KEY_TYPE type = CKK_RSA;
-        unsigned char id = 0x61;
-        CK_ATTRIBUTE pub[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_KEY_TYPE, &type, sizeof type}, {CKA_ID, &id, 1},
-                              {CKA_LABEL, (void*)"Vanishing", 9}};
-        const CK_OBJECT_HANDLE handle = m_tm->add_object(1, pub, 4);
+        const CK_OBJECT_HANDLE handle = AddBarePublicKey(*m_tm, 1, 0x61, "Vanishing");
         MainWindow window;
         window.show();
         QVERIFY(Select(window, kModule, "Public key(Vanishing)", "Test token"));
-        CPKCS11Token* token = Token(window, kModule, "Test token");
+        CPKCS11Token* token = TokenOf(window, kModule, "Test token");
         QString text;
         fixture::ModalDriver driver;
         driver.RejectUnexpected();
-        driver.Expect([&](QWidget* w) {
-            token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
-            TypeText(Field(w, "edtPassword"), kUserPin);
-            OkButton(w)->click();
-        }, "LoginDialog");
+        ExpectLoginWhileObjectGoes(driver, token, handle, kUserPin);
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionDelete")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QCOMPARE(text, QStringLiteral("The object is no longer on the token."));
         QCOMPARE(m_tm->call_count("C_DestroyObject"), 1);  // the test's own
-        QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Private key(Vanishing) [8]"});
+        QCOMPARE(TokenRows(window, kModule, "Test token"), QStringList{"Private key(Vanishing) [8]"});
     }
 
     // A refused deletion is reported with the module's explanation.
@@ -438,8 +403,8 @@ private slots:
         AddTestKey(*m_tm, 1, CKO_PUBLIC_KEY, 0x62, "Kept");
         MainWindow window;
         window.show();
-        QVERIFY(Token(window, kModule, "Test token")->Login(kUserPin, NormalUser));
-        window.RefreshTokenRow(Token(window, kModule, "Test token"));
+        QVERIFY(TokenOf(window, kModule, "Test token")->Login(kUserPin, NormalUser));
+        window.RefreshTokenRow(TokenOf(window, kModule, "Test token"));
         QVERIFY(Select(window, kModule, "Public key(Kept)", "Test token"));
         m_tm->fail("C_DestroyObject", CKR_ACTION_PROHIBITED, 0, -1);
         QString text;
@@ -449,7 +414,7 @@ private slots:
         Action(window, "actionDelete")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         QVERIFY2(text.startsWith("Unable to delete object."), qPrintable(text));
-        QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Public key(Kept) [7]"});
+        QCOMPARE(TokenRows(window, kModule, "Test token"), QStringList{"Public key(Kept) [7]"});
     }
 };
 

@@ -104,31 +104,11 @@ private:
         throw std::runtime_error(std::string("no key ") + name);
     }
 
-    CPKCS11Token* Token(MainWindow& window, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, kSoft);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? static_cast<CPKCS11Token*>(tree->GetObject(row)) : nullptr;
-    }
-
-    QStringList Rows(MainWindow& window, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, kSoft);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? DumpChildren(row) : QStringList{"(no row)"};
-    }
-
+    CPKCS11Token* Token(MainWindow& window, const char* label) { return TokenOf(window, kSoft, label); }
+    QStringList Rows(MainWindow& window, const char* label) { return TokenRows(window, kSoft, label); }
     bool Select(MainWindow& window, const char* token, const QString& row)
     {
-        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
-        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(kSoft)));
-        CProviderTreeWidget* tree = TreeOf(window, kSoft);
-        QTreeWidgetItem* tokenRow = tree ? TokenRow(tree, QLatin1String(token)) : nullptr;
-        QTreeWidgetItem* item = !tokenRow ? nullptr : row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
-        if (!item)
-            return false;
-        SelectRow(tree, item);
-        return true;
+        return SelectInToken(window, kSoft, token, row);
     }
 
     bool LogIn(MainWindow& window, const char* token)
@@ -142,19 +122,13 @@ private:
 
     void WriteSettings(const std::string& url)
     {
-        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), false}});
-        QByteArray ini = ReadFile(HomeSettingsPath(m_home));
-        ini.replace("[General]\n", "[General]\nRequestServiceURL=" + QByteArray::fromStdString(url) + "\n");
-        WriteFile(HomeSettingsPath(m_home), ini);
+        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
+        AddRequestServiceUrl(m_home, QByteArray::fromStdString(url));
     }
 
     static fixture::ModalDriver::Handler Login()
     {
-        return [](QWidget* w) {
-            TypeText(Field(w, "edtPassword"), kUserPin);
-            OkButton(w)->click();
-        };
+        return [](QWidget* w) { AnswerLogin(w, kUserPin); };
     }
 
 private slots:

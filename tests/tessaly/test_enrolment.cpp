@@ -72,49 +72,23 @@ private:
     std::unique_ptr<fixture::RequestService> m_service;
     std::unique_ptr<testmodule::Control> m_tm;
 
-    CPKCS11Token* Token(MainWindow& window, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, kSoft);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? static_cast<CPKCS11Token*>(tree->GetObject(row)) : nullptr;
-    }
-
-    QStringList Rows(MainWindow& window, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, kSoft);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? DumpChildren(row) : QStringList{"(no row)"};
-    }
-
+    CPKCS11Token* Token(MainWindow& window, const char* label) { return TokenOf(window, kSoft, label); }
+    QStringList Rows(MainWindow& window, const char* label) { return TokenRows(window, kSoft, label); }
     bool Select(MainWindow& window, const char* token, const QString& row)
     {
-        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
-        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(kSoft)));
-        CProviderTreeWidget* tree = TreeOf(window, kSoft);
-        QTreeWidgetItem* tokenRow = tree ? TokenRow(tree, QLatin1String(token)) : nullptr;
-        QTreeWidgetItem* item = !tokenRow ? nullptr : row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
-        if (!item)
-            return false;
-        SelectRow(tree, item);
-        return true;
+        return SelectInToken(window, kSoft, token, row);
     }
 
     // The settings file names the service (absent url: the build's placeholder address).
     void WriteSettings(const QString& url)
     {
-        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), false}});
-        QByteArray ini = ReadFile(HomeSettingsPath(m_home));
-        ini.replace("[General]\n", "[General]\nRequestServiceURL=" + url.toUtf8() + "\n");
-        WriteFile(HomeSettingsPath(m_home), ini);
+        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
+        AddRequestServiceUrl(m_home, url.toUtf8());
     }
 
     static fixture::ModalDriver::Handler Login()
     {
-        return [](QWidget* w) {
-            TypeText(Field(w, "edtPassword"), kUserPin);
-            OkButton(w)->click();
-        };
+        return [](QWidget* w) { AnswerLogin(w, kUserPin); };
     }
 
 private slots:

@@ -99,12 +99,6 @@ int P11Login(const QString& label, const char* pin, bool so)
                         " --token-label " + fixture::Quote(label.toStdString()) + login);
 }
 
-void SelectRow(QTreeWidget* tree, QTreeWidgetItem* row)
-{
-    tree->clearSelection();
-    tree->setCurrentItem(row);
-    row->setSelected(true);
-}
 
 // The user's part in one initialisation.
 struct TAnswers {

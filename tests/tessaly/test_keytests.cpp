@@ -4,12 +4,11 @@
 // leaves no key behind (SoftHSM2) or reports that it cannot generate one (test module).
 #include <QtTest>
 
-#include <dlfcn.h>
-
 #include "Fixture.h"
 #include "MemoryLogger.h"
 #include "ModalDriver.h"
 #include "PKCS11Token.h"
+#include "SoftHsmSession.h"
 #include "TokenOpsSupport.h"
 #include "WindowSupport.h"
 
@@ -24,57 +23,22 @@ std::string Tool(const std::string& args)
            " --token-label Keys --login --pin " + kUserPin + " " + args;
 }
 
-bool Sh(const std::string& command)
-{
-    std::string output;
-    const int rc = fixture::Run(command, &output);
-    if (rc != 0)
-        qWarning("command failed (%d): %s\n%s", rc, command.c_str(), output.c_str());
-    return rc == 0;
-}
-
 // Takes CKA_SIGN from the private key with this ID, through PKCS#11 before any window loads
 // the module (the tools cannot).
 bool ForbidSigning(const char* tokenLabel, unsigned char id)
 {
-    void* lib = dlopen(fixture::SoftHsm::ModulePath().c_str(), RTLD_NOW);
-    if (!lib)
-        return false;
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList"));
-    CK_FUNCTION_LIST_PTR f = nullptr;
-    if (!getList || getList(&f) != CKR_OK || f->C_Initialize(nullptr) != CKR_OK)
-        return false;
-    bool ok = false;
-    CK_SLOT_ID slotList[16];
-    CK_ULONG count = 16;
-    if (f->C_GetSlotList(CK_TRUE, slotList, &count) == CKR_OK) {
-        for (CK_ULONG i = 0; i < count && !ok; ++i) {
-            CK_TOKEN_INFO info;
-            if (f->C_GetTokenInfo(slotList[i], &info) != CKR_OK)
-                continue;
-            const std::string padded(reinterpret_cast<const char*>(info.label), sizeof info.label);
-            if (padded.substr(0, padded.find_last_not_of(' ') + 1) != tokenLabel)
-                continue;
-            CK_SESSION_HANDLE s = 0;
-            if (f->C_OpenSession(slotList[i], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &s) != CKR_OK)
-                break;
-            f->C_Login(s, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, 4);
-            CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
-            CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, &id, 1}};
-            CK_OBJECT_HANDLE h = 0;
-            CK_ULONG n = 0;
-            f->C_FindObjectsInit(s, t, 2);
-            f->C_FindObjects(s, &h, 1, &n);
-            f->C_FindObjectsFinal(s);
-            CK_BBOOL no = CK_FALSE;
-            CK_ATTRIBUTE sign = {CKA_SIGN, &no, sizeof no};
-            ok = n == 1 && f->C_SetAttributeValue(s, h, &sign, 1) == CKR_OK;
-            f->C_Logout(s);
-            f->C_CloseSession(s);
-        }
-    }
-    f->C_Finalize(nullptr);
-    return ok;
+    return fixture::WithSoftHsmSession(tokenLabel, kUserPin, [&](CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE s) {
+        CK_OBJECT_CLASS cls = CKO_PRIVATE_KEY;
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_ID, &id, 1}};
+        CK_OBJECT_HANDLE h = 0;
+        CK_ULONG n = 0;
+        f->C_FindObjectsInit(s, t, 2);
+        f->C_FindObjects(s, &h, 1, &n);
+        f->C_FindObjectsFinal(s);
+        CK_BBOOL no = CK_FALSE;
+        CK_ATTRIBUTE sign = {CKA_SIGN, &no, sizeof no};
+        return n == 1 && f->C_SetAttributeValue(s, h, &sign, 1) == CKR_OK;
+    });
 }
 } // namespace
 
@@ -85,33 +49,6 @@ private:
     QString m_home;
     std::unique_ptr<testmodule::Control> m_tm;
 
-    CPKCS11Token* Token(MainWindow& window, const char* provider, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? static_cast<CPKCS11Token*>(tree->GetObject(row)) : nullptr;
-    }
-
-    bool Select(MainWindow& window, const char* provider, const char* token, const QString& row)
-    {
-        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
-        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(provider)));
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* tokenRow = tree ? TokenRow(tree, QLatin1String(token)) : nullptr;
-        QTreeWidgetItem* item = !tokenRow ? nullptr : row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
-        if (!item)
-            return false;
-        SelectRow(tree, item);
-        return true;
-    }
-
-    QStringList Rows(MainWindow& window, const char* provider, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? DumpChildren(row) : QStringList() << "(no row)";
-    }
-
     // Runs the action; answers a login dialog with the PIN when one comes, and the box.
     QString RunTest(MainWindow& window, const char* action, bool expectLogin, const char* pin = kUserPin)
     {
@@ -119,10 +56,7 @@ private:
         fixture::ModalDriver driver;
         driver.RejectUnexpected();
         if (expectLogin)
-            driver.Expect([&](QWidget* w) {
-                TypeText(Field(w, "edtPassword"), QLatin1String(pin));
-                OkButton(w)->click();
-            }, "LoginDialog");
+            driver.Expect([&](QWidget* w) { AnswerLogin(w, QLatin1String(pin)); }, "LoginDialog");
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, action)->trigger();
         if (!AllAnswered(driver))
@@ -144,12 +78,12 @@ private slots:
         const fixture::KeyFiles a = fixture::MakeKey(store, "a", "rsa:1024");
         const fixture::KeyFiles b = fixture::MakeKey(store, "b", "rsa:1024");
         QVERIFY(hsm.ImportKey(b.keyPem, "Keys", "Mismatch", "02"));
-        QVERIFY(Sh(Tool("--delete-object --type pubkey --id 02")));
-        QVERIFY(Sh(Tool("--write-object " + fixture::Quote(a.publicDer) + " --type pubkey --id 02 --label Mismatch")));
+        QVERIFY(fixture::RunOrReport(Tool("--delete-object --type pubkey --id 02")));
+        QVERIFY(fixture::RunOrReport(Tool("--write-object " + fixture::Quote(a.publicDer) + " --type pubkey --id 02 --label Mismatch")));
 
         const fixture::KeyFiles lonely = fixture::MakeKey(store, "lonely", "rsa:1024");
         QVERIFY(hsm.ImportKey(lonely.keyPem, "Keys", "Lonely", "03"));
-        QVERIFY(Sh(Tool("--delete-object --type pubkey --id 03")));
+        QVERIFY(fixture::RunOrReport(Tool("--delete-object --type pubkey --id 03")));
 
         const fixture::KeyFiles curve = fixture::MakeKey(store, "curve", "ec:prime256v1");
         QVERIFY(hsm.ImportKey(curve.keyPem, "Keys", "Curve", "04"));
@@ -168,8 +102,7 @@ private slots:
         m_tm.reset(new testmodule::Control);
         m_tm->add_slot(1, "Reader One", "Tessaly");
         m_tm->insert_token(1, nullptr, "87654321", kUserPin, 0);
-        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), false}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
     }
 
     void cleanup()
@@ -217,13 +150,13 @@ private slots:
         MainWindow window;
         MemoryLogger logger(0xFF);
         window.show();
-        CPKCS11Token* token = Token(window, kSoft, "Keys");
+        CPKCS11Token* token = TokenOf(window, kSoft, "Keys");
         QVERIFY(token);
         if (loggedInBefore) {
             QVERIFY(token->Login(kUserPin, NormalUser));
             window.RefreshTokenRow(token);
         }
-        QVERIFY2(Select(window, kSoft, "Keys", row), qPrintable(row));
+        QVERIFY2(SelectInToken(window, kSoft, "Keys", row), qPrintable(row));
         const QString shown = RunTest(window, qPrintable(action), !loggedInBefore);
         QVERIFY2(shown.startsWith(box), qPrintable(shown + " / " + QString::fromStdWString(logger.Dump())));
         if (logged.isEmpty())
@@ -232,7 +165,7 @@ private slots:
             QVERIFY2(logger.CountWith(logged.toStdWString()) == 1, qPrintable(QString::fromStdWString(logger.Dump())));
         // The login stays, and the rows show it.
         QVERIFY(token->IsLoggedIn());
-        QVERIFY(Rows(window, kSoft, "Keys").contains("Private key(Lonely) [8]"));
+        QVERIFY(TokenRows(window, kSoft, "Keys").contains("Private key(Lonely) [8]"));
         QVERIFY(!window.IsOperationRunning());
     }
 
@@ -240,24 +173,15 @@ private slots:
     void keyGoneDuringLoginIsReported()
     {
         AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x71, "Vanishing");
-        CK_OBJECT_CLASS cls = CKO_PUBLIC_KEY;
-        CK_KEY_TYPE type = CKK_RSA;
-        unsigned char id = 0x71;
-        CK_ATTRIBUTE pub[] = {{CKA_CLASS, &cls, sizeof cls}, {CKA_KEY_TYPE, &type, sizeof type}, {CKA_ID, &id, 1},
-                              {CKA_LABEL, (void*)"Vanishing", 9}};
-        const CK_OBJECT_HANDLE handle = m_tm->add_object(1, pub, 4);
+        const CK_OBJECT_HANDLE handle = AddBarePublicKey(*m_tm, 1, 0x71, "Vanishing");
         MainWindow window;
         window.show();
-        QVERIFY(Select(window, kModule, "Test token", "Public key(Vanishing)"));
-        CPKCS11Token* token = Token(window, kModule, "Test token");
+        QVERIFY(SelectInToken(window, kModule, "Test token", "Public key(Vanishing)"));
+        CPKCS11Token* token = TokenOf(window, kModule, "Test token");
         QString text;
         fixture::ModalDriver driver;
         driver.RejectUnexpected();
-        driver.Expect([&](QWidget* w) {
-            token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
-            TypeText(Field(w, "edtPassword"), kUserPin);
-            OkButton(w)->click();
-        }, "LoginDialog");
+        ExpectLoginWhileObjectGoes(driver, token, handle, kUserPin);
         driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionTestKey")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
@@ -272,12 +196,12 @@ private slots:
         MainWindow window;
         MemoryLogger logger(0xFF);
         window.show();
-        CPKCS11Token* token = Token(window, kSoft, "Keys");
-        QVERIFY(Select(window, kSoft, "Keys", QString()));
+        CPKCS11Token* token = TokenOf(window, kSoft, "Keys");
+        QVERIFY(SelectInToken(window, kSoft, "Keys", QString()));
         QVERIFY(Action(window, "actionTestToken")->isVisible());
         QCOMPARE(RunTest(window, "actionTestToken", true), QStringLiteral("This smart-card works fine!"));
         QVERIFY(token->IsLoggedIn());
-        const QStringList rows = Rows(window, kSoft, "Keys");
+        const QStringList rows = TokenRows(window, kSoft, "Keys");
         QVERIFY(rows.contains("Private key(Lonely) [8]"));
         QVERIFY2(rows.filter("Test Key").isEmpty(), qPrintable(rows.join("\n")));
 
@@ -302,10 +226,10 @@ private slots:
     {
         MainWindow window;
         window.show();
-        CPKCS11Token* token = Token(window, kSoft, "Keys");
+        CPKCS11Token* token = TokenOf(window, kSoft, "Keys");
         QVERIFY(token->Login(kUserPin, NormalUser));
         window.RefreshTokenRow(token);
-        QVERIFY(Select(window, kSoft, "Keys", QString()));
+        QVERIFY(SelectInToken(window, kSoft, "Keys", QString()));
         QCOMPARE(RunTest(window, "actionTestToken", false), QStringLiteral("This smart-card works fine!"));
         QCOMPARE(RunTest(window, "actionTestToken", false), QStringLiteral("This smart-card works fine!"));
     }
@@ -316,13 +240,13 @@ private slots:
         MainWindow window;
         MemoryLogger logger(0xFF);
         window.show();
-        QVERIFY(Select(window, kModule, "Test token", QString()));
+        QVERIFY(SelectInToken(window, kModule, "Test token", QString()));
         const QString shown = RunTest(window, "actionTestToken", true);
         QVERIFY2(shown.startsWith("Unable to generate RSA keypair."), qPrintable(shown));
         QCOMPARE(logger.CountWith(L"CKR_FUNCTION_NOT_SUPPORTED"), size_t(1));
         QCOMPARE(m_tm->call_count("C_GenerateKeyPair"), 1);
         QCOMPARE(m_tm->call_count("C_SignInit"), 0);
-        QVERIFY(Token(window, kModule, "Test token")->IsLoggedIn());
+        QVERIFY(TokenOf(window, kModule, "Test token")->IsLoggedIn());
     }
 };
 

@@ -28,6 +28,17 @@ QStringList VisibleActions(QMenu* menu)
             names << action->objectName();
     return names;
 }
+
+// Runs the login action and types pin into its dialog; empty when that dialog came and
+// nothing else did, else what went wrong.
+QString LogInThroughDialog(MainWindow& window, const QString& pin)
+{
+    fixture::ModalDriver driver;
+    driver.RejectUnexpected();
+    driver.Expect([&](QWidget* w) { AnswerLogin(w, pin); }, "LoginDialog");
+    Action(window, "actionLogin")->trigger();
+    return AllAnswered(driver) ? QString() : QStringLiteral("login dialog: ") + Problems(driver);
+}
 } // namespace
 
 class LoginTest : public QObject
@@ -36,25 +47,6 @@ class LoginTest : public QObject
 private:
     QString m_home;
     std::unique_ptr<testmodule::Control> m_tm;
-
-    CPKCS11Token* SelectToken(MainWindow& window, const char* provider, const char* label)
-    {
-        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
-        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(provider)));
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        if (!row)
-            return nullptr;
-        SelectRow(tree, row);
-        return static_cast<CPKCS11Token*>(tree->GetObject(row));
-    }
-
-    QStringList Rows(MainWindow& window, const char* provider, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? DumpChildren(row) : QStringList() << "(no row)";
-    }
 
 private slots:
     void initTestCase()
@@ -83,8 +75,7 @@ private slots:
             AddTestKey(*m_tm, slot, CKO_PUBLIC_KEY, 0x21, "Pad key");
             AddTestKey(*m_tm, slot, CKO_PRIVATE_KEY, 0x21, "Pad key");
         }
-        WriteProviderSettings(m_home, {{kSoft, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), false}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
     }
 
     void cleanup()
@@ -100,7 +91,7 @@ private slots:
         window.show();
         CPKCS11Token* token = SelectToken(window, kSoft, "Demo");
         QVERIFY(token);
-        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
+        QCOMPARE(TokenRows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
         QVERIFY(Action(window, "actionLogin")->isEnabled());
         QVERIFY(!Action(window, "actionLogout")->isEnabled());
 
@@ -111,8 +102,7 @@ private slots:
         driver.Expect([&](QWidget* w) {
             choiceOpen = w->findChild<QComboBox*>("cboxUserType")->isEnabled();
             okBefore = OkButton(w)->isEnabled();
-            TypeText(Field(w, "edtPassword"), "1234");
-            OkButton(w)->click();
+            AnswerLogin(w, "1234");
         }, "LoginDialog");
         Action(window, "actionLogin")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
@@ -120,7 +110,7 @@ private slots:
         QVERIFY(!okBefore);
 
         QCOMPARE(token->GetLoggedInUser(), 2u);
-        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList({"Public key(Demo key) [7]", "Private key(Demo key) [8]"}));
+        QCOMPARE(TokenRows(window, kSoft, "Demo"), QStringList({"Public key(Demo key) [7]", "Private key(Demo key) [8]"}));
         QVERIFY(!Action(window, "actionLogin")->isEnabled());
         QVERIFY(Action(window, "actionLogout")->isEnabled());
         QVERIFY(PaneLines(TreeOf(window, kSoft)).contains("Card label=Demo"));
@@ -132,7 +122,7 @@ private slots:
         Action(window, "actionLogout")->trigger();
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         QVERIFY(!token->IsLoggedIn());
-        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
+        QCOMPARE(TokenRows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
         QVERIFY(Action(window, "actionLogin")->isEnabled());
         QVERIFY(!Action(window, "actionLogout")->isEnabled());
         QVERIFY(PaneLines(TreeOf(window, kSoft)).contains("Card label=Demo"));
@@ -152,17 +142,14 @@ private slots:
         QString box;
         fixture::ModalDriver driver;
         driver.RejectUnexpected();
-        driver.Expect([&](QWidget* w) {
-            TypeText(Field(w, "edtPassword"), kWrongPin);
-            OkButton(w)->click();
-        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { AnswerLogin(w, kWrongPin); }, "LoginDialog");
         driver.Expect([&](QWidget* w) { box = AnswerBox(w); }, "QMessageBox");
         Action(window, "actionLogin")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
 
         QCOMPARE(box, QStringLiteral("Unable to login.\nThe specified PIN is incorrect."));
         QVERIFY(!token->IsLoggedIn());
-        QCOMPARE(Rows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
+        QCOMPARE(TokenRows(window, kSoft, "Demo"), QStringList{"Public key(Demo key) [7]"});
         QCOMPARE(logger.CountWith(L"Unable to login."), size_t(1));
         QCOMPARE(logger.CountWith(L"CKR_PIN_INCORRECT"), size_t(1));
         QCOMPARE(logger.CountWith(QString::fromLatin1(kWrongPin).toStdWString()), size_t(0));
@@ -189,18 +176,11 @@ private slots:
         QCOMPARE(m_tm->call_count("C_Login"), 0);
         QVERIFY(!token->IsLoggedIn());
 
-        fixture::ModalDriver driver;
-
-        driver.RejectUnexpected();
-        driver.Expect([&](QWidget* w) {
-            TypeText(Field(w, "edtPassword"), QString::fromUtf8("p\xC3\xA4" "55"));
-            OkButton(w)->click();
-        }, "LoginDialog");
-        Action(window, "actionLogin")->trigger();
-        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        const QString problems = LogInThroughDialog(window, QString::fromUtf8("p\xC3\xA4" "55"));
+        QVERIFY2(problems.isEmpty(), qPrintable(problems));
         QCOMPARE(m_tm->LastPin(), std::string("p\xE4" "55"));
         QVERIFY(token->IsLoggedIn());
-        QCOMPARE(Rows(window, kModule, "Test token"), QStringList({"Public key(Pad key) [7]", "Private key(Pad key) [8]"}));
+        QCOMPARE(TokenRows(window, kModule, "Test token"), QStringList({"Public key(Pad key) [7]", "Private key(Pad key) [8]"}));
         QVERIFY(!QApplication::activeModalWidget());
     }
 
@@ -283,7 +263,7 @@ private slots:
         QVERIFY(!window.GetErrorSink().GetMessage());
         QCOMPARE(window.GetErrorSink().GetCode(), 0UL);
         QCOMPARE(logger.Count(), size_t(box.isEmpty() ? 0 : 1));
-        QCOMPARE(Rows(window, kModule, "Pad token"),
+        QCOMPARE(TokenRows(window, kModule, "Pad token"),
                  loggedIn && user == CKU_USER ? QStringList({"Public key(Pad key) [7]", "Private key(Pad key) [8]"})
                                               : QStringList{"Public key(Pad key) [7]"});
         QCOMPARE(Action(window, "actionLogin")->isEnabled(), !loggedIn);
@@ -329,16 +309,8 @@ private slots:
         window.show();
         CPKCS11Token* token = SelectToken(window, kModule, "Test token");
         QVERIFY(token);
-        {
-            fixture::ModalDriver driver;
-            driver.RejectUnexpected();
-            driver.Expect([&](QWidget* w) {
-                TypeText(Field(w, "edtPassword"), QString::fromUtf8("p\xC3\xA4" "55"));
-                OkButton(w)->click();
-            }, "LoginDialog");
-            Action(window, "actionLogin")->trigger();
-            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
-        }
+        const QString loginProblems = LogInThroughDialog(window, QString::fromUtf8("p\xC3\xA4" "55"));
+        QVERIFY2(loginProblems.isEmpty(), qPrintable(loginProblems));
         QVERIFY(token->IsLoggedIn());
 
         m_tm->fail("C_Logout", CKR_DEVICE_ERROR, 0, 1);
@@ -354,7 +326,7 @@ private slots:
         CK_SESSION_INFO info;
         QCOMPARE(token->GetFunctionList()->C_GetSessionInfo(token->GetSession(), &info), CKR_OK);
         QCOMPARE(info.state, CK_STATE(CKS_RW_PUBLIC_SESSION));
-        QCOMPARE(Rows(window, kModule, "Test token"), QStringList{"Public key(Pad key) [7]"});
+        QCOMPARE(TokenRows(window, kModule, "Test token"), QStringList{"Public key(Pad key) [7]"});
         QVERIFY(Action(window, "actionLogin")->isEnabled());
         QVERIFY(!Action(window, "actionLogout")->isEnabled());
     }

@@ -30,25 +30,6 @@ private:
     QString m_home;
     std::unique_ptr<testmodule::Control> m_tm;
 
-    CPKCS11Token* SelectToken(MainWindow& window, const char* provider, const char* label)
-    {
-        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
-        tabs->setCurrentIndex(TabLabels(window).indexOf(QLatin1String(provider)));
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        if (!row)
-            return nullptr;
-        SelectRow(tree, row);
-        return static_cast<CPKCS11Token*>(tree->GetObject(row));
-    }
-
-    QStringList Rows(MainWindow& window, const char* provider, const char* label)
-    {
-        CProviderTreeWidget* tree = TreeOf(window, provider);
-        QTreeWidgetItem* row = tree ? TokenRow(tree, QLatin1String(label)) : nullptr;
-        return row ? DumpChildren(row) : QStringList() << "(no row)";
-    }
-
     void Settings(bool withSoftHsm)
     {
         std::vector<TTestProvider> providers;
@@ -143,7 +124,7 @@ private slots:
         QVERIFY(PinOpensToken(label, so ? kUserPin : kSoPin, !so));
 
         QVERIFY(!pToken->IsLoggedIn());
-        QCOMPARE(Rows(window, kSoft, label.c_str()), QStringList{"Public key(Key) [7]"});
+        QCOMPARE(TokenRows(window, kSoft, label.c_str()), QStringList{"Public key(Key) [7]"});
         QVERIFY(Action(window, "actionLogin")->isEnabled());
         QVERIFY(!Action(window, "actionLogout")->isEnabled());
         for (const QString& pin : {current, newPin}) {
@@ -164,7 +145,7 @@ private slots:
         QVERIFY(pToken->Login(kUserPin, NormalUser));
         window.RefreshTokenRow(pToken);
         SelectToken(window, kSoft, "Cancelled");
-        QCOMPARE(Rows(window, kSoft, "Cancelled"), QStringList({"Public key(Key) [7]", "Private key(Key) [8]"}));
+        QCOMPARE(TokenRows(window, kSoft, "Cancelled"), QStringList({"Public key(Key) [7]", "Private key(Key) [8]"}));
 
         for (const char* action : {"actionChangePIN", "actionUnblockPIN"}) {
             fixture::ModalDriver driver;
@@ -173,7 +154,7 @@ private slots:
             Action(window, action)->trigger();
             QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
             QVERIFY(!pToken->IsLoggedIn());
-            QCOMPARE(Rows(window, kSoft, "Cancelled"), QStringList{"Public key(Key) [7]"});
+            QCOMPARE(TokenRows(window, kSoft, "Cancelled"), QStringList{"Public key(Key) [7]"});
             QVERIFY(Action(window, "actionLogin")->isEnabled());
         }
         QVERIFY(PinOpensToken("Cancelled", kUserPin));
@@ -215,7 +196,7 @@ private slots:
             QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
             QCOMPARE(shown, round.box);
             QVERIFY(!pToken->IsLoggedIn());
-            QCOMPARE(Rows(window, kModule, "Blocked"), QStringList());
+            QCOMPARE(TokenRows(window, kModule, "Blocked"), QStringList());
         }
         QCOMPARE(m_tm->LastPin(), std::string("5678"));
         QVERIFY(!PaneLines(TreeOf(window, kModule)).contains(blockedLine));
@@ -286,7 +267,7 @@ private slots:
         CK_SESSION_INFO info;
         QCOMPARE(pToken->GetFunctionList()->C_GetSessionInfo(pToken->GetSession(), &info), CKR_OK);
         QCOMPARE(info.state, CK_STATE(CKS_RW_PUBLIC_SESSION));
-        QCOMPARE(Rows(window, kModule, "Test token"), QStringList());
+        QCOMPARE(TokenRows(window, kModule, "Test token"), QStringList());
         QVERIFY(Action(window, "actionLogin")->isEnabled());
         QVERIFY(!Action(window, "actionLogout")->isEnabled());
     }

@@ -70,8 +70,7 @@ private:
     void SecondReaderAndBothProviders()
     {
         m_tm->add_slot(2, "Reader Two", "Tessaly");
-        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), true}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoftHsm, kModule, testmodule::ModulePath(), true);
     }
 
 private slots:
@@ -265,8 +264,7 @@ private slots:
     // belongs to a freed provider and is dropped.
     void removeThenReload()
     {
-        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), true}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoftHsm, kModule, testmodule::ModulePath(), true);
         MainWindow window;
         window.show();
         QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << kModule);
@@ -307,8 +305,7 @@ private slots:
     // Removing every provider frees them all: no tab, no tree, no provider, no selection.
     void removeEveryProvider()
     {
-        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), true}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoftHsm, kModule, testmodule::ModulePath(), true);
         MainWindow window;
         window.show();
         QVERIFY(window.GetSelectedItem());

@@ -44,6 +44,14 @@ QString ModuleLine(const QString& module)
     return QStringLiteral("\nPKCS#11 Module: ") + module;
 }
 
+// Closes the dialog when it goes out of scope, whatever failed before: rejects it, or accepts
+// it when accept is set.
+struct TCloseOnExit {
+    QWidget* w;
+    bool accept = false;
+    ~TCloseOnExit() { accept ? fixture::ModalDriver::Accept(w) : fixture::ModalDriver::Reject(w); }
+};
+
 const QStringList kBothEmpty = {"Reader One [0]", "Reader Two [0]"};
 const QStringList kOneInserted = {"Reader One [1]", "  Test token [3]", "Reader Two [0]"};
 } // namespace
@@ -69,8 +77,7 @@ private slots:
         m_tm.reset(new testmodule::Control);
         m_tm->add_slot(1, "Reader One", "Tessaly");
         m_tm->add_slot(2, "Reader Two", "Tessaly");
-        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kModule, testmodule::ModulePath(), true}});
+        WriteSoftHsmAndModuleSettings(m_home, kSoftHsm, kModule, testmodule::ModulePath(), true);
     }
 
     void cleanup()
@@ -135,11 +142,7 @@ private slots:
         int heldBack = 0;
         fixture::ModalDriver driver(15000);
         driver.Expect([&](QWidget* dialog) {
-            // Whatever fails below, the dialog closes.
-            struct TClose {
-                QWidget* w;
-                ~TClose() { fixture::ModalDriver::Reject(w); }
-            } close{dialog};
+            const TCloseOnExit close{dialog};
             const int waits = m_tm->call_count("C_WaitForSlotEvent");
             m_tm->remove_token(2, 1);
             m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
@@ -220,10 +223,7 @@ private slots:
         int slotReads = 0;
         fixture::ModalDriver driver(15000);
         driver.Expect([&](QWidget* dialog) {
-            struct TClose {
-                QWidget* w;
-                ~TClose() { fixture::ModalDriver::Reject(w); }
-            } close{dialog};
+            const TCloseOnExit close{dialog};
             m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
             QTest::qWaitFor([&] { return window.GetHeldBackEventCount() > 0; }, 5000);
             held = window.GetHeldBackEventCount();
@@ -260,10 +260,7 @@ private slots:
         bool arrowOverBox = false;
         fixture::ModalDriver driver(15000);
         driver.Expect([&](QWidget* box) {
-            struct TClose {
-                QWidget* w;
-                ~TClose() { fixture::ModalDriver::Accept(w); }
-            } close{box};
+            const TCloseOnExit close{box, true};
             shown = qobject_cast<QMessageBox*>(box)->text();
             // The card is being read under a wait cursor; the box itself is not.
             arrowOverBox = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::ArrowCursor;

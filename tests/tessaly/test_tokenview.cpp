@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <dlfcn.h>
 #include <pkcs11.h>
 #include <string>
 
 #include "Fixture.h"
 #include "PKCS11Token.h"
+#include "SoftHsmSession.h"
 #include "ProviderTreeWidget.h"
 #include "ModalDriver.h"
 #include "WindowSupport.h"
@@ -22,15 +22,6 @@ const char* const kProvider = "SoftHSM2 Tokens";
 const char* const kUserPin = "1234";
 
 std::string g_store;
-
-bool Sh(const std::string& command)
-{
-    std::string output;
-    const int rc = fixture::Run(command, &output);
-    if (rc != 0)
-        qWarning("command failed (%d): %s\n%s", rc, command.c_str(), output.c_str());
-    return rc == 0;
-}
 
 std::string Tool()
 {
@@ -65,56 +56,22 @@ QList<TTokenCase> Cases()
 // through PKCS#11 directly, before any window loads the module.
 bool CreateBrokenCertificate(const char* tokenLabel, const char* label, unsigned char id)
 {
-    // SoftHSM2 does not come back cleanly from dlclose: the library stays mapped.
-    void* lib = dlopen(fixture::SoftHsm::ModulePath().c_str(), RTLD_NOW);
-    if (!lib)
-        return false;
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(lib, "C_GetFunctionList"));
-    CK_FUNCTION_LIST_PTR f = nullptr;
-    if (!getList || getList(&f) != CKR_OK || f->C_Initialize(nullptr) != CKR_OK)
-        return false;
-    bool ok = false;
-    CK_SLOT_ID slotList[16];
-    CK_ULONG count = 16;
-    if (f->C_GetSlotList(CK_TRUE, slotList, &count) == CKR_OK) {
-        for (CK_ULONG i = 0; i < count && !ok; ++i) {
-            CK_TOKEN_INFO info;
-            if (f->C_GetTokenInfo(slotList[i], &info) != CKR_OK)
-                continue;
-            const std::string padded(reinterpret_cast<const char*>(info.label), sizeof info.label);
-            if (padded.substr(0, padded.find_last_not_of(' ') + 1) != tokenLabel)
-                continue;
-            CK_SESSION_HANDLE session = 0;
-            if (f->C_OpenSession(slotList[i], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session) != CKR_OK)
-                break;
-            f->C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, 4);
-            CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
-            CK_CERTIFICATE_TYPE type = CKC_X_509;
-            CK_BBOOL yes = CK_TRUE;
-            unsigned char subject[] = {0x30, 0x00};
-            const char value[] = "this is not a certificate";
-            CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
-                                {CKA_CERTIFICATE_TYPE, &type, sizeof type},
-                                {CKA_TOKEN, &yes, sizeof yes},
-                                {CKA_SUBJECT, subject, sizeof subject},
-                                {CKA_VALUE, (void*)value, sizeof value - 1},
-                                {CKA_ID, &id, 1},
-                                {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)}};
-            CK_OBJECT_HANDLE h = 0;
-            ok = f->C_CreateObject(session, t, sizeof t / sizeof t[0], &h) == CKR_OK;
-            f->C_Logout(session);
-            f->C_CloseSession(session);
-        }
-    }
-    f->C_Finalize(nullptr);
-    return ok;
-}
-
-void SelectRow(QTreeWidget* tree, QTreeWidgetItem* row)
-{
-    tree->clearSelection();
-    tree->setCurrentItem(row);
-    row->setSelected(true);
+    return fixture::WithSoftHsmSession(tokenLabel, kUserPin, [&](CK_FUNCTION_LIST_PTR f, CK_SESSION_HANDLE session) {
+        CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+        CK_CERTIFICATE_TYPE type = CKC_X_509;
+        CK_BBOOL yes = CK_TRUE;
+        unsigned char subject[] = {0x30, 0x00};
+        const char value[] = "this is not a certificate";
+        CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                            {CKA_CERTIFICATE_TYPE, &type, sizeof type},
+                            {CKA_TOKEN, &yes, sizeof yes},
+                            {CKA_SUBJECT, subject, sizeof subject},
+                            {CKA_VALUE, (void*)value, sizeof value - 1},
+                            {CKA_ID, &id, 1},
+                            {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)}};
+        CK_OBJECT_HANDLE h = 0;
+        return f->C_CreateObject(session, t, sizeof t / sizeof t[0], &h) == CKR_OK;
+    });
 }
 } // namespace
 
@@ -143,13 +100,13 @@ private slots:
         // A private key whose public key is gone.
         const fixture::KeyFiles c = fixture::MakeKey(g_store, "c", "rsa:1024");
         QVERIFY(hsm.ImportKey(c.keyPem, "LoneKey", "Lonely", "03"));
-        QVERIFY(Sh(Tool() + "LoneKey --delete-object --type pubkey --id 03"));
+        QVERIFY(fixture::RunOrReport(Tool() + "LoneKey --delete-object --type pubkey --id 03"));
 
         // A value that is no certificate, a certificate without label or key, and a key pair
         // that belongs to neither.
         const fixture::KeyFiles d = fixture::MakeKey(g_store, "d", "rsa:1024");
         const std::string certD = fixture::MakeSelfSigned(g_store, "d", d, "/CN=Nobody");
-        QVERIFY(Sh(Tool() + "Certs --write-object " + fixture::Quote(certD) + " --type cert --id 05"));
+        QVERIFY(fixture::RunOrReport(Tool() + "Certs --write-object " + fixture::Quote(certD) + " --type cert --id 05"));
         const fixture::KeyFiles e = fixture::MakeKey(g_store, "e", "rsa:1024");
         QVERIFY(hsm.ImportKey(e.keyPem, "Certs", "Other", "06"));
         QVERIFY(CreateBrokenCertificate("Certs", "Broken", 0x04));

@@ -12,7 +12,8 @@
 #include <QTest>
 #include <QWidget>
 
-// Appends text at the end of the field; the field emits textEdited.
+// Appends text at the end of the field as a keyboard or an input method would: the field
+// emits textEdited, whatever the script of the text.
 inline void TypeText(QLineEdit* edit, const QString& text)
 {
     edit->setFocus();
@@ -30,6 +31,14 @@ inline void EraseLast(QLineEdit* edit)
     QTest::keyClick(edit, Qt::Key_Backspace);
 }
 
+// Empties the field as a user would (select all, Backspace).
+inline void EraseText(QLineEdit* edit)
+{
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Backspace);
+}
+
 inline QLineEdit* Field(QWidget* dialog, const char* name)
 {
     return dialog->findChild<QLineEdit*>(QLatin1String(name));
@@ -41,6 +50,7 @@ inline QPushButton* OkButton(QWidget* dialog)
     return box ? box->button(QDialogButtonBox::Ok) : nullptr;
 }
 
+// The text the dialog shows about a refused PIN, empty when it shows none.
 inline QString PinWarning(QWidget* dialog)
 {
     QLabel* label = dialog->findChild<QLabel*>(QStringLiteral("labelWarning"));
