@@ -186,16 +186,32 @@ inline CK_OBJECT_HANDLE AddBarePublicKey(testmodule::Control& tm, CK_SLOT_ID slo
 }
 
 #include "PKCS11Token.h"
+#include "WindowSupport.h"
 
-// Expects the login dialog; while it is up the object goes from the token (through the
-// token's own session), then the PIN is typed and OK clicked.
-inline void ExpectLoginWhileObjectGoes(fixture::ModalDriver& driver, CPKCS11Token* token, CK_OBJECT_HANDLE handle,
-                                       const char* pin)
+// An RSA private key and its bare public key with this ID, labelled "Vanishing"; the public
+// key's handle.
+inline CK_OBJECT_HANDLE AddVanishingPair(testmodule::Control& tm, CK_SLOT_ID slot, unsigned char id)
 {
+    AddTestKey(tm, slot, CKO_PRIVATE_KEY, id, "Vanishing");
+    return AddBarePublicKey(tm, slot, id, "Vanishing");
+}
+
+// Runs the action; the object goes from the token (through the token's own session) while the
+// login dialog is up, then the PIN is typed. The text of the message box after it, or what
+// went wrong with the dialogs.
+inline QString RunWhileObjectGoes(MainWindow& window, const char* action, CPKCS11Token* token,
+                                  CK_OBJECT_HANDLE handle, const char* pin)
+{
+    QString text;
+    fixture::ModalDriver driver;
+    driver.RejectUnexpected();
     driver.Expect([token, handle, pin](QWidget* w) {
         token->GetFunctionList()->C_DestroyObject(token->GetSession(), handle);
         AnswerLogin(w, QString::fromLatin1(pin));
     }, "LoginDialog");
+    driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+    Action(window, action)->trigger();
+    return AllAnswered(driver) ? text : QStringLiteral("dialogs: ") + Problems(driver);
 }
 
 #include <pellum/pellum.h>

@@ -379,20 +379,13 @@ private slots:
     // is reported instead of deleting through a pointer of the old read.
     void objectGoneDuringLoginIsReported()
     {
-        AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x61, "Vanishing");
-        const CK_OBJECT_HANDLE handle = AddBarePublicKey(*m_tm, 1, 0x61, "Vanishing");
+        const CK_OBJECT_HANDLE handle = AddVanishingPair(*m_tm, 1, 0x61);
         MainWindow window;
         window.show();
         QVERIFY(Select(window, kModule, "Public key(Vanishing)", "Test token"));
         CPKCS11Token* token = TokenOf(window, kModule, "Test token");
-        QString text;
-        fixture::ModalDriver driver;
-        driver.RejectUnexpected();
-        ExpectLoginWhileObjectGoes(driver, token, handle, kUserPin);
-        driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
-        Action(window, "actionDelete")->trigger();
-        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
-        QCOMPARE(text, QStringLiteral("The object is no longer on the token."));
+        QCOMPARE(RunWhileObjectGoes(window, "actionDelete", token, handle, kUserPin),
+                 QStringLiteral("The object is no longer on the token."));
         QCOMPARE(m_tm->call_count("C_DestroyObject"), 1);  // the test's own
         QCOMPARE(TokenRows(window, kModule, "Test token"), QStringList{"Private key(Vanishing) [8]"});
     }

@@ -172,20 +172,13 @@ private slots:
     // The key goes while the PIN is asked for: after the re-read it is not found again.
     void keyGoneDuringLoginIsReported()
     {
-        AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x71, "Vanishing");
-        const CK_OBJECT_HANDLE handle = AddBarePublicKey(*m_tm, 1, 0x71, "Vanishing");
+        const CK_OBJECT_HANDLE handle = AddVanishingPair(*m_tm, 1, 0x71);
         MainWindow window;
         window.show();
         QVERIFY(SelectInToken(window, kModule, "Test token", "Public key(Vanishing)"));
         CPKCS11Token* token = TokenOf(window, kModule, "Test token");
-        QString text;
-        fixture::ModalDriver driver;
-        driver.RejectUnexpected();
-        ExpectLoginWhileObjectGoes(driver, token, handle, kUserPin);
-        driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
-        Action(window, "actionTestKey")->trigger();
-        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
-        QCOMPARE(text, QStringLiteral("Could not find public key on token!"));
+        QCOMPARE(RunWhileObjectGoes(window, "actionTestKey", token, handle, kUserPin),
+                 QStringLiteral("Could not find public key on token!"));
         QCOMPARE(m_tm->call_count("C_SignInit"), 0);
     }
 
