@@ -18,6 +18,7 @@
 #include "OIDInput.h"
 #include "PKCS11Token.h"
 #include "RequestService.h"
+#include "EnrolmentSupport.h"
 #include "TokenOpsSupport.h"
 #include "WindowSupport.h"
 
@@ -32,12 +33,6 @@ const QString kNotInstalled = QStringLiteral("The request is approved, but the c
 const QString kReplace = QStringLiteral("A certificate for this key-pair already exists. Would you like to replace it?");
 
 std::string g_store;
-
-void Copy(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    QFile::copy(from, to);
-}
 
 struct TKey {
     const char* token;
@@ -164,18 +159,9 @@ private slots:
         QVERIFY(hsm.WriteCert(fixture::MakeSelfSigned(g_store, "stranger", stranger, "/CN=Stranger"), "Bare",
                               "Stranger", "1F"));
 
-        const QString scratch = QString::fromStdString(g_store);
-        QDir().mkpath(scratch + QStringLiteral("/service"));
-        m_service.reset(new fixture::RequestService(g_store + "/service"));
-        m_service->SetPolicies({kExistingRsa, kExistingDsa});
+        m_service = MakeRequestService(g_store, {kExistingRsa, kExistingDsa});
         QVERIFY(m_service->Start(600));
-        m_xdg = scratch + QStringLiteral("/xdg");
-        const QString data = m_xdg + QStringLiteral("/Veskora");
-        QDir().mkpath(data);
-        const QString shipped = qEnvironmentVariable("TESSALY_SOURCE_DIR") + QStringLiteral("/resources/enrolment/");
-        for (const char* file : {"Schema.xml", "SchemaResources.en.xml", "SchemaResources.bg.xml"})
-            Copy(shipped + QLatin1String(file), data + QLatin1Char('/') + QLatin1String(file));
-        Copy(QString::fromStdString(m_service->TrustFile()), data + QStringLiteral("/chain.pem"));
+        m_xdg = MakeOperatorFolder(QString::fromStdString(g_store), *m_service);
     }
 
     void init()

@@ -15,6 +15,7 @@
 #include "OIDInput.h"
 #include "PKCS11Token.h"
 #include "RequestService.h"
+#include "EnrolmentSupport.h"
 #include "TokenOpsSupport.h"
 #include "WindowSupport.h"
 
@@ -54,12 +55,6 @@ QLineEdit* SubjectBox(QWidget* form, const char* oid)
         if (field->isVisible() && field->GetOID() == QLatin1String(oid))
             return field->TextBox();
     return nullptr;
-}
-
-void Copy(const QString& from, const QString& to)
-{
-    QFile::remove(to);
-    QFile::copy(from, to);
 }
 } // namespace
 
@@ -117,18 +112,9 @@ private slots:
                  out.c_str());
 
         // The operator's folder: the shipped policy files and the service's CA as chain.pem.
-        const QString scratch = QString::fromStdString(g_store);
-        QDir().mkpath(scratch + QStringLiteral("/service"));
-        m_service.reset(new fixture::RequestService(g_store + "/service"));
-        m_service->SetPolicies({kGenerate, kExistingRsa, kExistingDsa});
+        m_service = MakeRequestService(g_store, {kGenerate, kExistingRsa, kExistingDsa});
         QVERIFY(m_service->Start(600));
-        m_xdg = scratch + QStringLiteral("/xdg");
-        const QString data = m_xdg + QStringLiteral("/Veskora");
-        QDir().mkpath(data);
-        const QString shipped = qEnvironmentVariable("TESSALY_SOURCE_DIR") + QStringLiteral("/resources/enrolment/");
-        for (const char* file : {"Schema.xml", "SchemaResources.en.xml", "SchemaResources.bg.xml"})
-            Copy(shipped + QLatin1String(file), data + QLatin1Char('/') + QLatin1String(file));
-        Copy(QString::fromStdString(m_service->TrustFile()), data + QStringLiteral("/chain.pem"));
+        m_xdg = MakeOperatorFolder(QString::fromStdString(g_store), *m_service);
     }
 
     void init()
