@@ -133,11 +133,11 @@ private slots:
         fixture::SoftHsm hsm(g_store);
         for (const char* label : {"Keys", "Bare", "Road"})
             QVERIFY(hsm.InitToken(label));
-        m_keys = {{"Keys", "alpha", "rsa:1024", "0A", "Alpha"}, {"Keys", "beta", "rsa:1024", "0B", "Beta"},
-                  {"Keys", "gamma", "rsa:1024", "0C", "Gamma"}, {"Keys", "delta", "dsa:1024", "0D", "Delta"},
-                  {"Keys", "lone", "rsa:1024", "0E", "Lone"},   {"Keys", "echo", "ec:prime256v1", "0F", "Echo"},
-                  {"Bare", "single", "rsa:1024", "1A", "Single"}, {"Road", "rsa", "rsa:2048", "2A", "Road RSA"},
-                  {"Road", "dsa", "dsa:1024", "2D", "Road DSA"}};
+        m_keys = {{"Keys", "alpha", "rsa:1024", "0A", "Alpha", {}, {}}, {"Keys", "beta", "rsa:1024", "0B", "Beta", {}, {}},
+                  {"Keys", "gamma", "rsa:1024", "0C", "Gamma", {}, {}}, {"Keys", "delta", "dsa:1024", "0D", "Delta", {}, {}},
+                  {"Keys", "lone", "rsa:1024", "0E", "Lone", {}, {}},   {"Keys", "echo", "ec:prime256v1", "0F", "Echo", {}, {}},
+                  {"Bare", "single", "rsa:1024", "1A", "Single", {}, {}}, {"Road", "rsa", "rsa:2048", "2A", "Road RSA", {}, {}},
+                  {"Road", "dsa", "dsa:1024", "2D", "Road DSA", {}, {}}};
         for (TKey& k : m_keys) {
             k.files = fixture::MakeKey(g_store, k.name, k.alg);
             k.keyId = fixture::KeyIdOf(fixture::ReadBytes(k.files.publicDer));

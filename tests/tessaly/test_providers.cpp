@@ -275,7 +275,7 @@ private slots:
         bool removed = false;
         driver.Expect([&](QWidget* prefs) {
             m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
-            QTest::qWaitFor([&] { return window.GetHeldBackEventCount() > 0; }, 3000);
+            (void)QTest::qWaitFor([&] { return window.GetHeldBackEventCount() > 0; }, 3000);
             held = window.GetHeldBackEventCount();
             if (QTreeWidgetItem* row = ListRow(prefs, kModule))
                 row->setSelected(true);

@@ -225,7 +225,7 @@ private slots:
         driver.Expect([&](QWidget* dialog) {
             const TCloseOnExit close{dialog};
             m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
-            QTest::qWaitFor([&] { return window.GetHeldBackEventCount() > 0; }, 5000);
+            (void)QTest::qWaitFor([&] { return window.GetHeldBackEventCount() > 0; }, 5000);
             held = window.GetHeldBackEventCount();
             Action(window, "actionReload")->trigger();
             QVERIFY(m_tm->wait_for_waiters(1, 5000) >= 1);
