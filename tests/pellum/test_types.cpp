@@ -254,9 +254,9 @@ TEST(PellumTypes, CopyAndSelfAssignment)
 TEST(PellumTypes, ExtensionModule)
 {
     // A long DisplayText decodes (no size limit).
-    std::string longText(250, 'a');
+    const std::string longText(250, 'a');
     Bytes der = {0x16, 0x81, 250};
-    der.insert(der.end(), longText.begin(), longText.end());
+    der.resize(3 + longText.size(), 'a');
     DisplayText dt;
     ASSERT_EQ(Decode(Hex(der), &dt), "");
     ASSERT_EQ(dt.choiceId, DisplayText::ia5StringCid);
