@@ -18,25 +18,19 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
+
 extern char** environ;
 
 namespace {
 
+using bench::ExeDir;
+using bench::Median;
+
 const char kSOPIN[] = "12345678";
 const char kLabel[] = "bench";
 
-typedef std::chrono::steady_clock Clock;
-
-std::string ExeDir()
-{
-    char buf[4096];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = 0;
-    const std::string p(buf);
-    return p.substr(0, p.rfind('/'));
-}
+using bench::Clock;
 
 std::string Output(const std::string& command)
 {
@@ -96,12 +90,6 @@ TTimes Timed(const std::vector<std::string>& args, const std::string& input)
         throw std::runtime_error(args[0] + " failed with status " + std::to_string(status));
     const auto toSeconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     return {seconds, toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime)};
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 } // namespace

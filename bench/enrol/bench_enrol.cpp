@@ -46,6 +46,7 @@
 
 #include <sorvit/oids.h>
 
+#include "BenchSupport.h"
 #include "ASN1Name.h"
 #include "CannedServer.h"
 #include "CertReqWrapper.h"
@@ -60,21 +61,13 @@
 
 namespace {
 
+using bench::Milliseconds;
+using bench::Median;
+
 const char kPolicy[] = "1.3.6.1.4.1.32473.1.2";
 const char kLabel[] = "bench";
 
-typedef std::chrono::steady_clock Clock;
-
-double Ms(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double, std::milli>(b - a).count();
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
-}
+using bench::Clock;
 
 [[noreturn]] void Fail(const std::string& what)
 {
@@ -347,11 +340,11 @@ int main(int argc, char** argv)
             // The key's first request is accepted (in the warm-up), the later ones are
             // rejected as a second request for the key: both checked in full by the service.
             answered += status == CVarnockSingleton::usRejected || status == CVarnockSingleton::usAccepted;
-            road.push_back(Ms(t0, t1));
-            roadEncode.push_back(Ms(t0, tm));
-            roadUpload.push_back(Ms(tm, t1));
-            tokenParts.push_back(Ms(t1, t2));
-            post.push_back(Ms(t2, t3));
+            road.push_back(Milliseconds(t0, t1));
+            roadEncode.push_back(Milliseconds(t0, tm));
+            roadUpload.push_back(Milliseconds(tm, t1));
+            tokenParts.push_back(Milliseconds(t1, t2));
+            post.push_back(Milliseconds(t2, t3));
         }
 
         // ----- The download road for the key, approved at the service. -----
@@ -418,7 +411,7 @@ int main(int argc, char** argv)
             const std::string statusAnswer = BarePost(service.TrustFile(), service.Port(), sent[0]);
             const std::string nonceAnswer = BarePost(service.TrustFile(), service.Port(), sent[1]);
             Clock::time_point b = Clock::now();
-            postMs += Ms(a, b);
+            postMs += Milliseconds(a, b);
             if (statusAnswer.find("approved") == std::string::npos)
                 Fail("the bare status query got no state");
             std::vector<unsigned char> joined = Unbase64(ElementText(nonceAnswer, "DownloadServerNonceResult"));
@@ -430,7 +423,7 @@ int main(int argc, char** argv)
             a = Clock::now();
             const std::vector<unsigned char> signature = BareDigestAndSign(f, session, hPrivate, joined);
             b = Clock::now();
-            tokenMs += Ms(a, b);
+            tokenMs += Milliseconds(a, b);
 
             std::string download = sent[2];
             Replace(download, "bstrServerNonce", Base64(serverNonce.data(), serverNonce.size()));
@@ -439,7 +432,7 @@ int main(int argc, char** argv)
             a = Clock::now();
             const std::string certAnswer = BarePost(service.TrustFile(), service.Port(), download);
             b = Clock::now();
-            postMs += Ms(a, b);
+            postMs += Milliseconds(a, b);
             std::vector<unsigned char> cert = Unbase64(ElementText(certAnswer, "DownloadCertificateResult"));
 
             CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
@@ -458,11 +451,11 @@ int main(int argc, char** argv)
             if (f->C_CreateObject(session, object, sizeof object / sizeof object[0], &hCert) != CKR_OK)
                 Fail("C_CreateObject failed");
             b = Clock::now();
-            tokenMs += Ms(a, b);
+            tokenMs += Milliseconds(a, b);
             RemoveCertificates(f, session);
             if (round < 0)
                 continue;
-            downRoad.push_back(Ms(t0, t1));
+            downRoad.push_back(Milliseconds(t0, t1));
             downToken.push_back(tokenMs);
             downPosts.push_back(postMs);
         }

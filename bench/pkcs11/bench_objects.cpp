@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
 #include "PKCS11Context.h"
@@ -32,34 +33,15 @@
 
 namespace {
 
+using bench::Seconds;
+using bench::Quote;
+using bench::ExeDir;
+using bench::Median;
+
 const char kLabel[] = "bench";
 const char kUserPin[] = "1234";
 
-typedef std::chrono::steady_clock Clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double>(b - a).count();
-}
-
-std::string Quote(const std::string& s)
-{
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-std::string ExeDir()
-{
-    char buf[4096];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0)
-        return ".";
-    buf[n] = 0;
-    std::string p(buf);
-    return p.substr(0, p.rfind('/'));
-}
+using bench::Clock;
 
 struct Result {
     unsigned long certificates = 0, decoded = 0, keys = 0;
@@ -215,12 +197,6 @@ double RunTool(const std::string& module, const std::string& conf)
     if (status != 0)
         throw std::runtime_error("pkcs11-tool failed: " + cmd);
     return Seconds(a, b);
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 typedef std::map<std::string, unsigned long> Counts;

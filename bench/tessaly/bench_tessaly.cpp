@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "MainWindow.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -47,30 +48,15 @@
 
 namespace {
 
+using bench::Seconds;
+using bench::Quote;
+using bench::Median;
+
 const char kLabel[] = "bench";
 const char kUserPin[] = "1234";
 const char kProvider[] = "SoftHSM2";
 
-typedef std::chrono::steady_clock Clock;
-
-double Seconds(Clock::time_point a, Clock::time_point b)
-{
-    return std::chrono::duration<double>(b - a).count();
-}
-
-std::string Quote(const std::string& s)
-{
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+using bench::Clock;
 
 void Fill(const std::string& module, unsigned pairs)
 {
