@@ -22,7 +22,7 @@ namespace {
 
 typedef std::vector<unsigned char> Bytes;
 
-struct TCertSpec {
+struct TCertFields {
     long version;            // 0 for version 1, 2 for version 3
     Bytes serial;            // big-endian magnitude
     QList<QPair<QString, QString>> subject;  // most general first, as in the certificate
@@ -39,18 +39,18 @@ void AddNames(X509_NAME* name, const QList<QPair<QString, QString>>& parts)
 }
 
 // A certificate signed by a throw-away RSA key, DER encoded.
-Bytes MakeCertificate(const TCertSpec& spec)
+Bytes MakeCertificate(const TCertFields& fields)
 {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(1024), EVP_PKEY_free);
     std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
-    X509_set_version(cert.get(), spec.version);
-    BIGNUM* serial = BN_bin2bn(spec.serial.data(), int(spec.serial.size()), nullptr);
+    X509_set_version(cert.get(), fields.version);
+    BIGNUM* serial = BN_bin2bn(fields.serial.data(), int(fields.serial.size()), nullptr);
     BN_to_ASN1_INTEGER(serial, X509_get_serialNumber(cert.get()));
     BN_free(serial);
-    AddNames(X509_get_subject_name(cert.get()), spec.subject);
-    AddNames(X509_get_issuer_name(cert.get()), spec.issuer);
-    ASN1_TIME_set(X509_getm_notBefore(cert.get()), spec.notBefore);
-    ASN1_TIME_set(X509_getm_notAfter(cert.get()), spec.notAfter);
+    AddNames(X509_get_subject_name(cert.get()), fields.subject);
+    AddNames(X509_get_issuer_name(cert.get()), fields.issuer);
+    ASN1_TIME_set(X509_getm_notBefore(cert.get()), fields.notBefore);
+    ASN1_TIME_set(X509_getm_notAfter(cert.get()), fields.notAfter);
     X509_set_pubkey(cert.get(), key.get());
     X509_sign(cert.get(), key.get(), EVP_sha256());
     unsigned char* der = nullptr;
@@ -131,7 +131,7 @@ QStringList RowTexts(QTreeWidget* list, int column)
 }
 
 } // namespace
-Q_DECLARE_METATYPE(TCertSpec)
+Q_DECLARE_METATYPE(TCertFields)
 
 class CertViewTest : public QObject
 {
@@ -139,23 +139,23 @@ class CertViewTest : public QObject
 private slots:
     void rowsAgainstOpenSsl_data()
     {
-        QTest::addColumn<TCertSpec>("spec");
+        QTest::addColumn<TCertFields>("fields");
         const QList<QPair<QString, QString>> ca = {{"C", "BG"}, {"O", "Tessaly Tests"}, {"CN", "Tessaly Test CA"}};
         QTest::newRow("version 3, serial with its top bit set, Cyrillic subject")
-            << TCertSpec{2, {0x8A, 0xF0, 0x0D, 0x01}, {{"C", "BG"}, {"O", "Tessaly"}, {"CN", QString::fromUtf8("\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD")}},
+            << TCertFields{2, {0x8A, 0xF0, 0x0D, 0x01}, {{"C", "BG"}, {"O", "Tessaly"}, {"CN", QString::fromUtf8("\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD")}},
                          ca, 1700000000, 1900000000};
         QTest::newRow("version 1, serial 1, valid from the epoch")
-            << TCertSpec{0, {0x01}, {{"CN", "Old"}}, {{"CN", "Old"}}, 0, 86400 * 366};
+            << TCertFields{0, {0x01}, {{"CN", "Old"}}, {{"CN", "Old"}}, 0, 86400 * 366};
         QTest::newRow("long serial, several attributes, Latin-1 and Greek")
-            << TCertSpec{2, Bytes(20, 0x7F), {{"C", "DE"}, {"L", QString::fromUtf8("M\xC3\xBCnchen")}, {"O", "Beispiel"},
+            << TCertFields{2, Bytes(20, 0x7F), {{"C", "DE"}, {"L", QString::fromUtf8("M\xC3\xBCnchen")}, {"O", "Beispiel"},
                                               {"OU", QString::fromUtf8("\xCE\x91\xCE\xB2")}, {"CN", "Muster"}},
                          ca, 946684800, 4102444799};
     }
 
     void rowsAgainstOpenSsl()
     {
-        QFETCH(TCertSpec, spec);
-        const Bytes der = MakeCertificate(spec);
+        QFETCH(TCertFields, fields);
+        const Bytes der = MakeCertificate(fields);
         QVERIFY(!der.empty());
         const TOpenSslReading expected = Read(der);
 
