@@ -10,8 +10,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +17,8 @@
 #include <CertModule.h>
 #include <pellum/pellum.h>
 #include <sorvit/ber.h>
+
+#include "Fixture.h"
 
 // The exported step of libpellum that formats a decoded name.
 std::string ConvertDistinguishedNameToString(const SNACC::RDNSequence* rdns, char attrSep, char rdnSep);
@@ -37,17 +37,6 @@ struct Answer {
 std::ostream& operator<<(std::ostream& out, const Answer& a)
 {
     return out << (a.ok ? "text '" + a.text + "'" : "error '" + a.error + "'");
-}
-
-std::string Hex(const Bytes& b)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : b) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
 }
 
 Answer Formatted(const Bytes& der, char attrSep, char rdnSep)
@@ -92,14 +81,8 @@ void ExpectSame(const Bytes& der, const std::string& what)
 {
     for (const auto& seps : {std::make_pair('\n', '\n'), std::make_pair('+', ',')}) {
         const Answer expected = Reference(der, seps.first, seps.second);
-        EXPECT_EQ(Formatted(der, seps.first, seps.second), expected) << what << ": " << Hex(der);
+        EXPECT_EQ(Formatted(der, seps.first, seps.second), expected) << what << ": " << fixture::ToHex(der);
     }
-}
-
-Bytes ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
 std::vector<std::string> Files(const std::string& dir)
@@ -264,7 +247,7 @@ TEST(PellumNameFormat, CorpusCertificatesNamesAsTheRuntimeFormatsThem)
 {
     int names = 0;
     for (const std::string& path : Files(TESSALY_PELLUM_CORPUS)) {
-        const Bytes der = ReadFile(path);
+        const Bytes der = fixture::ReadBytes(path);
         _CPBLOB blob = {const_cast<unsigned char*>(der.data()), static_cast<uint32_t>(der.size())};
         CL_CERTIFICATE* rec = nullptr;
         if (!der.empty() && CL_DecodeCertificate(&blob, &rec)) {
@@ -281,7 +264,7 @@ TEST(PellumNameFormat, EveryCorpusFileTakenAsANameAnswersAsTheRuntime)
 {
     for (const std::string& dir : {std::string(TESSALY_PELLUM_CORPUS), std::string(TESSALY_PELLUM_CORPUS) + "/found"})
         for (const std::string& path : Files(dir)) {
-            const Bytes der = ReadFile(path);
+            const Bytes der = fixture::ReadBytes(path);
             if (!der.empty())
                 ExpectSame(der, path);
         }
