@@ -58,7 +58,8 @@ set(CPACK_DEBIAN_PACKAGE_SUGGESTS "softhsm2 | opensc-pkcs11")
 # The policy files in the data folder are the package's configuration files: an operator's
 # own files there survive an upgrade.
 set(conffiles "")
-foreach(file Schema.xml SchemaResources.en.xml SchemaResources.bg.xml)
+get_property(policy_files GLOBAL PROPERTY TESSALY_POLICY_FILES)
+foreach(file ${policy_files})
   string(APPEND conffiles "${TESSALY_DATA_INSTALL_DIR}/${file}\n")
 endforeach()
 file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${conffiles}")
