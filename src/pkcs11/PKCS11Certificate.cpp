@@ -9,7 +9,6 @@
 #include <pellum/pellum.h>
 
 #include "FieldList.h"
-#include "P11Calls.h"
 #include "PKCS11Token.h"
 
 namespace {
@@ -39,12 +38,9 @@ CPKCS11Certificate::CPKCS11Certificate(CK_OBJECT_HANDLE hObject, CK_SESSION_HAND
 {
     m_eObjectType = CryptokiCertificate;
     m_nClass = CKO_CERTIFICATE;
-    tsy::CAttributeValues own;
-    size_t nRequests = 0;
-    const tsy::TAttributeRequest* pRequests = ReadRequests(&nRequests);
-    if (!pRead && ReadOnce(pRequests, nRequests, own))
-        pRead = &own;
-    if (!ReadAttributes(OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_VALUE | OBJECT_ATTRIBUTE_LABEL, pRead))
+    // Without the listing's read, ReadAttributes takes the same three attributes in one call.
+    const unsigned int nMask = OBJECT_ATTRIBUTE_ID | OBJECT_ATTRIBUTE_VALUE | OBJECT_ATTRIBUTE_LABEL;
+    if (!(pRead ? ReadAttributes(nMask, pRead) : ReadAttributes(nMask)))
         ThrowSinkError();
     Decode();
 }
