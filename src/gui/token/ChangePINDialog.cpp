@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 ChangePINDialog::ChangePINDialog(QWidget* parent)
-    : QDialog(parent), m_nMinPINLength(0), m_nMaxPINLength(16), m_pForm(new Ui::ChangePINDialog)
+    : QDialog(parent), m_nMinPINLength(0), m_pForm(new Ui::ChangePINDialog)
 {
     m_pForm->setupUi(this);
     // Filled once: the list keeps the language the dialog was opened in.
@@ -24,7 +24,6 @@ ChangePINDialog::~ChangePINDialog()
 void ChangePINDialog::SetPINLength(int nMinimum, int nMaximum)
 {
     m_nMinPINLength = nMinimum;
-    m_nMaxPINLength = nMaximum;
     if (nMaximum > 0) {
         m_pForm->editNewPIN->setMaxLength(nMaximum);
         m_pForm->editNewPIN2->setMaxLength(nMaximum);

@@ -41,7 +41,6 @@ private:
     void ClearFields();
 
     int m_nMinPINLength;
-    int m_nMaxPINLength;
     Ui::ChangePINDialog* m_pForm;
     tessaly::CPinBytes m_pin;
     tessaly::CPinBytes m_newPin;

@@ -5,7 +5,7 @@
 #include <QPushButton>
 
 UnblockPINDialog::UnblockPINDialog(QWidget* parent)
-    : QDialog(parent), m_nMinPINLength(0), m_nMaxPINLength(16), m_pForm(new Ui::UnblockPINDialog)
+    : QDialog(parent), m_nMinPINLength(0), m_pForm(new Ui::UnblockPINDialog)
 {
     m_pForm->setupUi(this);
     m_pForm->labelWarning->hide();
@@ -21,7 +21,6 @@ UnblockPINDialog::~UnblockPINDialog()
 void UnblockPINDialog::SetPINLengths(int nMinimum, int nMaximum)
 {
     m_nMinPINLength = nMinimum;
-    m_nMaxPINLength = nMaximum;
     if (nMaximum > 0) {
         m_pForm->editNewPIN->setMaxLength(nMaximum);
         m_pForm->editNewPIN_2->setMaxLength(nMaximum);

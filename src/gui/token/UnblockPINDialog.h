@@ -40,7 +40,6 @@ private:
     void ClearFields();
 
     int m_nMinPINLength;
-    int m_nMaxPINLength;
     tessaly::CPinBytes m_soPin;
     tessaly::CPinBytes m_newPin;
     Ui::UnblockPINDialog* m_pForm;
