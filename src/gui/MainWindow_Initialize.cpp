@@ -16,6 +16,7 @@
 #include "AccessReport.h"
 #include "AutoSplash.h"
 #include "BrannickDialog.h"
+#include "MessageBoxes.h"
 #include "ModuleQuirks.h"
 #include "PKCS11Context.h"
 #include "PKCS11Slot.h"
@@ -71,17 +72,14 @@ void MainWindow::on_actionInitialize_triggered()
 
 void MainWindow::InitializeSelectedToken()
 {
-    assert(m_pSelectedItem && "m_pSelectedItem");
-    CPKCS11Token* pToken =
-        m_pSelectedItem->GetObjectType() == CryptokiToken ? static_cast<CPKCS11Token*>(m_pSelectedItem) : nullptr;
+    CPKCS11Token* pToken = SelectedTokenOnly();
     assert(pToken && "pToken");
     CPKCS11Provider* pProvider = m_pCurrentProvider;
     assert(pProvider && "m_pCurrentProvider");
 
-    if (QMessageBox::question(this, tr("Initialize Card"),
+    if (!tessaly::QuestionBox(this, tr("Initialize Card"),
                               tr("By initialising the card you will erase all the information it contains.\n"
-                                 "Are you sure you want to continue?"),
-                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No) != QMessageBox::Yes)
+                                 "Are you sure you want to continue?")))
         return;
 
     const std::string sModule = pProvider->GetContext()->GetModuleName();

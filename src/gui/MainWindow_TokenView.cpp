@@ -180,10 +180,9 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
         return;
     CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
     splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
-    // The rows go before the token frees the objects they map to.
+    // The rows go before the token's re-read frees the objects they map to.
     pTree->RemoveChildren(pTokenRow);
     m_mapShownKeys.clear();
-    pToken->FreeObjects();
     UpdateTokenView(pTokenRow, pToken, pTree);
     pTree->expandAll();
     pTree->on_item_selection_changed();
