@@ -24,11 +24,6 @@
 
 namespace {
 
-unsigned long KeyType(const CPKCS11AsymmetricKey& key)
-{
-    return key.GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA);
-}
-
 QString LabelOf(const CPKCS11AsymmetricKey& key)
 {
     const char* pszLabel = key.GetLabel();
@@ -139,8 +134,9 @@ CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloa
         try {
             const int nPair = pPrivateKey->GetPairIndex();
             CPKCS11AsymmetricKey* pPublicKey = nPair < 0 ? nullptr : m_token.GetAsymmetricKey(nPair);
-            const unsigned long type = KeyType(*pPrivateKey);
-            if (!pPublicKey || (type != KEY_TYPE_RSA && type != KEY_TYPE_DSA) || KeyType(*pPublicKey) != type) {
+            const unsigned long type = RsaOrDsaKeyType(*pPrivateKey);
+            if (!pPublicKey || (type != KEY_TYPE_RSA && type != KEY_TYPE_DSA) ||
+                RsaOrDsaKeyType(*pPublicKey) != type) {
                 m_pHost->LogError(
                     QObject::tr("The key pair \"%1\" is not an RSA or DSA pair; its certificate is not looked for.")
                         .arg(label),
@@ -292,7 +288,8 @@ QString CCertReqWrapper::DownloadCertificate(const std::string& sServiceKeyId, T
         TByteArrayAutoPtr signature;
         if (!privateKey.SignHash(digest.get(), DWORD(digest.size()), id_OIWSEC_sha1, signature) || !signature.size())
             return ReportKeyFailure(label, QObject::tr("Unable to sign data."));
-        const char* pszAlgorithm = KeyType(privateKey) == KEY_TYPE_RSA ? id_RSA_sha1rsa : id_X957_dsaWithSHA1;
+        const char* pszAlgorithm =
+            RsaOrDsaKeyType(privateKey) == KEY_TYPE_RSA ? id_RSA_sha1rsa : id_X957_dsaWithSHA1;
 
         TByteArrayAutoPtr cert;
         try {

@@ -9,11 +9,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include <sorvit/blob.h>
-
 #include "AutoSplash.h"
 #include "EnrolmentError.h"
 #include "IEnrolmentHost.h"
+#include "KeyIdentifier.h"
 #include "OIDInput.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Token.h"
@@ -26,8 +25,7 @@ const int kKeyIdLength = 16;
 // of 8, 4, 4, 4 and 12 digits.
 std::string KeyLabel(const unsigned char* pbID)
 {
-    std::string hex = ByteToStdString(pbID, kKeyIdLength);
-    hex.resize(2 * kKeyIdLength);
+    std::string hex = KeyIdentifierText(pbID, kKeyIdLength);
     for (int at : {8, 13, 18, 23})
         hex.insert(static_cast<size_t>(at), 1, '-');
     return hex;

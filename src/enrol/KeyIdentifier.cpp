@@ -3,7 +3,6 @@
 #include "KeyIdentifier.h"
 
 #include <cctype>
-#include <memory>
 
 #include <CertModule.h>
 #include <sorvit/ber.h>
@@ -12,12 +11,16 @@
 
 #include "PKCS11AsymmetricKey.h"
 
-bool EncodeSubjectPublicKeyInfo(CPKCS11AsymmetricKey& publicKey, TByteArrayAutoPtr& spki)
+unsigned long RsaOrDsaKeyType(const CPKCS11AsymmetricKey& key)
 {
-    const unsigned long type = publicKey.GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA);
+    return key.GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA);
+}
+
+bool FillSubjectPublicKeyInfo(CPKCS11AsymmetricKey& publicKey, SNACC::SubjectPublicKeyInfo& info)
+{
+    const unsigned long type = RsaOrDsaKeyType(publicKey);
     if (type != KEY_TYPE_RSA && type != KEY_TYPE_DSA)
         return false;
-    SNACC::SubjectPublicKeyInfo info;
     SNACC::AsnAny* pParameters = nullptr;
     if (type == KEY_TYPE_RSA) {
         info.algorithm.algorithm = SNACC::AsnOid(id_RSA_rsa);
@@ -29,6 +32,14 @@ bool EncodeSubjectPublicKeyInfo(CPKCS11AsymmetricKey& publicKey, TByteArrayAutoP
     if (!publicKey.GetEncodedPublicKey(keyBytes, pParameters))
         return false;
     info.subjectPublicKey.Set(keyBytes.get(), keyBytes.size() * 8);
+    return true;
+}
+
+bool EncodeSubjectPublicKeyInfo(CPKCS11AsymmetricKey& publicKey, TByteArrayAutoPtr& spki)
+{
+    SNACC::SubjectPublicKeyInfo info;
+    if (!FillSubjectPublicKeyInfo(publicKey, info))
+        return false;
     SNACC::AsnBuf buf;
     std::string err;
     const uint64_t len = ExtractAnyBuf(&buf, &info, &err);

@@ -35,8 +35,6 @@ public:
     const QString& GetOID() const { return m_qsOID; }
     QLineEdit* TextBox() const;
     QComboBox* List() const { return m_pList; }
-    int MinLength() const { return m_nMinLength; }
-    int MaxLength() const { return m_nMaxLength; }
 
     // Whether a field's warning box is open: focus changes meanwhile check nothing.
     static bool IsWarningOpen();

@@ -14,6 +14,7 @@
 #include <sorvit/oids.h>
 
 #include "EnrolmentError.h"
+#include "KeyIdentifier.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Token.h"
 
@@ -33,11 +34,6 @@ TByteArrayAutoPtr EncodeDer(const SNACC::AsnType& obj)
     return out;
 }
 
-unsigned long KeyType(const CPKCS11AsymmetricKey& key)
-{
-    return key.GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA);
-}
-
 } // namespace
 
 bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11AsymmetricKey& publicKey,
@@ -47,12 +43,11 @@ bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11Asymmetri
     assert(pToken);
     // Keys paired by a shared CKA_ID may be of different kinds; a DSA encoding of an
     // RSA key (or the reverse) is never what the user chose.
-    const unsigned long keyType = KeyType(privateKey);
+    const unsigned long keyType = RsaOrDsaKeyType(privateKey);
     if (keyType != KEY_TYPE_RSA && keyType != KEY_TYPE_DSA)
         throw CEnrolmentError(CASN1Name::tr("Certificate requests can be made only for RSA and DSA keys."));
-    if (KeyType(publicKey) != keyType)
+    if (RsaOrDsaKeyType(publicKey) != keyType)
         throw CEnrolmentError(CASN1Name::tr("The public key of the pair is not of the same kind as its private key."));
-    const bool bRSA = keyType == KEY_TYPE_RSA;
 
     SNACC::CertificationRequest req;
     SNACC::CertificationRequestInfo& info = req.certificationRequestInfo;
@@ -80,21 +75,11 @@ bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11Asymmetri
         }
     }
 
-    SNACC::AlgorithmIdentifier& keyAlgorithm = info.subjectPublicKeyInfo.algorithm;
-    SNACC::AsnAny* pParameters = nullptr;
-    if (bRSA) {
-        keyAlgorithm.algorithm = SNACC::AsnOid(id_RSA_rsa);
-    } else {
-        keyAlgorithm.algorithm = SNACC::AsnOid(id_X957_dsa);
-        keyAlgorithm.parameters = pParameters = new SNACC::AsnAny;
-    }
-    TByteArrayAutoPtr publicKeyBytes;
-    if (!publicKey.GetEncodedPublicKey(publicKeyBytes, pParameters))
+    if (!FillSubjectPublicKeyInfo(publicKey, info.subjectPublicKeyInfo))
         return false;
-    info.subjectPublicKeyInfo.subjectPublicKey.Set(publicKeyBytes.get(), publicKeyBytes.size() * 8);
 
     // No parameters: the encoder writes NULL for both algorithms.
-    req.signatureAlgorithm.algorithm = SNACC::AsnOid(bRSA ? id_RSA_sha1rsa : id_X957_dsaWithSHA1);
+    req.signatureAlgorithm.algorithm = SNACC::AsnOid(keyType == KEY_TYPE_RSA ? id_RSA_sha1rsa : id_X957_dsaWithSHA1);
 
     TByteArrayAutoPtr toBeSigned = EncodeDer(info);
     TByteArrayAutoPtr digest;
