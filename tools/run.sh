@@ -49,7 +49,5 @@ fi
 # the configuration folders.
 export SOFTHSM2_CONF=$demo/softhsm2.conf
 export XDG_CONFIG_DIRS="$demo/xdg:${XDG_CONFIG_DIRS:-/etc/xdg}"
-set +e
+# Not exec'd: the trap stops the service once tessaly exits, and its status is the script's.
 "$build/bin/tessaly" "$@"
-status=$?
-exit "$status"
