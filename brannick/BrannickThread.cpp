@@ -4,8 +4,6 @@
 #include <cstdio>
 #include <exception>
 
-#include "PKCS11Context.h"
-#include "PKCS11Slot.h"
 #include "PKCS11Token.h"
 
 CBrannickThread::CBrannickThread(CPKCS11Token* pToken, const char* pszSOPIN, const char* pszLabel)
@@ -38,12 +36,3 @@ void CBrannickThread::run()
     }
 }
 
-CPKCS11Token* CBrannickThread::FindToken(CPKCS11Context& context, CK_SLOT_ID nSlotID)
-{
-    for (unsigned long i = 0; i < context.GetSlotCount(); ++i) {
-        CPKCS11Slot* pSlot = context.GetSlot(i);
-        if (pSlot && pSlot->GetSlotID() == nSlotID)
-            return pSlot->GetToken();
-    }
-    return nullptr;
-}

@@ -7,7 +7,6 @@
 
 #include "Secret.h"
 
-class CPKCS11Context;
 class CPKCS11Token;
 
 // The worker that makes brannick's one initialisation call, so that the main thread can give
@@ -21,10 +20,6 @@ public:
 
     // Read only after a wait that saw the worker finish.
     bool GetResult() const { return m_bResult; }
-
-    // The token of the slot whose ID is nSlotID (walked by list position); null when the module
-    // lists no such slot.
-    static CPKCS11Token* FindToken(CPKCS11Context& context, CK_SLOT_ID nSlotID);
 
 protected:
     void run() override;

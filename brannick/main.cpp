@@ -17,6 +17,7 @@
 
 #include "BrannickThread.h"
 #include "PKCS11Context.h"
+#include "PKCS11Slot.h"
 #include "Secret.h"
 #include "TSYException.h"
 
@@ -142,7 +143,8 @@ int main(int argc, char* argv[])
         // the context finalises and unloads the module as it goes; after a time-out it is never
         // released, as the worker may still be inside the module.
         std::unique_ptr<CPKCS11Context> pContext(new CPKCS11Context(pszModule, "test", nullptr));
-        CPKCS11Token* pToken = CBrannickThread::FindToken(*pContext, nSlotID);
+        CPKCS11Slot* pSlot = pContext->FindSlot(nSlotID);
+        CPKCS11Token* pToken = pSlot ? pSlot->GetToken() : nullptr;
         if (!pToken)
             return Fail("No slot with ID " + std::to_string(nSlotID));
 

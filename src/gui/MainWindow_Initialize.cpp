@@ -198,12 +198,8 @@ CPKCS11Token* MainWindow::RereadSlots(CPKCS11Provider* pProvider, unsigned long 
         DisplaySlots(pProvider, pTree);
         pTree->expandAll();
     }
-    CPKCS11Token* pToken = nullptr;
-    for (unsigned long i = 0; i < pContext->GetSlotCount() && !pToken; ++i) {
-        CPKCS11Slot* pSlot = pContext->GetSlot(i);
-        if (pSlot && pSlot->GetSlotID() == nSlotID)
-            pToken = pSlot->GetToken();
-    }
+    CPKCS11Slot* pSlot = pContext->FindSlot(nSlotID);
+    CPKCS11Token* pToken = pSlot ? pSlot->GetToken() : nullptr;
     if (pTree) {
         if (QTreeWidgetItem* pRow = pToken ? pTree->FindItem(pToken) : nullptr)
             pTree->setCurrentItem(pRow);

@@ -198,6 +198,16 @@ CPKCS11Slot* CPKCS11Context::GetSlot(unsigned long nIndex)
     return pSlot;
 }
 
+CPKCS11Slot* CPKCS11Context::FindSlot(CK_SLOT_ID nSlotID)
+{
+    for (unsigned long i = 0; i < m_nSlotCount; ++i) {
+        CPKCS11Slot* pSlot = GetSlot(i);
+        if (pSlot && pSlot->GetSlotID() == nSlotID)
+            return pSlot;
+    }
+    return nullptr;
+}
+
 void CPKCS11Context::DeleteSlot(CPKCS11Slot* pSlot) const
 {
     if (m_bShareHeld) {

@@ -31,6 +31,8 @@ public:
 
     // Cached slot object for a slot-list position; null when the index is not below the count.
     CPKCS11Slot* GetSlot(unsigned long nIndex);
+    // The first slot of the list (walked by position) whose ID is nSlotID; null when none is.
+    CPKCS11Slot* FindSlot(CK_SLOT_ID nSlotID);
     void FreeSlots();
     bool RefreshSlotList();
     void FreeSlot(CPKCS11Slot* pSlot);
