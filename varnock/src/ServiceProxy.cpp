@@ -2,12 +2,20 @@
 
 #include "VarnockAssert.h"
 
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+
 #include <cctype>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <pthread.h>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 extern SOAP_NMAC struct Namespace namespaces[];
 
@@ -46,7 +54,111 @@ private:
     bool m_bHeld = false;
 };
 
+// The platform's CA certificates (OpenSSL's default file and folder, which
+// SSL_CERT_FILE and SSL_CERT_DIR name), read once per process: the engine's own
+// default paths would read them anew for every call.
+class CPlatformCertificates {
+public:
+    CPlatformCertificates()
+    {
+        X509_STORE* pStore = X509_STORE_new();
+        const char* pszFile = std::getenv(X509_get_default_cert_file_env());
+        X509_STORE_load_file(pStore, pszFile ? pszFile : X509_get_default_cert_file());
+        const char* pszDir = std::getenv(X509_get_default_cert_dir_env());
+        const std::string sDir = pszDir ? pszDir : X509_get_default_cert_dir();
+        if (DIR* pDir = opendir(sDir.c_str())) {
+            while (const dirent* pEntry = readdir(pDir)) {
+                if (pEntry->d_name[0] != '.')
+                    X509_STORE_load_file(pStore, (sDir + "/" + pEntry->d_name).c_str());
+            }
+            closedir(pDir);
+        }
+        STACK_OF(X509_OBJECT)* pObjects = X509_STORE_get0_objects(pStore);
+        for (int i = 0; i < sk_X509_OBJECT_num(pObjects); ++i) {
+            X509* pCert = X509_OBJECT_get0_X509(sk_X509_OBJECT_value(pObjects, i));
+            if (pCert && X509_up_ref(pCert) == 1)
+                m_certs.push_back(pCert);
+        }
+        X509_STORE_free(pStore);
+        ERR_clear_error(); // files of the folder that are no certificates
+    }
+    ~CPlatformCertificates()
+    {
+        for (X509* pCert : m_certs)
+            X509_free(pCert);
+    }
+    CPlatformCertificates(const CPlatformCertificates&) = delete;
+    CPlatformCertificates& operator=(const CPlatformCertificates&) = delete;
+
+    void AddTo(X509_STORE* pStore) const
+    {
+        for (X509* pCert : m_certs)
+            X509_STORE_add_cert(pStore, pCert); // a certificate also in the file is kept once
+        ERR_clear_error();
+    }
+
+private:
+    std::vector<X509*> m_certs;
+};
+
+const CPlatformCertificates& PlatformCertificates()
+{
+    static const CPlatformCertificates s_certs;
+    return s_certs;
+}
+
 } // namespace
+
+// The engine writes the SOAP action into the Content-Type as well, the encodings
+// without a blank, and a line end after the envelope that it counts in the length;
+// the service's request has none of them.
+int CServiceProxy::PostHeader(struct soap* pSoap, const char* pszKey, const char* pszValue)
+{
+    CServiceProxy* pProxy = static_cast<CServiceProxy*>(pSoap);
+    std::string sValue;
+    if (pszKey && pszValue && std::strcmp(pszKey, "Content-Type") == 0) {
+        sValue = pszValue;
+        const size_t nAction = sValue.find("; action=");
+        if (nAction != std::string::npos)
+            sValue.erase(nAction);
+        pszValue = sValue.c_str();
+    } else if (pszKey && std::strcmp(pszKey, "Accept-Encoding") == 0) {
+        pszValue = "gzip, deflate";
+    } else if (pszKey && pszValue && std::strcmp(pszKey, "Content-Length") == 0) {
+        char* pEnd = nullptr;
+        const unsigned long long nLength = std::strtoull(pszValue, &pEnd, 10);
+        if (pEnd && *pEnd == '\0' && nLength >= 2) {
+            pProxy->m_nBodyLeft = nLength - 2;
+            pProxy->m_bTrimBody = true;
+            sValue = std::to_string(pProxy->m_nBodyLeft);
+            pszValue = sValue.c_str();
+        }
+    }
+    return pProxy->m_fEnginePostHeader(pSoap, pszKey, pszValue);
+}
+
+// Passes the head whole and of the body only the length the head announced: what
+// is left is the engine's line end after the envelope.
+int CServiceProxy::Send(struct soap* pSoap, const char* pData, size_t nData)
+{
+    CServiceProxy* pProxy = static_cast<CServiceProxy*>(pSoap);
+    if (!pProxy->m_bTrimBody)
+        return pProxy->m_fEngineSend(pSoap, pData, nData);
+    size_t nHead = 0;
+    while (!pProxy->m_bHeadSent && nHead < nData) {
+        pProxy->m_sHeadEnd = (pProxy->m_sHeadEnd + pData[nHead++]);
+        if (pProxy->m_sHeadEnd.size() > 4)
+            pProxy->m_sHeadEnd.erase(0, 1);
+        pProxy->m_bHeadSent = pProxy->m_sHeadEnd == "\r\n\r\n";
+    }
+    size_t nBody = nData - nHead;
+    if (nBody > pProxy->m_nBodyLeft)
+        nBody = static_cast<size_t>(pProxy->m_nBodyLeft);
+    pProxy->m_nBodyLeft -= nBody;
+    if (nHead + nBody == 0)
+        return SOAP_OK;
+    return pProxy->m_fEngineSend(pSoap, pData, nHead + nBody);
+}
 
 CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCertsPEM, const TTimeouts& timeouts)
     : RequestServiceSoapProxy(SOAP_IO_DEFAULT, SOAP_IO_DEFAULT)
@@ -60,14 +172,21 @@ CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCert
     recv_timeout = timeouts.sendReceive;
     transfer_timeout = timeouts.transfer;
 
+    m_fEnginePostHeader = fposthdr;
+    fposthdr = PostHeader;
+    m_fEngineSend = fsend;
+    fsend = Send;
+
     VARNOCK_ASSERT(pchTrustedCertsPEM, "soapRequestServiceSoapProxy", 27);
-    // The file is the whole trust: without NO_DEFAULT_CA_PATH the engine adds every
-    // CA of the platform's store (read anew for each call) to it. An empty path would
-    // leave nothing to trust; the caller meant a file.
+    // Trusted: the CAs of the file and those of the platform's store. The engine is
+    // kept from reading the store itself, which it would do for every call; the
+    // copy read once is added instead. An empty path is refused: the caller meant a file.
     const bool bContext =
         *pchTrustedCertsPEM != '\0' &&
         soap_ssl_client_context(this, SOAP_SSL_REQUIRE_SERVER_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH, nullptr,
                                 nullptr, pchTrustedCertsPEM, nullptr, nullptr) == SOAP_OK;
+    if (bContext && ctx)
+        PlatformCertificates().AddTo(SSL_CTX_get_cert_store(ctx));
     if (!bContext) {
         if (*pchTrustedCertsPEM == '\0')
             soap_set_sender_error(this, "No trusted-certificate file was given", nullptr, SOAP_SSL_ERROR);
@@ -121,8 +240,22 @@ int CServiceProxy::Exchange(int (RequestServiceSoapProxy::*pOperation)(const cha
 {
     if (RefuseBadEndpoint())
         return error;
+    m_bTrimBody = m_bHeadSent = false;
+    m_sHeadEnd.clear();
     CHoldSigPipe hold;
     const int nError = (this->*pOperation)(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse);
+    // A root named Envelope in another namespace (SOAP 1.1's) is another version of
+    // the protocol, which the engine reports as a mere tag mismatch.
+    if (nError == SOAP_TAG_MISMATCH && level == 0) {
+        const char* pszColon = std::strchr(tag, ':');
+        if (std::strcmp(pszColon ? pszColon + 1 : tag, "Envelope") == 0) {
+            if (fault)
+                soap_default_SOAP_ENV__Fault(this, fault);
+            error = SOAP_VERSIONMISMATCH;
+            soap_set_fault(this);
+            return error;
+        }
+    }
     // An HTTP success whose body is neither the answer nor a fault comes back as
     // the HTTP status, which reads like success ("Error 200: HTTP 200 OK").
     if (nError >= 200 && nError <= 299) {

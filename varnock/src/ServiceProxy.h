@@ -30,8 +30,8 @@ struct TTimeouts {
 class CServiceProxy : public RequestServiceSoapProxy {
 public:
     // Builds the TLS client context at once: the server's chain must lead to a
-    // certificate of pchTrustedCertsPEM (or of the platform's CA store), be valid
-    // now and name the endpoint's host. Throws std::runtime_error with the fault
+    // certificate of pchTrustedCertsPEM or of the platform's CA store (read once per
+    // process), be valid now and name the endpoint's host. Throws std::runtime_error with the fault
     // text when the context cannot be built (no such file, no certificate in it).
     CServiceProxy(const char* pszEndpoint, const char* pchTrustedCertsPEM, const TTimeouts& timeouts = TTimeouts());
     ~CServiceProxy() override;
@@ -55,6 +55,16 @@ private:
     int Exchange(int (RequestServiceSoapProxy::*pOperation)(const char*, const char*, TRequest*, TResponse&),
                  TRequest* pRequest, TResponse* pResponse, const char* pszResponse);
     bool RefuseBadEndpoint();
+    static int PostHeader(struct soap* pSoap, const char* pszKey, const char* pszValue);
+    static int Send(struct soap* pSoap, const char* pData, size_t nData);
+
+    // The engine's own writers, which ours pass the request on to.
+    int (*m_fEnginePostHeader)(struct soap*, const char*, const char*) = nullptr;
+    int (*m_fEngineSend)(struct soap*, const char*, size_t) = nullptr;
+    bool m_bTrimBody = false;        // this request's length was announced without the engine's line end
+    bool m_bHeadSent = false;
+    std::string m_sHeadEnd;          // the last bytes of the head sent so far
+    unsigned long long m_nBodyLeft = 0;
 
     std::string m_sEndpoint;
 };

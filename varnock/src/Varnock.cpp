@@ -1,10 +1,10 @@
 #include <varnock/Varnock.h>
 
 #include "ServiceProxy.h"
-#include "StatusText.h"
 #include "VarnockAssert.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -40,6 +40,17 @@ std::string TakeBytes(const xsd__base64Binary* pValue, const char* pszResult, TB
     return std::string();
 }
 
+// The number a received enumeration holds. The reader takes any number the service
+// sends, also one outside the enumeration's own values, so it is read as bytes.
+template <class TEnum>
+long EnumNumber(const TEnum& value)
+{
+    static_assert(sizeof(TEnum) == sizeof(int32_t), "the wire enumerations are 32-bit");
+    int32_t n = 0;
+    std::memcpy(&n, &value, sizeof n);
+    return n;
+}
+
 } // namespace
 
 CVarnockSingleton& CVarnockSingleton::instance()
@@ -72,18 +83,41 @@ CVarnockSingleton& CVarnockSingleton::endpointURL(const char* pszURL)
 
 void CVarnockSingleton::Fail(CVarnockError::TKind eKind, const std::string& sText)
 {
-    m_ssErrors.str(std::string());
-    m_ssErrors.clear();
-    m_ssErrors << sText;
-    throw CVarnockError(eKind, m_ssErrors.str());
+    std::string sEntry = sText;
+    if (sEntry.empty() || sEntry.back() != '\n')
+        sEntry += '\n';
+    m_ssErrors.seekp(0, std::ios::end);
+    m_ssErrors << sEntry;
+    m_lstErrorLengths.push_back(sEntry.size());
+    // A long-running program keeps the newest texts only, dropping whole old ones.
+    size_t nTotal = 0;
+    for (size_t n : m_lstErrorLengths)
+        nTotal += n;
+    size_t nDrop = 0, nDropped = 0;
+    while (nTotal - nDropped > kMaxErrorText && nDrop + 1 < m_lstErrorLengths.size())
+        nDropped += m_lstErrorLengths[nDrop++];
+    if (nDrop) {
+        const std::string sKept = m_ssErrors.str().substr(nDropped);
+        m_ssErrors.str(sKept);
+        m_ssErrors.clear();
+        m_lstErrorLengths.erase(m_lstErrorLengths.begin(), m_lstErrorLengths.begin() + static_cast<long>(nDrop));
+    }
+    throw CVarnockError(eKind, m_ssErrors.str(), sEntry);
 }
 
 void CVarnockSingleton::FailExchange(int nError, const std::string& sFaultText)
 {
-    // A fault whose code is Sender or Receiver came from the service; the others are the
-    // engine's own (versions, headers) or the way there.
-    const bool bFault = nError == SOAP_CLI_FAULT || nError == SOAP_SVR_FAULT || nError == SOAP_FAULT;
-    Fail(bFault ? CVarnockError::ekFault : CVarnockError::ekTransport, sFaultText);
+    // A fault whose code is Sender or Receiver came from the service; an answer whose
+    // values cannot be read was the service's too. The others are the engine's own
+    // (versions, headers) or the way there.
+    CVarnockError::TKind eKind = CVarnockError::ekTransport;
+    if (nError == SOAP_CLI_FAULT || nError == SOAP_SVR_FAULT || nError == SOAP_FAULT)
+        eKind = CVarnockError::ekFault;
+    else if (nError == SOAP_TYPE || nError == SOAP_EMPTY)
+        eKind = CVarnockError::ekBadAnswer;
+    else if (nError == SOAP_OCCURS)
+        eKind = CVarnockError::ekNoResult;
+    Fail(eKind, sFaultText);
 }
 
 CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsigned char* pbData, size_t cbData,
@@ -106,13 +140,9 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
     if (const int nError = proxy.UploadCertificateRequest(&request, &response))
         FailExchange(nError, proxy.FaultText());
 
-    // A missing or empty state is not an acceptance.
-    const std::string* pResult = response.UploadCertificateRequestResult;
-    if (!pResult)
-        Fail(CVarnockError::ekNoResult, "The request service's answer has no UploadCertificateRequestResult element.");
-    long nState = -1;
-    if (varnock::IsBlankText(*pResult) || !varnock::ParseUploadStatusText(*pResult, nState))
-        Fail(CVarnockError::ekBadAnswer, "The request service answered with an upload state that is not valid: \"" + *pResult + "\".");
+    // A missing state fails the exchange (the binding requires it) and an empty
+    // one does not read: neither is taken as an acceptance.
+    const long nState = EnumNumber(response.UploadCertificateRequestResult);
     switch (nState) {
     case 0:
         return usAccepted;
@@ -121,12 +151,15 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
     case 2:
         return usRejected;
     default:
-        Fail(CVarnockError::ekBadAnswer, "The request service answered with an unknown upload state: \"" + *pResult + "\".");
+        Fail(CVarnockError::ekBadAnswer,
+             "The request service answered with an upload state that this client does not know: " +
+                 std::to_string(nState) + ".");
     }
 }
 
 void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
-                                                  std::map<std::string, TRequestStatus>& mapStatus)
+                                                  std::map<std::string, TRequestStatus>& mapStatus,
+                                                  std::map<std::string, long>* pmapUnknownStates)
 {
     VARNOCK_ASSERT(!lstKeyIDs.empty(), "Varnock", 71);
 
@@ -144,23 +177,18 @@ void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>
     if (!pList)
         Fail(CVarnockError::ekNoResult, "The request service's answer has no RetrieveRequestStatusInfoResult element.");
 
-    // Read everything first, so that a bad record leaves the caller's map untouched.
-    std::vector<std::pair<std::string, TRequestStatus>> lstRead;
     for (size_t i = 0; i < pList->SRequestStatusInfo.size(); ++i) {
         const ns1__SRequestStatusInfo* pRecord = pList->SRequestStatusInfo.at(i);
         if (!pRecord || !pRecord->strKeyDigest)
             continue;
-        long nState = 0;
-        if (!varnock::ParseRequestStatusText(pRecord->statusReq, nState))
-            Fail(CVarnockError::ekBadAnswer, "The request service answered with a request state that is not valid: \"" + pRecord->statusReq +
-                 "\".");
+        const long nState = EnumNumber(pRecord->statusReq);
         TRequestStatus eState = rsUnknown;
         if (nState == rsApproved || nState == rsPending || nState == rsDeleted)
             eState = static_cast<TRequestStatus>(nState);
-        lstRead.emplace_back(*pRecord->strKeyDigest, eState);
+        mapStatus[*pRecord->strKeyDigest] = eState;
+        if (pmapUnknownStates && nState != rsUnknown && eState == rsUnknown)
+            (*pmapUnknownStates)[*pRecord->strKeyDigest] = nState;
     }
-    for (const auto& entry : lstRead)
-        mapStatus[entry.first] = entry.second;
 }
 
 void CVarnockSingleton::downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& aptrNonce)

@@ -15,21 +15,28 @@
 
 #define VARNOCK_API __attribute__((visibility("default")))
 
-// What an operation that reached the exchange throws; what() is the fault text. The
-// kind lets a caller tell the user whether the service was reached and what it said.
+// What an operation that reached the exchange throws. what() is the client's error
+// text: the fault texts of the process's earlier failed calls (oldest first, within
+// a bound) followed by this call's; ThisFault() is this call's alone. The kind lets
+// a caller tell the user whether the service was reached and what it said.
 class VARNOCK_API CVarnockError : public std::runtime_error {
 public:
     enum TKind {
         ekTransport,   // no answer of the service: connection, TLS, HTTP, or bytes that are no answer
         ekFault,       // the service answered with a SOAP fault: it refused the call
         ekNoResult,    // the answer lacks its result, or the result is empty
-        ekBadAnswer    // the answer's result cannot be read (a state that is no state)
+        ekBadAnswer    // the answer's result cannot be read, or is a state this client does not know
     };
-    CVarnockError(TKind eKind, const std::string& sText) : std::runtime_error(sText), m_eKind(eKind) {}
+    CVarnockError(TKind eKind, const std::string& sAllFaults, const std::string& sThisFault)
+        : std::runtime_error(sAllFaults), m_eKind(eKind), m_sThisFault(sThisFault)
+    {
+    }
     TKind Kind() const { return m_eKind; }
+    const std::string& ThisFault() const { return m_sThisFault; }
 
 private:
     TKind m_eKind;
+    std::string m_sThisFault;
 };
 
 class VARNOCK_API CVarnockSingleton {
@@ -42,6 +49,9 @@ public:
     // concurrent first calls). The operations themselves are not re-entrant.
     static CVarnockSingleton& instance();
 
+    // Bound of the error text that the failures of a process accumulate.
+    static constexpr size_t kMaxErrorText = 64 * 1024;
+
     // PEM file of the CA certificates that the service's server certificate must
     // chain to. Kept for all later calls; returns the instance for chaining.
     CVarnockSingleton& trustedCerts(const char* pszTrustedCertsPEM);
@@ -49,14 +59,19 @@ public:
     // operator's host). Kept for all later calls.
     CVarnockSingleton& endpointURL(const char* pszURL);
 
-    // Sends the DER request under the policy; the endpoint must have been set.
+    // Sends the DER request under the policy; the endpoint must have been set. An
+    // answer with an upload state outside the three throws CVarnockError
+    // (ekBadAnswer) naming the number: the service may have filed the request.
     TUploadStatus uploadCertRequest(const unsigned char* pbData, size_t cbData, const char* pszPolicyID);
 
     // Stores the state of every record of the answer under the record's key digest
     // (inserting or overwriting); other entries of mapStatus are kept. Records
-    // without a digest are left out.
+    // without a digest are left out. A state number outside the four is stored as
+    // rsUnknown; when pmapUnknownStates is given, such records are also entered
+    // there with the number the service sent.
     void retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
-                                   std::map<std::string, TRequestStatus>& mapStatus);
+                                   std::map<std::string, TRequestStatus>& mapStatus,
+                                   std::map<std::string, long>* pmapUnknownStates = nullptr);
 
     // The server nonce for the key (at least one byte) replaces what aptrNonce held.
     void downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& aptrNonce);
@@ -76,13 +91,15 @@ private:
     CVarnockSingleton();
     ~CVarnockSingleton();
 
+    // Appends sText to the error text and throws it.
     [[noreturn]] void Fail(CVarnockError::TKind eKind, const std::string& sText);
     // The kind of the proxy's failed exchange with this error code of the engine.
     [[noreturn]] void FailExchange(int nError, const std::string& sFaultText);
 
     std::string m_sTrustedCertsPEM;
     std::string m_sEndpointURL;
-    // Fault text of the failing call; emptied at the start of each failure so that
-    // an error never carries the faults of earlier calls.
+    // The fault texts of the failed calls, oldest first; only the newest
+    // kMaxErrorText bytes' worth of whole texts are kept (the newest always is).
     std::stringstream m_ssErrors;
+    std::vector<size_t> m_lstErrorLengths;
 };
