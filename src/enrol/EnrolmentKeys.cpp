@@ -13,12 +13,9 @@ TKeysVector CollectEnrolmentKeys(CPKCS11Token& token, TEnrolmentKeyPurpose purpo
             continue;
         if (purpose == KeysForRequest && pKey->HasCertificate())
             continue;
-        if (!pIDFilter) {
+        // With a filter, every key whose CKA_ID is the selected key's.
+        if (!pIDFilter || *pIDFilter == pKey->GetIDBytes())
             keys.push_back(pKey);
-        } else if (*pIDFilter == pKey->GetIDBytes()) {
-            keys.push_back(pKey);
-            break;
-        }
     }
     return keys;
 }

@@ -15,7 +15,7 @@ enum TEnrolmentKeyPurpose {
 
 // The token's private keys that have a public key with the same CKA_ID, in the
 // token's key order (for a request only those without a certificate). With an ID
-// filter (the CKA_ID of a selected key, which may be empty), only the first such key
-// with that ID.
+// filter (the CKA_ID of a selected key, which may be empty), only those of them
+// with that ID, all of them.
 TKeysVector CollectEnrolmentKeys(CPKCS11Token& token, TEnrolmentKeyPurpose purpose,
                                  const std::vector<unsigned char>* pIDFilter);
