@@ -6,15 +6,11 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QPushButton>
 #include <exception>
 
 AddProviderDialog::AddProviderDialog(QWidget* parent) : QDialog(parent), m_pForm(new Ui::AddProviderDialog)
 {
     m_pForm->setupUi(this);
-    connect(m_pForm->edtDescription, &QLineEdit::textChanged, this, &AddProviderDialog::UpdateOkButton);
-    connect(m_pForm->edtModule, &QLineEdit::textChanged, this, &AddProviderDialog::UpdateOkButton);
-    UpdateOkButton();
 }
 
 AddProviderDialog::~AddProviderDialog()
@@ -22,16 +18,10 @@ AddProviderDialog::~AddProviderDialog()
     delete m_pForm;
 }
 
-void AddProviderDialog::UpdateOkButton()
-{
-    // Blanks count as content: only emptiness is refused.
-    m_pForm->buttonBox->button(QDialogButtonBox::Ok)
-        ->setEnabled(!m_pForm->edtDescription->text().isEmpty() && !m_pForm->edtModule->text().isEmpty());
-}
-
 void AddProviderDialog::on_buttonBox_accepted()
 {
     try {
+        // Blanks count as content: only emptiness is refused.
         if (m_pForm->edtDescription->text().isEmpty()) {
             QMessageBox::information(this, QCoreApplication::translate("AddProviderDialog", "Add Device"),
                                      QCoreApplication::translate("AddProviderDialog", "Please enter module description."));

@@ -27,9 +27,6 @@ public slots:
 protected:
     void changeEvent(QEvent* event) override;
 
-private slots:
-    void UpdateOkButton();
-
 private:
     Ui::AddProviderDialog* m_pForm;
     std::string m_sModule;
