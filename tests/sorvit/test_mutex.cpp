@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <new>
+#include <pthread.h>
 #include <thread>
 
 TEST(CMtxHandle, RecursiveInOneThread)
@@ -62,8 +64,18 @@ TEST(CSUMutex, GuardsASharedCounterFromTwoThreads)
 
 TEST(CMtxHandle, DestroyedWhileHeldOnce)
 {
-    auto* handle = new CMtxHandle;
-    handle->Lock();
-    delete handle; // releases the one hold, then destroys
-    SUCCEED();
+    // The handle lives in storage of the test's own, so that the mutex can be looked at
+    // after the destructor: it must have been released before it was destroyed.
+    alignas(CMtxHandle) unsigned char storage[sizeof(CMtxHandle)];
+    static_assert(sizeof(CMtxHandle) == sizeof(pthread_mutex_t), "the handle is its mutex");
+    auto* handle = new (storage) CMtxHandle;
+    ASSERT_EQ(0, handle->Lock());
+    handle->~CMtxHandle();
+#ifdef __GLIBC__
+    const auto* raw = reinterpret_cast<const pthread_mutex_t*>(storage);
+    EXPECT_EQ(0, raw->__data.__owner) << "destroyed while this thread still held it";
+    EXPECT_EQ(0u, raw->__data.__count) << "a hold was left";
+#else
+    GTEST_SKIP() << "the mutex's state is read the way glibc lays it out";
+#endif
 }

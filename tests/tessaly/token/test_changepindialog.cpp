@@ -83,9 +83,28 @@ private slots:
         QCOMPARE(combo->itemText(0), QStringLiteral("User PIN"));
         QCOMPARE(combo->itemText(1), QStringLiteral("Administrative PIN"));
         QCOMPARE(dialog.GetPINType(), 0);
+        // OK is left as the last edit set it, whichever way a re-evaluation would turn it:
+        // the fields are made valid (OK on), then invalid by a larger minimum alone.
+        TypeText(Field(&dialog, "editPIN"), "1234");
+        TypeText(Field(&dialog, "editNewPIN"), "5678");
+        TypeText(Field(&dialog, "editNewPIN2"), "5678");
+        QVERIFY(OkButton(&dialog)->isEnabled());
+        dialog.SetPINLength(6, 8);
+        QVERIFY(!dialog.IsInputValid());
         combo->setCurrentIndex(1);
         QCOMPARE(dialog.GetPINType(), 1);
+        QVERIFY2(OkButton(&dialog)->isEnabled(), "the choice re-evaluated OK");
+        // And the other way: an edit turns OK off, a smaller minimum makes the fields valid.
+        TypeText(Field(&dialog, "editNewPIN2"), "9");
         QVERIFY(!OkButton(&dialog)->isEnabled());
+        EraseLast(Field(&dialog, "editNewPIN2"));
+        QVERIFY(!OkButton(&dialog)->isEnabled()); // "5678" is shorter than 6
+        dialog.SetPINLength(4, 8);
+        QVERIFY(dialog.IsInputValid());
+        combo->setCurrentIndex(0);
+        QCOMPARE(dialog.GetPINType(), 0);
+        QVERIFY2(!OkButton(&dialog)->isEnabled(), "the choice re-evaluated OK");
+        combo->setCurrentIndex(1);
         SendLanguageChange(&dialog);
         QCOMPARE(combo->count(), 2);
         QCOMPARE(combo->currentIndex(), 1);
