@@ -105,6 +105,25 @@ void CCertReqWrapper::GenerateAndSendRequest()
     } catch (const CEnrolmentError& e) {
         Report(QObject::tr("The certificate request was not sent.") + QLatin1Char('\n') + e.Text(), "CEnrolmentError",
                e.what(), false);
+    } catch (const CVarnockError& e) {
+        // The box tells this call's fault; the log has the client's whole text.
+        const QString fault = QString::fromUtf8(e.ThisFault().c_str()).trimmed();
+        QString text;
+        switch (e.Kind()) {
+        case CVarnockError::ekFault:
+            text = QObject::tr("The request service refused the certificate request.");
+            break;
+        case CVarnockError::ekNoResult:
+        case CVarnockError::ekBadAnswer:
+            // The service was reached and may have filed the request.
+            text = QObject::tr("The request service answered with a state that this program does not know; the "
+                               "request may have been filed.");
+            break;
+        case CVarnockError::ekTransport:
+            text = QObject::tr("The connection to the server failed");
+            break;
+        }
+        Report(text + QLatin1Char('\n') + fault, "std::runtime_error", e.what(), true);
     } catch (const std::runtime_error& e) {
         Report(QObject::tr("The connection to the server failed") + QLatin1Char('\n') + QString::fromUtf8(e.what()),
                "std::runtime_error", e.what(), true);

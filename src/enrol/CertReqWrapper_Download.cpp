@@ -170,12 +170,14 @@ CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloa
     // The service's answer, by identifier as the driver wrote it; the service's own
     // text is kept for the nonce it is asked for.
     std::map<std::string, std::pair<std::string, CVarnockSingleton::TRequestStatus>> reported;
+    // States outside the four, by the service's text of the identifier.
+    std::map<std::string, long> unknownStates;
     if (!ids.empty()) {
         std::map<std::string, CVarnockSingleton::TRequestStatus> states;
         QString failure, detail;
         try {
             ConfigureClient(m_qsTrustedCertsFile, m_qsServiceURL);
-            CVarnockSingleton::instance().retrieveRequestStatusInfo(ids, states);
+            CVarnockSingleton::instance().retrieveRequestStatusInfo(ids, states, &unknownStates);
         } catch (const CEnrolmentError& e) {
             failure = e.Text();
         } catch (const CVarnockError& e) {
@@ -232,11 +234,24 @@ CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloa
         case CVarnockSingleton::rsDeleted:
             add({DownloadCertDialog::StatusRejected, key.qsLabel, QObject::tr("The request is rejected.")});
             break;
-        default:
-            // Unknown, and any state this program does not know: never taken as approved.
+        default: {
+            // A state this program does not know is never taken as approved, nor as unknown.
+            const auto number = it == reported.end() ? unknownStates.end() : unknownStates.find(it->second.first);
+            if (number == unknownStates.end()) {
+                add({DownloadCertDialog::StatusUnknown, key.qsLabel,
+                     QObject::tr("There are no requests for this key-set.")});
+                break;
+            }
+            m_pHost->LogError(QObject::tr("The request service answered for the key \"%1\" with the state %2, "
+                                          "which this program does not know.")
+                                  .arg(QString::fromStdString(it->second.first))
+                                  .arg(number->second),
+                              false);
             add({DownloadCertDialog::StatusUnknown, key.qsLabel,
-                 QObject::tr("There are no requests for this key-set.")});
+                 QObject::tr("The request service answered with a state that this program does not know: %1.")
+                     .arg(number->second)});
             break;
+        }
         }
     }
     for (const TDownloadRow& row : failedKeys)

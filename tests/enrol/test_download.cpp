@@ -33,6 +33,7 @@ const QString kInstalled = QStringLiteral("The request is approved and the certi
 const QString kPending = QStringLiteral("The request is pending.");
 const QString kRejected = QStringLiteral("The request is rejected.");
 const QString kNoRequest = QStringLiteral("There are no requests for this key-set.");
+const QString kUnknownState = QStringLiteral("The request service answered with a state that this program does not know: %1.");
 
 struct TRowSeen {
     QString icon, label, message;
@@ -257,7 +258,7 @@ private slots:
                                                    {"charlie", {"rejected", "Charlie", kRejected}},
                                                    {"delta", {"approved", "Delta", kInstalled}},
                                                    {"kilo", {"unknown", "Kilo", kNoRequest}},
-                                                   {"lima", {"unknown", "Lima", kNoRequest}},
+                                                   {"lima", {"unknown", "Lima", kUnknownState.arg(7)}},
                                                    {"mike", {"unknown", "Mike", kNoRequest}}});
         QCOMPARE(Dump(run.rows), Dump(expected));
         QVERIFY2(run.errors.isEmpty(), qPrintable(run.errors.join("; ")));
@@ -373,9 +374,13 @@ private slots:
         QTest::newRow("lower-case digest of an asked key")
             << status(record(alpha.toLower(), approved)) << nonce << alphaCert << "approved|" + kInstalled
             << "unknown|" + kNoRequest << QString() << askedAll << 1;
+        // A state outside the four says so with its number, never "no requests".
         QTest::newRow("state 7") << status(record(alpha, "7") + record(bravo, "deleted")) << nonce << alphaCert
-                                 << "unknown|" + kNoRequest << "rejected|" + kRejected << QString() << askedStatus
-                                 << 0;
+                                 << "unknown|" + kUnknownState.arg(7) << "rejected|" + kRejected << QString()
+                                 << askedStatus << 0;
+        QTest::newRow("state -1") << status(record(alpha, "-1") + record(bravo, "unknown")) << nonce << alphaCert
+                                  << "unknown|" + kUnknownState.arg(-1) << "unknown|" + kNoRequest << QString()
+                                  << askedStatus << 0;
         QTest::newRow("empty nonce") << status(record(alpha, approved)) << QString::fromStdString(fixture::NonceAnswer(""))
                                      << alphaCert << "approved|The service sent an empty nonce."
                                      << "unknown|" + kNoRequest << "The service sent an empty nonce." << askedNonce
@@ -458,6 +463,11 @@ private slots:
         QCOMPARE(run.changed, installed > 0);
         if (QTest::currentDataTag() == QLatin1String("digest not asked about"))
             QCOMPARE(run.logs.filter(QStringLiteral("a key it was not asked about: \"") + QString(40, QLatin1Char('0')))
+                         .size(),
+                     1);
+        if (QTest::currentDataTag() == QLatin1String("state 7"))
+            QCOMPARE(run.logs.filter(QStringLiteral("answered for the key \"") + QString::fromStdString(K("alpha").keyId) +
+                                     QStringLiteral("\" with the state 7"))
                          .size(),
                      1);
         if (QTest::currentDataTag() == QLatin1String("lower-case digest of an asked key"))

@@ -235,18 +235,54 @@ private slots:
         QCOMPARE(m_service->Uploads().back().policy, std::string(kExistingDsa));
     }
 
-    void malformedAnswerOfACannedServer()
+    // What a canned service answers, and what the user is told: each answer says what
+    // happened, and the log has the client's text.
+    void cannedAnswers_data()
     {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("text");   // the box's text starts with it
+        QTest::addColumn<QString>("logged"); // a critical log entry holds it; empty: none
+        auto upload = [](const char* state) {
+            return QString::fromStdString(fixture::CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
+                std::string("<ns1:UploadCertificateRequestResponse><ns1:UploadCertificateRequestResult>") + state +
+                "</ns1:UploadCertificateRequestResult></ns1:UploadCertificateRequestResponse>")));
+        };
+        const QString unknown = QStringLiteral("The request service answered with a state that this program does not "
+                                               "know; the request may have been filed.\n");
+        QTest::newRow("malformed") << upload("malformed") << "Certificate Request"
+                                   << "The certificate request is malformed." << QString();
+        QTest::newRow("unknown state number")
+            << upload("7") << "Error" << unknown + "The request service answered with an upload state that this "
+                                                   "client does not know: 7."
+            << "does not know: 7.";
+        QTest::newRow("state that is no number") << upload("Accepted") << "Error" << unknown
+                                                 << "invalid value in element 'ns1:UploadCertificateRequestResult'";
+        QTest::newRow("fault")
+            << QString::fromStdString(fixture::FaultAnswer("SOAP-ENV:Sender", "Unknown policy", "<reason>x</reason>"))
+            << "Error" << "The request service refused the certificate request.\nSOAP 1.2 fault SOAP-ENV:Sender"
+            << "\"Unknown policy\"";
+    }
+
+    void cannedAnswers()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, title);
+        QFETCH(QString, text);
+        QFETCH(QString, logged);
         fixture::CannedHttpsServer canned(m_service->Pki().certPem, m_service->Pki().keyPem);
-        QVERIFY(canned.Start(fixture::CannedHttpsServer::HttpAnswer(
-            fixture::SoapEnvelope("<ns1:UploadCertificateRequestResponse><ns1:UploadCertificateRequestResult>malformed"
-                                  "</ns1:UploadCertificateRequestResult></ns1:UploadCertificateRequestResponse>"))));
+        QVERIFY(canned.Start(answer.toStdString()));
+        MemoryLogger log(0xFF);
         QList<TBox> boxes;
         QVERIFY(Road(Places(QString::fromStdString(canned.Endpoint())),
                      FillIn(kExistingDsa, QStringLiteral("Existing DSA"), QStringLiteral("Dora")), boxes));
         QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].text, QStringLiteral("The certificate request is malformed."));
+        QCOMPARE(boxes[0].title, title);
+        QVERIFY2(boxes[0].text.startsWith(text), qPrintable(boxes[0].text));
+        QVERIFY2(!boxes[0].text.contains(QStringLiteral("connection to the server failed")), qPrintable(boxes[0].text));
         QCOMPARE(int(canned.Requests().size()), 1);
+        if (!logged.isEmpty())
+            QCOMPARE(log.CountWith(logged.toStdWString(), 0x20), size_t(1));
     }
 
     // A stopped service: the connection message and a critical log entry; the pair
