@@ -45,8 +45,17 @@ CertRequestDialog::CertRequestDialog(const QString& qsSchemaFile, const QString&
     CPolicySchema schema(m_query);
     const QStringList ids = schema.PolicyIds();
     const QSignalBlocker blocker(ui->comboCertType);
-    for (const QString& id : ids)
-        ui->comboCertType->addItem(schema.PolicyCaption(id), id);
+    // A policy without a caption is listed by its identifier; choosing it reports the
+    // fault, as for the other faults of a policy.
+    for (const QString& id : ids) {
+        QString caption;
+        try {
+            caption = schema.PolicyCaption(id);
+        } catch (const CEnrolmentError&) {
+            caption = id;
+        }
+        ui->comboCertType->addItem(caption, id);
+    }
 }
 
 CertRequestDialog::~CertRequestDialog()
@@ -127,6 +136,7 @@ void CertRequestDialog::BuildPolicy(const QString& qsPolicyId, TPolicyConfig& co
     // shows the error again and offers nothing to send.
     try {
         CPolicySchema schema(m_query);
+        schema.PolicyCaption(qsPolicyId);
         const TPolicyKeySettings keys = schema.KeySettings(qsPolicyId);
         config.keyType = keys.nKeyType;
         config.generateKey = keys.bGenerateKey;
@@ -263,7 +273,13 @@ void CertRequestDialog::Accept()
     for (QOIDInput* input : config->inputs)
         if (!input->Validate())
             return;
-    if (!config->subjectName.HasEncodedValues()) {
+    // A policy may ask for no field, or only for fields whose values are left out;
+    // only one whose typed fields were all left empty has a subject to complain of.
+    bool bTypedField = false;
+    for (int b = 0; b < config->subjectName.count(); ++b)
+        for (int v = 0; v < config->subjectName.at(b)->count(); ++v)
+            bTypedField = bTypedField || config->subjectName.at(b)->at(v)->GetType() != ASN1_NO_STRING_TYPE;
+    if (bTypedField && !config->subjectName.HasEncodedValues()) {
         QMessageBox::warning(this, tr("Generate Certificate Request"),
                              tr("The subject name is empty. Please fill in the fields of the request."));
         return;

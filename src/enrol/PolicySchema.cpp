@@ -161,14 +161,9 @@ TFieldSettings CPolicySchema::FieldSettings(const QString& qsPolicyId, const QSt
     field.nMaxLength = Number(TemplateText(path + QStringLiteral("maximal-length/string()"), qsPolicyId, qsOID));
     const QString typeName = TemplateText(path + QStringLiteral("type/string()"), qsPolicyId, qsOID);
 
-    // A value without a string type would never reach the request.
+    // No type, or a name that is none of the thirteen: the field is asked for and
+    // checked by its lengths, and its value is left out of the subject.
     field.nStringType = ASN1StringTypeFromName(typeName);
-    if (field.nStringType == ASN1_NO_STRING_TYPE)
-        throw CEnrolmentError(
-            typeName.isEmpty()
-                ? CPolicySchema::tr("The subject field %1 of the policy %2 has no string type.").arg(qsOID, qsPolicyId)
-                : CPolicySchema::tr("The subject field %1 of the policy %2 has an unknown string type \"%3\".")
-                      .arg(qsOID, qsPolicyId, typeName));
     if (field.nMinLength != -1 && field.nMaxLength != -1 && field.nMinLength > field.nMaxLength)
         throw CEnrolmentError(
             CPolicySchema::tr("The subject field %1 of the policy %2 has a minimal length above its maximal length.")

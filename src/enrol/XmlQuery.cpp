@@ -5,7 +5,9 @@
 #include <QAbstractMessageHandler>
 #include <QCoreApplication>
 #include <QSourceLocation>
+#include <QAbstractXmlNodeModel>
 #include <QXmlItem>
+#include <QXmlResultItems>
 
 #include "EnrolmentError.h"
 
@@ -97,10 +99,7 @@ void CXmlQuery::ExecuteTemplateQuery(const QString& qsQuery, QStringList* pqsRes
 
 void CXmlQuery::ExecuteTemplateQuery(const QString& qsQuery, QString* pqsResult, const TBindings& bindings)
 {
-    assert(pqsResult);
-    QStringList list;
-    ExecuteTemplateQuery(qsQuery, &list, bindings);
-    *pqsResult = list.join(QLatin1Char(' ')).trimmed();
+    ExecuteText(m_queryTemplate, m_qsTemplateFile, qsQuery, pqsResult, bindings);
 }
 
 void CXmlQuery::ExecuteResourceQuery(const QString& qsQuery, QStringList* pqsResult, const TBindings& bindings)
@@ -110,10 +109,39 @@ void CXmlQuery::ExecuteResourceQuery(const QString& qsQuery, QStringList* pqsRes
 
 void CXmlQuery::ExecuteResourceQuery(const QString& qsQuery, QString* pqsResult, const TBindings& bindings)
 {
+    ExecuteText(m_queryResource, m_qsResourceFile, qsQuery, pqsResult, bindings);
+}
+
+// The text form takes nodes (such as those of ".../text()") and strings alike: the
+// string value of every item, text nodes joined as they stand and atomic values
+// with a blank between them, as the result's serialisation has them, but never
+// escaped ("R&D" stays "R&D").
+void CXmlQuery::ExecuteText(QXmlQuery& query, const QString& qsFile, const QString& qsQuery, QString* pqsResult,
+                            const TBindings& bindings)
+{
     assert(pqsResult);
-    QStringList list;
-    ExecuteResourceQuery(qsQuery, &list, bindings);
-    *pqsResult = list.join(QLatin1Char(' ')).trimmed();
+    pqsResult->clear();
+    Bind(query, bindings);
+    query.setQuery(qsQuery);
+    assert(query.isValid());
+    QXmlResultItems items;
+    query.evaluateTo(&items);
+    bool bLastAtomic = false;
+    for (QXmlItem item = items.next(); !item.isNull(); item = items.next()) {
+        if (item.isNode()) {
+            const QXmlNodeModelIndex node = item.toNodeModelIndex();
+            *pqsResult += node.model()->stringValue(node);
+            bLastAtomic = false;
+        } else {
+            if (bLastAtomic)
+                *pqsResult += QLatin1Char(' ');
+            *pqsResult += item.toAtomicValue().toString();
+            bLastAtomic = true;
+        }
+    }
+    if (items.hasError())
+        throw CEnrolmentError(WithFile(CXmlQuery::tr("The policy file cannot be read."), qsFile));
+    *pqsResult = pqsResult->trimmed();
 }
 
 QString CXmlQuery::ItemText(const QString& qsId, const char* pszChild)

@@ -52,6 +52,8 @@ public:
 private:
     void Execute(QXmlQuery& query, const QString& qsFile, const QString& qsQuery, QStringList* pqsResult,
                  const TBindings& bindings);
+    void ExecuteText(QXmlQuery& query, const QString& qsFile, const QString& qsQuery, QString* pqsResult,
+                     const TBindings& bindings);
     QString ItemText(const QString& qsId, const char* pszChild);
 
     QString m_qsTemplateFile;

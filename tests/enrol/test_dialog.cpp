@@ -23,6 +23,7 @@ namespace {
 
 const char* const kGenerate = "1.3.6.1.4.1.32473.1.1";
 const char* const kExistingRsa = "1.3.6.1.4.1.32473.1.2";
+const char* const kNoCaption = "1.3.6.1.4.1.32473.9.9";
 const char* const kExistingDsa = "1.3.6.1.4.1.32473.1.3";
 
 // Answers a message box with OK, noting its text.
@@ -361,8 +362,61 @@ private slots:
         QVERIFY(!form->IsNewKeyGenerated());
     }
 
+    // The subject a policy's fields make: a policy without fields sends an empty name, a
+    // field without a string type (or of no known type) is asked for but left out.
+    void subjectOfFieldsWithoutTypes_data()
+    {
+        QTest::addColumn<QString>("name");  // the policy's name element
+        QTest::addColumn<QString>("typed"); // what is typed into every text field
+        QTest::addColumn<QStringList>("subject");
+        QTest::newRow("no fields") << QString() << QString() << QStringList();
+        QTest::newRow("no name element at all") << QStringLiteral("-") << QString() << QStringList();
+        QTest::newRow("field without type")
+            << "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>" << "Nobody" << QStringList();
+        QTest::newRow("typed and untyped")
+            << "<ava-block><attribute-value-assertion oid=\"2.5.4.10\"><type>teletexstring</type>"
+               "</attribute-value-assertion></ava-block><ava-block><attribute-value-assertion oid=\"2.5.4.3\">"
+               "<type>UTF8String</type></attribute-value-assertion></ava-block>"
+            << "Dora" << QStringList{"Dora"};
+    }
+
+    void subjectOfFieldsWithoutTypes()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, subject);
+        const QString nameElement = name == QLatin1String("-") ? QString() : "<name>" + name + "</name>";
+        const QString schema = Write(m_scratch, "Untyped.xml",
+                                     "<schema><policy id=\"" + std::string(kExistingRsa) +
+                                         "\"><key-generation><key-type>RSA</key-type><key-generation>existing"
+                                         "</key-generation></key-generation>" +
+                                         nameElement.toStdString() + "</policy></schema>");
+        TestHost host;
+        auto form = Form(host, QStringLiteral("en"), schema);
+        fixture::ModalDriver driver;
+        QList<QMessageBox*> boxes;
+        driver.Expect(
+            [&](QWidget* w) {
+                for (QOIDInput* field : w->findChildren<QOIDInput*>())
+                    if (field->TextBox())
+                        Type(field, typed);
+                QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
+            },
+            "CertRequestDialog");
+        QCOMPARE(form->exec(), int(QDialog::Accepted));
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(host.errors.isEmpty(), qPrintable(host.errors.join("; ")));
+        const RequestView view = ReadRequest(form->GetRequest().get(), form->GetRequest().size());
+        QVERIFY(view.verified);
+        QStringList got;
+        for (const auto& value : view.subject)
+            got << QString::fromUtf8(reinterpret_cast<const char*>(value.content.data()), int(value.content.size()));
+        QCOMPARE(got, subject);
+    }
+
     // Policies that cannot be used are reported when chosen and offer no OK: a DSA
-    // pair to generate, key sizes out of range, an unknown string type. The others stay usable.
+    // pair to generate, key sizes out of range, no caption in the resource file. The
+    // others stay usable, among them one whose field has a type of no known name.
     void unusablePoliciesAreReported()
     {
         const QString schema =
@@ -381,11 +435,13 @@ private slots:
                       "\"><key-generation><key-type>DSA</key-type>"
                       "<key-generation>existing</key-generation></key-generation><name><ava-block>"
                       "<attribute-value-assertion oid=\"2.5.4.3\"><type>Utf8String</type></attribute-value-assertion>"
-                      "</ava-block></name></policy></schema>");
+                      "</ava-block></name></policy><policy id=\"" +
+                      std::string(kNoCaption) + "\"/></schema>");
         TestHost host;
         auto form = Form(host, QStringLiteral("en"), schema);
         fixture::ModalDriver driver;
         QList<bool> okEnabled;
+        QStringList captions;
         driver.Expect(
             [&](QWidget* w) {
                 okEnabled << Button(w, "btnOK")->isEnabled();
@@ -393,17 +449,23 @@ private slots:
                 okEnabled << Button(w, "btnOK")->isEnabled();
                 ChoosePolicy(w, kExistingDsa);
                 okEnabled << Button(w, "btnOK")->isEnabled();
+                captions << Combo(w, "comboCertType")->currentText();
+                ChoosePolicy(w, kNoCaption);
+                okEnabled << Button(w, "btnOK")->isEnabled();
+                captions << Combo(w, "comboCertType")->currentText();
                 QTest::mouseClick(Button(w, "btnOK"), Qt::LeftButton);
                 fixture::ModalDriver::Click(w, "btnCancel");
             },
             "CertRequestDialog");
         QCOMPARE(form->exec(), int(QDialog::Rejected));
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-        QCOMPARE(okEnabled, (QList<bool>{false, false, false}));
+        QCOMPARE(okEnabled, (QList<bool>{false, false, true, false}));
+        QCOMPARE(captions, (QStringList{"Personal certificate, existing DSA key pair", kNoCaption}));
         QCOMPARE(host.errors.size(), 3);
         QVERIFY2(host.errors[0].contains("only RSA key pairs can be generated"), qPrintable(host.errors[0]));
         QVERIFY2(host.errors[1].contains("above the largest"), qPrintable(host.errors[1]));
-        QVERIFY2(host.errors[2].contains("unknown string type \"Utf8String\""), qPrintable(host.errors[2]));
+        QVERIFY2(host.errors[2].contains("no caption for the policy " + QLatin1String(kNoCaption)),
+                 qPrintable(host.errors[2]));
         QVERIFY(!form->IsNewKeyGenerated());
         m_token->ReadObjects();
         QCOMPARE(int(m_token->GetAsymmetricKeyCount()), 4);

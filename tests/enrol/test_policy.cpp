@@ -63,6 +63,30 @@ TEST(XmlQuery, ResultsAreTrimmedTextNeverSerialisedXml)
     query.ExecuteTemplateQuery(QStringLiteral("//policy[@id = $policy]/key-generation/key-type/string()"), &text,
                                {{QStringLiteral("policy"), QStringLiteral("p")}});
     EXPECT_EQ(text.toStdString(), "R&D <RSA>");
+    // The text form takes the queries as the files' format writes them, nodes and values alike.
+    const struct {
+        const char* query;
+        bool resource;
+        const char* text;
+    } textCases[] = {
+        {"//policy[@id=\"p\"]/key-generation/key-type/text()", false, "R&D <RSA>"},
+        {"//policy[@id=\"p\"]/key-generation/key-type", false, "R&D <RSA>"},
+        {"//policy[@id=\"p\"]/key-generation/key-size/text()", false, ""},
+        {"//item[@id=\"2.5.4.3\"]/caption/text()", true, "A & B"},
+        {"//item[@id=\"2.5.4.3\"]/hint/text()", true, "hint"},
+        {"(//item/@id/string())", true, "p 2.5.4.3"},
+    };
+    for (const auto& c : textCases) {
+        QString got = QStringLiteral("before");
+        const std::string error = ErrorOf([&] {
+            if (c.resource)
+                query.ExecuteResourceQuery(QString::fromLatin1(c.query), &got);
+            else
+                query.ExecuteTemplateQuery(QString::fromLatin1(c.query), &got);
+        });
+        EXPECT_EQ(error, "") << c.query;
+        EXPECT_EQ(got.toStdString(), c.text) << c.query;
+    }
     EXPECT_EQ(query.GetCaption(QStringLiteral("2.5.4.3")).toStdString(), "A & B");
     EXPECT_EQ(query.GetHint(QStringLiteral("2.5.4.3")).toStdString(), "hint");
     EXPECT_EQ(query.GetError(QStringLiteral("2.5.4.3")).toStdString(), "");
@@ -270,13 +294,18 @@ TEST(PolicySchema, FieldSettings)
     EXPECT_EQ(name.nMaxLength, -1) << "a length that is no number is no limit";
     EXPECT_EQ(name.nStringType, ASN1_UTF8_STRING);
 
+    // No type, or a name that is none of the thirteen (case matters): code 0, left out of the subject.
+    for (const char* oid : {"t0", "t1", "t2"}) {
+        TFieldSettings untyped;
+        EXPECT_EQ(ErrorOf([&] { untyped = schema.FieldSettings(QStringLiteral("p"), QString::fromLatin1(oid)); }), "")
+            << oid;
+        EXPECT_EQ(untyped.nStringType, ASN1_NO_STRING_TYPE) << oid;
+    }
+
     const struct {
         const char* oid;
         const char* error;
     } faulty[] = {
-        {"t0", "has no string type"},
-        {"t1", "unknown string type \"printablestring\""},
-        {"t2", "unknown string type \"OctetString\""},
         {"t3", "minimal length above its maximal length"},
         {"t4", "no entries for the list none"},
     };
