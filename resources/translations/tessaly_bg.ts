@@ -241,14 +241,6 @@ Please enter it first.</source>
         <translation>Политиката %1 изисква полето на субекта %2 повече от веднъж.</translation>
     </message>
     <message>
-        <source>The subject field %1 of the policy %2 has no string type.</source>
-        <translation>Полето на субекта %1 в политиката %2 няма низов тип.</translation>
-    </message>
-    <message>
-        <source>The subject field %1 of the policy %2 has an unknown string type &quot;%3&quot;.</source>
-        <translation>Полето на субекта %1 в политиката %2 има непознат низов тип „%3“.</translation>
-    </message>
-    <message>
         <source>The subject field %1 of the policy %2 has a minimal length above its maximal length.</source>
         <translation>Полето на субекта %1 в политиката %2 има минимална дължина, по-голяма от максималната.</translation>
     </message>
@@ -1529,6 +1521,22 @@ but the signature produced with this key is invalid!</source>
     <message>
         <source>The request service did not tell the state of the requests.</source>
         <translation>Услугата за заявки не съобщи състоянието на заявките.</translation>
+    </message>
+    <message>
+        <source>The request service refused the certificate request.</source>
+        <translation>Услугата за заявки отказа заявката за сертификат.</translation>
+    </message>
+    <message>
+        <source>The request service answered with a state that this program does not know; the request may have been filed.</source>
+        <translation>Услугата за заявки отговори със състояние, което тази програма не познава; заявката може да е била регистрирана.</translation>
+    </message>
+    <message>
+        <source>The request service answered for the key &quot;%1&quot; with the state %2, which this program does not know.</source>
+        <translation>Услугата за заявки отговори за ключа &quot;%1&quot; със състояние %2, което тази програма не познава.</translation>
+    </message>
+    <message>
+        <source>The request service answered with a state that this program does not know: %1.</source>
+        <translation>Услугата за заявки отговори със състояние, което тази програма не познава: %1.</translation>
     </message>
     <message>
         <source>The request service told the state of a key it was not asked about: &quot;%1&quot;.</source>

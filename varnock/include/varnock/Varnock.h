@@ -1,7 +1,8 @@
 // Client of the certificate operator's request service: upload a PKCS#10 request,
 // ask the state of earlier requests, fetch a server nonce and download an issued
 // certificate. Every operation is one blocking exchange over verified HTTPS and
-// throws std::runtime_error with the failed call's fault text.
+// throws std::runtime_error (a CVarnockError once the exchange was tried) whose
+// text holds the earlier faults of the process and then the failed call's own.
 #pragma once
 
 #include <sorvit/AutoArray.h>
