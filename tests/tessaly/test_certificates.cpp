@@ -220,8 +220,8 @@ private slots:
         QVERIFY(!window.GetErrorSink().GetMessage());
     }
 
-    // The new certificate is stored before the old one goes: when storing fails, the token
-    // keeps the certificate it had.
+    // The new certificate is stored before the old one goes: when storing fails (for another
+    // reason than room), the token keeps the certificate it had.
     void failedReplacementKeepsTheOldCertificate()
     {
         const Bytes old = Read(g_files.demo);
@@ -232,11 +232,11 @@ private slots:
         QVERIFY(Select(window, kModule, QString(), "Test token"));
         const int objects = m_tm->object_count(1);
 
-        m_tm->fail("C_CreateObject", CKR_DEVICE_MEMORY, 0, -1);
+        m_tm->fail("C_CreateObject", CKR_DEVICE_ERROR, 0, -1);
         const QStringList texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
         QCOMPARE(texts.size(), 2);
-        QCOMPARE(texts[1], QStringLiteral("Unable to import the certificate.\nThe smart-card does not have sufficient "
-                                          "memory to perform the requested operation."));
+        QCOMPARE(texts[1], QStringLiteral("Unable to import the certificate.\nSome problem has occurred with the "
+                                          "smart-card and/or slot"));
         QCOMPARE(m_tm->object_count(1), objects);
         QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{old});
         QCOMPARE(m_tm->call_count("C_DestroyObject"), 0);
