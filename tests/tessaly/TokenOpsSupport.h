@@ -141,11 +141,11 @@ inline CK_TOKEN_INFO TestTokenInfo(const char* label, CK_FLAGS extraFlags)
                                  CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | extraFlags);
 }
 
-// An RSA key object on a test-module token; private keys are seen only by the logged-in user.
+// A key object (RSA unless said otherwise) on a test-module token; private keys are seen only by
+// the logged-in user.
 inline void AddTestKey(testmodule::Control& tm, CK_SLOT_ID slot, CK_OBJECT_CLASS cls, unsigned char id,
-                       const char* label)
+                       const char* label, CK_KEY_TYPE type = CKK_RSA)
 {
-    CK_KEY_TYPE type = CKK_RSA;
     CK_BBOOL yes = CK_TRUE;
     CK_BBOOL isPrivate = cls == CKO_PRIVATE_KEY ? CK_TRUE : CK_FALSE;
     CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls},

@@ -15,21 +15,6 @@
 namespace {
 const char* const kModule = "Test Module";
 
-// An EC key object (its class, type, ID and label): the program signs only with RSA and DSA keys.
-void AddEcKey(testmodule::Control& tm, CK_SLOT_ID slot, CK_OBJECT_CLASS cls, unsigned char id, const char* label)
-{
-    CK_KEY_TYPE type = CKK_EC;
-    CK_BBOOL yes = CK_TRUE;
-    CK_BBOOL isPrivate = cls == CKO_PRIVATE_KEY ? CK_TRUE : CK_FALSE;
-    CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls},
-                        {CKA_KEY_TYPE, &type, sizeof type},
-                        {CKA_ID, &id, 1},
-                        {CKA_LABEL, (void*)label, (CK_ULONG)strlen(label)},
-                        {CKA_PRIVATE, &isPrivate, sizeof isPrivate},
-                        {cls == CKO_PRIVATE_KEY ? CKA_SIGN : CKA_VERIFY, &yes, sizeof yes}};
-    tm.add_object(slot, a, sizeof a / sizeof a[0]);
-}
-
 // The visible governed actions, by name.
 QStringList VisibleWriteActions(MainWindow& window)
 {
@@ -230,8 +215,9 @@ private slots:
             m_tm->set_initialize_mode(2);
         } else if (setup == "EC key") {
             m_tm->insert_token(1, nullptr, "87654321", "1234", 0);
-            AddEcKey(*m_tm, 1, CKO_PUBLIC_KEY, 0x31, "Curve");
-            AddEcKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x31, "Curve");
+            // The program signs only with RSA and DSA keys.
+            AddTestKey(*m_tm, 1, CKO_PUBLIC_KEY, 0x31, "Curve", CKK_EC);
+            AddTestKey(*m_tm, 1, CKO_PRIVATE_KEY, 0x31, "Curve", CKK_EC);
         } else if (setup == "trust store" || setup == "write-protected") {
             token = "Read only";
             const CK_TOKEN_INFO info = setup == "trust store"
