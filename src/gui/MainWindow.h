@@ -127,8 +127,9 @@ public:
     bool Login(CPKCS11Token* pToken, TUserType eUserType);
     // The box text of a failed login: why it failed on a write-protected token.
     static QString LoginFailureText(const CPKCS11Token* pToken);
-    // Logs out; nothing happens on a token without a session. An answer other than "logged out" is reported (the token then starts a new
-    // session, which ends the login). The rows are not rebuilt here.
+    // Logs out; nothing happens on a token without a session. An answer other than "logged out"
+    // is reported (the token then starts a new session, which ends the login). The rows are not
+    // rebuilt here.
     void LogoutToken(CPKCS11Token* pToken);
 
     // --- Certificates (MainWindow_Certificates.cpp) ---
