@@ -4,6 +4,7 @@
 // why (a module that does not initialise, key generation refused, an EC key, a login on a
 // write-protected token, PIN actions on a token without a session).
 #include <QMessageBox>
+#include <QTimer>
 #include <QtTest>
 
 #include "Fixture.h"
@@ -86,6 +87,35 @@ private slots:
         }
         testmodule::Control after(testmodule::NeedsDependencyPath());
         QCOMPARE(after.is_initialized(), 1);
+    }
+
+    // The Preferences free every provider and load them again: the same holds there.
+    void preferencesKeepTheModuleMapped()
+    {
+        m_tm.reset(new testmodule::Control(testmodule::NeedsDependencyPath()));
+        m_tm->add_slot(1, "Reader One", "Tessaly");
+        m_tm->insert_token(1, nullptr, "87654321", "1234", 0);
+        WriteProviderSettings(m_home, {{"Dependent", testmodule::NeedsDependencyPath(), false},
+                                       {"Other", testmodule::ModulePath(), false}});
+        MainWindow window;
+        window.show();
+        QCOMPARE(TabLabels(window), QStringList({"Dependent", "Other"}));
+        m_tm->Close();
+
+        fixture::ModalDriver driver(15000);
+        driver.RejectUnexpected();
+        driver.Expect([](QWidget* prefs) {
+            QTreeWidget* list = prefs->findChild<QTreeWidget*>(QStringLiteral("treeWidget"));
+            for (int i = 0; list && i < list->topLevelItemCount(); ++i)
+                list->topLevelItem(i)->setSelected(list->topLevelItem(i)->text(0) == QLatin1String("Other"));
+            QTimer::singleShot(0, [prefs] { fixture::ModalDriver::Click(prefs, "removeButton"); });
+        }, "ProvidersDialog");
+        driver.Expect([](QWidget* question) { fixture::ModalDriver::Click(question, "OK"); }, "QMessageBox");
+        driver.Expect([](QWidget* prefs) { fixture::ModalDriver::Click(prefs, "closeButton"); }, "ProvidersDialog");
+        Action(window, "actionPreferences")->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(TabLabels(window), QStringList{"Dependent"});
+        QVERIFY(TokenOf(window, "Dependent", "Test token"));
     }
 
     void writeProtectedToken_data()
