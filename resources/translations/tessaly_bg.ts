@@ -973,6 +973,22 @@ Are you sure you want to continue?</source>
         <translation>Неуспешен вход.</translation>
     </message>
     <message>
+        <source>The module answered %1.</source>
+        <translation>Модулът отговори с %1.</translation>
+    </message>
+    <message>
+        <source>The smart-card is write-protected and was opened read-only.</source>
+        <translation>Смарт картата е защитена срещу запис и е отворена само за четене.</translation>
+    </message>
+    <message>
+        <source>The smart-card does not require a login.</source>
+        <translation>Смарт картата не изисква вход.</translation>
+    </message>
+    <message>
+        <source>The program can sign only with RSA and DSA keys.</source>
+        <translation>Програмата може да подписва само с RSA и DSA ключове.</translation>
+    </message>
+    <message>
         <source>Unable to change user PIN.</source>
         <translation>ПИН на потребителя не може да бъде променен.</translation>
     </message>

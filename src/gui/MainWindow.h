@@ -125,8 +125,11 @@ public:
     // Failures are reported; a cancelled dialog, or a cancel on the device, is not. True
     // when the token is logged in.
     bool Login(CPKCS11Token* pToken, TUserType eUserType);
-    // Logs out; an answer other than "logged out" is reported (the token then starts a new
-    // session, which ends the login). The rows are not rebuilt here.
+    // The box text of a failed login: why it failed on a write-protected token.
+    static QString LoginFailureText(const CPKCS11Token* pToken);
+    // Logs out; nothing happens on a token without a session. An answer other than "logged out"
+    // is reported (the token then starts a new session, which ends the login). The rows are not
+    // rebuilt here.
     void LogoutToken(CPKCS11Token* pToken);
 
     // --- Certificates (MainWindow_Certificates.cpp) ---
@@ -282,6 +285,11 @@ private:
     // Runs body and reports whatever it throws; no operation of its own, for handlers that
     // decide themselves whether one starts (a slot event that arrives during one waits).
     void CatchAll(const QString& failureText, const std::function<void()>& body);
+    // ShowError naming this module file in the log entry (none when null).
+    void ShowErrorOfModule(const QString& text, bool critical, bool showBox, const QString* moduleName);
+    // Reports a provider that could not be loaded: which provider, the layer's message, the
+    // module's return value and its explanation.
+    void ReportProviderFailure(const CTSYException& error, const std::string& module, const std::string& description);
     // Reports what a handler caught, so that nothing escapes into Qt's event loop.
     void ReportException(const QString& text, const std::exception* pError);
 

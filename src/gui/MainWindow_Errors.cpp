@@ -18,8 +18,13 @@ void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
     QString moduleName;
     if (m_pCurrentProvider && m_pCurrentProvider->GetContext())
         moduleName = QString::fromLatin1(m_pCurrentProvider->GetContext()->GetModuleName());
-    const TErrorReport report = ComposeErrorReport(text, critical, m_lastError.GetMessage(), m_lastError.GetCode(),
-                                                   m_pCurrentProvider ? &moduleName : nullptr);
+    ShowErrorOfModule(text, critical, showBox, m_pCurrentProvider ? &moduleName : nullptr);
+}
+
+void MainWindow::ShowErrorOfModule(const QString& text, bool critical, bool showBox, const QString* moduleName)
+{
+    const TErrorReport report =
+        ComposeErrorReport(text, critical, m_lastError.GetMessage(), m_lastError.GetCode(), moduleName);
     // The sink is read; the next failure starts from an empty one.
     m_lastError.Reset();
 

@@ -16,6 +16,7 @@
 #include "AccessReport.h"
 #include "AutoSplash.h"
 #include "BrannickDialog.h"
+#include "FieldList.h"
 #include "MessageBoxes.h"
 #include "ModuleQuirks.h"
 #include "PKCS11Context.h"
@@ -152,9 +153,9 @@ void MainWindow::InitializeSelectedToken()
 
     tessaly::TAccessData data;
     if (pToken) {
-        data.manufacturer = QString::fromUtf8(pToken->GetManufacturer());
-        data.model = QString::fromUtf8(pToken->GetModel());
-        data.serialNumber = QString::fromUtf8(pToken->GetSerialNumber());
+        data.manufacturer = Pkcs11Text(pToken->GetManufacturer());
+        data.model = Pkcs11Text(pToken->GetModel());
+        data.serialNumber = Pkcs11Text(pToken->GetSerialNumber());
     }
     data.label = QString::fromUtf8(sLabel.c_str());
     data.ain = QString::fromLatin1(soPINInEffect.c_str());

@@ -32,7 +32,7 @@ bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
             dialog.ClearPIN();
         }
         if (!bLoggedIn) {
-            ShowError(tr("Unable to login."), false, true);
+            ShowError(LoginFailureText(pToken), false, true);
             return false;
         }
         on_item_selection_changed();
@@ -68,8 +68,19 @@ bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
         m_lastError.Reset();
         return false;
     }
-    ShowError(tr("Unable to login."), false, true);
+    ShowError(LoginFailureText(pToken), false, true);
     return false;
+}
+
+QString MainWindow::LoginFailureText(const CPKCS11Token* pToken)
+{
+    QString text = tr("Unable to login.");
+    if (pToken->IsWriteProtected()) {
+        text += QLatin1Char('\n') + tr("The smart-card is write-protected and was opened read-only.");
+        if (!pToken->IsLoginRequired())
+            text += QLatin1Char('\n') + tr("The smart-card does not require a login.");
+    }
+    return text;
 }
 
 void MainWindow::on_protected_auth_login_finished()
@@ -80,6 +91,9 @@ void MainWindow::on_protected_auth_login_finished()
 
 void MainWindow::LogoutToken(CPKCS11Token* pToken)
 {
+    // Without a session (an uninitialised token) nobody is logged in: nothing to end, nothing to say.
+    if (!pToken->GetSession())
+        return;
     const CK_RV rv = pToken->Logout();
     if (rv == CKR_OK || rv == CKR_USER_NOT_LOGGED_IN)
         return;

@@ -10,8 +10,8 @@
 #include <cassert>
 
 #include "AutoSplash.h"
-#include "OverrideCursor.h"
 #include "PKCS11Context.h"
+#include "Pkcs11Errors.h"
 #include "PKCS11Token.h"
 #include "ProviderSettingsAccess.h"
 #include "ProviderTreeWidget.h"
@@ -71,14 +71,12 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
             m_pCurrentProvider = pFirst;
         } catch (const CTSYException& e) {
             m_pCurrentProvider = pFirst;
-            const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
             if (e.GetFlag() != TSY_KIND_LOAD_FAILED) {
-                COperationGuard operation(this);
                 splash.Hide();
-                QMessageBox::critical(this, windowTitle(), QString::fromLatin1(pszMessage), QMessageBox::Ok);
+                ReportProviderFailure(e, module, description);
                 splash.Show();
             }
-            qDebug() << pszMessage;
+            qDebug() << (e.GetMessage() ? e.GetMessage() : "");
         }
     }
 
@@ -98,6 +96,25 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
     }
     m_pTokenToSelect = nullptr;
     on_item_selection_changed();
+}
+
+void MainWindow::ReportProviderFailure(const CTSYException& error, const std::string& module,
+                                       const std::string& description)
+{
+    COperationGuard operation(this);
+    QString text = QStringLiteral("%1: %2").arg(QString::fromLatin1(description.c_str()),
+                                                QString::fromLatin1(error.GetMessage() ? error.GetMessage() : ""));
+    m_lastError.Reset();
+    m_lastError.SetMessage(error.GetMessage() ? error.GetMessage() : "");
+    if (error.GetFlag() == TSY_KIND_PKCS11) {
+        m_lastError.SetCode(error.GetCode());
+        m_lastError.SetFlag(error.GetFlag());
+        const QString answer = DescribeModuleAnswer(error.GetCode());
+        if (!answer.isEmpty())
+            text += QLatin1Char('\n') + answer;
+    }
+    const QString moduleName = QString::fromLatin1(module.c_str());
+    ShowErrorOfModule(text, false, true, &moduleName);
 }
 
 void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
@@ -207,10 +224,8 @@ void MainWindow::on_actionReload_triggered()
             }
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
-            const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
-            qDebug() << pszMessage;
-            COverrideCursor arrow(Qt::ArrowCursor);
-            QMessageBox::critical(this, windowTitle(), QString::fromLatin1(pszMessage), QMessageBox::Ok);
+            qDebug() << (e.GetMessage() ? e.GetMessage() : "");
+            ReportProviderFailure(e, module, description);
         }
         on_item_selection_changed();
     }, WaitCursor);

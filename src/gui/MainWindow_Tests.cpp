@@ -7,6 +7,7 @@
 
 #include "MessageBoxes.h"
 #include "OverrideCursor.h"
+#include "Pkcs11Errors.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
 #include "PKCS11Token.h"
@@ -127,6 +128,15 @@ void MainWindow::TestKeyPair(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKe
         ShowError(tr("The signature verification failed."), true, true);
         break;
     default:
+        if (!(pPrivate->GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA))) {
+            // The layer refused the key before the module saw it: the precise reason is the box's.
+            m_lastError.Reset();
+            m_lastError.SetMessage("The program can sign only with RSA and DSA keys");
+            ShowError(tr("Unable to sign with the private key.") + QLatin1Char('\n') +
+                          tr("The program can sign only with RSA and DSA keys."),
+                      false, true);
+            break;
+        }
         ShowError(tr("Unable to sign with the private key."), false, true);
         break;
     }
@@ -155,7 +165,12 @@ void MainWindow::on_actionTestToken_triggered()
                     pToken->GenerateRSAKeyPair(1024, false, &id, 1, "Test Key", &keys.pPublic, &keys.pPrivate);
             }
             if (!bGenerated) {
-                ShowError(tr("Unable to generate RSA keypair."), false, true);
+                // The module's own answer says why (a module that keeps no session keys, say).
+                QString text = tr("Unable to generate RSA keypair.");
+                const QString answer = DescribeModuleAnswer(m_lastError.GetCode());
+                if (!answer.isEmpty())
+                    text += QLatin1Char('\n') + answer;
+                ShowError(text, false, true);
             } else {
                 switch (SignAndVerify(keys.pPrivate, keys.pPublic, kTokenTestData)) {
                 case 0:

@@ -6,6 +6,7 @@
 #include <QMenu>
 
 #include "AutoSplash.h"
+#include "FieldList.h"
 #include "ModuleQuirks.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -25,7 +26,7 @@ void MainWindow::DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* p
         CPKCS11Slot* pSlot = pContext->GetSlot(i);
         if (!pSlot)
             continue;
-        const QString description = QString::fromUtf8(pSlot->GetDescription());
+        const QString description = Pkcs11Text(pSlot->GetDescription());
         qDebug() << description;
         pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
         if (!pSlot->IsTokenPresent()) {
@@ -50,11 +51,12 @@ void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CPr
 {
     CPKCS11Token* pToken = pSlot->GetToken();
     QTreeWidgetItem* pTokenRow =
-        pTree->AddItem(pSlotRow, QString::fromUtf8(pToken->GetLabel()), CProviderTreeWidget::IconSmartCard, pToken);
+        pTree->AddItem(pSlotRow, Pkcs11Text(pToken->GetLabel()), CProviderTreeWidget::IconSmartCard, pToken);
     m_mapShownKeys.clear();
     // A failure left over from earlier silent steps must not be reported with this one.
     m_lastError.Reset();
-    if (pToken->OpenSession(false)) {
+    // A write-protected token is opened read-only and shown all the same.
+    if (pToken->OpenSessionAsAllowed()) {
         UpdateTokenView(pTokenRow, pToken, pTree);
         pTree->expandAll();
     } else if (pToken->IsInitialized()) {
@@ -113,7 +115,7 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
         const QString publicText = tr("Public key(%1)");
         const QString privateText = tr("Private key(%1)");
         const auto text = [](const QString& format, CPKCS11Object* pObject) {
-            return format.arg(QString::fromUtf8(pObject->GetLabel() ? pObject->GetLabel() : "(no label)"));
+            return format.arg(Pkcs11Text(pObject->GetLabel() ? pObject->GetLabel() : "(no label)"));
         };
 
         const unsigned long nCerts = pToken->GetCertificateCount();
@@ -216,28 +218,35 @@ void MainWindow::on_item_selection_changed()
     ui->actionTestCertificate->setEnabled(bTestsAllowed);
     ui->actionTestKey->setEnabled(bTestsAllowed);
 
+    // Nothing that writes is offered for a write-protected token: no import, deletion,
+    // initialisation, PIN change or unblocking, key generation, request or download.
+    const CPKCS11Token* pSelectedToken = GetSelectedToken();
+    const bool bWritable = !pSelectedToken || !pSelectedToken->IsWriteProtected();
     switch (m_pSelectedItem->GetObjectType()) {
     case CryptokiCertificate:
-        for (QAction* action : {ui->actionDelete, ui->actionCertView, ui->actionCertExport, ui->actionTestCertificate})
+        for (QAction* action : {ui->actionCertView, ui->actionCertExport, ui->actionTestCertificate})
             action->setVisible(true);
+        ui->actionDelete->setVisible(bWritable);
         ui->menuCertificate->menuAction()->setVisible(true);
         break;
     case CryptokiAsymmetricKey: {
-        ui->actionDelete->setVisible(true);
+        ui->actionDelete->setVisible(bWritable);
         ui->actionTestKey->setVisible(true);
         ui->menuKey->menuAction()->setVisible(true);
         CPKCS11AsymmetricKey* pKey = static_cast<CPKCS11AsymmetricKey*>(m_pSelectedItem);
-        if (!pKey->HasCertificate()) {
+        if (bWritable && !pKey->HasCertificate()) {
             ui->actionRequestCertificate->setVisible(true);
             ui->actionDownloadCertificate->setVisible(true);
         }
         break;
     }
     case CryptokiToken: {
-        for (QAction* action : {ui->actionLogin, ui->actionLogout, ui->actionCertImport, ui->actionChangePIN,
-                                ui->actionInitialize, ui->actionUnblockPIN, ui->actionTestToken,
-                                ui->actionRequestCertificate, ui->actionDownloadCertificate})
+        for (QAction* action : {ui->actionLogin, ui->actionLogout})
             action->setVisible(true);
+        for (QAction* action : {ui->actionCertImport, ui->actionChangePIN, ui->actionInitialize,
+                                ui->actionUnblockPIN, ui->actionTestToken, ui->actionRequestCertificate,
+                                ui->actionDownloadCertificate})
+            action->setVisible(bWritable);
         ui->menuSmart_card->menuAction()->setVisible(true);
         const bool bLoggedIn = static_cast<CPKCS11Token*>(m_pSelectedItem)->IsLoggedIn();
         ui->actionLogin->setEnabled(!bLoggedIn);

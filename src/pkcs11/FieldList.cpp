@@ -56,3 +56,8 @@ void CFieldList::Clear()
     m_names.clear();
     m_values.clear();
 }
+
+QString Pkcs11Text(const char* pszText)
+{
+    return QString::fromUtf8(pszText ? pszText : "");
+}

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QVector>
 
+// A text the module wrote (token label, manufacturer, model, serial number, slot description, object
+// label): PKCS#11 gives them as UTF-8. Every place that shows one converts it here.
+QString Pkcs11Text(const char* pszText);
+
 // Ordered name/value lines through which slots, tokens and objects describe themselves.
 class CFieldList
 {

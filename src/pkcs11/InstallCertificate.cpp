@@ -43,6 +43,90 @@ CK_ATTRIBUTE Attr(CK_ATTRIBUTE_TYPE type, const _CPBLOB& blob)
     return CK_ATTRIBUTE{type, blob.pbData, blob.cbData};
 }
 
+// The DER INTEGER (tag, length, content) of a serial number's content octets.
+tsy::TBytes DerInteger(const _CPBLOB& content)
+{
+    tsy::TBytes der{0x02};
+    const size_t n = content.cbData;
+    if (n < 0x80) {
+        der.push_back(static_cast<unsigned char>(n));
+    } else {
+        tsy::TBytes length;
+        for (size_t rest = n; rest; rest >>= 8)
+            length.insert(length.begin(), static_cast<unsigned char>(rest & 0xFF));
+        der.push_back(static_cast<unsigned char>(0x80 | length.size()));
+        der.insert(der.end(), length.begin(), length.end());
+    }
+    der.insert(der.end(), content.pbData, content.pbData + n);
+    return der;
+}
+
+// A card with room for one certificate per key pair refuses a second one in these ways.
+bool RefusedForRoom(CK_RV rv)
+{
+    return rv == CKR_DEVICE_MEMORY || rv == CKR_TEMPLATE_INCONSISTENT || rv == CKR_ATTRIBUTE_VALUE_INVALID;
+}
+
+// What an old certificate is put back from when its replacement cannot be stored.
+struct TSavedCertificate {
+    std::vector<CK_ATTRIBUTE_TYPE> types;
+    std::vector<tsy::TBytes> values;
+};
+
+// Reads every attribute of the certificate that the creation template sets; those the module
+// does not have are left out. False when the value itself cannot be read.
+bool SaveCertificate(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h, const CK_ATTRIBUTE* create,
+                     CK_ULONG nCreate, TSavedCertificate& saved)
+{
+    for (CK_ULONG i = 0; i < nCreate; ++i) {
+        tsy::TBytes value;
+        if (!tsy::ReadAttributeValue(fl, s, h, create[i].type, value).ok()) {
+            if (create[i].type == CKA_VALUE)
+                return false;
+            continue;
+        }
+        saved.types.push_back(create[i].type);
+        saved.values.push_back(value);
+    }
+    return true;
+}
+
+CK_RV RestoreCertificate(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s, TSavedCertificate& saved)
+{
+    std::vector<CK_ATTRIBUTE> attributes;
+    for (size_t i = 0; i < saved.types.size(); ++i)
+        attributes.push_back({saved.types[i], saved.values[i].empty() ? nullptr : saved.values[i].data(),
+                              CK_ULONG(saved.values[i].size())});
+    CK_OBJECT_HANDLE h = 0;
+    return fl->C_CreateObject(s, attributes.data(), CK_ULONG(attributes.size()), &h);
+}
+
+// Replacement on a card that refused the new certificate beside the old ones: the old ones go
+// first, and come back from the bytes read before when the new one cannot be stored either.
+// True when the new one is stored; else *pRv is the creation's answer.
+bool ReplaceInPlace(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s, const std::vector<CK_OBJECT_HANDLE>& old,
+                    CK_ATTRIBUTE* create, CK_ULONG nCreate, CK_RV& rv)
+{
+    std::vector<TSavedCertificate> saved(old.size());
+    for (size_t i = 0; i < old.size(); ++i)
+        if (!SaveCertificate(fl, s, old[i], create, nCreate, saved[i]))
+            return false;   // nothing destroyed: the first refusal stands
+    size_t nDestroyed = 0;
+    for (; nDestroyed < old.size(); ++nDestroyed)
+        if (fl->C_DestroyObject(s, old[nDestroyed]) != CKR_OK)
+            break;
+    CK_OBJECT_HANDLE h = 0;
+    if (nDestroyed == old.size()) {
+        CK_RV created = fl->C_CreateObject(s, create, nCreate, &h);
+        if (created == CKR_OK)
+            return true;
+        rv = created;
+    }
+    for (size_t i = 0; i < nDestroyed; ++i)
+        RestoreCertificate(fl, s, saved[i]);
+    return false;
+}
+
 } // namespace
 
 bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bool bReplace)
@@ -131,6 +215,8 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
     if (!matching.empty() && !bReplace)
         return fail({TSY_CERT_ALREADY_EXISTS, TSY_KIND_PLAIN});
 
+    // Issuer and serial number are what other programs find a card's certificate by.
+    const tsy::TBytes serial = DerInteger(record->SerialNumber);
     CK_BBOOL bTrue = CK_TRUE;
     CK_ATTRIBUTE createTemplate[] = {
         {CKA_CLASS, &certClass, sizeof certClass},
@@ -140,11 +226,16 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
         Attr(CKA_SUBJECT, record->Subject),
         {CKA_ID, id.empty() ? nullptr : id.data(), CK_ULONG(id.size())},
         {CKA_VALUE, pbCert, cbCert},
+        Attr(CKA_ISSUER, record->Issuer),
+        {CKA_SERIAL_NUMBER, const_cast<unsigned char*>(serial.data()), CK_ULONG(serial.size())},
     };
+    const CK_ULONG nCreate = sizeof createTemplate / sizeof createTemplate[0];
     // The new certificate is stored before the old one goes: a creation that fails leaves
     // the key pair with the certificate it had.
     CK_OBJECT_HANDLE hCertificate = 0;
-    rv = fl->C_CreateObject(s, createTemplate, sizeof createTemplate / sizeof createTemplate[0], &hCertificate);
+    rv = fl->C_CreateObject(s, createTemplate, nCreate, &hCertificate);
+    if (rv != CKR_OK && !matching.empty() && RefusedForRoom(rv))
+        return ReplaceInPlace(fl, s, matching, createTemplate, nCreate, rv) ? true : fail({rv, TSY_KIND_PKCS11});
     if (rv != CKR_OK)
         return fail({rv, TSY_KIND_PKCS11});
     for (size_t i = 0; i < matching.size(); ++i) {

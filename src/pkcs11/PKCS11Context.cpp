@@ -65,6 +65,10 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
         throw CTSYException("Unable to obtain a pointer to CK_FUNCTION_LIST", 0, TSY_KIND_PLAIN);
     }
     m_pFunctionList = pFunctionList;
+    // From here on the module's code stays mapped for the life of the process, and with it the
+    // libraries it depends on: a module unloaded with its dependencies and mapped afresh may
+    // fault in its next C_Initialize (openCryptoki does, inside libitm). C_Finalize still runs.
+    KeepMapped();
 
     // The registry lock is held across C_Initialize so that two contexts over one module agree
     // on who shares the initialisation.
@@ -79,7 +83,7 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
         if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
             m_pFunctionList = nullptr;
             Unload();
-            throw CTSYException("Unable to initialize the Cryptoki module", 0, TSY_KIND_PLAIN);
+            throw CTSYException("Unable to initialize the Cryptoki module", rv, TSY_KIND_PKCS11);
         }
         ++Registry().initUsers[m_hModule];
         m_bShareHeld = true;
@@ -137,6 +141,14 @@ bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
         return false;
     m_pFunctionList->C_Finalize(nullptr);
     return true;
+}
+
+void CPKCS11Context::KeepMapped()
+{
+    // A second reference with RTLD_NODELETE marks the loaded library; giving the reference back
+    // leaves the mark.
+    if (void* h = dlopen(m_sModuleName.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE))
+        dlclose(h);
 }
 
 void CPKCS11Context::Unload()

@@ -20,7 +20,10 @@ class CPKCS11Context : public CErrorHandler
 {
 public:
     // Loads, initialises and reads the slot list; throws CTSYException on any failure, sink or not.
-    // A failure after loading undoes what this constructor did (finalise, unload).
+    // A failure after loading undoes what this constructor did (finalise, unload); a refused
+    // C_Initialize is reported with the module's return value. Once the module's function list
+    // is obtained, its code stays mapped for the life of the process: later loads of the same
+    // file reuse it.
     CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink);
     virtual ~CPKCS11Context();
 
@@ -64,6 +67,7 @@ private:
     // Reads count and list; 0 on success, else the failing CK_RV with the failure message.
     CK_RV ReadSlotList(const char** ppszMessage);
     void FreeSlotList();
+    void KeepMapped();
     void Unload();
     bool ReleaseShare(bool bFinalizeIfLast);
     void DeleteSlot(CPKCS11Slot* pSlot) const;

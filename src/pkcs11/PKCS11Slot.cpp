@@ -129,9 +129,9 @@ void CPKCS11Slot::PopulateFields(CFieldList* pFields)
 {
     assert(pFields);
     qDebug() << "CPKCS11Slot::PopulateFields";
-    (*pFields)[QObject::tr("Description")] = QString::fromLatin1(m_sDescription.c_str());
+    (*pFields)[QObject::tr("Description")] = Pkcs11Text(m_sDescription.c_str());
     (*pFields)[QObject::tr("Manufacturer")] =
-        m_sManufacturer.empty() ? QString::fromLatin1("N/A") : QString::fromLatin1(m_sManufacturer.c_str());
+        m_sManufacturer.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(m_sManufacturer.c_str());
     QString qsStatus;
     if (!m_bTokenPresent)
         qsStatus = QObject::tr("The reader is empty.");

@@ -32,7 +32,7 @@ CK_UTF8CHAR_PTR Bytes(const char* psz)
 
 QString TextOrNA(const std::string& s)
 {
-    return s.empty() ? QString::fromLatin1("N/A") : QString::fromLatin1(s.c_str());
+    return s.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(s.c_str());
 }
 
 } // namespace
@@ -79,6 +79,8 @@ bool CPKCS11Token::ReadTokenInfo()
     m_bUserPINLocked = (m_tokenInfo.flags & CKF_USER_PIN_LOCKED) != 0;
     m_bSOPINLocked = (m_tokenInfo.flags & CKF_SO_PIN_LOCKED) != 0;
     m_bProtectedAuthenticationPath = (m_tokenInfo.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
+    // Once a read-write session was refused as write-protected, the token stays so for this object.
+    m_bWriteProtected = m_bWriteProtected || (m_tokenInfo.flags & CKF_WRITE_PROTECTED) != 0;
     return true;
 }
 
@@ -99,7 +101,7 @@ void CPKCS11Token::CloseSession()
     ++m_nSessionGeneration;
 }
 
-bool CPKCS11Token::OpenSession(bool bReadOnly)
+CK_RV CPKCS11Token::TryOpenSession(bool bReadOnly)
 {
     CloseSession();
     CK_FLAGS flags = bReadOnly ? CKF_SERIAL_SESSION : (CKF_SERIAL_SESSION | CKF_RW_SESSION);
@@ -107,13 +109,37 @@ bool CPKCS11Token::OpenSession(bool bReadOnly)
     CK_RV rv = m_pFunctionList->C_OpenSession(m_nSlotID, flags, nullptr, nullptr, &hSession);
     if (rv != CKR_OK) {
         m_hSession = 0;
-        SetError("Unable to open session", rv, TSY_KIND_PKCS11);
-        return false;
+        return rv;
     }
     m_hSession = hSession;
     m_bReadOnlySession = bReadOnly;
     ++m_nSessionGeneration;
+    return CKR_OK;
+}
+
+bool CPKCS11Token::OpenSession(bool bReadOnly)
+{
+    CK_RV rv = TryOpenSession(bReadOnly);
+    if (rv != CKR_OK) {
+        SetError("Unable to open session", rv, TSY_KIND_PKCS11);
+        return false;
+    }
     return true;
+}
+
+bool CPKCS11Token::OpenSessionAsAllowed()
+{
+    if (!m_bWriteProtected) {
+        CK_RV rv = TryOpenSession(false);
+        if (rv == CKR_OK)
+            return true;
+        if (rv != CKR_TOKEN_WRITE_PROTECTED) {
+            SetError("Unable to open session", rv, TSY_KIND_PKCS11);
+            return false;
+        }
+        m_bWriteProtected = true;
+    }
+    return OpenSession(true);
 }
 
 bool CPKCS11Token::Login(const char* pszPIN, TUserType eUser)

@@ -59,6 +59,12 @@ public:
     bool ReadTokenInfo();
 
     bool OpenSession(bool bReadOnly);
+    // The session the token allows: read-write, or read-only on a write-protected token (one that
+    // reports CKF_WRITE_PROTECTED, or refuses a read-write session with CKR_TOKEN_WRITE_PROTECTED).
+    bool OpenSessionAsAllowed();
+    // Whether nothing may be written to the token: its flag, or a refused read-write session.
+    bool IsWriteProtected() const { return m_bWriteProtected; }
+    bool IsLoginRequired() const { return (m_tokenInfo.flags & CKF_LOGIN_REQUIRED) != 0; }
     void CloseSession();
     // A null PIN lets a token with a protected authentication path collect it on its own keypad.
     bool Login(const char* pszPIN, TUserType eUser);
@@ -145,6 +151,9 @@ private:
     // ---------------------------------------------------------------------------------------
 
 private:
+    // C_OpenSession after closing the old session; the module's answer, nothing reported.
+    CK_RV TryOpenSession(bool bReadOnly);
+
     CK_SLOT_ID m_nSlotID;
     CK_TOKEN_INFO m_tokenInfo;
     std::string m_sManufacturer;
@@ -160,6 +169,7 @@ private:
     uint32_t m_nLoginState;
     CK_SESSION_HANDLE m_hSession;
     bool m_bReadOnlySession;
+    bool m_bWriteProtected = false;
 };
 
 #endif

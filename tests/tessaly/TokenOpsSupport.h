@@ -141,11 +141,11 @@ inline CK_TOKEN_INFO TestTokenInfo(const char* label, CK_FLAGS extraFlags)
                                  CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | extraFlags);
 }
 
-// An RSA key object on a test-module token; private keys are seen only by the logged-in user.
+// A key object (RSA unless said otherwise) on a test-module token; private keys are seen only by
+// the logged-in user.
 inline void AddTestKey(testmodule::Control& tm, CK_SLOT_ID slot, CK_OBJECT_CLASS cls, unsigned char id,
-                       const char* label)
+                       const char* label, CK_KEY_TYPE type = CKK_RSA)
 {
-    CK_KEY_TYPE type = CKK_RSA;
     CK_BBOOL yes = CK_TRUE;
     CK_BBOOL isPrivate = cls == CKO_PRIVATE_KEY ? CK_TRUE : CK_FALSE;
     CK_ATTRIBUTE a[] = {{CKA_CLASS, &cls, sizeof cls},
@@ -267,4 +267,26 @@ inline std::vector<std::vector<unsigned char>> CertificateValues(CK_FUNCTION_LIS
         }
     }
     return out;
+}
+
+// How many certificate objects a program finds that looks for this certificate as browsers and
+// mail programs do: by its subject, issuer and serial number (their DER, as OpenSSL reads them).
+inline int CertificatesFoundByIssuerAndSerial(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session,
+                                              const std::vector<unsigned char>& certificate)
+{
+    fixture::CertificateFields own = fixture::ReadCertificateFields(certificate);
+    if (own.serial.empty())
+        return -1;
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},
+                        {CKA_SUBJECT, own.subject.data(), CK_ULONG(own.subject.size())},
+                        {CKA_ISSUER, own.issuer.data(), CK_ULONG(own.issuer.size())},
+                        {CKA_SERIAL_NUMBER, own.serial.data(), CK_ULONG(own.serial.size())}};
+    CK_OBJECT_HANDLE found[8];
+    CK_ULONG n = 0;
+    if (fl->C_FindObjectsInit(session, t, 4) != CKR_OK)
+        return -1;
+    fl->C_FindObjects(session, found, 8, &n);
+    fl->C_FindObjectsFinal(session);
+    return int(n);
 }

@@ -166,6 +166,8 @@ private slots:
                  QStringList{"The certificate was successfully imported."});
         QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demo)});
         QCOMPARE(TokenRows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
+        CPKCS11Token* token = TokenOf(window, kSoft, "Import");
+        QCOMPARE(CertificatesFoundByIssuerAndSerial(token->GetFunctionList(), token->GetSession(), Read(g_files.demo)), 1);
 
         MemoryLogger logger(0xFF);
         QVERIFY(Select(window, kSoft, QString(), "Import"));
@@ -220,8 +222,8 @@ private slots:
         QVERIFY(!window.GetErrorSink().GetMessage());
     }
 
-    // The new certificate is stored before the old one goes: when storing fails, the token
-    // keeps the certificate it had.
+    // The new certificate is stored before the old one goes: when storing fails (for another
+    // reason than room), the token keeps the certificate it had.
     void failedReplacementKeepsTheOldCertificate()
     {
         const Bytes old = Read(g_files.demo);
@@ -232,14 +234,46 @@ private slots:
         QVERIFY(Select(window, kModule, QString(), "Test token"));
         const int objects = m_tm->object_count(1);
 
-        m_tm->fail("C_CreateObject", CKR_DEVICE_MEMORY, 0, -1);
+        m_tm->fail("C_CreateObject", CKR_DEVICE_ERROR, 0, -1);
         const QStringList texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
         QCOMPARE(texts.size(), 2);
-        QCOMPARE(texts[1], QStringLiteral("Unable to import the certificate.\nThe smart-card does not have sufficient "
-                                          "memory to perform the requested operation."));
+        QCOMPARE(texts[1], QStringLiteral("Unable to import the certificate.\nSome problem has occurred with the "
+                                          "smart-card and/or slot"));
         QCOMPARE(m_tm->object_count(1), objects);
         QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{old});
         QCOMPARE(m_tm->call_count("C_DestroyObject"), 0);
+    }
+
+    // A card with room for one certificate per key pair refuses the new one beside the old one:
+    // the old one goes first and the new one takes its place; when that creation fails too, the
+    // old one is put back. Nothing is lost either way.
+    void replacementOnACardWithRoomForOne()
+    {
+        const Bytes old = Read(g_files.demo);
+        const Bytes renewed = Read(g_files.demoRenewed);
+        QVERIFY(AddTestKeyPairFor(*m_tm, 1, old, 0x5A, "Demo"));
+        AddTestCertificate(*m_tm, 1, old, 0x5A, "Demo");
+        m_tm->limit_certificates_per_id(1);
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        window.show();
+
+        // The replacement's creation fails after the old certificate went: it comes back.
+        QVERIFY(Select(window, kModule, QString(), "Test token"));
+        m_tm->fail("C_CreateObject", CKR_DEVICE_ERROR, 1, 1);
+        QStringList texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
+        QCOMPARE(texts, QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
+                                     "Unable to import the certificate.\nSome problem has occurred with the "
+                                     "smart-card and/or slot"}));
+        QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{old});
+
+        QVERIFY(Select(window, kModule, QString(), "Test token"));
+        texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
+        QCOMPARE(texts, QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
+                                     "The certificate was successfully imported."}));
+        QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{renewed});
+        QCOMPARE(TokenRows(window, kModule, "Test token"),
+                 QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
     }
 
     // The exported file holds the token's CKA_VALUE byte for byte, also over an existing file.

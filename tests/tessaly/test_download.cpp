@@ -303,6 +303,9 @@ private slots:
         const std::vector<unsigned char> issued = m_service->IssuedCertificate(k.keyId);
         QVERIFY(!issued.empty());
         QVERIFY(ReadCertificate("Road", k.idHex) == issued);
+        CPKCS11Token* road = Token(window, "Road");
+        QVERIFY(road);
+        QCOMPARE(CertificatesFoundByIssuerAndSerial(road->GetFunctionList(), road->GetSession(), issued), 1);
         const std::string listing = ListObjects("Road");
         QVERIFY2(listing.find("Certificate Object") != std::string::npos &&
                      listing.find(std::string("ID:         ") + QByteArray(k.idHex).toLower().constData()) !=

@@ -130,8 +130,8 @@ private slots:
         QTest::newRow("certificate without keys") << "Certificate(Orphan)" << "actionTestCertificate" << false
                                                   << "Could not find private key on token!" << QString();
         QTest::newRow("EC key") << "Public key(Curve)" << "actionTestKey" << false
-                                << "Unable to sign with the private key.\nThe key cannot be used with the requested "
-                                   "mechanism."
+                                << "Unable to sign with the private key.\nThe program can sign only with RSA and DSA "
+                                   "keys."
                                 << "only with RSA and DSA keys";
         // The box says what failed and why, the log also which call.
         QTest::newRow("key that may not sign")

@@ -120,7 +120,9 @@ private slots:
         }, "QMessageBox");
         window.show();
         QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
-        QCOMPARE(boxes, QStringList() << "Unable to initialize the Cryptoki module");
+        // Which provider, and the module's answer explained.
+        QCOMPARE(boxes, QStringList() << "C Broken: Unable to initialize the Cryptoki module\nThe module answered "
+                                         "CKR_GENERAL_ERROR.\nSome unrecoverable error has occurred.");
         QCOMPARE(splashesShown, 0);
         QCOMPARE(TabLabels(window), QStringList() << "D SoftHSM2");
         QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, "D SoftHSM2"));
@@ -154,7 +156,8 @@ private slots:
         }, "QMessageBox");
         Action(window, "actionReload")->trigger();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-        QCOMPARE(shown, QStringLiteral("Unable to initialize the Cryptoki module"));
+        QCOMPARE(shown, QStringLiteral("Test Module: Unable to initialize the Cryptoki module\nThe module answered "
+                                       "CKR_GENERAL_ERROR.\nSome unrecoverable error has occurred."));
         QCOMPARE(TabLabels(window), QStringList() << kModule);
         QVERIFY(window.GetProviders().empty());
         QVERIFY(!window.GetCurrentProvider());

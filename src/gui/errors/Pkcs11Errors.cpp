@@ -90,6 +90,16 @@ QString GetPkcs11ErrorLogText(unsigned long long code)
     return QString::fromLatin1(row->logText);
 }
 
+QString DescribeModuleAnswer(unsigned long long code)
+{
+    if (code == 0)
+        return QString();
+    const char* name = GetPkcs11ErrorName(code);
+    const QString codeText = name ? QString::fromLatin1(name)
+                                  : QStringLiteral("0x") + QString::number(code, 16).toUpper();
+    return QCoreApplication::translate("MainWindow", "The module answered %1.").arg(codeText);
+}
+
 TErrorReport ComposeErrorReport(const QString& text, bool critical, const char* sinkMessage,
                                 unsigned long long code, const QString* moduleName)
 {

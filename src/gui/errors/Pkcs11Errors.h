@@ -30,6 +30,10 @@ QString GetPkcs11ErrorExplanation(unsigned long long code);
 // The text the log entry gets after the sink message, or an empty text.
 QString GetPkcs11ErrorLogText(unsigned long long code);
 
+// The line naming a module's return value: "The module answered CKR_PIN_INCORRECT." (the code in
+// hexadecimal when the table has no name for it); empty for code 0.
+QString DescribeModuleAnswer(unsigned long long code);
+
 // Severities of the outside logger: critical entries are the ones the web error-report logger forwards.
 enum : unsigned long { ErrorSeverityNormal = 16, ErrorSeverityCritical = 32 };
 

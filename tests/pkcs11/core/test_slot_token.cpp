@@ -277,6 +277,53 @@ TEST_F(ScriptedToken, SessionsAndLoginStates)
     EXPECT_FALSE(token->IsLoggedIn());
 }
 
+// The session a token allows: read-write, read-only for a token flagged write-protected (the
+// module refuses read-write there) or one that refuses read-write as write-protected; any other
+// refusal is reported as it is.
+TEST(WriteProtectedToken, SessionAsAllowed)
+{
+    struct {
+        const char* name;
+        CK_FLAGS extraFlags;
+        CK_RV firstOpenRefusal;
+        bool opened;
+        CK_FLAGS sessionFlags;
+        bool writeProtected;
+        CK_RV reported;
+    } cases[] = {
+        {"writable", 0, CKR_OK, true, CKF_SERIAL_SESSION | CKF_RW_SESSION, false, CKR_OK},
+        {"flagged", CKF_WRITE_PROTECTED, CKR_OK, true, CKF_SERIAL_SESSION, true, CKR_OK},
+        {"refuses read-write", 0, CKR_TOKEN_WRITE_PROTECTED, true, CKF_SERIAL_SESSION, true, CKR_OK},
+        {"other refusal", 0, CKR_DEVICE_ERROR, false, 0, false, CKR_DEVICE_ERROR},
+    };
+    for (const auto& c : cases) {
+        testmodule::Control tm;
+        tm.add_slot(3, "Reader", "Maker");
+        CK_TOKEN_INFO info = TokenInfo("Trust", 0, 0, CKF_TOKEN_INITIALIZED | c.extraFlags);
+        tm.insert_token(3, &info, nullptr, nullptr, 0);
+        if (c.firstOpenRefusal != CKR_OK)
+            tm.fail("C_OpenSession", c.firstOpenRefusal, 0, 1);
+        CTSYException sink;
+        CPKCS11Context context(testmodule::ModulePath(), "Scripted", &sink);
+        CPKCS11Token* token = context.GetSlot(0)->GetToken();
+        EXPECT_EQ(c.opened, token->OpenSessionAsAllowed()) << c.name;
+        EXPECT_EQ(c.opened, token->GetSession() != 0) << c.name;
+        if (c.opened)
+            EXPECT_EQ(c.sessionFlags, tm.last_session_flags()) << c.name;
+        EXPECT_EQ(c.writeProtected, token->IsWriteProtected()) << c.name;
+        EXPECT_EQ(c.reported, sink.GetCode()) << c.name;
+        if (c.reported != CKR_OK)
+            EXPECT_STREQ("Unable to open session", sink.GetMessage()) << c.name;
+        // A token that refused once stays read-only for this object: no second read-write try.
+        if (c.writeProtected) {
+            const int opens = tm.call_count("C_OpenSession");
+            EXPECT_TRUE(token->OpenSessionAsAllowed()) << c.name;
+            EXPECT_EQ(opens + 1, tm.call_count("C_OpenSession")) << c.name;
+            EXPECT_EQ(CKF_SERIAL_SESSION, tm.last_session_flags()) << c.name;
+        }
+    }
+}
+
 TEST_F(ScriptedToken, PinsAreSentExactlyAndNeverLogged)
 {
     coretest::MessageCapture capture;

@@ -62,8 +62,11 @@ CK_RV Faulty_C_DestroyObject(CK_SESSION_HANDLE s, CK_OBJECT_HANDLE h)
 CK_RV Faulty_C_CreateObject(CK_SESSION_HANDLE s, CK_ATTRIBUTE_PTR t, CK_ULONG n, CK_OBJECT_HANDLE_PTR h)
 {
     ++g_faults.calls["C_CreateObject"];
-    if (g_faults.createRv != CKR_OK)
+    if (g_faults.createRv != CKR_OK && g_faults.createRvTimes != 0) {
+        if (g_faults.createRvTimes > 0)
+            --g_faults.createRvTimes;
         return g_faults.createRv;
+    }
     return g_functions->C_CreateObject(s, t, n, h);
 }
 

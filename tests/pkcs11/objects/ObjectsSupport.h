@@ -37,6 +37,7 @@ struct Faults {
     CK_RV destroyRv = CKR_OK;         // C_DestroyObject answers this instead of working
     CK_OBJECT_HANDLE destroyHandle = 0;  // ... only for this handle (0: for every one)
     CK_RV createRv = CKR_OK;          // C_CreateObject answers this instead of working
+    int createRvTimes = -1;           // ... for that many calls (-1: for every one)
     CK_RV generateRandomRv = CKR_OK;  // C_GenerateRandom answers this
     // C_Sign / C_Digest: the first data call (with a buffer) reports this length
     // as too small when not 0, as a module that grows its result would.

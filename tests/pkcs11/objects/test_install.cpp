@@ -22,6 +22,8 @@ typedef std::vector<unsigned char> Bytes;
 struct InstallContents {
     std::unique_ptr<Store> store;
     Bytes alpha, alphaRenewed, delta, stranger, lonely, carol, noid, noidRenewed;
+    fixture::KeyFiles alphaKey;
+    fixture::Ca ca;
 };
 InstallContents* g_c = nullptr;
 
@@ -33,6 +35,8 @@ protected:
         g_c->store.reset(new Store("pkcs11_install"));
         Store& st = *g_c->store;
         fixture::KeyFiles alpha = fixture::MakeKey(st.dir, "alpha", "rsa:1024");
+        g_c->alphaKey = alpha;
+        g_c->ca = fixture::MakeCa(st.dir, "/CN=Serial CA/O=Tessaly");
         fixture::KeyFiles delta = fixture::MakeKey(st.dir, "delta", "dsa:1024");
         fixture::KeyFiles stranger = fixture::MakeKey(st.dir, "stranger", "rsa:1024");
         fixture::KeyFiles lonely = fixture::MakeKey(st.dir, "lonely", "rsa:1024");
@@ -210,13 +214,84 @@ TEST_F(InstallTest, FailedRemovalStopsTheReplacement)
 TEST_F(InstallTest, FailedCreationKeepsTheOldCertificate)
 {
     ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
-    // The new certificate is stored before the old one goes: when storing fails, nothing
-    // is destroyed.
-    CurrentFaults().createRv = CKR_DEVICE_MEMORY;
+    // The new certificate is stored before the old one goes: when storing fails for another
+    // reason than room, nothing is destroyed.
+    CurrentFaults().createRv = CKR_DEVICE_ERROR;
     EXPECT_FALSE(Install(g_c->alphaRenewed, true));
-    ExpectFailure(CKR_DEVICE_MEMORY, 1);
+    ExpectFailure(CKR_DEVICE_ERROR, 1);
     EXPECT_EQ(CurrentFaults().calls["C_DestroyObject"], 0);
     EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alpha});
+}
+
+// A card with room for one certificate per key pair refuses the new one beside the old one (for
+// lack of room, or by the template): the old one goes first and the new one takes its place.
+TEST_F(InstallTest, RefusalForRoomReplacesInPlace)
+{
+    for (CK_RV refusal : {CKR_DEVICE_MEMORY, CKR_TEMPLATE_INCONSISTENT, CKR_ATTRIBUTE_VALUE_INVALID}) {
+        for (CK_OBJECT_HANDLE h : Certificates())
+            Module::Functions()->C_DestroyObject(m_token->GetSession(), h);
+        CurrentFaults().Reset();
+        ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+        CurrentFaults().createRv = refusal;
+        CurrentFaults().createRvTimes = 1;
+        EXPECT_TRUE(Install(g_c->alphaRenewed, true)) << std::hex << refusal << " " << m_sink.what();
+        EXPECT_EQ(Values(), std::vector<Bytes>{g_c->alphaRenewed}) << std::hex << refusal;
+        EXPECT_EQ(CurrentFaults().calls["C_DestroyObject"], 1) << std::hex << refusal;
+    }
+}
+
+// When the new certificate cannot be stored in the old one's place either, the old one is put
+// back from what was read before, with its attributes; the second refusal is reported.
+TEST_F(InstallTest, FailedReplacementInPlacePutsTheOldCertificateBack)
+{
+    ASSERT_TRUE(Install(g_c->alpha, false)) << m_sink.what();
+    const std::vector<CK_OBJECT_HANDLE> before = Certificates();
+    ASSERT_EQ(before.size(), 1u);
+    const CK_ATTRIBUTE_TYPE kept[] = {CKA_LABEL, CKA_ID, CKA_SUBJECT, CKA_ISSUER, CKA_SERIAL_NUMBER, CKA_VALUE};
+    std::vector<Bytes> attributes;
+    for (CK_ATTRIBUTE_TYPE type : kept)
+        attributes.push_back(Attr(before[0], type));
+
+    CurrentFaults().createRv = CKR_DEVICE_MEMORY;
+    CurrentFaults().createRvTimes = 2;
+    EXPECT_FALSE(Install(g_c->alphaRenewed, true));
+    ExpectFailure(CKR_DEVICE_MEMORY, 1);
+    const std::vector<CK_OBJECT_HANDLE> after = Certificates();
+    ASSERT_EQ(after.size(), 1u) << "the old certificate is not back";
+    for (size_t i = 0; i < attributes.size(); ++i)
+        EXPECT_EQ(Attr(after[0], kept[i]), attributes[i]) << "attribute 0x" << std::hex << kept[i];
+}
+
+// Other programs find a card's certificate by issuer and serial number: the installed object
+// carries the DER of the certificate's own subject, issuer and serial number (as an INTEGER).
+TEST_F(InstallTest, CertificateCarriesSubjectIssuerAndSerialNumber)
+{
+    const fixture::KeyFiles& key = g_c->alphaKey;
+    const fixture::Ca& ca = g_c->ca;
+    const time_t now = time(nullptr);
+    struct Case {
+        const char* name;
+        Bytes cert;
+    } cases[] = {
+        {"self-signed, serial 1", MakeCertificate(key.keyPem, "/CN=One", 1, now, now + 86400)},
+        {"serial with the high bit set", MakeCertificate(key.keyPem, "/CN=High", 0x80, now, now + 86400)},
+        {"long serial", MakeCertificate(key.keyPem, "/CN=Long", 0x7FFFFFFFFFFFL, now, now + 86400)},
+        {"issued by a CA", fixture::ReadBytes(fixture::IssueCert(ca, "issued", key, "/CN=Issued/O=Tessaly"))},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.cert.empty()) << c.name;
+        for (CK_OBJECT_HANDLE h : Certificates())
+            Module::Functions()->C_DestroyObject(m_token->GetSession(), h);
+        ASSERT_TRUE(Install(c.cert, false)) << c.name << ": " << m_sink.what();
+        const std::vector<CK_OBJECT_HANDLE> certs = Certificates();
+        ASSERT_EQ(certs.size(), 1u) << c.name;
+
+        const fixture::CertificateFields own = fixture::ReadCertificateFields(c.cert);
+        ASSERT_FALSE(own.serial.empty()) << c.name;
+        EXPECT_EQ(Attr(certs[0], CKA_SUBJECT), own.subject) << c.name;
+        EXPECT_EQ(Attr(certs[0], CKA_ISSUER), own.issuer) << c.name;
+        EXPECT_EQ(Attr(certs[0], CKA_SERIAL_NUMBER), own.serial) << c.name;
+    }
 }
 
 TEST_F(InstallTest, TokenThatDestroysNothingLosesNoCertificate)

@@ -1,0 +1,103 @@
+// The window on p11-kit's trust module over the machine's own CA store: a write-protected token
+// that refuses read-write sessions. Every certificate pkcs11-tool lists is in the tree, no box
+// comes up, and nothing that would write to it is offered.
+#include <QtTest>
+#include <unistd.h>
+
+#include "Fixture.h"
+#include "MemoryLogger.h"
+#include "ModalDriver.h"
+#include "WindowSupport.h"
+
+namespace {
+const char* const kProvider = "System trust";
+
+std::string TrustModulePath()
+{
+    for (const char* path : {"/usr/lib/x86_64-linux-gnu/pkcs11/p11-kit-trust.so", "/usr/lib/pkcs11/p11-kit-trust.so"})
+        if (access(path, R_OK) == 0)
+            return path;
+    return std::string();
+}
+
+// The certificates pkcs11-tool lists on the token with this label, from another process.
+int ListedCertificates(const QString& label)
+{
+    std::string out;
+    if (fixture::Run("pkcs11-tool --module " + fixture::Quote(TrustModulePath()) + " --token-label " +
+                         fixture::Quote(label.toStdString()) + " --list-objects --type cert",
+                     &out) != 0)
+        return -1;
+    int n = 0;
+    for (size_t at = out.find("Certificate Object"); at != std::string::npos;
+         at = out.find("Certificate Object", at + 1))
+        ++n;
+    return n;
+}
+
+int CertificateRows(const QTreeWidgetItem* row)
+{
+    int n = row->text(0).startsWith(QLatin1String("Certificate(")) ? 1 : 0;
+    for (int i = 0; i < row->childCount(); ++i)
+        n += CertificateRows(row->child(i));
+    return n;
+}
+} // namespace
+
+class TrustTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        if (TrustModulePath().empty())
+            QSKIP("p11-kit's trust module is not installed (package p11-kit-modules)");
+        if (access("/etc/ssl/certs/ca-certificates.crt", R_OK) != 0)
+            QSKIP("no system CA store (package ca-certificates)");
+    }
+
+    void init()
+    {
+        const QString home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        WriteProviderSettings(home, {{kProvider, QString::fromStdString(TrustModulePath()), false}});
+    }
+
+    void everyCertificateShownReadOnly()
+    {
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        window.show();
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+        QCOMPARE(logger.Count(), size_t(0));
+
+        CProviderTreeWidget* tree = ShowProvider(window, kProvider);
+        QVERIFY(tree);
+        int tokens = 0;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* slotRow = tree->topLevelItem(i);
+            for (int j = 0; j < slotRow->childCount(); ++j) {
+                QTreeWidgetItem* tokenRow = slotRow->child(j);
+                const QString label = tokenRow->text(0);
+                const int listed = ListedCertificates(label);
+                QVERIFY2(listed > 0, qPrintable(label));
+                QCOMPARE(CertificateRows(tokenRow), listed);
+                ++tokens;
+
+                SelectRow(tree, tokenRow);
+                QVERIFY(Action(window, "actionLogin")->isVisible());
+                for (const char* name : {"actionCertImport", "actionInitialize", "actionChangePIN", "actionUnblockPIN",
+                                         "actionTestToken", "actionRequestCertificate", "actionDownloadCertificate"})
+                    QVERIFY2(!Action(window, name)->isVisible(), name);
+                SelectRow(tree, tokenRow->child(0));
+                QVERIFY(Action(window, "actionCertView")->isVisible());
+                QVERIFY(!Action(window, "actionDelete")->isVisible());
+            }
+        }
+        QVERIFY(tokens > 0);
+    }
+};
+
+QTEST_MAIN(TrustTest)
+#include "test_trust.moc"
