@@ -2,7 +2,6 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include <QDebug>
 #include <QMessageBox>
 #include <QSplitter>
 #include <QTreeWidget>
@@ -10,6 +9,7 @@
 #include <cassert>
 
 #include "AutoSplash.h"
+#include "GuiLog.h"
 #include "OverrideCursor.h"
 #include "PKCS11Context.h"
 #include "PKCS11Token.h"
@@ -74,11 +74,9 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
             const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
             if (e.GetFlag() != TSY_KIND_LOAD_FAILED) {
                 COperationGuard operation(this);
-                splash.Hide();
                 QMessageBox::critical(this, windowTitle(), QString::fromLatin1(pszMessage), QMessageBox::Ok);
-                splash.Show();
             }
-            qDebug() << pszMessage;
+            qCDebug(lcGui) << pszMessage;
         }
     }
 
@@ -208,7 +206,7 @@ void MainWindow::on_actionReload_triggered()
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
             const char* pszMessage = e.GetMessage() ? e.GetMessage() : "";
-            qDebug() << pszMessage;
+            qCDebug(lcGui) << pszMessage;
             COverrideCursor arrow(Qt::ArrowCursor);
             QMessageBox::critical(this, windowTitle(), QString::fromLatin1(pszMessage), QMessageBox::Ok);
         }

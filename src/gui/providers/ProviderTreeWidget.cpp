@@ -3,11 +3,12 @@
 #include "FieldList.h"
 #include "PKCS11Base.h"
 
-#include <QDebug>
 #include <QFont>
 #include <QIcon>
 #include <cassert>
 #include <exception>
+
+#include "GuiLog.h"
 
 namespace {
 
@@ -166,9 +167,9 @@ void CProviderTreeWidget::on_item_selection_changed()
         pObject->PopulateFields(&fields);
     } catch (const std::exception& e) {
         // A slot must not let the layer's exception through; show what was read before it.
-        qDebug() << "Unable to read the fields of the selected object:" << e.what();
+        qCDebug(lcGui) << "Unable to read the fields of the selected object:" << e.what();
     } catch (...) {
-        qDebug() << "Unable to read the fields of the selected object";
+        qCDebug(lcGui) << "Unable to read the fields of the selected object";
     }
 
     for (int i = 0; i < fields.GetCount(); ++i) {
