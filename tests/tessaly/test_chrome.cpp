@@ -3,11 +3,14 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSplashScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -241,6 +244,46 @@ private slots:
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         splash.Show();
         QVERIFY(splash.Splash()->isVisible());
+    }
+
+    // A box or dialog that opens while splashes are up comes in front of them, with the normal
+    // arrow; once the last one closed, the splashes the owners still want are back with the
+    // wait cursor. A splash that its owner showed or hid meanwhile follows the owner.
+    void boxesComeInFrontOfSplashes()
+    {
+        CAutoSplash first(":/missing", nullptr, true);
+        CAutoSplash second(":/missing", nullptr, true);
+        second.Hide();
+        bool splashShown = true;
+        Qt::CursorShape cursor = Qt::WaitCursor;
+        fixture::ModalDriver driver;
+        const auto look = [&] {
+            splashShown = first.Splash()->isVisible() || second.Splash()->isVisible();
+            cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+        };
+        driver.Expect([&](QWidget* box) {
+            look();
+            // A dialog on top of the box: the splashes stay aside until both have closed.
+            QTimer::singleShot(0, box, [&, box] {
+                QDialog inner(box);
+                fixture::ModalDriver nested;
+                nested.Expect([&](QWidget* w) {
+                    first.Show();
+                    QVERIFY(!first.Splash()->isVisible());
+                    fixture::ModalDriver::Reject(w);
+                });
+                inner.exec();
+                QVERIFY(!first.Splash()->isVisible());
+                fixture::ModalDriver::Accept(box);
+            });
+        }, "QMessageBox");
+        QMessageBox::information(nullptr, "title", "in front");
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(!splashShown);
+        QCOMPARE(cursor, Qt::ArrowCursor);
+        QVERIFY(first.Splash()->isVisible());
+        QVERIFY(!second.Splash()->isVisible());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     }
 
     void splashCursorsNestAndSurviveExceptions()

@@ -113,14 +113,16 @@ struct TAnswers {
     // After the dialog: the boxes expected, each answered with OK; their "title|text" are recorded.
     int boxes = 1;
     std::function<void(QWidget*)> inLastBox;
-    // A save dialog before the boxes gets this file.
+    // A save dialog before the boxes gets this file, or is cancelled.
     QString askedFile;
+    bool cancelAskedFile = false;
 };
 
 struct TSeen {
     QStringList boxes;
     bool labelEnabled = false;
     bool splashWhileAsked = true;
+    QString askedTitle;
     QStringList failures;
 };
 
@@ -160,13 +162,18 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
                 field("edtLabel")->setText(a.label);
             fixture::ModalDriver::Click(w, QStringLiteral("OK"));
         }, "BrannickDialog");
-        if (!a.askedFile.isEmpty())
+        if (!a.askedFile.isEmpty() || a.cancelAskedFile)
             driver.Expect([&](QWidget* w) {
                 seen.splashWhileAsked = false;
                 for (QWidget* top : QApplication::topLevelWidgets())
                     if (qobject_cast<QSplashScreen*>(top) && top->isVisible())
                         seen.splashWhileAsked = true;
+                seen.askedTitle = w->windowTitle();
                 QFileDialog* fd = qobject_cast<QFileDialog*>(w);
+                if (a.cancelAskedFile) {
+                    fd->reject();
+                    return;
+                }
                 fixture::ModalDriver::ChooseFile(fd, a.askedFile);
                 QMetaObject::invokeMethod(fd, "accept");
             }, "QFileDialog");
@@ -527,12 +534,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<QString>("box");
-        QTest::newRow("no printer") << QByteArray() << "Unable to print the access report.";
+        QTest::newRow("no printer, no file chosen") << QByteArray() << "Unable to print the access report.";
         QTest::newRow("unwritable path") << QByteArray("/nonexistent-dir/r.pdf")
                                          << "Unable to write the access report to /nonexistent-dir/r.pdf.";
     }
 
-    // A report that cannot be made is reported, and the access data are still shown.
+    // A report that cannot be made is reported, and the access data are still shown. Without a
+    // printer the user is offered the save dialog first.
     void reportFailures()
     {
         QFETCH(QByteArray, variable);
@@ -546,10 +554,33 @@ private slots:
         window.show();
         TAnswers answers;
         answers.boxes = 2;
+        answers.cancelAskedFile = variable.isEmpty();
         const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
         QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
         QCOMPARE(seen.boxes.at(1), window.windowTitle() + QLatin1Char('|') + box);
         QCOMPARE(seen.boxes.at(2), AccessBox(kNewSOPIN, kNewUserPIN));
+    }
+
+    // Without a printer the report is not lost: the save dialog offers to keep it as PDF, in
+    // front of the splash, and the file is written owner-only; no failure is reported.
+    void reportSavedWhenItCannotBePrinted()
+    {
+        if (!QPrinterInfo::availablePrinters().isEmpty())
+            QSKIP("a printer is installed here");
+        TestModuleCase();
+        MainWindow window;
+        window.show();
+        TAnswers answers;
+        answers.askedFile = m_dir + QStringLiteral("/kept");
+        const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
+        QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
+        QVERIFY(!seen.splashWhileAsked);
+        QCOMPARE(seen.askedTitle, QStringLiteral("The access report could not be printed. Save it as PDF"));
+        QCOMPARE(seen.boxes, QStringList({kQuestion, AccessBox(kNewSOPIN, kNewUserPIN)}));
+        const QString pdf = answers.askedFile + QStringLiteral(".pdf");
+        QCOMPARE(Mode(pdf), mode_t(0600));
+        const QString text = PdfText(pdf);
+        QVERIFY2(text.contains(QLatin1String(kNewUserPIN)) && text.contains(QLatin1String(kNewSOPIN)), qPrintable(text));
     }
 
     // "ask": the splash goes before the save dialog; the chosen file is written owner-only.
