@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStringList>
+
+#include <algorithm>
 
 #include "AboutDialog.h"
 #include "AutoSplash.h"
@@ -87,7 +90,9 @@ MainWindow::MainWindow(QWidget* parent)
     m_pToolBar = new QMyToolBar(this);
     m_pToolBar->setObjectName(QStringLiteral("verticalToolBar"));
     m_pToolBar->setOrientation(Qt::Vertical);
-    m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    // Text beside the icon: with the text under it, the actions of a token need a window
+    // taller than the default one, and than many screens.
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_pToolBar->addActions(ui->mainToolBar->actions());
     toolsLayout->addWidget(m_pToolBar);
 
@@ -187,6 +192,34 @@ void MainWindow::showEvent(QShowEvent* event)
         ResizeSkinMenuBar();
     }
     ApplySkin(false);
+    // A size the user chose stays as it is.
+    if (CSettings::Instance().m_baWindowGeometry.isEmpty())
+        FitToolBar();
+}
+
+void MainWindow::FitToolBar()
+{
+    if (!m_bSkin || isMaximized())
+        return;
+    if (QLayout* pLayout = centralWidget() ? centralWidget()->layout() : nullptr)
+        pLayout->activate();
+    ui->centralWidget->layout()->activate();
+    QList<QAction*> hidden;
+    for (QAction* action : TokenActions())
+        if (!action->isVisible()) {
+            hidden << action;
+            action->setVisible(true);
+        }
+    const int nMissing = m_pToolBar->sizeHint().height() - m_pToolBar->height();
+    for (QAction* action : hidden)
+        action->setVisible(false);
+    if (nMissing <= 0)
+        return;
+    int nHeight = height() + nMissing;
+    if (const QScreen* pScreen = screen())
+        nHeight = std::min(nHeight, pScreen->availableGeometry().height() - (frameGeometry().height() - height()));
+    if (nHeight > height())
+        resize(width(), nHeight);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)

@@ -226,6 +226,12 @@ private:
 
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
+    // Makes the window tall enough for its vertical tool bar to show every action of a selected
+    // token, the most it ever shows, within the screen.
+    void FitToolBar();
+
+    // The actions a selected token offers (MainWindow_TokenView.cpp).
+    QList<QAction*> TokenActions() const;
 
     // Token operations (MainWindow_Login.cpp, MainWindow_Pins.cpp, MainWindow_Certificates.cpp,
     // MainWindow_Tests.cpp)

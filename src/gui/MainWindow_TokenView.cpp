@@ -228,6 +228,13 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     on_item_selection_changed();
 }
 
+QList<QAction*> MainWindow::TokenActions() const
+{
+    return {ui->actionLogin,      ui->actionLogout,   ui->actionCertImport,
+            ui->actionChangePIN,  ui->actionInitialize, ui->actionUnblockPIN,
+            ui->actionTestToken,  ui->actionRequestCertificate, ui->actionDownloadCertificate};
+}
+
 void MainWindow::on_item_selection_changed()
 {
     // Token, key and certificate actions appear only for a selected object of their kind.
@@ -273,9 +280,7 @@ void MainWindow::on_item_selection_changed()
         break;
     }
     case CryptokiToken: {
-        for (QAction* action : {ui->actionLogin, ui->actionLogout, ui->actionCertImport, ui->actionChangePIN,
-                                ui->actionInitialize, ui->actionUnblockPIN, ui->actionTestToken,
-                                ui->actionRequestCertificate, ui->actionDownloadCertificate})
+        for (QAction* action : TokenActions())
             action->setVisible(true);
         ui->menuSmart_card->menuAction()->setVisible(true);
         const bool bLoggedIn = static_cast<CPKCS11Token*>(m_pSelectedItem)->IsLoggedIn();
