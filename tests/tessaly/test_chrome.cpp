@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include "AutoSplash.h"
+#include "MainWindow.h"
 #include "MessageBoxEx.h"
 #include "ModalDriver.h"
 #include "MyToolBar.h"
@@ -177,6 +178,33 @@ private slots:
         QVERIFY(!body.content());
         QCOMPARE(content->parentWidget(), static_cast<QWidget*>(&body));
         QVERIFY(!grid->itemAtPosition(2, 1));
+    }
+
+    // Under the skin's style sheet the border pieces beside the title bar take its red
+    // gradient (darker at the top), the pieces beside the content the grey.
+    void titleRowBordersTakeTheTitleGradient()
+    {
+        qApp->setStyleSheet(MainWindow::SkinStyleSheet(QString::fromLatin1(qVersion())));
+        QWidget window;
+        window.resize(400, 300);
+        QResizeCentralWidget* body = new QResizeCentralWidget(&window, new QWidget);
+        body->resize(400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QGridLayout* grid = qobject_cast<QGridLayout*>(body->layout());
+        const auto colours = [](QWidget* piece) {
+            const QImage image = piece->grab().toImage();
+            return qMakePair(image.pixelColor(image.width() / 2, 1), image.pixelColor(image.width() / 2, image.height() - 2));
+        };
+        for (int column : {0, 2}) {
+            const auto title = colours(grid->itemAtPosition(1, column)->widget());
+            QVERIFY2(title.first.red() > 3 * title.first.green() && title.second.red() > title.first.red(),
+                     qPrintable(QStringLiteral("column %1: %2 to %3").arg(column).arg(title.first.name(),
+                                                                                     title.second.name())));
+            const auto side = colours(grid->itemAtPosition(2, column)->widget());
+            QCOMPARE(side.first, QColor(150, 150, 150));
+        }
+        qApp->setStyleSheet(QString());
     }
 
     void titleBarMovesTheWindowButNotNearItsEdgeNorWhenMaximised()

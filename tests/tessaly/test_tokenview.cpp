@@ -183,6 +183,17 @@ private slots:
         QVERIFY2(cert.contains(QRegularExpression("Subject=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains(QRegularExpression("Issuer=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains("Valid from="), qPrintable(cert));
+        // The serial number (20 bytes, as openssl makes it) is shown whole: its column is as
+        // wide as its text, and the pane scrolls to it.
+        QTreeWidget* pane = tree->GetInfoWidget();
+        for (int i = 0; i < pane->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* row = pane->topLevelItem(i);
+            if (row->text(0) != QLatin1String("Serial number"))
+                continue;
+            QCOMPARE(row->text(1).size(), 40);
+            QVERIFY2(pane->columnWidth(1) >= pane->fontMetrics().horizontalAdvance(row->text(1)),
+                     qPrintable(QStringLiteral("%1 pixels for %2").arg(pane->columnWidth(1)).arg(row->text(1))));
+        }
 
         SelectRow(tree, FindRow(tree, QStringLiteral("Certificate(Broken)")));
         QCOMPARE(PaneLines(tree), QStringList() << QStringLiteral("The certificate can not be decoded.="));
