@@ -55,6 +55,8 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_BINARY_DIR}/bin)
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "softhsm2 | opensc-pkcs11")
+# Qt's own catalogues: the texts of Qt's buttons and dialogs in the user's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qttranslations5-l10n")
 # The policy files in the data folder are the package's configuration files: an operator's
 # own files there survive an upgrade.
 set(conffiles "")

@@ -14,6 +14,7 @@ packages=(
   poppler-utils fonts-dejavu-core
   dpkg-dev lintian
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev
+  qttranslations5-l10n
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -570,7 +570,7 @@ Please enter it first.</source>
         <translation>Администратор</translation>
     </message>
     <message>
-        <source>Enter the coresponding PIN:</source>
+        <source>Enter the corresponding PIN:</source>
         <translation>Въведете съответния PIN:</translation>
     </message>
 </context>
@@ -681,7 +681,7 @@ Please enter it first.</source>
         <translation>Избраният файл не е валиден цифров сертификат.</translation>
     </message>
     <message>
-        <source>The selected certificate doesn&apos;t have coresponding keys on this card.</source>
+        <source>The selected certificate doesn&apos;t have corresponding keys on this card.</source>
         <translation>Избраният сертификат няма съответстващи ключове в тази карта.</translation>
     </message>
     <message>
@@ -741,7 +741,7 @@ Please enter it first.</source>
         <translation>Настройки</translation>
     </message>
     <message>
-        <source>Modify the program settins.</source>
+        <source>Modify the program settings.</source>
         <translation>Промяна на настройките на програмата.</translation>
     </message>
     <message>
@@ -928,7 +928,7 @@ To install new security device go to Edit-&gt;Preferences</source>
     </message>
     <message>
         <source>The provider %1 doesn&apos;t support slot events.
-Please note that you&apos;ll have to reload it manually everytime you insert or remove cards.
+Please note that you&apos;ll have to reload it manually every time you insert or remove cards.
 You can do that by choosing Edit-&gt;Reload from the main menu.</source>
         <translation>Доставчикът %1 не поддържа събития на слотовете.
 Ще трябва да го презареждате ръчно всеки път, когато поставите или извадите карта.
@@ -1021,10 +1021,6 @@ Access information:
 Права за достъп:
 	АИН: %1
 	ПИН: %2</translation>
-    </message>
-    <message>
-        <source>Digital Certificates (*.cer *.crt *.der)</source>
-        <translation>Цифрови сертификати (*.cer *.crt *.der)</translation>
     </message>
     <message>
         <source>Import Certificate</source>
@@ -1199,6 +1195,22 @@ but the signature produced with this key is invalid!</source>
     <message>
         <source>The smart card does not contain keys.</source>
         <translation>Смарт картата не съдържа ключове.</translation>
+    </message>
+    <message>
+        <source>Digital Certificates (*.cer *.crt *.der *.pem)</source>
+        <translation>Цифрови сертификати (*.cer *.crt *.der *.pem)</translation>
+    </message>
+    <message>
+        <source>A certificate for the key-pair &quot;%1&quot; already exists. Would you like to replace it?</source>
+        <translation>За двойката ключове „%1“ вече има сертификат. Желаете ли да го замените?</translation>
+    </message>
+    <message>
+        <source>The access report could not be printed. Save it as PDF</source>
+        <translation>Справката за правата за достъп не може да бъде отпечатана. Запишете я като PDF</translation>
+    </message>
+    <message>
+        <source>(no label)</source>
+        <translation>(без етикет)</translation>
     </message>
 </context>
 <context>
@@ -1575,7 +1587,7 @@ but the signature produced with this key is invalid!</source>
         <translation>Няма заявки за тази двойка ключове.</translation>
     </message>
     <message>
-        <source>The results are summarized bellow:</source>
+        <source>The results are summarized below:</source>
         <translation>Резултатите са обобщени по-долу:</translation>
     </message>
     <message>

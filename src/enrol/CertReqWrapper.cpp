@@ -88,13 +88,16 @@ CCertReqWrapper::CCertReqWrapper(IEnrolmentHost* pHost, TKeysVector& keys, CPKCS
 
 void CCertReqWrapper::Report(const QString& text, const char* pszLogPrefix, const char* pszDetail, bool bCritical)
 {
-    // The entry is written before the box, which runs the event loop.
+    // The entry is critical: it asks the user for an error report, once the box has said what
+    // happened.
+    {
+        COverrideCursor arrow(Qt::ArrowCursor);
+        if (bCritical)
+            QMessageBox::critical(BoxParent(m_pHost), QObject::tr("Error"), text, QMessageBox::Ok);
+        else
+            QMessageBox::warning(BoxParent(m_pHost), QObject::tr("Error"), text, QMessageBox::Ok);
+    }
     Log(std::string(pszLogPrefix) + kRoad + (pszDetail ? pszDetail : ""));
-    COverrideCursor arrow(Qt::ArrowCursor);
-    if (bCritical)
-        QMessageBox::critical(BoxParent(m_pHost), QObject::tr("Error"), text, QMessageBox::Ok);
-    else
-        QMessageBox::warning(BoxParent(m_pHost), QObject::tr("Error"), text, QMessageBox::Ok);
 }
 
 void CCertReqWrapper::GenerateAndSendRequest()

@@ -115,7 +115,7 @@ void CCertReqWrapper::RunDownloadRoad()
     }
     if (end == DownloadStopped)
         return;
-    dialog.SetActionText(QObject::tr("The results are summarized bellow:"));
+    dialog.SetActionText(QObject::tr("The results are summarized below:"));
     dialog.exec();
 }
 

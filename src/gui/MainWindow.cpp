@@ -7,11 +7,15 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStringList>
+
+#include <algorithm>
 
 #include "AboutDialog.h"
 #include "AutoSplash.h"
 #include "DataFolder.h"
+#include "HandConnectedSlots.h"
 #include "MyToolBar.h"
 #include "ResizeCentralWidget.h"
 #include "Resources.h"
@@ -26,30 +30,6 @@
 namespace {
 const char* const kReportService = "https://reports.veskora.example/axis2/services/ReportLog";
 const int kStateVersion = 0;
-
-// setupUi connects every on_<object>_<signal> slot by name. The slot-event, tree and
-// PIN-pad slots keep on_ names but are connected by hand; Qt would warn once for each
-// at every start, and those lines would hide real warnings.
-QtMessageHandler g_previousHandler = nullptr;
-
-void QuietAboutHandConnectedSlots(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    static const char* const kHandConnected[] = {
-        "on_slot_events_not_supported(", "on_slot_event(",  "on_item_selection_changed(",
-        "on_item_double_clicked(",       "on_tree_context_menu(", "on_protected_auth_login_finished(",
-    };
-    static const QLatin1String kPrefix("QMetaObject::connectSlotsByName: No matching signal for ");
-    if (type == QtWarningMsg && message.startsWith(kPrefix)) {
-        const QStringRef slot = message.midRef(kPrefix.size());
-        for (const char* name : kHandConnected)
-            if (slot.startsWith(QLatin1String(name)))
-                return;
-    }
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
-    else
-        qt_message_output(type, context, message);
-}
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
@@ -79,9 +59,13 @@ MainWindow::MainWindow(QWidget* parent)
 
     ui = new Ui_MainWindow;
     m_qsChainFile = QStringLiteral("%1/chain.pem");
-    g_previousHandler = qInstallMessageHandler(QuietAboutHandConnectedSlots);
-    ui->setupUi(this);
-    qInstallMessageHandler(g_previousHandler);
+    {
+        // The slot-event, tree and PIN-pad slots keep on_ names but are connected by hand.
+        CHandConnectedSlots quiet({"on_slot_events_not_supported", "on_slot_event", "on_item_selection_changed",
+                                   "on_item_double_clicked", "on_tree_context_menu",
+                                   "on_protected_auth_login_finished"});
+        ui->setupUi(this);
+    }
     m_qsChainFile = QDir::toNativeSeparators(m_qsChainFile.arg(tessaly::DataFolder()));
 
     m_pSysLogger.reset(new Logging::CSysLogger("tessaly", 0x32, nullptr));
@@ -106,7 +90,9 @@ MainWindow::MainWindow(QWidget* parent)
     m_pToolBar = new QMyToolBar(this);
     m_pToolBar->setObjectName(QStringLiteral("verticalToolBar"));
     m_pToolBar->setOrientation(Qt::Vertical);
-    m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    // Text beside the icon: with the text under it, the actions of a token need a window
+    // taller than the default one, and than many screens.
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     m_pToolBar->addActions(ui->mainToolBar->actions());
     toolsLayout->addWidget(m_pToolBar);
 
@@ -206,6 +192,34 @@ void MainWindow::showEvent(QShowEvent* event)
         ResizeSkinMenuBar();
     }
     ApplySkin(false);
+    // A size the user chose stays as it is.
+    if (CSettings::Instance().m_baWindowGeometry.isEmpty())
+        FitToolBar();
+}
+
+void MainWindow::FitToolBar()
+{
+    if (!m_bSkin || isMaximized())
+        return;
+    if (QLayout* pLayout = centralWidget() ? centralWidget()->layout() : nullptr)
+        pLayout->activate();
+    ui->centralWidget->layout()->activate();
+    QList<QAction*> hidden;
+    for (QAction* action : TokenActions())
+        if (!action->isVisible()) {
+            hidden << action;
+            action->setVisible(true);
+        }
+    const int nMissing = m_pToolBar->sizeHint().height() - m_pToolBar->height();
+    for (QAction* action : hidden)
+        action->setVisible(false);
+    if (nMissing <= 0)
+        return;
+    int nHeight = height() + nMissing;
+    if (const QScreen* pScreen = screen())
+        nHeight = std::min(nHeight, pScreen->availableGeometry().height() - (frameGeometry().height() - height()));
+    if (nHeight > height())
+        resize(width(), nHeight);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event)
@@ -287,8 +301,10 @@ void MainWindow::closeEvent(QCloseEvent* event)
 void MainWindow::changeEvent(QEvent* event)
 {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::LanguageChange && ui)
+    if (event->type() == QEvent::LanguageChange && ui) {
         ui->retranslateUi(this);
+        RetranslateTrees();
+    }
 }
 
 void MainWindow::on_actionAbout_triggered()

@@ -38,6 +38,7 @@ class QPoint;
 class QResizeCentralWidget;
 class QTreeWidgetItem;
 class Ui_MainWindow;
+struct TErrorReport;
 
 // tessaly's main window. Construction builds the form, the loggers and the tool bars;
 // everything else that start-up needs (settings, language, providers, skin) runs on
@@ -91,9 +92,10 @@ public:
     void SaveSettings();
 
     // --- Errors and user operations (MainWindow_Errors.cpp) ---
-    // Reports a failed operation: one log entry (written before any box runs the event
-    // loop), then, with showBox, a critical box with the text and the explanation of the
-    // error sink's code; the sink is emptied afterwards.
+    // Reports a failed operation: with showBox, a critical box with the text and the
+    // explanation of the error sink's code, and one log entry (written before the box runs the
+    // event loop, except a critical one: it asks the user for an error report, after the box);
+    // the sink is emptied.
     void ShowError(const QString& text, bool critical = false, bool showBox = true) override;
     void LogError(const QString& text, bool critical = false) override;
 
@@ -113,6 +115,11 @@ public:
     // Re-reads the objects of a token of the current provider and rebuilds its rows, under a
     // splash "Reading card, please wait...". Every object of the token taken before is freed.
     void RefreshTokenRow(CPKCS11Token* pToken);
+    // The text of an object's row: a slot's description, a token's label, "Certificate(label)"
+    // and the like, in the language of the moment.
+    static QString RowText(CPKCS11Base* pObject);
+    // Sets every row's text and the information pane again after a language change.
+    void RetranslateTrees();
     // The token of the selected row: the token itself, or the token of a selected
     // certificate or key; null for a slot or no selection.
     CPKCS11Token* GetSelectedToken() const;
@@ -222,6 +229,12 @@ private:
 
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
+    // Makes the window tall enough for its vertical tool bar to show every action of a selected
+    // token, the most it ever shows, within the screen.
+    void FitToolBar();
+
+    // The actions a selected token offers (MainWindow_TokenView.cpp).
+    QList<QAction*> TokenActions() const;
 
     // Token operations (MainWindow_Login.cpp, MainWindow_Pins.cpp, MainWindow_Certificates.cpp,
     // MainWindow_Tests.cpp)
@@ -292,6 +305,7 @@ private:
     void ReportProviderFailure(const CTSYException& error, const std::string& module, const std::string& description);
     // Reports what a handler caught, so that nothing escapes into Qt's event loop.
     void ReportException(const QString& text, const std::exception* pError);
+    void WriteLogEntry(const TErrorReport& report);
 
     bool m_bSkin;
     bool m_bMenuBarSized;

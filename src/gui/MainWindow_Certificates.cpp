@@ -15,7 +15,7 @@
 namespace {
 QString CertificateFilter()
 {
-    return MainWindow::tr("Digital Certificates (*.cer *.crt *.der)");
+    return MainWindow::tr("Digital Certificates (*.cer *.crt *.der *.pem)");
 }
 } // namespace
 
@@ -24,20 +24,31 @@ bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, 
     assert(pbCert);
     assert(cbCert);
     COperationGuard operation(this);
-    if (token.InstallCertificate(pbCert, cbCert, false))
+    std::string sKeyLabel;
+    if (token.InstallCertificate(pbCert, cbCert, false, &sKeyLabel))
         return true;
     if (m_lastError.GetFlag() == TSY_KIND_PLAIN && m_lastError.GetCode() == TSY_CERT_ALREADY_EXISTS) {
         // Asked, not a failure: a declined replacement leaves nothing to report.
         m_lastError.Reset();
-        if (!tessaly::QuestionBox(this, tr("Import Certificate"),
-                                  tr("A certificate for this key-pair already exists. Would you like to replace it?")))
+        // A token-wide download asks once per key pair: the question says which.
+        const QString label = QString::fromUtf8(sKeyLabel.c_str()).trimmed();
+        const QString question =
+            label.isEmpty()
+                ? tr("A certificate for this key-pair already exists. Would you like to replace it?")
+                : tr("A certificate for the key-pair \"%1\" already exists. Would you like to replace it?").arg(label);
+        if (!tessaly::QuestionBox(this, tr("Import Certificate"), question))
             return false;
         if (token.InstallCertificate(pbCert, cbCert, true))
             return true;
         ShowError(tr("Unable to import the certificate."), false, true);
         return false;
     }
-    ShowError(tr("Unable to import the certificate."), true, true);
+    // A file that is no certificate, or one for keys the card does not hold, is the user's
+    // mistake, not a fault of the program that asks for an error report.
+    const bool bUserMistake =
+        m_lastError.GetFlag() == TSY_KIND_PLAIN &&
+        (m_lastError.GetCode() == TSY_CERT_DECODE_FAILED || m_lastError.GetCode() == TSY_KEYSET_NOT_EXISTS);
+    ShowError(tr("Unable to import the certificate."), !bUserMistake, true);
     return false;
 }
 

@@ -1,13 +1,10 @@
 // Error reports and the frame of every user operation.
 #include "MainWindow.h"
 
-#include <QApplication>
-#include <QDebug>
 #include <QMessageBox>
-#include <QPointer>
-#include <QSplashScreen>
 
 #include "ErrorReportWizard.h"
+#include "GuiLog.h"
 #include "OverrideCursor.h"
 #include "PKCS11Context.h"
 #include "Pkcs11Errors.h"
@@ -28,32 +25,28 @@ void MainWindow::ShowErrorOfModule(const QString& text, bool critical, bool show
     // The sink is read; the next failure starts from an empty one.
     m_lastError.Reset();
 
-    // The entry is written before the box: the box runs the event loop, and whatever
-    // happens meanwhile (or a program that ends there) must not lose it.
+    // A critical entry asks the user for an error report: the user learns what happened first.
+    // Any other entry is written before the box, which runs the event loop: whatever happens
+    // meanwhile (or a program that ends there) must not lose it.
+    const bool bEntryAfterBox = showBox && report.severity == ErrorSeverityCritical;
+    if (!bEntryAfterBox)
+        WriteLogEntry(report);
+    if (showBox) {
+        COperationGuard operation(this);
+        // The box waits for the user, not the user for the program.
+        COverrideCursor arrow(Qt::ArrowCursor);
+        QMessageBox::critical(this, windowTitle(), report.boxText, QMessageBox::Ok, QMessageBox::NoButton);
+    }
+    if (bEntryAfterBox)
+        WriteLogEntry(report);
+}
+
+void MainWindow::WriteLogEntry(const TErrorReport& report)
+{
     Logging::ILogger& logger = Logging::ILogger::instance();
     logger.severity(report.severity);
     logger << report.logText.toStdWString();
     logger.flush();
-
-    if (showBox) {
-        COperationGuard operation(this);
-        // A splash stays on top of everything: a box raised while providers load (or a card
-        // is read) would sit behind it, unseen, with the program waiting for it.
-        QList<QPointer<QWidget>> splashes;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (qobject_cast<QSplashScreen*>(w) && w->isVisible()) {
-                splashes << w;
-                w->hide();
-            }
-        {
-            // The box waits for the user, not the user for the program.
-            COverrideCursor arrow(Qt::ArrowCursor);
-            QMessageBox::critical(this, windowTitle(), report.boxText, QMessageBox::Ok, QMessageBox::NoButton);
-        }
-        for (const QPointer<QWidget>& w : splashes)
-            if (w)
-                w->show();
-    }
 }
 
 void MainWindow::LogError(const QString& text, bool critical)
@@ -91,7 +84,7 @@ void MainWindow::ReportException(const QString& text, const std::exception* pErr
         m_lastError.Reset();
         m_lastError.SetMessage(pError ? pError->what() : "unknown exception");
     }
-    qDebug() << "Exception caught:" << text << m_lastError.GetMessage();
+    qCDebug(lcGui) << "Exception caught:" << text << m_lastError.GetMessage();
     ShowError(text, false, true);
 }
 

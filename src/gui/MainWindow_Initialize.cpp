@@ -7,7 +7,6 @@
 #include <memory>
 
 #include <QCoreApplication>
-#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QMessageBox>
@@ -17,6 +16,7 @@
 #include "AutoSplash.h"
 #include "BrannickDialog.h"
 #include "FieldList.h"
+#include "GuiLog.h"
 #include "MessageBoxes.h"
 #include "ModuleQuirks.h"
 #include "PKCS11Context.h"
@@ -58,7 +58,7 @@ int RunBrannick(const std::string& module, unsigned long nSlotID, const char* ps
     tool.waitForFinished(-1);
     for (const QByteArray& output : tool.readAll().split('\n'))
         if (!output.isEmpty())
-            qDebug() << "brannick:" << output.constData();
+            qCDebug(lcGui) << "brannick:" << output.constData();
     if (tool.exitStatus() == QProcess::CrashExit)
         return -1;
     return tool.exitCode();
@@ -107,7 +107,7 @@ void MainWindow::InitializeSelectedToken()
     bool bUserPINSet = false;
     if (quirks.bInitThroughBrannick) {
         const int status = RunBrannick(sModule, nSlotID, soPIN.c_str(), sLabel.c_str());
-        qDebug() << "brannick exit status" << status;
+        qCDebug(lcGui) << "brannick exit status" << status;
         // Only a finished initialisation or one that may have finished goes on: any other
         // status would give an unerased card new PINs and a report that says otherwise.
         if (status == 1)
@@ -163,7 +163,15 @@ void MainWindow::InitializeSelectedToken()
     const tessaly::TReportDestination destination = tessaly::ReportDestinationOf(qgetenv("TESSALY_PRINT_TO_FILE"));
     if (destination.kind == tessaly::TReportDestination::AskForFile)
         pSplash->Hide();
-    const TextPrinter::TResult printed = tessaly::PrintAccessReport(this, data, destination);
+    TextPrinter::TResult printed = tessaly::PrintAccessReport(this, data, destination);
+    if (printed == TextPrinter::Failed && destination.kind == tessaly::TReportDestination::Printer) {
+        // No printer, or printing failed: the report may still be kept, as a PDF file of the
+        // user's (owner-only, like every report file). Only a report not saved either is lost.
+        printed = tessaly::PrintAccessReport(this, data, {tessaly::TReportDestination::AskForFile, QString()},
+                                             tr("The access report could not be printed. Save it as PDF"));
+        if (printed == TextPrinter::Cancelled)
+            printed = TextPrinter::Failed;
+    }
     pSplash.reset();
     if (printed == TextPrinter::Failed) {
         switch (destination.kind) {

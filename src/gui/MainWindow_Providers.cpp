@@ -2,7 +2,6 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include <QDebug>
 #include <QMessageBox>
 #include <QSplitter>
 #include <QTreeWidget>
@@ -10,6 +9,7 @@
 #include <cassert>
 
 #include "AutoSplash.h"
+#include "GuiLog.h"
 #include "PKCS11Context.h"
 #include "Pkcs11Errors.h"
 #include "PKCS11Token.h"
@@ -72,11 +72,9 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
         } catch (const CTSYException& e) {
             m_pCurrentProvider = pFirst;
             if (e.GetFlag() != TSY_KIND_LOAD_FAILED) {
-                splash.Hide();
                 ReportProviderFailure(e, module, description);
-                splash.Show();
             }
-            qDebug() << (e.GetMessage() ? e.GetMessage() : "");
+            qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
         }
     }
 
@@ -224,7 +222,7 @@ void MainWindow::on_actionReload_triggered()
             }
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
-            qDebug() << (e.GetMessage() ? e.GetMessage() : "");
+            qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
             ReportProviderFailure(e, module, description);
         }
         on_item_selection_changed();

@@ -2,11 +2,10 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include <QDebug>
-
 #include <cassert>
 
 #include "AutoSplash.h"
+#include "GuiLog.h"
 #include "MessageBoxEx.h"
 #include "OverrideCursor.h"
 #include "PKCS11Context.h"
@@ -31,7 +30,7 @@ void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, ui
         // An event of a provider freed or reloaded since: its context is gone.
         CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
         if (!pProvider) {
-            qDebug() << "Slot event of a provider no longer loaded dropped";
+            qCDebug(lcGui) << "Slot event of a provider no longer loaded dropped";
             return;
         }
         if (m_nOperations > 0) {
@@ -51,10 +50,10 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     COperationGuard operation(this);
     COverrideCursor cursor(Qt::WaitCursor);
 
-    qDebug() << "Slot event in " << pProvider->GetContext()->GetDescription();
+    qCDebug(lcGui) << "Slot event in " << pProvider->GetContext()->GetDescription();
     auto it = pProvider->GetSlots().find(nSlotID);
     if (it == pProvider->GetSlots().end()) {
-        qDebug() << "New slot presented!!!!!!";
+        qCDebug(lcGui) << "New slot presented!!!!!!";
         return;
     }
     CPKCS11Slot* pSlot = it->second;
@@ -116,7 +115,7 @@ void MainWindow::HandleSlotEventsNotSupported(CPKCS11Provider* pProvider)
 {
     const std::string description = pProvider->GetContext()->GetDescription();
     const QString text =
-        tr("The provider %1 doesn't support slot events.\nPlease note that you'll have to reload it manually everytime "
+        tr("The provider %1 doesn't support slot events.\nPlease note that you'll have to reload it manually every time "
            "you insert or remove cards.\nYou can do that by choosing Edit->Reload from the main menu.")
             .arg(QString::fromLatin1(description.c_str()));
     CSettings& settings = CSettings::Instance();

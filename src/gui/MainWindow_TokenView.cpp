@@ -2,11 +2,14 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include <QDebug>
 #include <QMenu>
+#include <QTreeWidgetItemIterator>
+
+#include <cstring>
 
 #include "AutoSplash.h"
 #include "FieldList.h"
+#include "GuiLog.h"
 #include "ModuleQuirks.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -26,8 +29,8 @@ void MainWindow::DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* p
         CPKCS11Slot* pSlot = pContext->GetSlot(i);
         if (!pSlot)
             continue;
-        const QString description = Pkcs11Text(pSlot->GetDescription());
-        qDebug() << description;
+        const QString description = RowText(pSlot);
+        qCDebug(lcGui) << description;
         pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
         if (!pSlot->IsTokenPresent()) {
             pTree->AddItem(nullptr, description, CProviderTreeWidget::IconEmptyReader, pSlot);
@@ -50,8 +53,7 @@ void MainWindow::DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* p
 void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree)
 {
     CPKCS11Token* pToken = pSlot->GetToken();
-    QTreeWidgetItem* pTokenRow =
-        pTree->AddItem(pSlotRow, Pkcs11Text(pToken->GetLabel()), CProviderTreeWidget::IconSmartCard, pToken);
+    QTreeWidgetItem* pTokenRow = pTree->AddItem(pSlotRow, RowText(pToken), CProviderTreeWidget::IconSmartCard, pToken);
     m_mapShownKeys.clear();
     // A failure left over from earlier silent steps must not be reported with this one.
     m_lastError.Reset();
@@ -110,13 +112,7 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
             m_lastError.Reset();
             return;
         }
-        qDebug() << "Certs count " << pToken->GetCertificateCount();
-        const QString certificateText = tr("Certificate(%1)");
-        const QString publicText = tr("Public key(%1)");
-        const QString privateText = tr("Private key(%1)");
-        const auto text = [](const QString& format, CPKCS11Object* pObject) {
-            return format.arg(Pkcs11Text(pObject->GetLabel() ? pObject->GetLabel() : "(no label)"));
-        };
+        qCDebug(lcGui) << "Certs count " << pToken->GetCertificateCount();
 
         const unsigned long nCerts = pToken->GetCertificateCount();
         for (unsigned long i = 0; i < nCerts; ++i) {
@@ -130,17 +126,17 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
                 nIcon = CProviderTreeWidget::IconCertNotDecoded;
             else if (nPublic == -1 && nPrivate == -1)
                 nIcon = CProviderTreeWidget::IconCertificate;
-            QTreeWidgetItem* pCertRow = rows.Add(text(certificateText, pCert), nIcon, pCert);
+            QTreeWidgetItem* pCertRow = rows.Add(RowText(pCert), nIcon, pCert);
             if (nPublic != -1) {
                 if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPublic)) {
                     m_mapShownKeys[nPublic] = 1;
-                    pTree->AddItem(pCertRow, text(publicText, pKey), CProviderTreeWidget::IconPublicKey, pKey);
+                    pTree->AddItem(pCertRow, RowText(pKey), CProviderTreeWidget::IconPublicKey, pKey);
                 }
             }
             if (nPrivate != -1) {
                 if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPrivate)) {
                     m_mapShownKeys[nPrivate] = 1;
-                    pTree->AddItem(pCertRow, text(privateText, pKey), CProviderTreeWidget::IconPrivateKey, pKey);
+                    pTree->AddItem(pCertRow, RowText(pKey), CProviderTreeWidget::IconPrivateKey, pKey);
                 }
             }
         }
@@ -153,22 +149,65 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
             if (!pKey)
                 continue;
             if (!(pKey->GetKeyFlags() & KEY_CLASS_PUBLIC)) {
-                rows.Add(text(privateText, pKey), CProviderTreeWidget::IconPrivateKey, pKey);
+                rows.Add(RowText(pKey), CProviderTreeWidget::IconPrivateKey, pKey);
                 continue;
             }
-            rows.Add(text(publicText, pKey), CProviderTreeWidget::IconPublicKey, pKey);
+            rows.Add(RowText(pKey), CProviderTreeWidget::IconPublicKey, pKey);
             const int nPair = pKey->GetPairIndex();
             if (nPair == -1)
                 continue;
             if (CPKCS11AsymmetricKey* pPair = pToken->GetAsymmetricKey(nPair)) {
                 m_mapShownKeys[nPair] = 1;
-                rows.Add(text(privateText, pPair), CProviderTreeWidget::IconPrivateKey, pPair);
+                rows.Add(RowText(pPair), CProviderTreeWidget::IconPrivateKey, pPair);
             }
         }
     } catch (const CTSYException& e) {
         // An object whose attributes cannot be read ends the view; the rows so far stay.
-        qDebug() << "An error occurred in UpdateTokenView: " << (e.GetMessage() ? e.GetMessage() : "");
+        qCDebug(lcGui) << "An error occurred in UpdateTokenView: " << (e.GetMessage() ? e.GetMessage() : "");
         m_lastError.Reset();
+    }
+}
+
+namespace {
+// The layer's word for an object without a label, in the user's language.
+QString LabelText(const char* pszLabel)
+{
+    if (!pszLabel || strcmp(pszLabel, "(no label)") == 0)
+        return MainWindow::tr("(no label)");
+    return Pkcs11Text(pszLabel);
+}
+} // namespace
+
+QString MainWindow::RowText(CPKCS11Base* pObject)
+{
+    switch (pObject->GetObjectType()) {
+    case CryptokiSlot:
+        return Pkcs11Text(static_cast<CPKCS11Slot*>(pObject)->GetDescription());
+    case CryptokiToken:
+        return LabelText(static_cast<CPKCS11Token*>(pObject)->GetLabel());
+    case CryptokiCertificate:
+        return tr("Certificate(%1)").arg(LabelText(static_cast<CPKCS11Object*>(pObject)->GetLabel()));
+    case CryptokiAsymmetricKey: {
+        CPKCS11AsymmetricKey* pKey = static_cast<CPKCS11AsymmetricKey*>(pObject);
+        const QString label = LabelText(pKey->GetLabel());
+        return (pKey->GetKeyFlags() & KEY_CLASS_PUBLIC) ? tr("Public key(%1)").arg(label)
+                                                        : tr("Private key(%1)").arg(label);
+    }
+    }
+    return QString();
+}
+
+void MainWindow::RetranslateTrees()
+{
+    for (const auto& entry : m_mapProviders) {
+        CProviderTreeWidget* pTree = entry.second->GetTreeWidget();
+        if (!pTree)
+            continue;
+        for (QTreeWidgetItemIterator it(pTree); *it; ++it)
+            if (CPKCS11Base* pObject = pTree->GetObject(*it))
+                (*it)->setText(0, RowText(pObject));
+        // The pane's captions come from the objects, in the language of the moment.
+        pTree->on_item_selection_changed();
     }
 }
 
@@ -189,6 +228,13 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     pTree->expandAll();
     pTree->on_item_selection_changed();
     on_item_selection_changed();
+}
+
+QList<QAction*> MainWindow::TokenActions() const
+{
+    return {ui->actionLogin,      ui->actionLogout,   ui->actionCertImport,
+            ui->actionChangePIN,  ui->actionInitialize, ui->actionUnblockPIN,
+            ui->actionTestToken,  ui->actionRequestCertificate, ui->actionDownloadCertificate};
 }
 
 void MainWindow::on_item_selection_changed()
@@ -241,7 +287,7 @@ void MainWindow::on_item_selection_changed()
         break;
     }
     case CryptokiToken: {
-        for (QAction* action : {ui->actionLogin, ui->actionLogout})
+        for (QAction* action : TokenActions())
             action->setVisible(true);
         for (QAction* action : {ui->actionCertImport, ui->actionChangePIN, ui->actionInitialize,
                                 ui->actionUnblockPIN, ui->actionTestToken, ui->actionRequestCertificate,

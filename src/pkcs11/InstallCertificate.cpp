@@ -129,7 +129,7 @@ bool ReplaceInPlace(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s, const std::vec
 
 } // namespace
 
-bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bool bReplace)
+bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bool bReplace, std::string* pKeyLabel)
 {
     if (!m_hSession) {
         SetError("No opened session", 0, TSY_KIND_PLAIN);
@@ -179,6 +179,8 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
         return fail({read.rv, TSY_KIND_PKCS11});
     tsy::TBytes& id = values[0];
     tsy::TBytes& label = values[1];
+    if (pKeyLabel)
+        pKeyLabel->assign(label.begin(), label.end());
 
     // Certificates already there for this key pair. An empty CKA_ID in a search
     // matches every certificate without an ID, so then only those that carry this

@@ -3,10 +3,10 @@
 #include <cassert>
 #include <cstring>
 
-#include <QDebug>
 #include <QObject>
 
 #include "FieldList.h"
+#include "Pkcs11Log.h"
 #include "PKCS11Token.h"
 
 CPKCS11Slot::CPKCS11Slot(CK_SLOT_ID nSlotID, CK_FUNCTION_LIST_PTR pFunctionList, CTSYException* pErrorSink)
@@ -128,7 +128,7 @@ void CPKCS11Slot::FreeToken()
 void CPKCS11Slot::PopulateFields(CFieldList* pFields)
 {
     assert(pFields);
-    qDebug() << "CPKCS11Slot::PopulateFields";
+    qCDebug(lcPkcs11) << "CPKCS11Slot::PopulateFields";
     (*pFields)[QObject::tr("Description")] = Pkcs11Text(m_sDescription.c_str());
     (*pFields)[QObject::tr("Manufacturer")] =
         m_sManufacturer.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(m_sManufacturer.c_str());

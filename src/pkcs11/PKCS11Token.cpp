@@ -3,10 +3,10 @@
 #include <cassert>
 #include <cstring>
 
-#include <QDebug>
 #include <QObject>
 
 #include "FieldList.h"
+#include "Pkcs11Log.h"
 #include "PKCS11Slot.h"
 
 namespace {
@@ -226,7 +226,7 @@ bool CPKCS11Token::InitializeToken(const char* pszSOPIN, const char* pszLabel)
 
     CK_RV rv = m_pFunctionList->C_InitToken(m_nSlotID, Bytes(pszSOPIN), Length(pszSOPIN), label);
     if (rv != CKR_OK) {
-        qDebug() << "Unable to initialize the token " << rv;
+        qCDebug(lcPkcs11) << "Unable to initialize the token " << rv;
         SetError("Unable to initialize the token", rv, TSY_KIND_PKCS11);
         return false;
     }

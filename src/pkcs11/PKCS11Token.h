@@ -110,7 +110,9 @@ public:
     // From the token, or from the system's generator when the token has none.
     bool GenerateRandom(unsigned long nSize, TByteArrayAutoPtr& random);
     // Stores a DER certificate beside the key pair whose public key it carries.
-    bool InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bool bReplace);
+    // pKeyLabel, when given, gets the label of the key pair the certificate belongs to once it
+    // is found (also when the installation then stops at a certificate the pair has already).
+    bool InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bool bReplace, std::string* pKeyLabel = nullptr);
 
     // Simple names of issuers already decoded on this token, by DER name.
     const std::string* FindIssuerName(const std::string& sIssuerDer) const;

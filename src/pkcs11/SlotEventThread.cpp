@@ -1,11 +1,9 @@
 #include "SlotEventThread.h"
 
 #include <cassert>
-#include <cstdio>
-
-#include <QDebug>
 
 #include "PKCS11Context.h"
+#include "Pkcs11Log.h"
 
 CSlotEventThread::CSlotEventThread(CPKCS11Context* pContext)
     : QThread(nullptr),
@@ -43,7 +41,7 @@ void CSlotEventThread::WaitForEvents()
 {
     if (!m_hLibrary || !m_pFunctionList) {
         // Without its own reference the thread could be left inside an unloaded library.
-        qWarning() << "No slot events: the module could not be referenced for the slot-event thread";
+        qCWarning(lcPkcs11) << "No slot events: the module could not be referenced for the slot-event thread";
         return;
     }
     // A thread stopped before it got into the wait does not go in: a module that another context
@@ -59,8 +57,7 @@ void CSlotEventThread::WaitForEvents()
             emit SlotEvent(static_cast<ulong>(nSlotID), m_pContext);
             continue;
         }
-        fputs(">C_WaitForSlotEvent was unblocked\n", stderr);
-        fflush(stderr);
+        qCDebug(lcPkcs11) << ">C_WaitForSlotEvent was unblocked";
         if (!bStop && (rv == CKR_FUNCTION_NOT_SUPPORTED || rv == CKR_NO_EVENT))
             emit SlotEventsNotSupported(m_pContext);
         break;

@@ -1,6 +1,6 @@
 #include "TSYException.h"
 
-#include <QDebug>
+#include "Pkcs11Log.h"
 
 CTSYException::CTSYException() : m_nCode(0), m_nFlag(0) {}
 
@@ -36,7 +36,7 @@ void CTSYException::Reset()
 
 void CErrorHandler::SetError(const char* pszMessage, unsigned long nCode, uint32_t nFlag)
 {
-    qDebug() << "Error: " << (pszMessage ? pszMessage : "") << " Code:" << nCode << "\n";
+    qCDebug(lcPkcs11) << "Error: " << (pszMessage ? pszMessage : "") << " Code:" << nCode << "\n";
     if (!m_pErrorSink)
         throw CTSYException(pszMessage, nCode, nFlag);
     m_pErrorSink->SetCode(nCode);

@@ -6,9 +6,8 @@
 #include <mutex>
 #include <vector>
 
-#include <QDebug>
-
 #include "PKCS11Context.h"
+#include "Pkcs11Log.h"
 #include "SlotEventThread.h"
 
 namespace {
@@ -55,15 +54,15 @@ CPKCS11Provider::CPKCS11Provider(CPKCS11Context* pContext, CSlotEventThread* pTh
 
 CPKCS11Provider::~CPKCS11Provider()
 {
-    qDebug() << "\nFreeing provider " << m_pContext->GetDescription();
+    qCDebug(lcPkcs11) << "\nFreeing provider " << m_pContext->GetDescription();
     m_pContextThread->RequestStop();
 
-    qDebug() << "Deleting pContext...";
+    qCDebug(lcPkcs11) << "Deleting pContext...";
     // C_Finalize releases a thread blocked in C_WaitForSlotEvent; the library is unloaded only
     // after the thread has been given the chance to leave it.
     bool bFinalized = m_pContext->Finalize();
 
-    qDebug() << "Deleting pContextThread...";
+    qCDebug(lcPkcs11) << "Deleting pContextThread...";
     bool bEnded = true;
     if (m_pContextThread->isRunning()) {
         // A module shared with another context is not finalised yet, so nothing releases the
@@ -74,7 +73,7 @@ CPKCS11Provider::~CPKCS11Provider()
     if (bEnded) {
         delete m_pContextThread;
     } else {
-        qWarning() << "Warning: the slot-event thread of" << m_pContext->GetDescription()
+        qCWarning(lcPkcs11) << "Warning: the slot-event thread of" << m_pContext->GetDescription()
                    << "did not return from the module; the module stays loaded.";
         KeepOrphan(m_pContextThread);
     }

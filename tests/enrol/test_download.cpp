@@ -252,7 +252,7 @@ private slots:
         const size_t before = m_service->Proofs().size();
         const TRun run = Download(Keys(), m_service->Endpoint());
         QVERIFY2(run.summary && run.unexpected.isEmpty(), qPrintable(run.unexpected.join("; ")));
-        QCOMPARE(run.action, QStringLiteral("The results are summarized bellow:"));
+        QCOMPARE(run.action, QStringLiteral("The results are summarized below:"));
         const QList<TRowSeen> expected = Expected({{"alpha", {"approved", "Alpha", kInstalled}},
                                                    {"bravo", {"pending", "Bravo", kPending}},
                                                    {"charlie", {"rejected", "Charlie", kRejected}},

@@ -32,7 +32,15 @@ const char* const kExistingDsa = "1.3.6.1.4.1.32473.1.3";
 struct TBox {
     QString title, text;
     QMessageBox::Icon icon;
+    size_t entriesBefore;  // log entries when the box showed, counted by Logged()
 };
+
+// The log of the running test, when it watches one.
+const MemoryLogger* g_pLog = nullptr;
+size_t Logged()
+{
+    return g_pLog ? g_pLog->Count() : 0;
+}
 
 // Fills the form for a policy and key, then presses OK (or Cancel).
 fixture::ModalDriver::Handler FillIn(const char* policy, const QString& key, const QString& name, bool ok = true)
@@ -51,7 +59,7 @@ fixture::ModalDriver::Handler Answer(QList<TBox>& boxes)
 {
     return [&boxes](QWidget* w) {
         QMessageBox* box = qobject_cast<QMessageBox*>(w);
-        boxes << TBox{box->windowTitle(), box->text(), box->icon()};
+        boxes << TBox{box->windowTitle(), box->text(), box->icon(), Logged()};
         fixture::ModalDriver::Click(w, "OK");
     };
 }
@@ -285,8 +293,9 @@ private slots:
             QCOMPARE(log.CountWith(logged.toStdWString(), 0x20), size_t(1));
     }
 
-    // A stopped service: the connection message and a critical log entry; the pair
-    // generated before is reported as a change of the token all the same.
+    // A stopped service: the connection message and then (it asks for an error report) a
+    // critical log entry; the pair generated before is reported as a change of the token all
+    // the same.
     void stoppedServiceAfterAGeneratedPair()
     {
         QDir().mkpath(m_scratch + QStringLiteral("/stopped"));
@@ -295,9 +304,13 @@ private slots:
         const QString url = QString::fromStdString(stopped.Endpoint());
         stopped.Stop();
         MemoryLogger log(0xFF);
+        g_pLog = &log;
         QList<TBox> boxes;
+        const size_t before = log.Count();
         QVERIFY(Road(Places(url), FillIn(kGenerate, QString(), QStringLiteral("Gen")), boxes));
+        g_pLog = nullptr;
         QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].entriesBefore, before);
         QCOMPARE(boxes[0].title, QStringLiteral("Error"));
         QCOMPARE(boxes[0].icon, QMessageBox::Critical);
         QVERIFY2(boxes[0].text.startsWith(QStringLiteral("The connection to the server failed\n")),

@@ -1,11 +1,16 @@
 // Certificate import, export, view and deletion: an openssl certificate for a key pair on a
 // SoftHSM2 token, replacing it (No and Yes), files that are refused, a replacement whose
-// creation fails on the test module, export compared byte for byte, a read-only folder, the
-// view dialog's place, and deletion with its warnings.
+// creation fails on the test module, export compared byte for byte, a read-only folder (written
+// in place, never left half written), PEM files, the view dialog's place, and deletion with its
+// warnings.
 #include <QDir>
 #include <QFileInfo>
 #include <QtTest>
 
+#include <csignal>
+#include <memory>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +34,7 @@ typedef std::vector<unsigned char> Bytes;
 std::string g_store;
 struct TFiles {
     std::string demo, demoRenewed, stranger, signer, pem, junk, empty, fifo, folder;
+    std::string annotatedPem, twoPem, brokenPem, strangerPem;
 } g_files;
 
 Bytes Read(const std::string& path)
@@ -60,6 +66,35 @@ public:
 private:
     std::string m_dir;
     bool m_bOk = false;
+};
+
+// For its life, files of this process may not grow past the limit (0: no limit); a write
+// beyond it fails instead of ending the process.
+class CFileSizeLimit
+{
+public:
+    explicit CFileSizeLimit(int bytes)
+    {
+        if (bytes <= 0)
+            return;
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previousSignal = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = rlim_t(bytes);
+        m_bSet = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~CFileSizeLimit()
+    {
+        if (!m_bSet)
+            return;
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        signal(SIGXFSZ, m_previousSignal);
+    }
+
+private:
+    rlimit m_saved{};
+    sighandler_t m_previousSignal = SIG_DFL;
+    bool m_bSet = false;
 };
 } // namespace
 
@@ -109,16 +144,27 @@ private slots:
     {
         g_store = fixture::ScratchDir("tokens");
         fixture::SoftHsm hsm(g_store);
-        for (const char* label : {"Import", "Export", "DelCert", "DelKey", "DelLone", "DelNo"})
+        for (const char* label : {"Import", "ImportPem", "Export", "DelCert", "DelKey", "DelLone", "DelNo"})
             QVERIFY(hsm.InitToken(label));
         const fixture::KeyFiles demo = fixture::MakeKey(g_store, "demo", "rsa:1024");
         QVERIFY(hsm.ImportKey(demo.keyPem, "Import", "Demo", "0A"));
+        QVERIFY(hsm.ImportKey(demo.keyPem, "ImportPem", "Demo", "0A"));
         g_files.demo = fixture::MakeSelfSigned(g_store, "demo", demo, "/CN=Demo");
         g_files.demoRenewed = fixture::MakeSelfSigned(g_store, "demo2", demo, "/CN=Demo Renewed");
         g_files.pem = g_files.demo.substr(0, g_files.demo.size() - 4) + ".pem";
         QVERIFY(QFileInfo::exists(QString::fromStdString(g_files.pem)));
         const fixture::KeyFiles stranger = fixture::MakeKey(g_store, "stranger", "rsa:1024");
         g_files.stranger = fixture::MakeSelfSigned(g_store, "stranger", stranger, "/CN=Stranger");
+        g_files.strangerPem = g_files.stranger.substr(0, g_files.stranger.size() - 4) + ".pem";
+        const std::string pemText = fixture::ReadText(g_files.pem);
+        g_files.annotatedPem = g_store + "/annotated.pem";
+        fixture::WriteText(g_files.annotatedPem, "Certificate:\n    Subject: CN=Demo\n" + pemText);
+        g_files.twoPem = g_store + "/two.pem";
+        fixture::WriteText(g_files.twoPem, pemText + fixture::ReadText(g_files.strangerPem));
+        g_files.brokenPem = g_store + "/broken.pem";
+        std::string broken = pemText;
+        broken.replace(broken.find('\n') + 5, 3, "!!!");
+        fixture::WriteText(g_files.brokenPem, broken);
 
         const fixture::KeyFiles signer = fixture::MakeKey(g_store, "signer", "rsa:1024");
         g_files.signer = fixture::MakeSelfSigned(g_store, "signer", signer, "/CN=Signer");
@@ -172,14 +218,14 @@ private slots:
         MemoryLogger logger(0xFF);
         QVERIFY(Select(window, kSoft, QString(), "Import"));
         QCOMPARE(Import(window, g_files.demoRenewed, {QMessageBox::No}),
-                 QStringList{"A certificate for this key-pair already exists. Would you like to replace it?"});
+                 QStringList{"A certificate for the key-pair \"Demo\" already exists. Would you like to replace it?"});
         QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demo)});
         QVERIFY(!window.GetErrorSink().GetMessage());
         QCOMPARE(logger.Count(), size_t(0));
 
         QVERIFY(Select(window, kSoft, QString(), "Import"));
         QCOMPARE(Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok}),
-                 QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
+                 QStringList({"A certificate for the key-pair \"Demo\" already exists. Would you like to replace it?",
                               "The certificate was successfully imported."}));
         QCOMPARE(Certificates(window, kSoft, "Import"), std::vector<Bytes>{Read(g_files.demoRenewed)});
         QCOMPARE(TokenRows(window, kSoft, "Import"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
@@ -189,18 +235,27 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("box");
+        // The severity of the log entry: none for a file that could not be read, 16 for a
+        // file that is the user's mistake, never a critical one that asks for a report.
+        QTest::addColumn<int>("severity");
         const QString notCertificate =
             QStringLiteral("Unable to import the certificate.\nThe selected file is not a valid digital certificate.");
-        QTest::newRow("empty") << QString::fromStdString(g_files.empty) << "The specified file is empty.";
-        QTest::newRow("FIFO") << QString::fromStdString(g_files.fifo) << "The specified file is not a regular file.";
+        QTest::newRow("empty") << QString::fromStdString(g_files.empty) << "The specified file is empty." << 0;
+        QTest::newRow("FIFO") << QString::fromStdString(g_files.fifo) << "The specified file is not a regular file."
+                              << 0;
         QTest::newRow("folder") << QString::fromStdString(g_files.folder)
-                                << "The specified file is not a regular file.";
+                                << "The specified file is not a regular file." << 0;
         QTest::newRow("missing") << QString::fromStdString(g_store + "/missing.der")
-                                 << "Unable to open the specified file.";
-        QTest::newRow("PEM") << QString::fromStdString(g_files.pem) << notCertificate;
-        QTest::newRow("not DER") << QString::fromStdString(g_files.junk) << notCertificate;
+                                 << "Unable to open the specified file." << 0;
+        QTest::newRow("two PEM certificates") << QString::fromStdString(g_files.twoPem) << notCertificate << 16;
+        QTest::newRow("PEM with a broken body") << QString::fromStdString(g_files.brokenPem) << notCertificate << 16;
+        QTest::newRow("not DER") << QString::fromStdString(g_files.junk) << notCertificate << 16;
         QTest::newRow("no key pair for it") << QString::fromStdString(g_files.stranger)
-                                            << "Unable to import the certificate.";
+                                            << "Unable to import the certificate.\nThe selected certificate doesn't "
+                                               "have corresponding keys on this card." << 16;
+        QTest::newRow("PEM, no key pair for it") << QString::fromStdString(g_files.strangerPem)
+                                                 << "Unable to import the certificate.\nThe selected certificate "
+                                                    "doesn't have corresponding keys on this card." << 16;
     }
 
     // Files that are no certificate of the token are refused with a message (a FIFO without
@@ -209,6 +264,7 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QString, box);
+        QFETCH(int, severity);
         MainWindow window;
         // Keeps critical reports from the error-report wizard of the window's web logger.
         MemoryLogger logger(0xFF);
@@ -220,6 +276,25 @@ private slots:
         QVERIFY2(texts[0].startsWith(box), qPrintable(texts[0]));
         QCOMPARE(Certificates(window, kSoft, "Export"), before);
         QVERIFY(!window.GetErrorSink().GetMessage());
+        if (severity == 0) {
+            QCOMPARE(logger.Count(), size_t(0));
+        } else {
+            QCOMPARE(logger.Count(), size_t(1));
+            QCOMPARE(logger.Entries()[0].severity, (unsigned long)severity);
+        }
+    }
+
+    // A file of one PEM certificate (with text before its armour, as openssl prints it) is
+    // imported as its DER form.
+    void pemIsImported()
+    {
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, QString(), "ImportPem"));
+        QCOMPARE(Import(window, g_files.annotatedPem, {QMessageBox::Ok}),
+                 QStringList{"The certificate was successfully imported."});
+        QCOMPARE(Certificates(window, kSoft, "ImportPem"), std::vector<Bytes>{Read(g_files.demo)});
+        QCOMPARE(TokenRows(window, kSoft, "ImportPem"), QStringList({"Certificate(Demo) [5]", "  Public key(Demo) [7]"}));
     }
 
     // The new certificate is stored before the old one goes: when storing fails (for another
@@ -303,28 +378,57 @@ private slots:
         QCOMPARE(QDir(QString::fromStdString(dir)).entryList(QDir::Files), QStringList{"signer.cer"});
     }
 
-    // A folder that takes no new file: the failure is reported, the file there stays intact.
-    void exportToAReadOnlyFolderKeepsTheFile()
+    void exportIntoAReadOnlyFolder_data()
     {
+        QTest::addColumn<bool>("fileLocked");
+        QTest::addColumn<int>("sizeLimit");  // bytes a file may grow to; 0: no limit
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<bool>("replaced");
+        QTest::newRow("writable file: written in place") << false << 0 << "The certificate was successfully saved."
+                                                         << true;
+        QTest::newRow("file locked too") << true << 0 << "Unable to open the specified file." << false;
+        QTest::newRow("write stops half way") << false << 100 << "Unable to write the specified file." << false;
+    }
+
+    // A folder that takes no new file: an existing file there that may be written is written in
+    // place; otherwise, or when that write stops half way, the failure is reported and the file
+    // keeps what it held.
+    void exportIntoAReadOnlyFolder()
+    {
+        QFETCH(bool, fileLocked);
+        QFETCH(int, sizeLimit);
+        QFETCH(QString, box);
+        QFETCH(bool, replaced);
         MainWindow window;
         window.show();
         QVERIFY(Select(window, kSoft, "Certificate(Signer)", "Export"));
-        const std::string dir = fixture::ScratchDir("readonly");
+        const std::string dir = fixture::ScratchDir(std::string("readonly-") + QTest::currentDataTag());
         const std::string target = dir + "/precious.cer";
         fixture::WriteText(target, "precious contents");
         QString text;
         {
             CReadOnlyFolder readOnly(dir);
             QVERIFY(readOnly.IsOk());
+            std::unique_ptr<CReadOnlyFolder> lockedFile(fileLocked ? new CReadOnlyFolder(target) : nullptr);
+            QVERIFY(!lockedFile || lockedFile->IsOk());
             fixture::ModalDriver driver;
             driver.RejectUnexpected();
-            driver.Expect([&](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(target)); }, "QFileDialog");
+            driver.Expect([&](QWidget* w) {
+                AnswerFileDialog(w, QString::fromStdString(target));
+            }, "QFileDialog");
             driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
-            Action(window, "actionCertExport")->trigger();
+            {
+                CFileSizeLimit limit(sizeLimit);
+                Action(window, "actionCertExport")->trigger();
+            }
             QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         }
-        QCOMPARE(text, QStringLiteral("Unable to open the specified file."));
-        QCOMPARE(fixture::ReadText(target), std::string("precious contents"));
+        QCOMPARE(text, box);
+        if (replaced)
+            QCOMPARE(Read(target), Read(g_files.signer));
+        else
+            QCOMPARE(fixture::ReadText(target), std::string("precious contents"));
+        QCOMPARE(QDir(QString::fromStdString(dir)).entryList(QDir::Files), QStringList{"precious.cer"});
     }
 
     // The view is a dialog of the window that blocks it, with the certificate's rows.

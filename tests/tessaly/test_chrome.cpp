@@ -3,16 +3,20 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QDialog>
 #include <QGridLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSplashScreen>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <QtTest>
 
 #include "AutoSplash.h"
+#include "MainWindow.h"
 #include "MessageBoxEx.h"
 #include "ModalDriver.h"
 #include "MyToolBar.h"
@@ -176,6 +180,33 @@ private slots:
         QVERIFY(!grid->itemAtPosition(2, 1));
     }
 
+    // Under the skin's style sheet the border pieces beside the title bar take its red
+    // gradient (darker at the top), the pieces beside the content the grey.
+    void titleRowBordersTakeTheTitleGradient()
+    {
+        qApp->setStyleSheet(MainWindow::SkinStyleSheet(QString::fromLatin1(qVersion())));
+        QWidget window;
+        window.resize(400, 300);
+        QResizeCentralWidget* body = new QResizeCentralWidget(&window, new QWidget);
+        body->resize(400, 300);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QGridLayout* grid = qobject_cast<QGridLayout*>(body->layout());
+        const auto colours = [](QWidget* piece) {
+            const QImage image = piece->grab().toImage();
+            return qMakePair(image.pixelColor(image.width() / 2, 1), image.pixelColor(image.width() / 2, image.height() - 2));
+        };
+        for (int column : {0, 2}) {
+            const auto title = colours(grid->itemAtPosition(1, column)->widget());
+            QVERIFY2(title.first.red() > 3 * title.first.green() && title.second.red() > title.first.red(),
+                     qPrintable(QStringLiteral("column %1: %2 to %3").arg(column).arg(title.first.name(),
+                                                                                     title.second.name())));
+            const auto side = colours(grid->itemAtPosition(2, column)->widget());
+            QCOMPARE(side.first, QColor(150, 150, 150));
+        }
+        qApp->setStyleSheet(QString());
+    }
+
     void titleBarMovesTheWindowButNotNearItsEdgeNorWhenMaximised()
     {
         QWidget window;
@@ -241,6 +272,46 @@ private slots:
         QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
         splash.Show();
         QVERIFY(splash.Splash()->isVisible());
+    }
+
+    // A box or dialog that opens while splashes are up comes in front of them, with the normal
+    // arrow; once the last one closed, the splashes the owners still want are back with the
+    // wait cursor. A splash that its owner showed or hid meanwhile follows the owner.
+    void boxesComeInFrontOfSplashes()
+    {
+        CAutoSplash first(":/missing", nullptr, true);
+        CAutoSplash second(":/missing", nullptr, true);
+        second.Hide();
+        bool splashShown = true;
+        Qt::CursorShape cursor = Qt::WaitCursor;
+        fixture::ModalDriver driver;
+        const auto look = [&] {
+            splashShown = first.Splash()->isVisible() || second.Splash()->isVisible();
+            cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+        };
+        driver.Expect([&](QWidget* box) {
+            look();
+            // A dialog on top of the box: the splashes stay aside until both have closed.
+            QTimer::singleShot(0, box, [&, box] {
+                QDialog inner(box);
+                fixture::ModalDriver nested;
+                nested.Expect([&](QWidget* w) {
+                    first.Show();
+                    QVERIFY(!first.Splash()->isVisible());
+                    fixture::ModalDriver::Reject(w);
+                });
+                inner.exec();
+                QVERIFY(!first.Splash()->isVisible());
+                fixture::ModalDriver::Accept(box);
+            });
+        }, "QMessageBox");
+        QMessageBox::information(nullptr, "title", "in front");
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(!splashShown);
+        QCOMPARE(cursor, Qt::ArrowCursor);
+        QVERIFY(first.Splash()->isVisible());
+        QVERIFY(!second.Splash()->isVisible());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
     }
 
     void splashCursorsNestAndSurviveExceptions()

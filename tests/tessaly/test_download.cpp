@@ -30,7 +30,9 @@ const char* const kExistingRsa = "1.3.6.1.4.1.32473.1.2";
 const char* const kExistingDsa = "1.3.6.1.4.1.32473.1.3";
 const QString kInstalled = QStringLiteral("The request is approved and the certificate was installed.");
 const QString kNotInstalled = QStringLiteral("The request is approved, but the certificate was not installed.");
-const QString kReplace = QStringLiteral("A certificate for this key-pair already exists. Would you like to replace it?");
+// The question names the key pair: a token-wide download asks once for each.
+const QString kReplace =
+    QStringLiteral("A certificate for the key-pair \"Alpha\" already exists. Would you like to replace it?");
 
 std::string g_store;
 

@@ -113,14 +113,16 @@ struct TAnswers {
     // After the dialog: the boxes expected, each answered with OK; their "title|text" are recorded.
     int boxes = 1;
     std::function<void(QWidget*)> inLastBox;
-    // A save dialog before the boxes gets this file.
+    // A save dialog before the boxes gets this file, or is cancelled.
     QString askedFile;
+    bool cancelAskedFile = false;
 };
 
 struct TSeen {
     QStringList boxes;
     bool labelEnabled = false;
     bool splashWhileAsked = true;
+    QString askedTitle;
     QStringList failures;
 };
 
@@ -160,13 +162,18 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
                 field("edtLabel")->setText(a.label);
             fixture::ModalDriver::Click(w, QStringLiteral("OK"));
         }, "BrannickDialog");
-        if (!a.askedFile.isEmpty())
+        if (!a.askedFile.isEmpty() || a.cancelAskedFile)
             driver.Expect([&](QWidget* w) {
                 seen.splashWhileAsked = false;
                 for (QWidget* top : QApplication::topLevelWidgets())
                     if (qobject_cast<QSplashScreen*>(top) && top->isVisible())
                         seen.splashWhileAsked = true;
+                seen.askedTitle = w->windowTitle();
                 QFileDialog* fd = qobject_cast<QFileDialog*>(w);
+                if (a.cancelAskedFile) {
+                    fd->reject();
+                    return;
+                }
                 fixture::ModalDriver::ChooseFile(fd, a.askedFile);
                 QMetaObject::invokeMethod(fd, "accept");
             }, "QFileDialog");
@@ -527,12 +534,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<QString>("box");
-        QTest::newRow("no printer") << QByteArray() << "Unable to print the access report.";
+        QTest::newRow("no printer, no file chosen") << QByteArray() << "Unable to print the access report.";
         QTest::newRow("unwritable path") << QByteArray("/nonexistent-dir/r.pdf")
                                          << "Unable to write the access report to /nonexistent-dir/r.pdf.";
     }
 
-    // A report that cannot be made is reported, and the access data are still shown.
+    // A report that cannot be made is reported, and the access data are still shown. Without a
+    // printer the user is offered the save dialog first.
     void reportFailures()
     {
         QFETCH(QByteArray, variable);
@@ -546,17 +554,34 @@ private slots:
         window.show();
         TAnswers answers;
         answers.boxes = 2;
+        answers.cancelAskedFile = variable.isEmpty();
         const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
         QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
         QCOMPARE(seen.boxes.at(1), window.windowTitle() + QLatin1Char('|') + box);
         QCOMPARE(seen.boxes.at(2), AccessBox(kNewSOPIN, kNewUserPIN));
     }
 
-    // "ask": the splash goes before the save dialog; the chosen file is written owner-only.
-    void reportAskedFor()
+    void reportIntoAChosenFile_data()
     {
+        QTest::addColumn<QByteArray>("variable");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("asked for") << QByteArray("ask") << "Veskora Tessaly generated report";
+        // Without a printer the report is not lost: the save dialog offers to keep it.
+        QTest::newRow("cannot be printed") << QByteArray()
+                                           << "The access report could not be printed. Save it as PDF";
+    }
+
+    // The save dialog comes in front of the splash; the chosen file is written owner-only and
+    // no failure is reported.
+    void reportIntoAChosenFile()
+    {
+        QFETCH(QByteArray, variable);
+        QFETCH(QString, title);
+        if (variable.isEmpty() && !QPrinterInfo::availablePrinters().isEmpty())
+            QSKIP("a printer is installed here");
         TestModuleCase();
-        qputenv("TESSALY_PRINT_TO_FILE", "ask");
+        if (!variable.isEmpty())
+            qputenv("TESSALY_PRINT_TO_FILE", variable);
         MainWindow window;
         window.show();
         TAnswers answers;
@@ -564,9 +589,12 @@ private slots:
         const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
         QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
         QVERIFY(!seen.splashWhileAsked);
-        QCOMPARE(seen.boxes.last(), AccessBox(kNewSOPIN, kNewUserPIN));
-        QCOMPARE(Mode(answers.askedFile + QStringLiteral(".pdf")), mode_t(0600));
-        QVERIFY(PdfText(answers.askedFile + QStringLiteral(".pdf")).contains(QLatin1String(kNewUserPIN)));
+        QCOMPARE(seen.askedTitle, title);
+        QCOMPARE(seen.boxes, QStringList({kQuestion, AccessBox(kNewSOPIN, kNewUserPIN)}));
+        const QString pdf = answers.askedFile + QStringLiteral(".pdf");
+        QCOMPARE(Mode(pdf), mode_t(0600));
+        const QString text = PdfText(pdf);
+        QVERIFY2(text.contains(QLatin1String(kNewUserPIN)) && text.contains(QLatin1String(kNewSOPIN)), qPrintable(text));
     }
 
     void cancelled_data()

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QMenu>
 #include <QPushButton>
 #include <QTextEdit>
@@ -80,6 +81,27 @@ private slots:
             QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QString::fromUtf8("Презареди"));
         }
         QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QStringLiteral("Reload"));
+    }
+
+    // Qt's own texts come from Qt's catalogue of the language; without one they quietly stay
+    // English while the program's texts are Bulgarian.
+    void qtCatalogueGoesWithTheLanguage()
+    {
+        const QString qtFolder = QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+        if (!QFile::exists(qtFolder + "/qtbase_bg.qm"))
+            QSKIP("Qt's Bulgarian catalogue (qttranslations5-l10n) is not installed");
+        {
+            TranslationManager manager(":/translations/translations/", "tessaly");
+            manager.SetLanguage(kBulgarian);
+            QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QString::fromUtf8("Отказ"));
+            manager.SetLanguage(kEnglish);
+            QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+        }
+        TranslationManager without(":/translations/translations/", "tessaly", "/nonexistent/qt/translations");
+        without.SetLanguage(kBulgarian);
+        QCOMPARE(QCoreApplication::translate("MainWindow", "Reload"), QString::fromUtf8("Презареди"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("Cancel"));
+        without.SetLanguage(kEnglish);
     }
 
     void missingFolderLeavesEnglishAlone()

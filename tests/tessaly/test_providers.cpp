@@ -37,6 +37,24 @@ QTreeWidgetItem* ListRow(QWidget* dialog, const QString& description)
 }
 
 // Every provider has its tab and its tree there; the current provider is one of them.
+// What a user sees while a box is open: how many splashes are up, and whether the cursor says
+// "wait".
+struct TBoxSight {
+    int splashes = -1;
+    bool waitCursor = true;
+};
+
+TBoxSight Sight()
+{
+    TBoxSight sight;
+    sight.splashes = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<QSplashScreen*>(w) && w->isVisible())
+            ++sight.splashes;
+    sight.waitCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+    return sight;
+}
+
 void VerifyConsistent(MainWindow& window)
 {
     QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
@@ -132,6 +150,31 @@ private slots:
         QTest::qWait(100);
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         m_tm->set_initialize_mode(0);
+    }
+
+    // Without providers the start says so in a box in front of the start-up splash, with the
+    // normal cursor; the splash is gone once the start is over.
+    void noProvidersAtStartUpSaySoInFront()
+    {
+        WriteProviderSettings(m_home, {});
+        // An empty table in the file keeps the table the settings hold: empty it.
+        CSettings::Instance().GetProviders().clear();
+        MainWindow window;
+        QString info;
+        TBoxSight sight;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            info = qobject_cast<QMessageBox*>(box)->text();
+            sight = Sight();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        window.show();
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(info.startsWith(QStringLiteral("No PKCS#11 modules installed.")), qPrintable(info));
+        QCOMPARE(sight.splashes, 0);
+        QVERIFY(!sight.waitCursor);
+        QCOMPARE(Sight().splashes, 0);
+        QVERIFY(!QApplication::overrideCursor());
     }
 
     // A reload whose module no longer initialises reports the failure and leaves the tab with
@@ -313,6 +356,7 @@ private slots:
         window.show();
         QVERIFY(window.GetSelectedItem());
         QString info;
+        TBoxSight sight;
         fixture::ModalDriver driver(15000);
         driver.Expect([](QWidget* prefs) {
             QTreeWidget* list = prefs->findChild<QTreeWidget*>("treeWidget");
@@ -323,12 +367,16 @@ private slots:
         driver.Expect([](QWidget* prefs) { fixture::ModalDriver::Click(prefs, "closeButton"); }, "ProvidersDialog");
         driver.Expect([&](QWidget* box) {
             info = qobject_cast<QMessageBox*>(box)->text();
+            sight = Sight();
             fixture::ModalDriver::Accept(box);
         }, "QMessageBox");
         Action(window, "actionPreferences")->trigger();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(info, QStringLiteral("No PKCS#11 modules installed.\nTo install new security device go to "
                                       "Edit->Preferences"));
+        // In front of the splash of the reload, with the normal cursor.
+        QCOMPARE(sight.splashes, 0);
+        QVERIFY(!sight.waitCursor);
         QVERIFY(TabLabels(window).isEmpty());
         QVERIFY(window.GetProviders().empty());
         QVERIFY(!window.GetCurrentProvider());

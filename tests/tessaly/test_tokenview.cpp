@@ -1,7 +1,12 @@
 // The main window over SoftHSM2 tokens: the rows and icons of each kind of token content,
 // the information pane, and which actions the selected object offers.
+#include <QLibraryInfo>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QToolBar>
+#include <QToolButton>
 #include <QtTest>
 
 #include <algorithm>
@@ -12,7 +17,9 @@
 #include "Fixture.h"
 #include "PKCS11Token.h"
 #include "SoftHsmSession.h"
+#include "TranslationManager.h"
 #include "ProviderTreeWidget.h"
+#include "MyToolBar.h"
 #include "ModalDriver.h"
 #include "WindowSupport.h"
 
@@ -176,6 +183,17 @@ private slots:
         QVERIFY2(cert.contains(QRegularExpression("Subject=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains(QRegularExpression("Issuer=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains("Valid from="), qPrintable(cert));
+        // The serial number (20 bytes, as openssl makes it) is shown whole: its column is as
+        // wide as its text, and the pane scrolls to it.
+        QTreeWidget* pane = tree->GetInfoWidget();
+        for (int i = 0; i < pane->topLevelItemCount(); ++i) {
+            const QTreeWidgetItem* row = pane->topLevelItem(i);
+            if (row->text(0) != QLatin1String("Serial number"))
+                continue;
+            QCOMPARE(row->text(1).size(), 40);
+            QVERIFY2(pane->columnWidth(1) >= pane->fontMetrics().horizontalAdvance(row->text(1)),
+                     qPrintable(QStringLiteral("%1 pixels for %2").arg(pane->columnWidth(1)).arg(row->text(1))));
+        }
 
         SelectRow(tree, FindRow(tree, QStringLiteral("Certificate(Broken)")));
         QCOMPARE(PaneLines(tree), QStringList() << QStringLiteral("The certificate can not be decoded.="));
@@ -313,6 +331,77 @@ private slots:
         QCOMPARE(Action(window, "actionTestCertificate")->isEnabled(), enabled);
     }
 
+
+    // A language switch reaches the rows, "(no label)" and the pane at once, not only after a
+    // Reload; Qt's own buttons follow with Qt's catalogue of the language; back to English,
+    // everything is English again.
+    void languageSwitchRetranslatesRowsAndPane()
+    {
+        TranslationManager& languages = CSettings::Instance().GetTranslationManager();
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = SelectInToken(window, kProvider, "CertKeys", "Certificate(User A)");
+        QVERIFY(tree);
+        const QStringList englishPane = PaneLines(tree);
+        QVERIFY2(englishPane.filter(QRegularExpression("^Serial number=")).size() == 1,
+                 qPrintable(englishPane.join("\n")));
+
+        languages.SetLanguage(QString::fromUtf8("Български (БГ)"));
+        QCoreApplication::processEvents();
+        const auto tr = [](const char* context, const char* text) { return QCoreApplication::translate(context, text); };
+        QVERIFY(tr("MainWindow", "Certificate(%1)") != QLatin1String("Certificate(%1)"));
+        QCOMPARE(TokenRows(window, kProvider, "CertKeys"),
+                 QStringList({tr("MainWindow", "Certificate(%1)").arg("User A") + " [5]",
+                              "  " + tr("MainWindow", "Public key(%1)").arg("User A") + " [7]"}));
+        QVERIFY(TokenRows(window, kProvider, "Certs")
+                    .contains(tr("MainWindow", "Certificate(%1)").arg(QString::fromUtf8("(без етикет)")) + " [4]"));
+        const QStringList bulgarianPane = PaneLines(tree);
+        QCOMPARE(bulgarianPane.size(), englishPane.size());
+        QCOMPARE(bulgarianPane.filter(QRegularExpression("^" + tr("QObject", "Serial number") + "=")).size(), 1);
+        QVERIFY(bulgarianPane.filter(QRegularExpression("^Serial number=")).isEmpty());
+        if (QFile::exists(QLibraryInfo::location(QLibraryInfo::TranslationsPath) + "/qtbase_bg.qm")) {
+            QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes);
+            QCOMPARE(box.button(QMessageBox::Ok)->text(), QString::fromUtf8("Добре"));
+            QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString::fromUtf8("Отказ"));
+            QCOMPARE(box.button(QMessageBox::Yes)->text(), QString::fromUtf8("&Да"));
+        } else {
+            qInfo("Qt's Bulgarian catalogue (qttranslations5-l10n) is not installed: its buttons are not checked");
+        }
+
+        languages.SetLanguage(QStringLiteral("English (EN)"));
+        QCoreApplication::processEvents();
+        QCOMPARE(TokenRows(window, kProvider, "CertKeys"),
+                 QStringList({"Certificate(User A) [5]", "  Public key(User A) [7]"}));
+        QCOMPARE(PaneLines(tree), englishPane);
+        QMessageBox box(QMessageBox::Question, "t", "x", QMessageBox::Ok);
+        QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("OK"));
+    }
+
+    // At the default window size the skinned window's vertical tool bar shows every action of
+    // a selected token, with no overflow arrow.
+    void toolBarShowsEveryTokenActionAtTheDefaultSize()
+    {
+        WriteFile(HomeSettingsPath(m_home),
+                  ReadFile(HomeSettingsPath(m_home)).replace("SkinEnabled=false", "SkinEnabled=true"));
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QVERIFY(window.IsSkinOn());
+        QVERIFY(SelectToken(window, kProvider, "CertKeys"));
+        QCoreApplication::processEvents();
+        QToolBar* bar = window.SkinToolBar();
+        QStringList shown, hidden;
+        for (QAction* action : bar->actions()) {
+            if (action->isSeparator() || !action->isVisible())
+                continue;
+            QWidget* button = bar->widgetForAction(action);
+            (button && button->isVisible() ? shown : hidden) << action->objectName();
+        }
+        QVERIFY2(hidden.isEmpty(), qPrintable("behind the overflow arrow: " + hidden.join(", ")));
+        QCOMPARE(shown.size(), 10);
+        QToolButton* more = bar->findChild<QToolButton*>("qt_toolbar_ext_button");
+        QVERIFY(!more || !more->isVisible());
+    }
 };
 
 QTEST_MAIN(TokenViewTest)

@@ -1,6 +1,7 @@
 // The window's errors (MainWindow_Errors.cpp): what the error sink's code gives in ShowError's
-// log entry and box, that the entry is written before the box shows, that the sink is emptied,
-// and the error report the window's loggers ask the user for.
+// log entry and box, that the entry is written before the box shows (a critical one after it, so
+// the user reads what happened before being asked for a report), that the sink is emptied, and
+// the error report the window's loggers ask the user for.
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -118,8 +119,9 @@ private slots:
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
 
         QCOMPARE(shown, box);
-        // The entry was complete before the box ran the event loop.
-        QCOMPARE(entriesWhenShown, size_t(1));
+        // The entry was complete before the box ran the event loop; a critical one, which asks
+        // for an error report, comes after the box.
+        QCOMPARE(entriesWhenShown, size_t(critical ? 0 : 1));
         const auto entries = logger.Entries();
         QCOMPARE(entries.size(), size_t(1));
         QCOMPARE(entries[0].severity, critical ? 32UL : 16UL);
@@ -206,6 +208,33 @@ private slots:
         QVERIFY2(driver.WaitFinished(5000), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(asked, 1);
         QVERIFY2(details.contains("a critical failure"), qPrintable(details));
+    }
+
+    // With the window's own loggers, a critical failure shows its box first and only then asks
+    // for the report; the report carries the failure.
+    void criticalFailureSaysWhatHappenedBeforeAskingForAReport()
+    {
+        MainWindow window;
+        QStringList order;
+        QString details;
+        fixture::ModalDriver driver(3000);
+        driver.Expect([&](QWidget* box) {
+            order << QStringLiteral("box: ") + qobject_cast<QMessageBox*>(box)->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        driver.Expect([&](QWidget* wizard) {
+            order << QStringLiteral("wizard");
+            details = wizard->findChild<QPlainTextEdit*>("edtDetails")->toPlainText();
+            fixture::ModalDriver::Reject(wizard);
+        }, "QWizard");
+        window.GetErrorSink().SetMessage("M");
+        window.GetErrorSink().SetCode(0x30);
+        window.ShowError(QStringLiteral("Unable to test the token."), true, true);
+        QVERIFY2(driver.WaitFinished(5000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(order, QStringList({"box: Unable to test the token.\nSome problem has occurred with the smart-card "
+                                     "and/or slot",
+                                     "wizard"}));
+        QVERIFY2(details.contains("Unable to test the token.\nM CKR_DEVICE_ERROR"), qPrintable(details));
     }
 
     void confirmErrorReportFollowsTheWizard()

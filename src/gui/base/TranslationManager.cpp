@@ -3,8 +3,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+
+#include <memory>
 
 namespace {
 // The two keys every translation file answers. lrelease drops entries that vanished
@@ -18,6 +21,12 @@ const char* const kCodeKey = QT_TRANSLATE_NOOP("Language code by ISO 639-1", "en
 const char* const TranslationManager::EnglishName = "English (EN)";
 
 TranslationManager::TranslationManager(const QString& folder, const QString& prefix, QObject* parent)
+    : TranslationManager(folder, prefix, QLibraryInfo::location(QLibraryInfo::TranslationsPath), parent)
+{
+}
+
+TranslationManager::TranslationManager(const QString& folder, const QString& prefix, const QString& qtFolder,
+                                       QObject* parent)
     : QObject(parent), m_sFolder(folder), m_sPrefix(prefix)
 {
     m_languages.insert(QString::fromLatin1(EnglishName), nullptr);
@@ -29,6 +38,14 @@ TranslationManager::TranslationManager(const QString& folder, const QString& pre
         if (!translator->load(entry.absoluteFilePath()))
             continue;
         m_languages.insert(DisplayName(*translator), translator);
+        // Qt's catalogue of the language (Debian: qttranslations5-l10n); without it Qt's own
+        // texts stay English.
+        const QString code = LanguageCode(*translator);
+        if (code.isEmpty() || code == QLatin1String("en"))
+            continue;
+        std::unique_ptr<QTranslator> qt(new QTranslator(this));
+        if (qt->load(QStringLiteral("qtbase_") + code, qtFolder))
+            m_qtCatalogues.insert(translator, qt.release());
     }
     // Inserting may have moved the English node's neighbours, never the node itself.
     m_current = m_languages.constFind(QString::fromLatin1(EnglishName));
@@ -38,7 +55,27 @@ TranslationManager::~TranslationManager()
 {
     // Leave the application without a dangling translator when the manager goes first.
     if (m_current != m_languages.constEnd() && m_current.value() && QCoreApplication::instance())
-        QCoreApplication::removeTranslator(m_current.value());
+        Install(m_current.value(), false);
+}
+
+void TranslationManager::Install(QTranslator* translator, bool bInstall)
+{
+    QTranslator* qt = m_qtCatalogues.value(translator);
+    if (bInstall) {
+        // Installed last, the program's catalogue is asked first.
+        if (qt)
+            QCoreApplication::installTranslator(qt);
+        QCoreApplication::installTranslator(translator);
+    } else {
+        QCoreApplication::removeTranslator(translator);
+        if (qt)
+            QCoreApplication::removeTranslator(qt);
+    }
+}
+
+QString TranslationManager::LanguageCode(const QTranslator& translator)
+{
+    return translator.translate(kCodeContext, kCodeKey);
 }
 
 QString TranslationManager::DisplayName(const QTranslator& translator)
@@ -69,9 +106,9 @@ void TranslationManager::SetLanguage(const QString& name)
     if (next == m_languages.constEnd())
         return;
     if (m_current.value())
-        QCoreApplication::removeTranslator(m_current.value());
+        Install(m_current.value(), false);
     if (next.value())
-        QCoreApplication::installTranslator(next.value());
+        Install(next.value(), true);
     m_current = next;
 }
 
@@ -89,6 +126,6 @@ QString TranslationManager::GetLanguageCode() const
 {
     if (!m_current.value())
         return QStringLiteral("en");
-    const QString code = m_current.value()->translate(kCodeContext, kCodeKey);
+    const QString code = LanguageCode(*m_current.value());
     return code.isEmpty() ? QStringLiteral("en") : code;
 }

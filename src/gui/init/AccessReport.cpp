@@ -43,7 +43,8 @@ TReportDestination ReportDestinationOf(const QByteArray& variable)
     return {TReportDestination::File, QFile::decodeName(variable)};
 }
 
-TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data, const TReportDestination& destination)
+TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data, const TReportDestination& destination,
+                                       const QString& caption)
 {
     TextPrinter printer(parent);
     printer.addResource(QUrl(QStringLiteral("LogoVK2.png")), QImage(QStringLiteral(":/print/VeskoraLogo")));
@@ -61,7 +62,7 @@ TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data,
     case TReportDestination::Printer:
         return printer.printDocument(&document, title);
     case TReportDestination::AskForFile:
-        return printer.exportToPdf(&document, title, QString());
+        return printer.exportToPdf(&document, caption.isEmpty() ? title : caption, QString());
     case TReportDestination::File:
         break;
     }

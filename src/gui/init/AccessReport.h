@@ -34,7 +34,9 @@ struct TReportDestination {
 TReportDestination ReportDestinationOf(const QByteArray& variable);
 
 // Builds the report from the compiled-in templates (logo, header with the date, footer) and
-// prints or writes it; the printer's dialogs get parent's widget as their parent.
-TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data, const TReportDestination& destination);
+// prints or writes it; the printer's dialogs get parent's widget as their parent, and the save
+// dialog of AskForFile the caption when one is given.
+TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data, const TReportDestination& destination,
+                                       const QString& caption = QString());
 
 } // namespace tessaly

@@ -1,12 +1,13 @@
 #include "AddProviderDialog.h"
 #include "ui_AddProviderDialog.h"
 
-#include <QDebug>
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <exception>
+
+#include "GuiLog.h"
 
 AddProviderDialog::AddProviderDialog(QWidget* parent) : QDialog(parent), m_pForm(new Ui::AddProviderDialog)
 {
@@ -37,7 +38,7 @@ void AddProviderDialog::on_buttonBox_accepted()
         m_sModule = m_pForm->edtModule->text().toLatin1().toStdString();
         done(1);
     } catch (const std::exception& e) {
-        qWarning() << "AddProviderDialog:" << e.what();
+        qCWarning(lcGui) << "AddProviderDialog:" << e.what();
     }
 }
 

@@ -3,11 +3,13 @@
 #include "FieldList.h"
 #include "PKCS11Base.h"
 
-#include <QDebug>
 #include <QFont>
+#include <QHeaderView>
 #include <QIcon>
 #include <cassert>
 #include <exception>
+
+#include "GuiLog.h"
 
 namespace {
 
@@ -32,6 +34,9 @@ CProviderTreeWidget::CProviderTreeWidget(QTreeWidget* pwgtInfo)
     : QTreeWidget(nullptr), m_pwgtInfo(pwgtInfo)
 {
     assert(pwgtInfo && "pwgtInfo");
+    // A value wider than the pane (a certificate's serial number) is scrolled to, not cut.
+    m_pwgtInfo->header()->setStretchLastSection(false);
+    m_pwgtInfo->setTextElideMode(Qt::ElideNone);
     for (int i = 0; i < IconCount; ++i)
         m_icons[i] = QIcon(GetIconPath(i));
     // Rows that leave the tree, however they go, take their map entries with them, so no entry
@@ -166,9 +171,9 @@ void CProviderTreeWidget::on_item_selection_changed()
         pObject->PopulateFields(&fields);
     } catch (const std::exception& e) {
         // A slot must not let the layer's exception through; show what was read before it.
-        qDebug() << "Unable to read the fields of the selected object:" << e.what();
+        qCDebug(lcGui) << "Unable to read the fields of the selected object:" << e.what();
     } catch (...) {
-        qDebug() << "Unable to read the fields of the selected object";
+        qCDebug(lcGui) << "Unable to read the fields of the selected object";
     }
 
     for (int i = 0; i < fields.GetCount(); ++i) {
@@ -179,10 +184,13 @@ void CProviderTreeWidget::on_item_selection_changed()
         font.setWeight(75);
         pRow->setFont(0, font);
         const QString* pValue = fields.GetValue(i);
-        if (pValue && !pValue->isEmpty())
+        if (pValue && !pValue->isEmpty()) {
             pRow->setText(1, *pValue);
+            pRow->setToolTip(1, *pValue);
+        }
     }
     m_pwgtInfo->resizeColumnToContents(0);
+    m_pwgtInfo->resizeColumnToContents(1);
 }
 
 void CProviderTreeWidget::OnRowsAboutToBeRemoved(const QModelIndex& parent, int first, int last)

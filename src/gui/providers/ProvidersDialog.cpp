@@ -4,10 +4,11 @@
 #include "AddProviderDialog.h"
 #include "IProviderSettings.h"
 
-#include <QDebug>
 #include <QEvent>
 #include <QMessageBox>
 #include <exception>
+
+#include "GuiLog.h"
 
 ProvidersDialog::ProvidersDialog(IProviderSettings& settings, QWidget* parent)
     : QDialog(parent), m_pForm(new Ui::ProvidersDialog), m_settings(settings), m_bChanged(false)
@@ -48,7 +49,7 @@ void ProvidersDialog::FillProviderList()
 
 void ProvidersDialog::ReportFailure(const char* what)
 {
-    qWarning() << "ProvidersDialog:" << what;
+    qCWarning(lcGui) << "ProvidersDialog:" << what;
     QMessageBox::critical(this, windowTitle(), QString::fromLocal8Bit(what));
 }
 
@@ -58,7 +59,7 @@ void ProvidersDialog::showEvent(QShowEvent* event)
     try {
         FillProviderList();
     } catch (const std::exception& e) {
-        qWarning() << "ProvidersDialog:" << e.what();
+        qCWarning(lcGui) << "ProvidersDialog:" << e.what();
     }
 }
 

@@ -1,6 +1,7 @@
 #include "CertViewDialog.h"
 #include "ui_CertViewDialog.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QTreeWidgetItem>
 
@@ -10,6 +11,8 @@
 #include <vector>
 
 #include <pellum/pellum.h>
+
+#include "HandConnectedSlots.h"
 
 namespace {
 
@@ -57,7 +60,10 @@ CertViewDialog::CertViewDialog(const _CPBLOB& certificate, QWidget* parent)
 {
     if (certificate.pbData && certificate.cbData)
         m_certificate = QByteArray(reinterpret_cast<const char*>(certificate.pbData), int(certificate.cbData));
-    m_pForm->setupUi(this);
+    {
+        CHandConnectedSlots quiet({"on_item_pressed"});
+        m_pForm->setupUi(this);
+    }
     connect(m_pForm->treeWidget, &QTreeWidget::itemPressed, this, &CertViewDialog::on_item_pressed);
 }
 
@@ -104,12 +110,15 @@ void CertViewDialog::AddProperty(const QString& label, const QString& shortValue
 
 void CertViewDialog::FillProperties()
 {
-    if (m_certificate.isEmpty())
-        return;
     _CPBLOB blob = {reinterpret_cast<unsigned char*>(m_certificate.data()), uint32_t(m_certificate.size())};
     CL_CERTIFICATE* pRaw = nullptr;
-    if (!CL_DecodeCertificate(&blob, &pRaw) || !pRaw)
+    if (m_certificate.isEmpty() || !CL_DecodeCertificate(&blob, &pRaw) || !pRaw) {
+        // Said in the words of the information pane, not left as an empty list.
+        const QString text = QCoreApplication::translate("QObject", "The certificate can not be decoded.");
+        AddProperty(text, QString(), text);
+        m_pForm->plainTextEdit->setPlainText(text);
         return;
+    }
     std::unique_ptr<CL_CERTIFICATE, RecordDeleter> record(pRaw);
 
     const QString version = QString::number(record->wVersion);

@@ -1,8 +1,10 @@
 #include "CertificateFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -69,24 +71,85 @@ bool CCertificateFile::Read(const QString& path, QByteArray& data, QString& erro
         error = tr("The specified file is empty.");
         return false;
     }
+    data = DerOfPem(data);
     return true;
 }
 
+QByteArray CCertificateFile::DerOfPem(const QByteArray& bytes)
+{
+    static const QByteArray kBegin("-----BEGIN CERTIFICATE-----");
+    static const QByteArray kEnd("-----END CERTIFICATE-----");
+    // DER starts with a SEQUENCE; text before the armour (a printed form of the certificate)
+    // is allowed, a second certificate is not.
+    if (bytes.startsWith('\x30'))
+        return bytes;
+    const int begin = bytes.indexOf(kBegin);
+    const int end = begin < 0 ? -1 : bytes.indexOf(kEnd, begin + kBegin.size());
+    if (end < 0 || bytes.indexOf(kBegin, end) >= 0)
+        return bytes;
+    QByteArray body;
+    for (int i = begin + kBegin.size(); i < end; ++i)
+        if (!std::isspace(static_cast<unsigned char>(bytes[i])))
+            body += bytes[i];
+    const QByteArray::FromBase64Result der =
+        QByteArray::fromBase64Encoding(body, QByteArray::Base64Encoding | QByteArray::AbortOnBase64DecodingErrors);
+    if (!der || der.decoded.isEmpty())
+        return bytes;
+    return der.decoded;
+}
+
+namespace {
+
+// Puts back what a file held when a write in place changed it.
+void Restore(const QString& path, const QByteArray& previous)
+{
+    QFile now(path);
+    const bool bChanged = !now.open(QIODevice::ReadOnly) || now.readAll() != previous;
+    now.close();
+    if (bChanged && now.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        now.write(previous);
+}
+
+} // namespace
+
 bool CCertificateFile::Write(const QString& path, const QByteArray& data, QString& error)
 {
+    // What the file holds now, to be put back if a write in place fails.
+    QByteArray previous;
+    bool bHadFile = false;
+    {
+        QFile existing(path);
+        const QFileInfo info(path);
+        if (info.isFile() && info.size() <= kMaxSize && existing.open(QIODevice::ReadOnly)) {
+            previous = existing.readAll();
+            bHadFile = existing.error() == QFileDevice::NoError;
+        }
+    }
+
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = tr("Unable to open the specified file.");
-        return false;
+    // Qt writes in place when the folder refuses the temporary file for lack of permission;
+    // another refusal (an immutable folder) gets the same road below.
+    file.setDirectWriteFallback(true);
+    bool bWritten = false;
+    if (file.open(QIODevice::WriteOnly)) {
+        bWritten = file.write(data) == data.size();
+        if (!bWritten)
+            file.cancelWriting();
+        bWritten = file.commit() && bWritten;
+    } else {
+        QFile inPlace(path);
+        if (!bHadFile || !inPlace.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+            error = tr("Unable to open the specified file.");
+            return false;
+        }
+        bWritten = inPlace.write(data) == data.size() && inPlace.flush();
+        inPlace.close();
+        bWritten = bWritten && inPlace.error() == QFileDevice::NoError;
     }
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        error = tr("Unable to write the specified file.");
-        return false;
-    }
-    if (!file.commit()) {
-        error = tr("Unable to write the specified file.");
-        return false;
-    }
-    return true;
+    if (bWritten)
+        return true;
+    if (bHadFile)
+        Restore(path, previous);
+    error = tr("Unable to write the specified file.");
+    return false;
 }

@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-// Certificate files as the import and export actions read and write them: raw DER bytes.
+// Certificate files as the import and export actions read and write them: DER bytes, or on
+// import a file holding one PEM certificate.
 class CCertificateFile
 {
     Q_DECLARE_TR_FUNCTIONS(CCertificateFile)
@@ -17,10 +18,17 @@ public:
 
     // Reads a regular file of 1 to kMaxSize bytes (a FIFO, a device or a folder is refused
     // without waiting on it). The file is read, not mapped: a file that shrinks meanwhile
-    // gives the bytes that were there. False with the text for the user in error.
+    // gives the bytes that were there. A file of one PEM certificate gives its DER bytes.
+    // False with the text for the user in error.
     static bool Read(const QString& path, QByteArray& data, QString& error);
 
+    // The DER bytes of a text holding exactly one PEM certificate; anything else as it is
+    // (what is no certificate is refused as such when it is decoded).
+    static QByteArray DerOfPem(const QByteArray& bytes);
+
     // Writes through a temporary file in the target folder that replaces the target only
-    // when everything was written, so a good file is never left half written or emptied.
+    // when everything was written. A folder that takes no new file (an existing writable file
+    // in a read-only folder) is written in place; should that write stop half way, the file
+    // gets back what it held. So a good file is never left half written or emptied.
     static bool Write(const QString& path, const QByteArray& data, QString& error);
 };

@@ -62,7 +62,7 @@ const TExpected g_expected[] = {
     {0x105, "CKR_USER_TOO_MANY_TYPES", "Too many users are simultaneously logged into the token.", "CKR_USER_TOO_MANY_TYPES"},
     {0x190, "CKR_CRYPTOKI_NOT_INITIALIZED", nullptr, "The Cryptoki library has not yet been initialized"},
     {0x80001001, "TSY_CERT_DECODE_FAILED", "The selected file is not a valid digital certificate.", "TSY_CERT_DECODE_FAILED"},
-    {0x80001002, "TSY_KEYSET_NOT_EXISTS", "The selected certificate doesn't have coresponding keys on this card.", "TSY_KEYSET_NOT_EXISTS"},
+    {0x80001002, "TSY_KEYSET_NOT_EXISTS", "The selected certificate doesn't have corresponding keys on this card.", "TSY_KEYSET_NOT_EXISTS"},
     {0x80001004, "TSY_CERT_ALREADY_EXISTS", "A certificate for this key-pair already exist on the card.", "TSY_CERT_ALREADY_EXISTS"},
 };
 

@@ -1,15 +1,20 @@
 // The card initialisation dialog: default and generated PINs for the token's length limits, the
 // accept checks in their order with their messages, and the label lock.
 #include <QApplication>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
+#include <QStyleOptionGroupBox>
 #include <QtTest>
 
 #include "BrannickDialog.h"
 #include "ModalDriver.h"
 #include "ModuleQuirks.h"
+#include "Resources.h"
+#include "TessalyStyle.h"
+#include "TranslationManager.h"
 
 namespace {
 
@@ -276,6 +281,41 @@ private slots:
         QVERIFY(fixture::ModalDriver::Click(&dialog, QStringLiteral("Cancel")));
         QCOMPARE(dialog.result(), int(QDialog::Rejected));
         QCOMPARE(QByteArray(dialog.GetSOPIN()), QByteArray());
+    }
+
+    void groupBoxTitlesHaveRoom_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("English") << "English (EN)";
+        QTest::newRow("Bulgarian") << QString::fromUtf8("Български (БГ)");
+    }
+
+    // Under the program's style a group box's title has room for all of it; the platform's
+    // style measured "Допълнителни настройки (по желание):" a few pixels short and the colon
+    // was not drawn.
+    void groupBoxTitlesHaveRoom()
+    {
+        QFETCH(QString, language);
+        CTessalyStyle::Install();
+        tessaly::InitResources();
+        TranslationManager manager(":/translations/translations/", "tessaly");
+        manager.SetLanguage(language);
+        BrannickDialog dialog(4, 8, false, nullptr);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const QList<QGroupBox*> boxes = dialog.findChildren<QGroupBox*>();
+        QCOMPARE(boxes.size(), 2);
+        for (QGroupBox* box : boxes) {
+            QStyleOptionGroupBox option;
+            option.initFrom(box);
+            option.text = box->title();
+            option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+            const QRect label = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+            const int text = box->fontMetrics().horizontalAdvance(box->title());
+            QVERIFY2(label.width() >= text,
+                     qPrintable(QStringLiteral("\"%1\": %2 pixels for %3").arg(box->title()).arg(label.width()).arg(text)));
+        }
+        manager.SetLanguage(QStringLiteral("English (EN)"));
     }
 };
 

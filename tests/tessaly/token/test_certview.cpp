@@ -1,7 +1,7 @@
 // The certificate view on its own: its six rows against OpenSSL's reading of the same
 // certificate (versions 1 and 3, a serial with its top bit set, names in several scripts, a
 // start at the epoch), the full values behind the rows, one filling however often it shows,
-// its own copy of the bytes, and an undecodable value.
+// its own copy of the bytes, and values it cannot decode.
 #include <QPlainTextEdit>
 #include <QTreeWidget>
 #include <QtTest>
@@ -38,10 +38,12 @@ void AddNames(X509_NAME* name, const QList<QPair<QString, QString>>& parts)
                                    reinterpret_cast<const unsigned char*>(part.second.toUtf8().constData()), -1, -1, 0);
 }
 
-// A certificate signed by a throw-away RSA key, DER encoded.
-Bytes MakeCertificate(const TCertFields& fields)
+// A certificate signed by a throw-away RSA key (or an EC key, which the decoder does not
+// read), DER encoded.
+Bytes MakeCertificate(const TCertFields& fields, bool bEC = false)
 {
-    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_RSA_gen(1024), EVP_PKEY_free);
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(bEC ? EVP_EC_gen("P-256") : EVP_RSA_gen(1024),
+                                                             EVP_PKEY_free);
     std::unique_ptr<X509, decltype(&X509_free)> cert(X509_new(), X509_free);
     X509_set_version(cert.get(), fields.version);
     BIGNUM* serial = BN_bin2bn(fields.serial.data(), int(fields.serial.size()), nullptr);
@@ -132,6 +134,7 @@ QStringList RowTexts(QTreeWidget* list, int column)
 
 } // namespace
 Q_DECLARE_METATYPE(TCertFields)
+Q_DECLARE_METATYPE(Bytes)
 
 class CertViewTest : public QObject
 {
@@ -208,16 +211,24 @@ private slots:
         QCOMPARE(list->topLevelItem(5)->text(1), QStringLiteral("Copy"));
     }
 
-    // A value that is no certificate gives an empty list and no message.
-    void undecodableValueGivesNoRows()
+    // A value that cannot be decoded (an EC certificate, no certificate at all, nothing) says
+    // so in the words of the information pane, in the list and below it.
+    void undecodableValueSaysSo_data()
     {
-        Bytes junk = {0x30, 0x03, 0x02, 0x01, 0x01};
-        CertViewDialog dialog(_CPBLOB{junk.data(), uint32_t(junk.size())}, nullptr);
+        QTest::addColumn<Bytes>("value");
+        QTest::newRow("EC certificate") << MakeCertificate({2, {0x07}, {{"CN", "EC"}}, {{"CN", "EC"}}, 0, 1000}, true);
+        QTest::newRow("no certificate") << Bytes{0x30, 0x03, 0x02, 0x01, 0x01};
+        QTest::newRow("nothing") << Bytes();
+    }
+
+    void undecodableValueSaysSo()
+    {
+        QFETCH(Bytes, value);
+        CertViewDialog dialog(_CPBLOB{value.empty() ? nullptr : value.data(), uint32_t(value.size())}, nullptr);
         dialog.show();
-        QCOMPARE(dialog.findChild<QTreeWidget*>("treeWidget")->topLevelItemCount(), 0);
-        CertViewDialog empty(_CPBLOB{nullptr, 0}, nullptr);
-        empty.show();
-        QCOMPARE(empty.findChild<QTreeWidget*>("treeWidget")->topLevelItemCount(), 0);
+        const QString text = QStringLiteral("The certificate can not be decoded.");
+        QCOMPARE(RowTexts(dialog.findChild<QTreeWidget*>("treeWidget"), 0), QStringList{text});
+        QCOMPARE(dialog.findChild<QPlainTextEdit*>("plainTextEdit")->toPlainText(), text);
     }
 };
 

@@ -1,8 +1,11 @@
-// The unblocking dialog on its own: lengths, equal new PINs, refused PIN texts, and a language
-// change that keeps what was typed.
+// The unblocking dialog on its own: lengths, equal new PINs, refused PIN texts, labels that hold
+// their texts, and a language change that keeps what was typed.
+#include <QLabel>
 #include <QtTest>
 
 #include "DialogSupport.h"
+#include "Resources.h"
+#include "TranslationManager.h"
 #include "UnblockPINDialog.h"
 
 class UnblockDialogTest : public QObject
@@ -67,6 +70,44 @@ private slots:
         QCOMPARE(Field(&dialog, "editSOPIN")->text().size(), 10);
         QCOMPARE(Field(&dialog, "editNewPIN")->text().size(), 8);
         QCOMPARE(Field(&dialog, "editNewPIN_2")->maxLength(), 8);
+    }
+
+    void labelsHoldTheirTexts_data()
+    {
+        QTest::addColumn<QString>("language");
+        QTest::newRow("English") << "English (EN)";
+        QTest::newRow("Bulgarian") << QString::fromUtf8("Български (БГ)");
+    }
+
+    // Every label shows its whole text (the first one two lines, "Please enter it below:" the
+    // second), in English and in the longer Bulgarian.
+    void labelsHoldTheirTexts()
+    {
+        QFETCH(QString, language);
+        tessaly::InitResources();
+        TranslationManager manager(":/translations/translations/", "tessaly");
+        manager.SetLanguage(language);
+        QCOMPARE(manager.GetCurrentLanguage(), language);
+        UnblockPINDialog dialog(nullptr);
+        dialog.SetPINLengths(4, 8);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        int checked = 0;
+        for (QLabel* label : dialog.findChildren<QLabel*>()) {
+            if (label->text().isEmpty() || !label->isVisible())
+                continue;
+            ++checked;
+            const QSize need = label->wordWrap() ? QSize(0, label->heightForWidth(label->width())) : label->sizeHint();
+            QVERIFY2(label->width() >= need.width() && label->height() >= need.height(),
+                     qPrintable(QStringLiteral("\"%1\" has %2x%3 of %4x%5")
+                                    .arg(label->text())
+                                    .arg(label->width())
+                                    .arg(label->height())
+                                    .arg(need.width())
+                                    .arg(need.height())));
+        }
+        QCOMPARE(checked, 3);
+        manager.SetLanguage(QStringLiteral("English (EN)"));
     }
 
     // A language change keeps every typed text and the state of OK.

@@ -1,0 +1,3 @@
+#include "GuiLog.h"
+
+Q_LOGGING_CATEGORY(lcGui, "tessaly.gui", QtInfoMsg)

@@ -1,0 +1,31 @@
+#include "TessalyStyle.h"
+
+#include <QApplication>
+#include <QStyleOptionGroupBox>
+
+#include <algorithm>
+
+CTessalyStyle::CTessalyStyle() : QProxyStyle(nullptr) {}
+
+QRect CTessalyStyle::subControlRect(ComplexControl control, const QStyleOptionComplex* option, SubControl subControl,
+                                    const QWidget* widget) const
+{
+    QRect rect = QProxyStyle::subControlRect(control, option, subControl, widget);
+    if (control != CC_GroupBox || subControl != SC_GroupBoxLabel)
+        return rect;
+    const QStyleOptionGroupBox* groupBox = qstyleoption_cast<const QStyleOptionGroupBox*>(option);
+    if (!groupBox || groupBox->text.isEmpty())
+        return rect;
+    QString text = groupBox->text;
+    text.remove(QLatin1Char('&'));
+    const int needed = std::max(groupBox->fontMetrics.horizontalAdvance(text),
+                                groupBox->fontMetrics.boundingRect(text).width()) + 1;
+    if (rect.width() < needed)
+        rect.setRight(std::min(rect.left() + needed - 1, std::max(rect.right(), groupBox->rect.right())));
+    return rect;
+}
+
+void CTessalyStyle::Install()
+{
+    QApplication::setStyle(new CTessalyStyle);
+}

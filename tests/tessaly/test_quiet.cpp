@@ -1,0 +1,141 @@
+// Standard error stays quiet under the default logging rules: a start, a Reload, a certificate
+// view, an import that asks before it replaces the key pair's certificate, and the close print
+// nothing there and send no message through Qt's logging.
+#include <QApplication>
+#include <QMessageBox>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "Fixture.h"
+#include "ModalDriver.h"
+#include "TokenOpsSupport.h"
+#include "WindowSupport.h"
+
+namespace {
+const char* const kProvider = "SoftHSM2 Quiet";
+
+std::string g_certificate;
+
+// Whatever the process writes on descriptor 2 while it lives, and every message that passes
+// Qt's logging rules (the test framework would otherwise take them to standard output).
+class CStandardErrorCapture
+{
+public:
+    explicit CStandardErrorCapture(const std::string& file) : m_file(file)
+    {
+        fflush(stderr);
+        m_saved = dup(2);
+        const int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        dup2(fd, 2);
+        close(fd);
+        s_messages.clear();
+        m_previous = qInstallMessageHandler(&CStandardErrorCapture::Handler);
+    }
+    ~CStandardErrorCapture() { Finish(); }
+
+    // Everything seen, one piece a line.
+    QString Finish()
+    {
+        if (m_saved >= 0) {
+            qInstallMessageHandler(m_previous);
+            fflush(stderr);
+            dup2(m_saved, 2);
+            close(m_saved);
+            m_saved = -1;
+            m_seen = QString::fromStdString(fixture::ReadText(m_file));
+            for (const QString& message : s_messages)
+                m_seen += QStringLiteral("[message] ") + message + QLatin1Char('\n');
+        }
+        return m_seen;
+    }
+
+private:
+    static void Handler(QtMsgType, const QMessageLogContext&, const QString& message)
+    {
+        // The offscreen platform of the tests says this of every window it shows; a desktop's
+        // platform does not.
+        if (message == QLatin1String("This plugin does not support propagateSizeHints()"))
+            return;
+        s_messages << message;
+    }
+
+    std::string m_file;
+    int m_saved = -1;
+    QtMessageHandler m_previous = nullptr;
+    QString m_seen;
+    static inline QStringList s_messages;
+};
+} // namespace
+
+class QuietTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase()
+    {
+        const std::string store = fixture::ScratchDir("tokens");
+        fixture::SoftHsm hsm(store);
+        QVERIFY(hsm.InitToken("Quiet"));
+        const fixture::KeyFiles key = fixture::MakeKey(store, "user", "rsa:1024");
+        QVERIFY(hsm.ImportKey(key.keyPem, "Quiet", "Demo User", "01"));
+        g_certificate = fixture::MakeSelfSigned(store, "user", key, "/CN=Demo User");
+        QVERIFY(hsm.WriteCert(g_certificate, "Quiet", "Demo User", "01"));
+    }
+
+    void startReloadViewAndReplaceQuestionPrintNothing()
+    {
+        const QString home = FreshHome(QStringLiteral("quiet"));
+        WriteProviderSettings(home, {{kProvider, QString::fromStdString(fixture::SoftHsm::ModulePath()), false}});
+        CStandardErrorCapture capture(fixture::ScratchDir("stderr") + "/stderr.txt");
+        QString question;
+        {
+            MainWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(SelectInToken(window, kProvider, "Quiet", "Certificate(Demo User)"));
+            Action(window, "actionReload")->trigger();
+
+            fixture::ModalDriver driver;
+            driver.RejectUnexpected();
+            driver.Expect([](QWidget* w) { fixture::ModalDriver::Click(w, "Close"); }, "CertViewDialog");
+            QVERIFY(SelectInToken(window, kProvider, "Quiet", "Certificate(Demo User)"));
+            Action(window, "actionCertView")->trigger();
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+
+            // The key pair has its certificate: the import asks, and a question is no error.
+            driver.Expect([](QWidget* w) { AnswerFileDialog(w, QString::fromStdString(g_certificate)); },
+                          "QFileDialog");
+            driver.Expect([&](QWidget* w) { question = AnswerBox(w, QMessageBox::No); }, "QMessageBox");
+            QVERIFY(SelectToken(window, kProvider, "Quiet"));
+            Action(window, "actionCertImport")->trigger();
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+            window.close();
+        }
+        const QString seen = capture.Finish();
+        QVERIFY2(seen.isEmpty(), qPrintable(seen));
+        QCOMPARE(question, QStringLiteral("A certificate for the key-pair \"Demo User\" already exists. Would you like "
+                                          "to replace it?"));
+    }
+};
+
+int main(int argc, char** argv)
+{
+    // The default rules: no rules of the environment the tests happen to run in. A desktop
+    // session has a runtime folder; without one Qt warns about it, whatever the program does.
+    qunsetenv("QT_LOGGING_RULES");
+    const QByteArray runtime = QFile::encodeName(QDir::tempPath()) + "/tessaly-quiet-runtime-" +
+                               QByteArray::number(qint64(getpid()));
+    mkdir(runtime.constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", runtime);
+    QApplication app(argc, argv);
+    QuietTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    const int status = QTest::qExec(&test, argc, argv);
+    rmdir(runtime.constData());
+    return status;
+}
+
+#include "test_quiet.moc"
