@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <logging/Logger.h>
 #include <logging/WebErrorReportEvents.h>
@@ -250,7 +251,11 @@ private:
     // Providers and their tabs (MainWindow_Providers.cpp)
     void LoadProviders(CAutoSplash& splash);
     void DisplayProvider(CPKCS11Provider* pProvider);
-    void FreeProviders();
+    // Frees every provider; the descriptions of those whose module did not answer in time
+    // (left loaded, without a tab or a provider).
+    QStringList FreeProviders();
+    // Tells the user which providers did not answer when they were closed.
+    void ReportUnansweredProviders(const QStringList& descriptions);
     void RemoveProviderTabs();
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
