@@ -126,6 +126,9 @@ public:
     // Failures are reported; a cancelled dialog, or a cancel on the device, is not. True
     // when the token is logged in.
     bool Login(CPKCS11Token* pToken, TUserType eUserType);
+    // Reports a failed login; a card removed (or replaced) under the login's session is said
+    // so, and its slot is read again once the operation has ended.
+    void ReportLoginFailure(CPKCS11Token* pToken);
     // Logs out; an answer other than "logged out" is reported (the token then starts a new
     // session, which ends the login). The rows are not rebuilt here.
     void LogoutToken(CPKCS11Token* pToken);
@@ -267,6 +270,10 @@ private:
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // Keeps a slot event for the end of the running operations (one per slot).
+    void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext);
+    // Reads the token's slot again, as an event would, once the running operations have ended.
+    void RereadSlotOf(const CPKCS11Token* pToken);
     void OperationStarted();
     void OperationEnded();
 

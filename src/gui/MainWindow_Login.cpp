@@ -32,7 +32,7 @@ bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
             dialog.ClearPIN();
         }
         if (!bLoggedIn) {
-            ShowError(tr("Unable to login."), false, true);
+            ReportLoginFailure(pToken);
             return false;
         }
         on_item_selection_changed();
@@ -68,8 +68,23 @@ bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
         m_lastError.Reset();
         return false;
     }
-    ShowError(tr("Unable to login."), false, true);
+    ReportLoginFailure(pToken);
     return false;
+}
+
+void MainWindow::ReportLoginFailure(CPKCS11Token* pToken)
+{
+    // The session the login was for went with the card: the token must be chosen anew.
+    const CK_RV rv = m_lastError.GetFlag() == TSY_KIND_PKCS11 ? m_lastError.GetCode() : CKR_OK;
+    if (rv != CKR_SESSION_HANDLE_INVALID && rv != CKR_SESSION_CLOSED && rv != CKR_DEVICE_REMOVED &&
+        rv != CKR_TOKEN_NOT_PRESENT) {
+        ShowError(tr("Unable to login."), false, true);
+        return;
+    }
+    RereadSlotOf(pToken);
+    ShowError(tr("Unable to login.") + QLatin1Char('\n') +
+                  tr("The card was removed or replaced. Please select the token again."),
+              false, true);
 }
 
 void MainWindow::on_protected_auth_login_finished()

@@ -35,15 +35,30 @@ void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, ui
             return;
         }
         if (m_nOperations > 0) {
-            const uint64_t nLoad = pContext->GetGeneration();
-            for (const THeldBackEvent& e : m_heldBackEvents)
-                if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
-                    return;  // one refresh at the end reads the slot's last state
-            m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
+            HoldBackSlotEvent(nSlotID, pContext);
             return;
         }
         HandleSlotEvent(nSlotID, pProvider);
     });
+}
+
+void MainWindow::HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext)
+{
+    const uint64_t nLoad = pContext->GetGeneration();
+    for (const THeldBackEvent& e : m_heldBackEvents)
+        if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
+            return;  // one refresh at the end reads the slot's last state
+    m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
+}
+
+void MainWindow::RereadSlotOf(const CPKCS11Token* pToken)
+{
+    for (const auto& entry : m_mapProviders)
+        for (const auto& slot : entry.second->GetSlots())
+            if (slot.second == pToken->GetParent()) {
+                HoldBackSlotEvent(slot.first, entry.first);
+                return;
+            }
 }
 
 void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider)

@@ -184,6 +184,52 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
+    void cardGoneUnderTheLoginDialog_data()
+    {
+        QTest::addColumn<bool>("putBack");
+        QTest::addColumn<bool>("event");  // the module reports the removal
+        QTest::addColumn<QStringList>("reader");
+        const QStringList empty{"Reader One [0]"};
+        const QStringList again{"Reader One [1]", "  Test token [3]", "    Public key(Pad key) [7]"};
+        QTest::newRow("removed") << false << true << empty;
+        QTest::newRow("removed, no event from the module") << false << false << empty;
+        QTest::newRow("removed and put back") << true << true << again;
+    }
+
+    // The card goes (or goes and comes back) while the PIN dialog is open: OK says so and that
+    // the token must be chosen anew, and the reader's rows are read again.
+    void cardGoneUnderTheLoginDialog()
+    {
+        QFETCH(bool, putBack);
+        QFETCH(bool, event);
+        QFETCH(QStringList, reader);
+        MainWindow window;
+        window.show();
+        QVERIFY(SelectToken(window, kModule, "Test token"));
+
+        QString box;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) {
+            m_tm->remove_token(1, event ? 1 : 0);
+            if (putBack)
+                m_tm->insert_token(1, nullptr, "87654321", "1234", 1);
+            AnswerLogin(w, "1234");
+        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { box = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionLogin")->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(box, QStringLiteral("Unable to login.\nThe card was removed or replaced. Please select the token again."));
+        CProviderTreeWidget* tree = TreeOf(window, kModule);
+        auto readerRows = [&] {
+            QStringList out;
+            DumpRows(FindRow(tree, "Reader One"), 0, out);
+            return out;
+        };
+        QTRY_COMPARE(readerRows(), reader);
+        QVERIFY(!window.IsOperationRunning());
+    }
+
     void pinPadRoads_data()
     {
         QTest::addColumn<int>("choice");  // -1 cancels the user choice
