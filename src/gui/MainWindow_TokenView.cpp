@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QMenu>
 
+#include <optional>
+
 #include "AutoSplash.h"
 #include "ModuleQuirks.h"
 #include "PKCS11AsymmetricKey.h"
@@ -178,6 +180,15 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     QTreeWidgetItem* pTokenRow = pTree ? pTree->FindItem(pToken) : nullptr;
     if (!pTokenRow)
         return;
+    // The row the user chose stays selected when its object is still there after the re-read
+    // (a login shows the private keys, the object itself was read afresh).
+    std::optional<TObjectIdentity> chosen;
+    const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
+    if (CPKCS11Base* pChosen = selected.isEmpty() ? nullptr : pTree->GetObject(selected.first())) {
+        const TObjectType eType = pChosen->GetObjectType();
+        if ((eType == CryptokiCertificate || eType == CryptokiAsymmetricKey) && pChosen->GetParent() == pToken)
+            chosen = IdentityOf(static_cast<CPKCS11Object*>(pChosen));
+    }
     CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
     splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
     // The rows go before the token's re-read frees the objects they map to.
@@ -185,6 +196,12 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     m_mapShownKeys.clear();
     UpdateTokenView(pTokenRow, pToken, pTree);
     pTree->expandAll();
+    CPKCS11Object* pObject = chosen ? FindObject(pToken, *chosen) : nullptr;
+    if (QTreeWidgetItem* pRow = pObject ? pTree->FindItem(pObject) : nullptr) {
+        pTree->clearSelection();
+        pTree->setCurrentItem(pRow);
+        pRow->setSelected(true);
+    }
     pTree->on_item_selection_changed();
     on_item_selection_changed();
 }

@@ -230,6 +230,57 @@ private slots:
         QVERIFY(!window.IsOperationRunning());
     }
 
+    void selectionStaysAfterTheLogin_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("box");     // the box after the login
+        QTest::addColumn<QString>("button");  // its answer
+        QTest::addColumn<QStringList>("rows");
+        const QStringList pair{"Public key(Demo key) [7]", "Private key(Demo key) [8]"};
+        QTest::newRow("test key on the public key") << "Public key(Demo key)" << "actionTestKey"
+                                                    << "This key pair works fine!" << "OK" << pair;
+        QTest::newRow("delete of the public key, declined")
+            << "Public key(Demo key)" << "actionDelete"
+            << "You are trying to delete key from key-pair.\nIf you do so, you will not be able to use this "
+               "key-pair.\nAre you sure you want to continue?"
+            << "No" << pair;
+    }
+
+    // An action that logs in first re-reads the token; the row the user chose stays selected,
+    // with its actions.
+    void selectionStaysAfterTheLogin()
+    {
+        QFETCH(QString, row);
+        QFETCH(QString, action);
+        QFETCH(QString, box);
+        QFETCH(QString, button);
+        QFETCH(QStringList, rows);
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = SelectInToken(window, kSoft, "Demo", row);
+        QVERIFY(tree);
+
+        QString shown;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) { AnswerLogin(w, "1234"); }, "LoginDialog");
+        driver.Expect([&](QWidget* w) {
+            shown = qobject_cast<QMessageBox*>(w)->text();
+            fixture::ModalDriver::Click(w, button);
+        }, "QMessageBox");
+        Action(window, action.toLatin1().constData())->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(shown, box);
+        QCOMPARE(TokenRows(window, kSoft, "Demo"), rows);
+        const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first()->text(0), row);
+        QVERIFY(window.GetSelectedItem());
+        QCOMPARE(window.GetSelectedItem()->GetObjectType(), CryptokiAsymmetricKey);
+        QVERIFY(Action(window, "actionTestKey")->isVisible());
+    }
+
     void pinPadRoads_data()
     {
         QTest::addColumn<int>("choice");  // -1 cancels the user choice
