@@ -270,6 +270,8 @@ private:
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // Whether the slot's token is shown in full as it was read, and is still there unchanged.
+    bool IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
     // Keeps a slot event for the end of the running operations (one per slot).
     void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext);
     // Reads the token's slot again, as an event would, once the running operations have ended.

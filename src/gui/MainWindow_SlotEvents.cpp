@@ -80,6 +80,12 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     if (!pSlotRow)
         return;
 
+    // An event for the token the window has read, still there as it was (a module reports the
+    // card present at start as inserted): reading it again would change nothing.
+    if (IsShownAsRead(pSlot, pTree)) {
+        qDebug() << "Slot event for a token read and unchanged:" << pSlot->GetDescription();
+        return;
+    }
     // The slot's token and its objects die with the refresh: their rows, and every
     // pointer of the window to them, go first.
     // (Taking the selected row out updates the selection, and m_pSelectedItem with it.)

@@ -68,6 +68,21 @@ void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CPr
 
 namespace {
 
+// Set on a token row whose objects were all read and shown.
+const int kReadInFullRole = Qt::UserRole + 10;
+
+} // namespace
+
+bool MainWindow::IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const
+{
+    if (!pSlot->IsTokenUnchanged())
+        return false;
+    QTreeWidgetItem* pTokenRow = pTree->FindItem(pSlot->GetToken());
+    return pTokenRow && pTokenRow->data(0, kReadInFullRole).toBool();
+}
+
+namespace {
+
 // Rows made apart from the tree go in together when the view is done, also when it
 // stops early; updates stay suspended meanwhile.
 class CTokenRows
@@ -104,9 +119,12 @@ private:
 void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree)
 {
     CTokenRows rows(pTree, pTokenRow);
+    pTokenRow->setData(0, kReadInFullRole, false);
     try {
         if (!pToken->ReadObjects()) {
-            // Nothing found, or the search failed: no rows and no message.
+            // Nothing found, or the search failed: no rows and no message. Only an empty token
+            // is shown in full.
+            pTokenRow->setData(0, kReadInFullRole, !m_lastError.GetMessage() && m_lastError.GetCode() == 0);
             m_lastError.Reset();
             return;
         }
@@ -165,6 +183,7 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
                 rows.Add(text(privateText, pPair), CProviderTreeWidget::IconPrivateKey, pPair);
             }
         }
+        pTokenRow->setData(0, kReadInFullRole, true);
     } catch (const CTSYException& e) {
         // An object whose attributes cannot be read ends the view; the rows so far stay.
         qDebug() << "An error occurred in UpdateTokenView: " << (e.GetMessage() ? e.GetMessage() : "");
