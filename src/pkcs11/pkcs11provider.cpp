@@ -43,7 +43,7 @@ bool FinalizeWithin(CPKCS11Context* pContext, unsigned long nTimeoutMs, bool* pb
 {
     auto call = std::make_shared<TFinalizeCall>();
     const std::string sModule = pContext->GetModuleName();
-    std::thread([call, pContext, sModule] {
+    std::thread caller([call, pContext, sModule] {
         const bool bFinalized = pContext->Finalize();
         std::unique_lock<std::mutex> lock(call->mutex);
         call->bReturned = true;
@@ -55,14 +55,19 @@ bool FinalizeWithin(CPKCS11Context* pContext, unsigned long nTimeoutMs, bool* pb
         delete pContext;
         std::lock_guard<std::mutex> pending(g_pendingMutex);
         g_pPending->erase(g_pPending->find(sModule));
-    }).detach();
+    });
 
     std::unique_lock<std::mutex> lock(call->mutex);
     if (call->done.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return call->bReturned; })) {
         *pbFinalized = call->bFinalized;
+        lock.unlock();
+        // Its end is a moment away; joined, nothing of it (the module's per-thread data
+        // included) is left when the caller goes on.
+        caller.join();
         return true;
     }
     call->bAbandoned = true;
+    caller.detach();
     std::lock_guard<std::mutex> pending(g_pendingMutex);
     if (!g_pPending)
         g_pPending = new std::multiset<std::string>;
