@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <exception>
+#include <thread>
 
 #include "PKCS11Token.h"
 #include "TSYException.h"
@@ -23,6 +24,15 @@ CBrannickThread::~CBrannickThread()
 
 void CBrannickThread::run()
 {
+    // The call runs on a thread of its own that is joined here: a QThread's end is signalled
+    // before its thread has let go of its thread-local data, and a module (its crypto library)
+    // keeps per-thread state there. Joined, that is gone when the main thread's wait returns.
+    std::thread call([this] { Initialize(); });
+    call.join();
+}
+
+void CBrannickThread::Initialize()
+{
     // Without an error sink the layer throws; nothing may leave a thread's run. The main
     // thread reports the failure, with the module's answer.
     try {
@@ -34,4 +44,3 @@ void CBrannickThread::run()
         m_bResult = false;
     }
 }
-

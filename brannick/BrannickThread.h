@@ -27,6 +27,8 @@ protected:
     void run() override;
 
 private:
+    void Initialize();
+
     CPKCS11Token* m_pToken;
     tsy::CSecretString m_sSOPIN;
     std::string m_sLabel;
