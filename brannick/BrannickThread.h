@@ -20,15 +20,20 @@ public:
 
     // Read only after a wait that saw the worker finish.
     bool GetResult() const { return m_bResult; }
+    // The module's answer to a failed initialisation (0 when the call never reached it).
+    CK_RV GetErrorCode() const { return m_nErrorCode; }
 
 protected:
     void run() override;
 
 private:
+    void Initialize();
+
     CPKCS11Token* m_pToken;
     tsy::CSecretString m_sSOPIN;
     std::string m_sLabel;
     bool m_bResult;
+    CK_RV m_nErrorCode;
 };
 
 #endif

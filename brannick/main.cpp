@@ -5,7 +5,7 @@
 // An SO PIN of "-" is read as one line from standard input, so that it stays off the command
 // line, where every local user can read it. Exit status: 0 the token was initialised; 1 the
 // token did not answer within the time limit (it may still get initialised); 255 failure, with
-// a line on standard error.
+// one line on standard error (and the usage line after a call without arguments or --help).
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,8 +15,12 @@
 #include <string>
 #include <unistd.h>
 
+#include <QLoggingCategory>
+#include <QString>
+
 #include "BrannickThread.h"
 #include "PKCS11Context.h"
+#include "Pkcs11Errors.h"
 #include "PKCS11Slot.h"
 #include "Secret.h"
 #include "TSYException.h"
@@ -40,6 +44,27 @@ int Fail(const std::string& text)
 {
     Line(stderr, text);
     return kFailure;
+}
+
+// What the module's answer means, in the words the window uses for it: the table's line for
+// the user, else its English line, else the code's name, else the number.
+std::string Explanation(CK_RV rv)
+{
+    QString text = GetPkcs11ErrorExplanation(rv);
+    if (text.isEmpty())
+        text = GetPkcs11ErrorLogText(rv);
+    if (text.isEmpty()) {
+        char sz[40];
+        snprintf(sz, sizeof(sz), "The module answered 0x%lX.", static_cast<unsigned long>(rv));
+        return sz;
+    }
+    if (const char* pszName = GetPkcs11ErrorName(rv)) {
+        if (text != QLatin1String(pszName))
+            text += QStringLiteral(" (%1)").arg(QLatin1String(pszName));
+    }
+    if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char(')')))
+        text += QLatin1Char('.');
+    return text.toStdString();
 }
 
 unsigned long TimeLimitMs()
@@ -106,8 +131,16 @@ TReadResult ReadPINLine(tsy::CSecretString& pin)
 
 int main(int argc, char* argv[])
 {
-    if (argc != 5)
-        return Fail("Invalid number of arguments");
+    // Debug lines of the layer are for developers (QT_LOGGING_RULES still turns them on): a
+    // refusal is the one line below.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    if (argc != 5) {
+        const int nStatus = Fail("Invalid number of arguments");
+        if (argc == 1 || (argc == 2 && strcmp(argv[1], "--help") == 0))
+            Line(stderr, "Usage: brannick <module> <slot-id> <so-pin> <label>  (an SO PIN of \"-\" is read from "
+                         "standard input)");
+        return nStatus;
+    }
 
     const char* pszModule = argv[1];
     CK_SLOT_ID nSlotID = 0;
@@ -158,8 +191,10 @@ int main(int argc, char* argv[])
             fflush(stderr);
             _exit(1);
         }
-        if (!pWorker->GetResult())
-            return Fail("Failed to initialize card.");
+        if (!pWorker->GetResult()) {
+            const CK_RV rv = pWorker->GetErrorCode();
+            return Fail(rv == CKR_OK ? "Failed to initialize card." : "Failed to initialize card. " + Explanation(rv));
+        }
         Line(stdout, "Card initialized");
         return 0;
     } catch (const CTSYException& e) {

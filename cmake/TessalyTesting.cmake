@@ -1,6 +1,7 @@
 # tessaly_add_test(NAME n COMMAND cmd... [ENVIRONMENT k=v...] [LABELS l...] [TIMEOUT s])
 # Every test runs offscreen, with the sanitizers set to stop on the first report,
-# and with a scratch folder of its own under the build tree.
+# with a scratch folder of its own under the build tree, and away from the machine's card
+# readers: PC/SC clients (OpenSC's module) talk to a pcscd socket nobody serves.
 set(TESSALY_TEST_ROOT ${CMAKE_BINARY_DIR}/test-scratch)
 function(tessaly_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "COMMAND;ENVIRONMENT;LABELS" ${ARGN})
@@ -17,6 +18,7 @@ function(tessaly_add_test)
     "TESSALY_SOURCE_DIR=${CMAKE_SOURCE_DIR}"
     "TESSALY_BINARY_DIR=${CMAKE_BINARY_DIR}"
     "SOFTHSM2_MODULE=${SOFTHSM2_MODULE}"
+    "PCSCLITE_CSOCK_NAME=${TESSALY_TEST_ROOT}/no-readers/pcscd.comm"
     ${T_ENVIRONMENT})
   set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
   if(T_LABELS)

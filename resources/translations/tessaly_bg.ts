@@ -989,6 +989,16 @@ Are you sure you want to continue?</source>
         <translation>Програмата може да подписва само с RSA и DSA ключове.</translation>
     </message>
     <message>
+        <source>The card was removed or replaced. Please select the token again.</source>
+        <translation>Картата беше извадена или сменена. Моля, изберете токена отново.</translation>
+    </message>
+    <message>
+        <source>The provider %1 did not answer when it was closed.
+It was left as it is; tessaly goes on without it.</source>
+        <translation>Доставчикът %1 не отговори при затварянето си.
+Той беше оставен както е; tessaly продължава без него.</translation>
+    </message>
+    <message>
         <source>Unable to change user PIN.</source>
         <translation>ПИН на потребителя не може да бъде променен.</translation>
     </message>

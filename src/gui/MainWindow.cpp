@@ -295,7 +295,7 @@ void MainWindow::closeEvent(QCloseEvent* event)
     // the defaults over the user's file.
     if (m_bShown)
         SaveSettings();
-    FreeProviders();
+    ReportUnansweredProviders(FreeProviders());
 }
 
 void MainWindow::changeEvent(QEvent* event)

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 
 #include <logging/Logger.h>
 #include <logging/WebErrorReportEvents.h>
@@ -134,6 +135,9 @@ public:
     bool Login(CPKCS11Token* pToken, TUserType eUserType);
     // The box text of a failed login: why it failed on a write-protected token.
     static QString LoginFailureText(const CPKCS11Token* pToken);
+    // Reports a failed login; a card removed (or replaced) under the login's session is said
+    // so, and its slot is read again once the operation has ended.
+    void ReportLoginFailure(CPKCS11Token* pToken);
     // Logs out; nothing happens on a token without a session. An answer other than "logged out"
     // is reported (the token then starts a new session, which ends the login). The rows are not
     // rebuilt here.
@@ -266,7 +270,11 @@ private:
     // Providers and their tabs (MainWindow_Providers.cpp)
     void LoadProviders(CAutoSplash& splash);
     void DisplayProvider(CPKCS11Provider* pProvider);
-    void FreeProviders();
+    // Frees every provider; the descriptions of those whose module did not answer in time
+    // (left loaded, without a tab or a provider).
+    QStringList FreeProviders();
+    // Tells the user which providers did not answer when they were closed.
+    void ReportUnansweredProviders(const QStringList& descriptions);
     void RemoveProviderTabs();
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
@@ -278,6 +286,12 @@ private:
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // Whether the slot's token is shown in full as it was read, and is still there unchanged.
+    bool IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
+    // Keeps a slot event for the end of the running operations (one per slot).
+    void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext);
+    // Reads the token's slot again, as an event would, once the running operations have ended.
+    void RereadSlotOf(const CPKCS11Token* pToken);
     void OperationStarted();
     void OperationEnded();
 

@@ -32,7 +32,7 @@ bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
             dialog.ClearPIN();
         }
         if (!bLoggedIn) {
-            ShowError(LoginFailureText(pToken), false, true);
+            ReportLoginFailure(pToken);
             return false;
         }
         on_item_selection_changed();
@@ -68,7 +68,7 @@ bool MainWindow::Login(CPKCS11Token* pToken, TUserType eUserType)
         m_lastError.Reset();
         return false;
     }
-    ShowError(LoginFailureText(pToken), false, true);
+    ReportLoginFailure(pToken);
     return false;
 }
 
@@ -81,6 +81,21 @@ QString MainWindow::LoginFailureText(const CPKCS11Token* pToken)
             text += QLatin1Char('\n') + tr("The smart-card does not require a login.");
     }
     return text;
+}
+
+void MainWindow::ReportLoginFailure(CPKCS11Token* pToken)
+{
+    // The session the login was for went with the card: the token must be chosen anew.
+    const CK_RV rv = m_lastError.GetFlag() == TSY_KIND_PKCS11 ? m_lastError.GetCode() : CKR_OK;
+    if (rv != CKR_SESSION_HANDLE_INVALID && rv != CKR_SESSION_CLOSED && rv != CKR_DEVICE_REMOVED &&
+        rv != CKR_TOKEN_NOT_PRESENT) {
+        ShowError(LoginFailureText(pToken), false, true);
+        return;
+    }
+    RereadSlotOf(pToken);
+    ShowError(tr("Unable to login.") + QLatin1Char('\n') +
+                  tr("The card was removed or replaced. Please select the token again."),
+              false, true);
 }
 
 void MainWindow::on_protected_auth_login_finished()

@@ -58,6 +58,11 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
     for (const auto& entry : modules) {
         const std::string& description = entry.first;
         const std::string& module = entry.second;
+        // Its last C_Finalize has not returned: loading it again could block the window there.
+        if (CPKCS11Provider::IsFinalizePending(module)) {
+            qCDebug(lcGui) << "Not loaded, it did not answer when it was closed:" << description.c_str();
+            continue;
+        }
         splash.ShowMessage(tr("Loading provider %1...").arg(QString::fromLatin1(description.c_str())),
                            Qt::AlignBottom, Qt::black);
         try {
@@ -155,8 +160,9 @@ CPKCS11Provider* MainWindow::FindProvider(CPKCS11Context* pContext, uint64_t nGe
     return it->second;
 }
 
-void MainWindow::FreeProviders()
+QStringList MainWindow::FreeProviders()
 {
+    QStringList unanswered;
     m_heldBackEvents.clear();
     // No row and no pointer of the window may outlive the objects of a freed provider.
     m_pSelectedItem = nullptr;
@@ -170,10 +176,27 @@ void MainWindow::FreeProviders()
             pTree->Clear();
             pProvider->SetTreeWidget(nullptr);
         }
+        const QString description = QString::fromLatin1(pProvider->GetContext()->GetDescription());
+        if (!pProvider->Shutdown())
+            unanswered << description;
         delete pProvider;
     }
     if (ui)
         on_item_selection_changed();
+    return unanswered;
+}
+
+void MainWindow::ReportUnansweredProviders(const QStringList& descriptions)
+{
+    for (const QString& description : descriptions) {
+        COperationGuard operation(this);
+        COverrideCursor arrow(Qt::ArrowCursor);
+        QMessageBox::warning(this, windowTitle(),
+                             tr("The provider %1 did not answer when it was closed.\nIt was left as it is; "
+                                "tessaly goes on without it.")
+                                 .arg(description),
+                             QMessageBox::Ok);
+    }
 }
 
 void MainWindow::RemoveProviderTabs()
@@ -204,7 +227,14 @@ void MainWindow::on_actionReload_triggered()
             pTree->Clear();
         m_pCurrentProvider = nullptr;
         // Events held back for it are dropped when applied: its generation is gone.
+        const bool bAnswered = pOld->Shutdown();
         delete pOld;
+        if (!bAnswered) {
+            // A module stuck in C_Finalize would block a new load too: the tab stays empty.
+            ReportUnansweredProviders({QString::fromLatin1(description.c_str())});
+            on_item_selection_changed();
+            return;
+        }
 
         try {
             CPKCS11Provider* pProvider = CreateProvider(module, description);
@@ -280,8 +310,13 @@ void MainWindow::on_actionPreferences_triggered()
         m_pCurrentProvider = nullptr;
         CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
         splash.ShowMessage(tr("Freeing providers..."), Qt::AlignBottom, Qt::black);
-        FreeProviders();
+        const QStringList unanswered = FreeProviders();
         RemoveProviderTabs();
+        if (!unanswered.isEmpty()) {
+            splash.Hide();
+            ReportUnansweredProviders(unanswered);
+            splash.Show();
+        }
         LoadProviders(splash);
         splash.ShowMessage(tr("Saving settings..."), Qt::AlignBottom, Qt::black);
         SaveSettings();

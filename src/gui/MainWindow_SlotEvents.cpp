@@ -34,15 +34,30 @@ void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, ui
             return;
         }
         if (m_nOperations > 0) {
-            const uint64_t nLoad = pContext->GetGeneration();
-            for (const THeldBackEvent& e : m_heldBackEvents)
-                if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
-                    return;  // one refresh at the end reads the slot's last state
-            m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
+            HoldBackSlotEvent(nSlotID, pContext);
             return;
         }
         HandleSlotEvent(nSlotID, pProvider);
     });
+}
+
+void MainWindow::HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext)
+{
+    const uint64_t nLoad = pContext->GetGeneration();
+    for (const THeldBackEvent& e : m_heldBackEvents)
+        if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
+            return;  // one refresh at the end reads the slot's last state
+    m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
+}
+
+void MainWindow::RereadSlotOf(const CPKCS11Token* pToken)
+{
+    for (const auto& entry : m_mapProviders)
+        for (const auto& slot : entry.second->GetSlots())
+            if (slot.second == pToken->GetParent()) {
+                HoldBackSlotEvent(slot.first, entry.first);
+                return;
+            }
 }
 
 void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider)
@@ -64,6 +79,12 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     if (!pSlotRow)
         return;
 
+    // An event for the token the window has read, still there as it was (a module reports the
+    // card present at start as inserted): reading it again would change nothing.
+    if (IsShownAsRead(pSlot, pTree)) {
+        qCDebug(lcGui) << "Slot event for a token read and unchanged:" << pSlot->GetDescription();
+        return;
+    }
     // The slot's token and its objects die with the refresh: their rows, and every
     // pointer of the window to them, go first.
     // (Taking the selected row out updates the selection, and m_pSelectedItem with it.)

@@ -7,6 +7,8 @@
 
 #include <cstring>
 
+#include <optional>
+
 #include "AutoSplash.h"
 #include "FieldList.h"
 #include "GuiLog.h"
@@ -70,6 +72,21 @@ void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CPr
 
 namespace {
 
+// Set on a token row whose objects were all read and shown.
+const int kReadInFullRole = Qt::UserRole + 10;
+
+} // namespace
+
+bool MainWindow::IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const
+{
+    if (!pSlot->IsTokenUnchanged())
+        return false;
+    QTreeWidgetItem* pTokenRow = pTree->FindItem(pSlot->GetToken());
+    return pTokenRow && pTokenRow->data(0, kReadInFullRole).toBool();
+}
+
+namespace {
+
 // Rows made apart from the tree go in together when the view is done, also when it
 // stops early; updates stay suspended meanwhile.
 class CTokenRows
@@ -106,9 +123,12 @@ private:
 void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree)
 {
     CTokenRows rows(pTree, pTokenRow);
+    pTokenRow->setData(0, kReadInFullRole, false);
     try {
         if (!pToken->ReadObjects()) {
-            // Nothing found, or the search failed: no rows and no message.
+            // Nothing found, or the search failed: no rows and no message. Only an empty token
+            // is shown in full.
+            pTokenRow->setData(0, kReadInFullRole, !m_lastError.GetMessage() && m_lastError.GetCode() == 0);
             m_lastError.Reset();
             return;
         }
@@ -161,6 +181,7 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
                 rows.Add(RowText(pPair), CProviderTreeWidget::IconPrivateKey, pPair);
             }
         }
+        pTokenRow->setData(0, kReadInFullRole, true);
     } catch (const CTSYException& e) {
         // An object whose attributes cannot be read ends the view; the rows so far stay.
         qCDebug(lcGui) << "An error occurred in UpdateTokenView: " << (e.GetMessage() ? e.GetMessage() : "");
@@ -219,6 +240,15 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     QTreeWidgetItem* pTokenRow = pTree ? pTree->FindItem(pToken) : nullptr;
     if (!pTokenRow)
         return;
+    // The row the user chose stays selected when its object is still there after the re-read
+    // (a login shows the private keys, the object itself was read afresh).
+    std::optional<TObjectIdentity> chosen;
+    const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
+    if (CPKCS11Base* pChosen = selected.isEmpty() ? nullptr : pTree->GetObject(selected.first())) {
+        const TObjectType eType = pChosen->GetObjectType();
+        if ((eType == CryptokiCertificate || eType == CryptokiAsymmetricKey) && pChosen->GetParent() == pToken)
+            chosen = IdentityOf(static_cast<CPKCS11Object*>(pChosen));
+    }
     CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
     splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
     // The rows go before the token's re-read frees the objects they map to.
@@ -226,6 +256,12 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     m_mapShownKeys.clear();
     UpdateTokenView(pTokenRow, pToken, pTree);
     pTree->expandAll();
+    CPKCS11Object* pObject = chosen ? FindObject(pToken, *chosen) : nullptr;
+    if (QTreeWidgetItem* pRow = pObject ? pTree->FindItem(pObject) : nullptr) {
+        pTree->clearSelection();
+        pTree->setCurrentItem(pRow);
+        pRow->setSelected(true);
+    }
     pTree->on_item_selection_changed();
     on_item_selection_changed();
 }

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -21,6 +22,10 @@ struct TRegistry
     std::map<const CPKCS11Context*, uint64_t> live;   // context -> generation
     std::set<uint64_t> liveGenerations;
     std::map<void*, unsigned long> initUsers;        // library handle -> contexts sharing its initialisation
+    // Libraries inside C_Finalize, which runs without the lock (a module may never come back
+    // from it); a new initialisation of one of them waits for the end of it.
+    std::set<void*> finalizing;
+    std::condition_variable finalized;
     uint64_t nextGeneration = 1;
 };
 
@@ -73,7 +78,8 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
     // The registry lock is held across C_Initialize so that two contexts over one module agree
     // on who shares the initialisation.
     {
-        std::lock_guard<std::mutex> lock(Registry().mutex);
+        std::unique_lock<std::mutex> lock(Registry().mutex);
+        Registry().finalized.wait(lock, [this] { return Registry().finalizing.count(m_hModule) == 0; });
         CK_C_INITIALIZE_ARGS args;
         memset(&args, 0, sizeof(args));
         args.flags = CKF_OS_LOCKING_OK;
@@ -131,7 +137,7 @@ bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
         return false;
     m_bFinalized = true;
     m_bShareHeld = false;
-    std::lock_guard<std::mutex> lock(Registry().mutex);
+    std::unique_lock<std::mutex> lock(Registry().mutex);
     auto it = Registry().initUsers.find(m_hModule);
     if (it != Registry().initUsers.end() && --it->second > 0)
         return false;   // another context still works with the module
@@ -139,7 +145,13 @@ bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
         Registry().initUsers.erase(it);
     if (!bFinalizeIfLast)
         return false;
+    // Other modules' contexts must not wait on this one's C_Finalize.
+    Registry().finalizing.insert(m_hModule);
+    lock.unlock();
     m_pFunctionList->C_Finalize(nullptr);
+    lock.lock();
+    Registry().finalizing.erase(m_hModule);
+    Registry().finalized.notify_all();
     return true;
 }
 

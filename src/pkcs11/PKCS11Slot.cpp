@@ -38,6 +38,30 @@ void CPKCS11Slot::FreeMechanisms()
     m_nMechanismCount = 0;
 }
 
+bool CPKCS11Slot::IsTokenUnchanged() const
+{
+    if (!m_pToken || !m_bTokenPresent || !m_bTokenRecognized || m_pToken->GetSession() == 0)
+        return false;
+    CK_SLOT_INFO slotInfo;
+    memset(&slotInfo, 0, sizeof(slotInfo));
+    if (m_pFunctionList->C_GetSlotInfo(m_nSlotID, &slotInfo) != CKR_OK || !(slotInfo.flags & CKF_TOKEN_PRESENT))
+        return false;
+    CK_TOKEN_INFO now;
+    memset(&now, 0, sizeof(now));
+    if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &now) != CKR_OK)
+        return false;
+    const CK_TOKEN_INFO& read = m_pToken->GetTokenInfo();
+    if (memcmp(now.label, read.label, sizeof(now.label)) != 0 ||
+        memcmp(now.manufacturerID, read.manufacturerID, sizeof(now.manufacturerID)) != 0 ||
+        memcmp(now.model, read.model, sizeof(now.model)) != 0 ||
+        memcmp(now.serialNumber, read.serialNumber, sizeof(now.serialNumber)) != 0 || now.flags != read.flags)
+        return false;
+    CK_SESSION_INFO session;
+    memset(&session, 0, sizeof(session));
+    return m_pFunctionList->C_GetSessionInfo(m_pToken->GetSession(), &session) == CKR_OK &&
+           session.slotID == m_nSlotID;
+}
+
 void CPKCS11Slot::Refresh()
 {
     m_bTokenRecognized = true;

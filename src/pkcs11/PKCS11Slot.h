@@ -17,6 +17,10 @@ public:
 
     // Re-reads the slot; drops the cached token object. Never reports.
     void Refresh();
+    // Whether the token read before is still in the slot as it was read: present, the same
+    // label, maker, model, serial number and flags, and its session still open (a card removed
+    // and put back has lost it). False when no token was read or it has no session. Never reports.
+    bool IsTokenUnchanged() const;
 
     const char* GetDescription() const { return m_sDescription.c_str(); }
     const char* GetManufacturer() const { return m_sManufacturer.c_str(); }

@@ -2,6 +2,7 @@
 #define TSY_PKCS11_PROVIDER_H
 
 #include <map>
+#include <string>
 
 #include <pkcs11.h>
 
@@ -19,11 +20,19 @@ public:
 
     // Takes ownership of both; both are required.
     CPKCS11Provider(CPKCS11Context* pContext, CSlotEventThread* pThread);
-    // Finalises the module, waits (at most GetThreadStopTimeout ms) for the thread to leave the
-    // module, then unloads. A thread that does not come back is never terminated: it is left
-    // running with its own reference to the library, so the library stays loaded; a later
-    // provider destruction deletes it once it has ended.
+    // Shutdown, when it has not run yet.
     ~CPKCS11Provider();
+
+    // Finalises the module on a thread of its own, waiting at most GetFinalizeTimeout ms for it
+    // (a module can block there for good, on a lock its own stuck thread holds); then waits (at
+    // most GetThreadStopTimeout ms) for the slot-event thread to leave the module, and unloads.
+    // A thread that does not come back is never terminated: it is left running with its own
+    // reference to the library, so the library stays loaded; a later provider destruction
+    // deletes it once it has ended. A module that did not answer in time is left to the
+    // finalising thread, loaded, with its slot-event thread: false then (the caller tells the
+    // user), and until it answers IsFinalizePending is true for its file. Afterwards the
+    // provider has no context or thread. Later calls return the first answer.
+    bool Shutdown();
 
     CPKCS11Context* GetContext() const { return m_pContext; }
     CSlotEventThread* GetThread() const { return m_pContextThread; }
@@ -35,6 +44,10 @@ public:
 
     static unsigned long GetThreadStopTimeout();
     static void SetThreadStopTimeout(unsigned long nMilliseconds);
+    static unsigned long GetFinalizeTimeout();
+    static void SetFinalizeTimeout(unsigned long nMilliseconds);
+    // Whether a module file's C_Finalize, given up on by Shutdown, still has not returned.
+    static bool IsFinalizePending(const std::string& sModule);
 
 private:
     CPKCS11Provider(const CPKCS11Provider&) = delete;
@@ -44,6 +57,8 @@ private:
     CSlotEventThread* m_pContextThread;
     TSlotsMap m_mapSlots;
     CProviderTreeWidget* m_pTreeWidget;
+    bool m_bShutDown;
+    bool m_bAnswered;
 };
 
 #endif

@@ -184,6 +184,103 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
+    void cardGoneUnderTheLoginDialog_data()
+    {
+        QTest::addColumn<bool>("putBack");
+        QTest::addColumn<bool>("event");  // the module reports the removal
+        QTest::addColumn<QStringList>("reader");
+        const QStringList empty{"Reader One [0]"};
+        const QStringList again{"Reader One [1]", "  Test token [3]", "    Public key(Pad key) [7]"};
+        QTest::newRow("removed") << false << true << empty;
+        QTest::newRow("removed, no event from the module") << false << false << empty;
+        QTest::newRow("removed and put back") << true << true << again;
+    }
+
+    // The card goes (or goes and comes back) while the PIN dialog is open: OK says so and that
+    // the token must be chosen anew, and the reader's rows are read again.
+    void cardGoneUnderTheLoginDialog()
+    {
+        QFETCH(bool, putBack);
+        QFETCH(bool, event);
+        QFETCH(QStringList, reader);
+        MainWindow window;
+        window.show();
+        QVERIFY(SelectToken(window, kModule, "Test token"));
+
+        QString box;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) {
+            m_tm->remove_token(1, event ? 1 : 0);
+            if (putBack)
+                m_tm->insert_token(1, nullptr, "87654321", "1234", 1);
+            AnswerLogin(w, "1234");
+        }, "LoginDialog");
+        driver.Expect([&](QWidget* w) { box = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionLogin")->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(box, QStringLiteral("Unable to login.\nThe card was removed or replaced. Please select the token again."));
+        CProviderTreeWidget* tree = TreeOf(window, kModule);
+        auto readerRows = [&] {
+            QStringList out;
+            DumpRows(FindRow(tree, "Reader One"), 0, out);
+            return out;
+        };
+        QTRY_COMPARE(readerRows(), reader);
+        QVERIFY(!window.IsOperationRunning());
+    }
+
+    void selectionStaysAfterTheLogin_data()
+    {
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("box");     // the box after the login
+        QTest::addColumn<QString>("button");  // its answer
+        QTest::addColumn<QStringList>("rows");
+        const QStringList pair{"Public key(Demo key) [7]", "Private key(Demo key) [8]"};
+        QTest::newRow("test key on the public key") << "Public key(Demo key)" << "actionTestKey"
+                                                    << "This key pair works fine!" << "OK" << pair;
+        QTest::newRow("delete of the public key, declined")
+            << "Public key(Demo key)" << "actionDelete"
+            << "You are trying to delete key from key-pair.\nIf you do so, you will not be able to use this "
+               "key-pair.\nAre you sure you want to continue?"
+            << "No" << pair;
+    }
+
+    // An action that logs in first re-reads the token; the row the user chose stays selected,
+    // with its actions.
+    void selectionStaysAfterTheLogin()
+    {
+        QFETCH(QString, row);
+        QFETCH(QString, action);
+        QFETCH(QString, box);
+        QFETCH(QString, button);
+        QFETCH(QStringList, rows);
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = SelectInToken(window, kSoft, "Demo", row);
+        QVERIFY(tree);
+
+        QString shown;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) { AnswerLogin(w, "1234"); }, "LoginDialog");
+        driver.Expect([&](QWidget* w) {
+            shown = qobject_cast<QMessageBox*>(w)->text();
+            fixture::ModalDriver::Click(w, button);
+        }, "QMessageBox");
+        Action(window, action.toLatin1().constData())->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(shown, box);
+        QCOMPARE(TokenRows(window, kSoft, "Demo"), rows);
+        const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+        QCOMPARE(selected.size(), 1);
+        QCOMPARE(selected.first()->text(0), row);
+        QVERIFY(window.GetSelectedItem());
+        QCOMPARE(window.GetSelectedItem()->GetObjectType(), CryptokiAsymmetricKey);
+        QVERIFY(Action(window, "actionTestKey")->isVisible());
+    }
+
     void pinPadRoads_data()
     {
         QTest::addColumn<int>("choice");  // -1 cancels the user choice

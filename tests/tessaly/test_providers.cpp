@@ -4,6 +4,7 @@
 // settings; a language chosen there retranslates the window without a reload.
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -175,6 +176,88 @@ private slots:
         QVERIFY(!sight.waitCursor);
         QCOMPARE(Sight().splashes, 0);
         QVERIFY(!QApplication::overrideCursor());
+    }
+
+    // A module whose C_Finalize does not return: Reload and close come back to the user within
+    // the time limit, each with a box naming the provider; the window goes on without it (its tab
+    // stays empty, the other provider works), a new load leaves it out while it hangs, and once
+    // it answers it loads again.
+    void stuckFinalizeOnReloadAndClose()
+    {
+        testmodule::StuckFinalize stuck;
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        const unsigned long previous = CPKCS11Provider::GetFinalizeTimeout();
+        CPKCS11Provider::SetFinalizeTimeout(300);
+        const QString stuckModule = QString::fromLatin1(testmodule::StuckFinalizePath());
+        WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
+                                       {"Stuck", stuckModule, false}});
+        const QString box = QStringLiteral("The provider Stuck did not answer when it was closed.\nIt was left as it "
+                                           "is; tessaly goes on without it.");
+        QStringList boxes;
+        QElapsedTimer timer;
+        qint64 boxAfterMs = -1;
+        auto answer = [&](QWidget* w) {
+            boxAfterMs = timer.elapsed();
+            boxes << qobject_cast<QMessageBox*>(w)->text();
+            fixture::ModalDriver::Accept(w);
+        };
+        {
+            MainWindow window;
+            window.show();
+            QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << "Stuck");
+            QVERIFY(SelectToken(window, "Stuck", "Test token"));
+            fixture::ModalDriver driver(15000);
+            driver.Expect(answer, "QMessageBox");
+            timer.start();
+            Action(window, "actionReload")->trigger();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QCOMPARE(boxes, QStringList() << box);
+            QVERIFY2(boxAfterMs >= 250 && boxAfterMs < 3000, qPrintable(QString::number(boxAfterMs)));
+            QCOMPARE(stuck.Held(), 1);
+            QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << "Stuck");
+            QVERIFY(!ProviderNamed(window, "Stuck"));
+            QVERIFY(!window.GetCurrentProvider());
+            QVERIFY(!window.GetSelectedItem());
+            QVERIFY(SelectToken(window, kSoftHsm, "Soft"));
+            QVERIFY(Action(window, "actionLogin")->isVisible());
+
+            // While it hangs a new load leaves it out, without a box.
+            MainWindow other;
+            fixture::ModalDriver modals;
+            modals.RejectUnexpected();
+            other.show();
+            QCOMPARE(TabLabels(other), QStringList() << kSoftHsm);
+            QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+            other.close();
+        }
+        stuck.Release();
+        for (int i = 0; i < 500 && CPKCS11Provider::IsFinalizePending(stuckModule.toStdString()); ++i)
+            QTest::qWait(10);
+        QVERIFY(!CPKCS11Provider::IsFinalizePending(stuckModule.toStdString()));
+
+        stuck.Hold();
+        boxes.clear();
+        {
+            MainWindow window;
+            window.show();
+            QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << "Stuck");
+            fixture::ModalDriver driver(15000);
+            driver.Expect(answer, "QMessageBox");
+            timer.start();
+            window.close();
+            const qint64 closeMs = timer.elapsed();
+            QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+            QCOMPARE(boxes, QStringList() << box);
+            QVERIFY2(boxAfterMs >= 250 && boxAfterMs < 3000, qPrintable(QString::number(boxAfterMs)));
+            QVERIFY2(closeMs < 5000, qPrintable(QString::number(closeMs)));
+            QVERIFY(window.GetProviders().empty());
+        }
+        // The program ends normally once the module has answered.
+        stuck.Release();
+        for (int i = 0; i < 500 && CPKCS11Provider::IsFinalizePending(stuckModule.toStdString()); ++i)
+            QTest::qWait(10);
+        QVERIFY(!CPKCS11Provider::IsFinalizePending(stuckModule.toStdString()));
+        CPKCS11Provider::SetFinalizeTimeout(previous);
     }
 
     // A reload whose module no longer initialises reports the failure and leaves the tab with

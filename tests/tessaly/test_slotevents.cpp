@@ -15,6 +15,7 @@
 #include "PKCS11Token.h"
 #include "SlotEventThread.h"
 #include "TestModuleControl.h"
+#include "TestTokenInfo.h"
 #include "WindowSupport.h"
 
 namespace {
@@ -123,6 +124,53 @@ private slots:
         QCOMPARE(Dump(window, kModule), kBothEmpty);
         QVERIFY(!QApplication::overrideCursor());
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
+    void cardPresentAtStartIsReadOnce_data()
+    {
+        QTest::addColumn<int>("change");  // 0 none, 1 another card in its place, 2 removed and put back
+        QTest::addColumn<int>("reads");   // sessions the window opened on the token
+        QTest::addColumn<QStringList>("tree");
+        QTest::newRow("insertion event of the card read at start") << 0 << 1 << kOneInserted;
+        QTest::newRow("another card in its place")
+            << 1 << 2 << QStringList{"Reader One [1]", "  Other card [3]", "Reader Two [0]"};
+        QTest::newRow("the same card removed and put back") << 2 << 2 << kOneInserted;
+    }
+
+    // A module reports a card present at start as an insertion (OpenSC does): the token read at
+    // start is the one shown, and an event for it, still there as read, does not read it again.
+    // A different card, or the same one put back (its sessions gone), is read again.
+    void cardPresentAtStartIsReadOnce()
+    {
+        QFETCH(int, change);
+        QFETCH(int, reads);
+        QFETCH(QStringList, tree);
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(m_tm->call_count("C_OpenSession"), 1);
+        const int objectReads = m_tm->call_count("C_FindObjectsInit");
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+
+        if (change == 1) {
+            const CK_TOKEN_INFO other = testmodule::TokenInfo("Other card", "0002", CKF_TOKEN_INITIALIZED);
+            m_tm->set_token_info(1, &other);
+        } else if (change == 2) {
+            m_tm->remove_token(1, 0);
+            m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        }
+        const int waits = m_tm->call_count("C_WaitForSlotEvent");
+        m_tm->queue_event(1);
+        // Back in the wait, the thread has posted the event: the loop delivers it.
+        QTRY_VERIFY(m_tm->call_count("C_WaitForSlotEvent") > waits && m_tm->waiters() == 1);
+        QCoreApplication::processEvents();
+        QTest::qWait(20);
+        QCOMPARE(Dump(window, kModule), tree);
+        QCOMPARE(m_tm->call_count("C_OpenSession"), reads);
+        if (reads == 1) {
+            QCOMPARE(m_tm->call_count("C_FindObjectsInit"), objectReads);
+        }
     }
 
     // While a dialog runs the event loop, a removal must not delete the token that the

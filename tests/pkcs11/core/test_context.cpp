@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "CoreSupport.h"
+#include "Fixture.h"
 #include "TSYpkcs11.h"
 #include "TestModuleControl.h"
 
@@ -356,6 +357,7 @@ TEST(ContextShared, LiveRegistry)
 TEST(ContextLoad, OpenScWithoutReadersHasNoSlots)
 {
 #ifdef TESSALY_OPENSC_ONEPIN_MODULE
+    fixture::HideHostReaders();
     CPKCS11Context context(TESSALY_OPENSC_ONEPIN_MODULE, "OpenSC", nullptr);
     EXPECT_EQ(0u, context.GetSlotCount());
     EXPECT_EQ(nullptr, context.GetSlot(0));

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "CoreSupport.h"
+#include "Fixture.h"
 #include "TSYpkcs11.h"
 #include "TestModuleControl.h"
 
@@ -216,6 +217,7 @@ TEST(SlotEvents, ModulesWithoutEvents)
 TEST(SlotEvents, OpenScWithoutReaderEndsWithoutSignal)
 {
 #ifdef TESSALY_OPENSC_ONEPIN_MODULE
+    fixture::HideHostReaders();
     auto provider = MakeProvider(TESSALY_OPENSC_ONEPIN_MODULE, "OpenSC");
     Recorder recorder;
     recorder.Connect(provider->GetThread());

@@ -101,4 +101,58 @@ TEST(ProviderDestruction, SharedModuleIsNotFinalisedUnderTheOtherContext)
     EXPECT_TRUE(firstThreadDeleted) << "an ended thread was kept for good";
 }
 
+// Last in this program: the held variant keeps the test module loaded from here on.
+// A module whose C_Finalize does not return: the provider gives up after the time limit and
+// leaves the module loaded to the call, with the slot-event thread; once the call returns, the
+// module is finalised and the file can be loaded and closed again.
+TEST(ProviderDestruction, FinalizeThatDoesNotReturnIsLeftWithinTheLimit)
+{
+    const unsigned long previous = CPKCS11Provider::GetFinalizeTimeout();
+    CPKCS11Provider::SetFinalizeTimeout(300);
+    testmodule::Control tm;
+    testmodule::StuckFinalize stuck;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.insert_token(1, nullptr, "87654321", "1234", 0);
+    auto provider = MakeProvider(testmodule::StuckFinalizePath(), "Stuck");
+    ASSERT_TRUE(provider->GetContext()->GetSlot(0)->GetToken()->OpenSession(false));
+    provider->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+
+    coretest::MessageCapture capture;
+    QElapsedTimer timer;
+    timer.start();
+    EXPECT_FALSE(provider->Shutdown());
+    const qint64 elapsed = timer.elapsed();
+    EXPECT_GE(elapsed, 250) << "the provider did not wait for C_Finalize";
+    EXPECT_LT(elapsed, 3000) << "the time limit was not kept";
+    EXPECT_TRUE(capture.Contains("did not return from C_Finalize")) << capture.All();
+    EXPECT_EQ(1, stuck.Held());
+    EXPECT_EQ(nullptr, provider->GetContext());
+    EXPECT_TRUE(CPKCS11Provider::IsFinalizePending(testmodule::StuckFinalizePath()));
+    EXPECT_FALSE(CPKCS11Provider::IsFinalizePending(testmodule::ModulePath()));
+    EXPECT_FALSE(provider->Shutdown()) << "a second call answers as the first";
+    provider.reset();
+    EXPECT_EQ(0, tm.call_count("C_Finalize"));
+    EXPECT_EQ(1, tm.waiters()) << "the slot-event thread is left inside";
+    EXPECT_EQ(0, tm.session_count()) << "the session goes before C_Finalize is called";
+
+    stuck.Release();
+    for (int i = 0; i < 500 && CPKCS11Provider::IsFinalizePending(testmodule::StuckFinalizePath()); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_FALSE(CPKCS11Provider::IsFinalizePending(testmodule::StuckFinalizePath()));
+    EXPECT_EQ(1, tm.call_count("C_Finalize"));
+    for (int i = 0; i < 500 && tm.waiters() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(0, tm.waiters());
+
+    // Answering in time again: closed at once, nothing left behind.
+    auto again = MakeProvider(testmodule::StuckFinalizePath(), "Again");
+    again->StartThread();
+    ASSERT_EQ(1, tm.wait_for_waiters(1, 10000));
+    EXPECT_TRUE(again->Shutdown());
+    EXPECT_FALSE(CPKCS11Provider::IsFinalizePending(testmodule::StuckFinalizePath()));
+    EXPECT_EQ(2, tm.call_count("C_Finalize"));
+    CPKCS11Provider::SetFinalizeTimeout(previous);
+}
+
 } // namespace
