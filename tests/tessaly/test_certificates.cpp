@@ -337,14 +337,14 @@ private slots:
         QVERIFY(Select(window, kModule, QString(), "Test token"));
         m_tm->fail("C_CreateObject", CKR_DEVICE_ERROR, 1, 1);
         QStringList texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
-        QCOMPARE(texts, QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
+        QCOMPARE(texts, QStringList({"A certificate for the key-pair \"Demo\" already exists. Would you like to replace it?",
                                      "Unable to import the certificate.\nSome problem has occurred with the "
                                      "smart-card and/or slot"}));
         QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{old});
 
         QVERIFY(Select(window, kModule, QString(), "Test token"));
         texts = Import(window, g_files.demoRenewed, {QMessageBox::Yes, QMessageBox::Ok});
-        QCOMPARE(texts, QStringList({"A certificate for this key-pair already exists. Would you like to replace it?",
+        QCOMPARE(texts, QStringList({"A certificate for the key-pair \"Demo\" already exists. Would you like to replace it?",
                                      "The certificate was successfully imported."}));
         QCOMPARE(Certificates(window, kModule, "Test token"), std::vector<Bytes>{renewed});
         QCOMPARE(TokenRows(window, kModule, "Test token"),
