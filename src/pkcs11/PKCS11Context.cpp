@@ -1,11 +1,13 @@
 #include "PKCS11Context.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <set>
+#include <string>
 
 #include <QDebug>
 
@@ -33,6 +35,28 @@ TRegistry& Registry()
 {
     static TRegistry* pRegistry = new TRegistry;   // never destroyed: threads may outlive statics
     return *pRegistry;
+}
+
+// Paths of the shared objects mapped in this process.
+std::set<std::string> MappedLibraries()
+{
+    std::set<std::string> paths;
+    dl_iterate_phdr(
+        [](struct dl_phdr_info* pInfo, size_t, void* pData) {
+            if (pInfo->dlpi_name && *pInfo->dlpi_name)
+                static_cast<std::set<std::string>*>(pData)->insert(pInfo->dlpi_name);
+            return 0;
+        },
+        &paths);
+    return paths;
+}
+
+// A second reference with RTLD_NODELETE marks a loaded library to stay mapped; giving the
+// reference back leaves the mark.
+void PinMapped(const char* pszPath)
+{
+    if (void* h = dlopen(pszPath, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE))
+        dlclose(h);
 }
 
 } // namespace
@@ -80,6 +104,7 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
     {
         std::unique_lock<std::mutex> lock(Registry().mutex);
         Registry().finalized.wait(lock, [this] { return Registry().finalizing.count(m_hModule) == 0; });
+        const std::set<std::string> mappedBefore = MappedLibraries();
         CK_C_INITIALIZE_ARGS args;
         memset(&args, 0, sizeof(args));
         args.flags = CKF_OS_LOCKING_OK;
@@ -91,6 +116,11 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
             Unload();
             throw CTSYException("Unable to initialize the Cryptoki module", rv, TSY_KIND_PKCS11);
         }
+        // Libraries the module opened itself (OpenSC its PC/SC layer) stay mapped too: its
+        // C_Finalize closes them while our slot-event thread may still be returning through them.
+        for (const std::string& sPath : MappedLibraries())
+            if (!mappedBefore.count(sPath))
+                PinMapped(sPath.c_str());
         ++Registry().initUsers[m_hModule];
         m_bShareHeld = true;
         m_bInitializedHere = rv == CKR_OK;
@@ -157,10 +187,7 @@ bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
 
 void CPKCS11Context::KeepMapped()
 {
-    // A second reference with RTLD_NODELETE marks the loaded library; giving the reference back
-    // leaves the mark.
-    if (void* h = dlopen(m_sModuleName.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE))
-        dlclose(h);
+    PinMapped(m_sModuleName.c_str());
 }
 
 void CPKCS11Context::Unload()

@@ -124,6 +124,19 @@ TEST(ContextLoad, ModuleStaysMappedAfterItsContextIsGone)
     EXPECT_EQ(0, after.is_initialized()) << "the last context finalised the module";
 }
 
+// A library the module opens itself in C_Initialize and closes in C_Finalize stays mapped too, as
+// a thread may still be returning through it.
+TEST(ContextLoad, LibraryTheModuleOpensStaysMapped)
+{
+    for (int round = 0; round < 3; ++round) {
+        try {
+            CPKCS11Context context(testmodule::OpensDependencyPath(), "Opens", nullptr);
+        } catch (const CTSYException& e) {
+            FAIL() << "round " << round << ": " << e.what() << " code " << e.GetCode();
+        }
+    }
+}
+
 TEST(ContextLoad, InitialisesWithOsLocking)
 {
     testmodule::Control tm;
