@@ -4,6 +4,7 @@
 
 #include <pkcs11.h>
 
+#include <cstddef>
 #include <vector>
 
 #include <sorvit/AutoArray.h>
@@ -82,9 +83,14 @@ bool ReadAttributesOnce(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_O
 CK_RV ReadFixedAttribute(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                          CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG size);
 
-// Runs one search with the template and appends up to maxCount handles (0: no
-// limit) to found. C_FindObjectsFinal always follows a successful init, so no
-// search stays active on the session. Returns the first failing return value.
+// The most handles one search takes when the caller sets no limit; a module that
+// gives more is broken.
+constexpr size_t kMaxSearchCount = 65536;
+
+// Runs one search with the template and appends up to maxCount handles (0: up to
+// kMaxSearchCount), each once, to found; a batch that brings no new handle ends it.
+// C_FindObjectsFinal always follows a successful init, so no search stays active on
+// the session. Returns the first failing return value.
 CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
                      std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount = 0);
 
