@@ -15,6 +15,8 @@ TAttributeResult ReadAttributeValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s
         return {ATTR_SIZE_FAILED, rv};
     if (attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
         return {ATTR_SIZE_FAILED, CKR_ATTRIBUTE_SENSITIVE};
+    if (attr.ulValueLen > kMaxModuleValueSize)
+        return {ATTR_SIZE_FAILED, CKR_GENERAL_ERROR};
     value.assign(attr.ulValueLen, 0);
     if (attr.ulValueLen == 0)
         return {ATTR_OK, CKR_OK};
@@ -43,6 +45,8 @@ TAttributeResult ReadAttributeValues(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE 
     for (size_t i = 0; i < count; ++i) {
         if (attrs[i].ulValueLen == CK_UNAVAILABLE_INFORMATION)
             return {ATTR_SIZE_FAILED, CKR_ATTRIBUTE_SENSITIVE};
+        if (attrs[i].ulValueLen > kMaxModuleValueSize)
+            return {ATTR_SIZE_FAILED, CKR_GENERAL_ERROR};
         values[i].assign(attrs[i].ulValueLen, 0);
         attrs[i].pValue = values[i].empty() ? nullptr : values[i].data();
     }

@@ -13,6 +13,11 @@ namespace tsy {
 
 typedef std::vector<unsigned char> TBytes;
 
+// The longest value (attribute, signature, digest) a module is believed to have: a
+// certificate is a few kilobytes. A longer length is a broken answer, and reading it
+// would take that much memory first; the read then fails with CKR_GENERAL_ERROR.
+constexpr CK_ULONG kMaxModuleValueSize = 16 * 1024 * 1024;
+
 // Step of ReadAttributeValue that failed.
 enum TAttributeStep { ATTR_OK = 0, ATTR_SIZE_FAILED = 1, ATTR_VALUE_FAILED = 2 };
 
@@ -110,6 +115,8 @@ CK_RV CallSized(Call call, auto_array<unsigned char>& out)
     CK_ULONG len = 0;
     CK_RV rv = call(nullptr, &len);
     for (int attempt = 0; rv == CKR_OK && attempt < 4; ++attempt) {
+        if (len > kMaxModuleValueSize)
+            return CKR_GENERAL_ERROR;
         unsigned char* p = new unsigned char[len ? len : 1];
         out.reset(p, len);
         CK_ULONG got = len;
