@@ -263,7 +263,7 @@ CK_RV FillList(const std::vector<CK_ULONG>& list, CK_ULONG_PTR pList, CK_ULONG_P
     if (!pList) {
         switch (Fault(2)) {
         case 1:
-            *pulCount = Byte();
+            *pulCount = Byte() % 16;
             break;
         case 2:
             *pulCount = ULong();
@@ -282,7 +282,7 @@ CK_RV FillList(const std::vector<CK_ULONG>& list, CK_ULONG_PTR pList, CK_ULONG_P
     case 2:  // claims more than it wrote
         for (CK_ULONG i = 0; i < std::min(given, n); ++i)
             pList[i] = list[i];
-        *pulCount = given + 1 + ULong() % 1024;
+        *pulCount = given + 1 + Byte();
         return CKR_OK;
     case 3:
         *pulCount = std::min(given, n) / 2;
@@ -384,7 +384,7 @@ CK_RV Initialize(CK_VOID_PTR)
         g_state.slotCount = Byte() % 5;
         break;
     case 2:
-        g_state.slotCount = 1 + Byte() % 8;
+        g_state.slotCount = 1 + Byte() % 4;
         break;
     default:
         g_state.slotCount = 1;
