@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include <QApplication>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -17,6 +16,7 @@
 
 #include "ASN1Name.h"
 #include "EnrolmentError.h"
+#include "FuzzApplication.h"
 #include "FuzzSupport.h"
 #include "FuzzToken.h"
 #include "OIDInput.h"
@@ -56,11 +56,7 @@ void BuildPolicy(CXmlQuery& query, const QString& qsPolicyId)
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "enrol_policy_fuzz";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // kept for the process
+    fuzzsupport::StartApplication();
     fuzzmodule::SoundToken();
     return 0;
 }

@@ -7,12 +7,14 @@
 // the built-in module's sound token, and the installation is the host's, not made
 // here), then the upload of a request.
 
+#include <unistd.h>
+
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include <QApplication>
 #include <QString>
 
 #include <stdsoap2.h>
@@ -22,6 +24,7 @@
 
 #include "CertReqWrapper.h"
 #include "EnrolmentError.h"
+#include "FuzzApplication.h"
 #include "FuzzMaterial.h"
 #include "FuzzSupport.h"
 #include "FuzzToken.h"
@@ -101,19 +104,20 @@ extern "C" int soap_ssl_client_context(struct soap* soap, unsigned short, const 
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "varnock_service_fuzz";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);  // kept for the process
+    fuzzsupport::StartApplication();
     // The driver checks that the trust file is readable; the transport never reads it.
-    char folder[] = "/tmp/tessaly-service-fuzz-XXXXXX";
-    if (!mkdtemp(folder))
+    const char* pszTemp = getenv("TMPDIR");
+    static std::string folder = std::string(pszTemp && *pszTemp ? pszTemp : "/tmp") + "/tessaly-service-fuzz-XXXXXX";
+    if (!mkdtemp(&folder[0]))
         std::abort();
-    g_dataFolder = QString::fromUtf8(folder);
-    const std::string chain = std::string(folder) + "/chain.pem";
+    g_dataFolder = QString::fromStdString(folder);
+    static const std::string chain = folder + "/chain.pem";
     if (FILE* f = fopen(chain.c_str(), "w"))
         fclose(f);
+    atexit([] {
+        remove(chain.c_str());
+        rmdir(folder.c_str());
+    });
     fuzzmodule::SoundToken();
     return 0;
 }
