@@ -5,6 +5,7 @@
 #include <pkcs11.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <set>
@@ -110,6 +111,11 @@ TBytes Text(const char* psz)
 {
     return TBytes(psz, psz + strlen(psz));
 }
+
+// The sound token's slots, as SoftHSM2 2.6.1 lists a store with one initialised token:
+// that token's slot, then a free slot whose token is not initialised.
+const CK_SLOT_ID kTokenSlotID = 0x7aba0b0f;
+const CK_SLOT_ID kFreeSlotID = 0x1;
 
 const TBytes kTrue(1, 1);
 const TBytes kFalse(1, 0);
@@ -392,7 +398,7 @@ CK_RV Initialize(CK_VOID_PTR)
     }
     g_state.slotIDs.clear();
     for (CK_ULONG i = 0; i < g_state.slotCount; ++i)
-        g_state.slotIDs.push_back(Fault(1) ? ULong() % 4 : i + 1);
+        g_state.slotIDs.push_back(Fault(1) ? ULong() % 4 : i == 0 ? kTokenSlotID : kFreeSlotID + i - 1);
     BuildObjects();
     return CKR_OK;
 }
@@ -426,24 +432,32 @@ CK_RV GetSlotList(CK_BBOOL, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount)
     return FillList(g_state.slotIDs, pSlotList, pulCount);
 }
 
-CK_RV GetSlotInfo(CK_SLOT_ID, CK_SLOT_INFO_PTR pInfo)
+// Slot and token information as SoftHSM2 gives them (recorded with pkcs11-tool -L).
+CK_RV GetSlotInfo(CK_SLOT_ID nSlotID, CK_SLOT_INFO_PTR pInfo)
 {
     if (!pInfo)
         return CKR_ARGUMENTS_BAD;
     const int nFault = Fault(3);
     if (nFault == 3)
         return ErrorCode();
-    FillText(pInfo->slotDescription, sizeof pInfo->slotDescription, "Fuzz Reader", nFault == 1);
-    FillText(pInfo->manufacturerID, sizeof pInfo->manufacturerID, "Tessaly", nFault == 1);
-    pInfo->flags = CKF_TOKEN_PRESENT | CKF_REMOVABLE_DEVICE | CKF_HW_SLOT;
+    char szDescription[64];
+    snprintf(szDescription, sizeof szDescription, "SoftHSM slot ID 0x%lx", static_cast<unsigned long>(nSlotID));
+    FillText(pInfo->slotDescription, sizeof pInfo->slotDescription, szDescription, nFault == 1);
+    FillText(pInfo->manufacturerID, sizeof pInfo->manufacturerID, "SoftHSM project", nFault == 1);
+    pInfo->flags = CKF_TOKEN_PRESENT;
     if (nFault == 2)
         pInfo->flags = ULong();
-    pInfo->hardwareVersion = {1, 0};
-    pInfo->firmwareVersion = {1, 0};
+    pInfo->hardwareVersion = {2, 6};
+    pInfo->firmwareVersion = {2, 6};
     return CKR_OK;
 }
 
-CK_RV GetTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO_PTR pInfo)
+bool IsFreeSlot(CK_SLOT_ID nSlotID)
+{
+    return nSlotID != kTokenSlotID && nSlotID >= kFreeSlotID && nSlotID < kFreeSlotID + 4;
+}
+
+CK_RV GetTokenInfo(CK_SLOT_ID nSlotID, CK_TOKEN_INFO_PTR pInfo)
 {
     if (!pInfo)
         return CKR_ARGUMENTS_BAD;
@@ -451,11 +465,18 @@ CK_RV GetTokenInfo(CK_SLOT_ID, CK_TOKEN_INFO_PTR pInfo)
     if (nFault == 4)
         return Byte() & 1 ? CKR_TOKEN_NOT_RECOGNIZED : ErrorCode();
     std::memset(pInfo, 0, sizeof *pInfo);
-    FillText(pInfo->label, sizeof pInfo->label, "Fuzz Token", nFault == 1);
-    FillText(pInfo->manufacturerID, sizeof pInfo->manufacturerID, "Tessaly", nFault == 1);
-    FillText(pInfo->model, sizeof pInfo->model, "Fuzz", nFault == 1);
-    FillText(pInfo->serialNumber, sizeof pInfo->serialNumber, "0001", nFault == 1);
-    pInfo->flags = CKF_TOKEN_INITIALIZED | CKF_USER_PIN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_RNG;
+    const bool bFree = IsFreeSlot(nSlotID);
+    FillText(pInfo->label, sizeof pInfo->label, bFree ? "" : "Fuzz Token", nFault == 1);
+    FillText(pInfo->manufacturerID, sizeof pInfo->manufacturerID, "SoftHSM project", nFault == 1);
+    FillText(pInfo->model, sizeof pInfo->model, "SoftHSM v2", nFault == 1);
+    FillText(pInfo->serialNumber, sizeof pInfo->serialNumber, bFree ? "" : "df9b89187aba0b0f", nFault == 1);
+    // SoftHSM2's free slot says its SO PIN is locked and to be changed: its own word for "not initialised".
+    pInfo->flags = bFree ? CKF_RNG | CKF_LOGIN_REQUIRED | CKF_RESTORE_KEY_NOT_NEEDED | CKF_SO_PIN_LOCKED |
+                               CKF_SO_PIN_TO_BE_CHANGED
+                         : CKF_RNG | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED | CKF_RESTORE_KEY_NOT_NEEDED |
+                               CKF_TOKEN_INITIALIZED;
+    pInfo->hardwareVersion = {2, 6};
+    pInfo->firmwareVersion = {2, 6};
     pInfo->ulMinPinLen = 4;
     pInfo->ulMaxPinLen = 255;
     if (nFault == 2) {
@@ -517,10 +538,12 @@ CK_RV SetPIN(CK_SESSION_HANDLE, CK_UTF8CHAR_PTR, CK_ULONG, CK_UTF8CHAR_PTR, CK_U
     return Fault(1) ? ErrorCode() : CKR_OK;
 }
 
-CK_RV OpenSession(CK_SLOT_ID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR phSession)
+CK_RV OpenSession(CK_SLOT_ID nSlotID, CK_FLAGS, CK_VOID_PTR, CK_NOTIFY, CK_SESSION_HANDLE_PTR phSession)
 {
     if (!phSession)
         return CKR_ARGUMENTS_BAD;
+    if (IsFreeSlot(nSlotID))
+        return CKR_TOKEN_NOT_RECOGNIZED;
     switch (Fault(3)) {
     case 1:
         return CKR_TOKEN_WRITE_PROTECTED;

@@ -1,7 +1,8 @@
 // A PKCS#11 module built into the fuzz programs. Every answer it gives is taken from
 // the bytes handed to Start, in the order of the calls; once they are used up it
-// answers as a sound token would: one slot, one initialised token holding an RSA
-// key pair and the certificate made for it (FuzzMaterial.h).
+// answers as a sound token would, with the slot and token information SoftHSM2 gives
+// (one initialised token, further slots free): the token holds an RSA key pair and
+// the certificate made for it (FuzzMaterial.h), and digests are SHA-1.
 //
 // The layer loads it by the name kModuleName: the programs are linked with
 // --wrap=dlopen,--wrap=dlsym,--wrap=dlclose, and the wrappers hand out this module
