@@ -271,8 +271,8 @@ CK_RV FillList(const std::vector<CK_ULONG>& list, CK_ULONG_PTR pList, CK_ULONG_P
         case 1:
             *pulCount = Byte() % 16;
             break;
-        case 2:
-            *pulCount = ULong();
+        case 2:  // no believable count (a short list is the case above)
+            *pulCount = ULong() | CK_ULONG(1) << 32;
             break;
         default:
             *pulCount = n;
