@@ -13,6 +13,8 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// Optional, as for libFuzzer: set-up before the first input.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 
@@ -44,6 +46,8 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         Collect(argv[i], &files);
     std::sort(files.begin(), files.end());
+    if (LLVMFuzzerInitialize)
+        LLVMFuzzerInitialize(&argc, &argv);
     if (files.empty()) {
         std::fprintf(stderr, "no inputs found\n");
         return 1;

@@ -237,6 +237,10 @@ Please enter it first.</source>
         <translation>Поле на субекта в политиката %1 няма OID.</translation>
     </message>
     <message>
+        <source>The subject field &quot;%1&quot; of the policy %2 is not named by an OID.</source>
+        <translation>Полето на субекта „%1“ в политиката %2 не е означено с OID.</translation>
+    </message>
+    <message>
         <source>The policy %1 asks for the subject field %2 more than once.</source>
         <translation>Политиката %1 изисква полето на субекта %2 повече от веднъж.</translation>
     </message>

@@ -23,6 +23,25 @@ int Number(const QString& text)
     return ok ? n : -1;
 }
 
+// Whether a subject field's OID can go into a request: dotted decimal arcs without
+// leading zeros, at least two, the first 0, 1 or 2 (the second below 40 under 0 and 1),
+// each arc small enough for the encoder (at most 18 digits).
+bool IsEncodableOid(const QString& oid)
+{
+    const QStringList arcs = oid.split(QLatin1Char('.'));
+    if (arcs.size() < 2)
+        return false;
+    for (const QString& arc : arcs) {
+        if (arc.isEmpty() || arc.size() > 18 || (arc.size() > 1 && arc.startsWith(QLatin1Char('0'))))
+            return false;
+        for (const QChar c : arc)
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+    }
+    const int first = arcs[0].toInt();
+    return first <= 2 && (first == 2 || arcs[1].toLongLong() < 40);
+}
+
 bool SaneKeySize(int bits)
 {
     return bits >= CPolicySchema::kMinKeySize && bits <= CPolicySchema::kMaxKeySize;
@@ -140,6 +159,9 @@ QList<QStringList> CPolicySchema::SubjectBlocks(const QString& qsPolicyId)
             if (oid.isEmpty())
                 throw CEnrolmentError(
                     CPolicySchema::tr("A subject field of the policy %1 has no OID.").arg(qsPolicyId));
+            if (!IsEncodableOid(oid))
+                throw CEnrolmentError(CPolicySchema::tr("The subject field \"%1\" of the policy %2 is not named by an OID.")
+                                          .arg(oid, qsPolicyId));
             // A field's settings are found by its OID.
             if (seen.contains(oid))
                 throw CEnrolmentError(CPolicySchema::tr("The policy %1 asks for the subject field %2 more than once.")

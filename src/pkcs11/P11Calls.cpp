@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 namespace tsy {
 
@@ -14,6 +15,8 @@ TAttributeResult ReadAttributeValue(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s
         return {ATTR_SIZE_FAILED, rv};
     if (attr.ulValueLen == CK_UNAVAILABLE_INFORMATION)
         return {ATTR_SIZE_FAILED, CKR_ATTRIBUTE_SENSITIVE};
+    if (attr.ulValueLen > kMaxModuleValueSize)
+        return {ATTR_SIZE_FAILED, CKR_GENERAL_ERROR};
     value.assign(attr.ulValueLen, 0);
     if (attr.ulValueLen == 0)
         return {ATTR_OK, CKR_OK};
@@ -42,6 +45,8 @@ TAttributeResult ReadAttributeValues(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE 
     for (size_t i = 0; i < count; ++i) {
         if (attrs[i].ulValueLen == CK_UNAVAILABLE_INFORMATION)
             return {ATTR_SIZE_FAILED, CKR_ATTRIBUTE_SENSITIVE};
+        if (attrs[i].ulValueLen > kMaxModuleValueSize)
+            return {ATTR_SIZE_FAILED, CKR_GENERAL_ERROR};
         values[i].assign(attrs[i].ulValueLen, 0);
         attrs[i].pValue = values[i].empty() ? nullptr : values[i].data();
     }
@@ -182,19 +187,30 @@ CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTR
         return rv;
     CK_OBJECT_HANDLE batch[64];
     size_t taken = 0;
+    // A search gives each object once. A module whose search gives handles again would keep
+    // this loop going for ever: a handle given twice is taken once, a batch without a new
+    // handle ends the search, and so does the longest list a module is believed.
+    std::set<CK_OBJECT_HANDLE> seen;
+    const size_t limit = maxCount ? maxCount : kMaxSearchCount;
     for (;;) {
         CK_ULONG want = 64;
-        if (maxCount && maxCount - taken < want)
-            want = CK_ULONG(maxCount - taken);
+        if (limit - taken < want)
+            want = CK_ULONG(limit - taken);
         CK_ULONG got = 0;
         rv = fl->C_FindObjects(session, batch, want, &got);
         if (rv != CKR_OK || got == 0)
             break;
         if (got > want)
             got = want;
-        found.insert(found.end(), batch, batch + got);
-        taken += got;
-        if (maxCount && taken >= maxCount)
+        size_t fresh = 0;
+        for (CK_ULONG i = 0; i < got; ++i) {
+            if (seen.insert(batch[i]).second) {
+                found.push_back(batch[i]);
+                ++fresh;
+            }
+        }
+        taken += fresh;
+        if (fresh == 0 || taken >= limit)
             break;
     }
     CK_RV rvFinal = fl->C_FindObjectsFinal(session);

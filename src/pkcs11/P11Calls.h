@@ -4,6 +4,7 @@
 
 #include <pkcs11.h>
 
+#include <cstddef>
 #include <vector>
 
 #include <sorvit/AutoArray.h>
@@ -11,6 +12,11 @@
 namespace tsy {
 
 typedef std::vector<unsigned char> TBytes;
+
+// The longest value (attribute, signature, digest) a module is believed to have: a
+// certificate is a few kilobytes. A longer length is a broken answer, and reading it
+// would take that much memory first; the read then fails with CKR_GENERAL_ERROR.
+constexpr CK_ULONG kMaxModuleValueSize = 16 * 1024 * 1024;
 
 // Step of ReadAttributeValue that failed.
 enum TAttributeStep { ATTR_OK = 0, ATTR_SIZE_FAILED = 1, ATTR_VALUE_FAILED = 2 };
@@ -82,9 +88,14 @@ bool ReadAttributesOnce(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_O
 CK_RV ReadFixedAttribute(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_HANDLE object,
                          CK_ATTRIBUTE_TYPE type, void* value, CK_ULONG size);
 
-// Runs one search with the template and appends up to maxCount handles (0: no
-// limit) to found. C_FindObjectsFinal always follows a successful init, so no
-// search stays active on the session. Returns the first failing return value.
+// The most handles one search takes when the caller sets no limit; a module that
+// gives more is broken.
+constexpr size_t kMaxSearchCount = 65536;
+
+// Runs one search with the template and appends up to maxCount handles (0: up to
+// kMaxSearchCount), each once, to found; a batch that brings no new handle ends it.
+// C_FindObjectsFinal always follows a successful init, so no search stays active on
+// the session. Returns the first failing return value.
 CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
                      std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount = 0);
 
@@ -104,6 +115,8 @@ CK_RV CallSized(Call call, auto_array<unsigned char>& out)
     CK_ULONG len = 0;
     CK_RV rv = call(nullptr, &len);
     for (int attempt = 0; rv == CKR_OK && attempt < 4; ++attempt) {
+        if (len > kMaxModuleValueSize)
+            return CKR_GENERAL_ERROR;
         unsigned char* p = new unsigned char[len ? len : 1];
         out.reset(p, len);
         CK_ULONG got = len;

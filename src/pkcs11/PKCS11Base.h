@@ -23,13 +23,19 @@ enum TObjectType : int32_t {
 // A length of 0xFFFFFFFF means the text is NUL-terminated.
 uint32_t GetTrimmedLength(const char* pszText, uint32_t nLength);
 
-// An array for a count that a module reported, or null when no allocation can hold it (a broken
-// module), so that the caller treats it as a failed call instead of throwing.
+// The longest list (slots, mechanisms) a module is believed: no module has that many, and a
+// count far above it would take gigabytes, or the process, before the module fills it.
+constexpr CK_ULONG kMaxModuleListCount = 4096;
+
+// A zeroed array for a count that a module reported, or null when the count is not believable
+// (above kMaxModuleListCount) or no allocation can hold it (a broken module), so that the caller
+// treats it as a failed call instead of throwing. Zeroed: entries a module claims but does not
+// write read as 0, never as what the memory held before.
 template <class T> T* NewArrayOrNull(CK_ULONG nCount)
 {
-    if (nCount > std::numeric_limits<std::size_t>::max() / sizeof(T))
+    if (nCount > kMaxModuleListCount || nCount > std::numeric_limits<std::size_t>::max() / sizeof(T))
         return nullptr;
-    return new (std::nothrow) T[nCount];
+    return new (std::nothrow) T[nCount]();
 }
 
 // Common base of everything selectable in a provider's tree: slot, token, certificate, key.

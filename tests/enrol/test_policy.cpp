@@ -316,7 +316,7 @@ TEST(PolicySchema, FieldSettings)
     }
 }
 
-TEST(PolicySchema, SubjectFieldsMustHaveDistinctOids)
+TEST(PolicySchema, SubjectFieldsMustHaveDistinctEncodableOids)
 {
     const QString res = Write("s.res.xml", Resource());
     struct Case {
@@ -329,12 +329,37 @@ TEST(PolicySchema, SubjectFieldsMustHaveDistinctOids)
          "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>"
          "<ava-block><attribute-value-assertion oid=\"2.5.4.3\"/></ava-block>",
          "more than once"},
+        // Names the request encoder cannot write: the policy is unusable, not the OK button.
+        {"first arc 3", "<ava-block><attribute-value-assertion oid=\"3.1\"/></ava-block>", "not named by an OID"},
+        {"second arc 40 under 1", "<ava-block><attribute-value-assertion oid=\"1.40\"/></ava-block>",
+         "not named by an OID"},
+        {"one arc", "<ava-block><attribute-value-assertion oid=\"2\"/></ava-block>", "not named by an OID"},
+        {"empty arc", "<ava-block><attribute-value-assertion oid=\"2.5..3\"/></ava-block>", "not named by an OID"},
+        {"letters", "<ava-block><attribute-value-assertion oid=\"2.5.4.x\"/></ava-block>", "not named by an OID"},
+        {"leading zero", "<ava-block><attribute-value-assertion oid=\"2.5.04.3\"/></ava-block>",
+         "not named by an OID"},
+        {"arc too long", "<ava-block><attribute-value-assertion oid=\"2.5.1234567890123456789\"/></ava-block>",
+         "not named by an OID"},
     };
     for (const Case& c : cases) {
         CXmlQuery query(Write("s.xml", Schema("<policy id=\"p\"><name>" + c.name + "</name></policy>")), res);
         const std::string error = ErrorOf([&] { CPolicySchema(query).SubjectBlocks(QStringLiteral("p")); });
         EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
     }
+}
+
+TEST(PolicySchema, OidsTheEncoderWritesAreAccepted)
+{
+    const QString res = Write("s.res.xml", Resource());
+    CXmlQuery query(Write("s.xml", Schema("<policy id=\"p\"><name><ava-block>"
+                                          "<attribute-value-assertion oid=\"0.9.2342.19200300.100.1.25\"/>"
+                                          "<attribute-value-assertion oid=\"2.999.1\"/>"
+                                          "<attribute-value-assertion oid=\"1.39.0\"/>"
+                                          "</ava-block></name></policy>")),
+                    res);
+    const QList<QStringList> blocks = CPolicySchema(query).SubjectBlocks(QStringLiteral("p"));
+    ASSERT_EQ(blocks.size(), 1);
+    EXPECT_EQ(blocks[0], (QStringList{"0.9.2342.19200300.100.1.25", "2.999.1", "1.39.0"}));
 }
 
 // The files shipped with the program, in both languages.
