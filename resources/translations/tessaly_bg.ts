@@ -1226,6 +1226,10 @@ but the signature produced with this key is invalid!</source>
         <source>(no label)</source>
         <translation>(без етикет)</translation>
     </message>
+    <message>
+        <source>Slot %1</source>
+        <translation>Слот %1</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>
