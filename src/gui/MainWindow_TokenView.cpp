@@ -125,6 +125,14 @@ private:
 
 namespace {
 
+// Answers after which nothing of the token can be read: it was taken out, or its session
+// ended. The slot event that follows rebuilds its rows; there is nothing to tell meanwhile.
+bool IsTokenGone(CK_RV rv)
+{
+    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_DEVICE_REMOVED ||
+           rv == CKR_TOKEN_NOT_PRESENT || rv == CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
 // What one view of a token could not show, per class: searches that failed and objects that
 // could not be read, and the first failure's own words for the error sink.
 class CListingReport
@@ -133,23 +141,27 @@ public:
     void AddProblems(const std::vector<CPKCS11Token::TListingProblem>& problems)
     {
         for (const CPKCS11Token::TListingProblem& p : problems) {
-            TClass& c = m_classes[p.nClass];
-            if (p.rvSearch != CKR_OK) {
-                c.bSearchFailed = true;
+            if (p.rvSearch != CKR_OK && !Gone(p.rvSearch)) {
+                m_classes[p.nClass].bSearchFailed = true;
                 Remember(p.pszSearchCall ? p.pszSearchCall : "C_FindObjects", p.rvSearch, TSY_KIND_PKCS11);
             }
-            if (p.nUnreadable) {
-                c.nUnreadable += p.nUnreadable;
+            if (p.nUnreadable && !Gone(p.rvUnreadable)) {
+                m_classes[p.nClass].nUnreadable += p.nUnreadable;
                 Remember("GetAttributeValue failed to get value", p.rvUnreadable, TSY_KIND_PKCS11);
             }
         }
     }
     void AddUnreadable(CK_OBJECT_CLASS nClass, const CTSYException& error)
     {
+        if (error.GetFlag() == TSY_KIND_PKCS11 && Gone(CK_RV(error.GetCode())))
+            return;
         ++m_classes[nClass].nUnreadable;
         Remember(error.GetMessage() ? error.GetMessage() : "", error.GetCode(), error.GetFlag());
     }
+    // Nothing to tell the user.
     bool IsEmpty() const { return m_classes.empty(); }
+    // Everything was read.
+    bool IsComplete() const { return m_classes.empty() && !m_bGone; }
     // One line per class that had trouble.
     QString Lines() const
     {
@@ -193,6 +205,12 @@ private:
         bool bSearchFailed = false;
         unsigned long nUnreadable = 0;
     };
+    bool Gone(CK_RV rv)
+    {
+        if (IsTokenGone(rv))
+            m_bGone = true;
+        return m_bGone && IsTokenGone(rv);
+    }
     void Remember(const char* pszMessage, unsigned long long nCode, uint32_t nFlag)
     {
         if (m_bRemembered)
@@ -203,6 +221,7 @@ private:
         m_nFlag = nFlag;
     }
     std::map<CK_OBJECT_CLASS, TClass> m_classes;
+    bool m_bGone = false;
     bool m_bRemembered = false;
     std::string m_sMessage;
     unsigned long long m_nCode = 0;
@@ -302,11 +321,11 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
         if (!bFound) {
             // Nothing found: no rows. Only an empty token that was searched in full is shown in full.
             pTokenRow->setData(0, kReadInFullRole,
-                               report.IsEmpty() && !m_lastError.GetMessage() && m_lastError.GetCode() == 0);
+                               report.IsComplete() && !m_lastError.GetMessage() && m_lastError.GetCode() == 0);
             m_lastError.Reset();
         } else {
             addObjectRows(rows);
-            pTokenRow->setData(0, kReadInFullRole, report.IsEmpty());
+            pTokenRow->setData(0, kReadInFullRole, report.IsComplete());
         }
     }
     // Once per read, after the rows are in: what is not shown, and the module's word for it.

@@ -1,7 +1,8 @@
 // Everything on a token is listed. On SoftHSM2: an old and a renewed certificate of one key pair,
 // a certificate of another pair and a lone certificate, each with its own row that views,
 // exports and deletes that one. On the test module: a search that fails for one class and
-// objects that cannot be read leave out only what failed, and one box says what and why.
+// objects that cannot be read leave out only what failed, and one box says what and why (none
+// when the token's session has ended: it was taken out, and its slot event follows).
 #include <QDir>
 #include <QtTest>
 
@@ -47,7 +48,7 @@ bool AliceRowsAsExpected(const QStringList& rows, const QStringList& aliceKeys, 
 }
 
 // Cases of the test module's token: three certificates and a lone public key.
-enum TListingFault { SearchFails, ObjectUnreadable, ValueMissing };
+enum TListingFault { SearchFails, ObjectUnreadable, ValueMissing, SessionGone };
 } // namespace
 Q_DECLARE_METATYPE(TListingFault)
 
@@ -187,10 +188,13 @@ private slots:
         QTest::newRow("object unreadable")
             << ObjectUnreadable
             << QStringList({"Certificate(First) [4]", "Certificate(Third) [4]", "Public key(Key) [7]"})
-            << "Certificates that could not be read: 1" << qulonglong(CKR_DEVICE_REMOVED);
+            << "Certificates that could not be read: 1" << qulonglong(CKR_FUNCTION_FAILED);
         QTest::newRow("certificate value missing")
             << ValueMissing << QStringList({"Certificate(First) [4]", "Certificate(Third) [4]", "Public key(Key) [7]"})
             << "Certificates that could not be read: 1" << qulonglong(CKR_ATTRIBUTE_TYPE_INVALID);
+        // A session that ended (the token was taken out): nothing to tell, its slot event follows.
+        QTest::newRow("session gone") << SessionGone << QStringList({"Public key(Key) [7]"}) << QString()
+                                      << qulonglong(CKR_SESSION_HANDLE_INVALID);
     }
 
     // The rest of the token is shown, and one box tells what is not and the module's answer.
@@ -222,18 +226,23 @@ private slots:
         m_tm->add_object(1, k, 3);
         if (fault == SearchFails)
             m_tm->fail_search(CKO_PUBLIC_KEY, CKR_DEVICE_ERROR);
+        if (fault == SessionGone)
+            m_tm->fail_search(CKO_CERTIFICATE, CKR_SESSION_HANDLE_INVALID);
         if (fault == ObjectUnreadable)
-            m_tm->fail_object(second, CKR_DEVICE_REMOVED);
+            m_tm->fail_object(second, CKR_FUNCTION_FAILED);
 
         QStringList boxes;
         fixture::ModalDriver driver;
         driver.RejectUnexpected();
-        driver.Expect([&](QWidget* w) { boxes << AnswerBox(w); }, "QMessageBox");
+        if (!line.isEmpty())
+            driver.Expect([&](QWidget* w) { boxes << AnswerBox(w); }, "QMessageBox");
         MainWindow window;
         window.show();
         QVERIFY2(driver.WaitFinished(), qPrintable(Problems(driver)));
         QVERIFY2(driver.Unexpected().isEmpty(), qPrintable(driver.Unexpected().join("; ")));
         QCOMPARE(TokenRows(window, kModule, "Test token"), rows);
+        if (line.isEmpty())
+            return;
         QCOMPARE(boxes.size(), 1);
         // The module's answer in the window's words, as every error box gives it.
         const QString explanation = GetPkcs11ErrorExplanation(code);
