@@ -173,6 +173,37 @@ TEST_F(ScriptedToken, LongIDPairsAndLongNameIsShownWhole)
     EXPECT_TRUE(token->GetAsymmetricKey(0)->HasCertificate());
 }
 
+// A key pair with an old and a renewed certificate: both pair with it, and a new certificate
+// for it asks before it replaces them.
+TEST_F(ScriptedToken, PairWithTwoCertificatesIsAskedAboutOnceAndReplacedWhole)
+{
+    const TBytes old = Certificate("old", "/CN=Old");
+    const TBytes renewed = fixture::ReadBytes(fixture::MakeSelfSigned(m_dir, "renewed", m_key, "/CN=Renewed"));
+    TBytes newest = fixture::ReadBytes(fixture::MakeSelfSigned(m_dir, "newest", m_key, "/CN=Newest"));
+    AddKey(g_public, {0x0E}, Modulus(), {0x01, 0x00, 0x01});
+    AddCertificate(old, {0x0E}, "Pair");
+    AddCertificate(renewed, {0x0E}, "Pair");
+
+    CPKCS11Token* token = Open();
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(token->ReadObjects());
+    ASSERT_EQ(token->GetCertificateCount(), 2u);
+    for (unsigned long i = 0; i < 2; ++i)
+        EXPECT_EQ(token->GetCertificate(i)->GetPublicKeyIndex(), 0) << i;
+    EXPECT_TRUE(token->GetAsymmetricKey(0)->HasCertificate());
+
+    EXPECT_FALSE(token->InstallCertificate(newest.data(), uint32_t(newest.size()), false));
+    EXPECT_EQ(m_sink.GetCode(), TSY_CERT_ALREADY_EXISTS);
+    EXPECT_EQ(m_tm.object_count(1), 3);
+    m_sink.Reset();
+    EXPECT_TRUE(token->InstallCertificate(newest.data(), uint32_t(newest.size()), true)) << m_sink.GetCode();
+    token->ReadObjects();
+    ASSERT_EQ(token->GetCertificateCount(), 1u);
+    const _CPBLOB* value = token->GetCertificate(0)->GetValue();
+    ASSERT_NE(value, nullptr);
+    EXPECT_EQ(TBytes(value->pbData, value->pbData + value->cbData), newest);
+}
+
 // Integers a token keeps with leading zero bytes are the same numbers as the certificate's.
 TEST_F(ScriptedToken, KeyStoredWithLeadingZerosMatchesItsCertificate)
 {
