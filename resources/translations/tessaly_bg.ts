@@ -1230,6 +1230,34 @@ but the signature produced with this key is invalid!</source>
         <source>Slot %1</source>
         <translation>Слот %1</translation>
     </message>
+    <message>
+        <source>Not everything on the token &quot;%1&quot; could be listed.</source>
+        <translation>Не всичко на токена &quot;%1&quot; може да бъде показано.</translation>
+    </message>
+    <message>
+        <source>The search for certificates failed; some may be missing.</source>
+        <translation>Търсенето на сертификати е неуспешно; някои може да липсват.</translation>
+    </message>
+    <message>
+        <source>Certificates that could not be read: %1</source>
+        <translation>Сертификати, които не могат да бъдат прочетени: %1</translation>
+    </message>
+    <message>
+        <source>The search for public keys failed; some may be missing.</source>
+        <translation>Търсенето на публични ключове е неуспешно; някои може да липсват.</translation>
+    </message>
+    <message>
+        <source>Public keys that could not be read: %1</source>
+        <translation>Публични ключове, които не могат да бъдат прочетени: %1</translation>
+    </message>
+    <message>
+        <source>The search for private keys failed; some may be missing.</source>
+        <translation>Търсенето на частни ключове е неуспешно; някои може да липсват.</translation>
+    </message>
+    <message>
+        <source>Private keys that could not be read: %1</source>
+        <translation>Частни ключове, които не могат да бъдат прочетени: %1</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>

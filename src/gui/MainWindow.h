@@ -250,16 +250,16 @@ private:
     // The selected certificate's DER value; null when no certificate with a value is selected.
     const _CPBLOB* SelectedCertificateValue() const;
     CPKCS11AsymmetricKey* SelectedKey() const;
-    // What finds a certificate or key again after its token's objects were read anew: its
-    // class and CKA_ID (objects taken before a re-read are freed by it).
+    // What finds a certificate or key again after its token's objects were read anew (objects
+    // taken before a re-read are freed by it): its class and CKA_ID, a certificate's value
+    // (certificates of one key pair share the ID), and which of the objects alike it was.
     struct TObjectIdentity {
         CK_OBJECT_CLASS nClass;
         std::vector<unsigned char> id;
+        std::vector<unsigned char> value;
+        int nOrdinal = 0;
     };
     static TObjectIdentity IdentityOf(const CPKCS11Object* pObject);
-    static CPKCS11Certificate* FindCertificate(CPKCS11Token* pToken, const std::vector<unsigned char>& id);
-    static CPKCS11AsymmetricKey* FindKey(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass,
-                                         const std::vector<unsigned char>& id);
     static CPKCS11Object* FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity);
     // Signs a fixed text with the private key, verifies it with the public one and says how
     // it went (a missing key of the two, too).

@@ -62,9 +62,9 @@ void MainWindow::on_actionTestKey_triggered()
         if (!pToken->GetLoggedInUser()) {
             if (!Login(pToken, NormalUser))
                 return;
-            // The re-read frees the key taken above: it is found again by class and ID.
+            // The re-read frees the key taken above: it is found again by its identity.
             RefreshTokenRow(pToken);
-            pKey = FindKey(pToken, identity.nClass, identity.id);
+            pKey = static_cast<CPKCS11AsymmetricKey*>(FindObject(pToken, identity));
             if (!pKey) {
                 tessaly::CriticalBox(this, identity.nClass == CKO_PUBLIC_KEY
                                                ? tr("Could not find public key on token!")
@@ -88,12 +88,12 @@ void MainWindow::on_actionTestCertificate_triggered()
         if (!pCertificate)
             return;
         CPKCS11Token* pToken = pCertificate->GetToken();
-        const std::vector<unsigned char> id = pCertificate->GetIDBytes();
+        const TObjectIdentity identity = IdentityOf(pCertificate);
         if (!pToken->GetLoggedInUser()) {
             if (!Login(pToken, NormalUser))
                 return;
             RefreshTokenRow(pToken);
-            pCertificate = FindCertificate(pToken, id);
+            pCertificate = static_cast<CPKCS11Certificate*>(FindObject(pToken, identity));
             if (!pCertificate) {
                 tessaly::CriticalBox(this, tr("Could not find certificate on token!"));
                 return;

@@ -86,14 +86,27 @@ public:
 public:
     // Lists the certificates, the public keys and (with a user logged in) the private keys
     // through the current session, replacing the lists and objects of an earlier read.
-    // True when anything was found.
+    // Every object is listed, also several with one CKA_ID. True when anything was found.
     bool ReadObjects();
+    // What the last ReadObjects could not list, one entry per class that had trouble: a
+    // search that failed (the objects it gave before are listed), and objects skipped
+    // because their CKA_ID could not be read.
+    struct TListingProblem {
+        CK_OBJECT_CLASS nClass;
+        CK_RV rvSearch;            // CKR_OK, or the failing search call's answer
+        const char* pszSearchCall; // that call, "C_FindObjectsInit" or "C_FindObjects"
+        unsigned long nUnreadable; // objects skipped
+        CK_RV rvUnreadable;        // the module's answer for the first of them
+    };
+    const std::vector<TListingProblem>& GetListingProblems() const { return m_listingProblems; }
     unsigned long GetCertificateCount() const { return (unsigned long)m_certificates.size(); }
     // Public keys first, then private keys, each in CKA_ID order.
     unsigned long GetAsymmetricKeyCount() const
     {
         return (unsigned long)(m_publicKeys.size() + m_privateKeys.size());
     }
+    // Whether the key at this index is a public key (they come first).
+    bool IsPublicKeyIndex(unsigned long nIndex) const { return nIndex < m_publicKeys.size(); }
     // Created on first use and owned by the token; null past the end of the list.
     CPKCS11Certificate* GetCertificate(unsigned long nIndex);
     CPKCS11AsymmetricKey* GetAsymmetricKey(unsigned long nIndex);
@@ -142,7 +155,8 @@ private:
     // since the listing, so that what it read still holds.
     CK_OBJECT_HANDLE CurrentListedHandle(CK_OBJECT_CLASS nClass, const TListedObject& listed, bool* bAsListed);
 
-    TObjectList m_certificates;  // CKA_ID order; of one ID the object found last
+    std::vector<TListingProblem> m_listingProblems;
+    TObjectList m_certificates;  // CKA_ID order; of one ID in the order the module gave them
     TObjectList m_publicKeys;
     TObjectList m_privateKeys;
     std::map<int, CPKCS11Certificate*> m_mapCertificates;

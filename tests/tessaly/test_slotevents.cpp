@@ -532,13 +532,14 @@ private slots:
         QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kSoftHsm));
     }
 
-    // An object whose attributes cannot be read makes the layer throw while the slot event
-    // builds the token's rows: the view stops there, quietly, and the next event reads the
-    // token afresh.
+    // Objects whose attributes cannot be read make the layer throw while the slot event builds
+    // the token's rows: they are left out, one box says so with the module's answer, and the
+    // next event reads the token afresh.
     void unreadableObjectsDuringASlotEvent()
     {
         fixture::ModalDriver modals;
         modals.RejectUnexpected();
+        QString box;
         MainWindow window;
         window.show();
         QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
@@ -558,9 +559,18 @@ private slots:
         }
         // The listing reads each object; the first certificate object then fails on its value.
         m_tm->fail("C_GetAttributeValue", CKR_DEVICE_ERROR, 2, -1);
+        modals.Expect([&](QWidget* w) {
+            if (QMessageBox* b = qobject_cast<QMessageBox*>(w)) {
+                box = b->text();
+                b->accept();
+            }
+        }, "QMessageBox");
         m_tm->queue_event(1);
-        QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
-        QTest::qWait(100);
+        QVERIFY2(modals.WaitFinished(), qPrintable(modals.Failures().join("; ")));
+        QCOMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
+        QVERIFY2(box.startsWith(QStringLiteral("Not everything on the token \"Test token\" could be listed.\n"
+                                               "Certificates that could not be read: 2")),
+                 qPrintable(box));
         QVERIFY(!window.GetErrorSink().GetMessage());
 
         m_tm->fail("C_GetAttributeValue", CKR_OK, 0, 0);
