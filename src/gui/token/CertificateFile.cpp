@@ -161,7 +161,8 @@ bool CCertificateFile::Write(const QString& path, const QByteArray& data, QStrin
         bWritten = file.write(data) == data.size() && file.flush() && file.error() == QFileDevice::NoError;
         if (!bWritten)
             file.cancelWriting();
-        bWritten = file.commit() && bWritten;
+        // Written in place (the fallback), closing is the last write: its error counts too.
+        bWritten = file.commit() && bWritten && file.error() == QFileDevice::NoError;
     } else {
         QFile inPlace(path);
         if (!bHadFile || !inPlace.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
