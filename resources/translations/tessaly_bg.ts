@@ -1227,6 +1227,10 @@ but the signature produced with this key is invalid!</source>
         <translation>(без етикет)</translation>
     </message>
     <message>
+        <source>Slot %1</source>
+        <translation>Слот %1</translation>
+    </message>
+    <message>
         <source>Digital Certificates, DER (*.cer *.crt *.der)</source>
         <translation>Цифрови сертификати, DER (*.cer *.crt *.der)</translation>
     </message>
