@@ -1258,6 +1258,42 @@ but the signature produced with this key is invalid!</source>
         <source>Private keys that could not be read: %1</source>
         <translation>Частни ключове, които не могат да бъдат прочетени: %1</translation>
     </message>
+    <message>
+        <source>Digital Certificates, DER (*.cer *.crt *.der)</source>
+        <translation>Цифрови сертификати, DER (*.cer *.crt *.der)</translation>
+    </message>
+    <message>
+        <source>Digital Certificates, PEM (*.pem)</source>
+        <translation>Цифрови сертификати, PEM (*.pem)</translation>
+    </message>
+    <message>
+        <source>The certificate has no private key on the token.</source>
+        <translation>Сертификатът няма частен ключ на картата.</translation>
+    </message>
+    <message>
+        <source>The card was erased and labelled &quot;%1&quot;, but its initialization did not finish. No access report was made.</source>
+        <translation>Картата беше изтрита и получи етикета „%1“, но инициализирането ѝ не завърши. Справка за правата за достъп не беше направена.</translation>
+    </message>
+    <message>
+        <source>Access information the card has now:</source>
+        <translation>Права за достъп, които картата има сега:</translation>
+    </message>
+    <message>
+        <source>AIN: %1</source>
+        <translation>АИН: %1</translation>
+    </message>
+    <message>
+        <source>(the new AIN was not set)</source>
+        <translation>(новият АИН не беше зададен)</translation>
+    </message>
+    <message>
+        <source>PIN: %1</source>
+        <translation>ПИН: %1</translation>
+    </message>
+    <message>
+        <source>PIN: not set</source>
+        <translation>ПИН: не е зададен</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>

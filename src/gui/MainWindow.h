@@ -313,6 +313,10 @@ private:
     // the token now in the slot with that ID, or null when there is none.
     CPKCS11Token* RereadSlots(CPKCS11Provider* pProvider, unsigned long nSlotID);
     void ShowAccessData(const char* pszAIN, const char* pszPIN);
+    // After a failed step past the erasure: the label and the PINs the card has now (pszPIN null:
+    // no user PIN set), with whether a new AIN had been asked for.
+    void ShowUnfinishedInitialization(const std::string& sLabel, const char* pszAIN, bool bNewAINAsked,
+                                      const char* pszPIN);
 
     // Errors (MainWindow_Errors.cpp)
     // Runs body and reports whatever it throws; no operation of its own, for handlers that

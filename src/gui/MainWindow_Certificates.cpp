@@ -17,6 +17,17 @@ QString CertificateFilter()
 {
     return MainWindow::tr("Digital Certificates (*.cer *.crt *.der *.pem)");
 }
+
+// The export's filters: binary DER first, as before, then PEM text.
+QString DerCertificateFilter()
+{
+    return MainWindow::tr("Digital Certificates, DER (*.cer *.crt *.der)");
+}
+
+QString PemCertificateFilter()
+{
+    return MainWindow::tr("Digital Certificates, PEM (*.pem)");
+}
 } // namespace
 
 bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert)
@@ -82,12 +93,16 @@ void MainWindow::on_actionCertExport_triggered()
         if (!pValue)
             return;
         const QByteArray bytes(reinterpret_cast<const char*>(pValue->pbData), int(pValue->cbData));
-        const QString path =
-            QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(), CertificateFilter());
+        const QString pemFilter = PemCertificateFilter();
+        QString chosenFilter;
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(),
+                                                          DerCertificateFilter() + QStringLiteral(";;") + pemFilter,
+                                                          &chosenFilter);
         if (path.isEmpty())
             return;
+        const bool bPem = CCertificateFile::FormatOf(path, chosenFilter == pemFilter) == CCertificateFile::Pem;
         QString error;
-        if (!CCertificateFile::Write(path, bytes, error)) {
+        if (!CCertificateFile::Write(path, bPem ? CCertificateFile::PemOfDer(bytes) : bytes, error)) {
             tessaly::CriticalBox(this, error);
             return;
         }

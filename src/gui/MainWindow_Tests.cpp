@@ -59,7 +59,7 @@ void MainWindow::on_actionTestKey_triggered()
             return;
         CPKCS11Token* pToken = pKey->GetToken();
         const TObjectIdentity identity = IdentityOf(pKey);
-        if (!pToken->GetLoggedInUser()) {
+        if (!pToken->GetLoggedInUser() && pToken->HasLogin()) {
             if (!Login(pToken, NormalUser))
                 return;
             // The re-read frees the key taken above: it is found again by its identity.
@@ -89,7 +89,13 @@ void MainWindow::on_actionTestCertificate_triggered()
             return;
         CPKCS11Token* pToken = pCertificate->GetToken();
         const TObjectIdentity identity = IdentityOf(pCertificate);
-        if (!pToken->GetLoggedInUser()) {
+        if (!pToken->HasLogin()) {
+            // Nobody logs in to this token: what is not in view now is not on it.
+            if (pCertificate->GetPrivateKeyIndex() == -1) {
+                tessaly::InformationBox(this, tr("The certificate has no private key on the token."));
+                return;
+            }
+        } else if (!pToken->GetLoggedInUser()) {
             if (!Login(pToken, NormalUser))
                 return;
             RefreshTokenRow(pToken);
@@ -149,7 +155,7 @@ void MainWindow::on_actionTestToken_triggered()
         if (!pToken)
             return;
         bool bLoggedIn = false;
-        if (!pToken->GetLoggedInUser()) {
+        if (!pToken->GetLoggedInUser() && pToken->HasLogin()) {
             if (!Login(pToken, NormalUser))
                 return;
             bLoggedIn = true;

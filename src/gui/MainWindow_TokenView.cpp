@@ -462,12 +462,17 @@ void MainWindow::on_item_selection_changed()
     const CPKCS11Token* pSelectedToken = GetSelectedToken();
     const bool bWritable = !pSelectedToken || !pSelectedToken->IsWriteProtected();
     switch (m_pSelectedItem->GetObjectType()) {
-    case CryptokiCertificate:
-        for (QAction* action : {ui->actionCertView, ui->actionCertExport, ui->actionTestCertificate})
+    case CryptokiCertificate: {
+        for (QAction* action : {ui->actionCertView, ui->actionCertExport})
             action->setVisible(true);
+        // Without a login every key is in view: a certificate without its private key has
+        // nothing to test.
+        const CPKCS11Certificate* pCertificate = static_cast<CPKCS11Certificate*>(m_pSelectedItem);
+        ui->actionTestCertificate->setVisible(pSelectedToken->HasLogin() || pCertificate->GetPrivateKeyIndex() != -1);
         ui->actionDelete->setVisible(bWritable);
         ui->menuCertificate->menuAction()->setVisible(true);
         break;
+    }
     case CryptokiAsymmetricKey: {
         ui->actionDelete->setVisible(bWritable);
         ui->actionTestKey->setVisible(true);
@@ -480,12 +485,15 @@ void MainWindow::on_item_selection_changed()
         break;
     }
     case CryptokiToken: {
-        for (QAction* action : TokenActions())
-            action->setVisible(true);
-        for (QAction* action : {ui->actionCertImport, ui->actionChangePIN, ui->actionInitialize,
-                                ui->actionUnblockPIN, ui->actionTestToken, ui->actionRequestCertificate,
-                                ui->actionDownloadCertificate})
-            action->setVisible(bWritable);
+        // An uninitialised token can only be initialised; a token nobody logs in to offers no
+        // login.
+        const bool bInitialized = pSelectedToken->IsInitialized();
+        for (QAction* action : {ui->actionLogin, ui->actionLogout})
+            action->setVisible(bInitialized && pSelectedToken->HasLogin());
+        ui->actionInitialize->setVisible(bWritable);
+        for (QAction* action : {ui->actionCertImport, ui->actionChangePIN, ui->actionUnblockPIN, ui->actionTestToken,
+                                ui->actionRequestCertificate, ui->actionDownloadCertificate})
+            action->setVisible(bInitialized && bWritable);
         ui->menuSmart_card->menuAction()->setVisible(true);
         const bool bLoggedIn = static_cast<CPKCS11Token*>(m_pSelectedItem)->IsLoggedIn();
         ui->actionLogin->setEnabled(!bLoggedIn);

@@ -67,6 +67,9 @@ public:
     // Whether nothing may be written to the token: its flag, or a refused read-write session.
     bool IsWriteProtected() const { return m_bWriteProtected; }
     bool IsLoginRequired() const { return (m_tokenInfo.flags & CKF_LOGIN_REQUIRED) != 0; }
+    // Whether anybody logs in to it: it asks for a login or has a user PIN. A store of trusted
+    // certificates has neither, and everything on it is in view without a login.
+    bool HasLogin() const { return (m_tokenInfo.flags & (CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED)) != 0; }
     void CloseSession();
     // A null PIN lets a token with a protected authentication path collect it on its own keypad.
     bool Login(const char* pszPIN, TUserType eUser);

@@ -1,6 +1,6 @@
 // The window on p11-kit's trust module over the machine's own CA store: a write-protected token
 // that refuses read-write sessions. Every certificate pkcs11-tool lists is in the tree, no box
-// comes up, and nothing that would write to it is offered.
+// comes up, and nothing that would write to it, nor a login or a certificate test, is offered.
 #include <QtTest>
 #include <dlfcn.h>
 #include <pkcs11.h>
@@ -87,14 +87,17 @@ private slots:
                 QCOMPARE(CertificateRows(tokenRow), listed);
                 ++tokens;
 
+                // Nobody logs in to it: no login, and no test of a certificate without a private key.
                 SelectRow(tree, tokenRow);
-                QVERIFY(Action(window, "actionLogin")->isVisible());
-                for (const char* name : {"actionCertImport", "actionInitialize", "actionChangePIN", "actionUnblockPIN",
-                                         "actionTestToken", "actionRequestCertificate", "actionDownloadCertificate"})
+                for (const char* name : {"actionLogin", "actionLogout", "actionCertImport", "actionInitialize",
+                                         "actionChangePIN", "actionUnblockPIN", "actionTestToken",
+                                         "actionRequestCertificate", "actionDownloadCertificate"})
                     QVERIFY2(!Action(window, name)->isVisible(), name);
                 SelectRow(tree, tokenRow->child(0));
                 QVERIFY(Action(window, "actionCertView")->isVisible());
+                QVERIFY(Action(window, "actionCertExport")->isVisible());
                 QVERIFY(!Action(window, "actionDelete")->isVisible());
+                QVERIFY(!Action(window, "actionTestCertificate")->isVisible());
             }
         }
         QVERIFY(tokens > 0);
