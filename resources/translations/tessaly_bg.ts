@@ -389,6 +389,10 @@ Please enter it first.</source>
         <source>The public key of the key pair is not on the token.</source>
         <translation>Публичният ключ на двойката ключове не е на токена.</translation>
     </message>
+    <message>
+        <source>(no label)</source>
+        <translation>(без етикет)</translation>
+    </message>
 </context>
 <context>
     <name>CertViewDialog</name>
