@@ -1322,6 +1322,10 @@ but the signature produced with this key is invalid!</source>
         <source>Replace Certificate</source>
         <translation>Замяна на сертификат</translation>
     </message>
+    <message>
+        <source>Slot %1</source>
+        <translation>Слот %1</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>

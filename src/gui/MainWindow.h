@@ -111,6 +111,8 @@ public:
     // --- Token view (MainWindow_TokenView.cpp) ---
     // Token rows: the token under its slot row (opening its session), and its objects.
     void DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
+    // Adds the slot's row at the end of the tree, with its token when it holds a recognised one.
+    QTreeWidgetItem* DisplaySlot(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree, CPKCS11Slot* pSlot);
     void DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree);
     void UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree);
     // Re-reads the objects of a token of the current provider and rebuilds its rows, under a
@@ -286,6 +288,10 @@ private:
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // Reads the provider's slot list again and adds the rows of the slots it did not list before.
+    void ShowNewSlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
+    // A card inserted: its provider's tab and the provider become current.
+    void BringProviderForward(CPKCS11Provider* pProvider);
     // Whether the slot's token is shown in full as it was read, and is still there unchanged.
     bool IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
     // Keeps a slot event for the end of the running operations (one per slot).

@@ -31,25 +31,29 @@ void MainWindow::DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* p
         CPKCS11Slot* pSlot = pContext->GetSlot(i);
         if (!pSlot)
             continue;
-        const QString description = RowText(pSlot);
-        qCDebug(lcGui) << description;
-        pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
-        if (!pSlot->IsTokenPresent()) {
-            pTree->AddItem(nullptr, description, CProviderTreeWidget::IconEmptyReader, pSlot);
-        } else if (!pSlot->IsTokenRecognized()) {
-            pTree->AddItem(nullptr, description, CProviderTreeWidget::IconUnidentifiedCard, pSlot);
-        } else {
-            if (m_nTabToSelect == -1) {
-                const int nTab = TabOfProvider(pProvider);
-                if (nTab != -1) {
-                    m_nTabToSelect = nTab;
-                    m_pTokenToSelect = pSlot->GetToken();
-                }
+        if (pSlot->IsTokenPresent() && pSlot->IsTokenRecognized() && m_nTabToSelect == -1) {
+            const int nTab = TabOfProvider(pProvider);
+            if (nTab != -1) {
+                m_nTabToSelect = nTab;
+                m_pTokenToSelect = pSlot->GetToken();
             }
-            QTreeWidgetItem* pRow = pTree->AddItem(nullptr, description, CProviderTreeWidget::IconReaderWithCard, pSlot);
-            DisplayToken(pRow, pSlot, pTree);
         }
+        DisplaySlot(pProvider, pTree, pSlot);
     }
+}
+
+QTreeWidgetItem* MainWindow::DisplaySlot(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree, CPKCS11Slot* pSlot)
+{
+    const QString description = RowText(pSlot);
+    qCDebug(lcGui) << description;
+    pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
+    if (!pSlot->IsTokenPresent())
+        return pTree->AddItem(nullptr, description, CProviderTreeWidget::IconEmptyReader, pSlot);
+    if (!pSlot->IsTokenRecognized())
+        return pTree->AddItem(nullptr, description, CProviderTreeWidget::IconUnidentifiedCard, pSlot);
+    QTreeWidgetItem* pRow = pTree->AddItem(nullptr, description, CProviderTreeWidget::IconReaderWithCard, pSlot);
+    DisplayToken(pRow, pSlot, pTree);
+    return pRow;
 }
 
 void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree)
@@ -202,8 +206,13 @@ QString LabelText(const char* pszLabel)
 QString MainWindow::RowText(CPKCS11Base* pObject)
 {
     switch (pObject->GetObjectType()) {
-    case CryptokiSlot:
-        return Pkcs11Text(static_cast<CPKCS11Slot*>(pObject)->GetDescription());
+    case CryptokiSlot: {
+        const CPKCS11Slot* pSlot = static_cast<CPKCS11Slot*>(pObject);
+        if (*pSlot->GetDescription())
+            return Pkcs11Text(pSlot->GetDescription());
+        // A slot without a description goes by its ID, written as the window writes codes.
+        return tr("Slot %1").arg(QStringLiteral("0x") + QString::number(pSlot->GetSlotID(), 16).toUpper());
+    }
     case CryptokiToken:
         return LabelText(static_cast<CPKCS11Token*>(pObject)->GetLabel());
     case CryptokiCertificate:

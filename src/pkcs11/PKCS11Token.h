@@ -32,8 +32,10 @@ enum TUserType : uint32_t {
 class CPKCS11Token : public CPKCS11Base
 {
 public:
-    // Reads the token information; never reports (a failed read leaves empty texts and false flags).
-    CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink);
+    // Reads the token information, or takes the one given (read by the slot just before); never
+    // reports (a failed read leaves empty texts and false flags).
+    CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink,
+                 const CK_TOKEN_INFO* pTokenInfo = nullptr);
     void PopulateFields(CFieldList* pFields) override;
     // Frees the objects and closes the session; does not log out.
     ~CPKCS11Token() override;
@@ -155,6 +157,8 @@ private:
 private:
     // C_OpenSession after closing the old session; the module's answer, nothing reported.
     CK_RV TryOpenSession(bool bReadOnly);
+    // Sets the texts, lengths and flags from the module's token information.
+    void TakeTokenInfo(const CK_TOKEN_INFO& info);
 
     CK_SLOT_ID m_nSlotID;
     CK_TOKEN_INFO m_tokenInfo;
