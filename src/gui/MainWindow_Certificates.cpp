@@ -47,7 +47,7 @@ bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, 
             label.isEmpty()
                 ? tr("A certificate for this key-pair already exists. Would you like to replace it?")
                 : tr("A certificate for the key-pair \"%1\" already exists. Would you like to replace it?").arg(label);
-        if (!tessaly::QuestionBox(this, tr("Import Certificate"), question))
+        if (!tessaly::QuestionBox(this, tr("Replace Certificate"), question))
             return false;
         if (token.InstallCertificate(pbCert, cbCert, true))
             return true;

@@ -176,6 +176,10 @@ void MainWindow::on_actionTestToken_triggered()
                 const QString answer = DescribeModuleAnswer(m_lastError.GetCode());
                 if (!answer.isEmpty())
                     text += QLatin1Char('\n') + answer;
+                // What tpm2-pkcs11 answers for session key pairs.
+                if (m_lastError.GetCode() == CKR_ATTRIBUTE_VALUE_INVALID)
+                    text += QLatin1Char('\n') +
+                            tr("The module does not accept temporary key pairs, which the token test generates.");
                 ShowError(text, false, true);
             } else {
                 switch (SignAndVerify(keys.pPrivate, keys.pPublic, kTokenTestData)) {

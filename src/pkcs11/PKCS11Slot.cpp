@@ -167,7 +167,7 @@ void CPKCS11Slot::PopulateFields(CFieldList* pFields)
     qCDebug(lcPkcs11) << "CPKCS11Slot::PopulateFields";
     (*pFields)[QObject::tr("Description")] = Pkcs11Text(m_sDescription.c_str());
     (*pFields)[QObject::tr("Manufacturer")] =
-        m_sManufacturer.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(m_sManufacturer.c_str());
+        m_sManufacturer.empty() ? QObject::tr("N/A") : Pkcs11Text(m_sManufacturer.c_str());
     QString qsStatus;
     if (!m_bTokenPresent)
         qsStatus = QObject::tr("The reader is empty.");

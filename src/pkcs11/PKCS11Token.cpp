@@ -32,7 +32,7 @@ CK_UTF8CHAR_PTR Bytes(const char* psz)
 
 QString TextOrNA(const std::string& s)
 {
-    return s.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(s.c_str());
+    return s.empty() ? QObject::tr("N/A") : Pkcs11Text(s.c_str());
 }
 
 } // namespace

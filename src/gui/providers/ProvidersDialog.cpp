@@ -80,7 +80,7 @@ void ProvidersDialog::on_addButton_clicked()
         const std::string& description = dialog.GetDescription();
         if (table.count(description)) {
             QMessageBox::information(this, QCoreApplication::translate("ProvidersDialog", "Add Device"),
-                                     QCoreApplication::translate("ProvidersDialog", "Module %1 already exsits.").arg(QString::fromLatin1(description.c_str())));
+                                     QCoreApplication::translate("ProvidersDialog", "Module %1 already exists.").arg(QString::fromLatin1(description.c_str())));
             return;
         }
         table[description] = dialog.GetModule();

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTranslator>
+
 #include "CoreSupport.h"
 #include "TSYpkcs11.h"
 #include "TestModuleControl.h"
@@ -108,6 +111,14 @@ TEST_F(ScriptedToken, SlotTextsAndStatus)
     EXPECT_FALSE(unread->IsInitialized());
     EXPECT_EQ("N/A", Lines(unread)[0].second);
     EXPECT_EQ(nullptr, sink.GetMessage()) << "slot and token reading never record";
+
+    // The placeholder of a missing value is program text: in Bulgarian it is Bulgarian.
+    QTranslator bulgarian;
+    ASSERT_TRUE(bulgarian.load(QStringLiteral(BULGARIAN_QM)));
+    ASSERT_TRUE(QCoreApplication::installTranslator(&bulgarian));
+    const std::string shown = Lines(unread)[0].second;
+    QCoreApplication::removeTranslator(&bulgarian);
+    EXPECT_EQ(QString::fromUtf8("\xd0\x9d\xd1\x8f\xd0\xbc\xd0\xb0 \xd0\xb4\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb8").toStdString(), shown);
 }
 
 // The token information that the slot's refresh reads serves the token object built after it:

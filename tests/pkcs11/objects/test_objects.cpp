@@ -607,7 +607,7 @@ TEST_F(ObjectsTest, KeyFieldsNameTheKindUsesAndLength)
         {"DSA private", listed("0B01", false), "DSA Private Key", false},
         {"EC public", listed("0C01", true), "Elliptic Curve Public Key", false},
         {"EC private", listed("0C01", false), "Elliptic Curve Private Key", false},
-        {"DH public", dhKey.get(), "Diffie-Helman Public Key", false},
+        {"DH public", dhKey.get(), "Diffie-Hellman Public Key", false},
         {"verify-recover", recoverKey.get(), "RSA Public Key", true},
     };
     for (const Case& c : cases) {

@@ -290,10 +290,10 @@ void TestProviderDialogs::addDuplicateDescriptionIsRefused()
     fixture::ModalDriver driver;
     QString seen;
     driver.Expect(FillAndAccept("OpenSC", "libother.so"), "AddProviderDialog");
-    driver.Expect(Answer("Module OpenSC already exsits.", QMessageBox::Ok, &seen), "QMessageBox");
+    driver.Expect(Answer("Module OpenSC already exists.", QMessageBox::Ok, &seen), "QMessageBox");
     dialog.findChild<QPushButton*>("addButton")->click();
     QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-    QCOMPARE(seen, QStringLiteral("Module OpenSC already exsits."));
+    QCOMPARE(seen, QStringLiteral("Module OpenSC already exists."));
     QCOMPARE(settings.table.at("OpenSC"), std::string("onepin-opensc-pkcs11.so"));
     QCOMPARE(Rows(dialog), before);
     QVERIFY(!dialog.IsChanged());
