@@ -21,7 +21,7 @@ english=$(awk '
 BEGIN {
   RS = "</message>"
   n = split("PIN AIN SO SO-PIN RSA DSA PKCS PKCS#1 PKCS#11 Veskora Tessaly tessaly PDF XML HTML OID URL " \
-            "EC https HTTPS TLS SOAP CA ID SHA-1 UTF-8 ASCII nonce so pem der crt cer bg " \
+            "EC https HTTPS TLS SOAP CA ID SHA-1 UTF-8 ASCII nonce so pem der crt cer bg DER PEM " \
             "OpenSC SoftHSM SoftHSM2 openCryptoki p11-kit tpm2-pkcs11", w, " ")
   for (i = 1; i <= n; i++) allowed[w[i]] = 1
 }
