@@ -262,22 +262,24 @@ QStringList MainWindow::FreeProviders()
     m_pCurrentProvider = nullptr;
     std::map<CPKCS11Context*, CPKCS11Provider*> providers;
     providers.swap(m_mapProviders);
-    if (m_bClosing) {
-        std::vector<CPKCS11Provider*> all;
-        for (auto& entry : providers)
-            all.push_back(entry.second);
-        CPKCS11Provider::ShutdownAll(all);
-    }
+    std::vector<CPKCS11Provider*> all;
+    QStringList descriptions;
     for (auto& entry : providers) {
         CPKCS11Provider* pProvider = entry.second;
         if (CProviderTreeWidget* pTree = pProvider->GetTreeWidget()) {
             pTree->Clear();
             pProvider->SetTreeWidget(nullptr);
         }
-        const QString description = CSettings::FromMapText(pProvider->GetContext()->GetDescription());
-        if (!pProvider->Shutdown())
-            unanswered << description;
-        delete pProvider;
+        all.push_back(pProvider);
+        descriptions << CSettings::FromMapText(pProvider->GetContext()->GetDescription());
+    }
+    // At close every module finalises at once, within one limit.
+    if (m_bClosing)
+        CPKCS11Provider::ShutdownAll(all);
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (!all[i]->Shutdown())
+            unanswered << descriptions.at(int(i));
+        delete all[i];
     }
     if (ui)
         on_item_selection_changed();

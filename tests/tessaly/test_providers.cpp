@@ -561,13 +561,21 @@ private slots:
 
         fixture::ModalDriver driver(15000);
         bool listed = false;
+        // The defaults this machine lacks each say so in a box.
+        std::unique_ptr<fixture::ModalDriver> failures;
         driver.Expect([&](QWidget* prefs) {
             fixture::ModalDriver::Click(prefs, "resetButton");
             listed = !ListRow(prefs, kModule) && ListRow(prefs, "OpenSC");
             fixture::ModalDriver::Click(prefs, "closeButton");
+            failures.reset(new fixture::ModalDriver);
+            failures->RejectUnexpected();
         }, "ProvidersDialog");
         Action(window, "actionPreferences")->trigger();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY(failures);
+        for (const QString& box : failures->Unexpected())
+            QVERIFY2(box.contains("could not be loaded"), qPrintable(box));
+        failures.reset();
 
         QVERIFY(listed);
         const CSettings::TModules& table = CSettings::Instance().GetProviders();
@@ -709,7 +717,8 @@ private slots:
         settings.GetProviders().clear();
         settings.GetProviders()[CSettings::ToMapText(QStringLiteral("Карта"))] = CSettings::ToMapText(link);
         settings.GetProviders()[CSettings::ToMapText(QStringLiteral("Токен"))] = CSettings::ToMapText(link);
-        QVERIFY(settings.Save(HomeSettingsPath(m_home)));
+        bool portable = false;
+        QVERIFY(settings.Save(CSettings::GetSettingsFilePath(portable)));
         settings.LoadDefaultProviders();
         MainWindow window;
         window.show();
