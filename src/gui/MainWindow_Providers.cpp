@@ -147,7 +147,13 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
         } catch (const CTSYException& e) {
             m_pCurrentProvider = pFirst;
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            ReportProviderFailure(e, module, description);
+            // A bare file name the loader does not find is a vendor's library this machine does
+            // not have (the default table lists four): no box at every start for it. A path
+            // the user gave, and every other failure, is said.
+            const bool bNotInstalled = e.GetFlag() == TSY_KIND_LOAD_FAILED && e.GetCode() == 0 &&
+                                       module.find('/') == std::string::npos;
+            if (!bNotInstalled)
+                ReportProviderFailure(e, module, description);
         }
     }
 
@@ -368,7 +374,13 @@ void MainWindow::on_actionReload_triggered()
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            ReportProviderFailure(e, module, description);
+            // A bare file name the loader does not find is a vendor's library this machine does
+            // not have (the default table lists four): no box at every start for it. A path
+            // the user gave, and every other failure, is said.
+            const bool bNotInstalled = e.GetFlag() == TSY_KIND_LOAD_FAILED && e.GetCode() == 0 &&
+                                       module.find('/') == std::string::npos;
+            if (!bNotInstalled)
+                ReportProviderFailure(e, module, description);
         }
         on_item_selection_changed();
     }, WaitCursor);

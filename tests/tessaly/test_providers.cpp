@@ -125,7 +125,8 @@ private slots:
     }
 
     // Every provider that cannot be loaded gives one box naming it and saying why, in front of
-    // the splash, and no tab; a FIFO as module file does not hold the start (the loader would
+    // the splash, and no tab (a bare file name the loader does not find, a library this machine
+    // lacks, only a debug line); a FIFO as module file does not hold the start (the loader would
     // wait in its open() for good); the others load, and the first that did becomes current.
     void loadingFailuresAtStartUp()
     {
@@ -139,7 +140,8 @@ private slots:
                                        {"C Broken", testmodule::ModulePath(), true},
                                        {"D SoftHSM2", QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
                                        {"E FIFO", fifo, true},
-                                       {"F No entry", testmodule::NoFunctionListPath(), true}});
+                                       {"F No entry", testmodule::NoFunctionListPath(), true},
+                                       {"G Not installed", "libnot-installed-here.so", true}});
         MainWindow window;
         QStringList boxes;
         QList<int> splashesShown;
