@@ -899,6 +899,28 @@ To install new security device go to Edit-&gt;Preferences</source>
         <translation>Зареждане на доставчик %1...</translation>
     </message>
     <message>
+        <source>The file %1 is not a PKCS#11 module.</source>
+        <translation>Файлът %1 не е модул PKCS#11.</translation>
+    </message>
+    <message>
+        <source>Its module file %1 is not a regular file; only regular files are loaded.</source>
+        <translation>Файлът на модула му %1 не е обикновен файл; зареждат се само обикновени файлове.</translation>
+    </message>
+    <message>
+        <source>The system could not load its module: %1</source>
+        <translation>Системата не можа да зареди модула му: %1</translation>
+    </message>
+    <message>
+        <source>The provider %1 could not be loaded.</source>
+        <translation>Доставчикът %1 не можа да бъде зареден.</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved to %1: %2.
+What you change now (providers, the language, a message you turn off) is lost when tessaly closes.</source>
+        <translation>Настройките не могат да бъдат записани в %1: %2.
+Това, което промените сега (доставчици, език, съобщение, което изключите), ще бъде загубено при затваряне на tessaly.</translation>
+    </message>
+    <message>
         <source>Unable to open session with token</source>
         <translation>Не може да бъде отворена сесия с токена</translation>
     </message>

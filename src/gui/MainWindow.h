@@ -90,7 +90,8 @@ public:
 
     void ApplySkin(bool toggle);
     void LoadSettings();
-    void SaveSettings();
+    // False when the file could not be written (the user is told once).
+    bool SaveSettings();
 
     // --- Errors and user operations (MainWindow_Errors.cpp) ---
     // Reports a failed operation: with showBox, a critical box with the text and the
@@ -159,6 +160,10 @@ public:
     // tab of a provider (-1 when it has none).
     CPKCS11Provider* ProviderOfTab(int index) const;
     int TabOfProvider(const CPKCS11Provider* pProvider) const;
+    // Its text: which provider, and why it could not be loaded or what failed, in the language of
+    // the window (module: the file name as the loader got it; description: settings text).
+    static QString ProviderFailureText(const CTSYException& error, const std::string& module,
+                                       const std::string& description);
 
     // Read access for the tests and the later operations.
     const std::map<CPKCS11Context*, CPKCS11Provider*>& GetProviders() const { return m_mapProviders; }
@@ -235,6 +240,9 @@ private:
 
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
+    // Tells the user, once a run, that the settings file cannot be written and why.
+    void CheckSettingsWritable();
+    void TellSettingsNotWritable(const QString& path, const QString& reason);
     // Makes the window tall enough for its vertical tool bar to show every action of a selected
     // token, the most it ever shows, within the screen.
     void FitToolBar();
@@ -278,6 +286,9 @@ private:
     // Tells the user which providers did not answer when they were closed.
     void ReportUnansweredProviders(const QStringList& descriptions);
     void RemoveProviderTabs();
+    // Loads and initialises a module on a thread of its own while the window keeps painting
+    // (user input is dropped meanwhile); throws what the context's constructor threw.
+    CPKCS11Context* LoadContext(const std::string& module, const std::string& description);
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
     // The provider of a context, when it is loaded and (generation not 0) is the same load.
@@ -357,4 +368,7 @@ private:
     bool m_bApplyQueued;
     // Context generations already warned about slot events.
     std::set<uint64_t> m_setWarned;
+    // The user was told that the settings cannot be saved; the window is closing.
+    bool m_bSettingsWarned = false;
+    bool m_bClosing = false;
 };

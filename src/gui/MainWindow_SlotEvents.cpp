@@ -231,7 +231,7 @@ void MainWindow::HandleSlotEventsNotSupported(CPKCS11Provider* pProvider)
     const QString text =
         tr("The provider %1 doesn't support slot events.\nPlease note that you'll have to reload it manually every time "
            "you insert or remove cards.\nYou can do that by choosing Edit->Reload from the main menu.")
-            .arg(QString::fromLatin1(description.c_str()));
+            .arg(CSettings::FromMapText(description));
     CSettings& settings = CSettings::Instance();
     if (!settings.GetShowSEWarning(description))
         return;

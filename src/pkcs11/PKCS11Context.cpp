@@ -1,7 +1,10 @@
 #include "PKCS11Context.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -61,6 +64,22 @@ void PinMapped(const char* pszPath)
         dlclose(h);
 }
 
+// Whether a module named by a path is a regular file. The loader's open() of a FIFO waits for a
+// writer for good, so the type is checked first, on a descriptor opened without blocking. A bare
+// file name is searched for by the loader in its own folders and is left to it.
+bool IsLoadableFile(const char* pszModule)
+{
+    if (!std::strchr(pszModule, '/'))
+        return true;
+    const int fd = ::open(pszModule, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return true;   // the loader says why it cannot open it
+    struct stat info;
+    const bool bRegular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return bRegular;
+}
+
 } // namespace
 
 CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink)
@@ -76,6 +95,10 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
       m_bInitializedHere(false),
       m_nGeneration(0)
 {
+    if (pszModule && !IsLoadableFile(pszModule)) {
+        std::string sMessage = m_sDescription + ": " + pszModule + ": not a regular file";
+        throw CTSYException(sMessage.c_str(), TSY_MODULE_NOT_REGULAR, TSY_KIND_LOAD_FAILED);
+    }
     dlerror();
     m_hModule = pszModule ? dlopen(pszModule, RTLD_LAZY) : nullptr;
     if (!m_hModule) {
@@ -88,7 +111,7 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
         reinterpret_cast<CK_C_GetFunctionList>(dlsym(m_hModule, "C_GetFunctionList"));
     if (!pGetFunctionList) {
         Unload();
-        throw CTSYException("Unable to obtain C_GetFunctionList entry point", 0, TSY_KIND_PLAIN);
+        throw CTSYException("Unable to obtain C_GetFunctionList entry point", TSY_MODULE_NOT_PKCS11, TSY_KIND_PLAIN);
     }
     CK_FUNCTION_LIST_PTR pFunctionList = nullptr;
     if (pGetFunctionList(&pFunctionList) != CKR_OK || !pFunctionList) {

@@ -2,6 +2,9 @@
 // failed load, and two contexts over one module.
 #include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "CoreSupport.h"
@@ -53,15 +56,15 @@ TEST(ContextLoad, MissingFileIsKindTwoWithTheLoaderText)
 TEST(ContextLoad, BrokenLibrariesThrowWhateverTheSink)
 {
     CTSYException sink;
-    struct { const char* path; const char* message; uint32_t kind; } cases[] = {
-        {testmodule::NoFunctionListPath(), "Unable to obtain C_GetFunctionList entry point", 0},
-        {testmodule::FailingFunctionListPath(), "Unable to obtain a pointer to CK_FUNCTION_LIST", 0},
+    struct { const char* path; const char* message; unsigned long code; uint32_t kind; } cases[] = {
+        {testmodule::NoFunctionListPath(), "Unable to obtain C_GetFunctionList entry point", TSY_MODULE_NOT_PKCS11, 0},
+        {testmodule::FailingFunctionListPath(), "Unable to obtain a pointer to CK_FUNCTION_LIST", 0, 0},
     };
     for (const auto& c : cases) {
         for (CTSYException* s : {static_cast<CTSYException*>(nullptr), &sink}) {
             LoadFailure f = FailedLoad(c.path, "Broken", s);
             EXPECT_EQ(c.message, f.message) << c.path;
-            EXPECT_EQ(0u, f.code);
+            EXPECT_EQ(c.code, f.code);
             EXPECT_EQ(c.kind, f.kind);
         }
         // The failed constructor gave its load back.
@@ -74,6 +77,22 @@ TEST(ContextLoad, BrokenLibrariesThrowWhateverTheSink)
     EXPECT_EQ(2u, f.kind);
     EXPECT_EQ(0, f.message.rfind("Text: ", 0)) << f.message;
     EXPECT_EQ(nullptr, sink.GetMessage()) << "the constructor never records";
+}
+
+// What is not a regular file is never handed to the loader, whose open() of a FIFO would wait
+// for a writer for good.
+TEST(ContextLoad, OnlyRegularFilesAreLoaded)
+{
+    const std::string dir = fixture::ScratchDir("notregular");
+    const std::string fifo = dir + "/libfifo.so";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    for (const std::string& path : {fifo, dir, std::string("/dev/null")}) {
+        LoadFailure f = FailedLoad(path.c_str(), "Odd");
+        EXPECT_EQ(TSY_MODULE_NOT_REGULAR, f.code) << path;
+        EXPECT_EQ(2u, f.kind) << path;
+        EXPECT_EQ(0, f.message.rfind("Odd: ", 0)) << f.message;
+    }
 }
 
 TEST(ContextLoad, InitialisationModes)
