@@ -27,6 +27,12 @@
         <source>Close</source>
         <translation>Затвори</translation>
     </message>
+    <message>
+        <source>No web browser could be started. The address is:
+%1</source>
+        <translation>Не може да бъде стартиран уеб браузър. Адресът е:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>AddProviderDialog</name>
