@@ -1239,6 +1239,10 @@ but the signature produced with this key is invalid!</source>
         <source>The PIN contains a character that cannot be sent to the card.</source>
         <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
     </message>
+    <message>
+        <source>The new PINs differ.</source>
+        <translation>Новите PIN кодове не съвпадат.</translation>
+    </message>
 </context>
 <context>
     <name>ProtectedAuthPathDialog</name>
