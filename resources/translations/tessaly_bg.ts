@@ -1232,6 +1232,18 @@ but the signature produced with this key is invalid!</source>
         <source>(no label)</source>
         <translation>(без етикет)</translation>
     </message>
+    <message>
+        <source>The access report could not be printed. It holds the card&apos;s new PINs: save it as a PDF file in the next dialog.</source>
+        <translation>Справката за правата за достъп не може да бъде отпечатана. Тя съдържа новите PIN кодове на картата: запишете я като PDF файл в следващия прозорец.</translation>
+    </message>
+    <message>
+        <source>Save the access report as PDF</source>
+        <translation>Запис на справката като PDF</translation>
+    </message>
+    <message>
+        <source>The access report was not saved. Write down the new PINs now: the next message shows them, and nothing else keeps them.</source>
+        <translation>Справката за правата за достъп не е записана. Запишете си новите PIN кодове сега: следващото съобщение ги показва и никъде другаде те не се пазят.</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>
