@@ -500,27 +500,53 @@ private slots:
         QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
     }
 
-    // At the default window size the skinned window's vertical tool bar shows every action of
-    // a selected token, with no overflow arrow.
+    void toolBarShowsEveryTokenActionAtTheDefaultSize_data()
+    {
+        QTest::addColumn<bool>("skin");
+        QTest::addColumn<bool>("bulgarian");
+        QTest::newRow("skinned, English") << true << false;
+        QTest::newRow("skinned, Bulgarian") << true << true;
+        QTest::newRow("plain, English") << false << false;
+        QTest::newRow("plain, Bulgarian") << false << true;
+    }
+
+    // At the default window size the tool bar of either look shows every action of a token
+    // whole: none behind the overflow arrow, none with its label cut short.
     void toolBarShowsEveryTokenActionAtTheDefaultSize()
     {
-        WriteFile(HomeSettingsPath(m_home),
-                  ReadFile(HomeSettingsPath(m_home)).replace("SkinEnabled=false", "SkinEnabled=true"));
+        QFETCH(bool, skin);
+        QFETCH(bool, bulgarian);
+        if (skin)
+            WriteFile(HomeSettingsPath(m_home),
+                      ReadFile(HomeSettingsPath(m_home)).replace("SkinEnabled=false", "SkinEnabled=true"));
+        if (bulgarian)
+            CSettings::Instance().GetTranslationManager().SetLanguage(QString::fromUtf8("Български (БГ)"));
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(window.IsSkinOn());
+        QCOMPARE(window.IsSkinOn(), skin);
         QVERIFY(SelectToken(window, kProvider, "CertKeys"));
         QCoreApplication::processEvents();
-        QToolBar* bar = window.SkinToolBar();
-        QStringList shown, hidden;
+        QToolBar* bar = skin ? window.SkinToolBar() : window.findChild<QToolBar*>("newmainToolBar");
+        QVERIFY(bar && bar->isVisible());
+        const QString shots = qEnvironmentVariable("TESSALY_SHOTS_DIR");
+        if (!shots.isEmpty())
+            window.grab().save(shots + QStringLiteral("/toolbar-%1.png").arg(QString::fromLatin1(QTest::currentDataTag())
+                                                                                  .replace(QRegularExpression("[^A-Za-z]+"), "-")));
+        QStringList shown, hidden, cut, sizes;
         for (QAction* action : bar->actions()) {
             if (action->isSeparator() || !action->isVisible())
                 continue;
             QWidget* button = bar->widgetForAction(action);
             (button && button->isVisible() ? shown : hidden) << action->objectName();
+            if (button)
+                sizes << QStringLiteral("%1 %2").arg(action->objectName()).arg(button->sizeHint().width());
+            if (button && button->isVisible() && button->width() < button->sizeHint().width())
+                cut << QStringLiteral("%1 (%2 of %3 pixels)").arg(action->iconText()).arg(button->width()).arg(button->sizeHint().width());
         }
-        QVERIFY2(hidden.isEmpty(), qPrintable("behind the overflow arrow: " + hidden.join(", ")));
+        QVERIFY2(hidden.isEmpty(), qPrintable(QStringLiteral("behind the overflow arrow: %1 (bar %2 wide; %3)")
+                                                  .arg(hidden.join(", ")).arg(bar->width()).arg(sizes.join(", "))));
+        QVERIFY2(cut.isEmpty(), qPrintable("cut short: " + cut.join(", ")));
         QCOMPARE(shown.size(), 10);
         QToolButton* more = bar->findChild<QToolButton*>("qt_toolbar_ext_button");
         QVERIFY(!more || !more->isVisible());
