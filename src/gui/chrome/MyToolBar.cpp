@@ -48,6 +48,14 @@ void QMyToolBar::FitLabels()
     m_bFitScheduled = false;
     if (!m_pLabelStyle || orientation() != Qt::Horizontal || m_bFitting)
         return;
+    // Only the width and the labels that show decide; an action turning grey changes nothing.
+    QString key = QString::number(width());
+    for (QAction* action : actions())
+        if (action->isVisible())
+            key += QLatin1Char('|') + action->iconText();
+    if (key == m_qsFitKey)
+        return;
+    m_qsFitKey = key;
     // Labels under the icons where they all fit; else icons only (the tool tips name them), so
     // that no action goes behind the overflow arrow.
     m_bFitting = true;

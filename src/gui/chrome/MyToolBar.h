@@ -29,6 +29,7 @@ private:
     QStyle* m_pLabelStyle;  // owned by the bar; null while labels stay on one line
     bool m_bFitting;
     bool m_bFitScheduled;
+    QString m_qsFitKey;  // width and visible actions of the last fit
 };
 
 // The platform's style, except that a tool button with its text under the icon shows a long
