@@ -13,7 +13,7 @@ namespace {
 // The names never take more than this part of the width, however long one is.
 const int kNamePercent = 40;
 // ... unless one word of a name needs more, up to this part.
-const int kWordPercent = 55;
+const int kWordPercent = 60;
 const int kUnbounded = 1 << 20;
 } // namespace
 
