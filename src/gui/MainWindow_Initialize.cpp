@@ -175,10 +175,9 @@ void MainWindow::InitializeSelectedToken()
         pSplash->Hide();
         tessaly::InformationBox(this, tr("The access report could not be printed. It holds the card's new PINs: "
                                          "save it as a PDF file in the next dialog."));
-        printed = tessaly::PrintAccessReport(
-            this, data,
-            {tessaly::TReportDestination::AskForFile, tessaly::SuggestedReportFile(tessaly::ReportFolder(), data.label)},
-            tr("Save the access report as PDF"));
+        const tessaly::TReportDestination file = {tessaly::TReportDestination::AskForFile,
+                                                  tessaly::SuggestedReportFile(tessaly::ReportFolder(), data.label)};
+        printed = tessaly::PrintAccessReport(this, data, file, tr("Save the access report as PDF"));
     }
     pSplash.reset();
     if (printed == TextPrinter::Cancelled) {

@@ -84,6 +84,12 @@ bool CreateBrokenCertificate(const char* tokenLabel, const char* label, unsigned
         return f->C_CreateObject(session, t, sizeof t / sizeof t[0], &h) == CKR_OK;
     });
 }
+// The current data tag as part of a file name (for the screenshots TESSALY_SHOTS_DIR asks for).
+QString ShotName()
+{
+    return QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[^A-Za-z]+"), "-");
+}
+
 // The height that text needs in a cell of that width, wrapped at word boundaries and, inside a
 // word longer than the width, anywhere.
 int WrappedHeight(const QString& text, const QFont& font, int width)
@@ -226,8 +232,9 @@ private slots:
             ++serials;
             QCOMPARE(row->text(1).size(), 40);
             const int width = pane->columnWidth(1) - 2 * (pane->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
-            QVERIFY2(pane->visualItemRect(row).height() >= WrappedHeight(row->text(1), row->font(1).resolve(pane->font()), width),
-                     qPrintable(QStringLiteral("%1 pixels high for %2").arg(pane->visualItemRect(row).height()).arg(row->text(1))));
+            const int height = pane->visualItemRect(row).height();
+            QVERIFY2(height >= WrappedHeight(row->text(1), row->font(1).resolve(pane->font()), width),
+                     qPrintable(QStringLiteral("%1 pixels high for %2").arg(height).arg(row->text(1))));
             QVERIFY(pane->header()->sectionViewportPosition(1) + pane->columnWidth(1) <= pane->viewport()->width());
         }
         QCOMPARE(serials, 1);
@@ -469,8 +476,7 @@ private slots:
 
         const QString shots = qEnvironmentVariable("TESSALY_SHOTS_DIR");
         if (!shots.isEmpty())
-            window.grab().save(shots + QStringLiteral("/pane-%1.png").arg(QString::fromLatin1(QTest::currentDataTag())
-                                                                               .replace(QRegularExpression("[^A-Za-z]+"), "-")));
+            window.grab().save(shots + QStringLiteral("/pane-%1.png").arg(ShotName()));
 
         QVERIFY(!pane->horizontalScrollBar()->isVisible());
         const int right = pane->viewport()->width();
@@ -488,7 +494,8 @@ private slots:
                 if (item->isFirstColumnSpanned())
                     width = right - left;
                 else if (column == 1 && !text.isEmpty())
-                    QVERIFY2(left >= pane->header()->sectionViewportPosition(0) + pane->columnWidth(0), "columns overlap");
+                    QVERIFY2(left >= pane->header()->sectionViewportPosition(0) + pane->columnWidth(0),
+                             "columns overlap");
                 // The row's font over the pane's (a style sheet may set the pane's).
                 const QFont font = item->font(column).resolve(pane->font());
                 const int needed = WrappedHeight(text, font, width - 2 * margin);
@@ -561,7 +568,9 @@ private slots:
                 problem += QStringLiteral("cut short: %1; ").arg(cut.join(", "));
             if (more && more->isVisible())
                 problem += QStringLiteral("the overflow arrow shows; ");
-            return problem.isEmpty() ? problem : problem + QStringLiteral("bar %1 wide: %2").arg(bar->width()).arg(sizes.join(", "));
+            if (!problem.isEmpty())
+                problem += QStringLiteral("bar %1 wide: %2").arg(bar->width()).arg(sizes.join(", "));
+            return problem;
         };
         // The bar fits its labels once the selection or the retranslation is over.
         QTest::qWaitFor([&] { return problems().isEmpty(); });
@@ -570,8 +579,7 @@ private slots:
         QCOMPARE(shown.size(), 10);
         const QString shots = qEnvironmentVariable("TESSALY_SHOTS_DIR");
         if (!shots.isEmpty())
-            window.grab().save(shots + QStringLiteral("/toolbar-%1.png").arg(QString::fromLatin1(QTest::currentDataTag())
-                                                                                  .replace(QRegularExpression("[^A-Za-z]+"), "-")));
+            window.grab().save(shots + QStringLiteral("/toolbar-%1.png").arg(ShotName()));
     }
 };
 

@@ -174,7 +174,8 @@ void CInfoPaneDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                                                                                    : QPalette::Text));
     // One line sits in the middle as in any row; more lines start at the top, beside the first
     // line of the other column.
-    const qreal oneLine = std::max<qreal>(0, (OneLineHint(option, index).height() - QFontMetrics(opt.font).height()) / 2.0);
+    const int oneLineHeight = OneLineHint(option, index).height();
+    const qreal oneLine = std::max<qreal>(0, (oneLineHeight - QFontMetrics(opt.font).height()) / 2.0);
     const qreal top = rect.top() + std::max<qreal>(0, std::min<qreal>(oneLine, (rect.height() - height) / 2));
     layout.draw(painter, QPointF(rect.left(), top));
     painter->restore();
