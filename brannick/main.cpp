@@ -78,20 +78,32 @@ unsigned long TimeLimitMs()
     return kTimeLimitMs;
 }
 
-// Decimal digits only, within 64 bits: anything else is refused rather than read as slot 0,
-// which would erase the token in that slot.
+// Decimal digits, or "0x" and hexadecimal digits as the window shows slot IDs, within the
+// width of a slot ID: anything else is refused rather than read as slot 0, which would erase
+// the token in that slot.
 bool ParseSlotID(const char* psz, CK_SLOT_ID& nSlotID)
 {
+    unsigned base = 10;
+    if (psz[0] == '0' && (psz[1] == 'x' || psz[1] == 'X')) {
+        base = 16;
+        psz += 2;
+    }
     if (!*psz)
         return false;
     unsigned long long n = 0;
     for (const char* p = psz; *p; ++p) {
-        if (*p < '0' || *p > '9')
+        unsigned digit = 0;
+        if (*p >= '0' && *p <= '9')
+            digit = static_cast<unsigned>(*p - '0');
+        else if (base == 16 && *p >= 'a' && *p <= 'f')
+            digit = static_cast<unsigned>(*p - 'a' + 10);
+        else if (base == 16 && *p >= 'A' && *p <= 'F')
+            digit = static_cast<unsigned>(*p - 'A' + 10);
+        else
             return false;
-        const unsigned digit = static_cast<unsigned>(*p - '0');
-        if (n > (~0ULL - digit) / 10)
+        if (n > (~0ULL - digit) / base)
             return false;
-        n = n * 10 + digit;
+        n = n * base + digit;
     }
     if (n > static_cast<CK_SLOT_ID>(~0UL))
         return false;
@@ -146,7 +158,8 @@ int main(int argc, char* argv[])
     const char* pszModule = argv[1];
     CK_SLOT_ID nSlotID = 0;
     if (!ParseSlotID(argv[2], nSlotID))
-        return Fail(std::string("Invalid slot ID \"") + argv[2] + "\": decimal digits expected");
+        return Fail(std::string("Invalid slot ID \"") + argv[2] +
+                    "\": decimal digits, or 0x and hexadecimal digits, expected");
 
     tsy::CSecretString soPIN;
     if (strcmp(argv[3], "-") == 0) {

@@ -27,6 +27,12 @@
         <source>Close</source>
         <translation>Затвори</translation>
     </message>
+    <message>
+        <source>No web browser could be started. The address is:
+%1</source>
+        <translation>Не може да бъде стартиран уеб браузър. Адресът е:
+%1</translation>
+    </message>
 </context>
 <context>
     <name>AddProviderDialog</name>
@@ -1412,12 +1418,28 @@ but the signature produced with this key is invalid!</source>
         <source>PIN: not set</source>
         <translation>ПИН: не е зададен</translation>
     </message>
+    <message>
+        <source>The access report could not be printed. It holds the card&apos;s new PINs: save it as a PDF file in the next dialog.</source>
+        <translation>Справката за правата за достъп не може да бъде отпечатана. Тя съдържа новите PIN кодове на картата: запишете я като PDF файл в следващия прозорец.</translation>
+    </message>
+    <message>
+        <source>Save the access report as PDF</source>
+        <translation>Запис на справката като PDF</translation>
+    </message>
+    <message>
+        <source>The access report was not saved. Write down the new PINs now: the next message shows them, and nothing else keeps them.</source>
+        <translation>Справката за правата за достъп не е записана. Запишете си новите PIN кодове сега: следващото съобщение ги показва и никъде другаде те не се пазят.</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>
     <message>
         <source>The PIN contains a character that cannot be sent to the card.</source>
         <translation>PIN кодът съдържа знак, който не може да бъде изпратен към картата.</translation>
+    </message>
+    <message>
+        <source>The new PINs differ.</source>
+        <translation>Новите PIN кодове не съвпадат.</translation>
     </message>
 </context>
 <context>

@@ -1,8 +1,11 @@
 #include "AboutDialog.h"
 #include "ui_AboutDialog.h"
 
+#include <QDesktopServices>
 #include <QFile>
+#include <QMessageBox>
 #include <QTextStream>
+#include <QUrl>
 
 #include "LicenseDialog.h"
 
@@ -64,4 +67,12 @@ void AboutDialog::on_pushButton_clicked()
 void AboutDialog::on_pushButton_2_clicked()
 {
     close();
+}
+
+void AboutDialog::on_label_4_linkActivated(const QString& link)
+{
+    if (QDesktopServices::openUrl(QUrl(link)))
+        return;
+    QMessageBox::warning(this, windowTitle(),
+                         tr("No web browser could be started. The address is:\n%1").arg(link));
 }

@@ -22,6 +22,8 @@ protected:
 private slots:
     void on_pushButton_clicked();
     void on_pushButton_2_clicked();
+    // Opens the address in the desktop's browser; says so when none could be started.
+    void on_label_4_linkActivated(const QString& link);
 
 private:
     void ShowVersion();

@@ -102,6 +102,8 @@ MainWindow::MainWindow(QWidget* parent)
     topBar->setObjectName(QStringLiteral("new") + ui->mainToolBar->objectName());
     topBar->addActions(ui->mainToolBar->actions());
     topBar->setToolButtonStyle(ui->mainToolBar->toolButtonStyle());
+    // A token's actions fit the default width only with their longer labels on two lines.
+    topBar->SetTwoLineLabels(true);
     insertToolBar(ui->mainToolBar, topBar);
     removeToolBar(ui->mainToolBar);
     m_pAuthPathDialog = nullptr;

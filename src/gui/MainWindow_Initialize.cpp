@@ -165,21 +165,32 @@ void MainWindow::InitializeSelectedToken()
     data.label = QString::fromUtf8(sLabel.c_str());
     data.ain = QString::fromLatin1(soPINInEffect.c_str());
     data.pin = QString::fromLatin1(newUserPIN.c_str());
-    const tessaly::TReportDestination destination = tessaly::ReportDestinationOf(qgetenv("TESSALY_PRINT_TO_FILE"));
-    if (destination.kind == tessaly::TReportDestination::AskForFile)
+    tessaly::TReportDestination destination = tessaly::ReportDestinationOf(qgetenv("TESSALY_PRINT_TO_FILE"));
+    if (destination.kind == tessaly::TReportDestination::AskForFile) {
         pSplash->Hide();
+        destination.fileName = tessaly::SuggestedReportFile(tessaly::ReportFolder(), data.label);
+    }
     TextPrinter::TResult printed = tessaly::PrintAccessReport(this, data, destination);
+    tessaly::TReportDestination::TKind tried = destination.kind;
     if (printed == TextPrinter::Failed && destination.kind == tessaly::TReportDestination::Printer) {
+        tried = tessaly::TReportDestination::AskForFile;
         // No printer, or printing failed: the report may still be kept, as a PDF file of the
-        // user's (owner-only, like every report file). Only a report not saved either is lost.
-        printed = tessaly::PrintAccessReport(this, data, {tessaly::TReportDestination::AskForFile, QString()},
-                                             tr("The access report could not be printed. Save it as PDF"));
-        if (printed == TextPrinter::Cancelled)
-            printed = TextPrinter::Failed;
+        // user's (owner-only, like every report file). The dialog's title alone is no
+        // explanation: a desktop without a window manager shows none.
+        pSplash->Hide();
+        tessaly::InformationBox(this, tr("The access report could not be printed. It holds the card's new PINs: "
+                                         "save it as a PDF file in the next dialog."));
+        const tessaly::TReportDestination file = {tessaly::TReportDestination::AskForFile,
+                                                  tessaly::SuggestedReportFile(tessaly::ReportFolder(), data.label)};
+        printed = tessaly::PrintAccessReport(this, data, file, tr("Save the access report as PDF"));
     }
     pSplash.reset();
-    if (printed == TextPrinter::Failed) {
-        switch (destination.kind) {
+    if (printed == TextPrinter::Cancelled) {
+        ShowError(tr("The access report was not saved. Write down the new PINs now: the next message shows them, "
+                     "and nothing else keeps them."),
+                  false, true);
+    } else if (printed == TextPrinter::Failed) {
+        switch (tried) {
         case tessaly::TReportDestination::Printer:
             ShowError(tr("Unable to print the access report."), false, true);
             break;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,6 +30,13 @@ std::string g_keyPem;
 bool Contains(const std::string& text, const std::string& part)
 {
     return text.find(part) != std::string::npos;
+}
+
+std::string Hex(const char* format, unsigned long long n)
+{
+    char sz[40];
+    snprintf(sz, sizeof sz, format, n);
+    return sz;
 }
 
 // A store of its own with the token "Keep" (SO PIN 12345678, user PIN 1234) holding a key pair,
@@ -127,6 +135,34 @@ TEST_F(BrannickTool, InitialisesTheTokenOfTheSlot)
     }
 }
 
+// The slot ID as the window shows it (0x and hexadecimal digits) names the same slot as its
+// decimal form.
+TEST_F(BrannickTool, TakesTheSlotIDInDecimalOrHexadecimal)
+{
+    struct TForm {
+        const char* name;
+        std::string (*write)(unsigned long long);
+    };
+    static const TForm forms[] = {
+        {"decimal", [](unsigned long long n) { return std::to_string(n); }},
+        {"0x and lower-case digits", [](unsigned long long n) { return std::string("0x") + Hex("%llx", n); }},
+        {"0X and upper-case digits", [](unsigned long long n) { return std::string("0X") + Hex("%llX", n); }},
+        {"leading zeros", [](unsigned long long n) { return std::string("0x000") + Hex("%llx", n); }},
+    };
+    for (const TForm& form : forms) {
+        SCOPED_TRACE(form.name);
+        MakeStore();
+        if (HasFatalFailure())
+            return;
+        const std::string slot = form.write(std::stoull(m_slot));
+        const TRun run = Brannick({fixture::SoftHsm::ModulePath(), slot, kSOPIN, "Fresh"});
+        EXPECT_EQ(0, run.status) << slot << ": " << run.err;
+        EXPECT_EQ("Card initialized\n", run.out);
+        EXPECT_TRUE(SlotOf(kKeep).empty()) << slot;
+        EXPECT_FALSE(SlotOf("Fresh").empty()) << slot << ", labels now: " << ::testing::PrintToString(Labels());
+    }
+}
+
 struct TRefusal {
     const char* name;
     // "{M}" module, "{B}" the module whose C_InitToken says the token is in use, "{S}" the slot
@@ -135,6 +171,11 @@ struct TRefusal {
     std::string input;  // standard input
     std::string err;    // all of standard error, one line a refusal (a prefix when it ends in "*")
 };
+
+std::string BadSlot(const std::string& arg)
+{
+    return "Invalid slot ID \"" + arg + "\": decimal digits, or 0x and hexadecimal digits, expected\n";
+}
 
 const char* const kUsage =
     "Usage: brannick <module> <slot-id> <so-pin> <label>  (an SO PIN of \"-\" is read from standard input)\n";
@@ -155,14 +196,22 @@ std::vector<TRefusal> Refusals()
         {"no arguments", {}, pin, count + kUsage},
         {"--help", {"--help"}, pin, count + kUsage},
         {"--help among four", {"--help", "{S}", "{SO}", "X"}, pin, "test: *"},
-        {"slot abc", {"{M}", "abc", "{SO}", "X"}, pin, "Invalid slot ID \"abc\": decimal digits expected\n"},
-        {"slot 1x", {"{M}", "1x", "{SO}", "X"}, pin, "Invalid slot ID \"1x\": decimal digits expected\n"},
-        {"empty slot", {"{M}", "", "{SO}", "X"}, pin, "Invalid slot ID \"\": decimal digits expected\n"},
-        {"negative slot", {"{M}", "-1", "{SO}", "X"}, pin, "Invalid slot ID \"-1\": decimal digits expected\n"},
-        {"slot with a sign", {"{M}", "+1", "{SO}", "X"}, pin, "Invalid slot ID \"+1\": decimal digits expected\n"},
-        {"slot over 64 bits", {"{M}", "18446744073709551616", "{SO}", "X"}, pin,
-         "Invalid slot ID \"18446744073709551616\": decimal digits expected\n"},
+        {"slot abc", {"{M}", "abc", "{SO}", "X"}, pin, BadSlot("abc")},
+        {"slot 1x", {"{M}", "1x", "{SO}", "X"}, pin, BadSlot("1x")},
+        {"empty slot", {"{M}", "", "{SO}", "X"}, pin, BadSlot("")},
+        {"negative slot", {"{M}", "-1", "{SO}", "X"}, pin, BadSlot("-1")},
+        {"slot with a sign", {"{M}", "+1", "{SO}", "X"}, pin, BadSlot("+1")},
+        {"slot over 64 bits", {"{M}", "18446744073709551616", "{SO}", "X"}, pin, BadSlot("18446744073709551616")},
+        {"0x alone", {"{M}", "0x", "{SO}", "X"}, pin, BadSlot("0x")},
+        {"hexadecimal without 0x", {"{M}", "5a", "{SO}", "X"}, pin, BadSlot("5a")},
+        {"not a hexadecimal digit", {"{M}", "0x5g", "{SO}", "X"}, pin, BadSlot("0x5g")},
+        {"blank after 0x", {"{M}", "0x 5", "{SO}", "X"}, pin, BadSlot("0x 5")},
+        {"sign after 0x", {"{M}", "0x-5", "{SO}", "X"}, pin, BadSlot("0x-5")},
+        {"two prefixes", {"{M}", "0x0x5", "{SO}", "X"}, pin, BadSlot("0x0x5")},
+        {"hexadecimal over 64 bits", {"{M}", "0x10000000000000000", "{SO}", "X"}, pin,
+         BadSlot("0x10000000000000000")},
         {"unknown slot", {"{M}", "999", "{SO}", "X"}, pin, "No slot with ID 999\n"},
+        {"unknown slot in hexadecimal", {"{M}", "0x3E7", "{SO}", "X"}, pin, "No slot with ID 999\n"},
         {"empty SO PIN", {"{M}", "{S}", "", "X"}, pin, "The SO PIN is empty\n"},
         {"empty line on standard input", {"{M}", "{S}", "-", "X"}, "\n", "The SO PIN is empty\n"},
         {"nothing on standard input", {"{M}", "{S}", "-", "X"}, "", "The SO PIN is empty\n"},

@@ -116,6 +116,8 @@ struct TAnswers {
     // A save dialog before the boxes gets this file, or is cancelled.
     QString askedFile;
     bool cancelAskedFile = false;
+    // The report could not be printed: a box says so before the save dialog.
+    bool printFails = false;
 };
 
 struct TSeen {
@@ -123,6 +125,9 @@ struct TSeen {
     bool labelEnabled = false;
     bool splashWhileAsked = true;
     QString askedTitle;
+    // The file the save dialog suggests, and the "title|text" of the box before it.
+    QString suggestedFile;
+    QString explanation;
     QStringList failures;
 };
 
@@ -162,6 +167,11 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
                 field("edtLabel")->setText(a.label);
             fixture::ModalDriver::Click(w, QStringLiteral("OK"));
         }, "BrannickDialog");
+        if (a.printFails)
+            driver.Expect([&](QWidget* w) {
+                seen.explanation = BoxText(w);
+                fixture::ModalDriver::Click(w, QStringLiteral("OK"));
+            }, "QMessageBox");
         if (!a.askedFile.isEmpty() || a.cancelAskedFile)
             driver.Expect([&](QWidget* w) {
                 seen.splashWhileAsked = false;
@@ -170,6 +180,7 @@ TSeen Initialize(MainWindow& window, QTreeWidgetItem* tokenRow, const TAnswers& 
                         seen.splashWhileAsked = true;
                 seen.askedTitle = w->windowTitle();
                 QFileDialog* fd = qobject_cast<QFileDialog*>(w);
+                seen.suggestedFile = fd->selectedFiles().value(0);
                 if (a.cancelAskedFile) {
                     fd->reject();
                     return;
@@ -274,6 +285,8 @@ private slots:
         m_dir = m_home + QStringLiteral("/case");
         QDir().mkpath(m_dir);
         qunsetenv("TESSALY_PRINT_TO_FILE");
+        // The documents folder is found through the home folder alone, not the host's settings.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_home + "/.config"));
         qputenv("TESSALY_STANDIN_DIR", QFile::encodeName(m_dir));
         g_debug.clear();
     }
@@ -556,7 +569,11 @@ private slots:
     {
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<QString>("box");
-        QTest::newRow("no printer, no file chosen") << QByteArray() << "Unable to print the access report.";
+        // Declining to save the report leaves the new PINs nowhere but on the screen: the box says so.
+        QTest::newRow("no printer, no file chosen")
+            << QByteArray()
+            << "The access report was not saved. Write down the new PINs now: the next message shows them, and nothing "
+               "else keeps them.";
         QTest::newRow("unwritable path") << QByteArray("/nonexistent-dir/r.pdf")
                                          << "Unable to write the access report to /nonexistent-dir/r.pdf.";
     }
@@ -577,6 +594,7 @@ private slots:
         TAnswers answers;
         answers.boxes = 2;
         answers.cancelAskedFile = variable.isEmpty();
+        answers.printFails = variable.isEmpty();
         const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
         QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
         QCOMPARE(seen.boxes.at(1), window.windowTitle() + QLatin1Char('|') + box);
@@ -587,18 +605,24 @@ private slots:
     {
         QTest::addColumn<QByteArray>("variable");
         QTest::addColumn<QString>("title");
-        QTest::newRow("asked for") << QByteArray("ask") << "Veskora Tessaly generated report";
-        // Without a printer the report is not lost: the save dialog offers to keep it.
-        QTest::newRow("cannot be printed") << QByteArray()
-                                           << "The access report could not be printed. Save it as PDF";
+        QTest::addColumn<bool>("documents");
+        QTest::newRow("asked for, no documents folder") << QByteArray("ask") << "Veskora Tessaly generated report"
+                                                        << false;
+        // Without a printer the report is not lost: a box says why, then the save dialog offers
+        // to keep it.
+        QTest::newRow("cannot be printed") << QByteArray() << "Save the access report as PDF" << true;
     }
 
-    // The save dialog comes in front of the splash; the chosen file is written owner-only and
-    // no failure is reported.
+    // The save dialog comes in front of the splash, suggesting a file named after the card in the
+    // documents folder (else the home folder); the chosen file is written owner-only and no
+    // failure is reported.
     void reportIntoAChosenFile()
     {
         QFETCH(QByteArray, variable);
         QFETCH(QString, title);
+        QFETCH(bool, documents);
+        if (documents)
+            QVERIFY(QDir().mkpath(m_home + "/Documents"));
         if (variable.isEmpty() && !QPrinterInfo::availablePrinters().isEmpty())
             QSKIP("a printer is installed here");
         TestModuleCase();
@@ -608,10 +632,15 @@ private slots:
         window.show();
         TAnswers answers;
         answers.askedFile = m_dir + QStringLiteral("/chosen");
+        answers.printFails = variable.isEmpty();
         const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
         QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
         QVERIFY(!seen.splashWhileAsked);
         QCOMPARE(seen.askedTitle, title);
+        QCOMPARE(seen.suggestedFile, m_home + (documents ? "/Documents" : "") + "/access-report-Tessaly-Co-7.pdf");
+        if (answers.printFails)
+            QCOMPARE(seen.explanation, window.windowTitle() + "|The access report could not be printed. It holds the "
+                                                              "card's new PINs: save it as a PDF file in the next dialog.");
         QCOMPARE(seen.boxes, QStringList({kQuestion, AccessBox(kNewSOPIN, kNewUserPIN)}));
         const QString pdf = answers.askedFile + QStringLiteral(".pdf");
         QCOMPARE(Mode(pdf), mode_t(0600));

@@ -2,10 +2,12 @@
 // the start-up language from the system locale, and the licence file per language.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDesktopServices>
 #include <QLabel>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTextEdit>
 #include <QtTest>
 
@@ -34,6 +36,16 @@ public:
             ++count;
         return false;
     }
+};
+
+// Stands in for the desktop's browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl& url) { urls << url; }
 };
 
 QString ActionText(QWidget& window, const char* name)
@@ -210,13 +222,10 @@ private slots:
         QFETCH(QString, file);
         Manager().SetLanguage(bulgarian ? kBulgarian : kEnglish);
         QString path, text, label;
-        bool external = false;
         fixture::ModalDriver driver;
         AboutDialog about;
         driver.Expect([&](QWidget* modal) {
             label = modal->findChild<QLabel*>("lblNameAndVersion")->text();
-            // The maker's site opens in the system's browser, not inside the box.
-            external = modal->findChild<QLabel*>("label_4")->openExternalLinks();
             fixture::ModalDriver::Click(modal, "pushButton");
         }, "AboutDialog");
         driver.Expect([&](QWidget* modal) {
@@ -229,10 +238,53 @@ private slots:
         about.exec();
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(path, ":/license/Licences/" + file);
-        QVERIFY(external);
         QVERIFY2(QFile::exists(":/other/res/tessaly.rc"), "the version resource is built in");
         QCOMPARE(label, QStringLiteral("Tessaly 2.1.0.0"));
         QVERIFY(!text.isEmpty());
+    }
+
+    void webLinkOpensOrSaysWhyNot_data()
+    {
+        QTest::addColumn<bool>("browser");
+        QTest::newRow("a browser takes it") << true;
+        // The offscreen platform has no browser, as a desktop without one.
+        QTest::newRow("no browser") << false;
+    }
+
+    // The maker's site goes to the desktop's browser, not into the box; without a browser a box
+    // in the window says so and gives the address.
+    void webLinkOpensOrSaysWhyNot()
+    {
+        QFETCH(bool, browser);
+        Manager().SetLanguage(kEnglish);
+        UrlCatcher catcher;
+        if (browser)
+            QDesktopServices::setUrlHandler("https", &catcher, "Open");
+        QString link, boxText;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        AboutDialog about;
+        driver.Expect([&](QWidget* modal) {
+            QLabel* label = modal->findChild<QLabel*>("label_4");
+            const QRegularExpressionMatch href = QRegularExpression("href=\"([^\"]+)\"").match(label->text());
+            link = href.captured(1);
+            QVERIFY(!label->openExternalLinks());
+            emit label->linkActivated(link);
+            fixture::ModalDriver::Click(modal, "pushButton_2");
+        }, "AboutDialog");
+        if (!browser)
+            driver.Expect([&](QWidget* modal) {
+                boxText = modal->findChild<QLabel*>("qt_msgbox_label")->text();
+                fixture::ModalDriver::Accept(modal);
+            }, "QMessageBox");
+        about.exec();
+        QDesktopServices::unsetUrlHandler("https");
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QVERIFY2(driver.Unexpected().isEmpty(), qPrintable(driver.Unexpected().join("; ")));
+        QCOMPARE(link, QStringLiteral("https://www.veskora.example/"));
+        QCOMPARE(catcher.urls, browser ? QList<QUrl>{QUrl(link)} : QList<QUrl>());
+        if (!browser)
+            QCOMPARE(boxText, "No web browser could be started. The address is:\n" + link);
     }
 
     void versionIsReadFromTheProductVersionLine_data()

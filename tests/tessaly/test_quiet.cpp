@@ -1,8 +1,11 @@
 // Standard error stays quiet under the default logging rules: a start, a Reload, a certificate
-// view, an import that asks before it replaces the key pair's certificate, and the close print
-// nothing there and send no message through Qt's logging.
+// view, an import that asks before it replaces the key pair's certificate, an initialisation
+// without a printer, and the close print nothing there and send no message through Qt's logging.
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPrinterInfo>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -16,6 +19,7 @@
 
 namespace {
 const char* const kProvider = "SoftHSM2 Quiet";
+const char* const kSOPIN = "12345678";
 
 std::string g_certificate;
 
@@ -83,6 +87,7 @@ private slots:
         QVERIFY(hsm.ImportKey(key.keyPem, "Quiet", "Demo User", "01"));
         g_certificate = fixture::MakeSelfSigned(store, "user", key, "/CN=Demo User");
         QVERIFY(hsm.WriteCert(g_certificate, "Quiet", "Demo User", "01"));
+        QVERIFY(hsm.InitToken("Blank", kSOPIN));
     }
 
     void startReloadViewAndReplaceQuestionPrintNothing()
@@ -118,6 +123,49 @@ private slots:
         QVERIFY2(seen.isEmpty(), qPrintable(seen));
         QCOMPARE(question, QStringLiteral("A certificate for the key-pair \"Demo User\" already exists. Would you like "
                                           "to replace it?"));
+    }
+
+    // Without a printer the report is not printed: no painter is started on a printer that has
+    // nowhere to go (Qt would warn of it). Declining to save it says what that means.
+    void initialisationWithoutAPrinterPrintsNothing()
+    {
+        if (!QPrinterInfo::availablePrinters().isEmpty())
+            QSKIP("a printer is installed here");
+        const QString home = FreshHome(QStringLiteral("quiet-init"));
+        qunsetenv("TESSALY_PRINT_TO_FILE");
+        WriteProviderSettings(home, {{kProvider, QString::fromStdString(fixture::SoftHsm::ModulePath()), false}});
+        CStandardErrorCapture capture(fixture::ScratchDir("stderr") + "/init.txt");
+        QStringList boxes;
+        {
+            MainWindow window;
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+            QVERIFY(SelectToken(window, kProvider, "Blank"));
+            fixture::ModalDriver driver(20000);
+            driver.RejectUnexpected();
+            driver.Expect([&](QWidget* w) { boxes << AnswerBox(w, QMessageBox::Yes); }, "QMessageBox");
+            driver.Expect([](QWidget* w) {
+                w->findChild<QLineEdit*>("edtSOPIN")->setText(kSOPIN);
+                w->findChild<QLineEdit*>("edtNewUserPIN")->setText("739155");
+                w->findChild<QLineEdit*>("edtLabel")->setText("Fresh");
+                fixture::ModalDriver::Click(w, "OK");
+            }, "BrannickDialog");
+            driver.Expect([&](QWidget* w) { boxes << AnswerBox(w); }, "QMessageBox");
+            driver.Expect([](QWidget* w) { fixture::ModalDriver::Reject(w); }, "QFileDialog");
+            driver.Expect([&](QWidget* w) { boxes << AnswerBox(w); }, "QMessageBox");
+            driver.Expect([&](QWidget* w) { boxes << AnswerBox(w).section('\n', 0, 0); }, "QMessageBox");
+            Action(window, "actionInitialize")->trigger();
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+            window.close();
+        }
+        const QString seen = capture.Finish();
+        QVERIFY2(seen.isEmpty(), qPrintable(seen));
+        QCOMPARE(boxes.size(), 4);
+        QCOMPARE(boxes.at(1), QStringLiteral("The access report could not be printed. It holds the card's new PINs: save "
+                                             "it as a PDF file in the next dialog."));
+        QCOMPARE(boxes.at(2), QStringLiteral("The access report was not saved. Write down the new PINs now: the next "
+                                             "message shows them, and nothing else keeps them."));
+        QCOMPARE(boxes.at(3), QStringLiteral("The smart-card was successfully initialized."));
     }
 };
 

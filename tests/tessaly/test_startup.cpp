@@ -339,7 +339,8 @@ private slots:
         QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(label, QStringLiteral("Tessaly 2.1.0.0"));
         AboutDialog about;
-        QVERIFY(about.findChild<QLabel*>("label_4")->openExternalLinks());
+        // The dialog opens the link itself, so that it can say when no browser does.
+        QVERIFY(!about.findChild<QLabel*>("label_4")->openExternalLinks());
         QVERIFY(about.findChild<QLabel*>("label_4")->text().contains("Veskora on the web"));
     }
 

@@ -1,15 +1,19 @@
 // The main window over SoftHSM2 tokens: the rows and icons of each kind of token content,
 // the information pane, and which actions the selected object offers.
+#include <QHeaderView>
 #include <QLibraryInfo>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <pkcs11.h>
 #include <string>
@@ -80,6 +84,29 @@ bool CreateBrokenCertificate(const char* tokenLabel, const char* label, unsigned
         return f->C_CreateObject(session, t, sizeof t / sizeof t[0], &h) == CKR_OK;
     });
 }
+// The current data tag as part of a file name (for the screenshots TESSALY_SHOTS_DIR asks for).
+QString ShotName()
+{
+    return QString::fromLatin1(QTest::currentDataTag()).replace(QRegularExpression("[^A-Za-z]+"), "-");
+}
+
+// The height that text needs in a cell of that width, wrapped at word boundaries and, inside a
+// word longer than the width, anywhere.
+int WrappedHeight(const QString& text, const QFont& font, int width)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal height = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        height += line.height();
+    }
+    layout.endLayout();
+    return int(std::ceil(height));
+}
 } // namespace
 
 class TokenViewTest : public QObject
@@ -117,7 +144,18 @@ private slots:
         const fixture::KeyFiles e = fixture::MakeKey(g_store, "e", "rsa:1024");
         QVERIFY(hsm.ImportKey(e.keyPem, "Certs", "Other", "06"));
         QVERIFY(CreateBrokenCertificate("Certs", "Broken", 0x04));
+
+        // As the demo token has it: a certificate with its key pair, and a spare key pair.
+        QVERIFY2(hsm.InitToken("Tessaly Demo"), hsm.LastOutput().c_str());
+        const fixture::KeyFiles user = fixture::MakeKey(g_store, "user", "rsa:2048");
+        const std::string certUser = fixture::MakeSelfSigned(g_store, "user", user, "/CN=Demo User/O=Tessaly Demo/C=BG");
+        QVERIFY(hsm.ImportKey(user.keyPem, "Tessaly Demo", "Demo User", "01"));
+        QVERIFY(hsm.WriteCert(certUser, "Tessaly Demo", "Demo User", "01"));
+        const fixture::KeyFiles spare = fixture::MakeKey(g_store, "spare", "rsa:2048");
+        QVERIFY(hsm.ImportKey(spare.keyPem, "Tessaly Demo", "Spare key", "02"));
     }
+
+    void cleanup() { CSettings::Instance().GetTranslationManager().SetLanguage(QStringLiteral("English (EN)")); }
 
     void init()
     {
@@ -183,17 +221,23 @@ private slots:
         QVERIFY2(cert.contains(QRegularExpression("Subject=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains(QRegularExpression("Issuer=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains("Valid from="), qPrintable(cert));
-        // The serial number (20 bytes, as openssl makes it) is shown whole: its column is as
-        // wide as its text, and the pane scrolls to it.
+        // The serial number (20 bytes, as openssl makes it) is shown whole: a row tall enough
+        // for it wrapped in its column, which ends inside the pane.
         QTreeWidget* pane = tree->GetInfoWidget();
+        int serials = 0;
         for (int i = 0; i < pane->topLevelItemCount(); ++i) {
-            const QTreeWidgetItem* row = pane->topLevelItem(i);
+            QTreeWidgetItem* row = pane->topLevelItem(i);
             if (row->text(0) != QLatin1String("Serial number"))
                 continue;
+            ++serials;
             QCOMPARE(row->text(1).size(), 40);
-            QVERIFY2(pane->columnWidth(1) >= pane->fontMetrics().horizontalAdvance(row->text(1)),
-                     qPrintable(QStringLiteral("%1 pixels for %2").arg(pane->columnWidth(1)).arg(row->text(1))));
+            const int width = pane->columnWidth(1) - 2 * (pane->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
+            const int height = pane->visualItemRect(row).height();
+            QVERIFY2(height >= WrappedHeight(row->text(1), row->font(1).resolve(pane->font()), width),
+                     qPrintable(QStringLiteral("%1 pixels high for %2").arg(height).arg(row->text(1))));
+            QVERIFY(pane->header()->sectionViewportPosition(1) + pane->columnWidth(1) <= pane->viewport()->width());
         }
+        QCOMPARE(serials, 1);
 
         SelectRow(tree, FindRow(tree, QStringLiteral("Certificate(Broken)")));
         QCOMPARE(PaneLines(tree), QStringList() << QStringLiteral("The certificate can not be decoded.="));
@@ -377,30 +421,165 @@ private slots:
         QCOMPARE(box.button(QMessageBox::Ok)->text(), QStringLiteral("OK"));
     }
 
-    // At the default window size the skinned window's vertical tool bar shows every action of
-    // a selected token, with no overflow arrow.
-    void toolBarShowsEveryTokenActionAtTheDefaultSize()
+    void paneShowsEveryValueWholeAtTheDefaultSize_data()
     {
-        WriteFile(HomeSettingsPath(m_home),
-                  ReadFile(HomeSettingsPath(m_home)).replace("SkinEnabled=false", "SkinEnabled=true"));
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<QString>("row");  // empty: the token row
+        QTest::addColumn<bool>("bulgarian");
+        QTest::addColumn<bool>("skin");
+        const struct {
+            const char* name;
+            const char* token;
+            const char* row;
+        } objects[] = {
+            {"certificate", "Tessaly Demo", "Certificate(Demo User)"},
+            {"key", "Tessaly Demo", "Public key(Spare key)"},
+            {"token", "Tessaly Demo", ""},
+            // SoftHSM2's free slot: not initialised, and its administrative PIN said to be blocked.
+            {"uninitialised token", "(no label)", ""},
+        };
+        for (const auto& o : objects)
+            for (const bool bulgarian : {false, true})
+                for (const bool skin : {false, true})
+                    QTest::newRow(qPrintable(QStringLiteral("%1, %2, %3")
+                                                 .arg(QLatin1String(o.name), bulgarian ? "Bulgarian" : "English",
+                                                      skin ? "skinned" : "plain")))
+                        << o.token << o.row << bulgarian << skin;
+    }
+
+    // At the window's default size every name and value of the pane is whole: inside the pane's
+    // width, and where it is longer than its cell, wrapped into a row tall enough for all of it.
+    void paneShowsEveryValueWholeAtTheDefaultSize()
+    {
+        QFETCH(QString, token);
+        QFETCH(QString, row);
+        QFETCH(bool, bulgarian);
+        QFETCH(bool, skin);
+        if (skin)
+            WriteFile(HomeSettingsPath(m_home),
+                      ReadFile(HomeSettingsPath(m_home)).replace("SkinEnabled=false", "SkinEnabled=true"));
+        TranslationManager& languages = CSettings::Instance().GetTranslationManager();
         MainWindow window;
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QVERIFY(window.IsSkinOn());
+        QCOMPARE(window.IsSkinOn(), skin);
+        CProviderTreeWidget* tree = SelectInToken(window, kProvider, token, row);
+        QVERIFY2(tree, qPrintable(token + " / " + row));
+        if (bulgarian)
+            languages.SetLanguage(QString::fromUtf8("Български (БГ)"));
+        QCoreApplication::processEvents();
+        QTreeWidget* pane = tree->GetInfoWidget();
+        const QStringList lines = PaneLines(tree);
+        QVERIFY(!lines.isEmpty());
+        if (token == QLatin1String("(no label)"))
+            QVERIFY2(lines.size() >= 8, qPrintable(lines.join("\n")));
+
+        const QString shots = qEnvironmentVariable("TESSALY_SHOTS_DIR");
+        if (!shots.isEmpty())
+            window.grab().save(shots + QStringLiteral("/pane-%1.png").arg(ShotName()));
+
+        QVERIFY(!pane->horizontalScrollBar()->isVisible());
+        const int right = pane->viewport()->width();
+        const int margin = pane->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, pane) + 1;
+        QStringList cut;
+        for (int i = 0; i < pane->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = pane->topLevelItem(i);
+            const QRect rowRect = pane->visualItemRect(item);
+            for (int column = 0; column < 2; ++column) {
+                const QString text = item->text(column);
+                if (text.isEmpty())
+                    continue;
+                int left = pane->header()->sectionViewportPosition(column);
+                int width = pane->columnWidth(column);
+                if (item->isFirstColumnSpanned())
+                    width = right - left;
+                else if (column == 1 && !text.isEmpty())
+                    QVERIFY2(left >= pane->header()->sectionViewportPosition(0) + pane->columnWidth(0),
+                             "columns overlap");
+                // The row's font over the pane's (a style sheet may set the pane's).
+                const QFont font = item->font(column).resolve(pane->font());
+                const int needed = WrappedHeight(text, font, width - 2 * margin);
+                if (left < 0 || left + width > right || needed > rowRect.height())
+                    cut << QStringLiteral("\"%1\": %2 wide from %3 of %4, %5 high of %6")
+                               .arg(text).arg(width).arg(left).arg(right).arg(rowRect.height()).arg(needed);
+            }
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join("\n")));
+    }
+
+    void toolBarShowsEveryTokenActionAtTheDefaultSize_data()
+    {
+        QTest::addColumn<bool>("skin");
+        QTest::addColumn<bool>("bulgarian");
+        QTest::addColumn<bool>("switched");  // the language changes while the window is open
+        QTest::newRow("skinned, English") << true << false << false;
+        QTest::newRow("skinned, Bulgarian") << true << true << false;
+        QTest::newRow("plain, English") << false << false << false;
+        QTest::newRow("plain, Bulgarian") << false << true << false;
+        QTest::newRow("plain, switched to Bulgarian") << false << true << true;
+    }
+
+    // At the default window size the tool bar of either look shows every action of a token
+    // whole: none behind the overflow arrow, none with its label cut short.
+    void toolBarShowsEveryTokenActionAtTheDefaultSize()
+    {
+        QFETCH(bool, skin);
+        QFETCH(bool, bulgarian);
+        QFETCH(bool, switched);
+        if (skin)
+            WriteFile(HomeSettingsPath(m_home),
+                      ReadFile(HomeSettingsPath(m_home)).replace("SkinEnabled=false", "SkinEnabled=true"));
+        const auto toBulgarian = [] {
+            CSettings::Instance().GetTranslationManager().SetLanguage(QString::fromUtf8("Български (БГ)"));
+        };
+        if (bulgarian && !switched)
+            toBulgarian();
+        MainWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.IsSkinOn(), skin);
         QVERIFY(SelectToken(window, kProvider, "CertKeys"));
         QCoreApplication::processEvents();
-        QToolBar* bar = window.SkinToolBar();
-        QStringList shown, hidden;
-        for (QAction* action : bar->actions()) {
-            if (action->isSeparator() || !action->isVisible())
-                continue;
-            QWidget* button = bar->widgetForAction(action);
-            (button && button->isVisible() ? shown : hidden) << action->objectName();
-        }
-        QVERIFY2(hidden.isEmpty(), qPrintable("behind the overflow arrow: " + hidden.join(", ")));
+        QToolBar* bar = skin ? window.SkinToolBar() : window.findChild<QToolBar*>("newmainToolBar");
+        QVERIFY(bar && bar->isVisible());
+        if (switched)
+            toBulgarian();
+        // Which buttons show whole, and what is wrong with the others.
+        QStringList shown;
+        const auto problems = [&] {
+            QStringList hidden, cut, sizes;
+            shown.clear();
+            for (QAction* action : bar->actions()) {
+                if (action->isSeparator() || !action->isVisible())
+                    continue;
+                QWidget* button = bar->widgetForAction(action);
+                (button && button->isVisible() ? shown : hidden) << action->objectName();
+                if (button)
+                    sizes << QStringLiteral("%1 %2").arg(action->objectName()).arg(button->sizeHint().width());
+                if (button && button->isVisible() && button->width() < button->sizeHint().width())
+                    cut << QStringLiteral("%1 (%2 of %3 pixels)")
+                               .arg(action->iconText()).arg(button->width()).arg(button->sizeHint().width());
+            }
+            QToolButton* more = bar->findChild<QToolButton*>("qt_toolbar_ext_button");
+            QString problem;
+            if (!hidden.isEmpty())
+                problem += QStringLiteral("behind the overflow arrow: %1; ").arg(hidden.join(", "));
+            if (!cut.isEmpty())
+                problem += QStringLiteral("cut short: %1; ").arg(cut.join(", "));
+            if (more && more->isVisible())
+                problem += QStringLiteral("the overflow arrow shows; ");
+            if (!problem.isEmpty())
+                problem += QStringLiteral("bar %1 wide: %2").arg(bar->width()).arg(sizes.join(", "));
+            return problem;
+        };
+        // The bar fits its labels once the selection or the retranslation is over.
+        QTest::qWaitFor([&] { return problems().isEmpty(); });
+        const QString problem = problems();
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(shown.size(), 10);
-        QToolButton* more = bar->findChild<QToolButton*>("qt_toolbar_ext_button");
-        QVERIFY(!more || !more->isVisible());
+        const QString shots = qEnvironmentVariable("TESSALY_SHOTS_DIR");
+        if (!shots.isEmpty())
+            window.grab().save(shots + QStringLiteral("/toolbar-%1.png").arg(ShotName()));
     }
 };
 

@@ -1,8 +1,11 @@
 #include "AccessReport.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTextDocument>
 #include <QUrl>
 
@@ -43,6 +46,32 @@ TReportDestination ReportDestinationOf(const QByteArray& variable)
     return {TReportDestination::File, QFile::decodeName(variable)};
 }
 
+QString ReportFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty() && QFileInfo(documents).isDir())
+        return documents;
+    return QDir::homePath();
+}
+
+QString SuggestedReportFile(const QString& folder, const QString& label)
+{
+    QString part;
+    for (const QChar c : label)
+        part += c.isLetterOrNumber() ? c : QLatin1Char('-');
+    part.replace(QRegularExpression(QStringLiteral("-{2,}")), QStringLiteral("-"));
+    while (part.startsWith(QLatin1Char('-')))
+        part.remove(0, 1);
+    while (part.endsWith(QLatin1Char('-')))
+        part.chop(1);
+    const QString base = QStringLiteral("access-report") + (part.isEmpty() ? QString() : QLatin1Char('-') + part);
+    const QDir dir(folder);
+    QString name = base + QStringLiteral(".pdf");
+    for (int n = 2; QFileInfo::exists(dir.filePath(name)); ++n)
+        name = QStringLiteral("%1-%2.pdf").arg(base).arg(n);
+    return dir.filePath(name);
+}
+
 TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data, const TReportDestination& destination,
                                        const QString& caption)
 {
@@ -62,7 +91,7 @@ TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data,
     case TReportDestination::Printer:
         return printer.printDocument(&document, title);
     case TReportDestination::AskForFile:
-        return printer.exportToPdf(&document, caption.isEmpty() ? title : caption, QString());
+        return printer.exportToPdf(&document, caption.isEmpty() ? title : caption, destination.fileName);
     case TReportDestination::File:
         break;
     }

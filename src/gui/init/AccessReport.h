@@ -33,9 +33,17 @@ struct TReportDestination {
 };
 TReportDestination ReportDestinationOf(const QByteArray& variable);
 
+// The folder the report's save dialog starts in: the user's documents folder when it exists,
+// else the home folder.
+QString ReportFolder();
+// A file in folder for the report of the card labelled label ("access-report-<label>.pdf", with
+// what cannot stand in a file name made "-"), numbered on so that it names no existing file.
+QString SuggestedReportFile(const QString& folder, const QString& label);
+
 // Builds the report from the compiled-in templates (logo, header with the date, footer) and
 // prints or writes it; the printer's dialogs get parent's widget as their parent, and the save
-// dialog of AskForFile the caption when one is given.
+// dialog of AskForFile the caption when one is given, and destination's file name as the file
+// it suggests.
 TextPrinter::TResult PrintAccessReport(QObject* parent, const TAccessData& data, const TReportDestination& destination,
                                        const QString& caption = QString());
 

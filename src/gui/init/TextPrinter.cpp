@@ -34,6 +34,17 @@ double MmToY(double mm, const QPaintDevice* device)
     return mm * kInchesPerMm * device->logicalDpiY();
 }
 
+// Whether a painter on printer has somewhere to go. Without a printer set up, native output
+// silently stays PDF with no file, and a painter started on it fails with a warning on stderr.
+bool CanPrint(const QPrinter& printer)
+{
+    if (!printer.isValid())
+        return false;
+    if (printer.outputFormat() == QPrinter::PdfFormat)
+        return !printer.outputFileName().isEmpty();
+    return !printer.printerName().isEmpty();
+}
+
 double OnePoint(const QPaintDevice* device)
 {
     return device->logicalDpiY() / 72.0;
@@ -161,6 +172,8 @@ TextPrinter::TResult TextPrinter::printDocument(const QTextDocument* document, c
         if (dialog.exec() == QDialog::Rejected)
             return Cancelled;
     }
+    if (!CanPrint(*m_pPrinter))
+        return Failed;
     return PrintClone(document);
 }
 

@@ -1,6 +1,7 @@
 #include "ProviderTreeWidget.h"
 
 #include "FieldList.h"
+#include "InfoPane.h"
 #include "PKCS11Base.h"
 
 #include <QFont>
@@ -31,12 +32,11 @@ const int IconRole = Qt::UserRole + 1;
 } // namespace
 
 CProviderTreeWidget::CProviderTreeWidget(QTreeWidget* pwgtInfo)
-    : QTreeWidget(nullptr), m_pwgtInfo(pwgtInfo)
+    : QTreeWidget(nullptr), m_pwgtInfo(pwgtInfo), m_pInfoPane(nullptr)
 {
     assert(pwgtInfo && "pwgtInfo");
-    // A value wider than the pane (a certificate's serial number) is scrolled to, not cut.
-    m_pwgtInfo->header()->setStretchLastSection(false);
-    m_pwgtInfo->setTextElideMode(Qt::ElideNone);
+    // A value wider than the pane (a certificate's serial number) wraps, it is not cut.
+    m_pInfoPane = new CInfoPane(m_pwgtInfo);
     for (int i = 0; i < IconCount; ++i)
         m_icons[i] = QIcon(GetIconPath(i));
     // Rows that leave the tree, however they go, take their map entries with them, so no entry
@@ -189,8 +189,7 @@ void CProviderTreeWidget::on_item_selection_changed()
             pRow->setToolTip(1, *pValue);
         }
     }
-    m_pwgtInfo->resizeColumnToContents(0);
-    m_pwgtInfo->resizeColumnToContents(1);
+    m_pInfoPane->RowsChanged();
 }
 
 void CProviderTreeWidget::OnRowsAboutToBeRemoved(const QModelIndex& parent, int first, int last)

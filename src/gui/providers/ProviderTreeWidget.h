@@ -6,6 +6,7 @@
 #include <QTreeWidget>
 #include <map>
 
+class CInfoPane;
 class CPKCS11Base;
 
 // Tree of one provider tab: slots, their tokens and the tokens' certificates and keys. Each row
@@ -76,6 +77,7 @@ private slots:
 private:
     std::map<QTreeWidgetItem*, CPKCS11Base*> m_mapItems;
     QTreeWidget* m_pwgtInfo;
+    CInfoPane* m_pInfoPane;  // owned by the pane
     // Loaded once: an icon made from its file decodes the image every time.
     QIcon m_icons[IconCount];
 };

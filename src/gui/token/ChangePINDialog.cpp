@@ -12,6 +12,9 @@ ChangePINDialog::ChangePINDialog(QWidget* parent)
     m_pForm->cbUserType->addItem(tr("User PIN"));
     m_pForm->cbUserType->addItem(tr("Administrative PIN"));
     m_pForm->labelWarning->hide();
+    m_pForm->labelMismatch->hide();
+    // The first thing to type is the current PIN, whatever the tab order starts with.
+    m_pForm->editPIN->setFocus();
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
 }
 
@@ -44,6 +47,7 @@ bool ChangePINDialog::IsInputValid() const
 void ChangePINDialog::UpdateState()
 {
     tessaly::ShowPinTextWarning(*m_pForm->labelWarning, {m_pForm->editPIN->text(), m_pForm->editNewPIN->text(), m_pForm->editNewPIN2->text()});
+    tessaly::ShowPinMismatch(*m_pForm->labelMismatch, m_pForm->editNewPIN->text(), m_pForm->editNewPIN2->text());
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }
 
@@ -91,5 +95,6 @@ void ChangePINDialog::changeEvent(QEvent* event)
     if (event->type() == QEvent::LanguageChange) {
         m_pForm->retranslateUi(this);
         tessaly::RetranslatePinTextWarning(*m_pForm->labelWarning);
+        tessaly::RetranslatePinMismatch(*m_pForm->labelMismatch);
     }
 }

@@ -22,6 +22,11 @@ QString PinTextWarning()
 {
     return QCoreApplication::translate("PinText", "The PIN contains a character that cannot be sent to the card.");
 }
+
+QString PinMismatchNote()
+{
+    return QCoreApplication::translate("PinText", "The new PINs differ.");
+}
 } // namespace
 
 bool ShowPinTextWarning(QLabel& label, std::initializer_list<QString> texts)
@@ -38,6 +43,21 @@ void RetranslatePinTextWarning(QLabel& label)
 {
     if (!label.isHidden())
         label.setText(PinTextWarning());
+}
+
+bool ShowPinMismatch(QLabel& label, const QString& newPin, const QString& repeated)
+{
+    const bool bStillTyping = repeated.size() < newPin.size() && newPin.startsWith(repeated);
+    const bool bDiffer = !repeated.isEmpty() && repeated != newPin && !bStillTyping;
+    label.setText(bDiffer ? PinMismatchNote() : QString());
+    label.setVisible(bDiffer);
+    return bDiffer;
+}
+
+void RetranslatePinMismatch(QLabel& label)
+{
+    if (!label.isHidden())
+        label.setText(PinMismatchNote());
 }
 
 bool IsPinChangeValid(const QString& pin, const QString& newPin, const QString& repeated, int nMinimum)

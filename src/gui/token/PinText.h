@@ -20,6 +20,13 @@ bool ShowPinTextWarning(QLabel& label, std::initializer_list<QString> texts);
 // Sets the warning's text anew after a language change, if it is shown.
 void RetranslatePinTextWarning(QLabel& label);
 
+// The PIN dialogs' note that the two new PINs differ: shown on label once the repetition can no
+// longer become the new PIN by typing on (it is not empty, and not the start of the new PIN),
+// hidden otherwise. Returns whether it is shown.
+bool ShowPinMismatch(QLabel& label, const QString& newPin, const QString& repeated);
+// Sets the note's text anew after a language change, if it is shown.
+void RetranslatePinMismatch(QLabel& label);
+
 // A PIN and a new one typed twice: each at least nMinimum characters, the new ones equal,
 // every one carriable.
 bool IsPinChangeValid(const QString& pin, const QString& newPin, const QString& repeated, int nMinimum);

@@ -9,6 +9,9 @@ UnblockPINDialog::UnblockPINDialog(QWidget* parent)
 {
     m_pForm->setupUi(this);
     m_pForm->labelWarning->hide();
+    m_pForm->labelMismatch->hide();
+    // The first thing to type is the administrative PIN.
+    m_pForm->editSOPIN->setFocus();
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(false);
 }
 
@@ -36,6 +39,7 @@ bool UnblockPINDialog::IsInputValid() const
 void UnblockPINDialog::UpdateState()
 {
     tessaly::ShowPinTextWarning(*m_pForm->labelWarning, {m_pForm->editSOPIN->text(), m_pForm->editNewPIN->text(), m_pForm->editNewPIN_2->text()});
+    tessaly::ShowPinMismatch(*m_pForm->labelMismatch, m_pForm->editNewPIN->text(), m_pForm->editNewPIN_2->text());
     m_pForm->buttonBox->button(QDialogButtonBox::Ok)->setEnabled(IsInputValid());
 }
 
@@ -88,5 +92,6 @@ void UnblockPINDialog::changeEvent(QEvent* event)
     if (event->type() == QEvent::LanguageChange) {
         m_pForm->retranslateUi(this);
         tessaly::RetranslatePinTextWarning(*m_pForm->labelWarning);
+        tessaly::RetranslatePinMismatch(*m_pForm->labelMismatch);
     }
 }

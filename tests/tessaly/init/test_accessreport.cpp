@@ -1,9 +1,12 @@
-// The access report's body: values go in as typed, escaped, in one pass; and where the report
-// goes for each value of TESSALY_PRINT_TO_FILE.
+// The access report's body: values go in as typed, escaped, in one pass; where the report
+// goes for each value of TESSALY_PRINT_TO_FILE; and the file its save dialog suggests.
+#include <QDir>
+#include <QFile>
 #include <QTextDocument>
 #include <QtTest>
 
 #include "AccessReport.h"
+#include "TestHome.h"
 
 using tessaly::TAccessData;
 using tessaly::TReportDestination;
@@ -89,6 +92,49 @@ private slots:
         const TReportDestination d = tessaly::ReportDestinationOf(variable);
         QCOMPARE(d.kind, kind);
         QCOMPARE(d.fileName, fileName);
+    }
+
+    void suggestedFile_data()
+    {
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<QStringList>("existing");
+        QTest::addColumn<QString>("file");
+        QTest::newRow("plain label") << "Tessaly Demo" << QStringList() << "access-report-Tessaly-Demo.pdf";
+        QTest::newRow("Cyrillic label") << QString::fromUtf8("Карта №1") << QStringList()
+                                        << QString::fromUtf8("access-report-Карта-1.pdf");
+        // A label never leads the file out of the folder.
+        QTest::newRow("slashes and dots") << "../a/b\\c." << QStringList() << "access-report-a-b-c.pdf";
+        QTest::newRow("nothing usable") << " / " << QStringList() << "access-report.pdf";
+        QTest::newRow("empty label") << "" << QStringList() << "access-report.pdf";
+        // An earlier report is never offered for overwriting.
+        QTest::newRow("taken twice") << "Card" << QStringList{"access-report-Card.pdf", "access-report-Card-2.pdf"}
+                                     << "access-report-Card-3.pdf";
+    }
+
+    void suggestedFile()
+    {
+        QFETCH(QString, label);
+        QFETCH(QStringList, existing);
+        QFETCH(QString, file);
+        const QString dir = FreshHome(QStringLiteral("suggested-") + QString::fromLatin1(QTest::currentDataTag()));
+        for (const QString& name : existing)
+            WriteFile(dir + QLatin1Char('/') + name, "older report");
+        QCOMPARE(tessaly::SuggestedReportFile(dir, label), dir + QLatin1Char('/') + file);
+    }
+
+    // The documents folder of the home folder when there is one, else the home folder itself.
+    void reportFolder()
+    {
+        const QString home = FreshHome(QStringLiteral("folder"));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(home + "/.config"));
+        QCOMPARE(tessaly::ReportFolder(), home);
+        QVERIFY(QDir().mkpath(home + "/Documents"));
+        QCOMPARE(tessaly::ReportFolder(), home + "/Documents");
+        // The user's own name for it, as the desktop's folder settings give it.
+        WriteFile(home + "/.config/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
+        QCOMPARE(tessaly::ReportFolder(), home);
+        QVERIFY(QDir().mkpath(home + "/Papers"));
+        QCOMPARE(tessaly::ReportFolder(), home + "/Papers");
     }
 };
 

@@ -57,6 +57,38 @@ inline QString PinWarning(QWidget* dialog)
     return label && !label->isHidden() ? label->text() : QString();
 }
 
+// The note that the two new PINs differ, empty when the dialog shows none.
+inline QString PinMismatchNote(QWidget* dialog)
+{
+    QLabel* label = dialog->findChild<QLabel*>(QStringLiteral("labelMismatch"));
+    return label && !label->isHidden() ? label->text() : QString();
+}
+
+// The two new PINs as typed, and whether the dialog then notes that they differ: not while the
+// repetition is on its way to the new PIN.
+inline void AddPinMismatchRows()
+{
+    QTest::addColumn<QString>("newPin");
+    QTest::addColumn<QString>("repeated");
+    QTest::addColumn<bool>("note");
+    QTest::newRow("equal") << "5678" << "5678" << false;
+    QTest::newRow("repetition under way") << "5678" << "567" << false;
+    QTest::newRow("last character differs") << "5678" << "5679" << true;
+    QTest::newRow("first character differs") << "5678" << "6" << true;
+    QTest::newRow("repetition longer") << "5678" << "56789" << true;
+    QTest::newRow("case differs") << "abcd" << "abcD" << true;
+    QTest::newRow("repetition typed first") << "" << "5678" << true;
+}
+
+// The widget that has the keyboard once the dialog is open and active.
+inline QWidget* FocusOnOpen(QWidget* dialog)
+{
+    dialog->show();
+    if (!QTest::qWaitForWindowActive(dialog))
+        return nullptr;
+    return QApplication::focusWidget();
+}
+
 inline void SendLanguageChange(QWidget* widget)
 {
     QEvent event(QEvent::LanguageChange);

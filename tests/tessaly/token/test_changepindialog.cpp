@@ -111,6 +111,39 @@ private slots:
         QCOMPARE(dialog.windowTitle(), QStringLiteral("Change PIN/AIN"));
     }
 
+    // The keyboard starts in the current PIN, not in the PIN choice above it.
+    void opensWithTheFocusInTheCurrentPin()
+    {
+        ChangePINDialog dialog(nullptr);
+        dialog.SetPINLength(4, 8);
+        QWidget* focus = FocusOnOpen(&dialog);
+        QVERIFY2(focus == Field(&dialog, "editPIN"), focus ? focus->metaObject()->className() : "nothing");
+        QTest::keyClicks(focus, "12");
+        QCOMPARE(Field(&dialog, "editPIN")->text(), QStringLiteral("12"));
+    }
+
+    void notesThatTheNewPinsDiffer_data() { AddPinMismatchRows(); }
+
+    // Two new PINs that differ are named as such, not only by a grey OK; mending the repetition
+    // takes the note away.
+    void notesThatTheNewPinsDiffer()
+    {
+        QFETCH(QString, newPin);
+        QFETCH(QString, repeated);
+        QFETCH(bool, note);
+        ChangePINDialog dialog(nullptr);
+        dialog.SetPINLength(0, 8);
+        TypeText(Field(&dialog, "editPIN"), "1234");
+        TypeText(Field(&dialog, "editNewPIN"), newPin);
+        TypeText(Field(&dialog, "editNewPIN2"), repeated);
+        QCOMPARE(PinMismatchNote(&dialog), note ? QStringLiteral("The new PINs differ.") : QString());
+        QCOMPARE(OkButton(&dialog)->isEnabled(), newPin == repeated);
+        EraseText(Field(&dialog, "editNewPIN2"));
+        TypeText(Field(&dialog, "editNewPIN2"), newPin);
+        QCOMPARE(PinMismatchNote(&dialog), QString());
+        QVERIFY(OkButton(&dialog)->isEnabled());
+    }
+
     // The maximum limits the new PIN fields; the current PIN has no limit.
     void maximumLimitsTheNewPin()
     {

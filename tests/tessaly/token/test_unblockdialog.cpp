@@ -60,6 +60,35 @@ private slots:
         }
     }
 
+    // The keyboard starts in the administrative PIN, the first field.
+    void opensWithTheFocusInTheAdministrativePin()
+    {
+        UnblockPINDialog dialog(nullptr);
+        dialog.SetPINLengths(4, 8);
+        QWidget* focus = FocusOnOpen(&dialog);
+        QVERIFY2(focus == Field(&dialog, "editSOPIN"), focus ? focus->metaObject()->className() : "nothing");
+    }
+
+    void notesThatTheNewPinsDiffer_data() { AddPinMismatchRows(); }
+
+    void notesThatTheNewPinsDiffer()
+    {
+        QFETCH(QString, newPin);
+        QFETCH(QString, repeated);
+        QFETCH(bool, note);
+        UnblockPINDialog dialog(nullptr);
+        dialog.SetPINLengths(0, 8);
+        TypeText(Field(&dialog, "editSOPIN"), "1234");
+        TypeText(Field(&dialog, "editNewPIN"), newPin);
+        TypeText(Field(&dialog, "editNewPIN_2"), repeated);
+        QCOMPARE(PinMismatchNote(&dialog), note ? QStringLiteral("The new PINs differ.") : QString());
+        QCOMPARE(OkButton(&dialog)->isEnabled(), newPin == repeated);
+        EraseText(Field(&dialog, "editNewPIN_2"));
+        TypeText(Field(&dialog, "editNewPIN_2"), newPin);
+        QCOMPARE(PinMismatchNote(&dialog), QString());
+        QVERIFY(OkButton(&dialog)->isEnabled());
+    }
+
     // The new PIN fields take at most the maximum; the administrative PIN field has no limit.
     void maximumLimitsTheNewPin()
     {
@@ -80,7 +109,7 @@ private slots:
     }
 
     // Every label shows its whole text (the first one two lines, "Please enter it below:" the
-    // second), in English and in the longer Bulgarian.
+    // second, and the note that the new PINs differ), in English and in the longer Bulgarian.
     void labelsHoldTheirTexts()
     {
         QFETCH(QString, language);
@@ -90,6 +119,10 @@ private slots:
         QCOMPARE(manager.GetCurrentLanguage(), language);
         UnblockPINDialog dialog(nullptr);
         dialog.SetPINLengths(4, 8);
+        TypeText(Field(&dialog, "editNewPIN"), "5678");
+        TypeText(Field(&dialog, "editNewPIN_2"), "9");
+        QVERIFY(!PinMismatchNote(&dialog).isEmpty());
+        QCOMPARE(PinMismatchNote(&dialog) == QLatin1String("The new PINs differ."), language.startsWith("English"));
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         int checked = 0;
@@ -106,7 +139,7 @@ private slots:
                                     .arg(need.width())
                                     .arg(need.height())));
         }
-        QCOMPARE(checked, 3);
+        QCOMPARE(checked, 4);
         manager.SetLanguage(QStringLiteral("English (EN)"));
     }
 
