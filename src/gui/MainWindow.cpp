@@ -15,6 +15,7 @@
 #include "AboutDialog.h"
 #include "AutoSplash.h"
 #include "DataFolder.h"
+#include "GuiLog.h"
 #include "HandConnectedSlots.h"
 #include "MyToolBar.h"
 #include "ResizeCentralWidget.h"
@@ -56,6 +57,8 @@ MainWindow::MainWindow(QWidget* parent)
     qRegisterMetaType<ulong>("ulong");
 
     tessaly::InitResources();
+    // The window's boxes show PINs; wherever it runs, Qt's categories must not log them.
+    tessaly::KeepSecretsOutOfQtLogs();
 
     ui = new Ui_MainWindow;
     m_qsChainFile = QStringLiteral("%1/chain.pem");

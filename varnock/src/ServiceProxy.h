@@ -9,16 +9,17 @@
 
 namespace varnock {
 
-// Default limits in seconds. Connecting may take long on a slow network; once
-// connected, the service answers within seconds, so a longer silence is a fault.
-constexpr int kConnectTimeout = 600;
-constexpr int kSendReceiveTimeout = 120;
-constexpr int kTransferTimeout = 600;
+// Default limits in seconds. A person waits for each exchange, and the download
+// makes several in a row: a peer that stays silent longer has failed. The service
+// answers within seconds.
+constexpr int kConnectTimeout = 30;     // TCP connect and, in the engine, the TLS handshake too
+constexpr int kSendReceiveTimeout = 30; // one send or receive on the socket
+constexpr int kTransferTimeout = 60;    // the whole exchange after connecting
 
 struct TTimeouts {
     int connect = kConnectTimeout;
-    int sendReceive = kSendReceiveTimeout; // one send or receive on the socket
-    int transfer = kTransferTimeout;       // the whole exchange after connecting
+    int sendReceive = kSendReceiveTimeout;
+    int transfer = kTransferTimeout;
 };
 
 // The operations below hide the generated ones on purpose: those take an endpoint
