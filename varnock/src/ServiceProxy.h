@@ -5,6 +5,7 @@
 
 #include "soapRequestServiceSoapProxy.h"
 
+#include <chrono>
 #include <string>
 
 namespace varnock {
@@ -56,6 +57,8 @@ private:
     int Exchange(int (RequestServiceSoapProxy::*pOperation)(const char*, const char*, TRequest*, TResponse&),
                  TRequest* pRequest, TResponse* pResponse, const char* pszResponse);
     bool RefuseBadEndpoint();
+    // Says in the fault that a failed exchange ran into a limit, and which.
+    void NameTimeLimit(std::chrono::steady_clock::time_point tStart);
     static int PostHeader(struct soap* pSoap, const char* pszKey, const char* pszValue);
     static int Send(struct soap* pSoap, const char* pData, size_t nData);
 
@@ -66,6 +69,8 @@ private:
     bool m_bHeadSent = false;
     std::string m_sHeadEnd;          // the last bytes of the head sent so far
     unsigned long long m_nBodyLeft = 0;
+    bool m_bSent = false; // bytes of the request went out: the wait is for the answer
+    std::chrono::steady_clock::time_point m_tLastSend;
 
     std::string m_sEndpoint;
 };
