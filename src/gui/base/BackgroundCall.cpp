@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <QVariant>
 
 namespace tessaly {
 
@@ -26,9 +27,14 @@ void RunInBackground(const std::function<void()>& work)
     });
     // Queued to this thread: the loop is left once the worker's function has returned.
     QObject::connect(pThread, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
+    // Marks the wait on the application for whoever drives its dialogs from outside (the
+    // tests): a modal dialog shown meanwhile is not waiting for an answer.
+    const int nWaiting = pApp->property(kBackgroundCallsProperty).toInt();
+    pApp->setProperty(kBackgroundCallsProperty, nWaiting + 1);
     pThread->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     pThread->wait();
+    pApp->setProperty(kBackgroundCallsProperty, nWaiting);
     delete pThread;
     if (failure)
         std::rethrow_exception(failure);

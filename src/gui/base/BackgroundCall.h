@@ -14,6 +14,9 @@ namespace tessaly {
 // work runs directly. work must not touch widgets or the PKCS#11 layer.
 void RunInBackground(const std::function<void()>& work);
 
+// The application's property that counts the calls being waited for.
+constexpr const char* kBackgroundCallsProperty = "tessalyBackgroundCalls";
+
 // The same for a call with a result.
 template <class TFunction>
 auto CallInBackground(TFunction&& function) -> typename std::result_of<TFunction()>::type
