@@ -4,7 +4,6 @@
 #pragma once
 
 #include <functional>
-#include <type_traits>
 
 namespace tessaly {
 
@@ -14,17 +13,16 @@ namespace tessaly {
 // work runs directly. work must not touch widgets or the PKCS#11 layer.
 void RunInBackground(const std::function<void()>& work);
 
-// The application's property that counts the calls being waited for.
-constexpr const char* kBackgroundCallsProperty = "tessalyBackgroundCalls";
-
 // The same for a call with a result.
 template <class TFunction>
-auto CallInBackground(TFunction&& function) -> typename std::result_of<TFunction()>::type
+auto CallInBackground(TFunction&& function) -> decltype(function())
 {
-    using TResult = typename std::result_of<TFunction()>::type;
-    TResult result{};
+    decltype(function()) result{};
     RunInBackground([&] { result = function(); });
     return result;
 }
+
+// The application's property that counts the calls being waited for.
+constexpr const char* kBackgroundCallsProperty = "tessalyBackgroundCalls";
 
 } // namespace tessaly
