@@ -376,6 +376,32 @@ private slots:
         QCOMPARE(m_service->Uploads().size(), before + 1);
     }
 
+    // A service that takes the request and then says nothing: after the client's own limit
+    // the user is told that the connection failed, and that the service did not answer in
+    // time; the window has painted all along (the timer ran).
+    void silentServiceIsNamedInTheBox()
+    {
+        fixture::CannedHttpsServer silent(m_service->Pki().certPem, m_service->Pki().keyPem);
+        QVERIFY(silent.Start("", fixture::CannedHttpsServer::Mode::StallAfterHandshake, 300));
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(50);
+        QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start();
+        QList<TBox> boxes;
+        const bool driven = Road(Places(QString::fromStdString(silent.Endpoint())),
+                                 FillIn(kGenerate, QString(), QStringLiteral("Silent")), boxes);
+        timer.stop();
+        silent.Stop();
+        QVERIFY(driven);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("The connection to the server failed\n")),
+                 qPrintable(boxes[0].text));
+        QVERIFY2(boxes[0].text.contains(QStringLiteral("did not answer within 30 seconds")), qPrintable(boxes[0].text));
+        QVERIFY(ticks > 0);
+    }
+
     void cancelSendsNothing()
     {
         const size_t before = m_service->Uploads().size();
