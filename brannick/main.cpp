@@ -60,8 +60,9 @@ std::string Explanation(CK_RV rv)
         return sz;
     }
     if (const char* pszName = GetPkcs11ErrorName(rv)) {
-        if (text != QLatin1String(pszName))
-            text += QStringLiteral(" (%1)").arg(QLatin1String(pszName));
+        if (text == QLatin1String(pszName))
+            return "The module answered " + std::string(pszName) + ".";
+        text += QStringLiteral(" (%1)").arg(QLatin1String(pszName));
     }
     if (!text.endsWith(QLatin1Char('.')) && !text.endsWith(QLatin1Char(')')))
         text += QLatin1Char('.');

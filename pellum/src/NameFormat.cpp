@@ -360,12 +360,16 @@ PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags
         return false;
     }
     try {
-        char work[2048];
-        uint32_t workLen = sizeof(work);
+        // The name's text of whatever length: its size first.
         const _CPBLOB* name = (flags & CL_NAME_ISSUER_FLAG) ? &cert->Issuer : &cert->Subject;
-        if (!CL_CertNameToStr(name, work, &workLen, '\n', '\n'))
+        uint32_t workLen = 0;
+        if (!CL_CertNameToStr(name, nullptr, &workLen, '\n', '\n') || workLen == 0)
             return false;
-        std::string simple = ExtractSimpleName(work);
+        std::vector<char> work(workLen);
+        if (!CL_CertNameToStr(name, work.data(), &workLen, '\n', '\n'))
+            return false;
+        work.back() = 0;
+        std::string simple = ExtractSimpleName(work.data());
         uint32_t needed = static_cast<uint32_t>(simple.size() + 1);
         if (!buf) {
             *ioLen = needed;

@@ -347,7 +347,7 @@ Please enter it first.</source>
     </message>
     <message>
         <source>OK</source>
-        <translation>OK</translation>
+        <translation>Добре</translation>
     </message>
     <message>
         <source>The certificate policy cannot be shown.</source>
@@ -388,6 +388,10 @@ Please enter it first.</source>
     <message>
         <source>The public key of the key pair is not on the token.</source>
         <translation>Публичният ключ на двойката ключове не е на токена.</translation>
+    </message>
+    <message>
+        <source>(no label)</source>
+        <translation>(без етикет)</translation>
     </message>
 </context>
 <context>
@@ -641,7 +645,7 @@ Please enter it first.</source>
         <translation>Вече има отворена сесия със смарт картата.</translation>
     </message>
     <message>
-        <source>A read-only session already exists, and so the adiministartive user cannot be logged in.</source>
+        <source>A read-only session already exists, and so the administrative user cannot be logged in.</source>
         <translation>Вече има сесия само за четене, затова администраторът не може да влезе.</translation>
     </message>
     <message>
@@ -689,7 +693,7 @@ Please enter it first.</source>
         <translation>Избраният сертификат няма съответстващи ключове в тази карта.</translation>
     </message>
     <message>
-        <source>A certificate for this key-pair already exist on the card.</source>
+        <source>A certificate for this key-pair already exists on the card.</source>
         <translation>В картата вече има сертификат за тази двойка ключове.</translation>
     </message>
     <message>
@@ -893,6 +897,28 @@ To install new security device go to Edit-&gt;Preferences</source>
     <message>
         <source>Loading provider %1...</source>
         <translation>Зареждане на доставчик %1...</translation>
+    </message>
+    <message>
+        <source>The file %1 is not a PKCS#11 module.</source>
+        <translation>Файлът %1 не е модул PKCS#11.</translation>
+    </message>
+    <message>
+        <source>Its module file %1 is not a regular file; only regular files are loaded.</source>
+        <translation>Файлът на модула му %1 не е обикновен файл; зареждат се само обикновени файлове.</translation>
+    </message>
+    <message>
+        <source>The system could not load its module: %1</source>
+        <translation>Системата не можа да зареди модула му: %1</translation>
+    </message>
+    <message>
+        <source>The provider %1 could not be loaded.</source>
+        <translation>Доставчикът %1 не можа да бъде зареден.</translation>
+    </message>
+    <message>
+        <source>The settings cannot be saved to %1: %2.
+What you change now (providers, the language, a message you turn off) is lost when tessaly closes.</source>
+        <translation>Настройките не могат да бъдат записани в %1: %2.
+Това, което промените сега (доставчици, език, съобщение, което изключите), ще бъде загубено при затваряне на tessaly.</translation>
     </message>
     <message>
         <source>Unable to open session with token</source>
@@ -1226,6 +1252,166 @@ but the signature produced with this key is invalid!</source>
         <source>(no label)</source>
         <translation>(без етикет)</translation>
     </message>
+    <message>
+        <source>The module does not let this attribute be set or changed.</source>
+        <translation>Модулът не позволява този атрибут да бъде задаван или променян.</translation>
+    </message>
+    <message>
+        <source>The module does not reveal the value of this attribute.</source>
+        <translation>Модулът не разкрива стойността на този атрибут.</translation>
+    </message>
+    <message>
+        <source>The module does not know one of the attributes given to it.</source>
+        <translation>Модулът не познава един от подадените му атрибути.</translation>
+    </message>
+    <message>
+        <source>The module does not accept the value of one of the attributes given to it.</source>
+        <translation>Модулът не приема стойността на един от подадените му атрибути.</translation>
+    </message>
+    <message>
+        <source>The token&apos;s policy does not allow this action.</source>
+        <translation>Политиката на токена не позволява това действие.</translation>
+    </message>
+    <message>
+        <source>The module does not accept the data given to it.</source>
+        <translation>Модулът не приема подадените му данни.</translation>
+    </message>
+    <message>
+        <source>The data is too long or too short for the module.</source>
+        <translation>Данните са твърде дълги или твърде къси за модула.</translation>
+    </message>
+    <message>
+        <source>The operation was cancelled on the token.</source>
+        <translation>Операцията беше отменена на токена.</translation>
+    </message>
+    <message>
+        <source>The token does not support keys of this length.</source>
+        <translation>Токенът не поддържа ключове с тази дължина.</translation>
+    </message>
+    <message>
+        <source>The key cannot be taken out of the token.</source>
+        <translation>Ключът не може да бъде изваден от токена.</translation>
+    </message>
+    <message>
+        <source>The PIN is too long or too short for this token.</source>
+        <translation>PIN е твърде дълъг или твърде къс за този токен.</translation>
+    </message>
+    <message>
+        <source>The signature is invalid.</source>
+        <translation>Подписът е невалиден.</translation>
+    </message>
+    <message>
+        <source>The module needs attributes that were not given to it.</source>
+        <translation>Модулът се нуждае от атрибути, които не са му подадени.</translation>
+    </message>
+    <message>
+        <source>The module does not accept this combination of attributes.</source>
+        <translation>Модулът не приема тази комбинация от атрибути.</translation>
+    </message>
+    <message>
+        <source>The token has no random number generator.</source>
+        <translation>Токенът няма генератор на случайни числа.</translation>
+    </message>
+    <message>
+        <source>The token does not support this elliptic curve.</source>
+        <translation>Токенът не поддържа тази елиптична крива.</translation>
+    </message>
+    <message>
+        <source>The module&apos;s answer is longer than the space given for it.</source>
+        <translation>Отговорът на модула е по-дълъг от отделеното за него място.</translation>
+    </message>
+    <message>
+        <source>The token failed its self-test.</source>
+        <translation>Токенът не премина самопроверката си.</translation>
+    </message>
+    <message>
+        <source>The module could not load a library it needs.</source>
+        <translation>Модулът не успя да зареди необходима му библиотека.</translation>
+    </message>
+    <message>
+        <source>The token refuses the new PIN as too weak.</source>
+        <translation>Токенът отказва новия PIN като твърде слаб.</translation>
+    </message>
+    <message>
+        <source>The token refused the operation.</source>
+        <translation>Токенът отказа операцията.</translation>
+    </message>
+    <message>
+        <source>The module does not accept temporary key pairs, which the token test generates.</source>
+        <translation>Модулът не приема временни двойки ключове, а проверката на токена създава такива.</translation>
+    </message>
+    <message>
+        <source>Replace Certificate</source>
+        <translation>Замяна на сертификат</translation>
+    </message>
+    <message>
+        <source>Slot %1</source>
+        <translation>Слот %1</translation>
+    </message>
+    <message>
+        <source>Not everything on the token &quot;%1&quot; could be listed.</source>
+        <translation>Не всичко на токена &quot;%1&quot; може да бъде показано.</translation>
+    </message>
+    <message>
+        <source>The search for certificates failed; some may be missing.</source>
+        <translation>Търсенето на сертификати е неуспешно; някои може да липсват.</translation>
+    </message>
+    <message>
+        <source>Certificates that could not be read: %1</source>
+        <translation>Сертификати, които не могат да бъдат прочетени: %1</translation>
+    </message>
+    <message>
+        <source>The search for public keys failed; some may be missing.</source>
+        <translation>Търсенето на публични ключове е неуспешно; някои може да липсват.</translation>
+    </message>
+    <message>
+        <source>Public keys that could not be read: %1</source>
+        <translation>Публични ключове, които не могат да бъдат прочетени: %1</translation>
+    </message>
+    <message>
+        <source>The search for private keys failed; some may be missing.</source>
+        <translation>Търсенето на частни ключове е неуспешно; някои може да липсват.</translation>
+    </message>
+    <message>
+        <source>Private keys that could not be read: %1</source>
+        <translation>Частни ключове, които не могат да бъдат прочетени: %1</translation>
+    </message>
+    <message>
+        <source>Digital Certificates, DER (*.cer *.crt *.der)</source>
+        <translation>Цифрови сертификати, DER (*.cer *.crt *.der)</translation>
+    </message>
+    <message>
+        <source>Digital Certificates, PEM (*.pem)</source>
+        <translation>Цифрови сертификати, PEM (*.pem)</translation>
+    </message>
+    <message>
+        <source>The certificate has no private key on the token.</source>
+        <translation>Сертификатът няма частен ключ на картата.</translation>
+    </message>
+    <message>
+        <source>The card was erased and labelled &quot;%1&quot;, but its initialization did not finish. No access report was made.</source>
+        <translation>Картата беше изтрита и получи етикета „%1“, но инициализирането ѝ не завърши. Справка за правата за достъп не беше направена.</translation>
+    </message>
+    <message>
+        <source>Access information the card has now:</source>
+        <translation>Права за достъп, които картата има сега:</translation>
+    </message>
+    <message>
+        <source>AIN: %1</source>
+        <translation>АИН: %1</translation>
+    </message>
+    <message>
+        <source>(the new AIN was not set)</source>
+        <translation>(новият АИН не беше зададен)</translation>
+    </message>
+    <message>
+        <source>PIN: %1</source>
+        <translation>ПИН: %1</translation>
+    </message>
+    <message>
+        <source>PIN: not set</source>
+        <translation>ПИН: не е зададен</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>
@@ -1252,7 +1438,7 @@ but the signature produced with this key is invalid!</source>
         <translation>Добавяне на устройство</translation>
     </message>
     <message>
-        <source>Module %1 already exsits.</source>
+        <source>Module %1 already exists.</source>
         <translation>Модулът %1 вече съществува.</translation>
     </message>
     <message>
@@ -1297,7 +1483,7 @@ but the signature produced with this key is invalid!</source>
     </message>
     <message>
         <source>OK</source>
-        <translation>ОК</translation>
+        <translation>Добре</translation>
     </message>
 </context>
 <context>
@@ -1308,7 +1494,7 @@ but the signature produced with this key is invalid!</source>
     </message>
     <message>
         <source>OK</source>
-        <translation>ОК</translation>
+        <translation>Добре</translation>
     </message>
 </context>
 <context>
@@ -1655,6 +1841,18 @@ but the signature produced with this key is invalid!</source>
     <message>
         <source>Downloading the certificate failed.</source>
         <translation>Изтеглянето на сертификата е неуспешно.</translation>
+    </message>
+    <message>
+        <source>The request service client&apos;s faults so far:</source>
+        <translation>Досегашните грешки на клиента на услугата за заявки:</translation>
+    </message>
+    <message>
+        <source>N/A</source>
+        <translation>Няма данни</translation>
+    </message>
+    <message>
+        <source>Elliptic Curve</source>
+        <translation>EC</translation>
     </message>
 </context>
 <context>

@@ -43,6 +43,17 @@ bool PellumDecodes(const TByteArrayAutoPtr& cert)
     return bDecoded;
 }
 
+// The box tells this call's fault; the client's whole text, with the earlier faults
+// of the process, goes to the log only.
+QString ThisFault(IEnrolmentHost* pHost, const CVarnockError& e)
+{
+    if (e.ThisFault() != e.what())
+        pHost->LogError(QObject::tr("The request service client's faults so far:") + QLatin1Char('\n') +
+                            QString::fromUtf8(e.what()),
+                        false);
+    return QString::fromUtf8(e.ThisFault().c_str()).trimmed();
+}
+
 } // namespace
 
 bool CCertReqWrapper::DigestSubjPubKeyInfo(CPKCS11AsymmetricKey* pPublicKey, TByteArrayAutoPtr& digest)
@@ -186,7 +197,7 @@ CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloa
             failure = e.Kind() == CVarnockError::ekTransport
                           ? QObject::tr("The connection to the server failed.")
                           : QObject::tr("The request service did not tell the state of the requests.");
-            detail = QString::fromUtf8(e.what());
+            detail = ThisFault(m_pHost, e);
         } catch (const std::runtime_error& e) {
             failure = QObject::tr("The connection to the server failed.");
             detail = QString::fromUtf8(e.what());
@@ -271,7 +282,7 @@ QString CCertReqWrapper::DownloadCertificate(const std::string& sServiceKeyId, T
         try {
             tessaly::RunInBackground([&] { client.downloadNonce(sServiceKeyId.c_str(), serverNonce); });
         } catch (const CVarnockError& e) {
-            const QString detail = QString::fromUtf8(e.what());
+            const QString detail = ThisFault(m_pHost, e);
             if (e.Kind() == CVarnockError::ekNoResult)
                 return ReportKeyFailure(label, QObject::tr("The service sent an empty nonce."), detail);
             if (e.Kind() == CVarnockError::ekFault)
@@ -313,7 +324,7 @@ QString CCertReqWrapper::DownloadCertificate(const std::string& sServiceKeyId, T
             tessaly::RunInBackground(
                 [&] { client.downloadCertificate(serverNonce, clientNonce, signature, pszAlgorithm, cert); });
         } catch (const CVarnockError& e) {
-            const QString detail = QString::fromUtf8(e.what());
+            const QString detail = ThisFault(m_pHost, e);
             if (e.Kind() == CVarnockError::ekNoResult)
                 return ReportKeyFailure(label, QObject::tr("The remote server returned an empty file."), detail);
             if (e.Kind() == CVarnockError::ekFault)

@@ -211,7 +211,8 @@ void CertRequestDialog::FillKeyPairs(int nKeyType)
     for (size_t i = 0; i < m_keys.size(); ++i) {
         CPKCS11AsymmetricKey* key = m_keys[i];
         if (key && (key->GetKeyFlags() & static_cast<unsigned long>(nKeyType)))
-            ui->comboKeyPair->addItem(QString::fromUtf8(key->GetLabel() ? key->GetLabel() : "(no label)"),
+            ui->comboKeyPair->addItem(key->GetLabel() && *key->GetLabel() ? QString::fromUtf8(key->GetLabel())
+                                                                           : tr("(no label)"),
                                       static_cast<int>(i));
     }
     if (ui->comboKeyPair->count() == 0) {

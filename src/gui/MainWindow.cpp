@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QScreen>
 #include <QStringList>
 
@@ -17,6 +18,7 @@
 #include "DataFolder.h"
 #include "GuiLog.h"
 #include "HandConnectedSlots.h"
+#include "OverrideCursor.h"
 #include "MyToolBar.h"
 #include "ResizeCentralWidget.h"
 #include "Resources.h"
@@ -159,14 +161,43 @@ void MainWindow::LoadSettings()
     m_bSkin = settings.m_bSkinEnabled;
 }
 
-void MainWindow::SaveSettings()
+bool MainWindow::SaveSettings()
 {
     CSettings& settings = CSettings::Instance();
     settings.m_baMainWindowState = saveState(kStateVersion);
     settings.m_baWindowGeometry = saveGeometry();
     settings.m_bSkinEnabled = m_bSkin;
     bool portable = false;
-    settings.Save(CSettings::GetSettingsFilePath(portable));
+    const QString path = CSettings::GetSettingsFilePath(portable);
+    if (settings.Save(path))
+        return true;
+    TellSettingsNotWritable(path, settings.GetWriteError());
+    return false;
+}
+
+void MainWindow::CheckSettingsWritable()
+{
+    bool portable = false;
+    const QString path = CSettings::GetSettingsFilePath(portable);
+    QString reason;
+    if (!CSettings::Instance().CanWrite(path, reason))
+        TellSettingsNotWritable(path, reason);
+}
+
+void MainWindow::TellSettingsNotWritable(const QString& path, const QString& reason)
+{
+    // Once a run, and never while the window closes: then nothing can be done about it (the
+    // settings object has logged it).
+    if (m_bSettingsWarned || m_bClosing)
+        return;
+    m_bSettingsWarned = true;
+    COperationGuard operation(this);
+    COverrideCursor arrow(Qt::ArrowCursor);
+    QMessageBox::warning(this, windowTitle(),
+                         tr("The settings cannot be saved to %1: %2.\nWhat you change now (providers, the "
+                            "language, a message you turn off) is lost when tessaly closes.")
+                             .arg(QDir::toNativeSeparators(path), reason),
+                         QMessageBox::Ok);
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -182,6 +213,7 @@ void MainWindow::showEvent(QShowEvent* event)
         CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
         splash.ShowMessage(tr("Loading settings..."), Qt::AlignBottom, Qt::black);
         LoadSettings();
+        CheckSettingsWritable();
         try {
             LoadProviders(splash);
         } catch (const std::exception& e) {
@@ -294,6 +326,7 @@ void MainWindow::ApplySkin(bool toggle)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
+    m_bClosing = true;
     // Settings are read on the first show; a window that never showed would write
     // the defaults over the user's file.
     if (m_bShown)

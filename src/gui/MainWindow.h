@@ -90,7 +90,8 @@ public:
 
     void ApplySkin(bool toggle);
     void LoadSettings();
-    void SaveSettings();
+    // False when the file could not be written (the user is told once).
+    bool SaveSettings();
 
     // --- Errors and user operations (MainWindow_Errors.cpp) ---
     // Reports a failed operation: with showBox, a critical box with the text and the
@@ -111,6 +112,8 @@ public:
     // --- Token view (MainWindow_TokenView.cpp) ---
     // Token rows: the token under its slot row (opening its session), and its objects.
     void DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
+    // Adds the slot's row at the end of the tree, with its token when it holds a recognised one.
+    QTreeWidgetItem* DisplaySlot(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree, CPKCS11Slot* pSlot);
     void DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree);
     void UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree);
     // Re-reads the objects of a token of the current provider and rebuilds its rows, under a
@@ -157,6 +160,10 @@ public:
     // tab of a provider (-1 when it has none).
     CPKCS11Provider* ProviderOfTab(int index) const;
     int TabOfProvider(const CPKCS11Provider* pProvider) const;
+    // Its text: which provider, and why it could not be loaded or what failed, in the language of
+    // the window (module: the file name as the loader got it; description: settings text).
+    static QString ProviderFailureText(const CTSYException& error, const std::string& module,
+                                       const std::string& description);
 
     // Read access for the tests and the later operations.
     const std::map<CPKCS11Context*, CPKCS11Provider*>& GetProviders() const { return m_mapProviders; }
@@ -233,6 +240,9 @@ private:
 
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
+    // Tells the user, once a run, that the settings file cannot be written and why.
+    void CheckSettingsWritable();
+    void TellSettingsNotWritable(const QString& path, const QString& reason);
     // Makes the window tall enough for its vertical tool bar to show every action of a selected
     // token, the most it ever shows, within the screen.
     void FitToolBar();
@@ -248,16 +258,16 @@ private:
     // The selected certificate's DER value; null when no certificate with a value is selected.
     const _CPBLOB* SelectedCertificateValue() const;
     CPKCS11AsymmetricKey* SelectedKey() const;
-    // What finds a certificate or key again after its token's objects were read anew: its
-    // class and CKA_ID (objects taken before a re-read are freed by it).
+    // What finds a certificate or key again after its token's objects were read anew (objects
+    // taken before a re-read are freed by it): its class and CKA_ID, a certificate's value
+    // (certificates of one key pair share the ID), and which of the objects alike it was.
     struct TObjectIdentity {
         CK_OBJECT_CLASS nClass;
         std::vector<unsigned char> id;
+        std::vector<unsigned char> value;
+        int nOrdinal = 0;
     };
     static TObjectIdentity IdentityOf(const CPKCS11Object* pObject);
-    static CPKCS11Certificate* FindCertificate(CPKCS11Token* pToken, const std::vector<unsigned char>& id);
-    static CPKCS11AsymmetricKey* FindKey(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass,
-                                         const std::vector<unsigned char>& id);
     static CPKCS11Object* FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity);
     // Signs a fixed text with the private key, verifies it with the public one and says how
     // it went (a missing key of the two, too).
@@ -276,6 +286,9 @@ private:
     // Tells the user which providers did not answer when they were closed.
     void ReportUnansweredProviders(const QStringList& descriptions);
     void RemoveProviderTabs();
+    // Loads and initialises a module on a thread of its own while the window keeps painting
+    // (user input is dropped meanwhile); throws what the context's constructor threw.
+    CPKCS11Context* LoadContext(const std::string& module, const std::string& description);
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
     // The provider of a context, when it is loaded and (generation not 0) is the same load.
@@ -286,6 +299,10 @@ private:
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // Reads the provider's slot list again and adds the rows of the slots it did not list before.
+    void ShowNewSlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
+    // A card inserted: its provider's tab and the provider become current.
+    void BringProviderForward(CPKCS11Provider* pProvider);
     // Whether the slot's token is shown in full as it was read, and is still there unchanged.
     bool IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
     // Keeps a slot event for the end of the running operations (one per slot).
@@ -307,6 +324,10 @@ private:
     // the token now in the slot with that ID, or null when there is none.
     CPKCS11Token* RereadSlots(CPKCS11Provider* pProvider, unsigned long nSlotID);
     void ShowAccessData(const char* pszAIN, const char* pszPIN);
+    // After a failed step past the erasure: the label and the PINs the card has now (pszPIN null:
+    // no user PIN set), with whether a new AIN had been asked for.
+    void ShowUnfinishedInitialization(const std::string& sLabel, const char* pszAIN, bool bNewAINAsked,
+                                      const char* pszPIN);
 
     // Errors (MainWindow_Errors.cpp)
     // Runs body and reports whatever it throws; no operation of its own, for handlers that
@@ -347,4 +368,7 @@ private:
     bool m_bApplyQueued;
     // Context generations already warned about slot events.
     std::set<uint64_t> m_setWarned;
+    // The user was told that the settings cannot be saved; the window is closing.
+    bool m_bSettingsWarned = false;
+    bool m_bClosing = false;
 };

@@ -17,6 +17,17 @@ QString CertificateFilter()
 {
     return MainWindow::tr("Digital Certificates (*.cer *.crt *.der *.pem)");
 }
+
+// The export's filters: binary DER first, as before, then PEM text.
+QString DerCertificateFilter()
+{
+    return MainWindow::tr("Digital Certificates, DER (*.cer *.crt *.der)");
+}
+
+QString PemCertificateFilter()
+{
+    return MainWindow::tr("Digital Certificates, PEM (*.pem)");
+}
 } // namespace
 
 bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, DWORD cbCert)
@@ -36,7 +47,7 @@ bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, 
             label.isEmpty()
                 ? tr("A certificate for this key-pair already exists. Would you like to replace it?")
                 : tr("A certificate for the key-pair \"%1\" already exists. Would you like to replace it?").arg(label);
-        if (!tessaly::QuestionBox(this, tr("Import Certificate"), question))
+        if (!tessaly::QuestionBox(this, tr("Replace Certificate"), question))
             return false;
         if (token.InstallCertificate(pbCert, cbCert, true))
             return true;
@@ -82,12 +93,16 @@ void MainWindow::on_actionCertExport_triggered()
         if (!pValue)
             return;
         const QByteArray bytes(reinterpret_cast<const char*>(pValue->pbData), int(pValue->cbData));
-        const QString path =
-            QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(), CertificateFilter());
+        const QString pemFilter = PemCertificateFilter();
+        QString chosenFilter;
+        const QString path = QFileDialog::getSaveFileName(this, tr("Export Certificate"), QString(),
+                                                          DerCertificateFilter() + QStringLiteral(";;") + pemFilter,
+                                                          &chosenFilter);
         if (path.isEmpty())
             return;
+        const bool bPem = CCertificateFile::FormatOf(path, chosenFilter == pemFilter) == CCertificateFile::Pem;
         QString error;
-        if (!CCertificateFile::Write(path, bytes, error)) {
+        if (!CCertificateFile::Write(path, bPem ? CCertificateFile::PemOfDer(bytes) : bytes, error)) {
             tessaly::CriticalBox(this, error);
             return;
         }
@@ -160,46 +175,80 @@ void MainWindow::on_actionDelete_triggered()
     });
 }
 
+namespace {
+
+// The class, ID and (for a certificate) value that tell one object from the others.
+void DescribeObject(const CPKCS11Object* pObject, CK_OBJECT_CLASS& nClass, std::vector<unsigned char>& value)
+{
+    value.clear();
+    if (pObject->GetObjectType() == CryptokiCertificate) {
+        nClass = CKO_CERTIFICATE;
+        if (const _CPBLOB* pValue = pObject->GetValue())
+            value.assign(pValue->pbData, pValue->pbData + pValue->cbData);
+    } else if (static_cast<const CPKCS11AsymmetricKey*>(pObject)->GetKeyFlags() & KEY_CLASS_PUBLIC) {
+        nClass = CKO_PUBLIC_KEY;
+    } else {
+        nClass = CKO_PRIVATE_KEY;
+    }
+}
+
+// Calls visit with each of the token's objects of that class, in list order, until it says
+// stop. An object that cannot be read is passed over.
+template <class Visit> void ForEachObject(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass, Visit visit)
+{
+    const bool bCertificates = nClass == CKO_CERTIFICATE;
+    const unsigned long nCount = bCertificates ? pToken->GetCertificateCount() : pToken->GetAsymmetricKeyCount();
+    for (unsigned long i = 0; i < nCount; ++i) {
+        if (!bCertificates && pToken->IsPublicKeyIndex(i) != (nClass == CKO_PUBLIC_KEY))
+            continue;
+        CPKCS11Object* pObject = nullptr;
+        try {
+            pObject = bCertificates ? static_cast<CPKCS11Object*>(pToken->GetCertificate(i))
+                                    : static_cast<CPKCS11Object*>(pToken->GetAsymmetricKey(i));
+        } catch (const CTSYException&) {
+        }
+        if (pObject && !visit(pObject))
+            return;
+    }
+}
+
+bool IsAlike(const CPKCS11Object* pObject, CK_OBJECT_CLASS nClass, const std::vector<unsigned char>& id,
+             const std::vector<unsigned char>& value)
+{
+    CK_OBJECT_CLASS nOwnClass = 0;
+    std::vector<unsigned char> ownValue;
+    DescribeObject(pObject, nOwnClass, ownValue);
+    return nOwnClass == nClass && pObject->GetIDBytes() == id && ownValue == value;
+}
+
+} // namespace
+
 MainWindow::TObjectIdentity MainWindow::IdentityOf(const CPKCS11Object* pObject)
 {
     TObjectIdentity identity;
     identity.id = pObject->GetIDBytes();
-    if (pObject->GetObjectType() == CryptokiCertificate)
-        identity.nClass = CKO_CERTIFICATE;
-    else if (static_cast<const CPKCS11AsymmetricKey*>(pObject)->GetKeyFlags() & KEY_CLASS_PUBLIC)
-        identity.nClass = CKO_PUBLIC_KEY;
-    else
-        identity.nClass = CKO_PRIVATE_KEY;
+    DescribeObject(pObject, identity.nClass, identity.value);
+    if (CPKCS11Token* pToken = pObject->GetToken())
+        ForEachObject(pToken, identity.nClass, [&](CPKCS11Object* pOther) {
+            if (pOther == pObject)
+                return false;
+            if (IsAlike(pOther, identity.nClass, identity.id, identity.value))
+                ++identity.nOrdinal;
+            return true;
+        });
     return identity;
-}
-
-CPKCS11Certificate* MainWindow::FindCertificate(CPKCS11Token* pToken, const std::vector<unsigned char>& id)
-{
-    const unsigned long nCount = pToken->GetCertificateCount();
-    for (unsigned long i = 0; i < nCount; ++i) {
-        CPKCS11Certificate* pCertificate = pToken->GetCertificate(i);
-        if (pCertificate && pCertificate->GetIDBytes() == id)
-            return pCertificate;
-    }
-    return nullptr;
-}
-
-CPKCS11AsymmetricKey* MainWindow::FindKey(CPKCS11Token* pToken, CK_OBJECT_CLASS nClass,
-                                          const std::vector<unsigned char>& id)
-{
-    const unsigned long nWanted = nClass == CKO_PUBLIC_KEY ? KEY_CLASS_PUBLIC : KEY_CLASS_PRIVATE;
-    const unsigned long nCount = pToken->GetAsymmetricKeyCount();
-    for (unsigned long i = 0; i < nCount; ++i) {
-        CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(i);
-        if (pKey && (pKey->GetKeyFlags() & nWanted) && pKey->GetIDBytes() == id)
-            return pKey;
-    }
-    return nullptr;
 }
 
 CPKCS11Object* MainWindow::FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity)
 {
-    if (identity.nClass == CKO_CERTIFICATE)
-        return FindCertificate(pToken, identity.id);
-    return FindKey(pToken, identity.nClass, identity.id);
+    CPKCS11Object* pFound = nullptr;
+    int nAlike = 0;
+    ForEachObject(pToken, identity.nClass, [&](CPKCS11Object* pObject) {
+        if (IsAlike(pObject, identity.nClass, identity.id, identity.value) && nAlike++ == identity.nOrdinal) {
+            pFound = pObject;
+            return false;
+        }
+        return true;
+    });
+    return pFound;
 }

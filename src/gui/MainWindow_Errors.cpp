@@ -1,6 +1,7 @@
 // Error reports and the frame of every user operation.
 #include "MainWindow.h"
 
+#include <QFile>
 #include <QMessageBox>
 
 #include "ErrorReportWizard.h"
@@ -14,7 +15,7 @@ void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
 {
     QString moduleName;
     if (m_pCurrentProvider && m_pCurrentProvider->GetContext())
-        moduleName = QString::fromLatin1(m_pCurrentProvider->GetContext()->GetModuleName());
+        moduleName = QFile::decodeName(m_pCurrentProvider->GetContext()->GetModuleName());
     ShowErrorOfModule(text, critical, showBox, m_pCurrentProvider ? &moduleName : nullptr);
 }
 

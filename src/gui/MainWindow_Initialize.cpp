@@ -104,6 +104,8 @@ void MainWindow::InitializeSelectedToken()
     pSplash->ShowMessage(tr("Initializing card, please wait..."), Qt::AlignBottom, Qt::black);
 
     QString failure;
+    // How far it got: what the card has if a later step fails.
+    bool bErased = false;
     bool bUserPINSet = false;
     if (quirks.bInitThroughBrannick) {
         const int status = RunBrannick(sModule, nSlotID, soPIN.c_str(), sLabel.c_str());
@@ -118,6 +120,7 @@ void MainWindow::InitializeSelectedToken()
         failure = tr("Unable to initialize card.");
     }
     if (failure.isEmpty()) {
+        bErased = true;
         pToken->CloseSession();
         if (!pToken->OpenSession(false)) {
             failure = tr("Unable to open session.");
@@ -144,9 +147,11 @@ void MainWindow::InitializeSelectedToken()
         m_lastError = error;
         pSplash.reset();
         ShowError(failure, false, true);
-        // The card has a user PIN now; the box may be the only other copy of the access data.
-        if (bUserPINSet)
-            ShowAccessData(soPINInEffect.c_str(), newUserPIN.c_str());
+        // Past the erasure the card is neither as it was nor as asked: the user learns what it
+        // has now. No report is made, nor the message of success.
+        if (bErased)
+            ShowUnfinishedInitialization(sLabel, soPINInEffect.c_str(), !newSOPIN.empty(),
+                                         bUserPINSet ? newUserPIN.c_str() : nullptr);
         return;
     }
     m_lastError.Reset();
@@ -224,4 +229,20 @@ void MainWindow::ShowAccessData(const char* pszAIN, const char* pszPIN)
     QMessageBox::information(this, tr("Initialize Card"),
                              tr("The smart-card was successfully initialized.\nAccess information:\n\tAIN: %1\n\tPIN: %2")
                                  .arg(QString::fromLatin1(pszAIN), QString::fromLatin1(pszPIN)));
+}
+
+void MainWindow::ShowUnfinishedInitialization(const std::string& sLabel, const char* pszAIN, bool bNewAINAsked,
+                                              const char* pszPIN)
+{
+    // In a box of its own: the access data never go into the error text or the log.
+    QString text = tr("The card was erased and labelled \"%1\", but its initialization did not finish. "
+                      "No access report was made.")
+                       .arg(QString::fromUtf8(sLabel.c_str()));
+    text += QLatin1Char('\n') + tr("Access information the card has now:");
+    text += QStringLiteral("\n\t") + tr("AIN: %1").arg(QString::fromLatin1(pszAIN));
+    if (bNewAINAsked)
+        text += QLatin1Char(' ') + tr("(the new AIN was not set)");
+    text += QStringLiteral("\n\t") +
+            (pszPIN ? tr("PIN: %1").arg(QString::fromLatin1(pszPIN)) : tr("PIN: not set"));
+    QMessageBox::warning(this, tr("Initialize Card"), text);
 }

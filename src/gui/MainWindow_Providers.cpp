@@ -2,11 +2,18 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include <QFile>
 #include <QMessageBox>
 #include <QSplitter>
 #include <QTreeWidget>
 
+#include <QCoreApplication>
+#include <QEvent>
+#include <QEventLoop>
+
 #include <cassert>
+#include <exception>
+#include <thread>
 
 #include "AutoSplash.h"
 #include "GuiLog.h"
@@ -20,10 +27,72 @@
 #include "SlotEventThread.h"
 #include "pkcs11provider.h"
 
+namespace {
+
+// Drops what the user does while providers load: the window keeps painting, but nothing may
+// start on objects that are being replaced.
+class CInputBlocker : public QObject
+{
+public:
+    CInputBlocker() { qApp->installEventFilter(this); }
+    ~CInputBlocker() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        switch (pEvent->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::Close:
+            pEvent->ignore();
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace
+
+CPKCS11Context* MainWindow::LoadContext(const std::string& module, const std::string& description)
+{
+    // Loading, C_Initialize and the slot list can take seconds (a card read in C_Initialize):
+    // they run on a thread of their own while the window goes on painting.
+    CPKCS11Context* pContext = nullptr;
+    std::exception_ptr error;
+    bool bDone = false;
+    QEventLoop loop;
+    CInputBlocker blocker;
+    std::thread loader([&] {
+        try {
+            pContext = new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, [&] {
+            bDone = true;
+            loop.quit();
+        }, Qt::QueuedConnection);
+    });
+    while (!bDone)
+        loop.exec();
+    loader.join();
+    if (error)
+        std::rethrow_exception(error);
+    return pContext;
+}
+
 CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std::string& description)
 {
     m_lastError.Reset();
-    std::unique_ptr<CPKCS11Context> context(new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError));
+    std::unique_ptr<CPKCS11Context> context(LoadContext(module, description));
     std::unique_ptr<CSlotEventThread> thread(new CSlotEventThread(context.get()));
     // The connections carry the context's generation: an event still queued for an earlier
     // load is dropped even if the new context has the same address.
@@ -57,13 +126,14 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
     CPKCS11Provider* pFirst = m_pCurrentProvider;
     for (const auto& entry : modules) {
         const std::string& description = entry.first;
-        const std::string& module = entry.second;
+        // The table holds UTF-8; the loader gets the file name in the system's encoding.
+        const std::string module = QFile::encodeName(CSettings::FromMapText(entry.second)).toStdString();
         // Its last C_Finalize has not returned: loading it again could block the window there.
         if (CPKCS11Provider::IsFinalizePending(module)) {
-            qCDebug(lcGui) << "Not loaded, it did not answer when it was closed:" << description.c_str();
+            qCDebug(lcGui) << "Not loaded, it did not answer when it was closed:" << CSettings::FromMapText(description);
             continue;
         }
-        splash.ShowMessage(tr("Loading provider %1...").arg(QString::fromLatin1(description.c_str())),
+        splash.ShowMessage(tr("Loading provider %1...").arg(CSettings::FromMapText(description)),
                            Qt::AlignBottom, Qt::black);
         try {
             CPKCS11Provider* pProvider = CreateProvider(module, description);
@@ -76,10 +146,14 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
             m_pCurrentProvider = pFirst;
         } catch (const CTSYException& e) {
             m_pCurrentProvider = pFirst;
-            if (e.GetFlag() != TSY_KIND_LOAD_FAILED) {
-                ReportProviderFailure(e, module, description);
-            }
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
+            // A bare file name the loader does not find is a vendor's library this machine does
+            // not have (the default table lists four): no box at every start for it. A path
+            // the user gave, and every other failure, is said.
+            const bool bNotInstalled = e.GetFlag() == TSY_KIND_LOAD_FAILED && e.GetCode() == 0 &&
+                                       module.find('/') == std::string::npos;
+            if (!bNotInstalled)
+                ReportProviderFailure(e, module, description);
         }
     }
 
@@ -101,12 +175,36 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
     on_item_selection_changed();
 }
 
+QString MainWindow::ProviderFailureText(const CTSYException& error, const std::string& module,
+                                       const std::string& description)
+{
+    const QString provider = CSettings::FromMapText(description);
+    const QString file = QFile::decodeName(QByteArray::fromStdString(module));
+    QString message = QString::fromUtf8(error.GetMessage() ? error.GetMessage() : "");
+    const bool bNotLoaded = error.GetFlag() == TSY_KIND_LOAD_FAILED ||
+                            (error.GetFlag() == TSY_KIND_PLAIN && error.GetCode() == TSY_MODULE_NOT_PKCS11);
+    if (!bNotLoaded)
+        return QStringLiteral("%1: %2").arg(provider, message);
+    QString reason;
+    if (error.GetCode() == TSY_MODULE_NOT_PKCS11) {
+        reason = tr("The file %1 is not a PKCS#11 module.").arg(file);
+    } else if (error.GetCode() == TSY_MODULE_NOT_REGULAR) {
+        reason = tr("Its module file %1 is not a regular file; only regular files are loaded.").arg(file);
+    } else {
+        // The loader's own words, after the description the layer puts in front of them.
+        const QString prefix = provider + QStringLiteral(": ");
+        if (message.startsWith(prefix))
+            message.remove(0, prefix.size());
+        reason = tr("The system could not load its module: %1").arg(message);
+    }
+    return tr("The provider %1 could not be loaded.").arg(provider) + QLatin1Char('\n') + reason;
+}
+
 void MainWindow::ReportProviderFailure(const CTSYException& error, const std::string& module,
                                        const std::string& description)
 {
     COperationGuard operation(this);
-    QString text = QStringLiteral("%1: %2").arg(QString::fromLatin1(description.c_str()),
-                                                QString::fromLatin1(error.GetMessage() ? error.GetMessage() : ""));
+    QString text = ProviderFailureText(error, module, description);
     m_lastError.Reset();
     m_lastError.SetMessage(error.GetMessage() ? error.GetMessage() : "");
     if (error.GetFlag() == TSY_KIND_PKCS11) {
@@ -116,7 +214,7 @@ void MainWindow::ReportProviderFailure(const CTSYException& error, const std::st
         if (!answer.isEmpty())
             text += QLatin1Char('\n') + answer;
     }
-    const QString moduleName = QString::fromLatin1(module.c_str());
+    const QString moduleName = QFile::decodeName(QByteArray::fromStdString(module));
     ShowErrorOfModule(text, false, true, &moduleName);
 }
 
@@ -142,7 +240,7 @@ void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
     QSplitter* pSplitter = new QSplitter;
     pSplitter->addWidget(pTree);
     pSplitter->addWidget(pInfo);
-    ui->tabWidget->addTab(pSplitter, QString::fromLatin1(pProvider->GetContext()->GetDescription()));
+    ui->tabWidget->addTab(pSplitter, CSettings::FromMapText(pProvider->GetContext()->GetDescription()));
 
     DisplaySlots(pProvider, pTree);
     pTree->expandAll();
@@ -170,16 +268,24 @@ QStringList MainWindow::FreeProviders()
     m_pCurrentProvider = nullptr;
     std::map<CPKCS11Context*, CPKCS11Provider*> providers;
     providers.swap(m_mapProviders);
+    std::vector<CPKCS11Provider*> all;
+    QStringList descriptions;
     for (auto& entry : providers) {
         CPKCS11Provider* pProvider = entry.second;
         if (CProviderTreeWidget* pTree = pProvider->GetTreeWidget()) {
             pTree->Clear();
             pProvider->SetTreeWidget(nullptr);
         }
-        const QString description = QString::fromLatin1(pProvider->GetContext()->GetDescription());
-        if (!pProvider->Shutdown())
-            unanswered << description;
-        delete pProvider;
+        all.push_back(pProvider);
+        descriptions << CSettings::FromMapText(pProvider->GetContext()->GetDescription());
+    }
+    // At close every module finalises at once, within one limit.
+    if (m_bClosing)
+        CPKCS11Provider::ShutdownAll(all);
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (!all[i]->Shutdown())
+            unanswered << descriptions.at(int(i));
+        delete all[i];
     }
     if (ui)
         on_item_selection_changed();
@@ -189,6 +295,17 @@ QStringList MainWindow::FreeProviders()
 void MainWindow::ReportUnansweredProviders(const QStringList& descriptions)
 {
     for (const QString& description : descriptions) {
+        if (m_bClosing) {
+            // Nothing the user could do about it while the program ends: the log keeps it.
+            Logging::ILogger& logger = Logging::ILogger::instance();
+            logger.severity(16);
+            logger << QStringLiteral("The provider %1 did not answer when it was closed; it was left as it is.")
+                          .arg(description)
+                          .toStdWString();
+            logger.flush();
+            qCDebug(lcGui) << "The provider" << description << "did not answer when it was closed";
+            continue;
+        }
         COperationGuard operation(this);
         COverrideCursor arrow(Qt::ArrowCursor);
         QMessageBox::warning(this, windowTitle(),
@@ -218,6 +335,10 @@ void MainWindow::on_actionReload_triggered()
         CPKCS11Provider* pOld = m_pCurrentProvider;
         const std::string module = pOld->GetContext()->GetModuleName();
         const std::string description = pOld->GetContext()->GetDescription();
+        // The same sign of life as at start: the work can take as long.
+        CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
+        splash.ShowMessage(tr("Loading provider %1...").arg(CSettings::FromMapText(description)), Qt::AlignBottom,
+                           Qt::black);
         CProviderTreeWidget* pTree = pOld->GetTreeWidget();
         m_mapProviders.erase(pOld->GetContext());
         // The tree's rows map to the objects about to be deleted; so does the selection.
@@ -231,7 +352,7 @@ void MainWindow::on_actionReload_triggered()
         delete pOld;
         if (!bAnswered) {
             // A module stuck in C_Finalize would block a new load too: the tab stays empty.
-            ReportUnansweredProviders({QString::fromLatin1(description.c_str())});
+            ReportUnansweredProviders({CSettings::FromMapText(description)});
             on_item_selection_changed();
             return;
         }
@@ -253,7 +374,13 @@ void MainWindow::on_actionReload_triggered()
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            ReportProviderFailure(e, module, description);
+            // A bare file name the loader does not find is a vendor's library this machine does
+            // not have (the default table lists four): no box at every start for it. A path
+            // the user gave, and every other failure, is said.
+            const bool bNotInstalled = e.GetFlag() == TSY_KIND_LOAD_FAILED && e.GetCode() == 0 &&
+                                       module.find('/') == std::string::npos;
+            if (!bNotInstalled)
+                ReportProviderFailure(e, module, description);
         }
         on_item_selection_changed();
     }, WaitCursor);
@@ -308,7 +435,7 @@ void MainWindow::on_actionPreferences_triggered()
         if (!bChanged)
             return;
         m_pCurrentProvider = nullptr;
-        CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
+        CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
         splash.ShowMessage(tr("Freeing providers..."), Qt::AlignBottom, Qt::black);
         const QStringList unanswered = FreeProviders();
         RemoveProviderTabs();

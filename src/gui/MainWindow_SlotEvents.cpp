@@ -3,13 +3,18 @@
 #include "ui_MainWindow.h"
 
 #include <cassert>
+#include <optional>
+#include <string>
+#include <tuple>
 
 #include "AutoSplash.h"
 #include "GuiLog.h"
 #include "MessageBoxEx.h"
 #include "OverrideCursor.h"
 #include "PKCS11Context.h"
+#include "PKCS11Object.h"
 #include "PKCS11Slot.h"
+#include "PKCS11Token.h"
 #include "ProviderTreeWidget.h"
 #include "Settings.h"
 #include "pkcs11provider.h"
@@ -60,21 +65,41 @@ void MainWindow::RereadSlotOf(const CPKCS11Token* pToken)
             }
 }
 
+namespace {
+
+// What tells one card from another in the window: the texts of its token information.
+typedef std::tuple<std::string, std::string, std::string, std::string> TCardIdentity;
+
+TCardIdentity CardIdentity(const CPKCS11Token* pToken)
+{
+    return TCardIdentity(pToken->GetLabel(), pToken->GetManufacturer(), pToken->GetModel(), pToken->GetSerialNumber());
+}
+
+// The token row under a slot row, when it has one.
+CPKCS11Token* ShownToken(CProviderTreeWidget* pTree, QTreeWidgetItem* pSlotRow)
+{
+    CPKCS11Base* pObject = pSlotRow->childCount() > 0 ? pTree->GetObject(pSlotRow->child(0)) : nullptr;
+    return pObject && pObject->GetObjectType() == CryptokiToken ? static_cast<CPKCS11Token*>(pObject) : nullptr;
+}
+
+} // namespace
+
 void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider)
 {
     COperationGuard operation(this);
     COverrideCursor cursor(Qt::WaitCursor);
 
     qCDebug(lcGui) << "Slot event in " << pProvider->GetContext()->GetDescription();
-    auto it = pProvider->GetSlots().find(nSlotID);
-    if (it == pProvider->GetSlots().end()) {
-        qCDebug(lcGui) << "New slot presented!!!!!!";
-        return;
-    }
-    CPKCS11Slot* pSlot = it->second;
     CProviderTreeWidget* pTree = pProvider->GetTreeWidget();
     if (!pTree)
         return;
+    auto it = pProvider->GetSlots().find(nSlotID);
+    if (it == pProvider->GetSlots().end()) {
+        qCDebug(lcGui) << "Slot event for a slot not listed:" << nSlotID;
+        ShowNewSlots(pProvider, pTree);
+        return;
+    }
+    CPKCS11Slot* pSlot = it->second;
     QTreeWidgetItem* pSlotRow = pTree->FindItem(pSlot);
     if (!pSlotRow)
         return;
@@ -85,9 +110,25 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
         qCDebug(lcGui) << "Slot event for a token read and unchanged:" << pSlot->GetDescription();
         return;
     }
+    // The card shown before and the person's row in it: the same card read again (its session
+    // lost, or its rows incomplete) is no insertion; the tab and the selection stay.
+    CPKCS11Token* pShown = ShownToken(pTree, pSlotRow);
+    std::optional<TCardIdentity> shownCard;
+    bool bTokenChosen = false;
+    std::optional<TObjectIdentity> chosenObject;
+    if (pShown) {
+        shownCard = CardIdentity(pShown);
+        const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
+        CPKCS11Base* pChosen = selected.isEmpty() ? nullptr : pTree->GetObject(selected.first());
+        bTokenChosen = pChosen && pChosen == pShown;
+        if (pChosen && pChosen->GetParent() == pShown &&
+            (pChosen->GetObjectType() == CryptokiCertificate || pChosen->GetObjectType() == CryptokiAsymmetricKey))
+            chosenObject = IdentityOf(static_cast<CPKCS11Object*>(pChosen));
+    }
     // The slot's token and its objects die with the refresh: their rows, and every
     // pointer of the window to them, go first.
     // (Taking the selected row out updates the selection, and m_pSelectedItem with it.)
+    pShown = nullptr;
     pTree->RemoveChildren(pSlotRow);
     pSlot->Refresh();
 
@@ -97,18 +138,70 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
         pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconUnidentifiedCard);
     } else {
         pTree->SetItemIcon(pSlotRow, CProviderTreeWidget::IconReaderWithCard);
-        // The provider's tab becomes current before the card is read, so that a failure
-        // report names this provider's module.
-        const int nTab = TabOfProvider(pProvider);
-        if (nTab != -1)
-            ui->tabWidget->setCurrentIndex(nTab);
-        m_pCurrentProvider = pProvider;
-        CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
-        splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
-        DisplayToken(pSlotRow, pSlot, pTree);
+        CPKCS11Token* pToken = pSlot->GetToken();
+        const bool bSameCard = shownCard && *shownCard == CardIdentity(pToken);
+        // The provider is current while the card is read, so that a failure report names this
+        // provider's module; after an insertion it stays so, with its tab in front.
+        CPKCS11Provider* pCurrent = m_pCurrentProvider;
+        if (bSameCard)
+            m_pCurrentProvider = pProvider;
+        else
+            BringProviderForward(pProvider);
+        {
+            CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
+            splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
+            DisplayToken(pSlotRow, pSlot, pTree);
+        }
+        if (bSameCard) {
+            m_pCurrentProvider = pCurrent;
+            CPKCS11Base* pChosen = nullptr;
+            if (bTokenChosen)
+                pChosen = pToken;
+            else if (chosenObject)
+                pChosen = FindObject(pToken, *chosenObject);
+            if (QTreeWidgetItem* pRow = pChosen ? pTree->FindItem(pChosen) : nullptr) {
+                pTree->clearSelection();
+                pTree->setCurrentItem(pRow);
+                pRow->setSelected(true);
+            }
+        }
     }
     pTree->on_item_selection_changed();
     on_item_selection_changed();
+}
+
+void MainWindow::ShowNewSlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree)
+{
+    CPKCS11Context* pContext = pProvider->GetContext();
+    const unsigned long nKnown = pContext->GetSlotCount();
+    if (!pContext->ReadNewSlots()) {
+        LogError(tr("Unable to read the slot list again."));
+        return;
+    }
+    const unsigned long nSlots = pContext->GetSlotCount();
+    for (unsigned long i = nKnown; i < nSlots; ++i) {
+        CPKCS11Slot* pSlot = pContext->GetSlot(i);
+        if (!pSlot)
+            continue;
+        qCDebug(lcGui) << "New slot shown:" << pSlot->GetSlotID();
+        std::optional<CAutoSplash> splash;
+        if (pSlot->IsTokenPresent() && pSlot->IsTokenRecognized()) {
+            BringProviderForward(pProvider);
+            splash.emplace(QStringLiteral(":/bitmaps/Progress"), this, false);
+            splash->ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
+        }
+        DisplaySlot(pProvider, pTree, pSlot);
+    }
+    pTree->on_item_selection_changed();
+    on_item_selection_changed();
+}
+
+void MainWindow::BringProviderForward(CPKCS11Provider* pProvider)
+{
+    const int nTab = TabOfProvider(pProvider);
+    if (nTab != -1)
+        ui->tabWidget->setCurrentIndex(nTab);
+    m_pCurrentProvider = pProvider;
 }
 
 void MainWindow::OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration)
@@ -138,7 +231,7 @@ void MainWindow::HandleSlotEventsNotSupported(CPKCS11Provider* pProvider)
     const QString text =
         tr("The provider %1 doesn't support slot events.\nPlease note that you'll have to reload it manually every time "
            "you insert or remove cards.\nYou can do that by choosing Edit->Reload from the main menu.")
-            .arg(QString::fromLatin1(description.c_str()));
+            .arg(CSettings::FromMapText(description));
     CSettings& settings = CSettings::Instance();
     if (!settings.GetShowSEWarning(description))
         return;

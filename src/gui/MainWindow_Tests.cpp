@@ -59,12 +59,12 @@ void MainWindow::on_actionTestKey_triggered()
             return;
         CPKCS11Token* pToken = pKey->GetToken();
         const TObjectIdentity identity = IdentityOf(pKey);
-        if (!pToken->GetLoggedInUser()) {
+        if (!pToken->GetLoggedInUser() && pToken->HasLogin()) {
             if (!Login(pToken, NormalUser))
                 return;
-            // The re-read frees the key taken above: it is found again by class and ID.
+            // The re-read frees the key taken above: it is found again by its identity.
             RefreshTokenRow(pToken);
-            pKey = FindKey(pToken, identity.nClass, identity.id);
+            pKey = static_cast<CPKCS11AsymmetricKey*>(FindObject(pToken, identity));
             if (!pKey) {
                 tessaly::CriticalBox(this, identity.nClass == CKO_PUBLIC_KEY
                                                ? tr("Could not find public key on token!")
@@ -88,12 +88,18 @@ void MainWindow::on_actionTestCertificate_triggered()
         if (!pCertificate)
             return;
         CPKCS11Token* pToken = pCertificate->GetToken();
-        const std::vector<unsigned char> id = pCertificate->GetIDBytes();
-        if (!pToken->GetLoggedInUser()) {
+        const TObjectIdentity identity = IdentityOf(pCertificate);
+        if (!pToken->HasLogin()) {
+            // Nobody logs in to this token: what is not in view now is not on it.
+            if (pCertificate->GetPrivateKeyIndex() == -1) {
+                tessaly::InformationBox(this, tr("The certificate has no private key on the token."));
+                return;
+            }
+        } else if (!pToken->GetLoggedInUser()) {
             if (!Login(pToken, NormalUser))
                 return;
             RefreshTokenRow(pToken);
-            pCertificate = FindCertificate(pToken, id);
+            pCertificate = static_cast<CPKCS11Certificate*>(FindObject(pToken, identity));
             if (!pCertificate) {
                 tessaly::CriticalBox(this, tr("Could not find certificate on token!"));
                 return;
@@ -149,7 +155,7 @@ void MainWindow::on_actionTestToken_triggered()
         if (!pToken)
             return;
         bool bLoggedIn = false;
-        if (!pToken->GetLoggedInUser()) {
+        if (!pToken->GetLoggedInUser() && pToken->HasLogin()) {
             if (!Login(pToken, NormalUser))
                 return;
             bLoggedIn = true;
@@ -170,6 +176,10 @@ void MainWindow::on_actionTestToken_triggered()
                 const QString answer = DescribeModuleAnswer(m_lastError.GetCode());
                 if (!answer.isEmpty())
                     text += QLatin1Char('\n') + answer;
+                // What tpm2-pkcs11 answers for session key pairs.
+                if (m_lastError.GetCode() == CKR_ATTRIBUTE_VALUE_INVALID)
+                    text += QLatin1Char('\n') +
+                            tr("The module does not accept temporary key pairs, which the token test generates.");
                 ShowError(text, false, true);
             } else {
                 switch (SignAndVerify(keys.pPrivate, keys.pPublic, kTokenTestData)) {

@@ -7,7 +7,10 @@
 
 #include <cstring>
 
+#include <map>
 #include <optional>
+#include <set>
+#include <string>
 
 #include "AutoSplash.h"
 #include "FieldList.h"
@@ -31,25 +34,29 @@ void MainWindow::DisplaySlots(CPKCS11Provider* pProvider, CProviderTreeWidget* p
         CPKCS11Slot* pSlot = pContext->GetSlot(i);
         if (!pSlot)
             continue;
-        const QString description = RowText(pSlot);
-        qCDebug(lcGui) << description;
-        pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
-        if (!pSlot->IsTokenPresent()) {
-            pTree->AddItem(nullptr, description, CProviderTreeWidget::IconEmptyReader, pSlot);
-        } else if (!pSlot->IsTokenRecognized()) {
-            pTree->AddItem(nullptr, description, CProviderTreeWidget::IconUnidentifiedCard, pSlot);
-        } else {
-            if (m_nTabToSelect == -1) {
-                const int nTab = TabOfProvider(pProvider);
-                if (nTab != -1) {
-                    m_nTabToSelect = nTab;
-                    m_pTokenToSelect = pSlot->GetToken();
-                }
+        if (pSlot->IsTokenPresent() && pSlot->IsTokenRecognized() && m_nTabToSelect == -1) {
+            const int nTab = TabOfProvider(pProvider);
+            if (nTab != -1) {
+                m_nTabToSelect = nTab;
+                m_pTokenToSelect = pSlot->GetToken();
             }
-            QTreeWidgetItem* pRow = pTree->AddItem(nullptr, description, CProviderTreeWidget::IconReaderWithCard, pSlot);
-            DisplayToken(pRow, pSlot, pTree);
         }
+        DisplaySlot(pProvider, pTree, pSlot);
     }
+}
+
+QTreeWidgetItem* MainWindow::DisplaySlot(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree, CPKCS11Slot* pSlot)
+{
+    const QString description = RowText(pSlot);
+    qCDebug(lcGui) << description;
+    pProvider->GetSlots()[pSlot->GetSlotID()] = pSlot;
+    if (!pSlot->IsTokenPresent())
+        return pTree->AddItem(nullptr, description, CProviderTreeWidget::IconEmptyReader, pSlot);
+    if (!pSlot->IsTokenRecognized())
+        return pTree->AddItem(nullptr, description, CProviderTreeWidget::IconUnidentifiedCard, pSlot);
+    QTreeWidgetItem* pRow = pTree->AddItem(nullptr, description, CProviderTreeWidget::IconReaderWithCard, pSlot);
+    DisplayToken(pRow, pSlot, pTree);
+    return pRow;
 }
 
 void MainWindow::DisplayToken(QTreeWidgetItem* pSlotRow, CPKCS11Slot* pSlot, CProviderTreeWidget* pTree)
@@ -120,23 +127,149 @@ private:
 
 } // namespace
 
+namespace {
+
+// Answers after which nothing of the token can be read: it was taken out, or its session
+// ended. The slot event that follows rebuilds its rows; there is nothing to tell meanwhile.
+bool IsTokenGone(CK_RV rv)
+{
+    return rv == CKR_SESSION_HANDLE_INVALID || rv == CKR_SESSION_CLOSED || rv == CKR_DEVICE_REMOVED ||
+           rv == CKR_TOKEN_NOT_PRESENT || rv == CKR_CRYPTOKI_NOT_INITIALIZED;
+}
+
+// What one view of a token could not show, per class: searches that failed and objects that
+// could not be read, and the first failure's own words for the error sink.
+class CListingReport
+{
+public:
+    void AddProblems(const std::vector<CPKCS11Token::TListingProblem>& problems)
+    {
+        for (const CPKCS11Token::TListingProblem& p : problems) {
+            if (p.rvSearch != CKR_OK && !Gone(p.rvSearch)) {
+                m_classes[p.nClass].bSearchFailed = true;
+                Remember(p.pszSearchCall ? p.pszSearchCall : "C_FindObjects", p.rvSearch, TSY_KIND_PKCS11);
+            }
+            if (p.nUnreadable && !Gone(p.rvUnreadable)) {
+                m_classes[p.nClass].nUnreadable += p.nUnreadable;
+                Remember("GetAttributeValue failed to get value", p.rvUnreadable, TSY_KIND_PKCS11);
+            }
+        }
+    }
+    void AddUnreadable(CK_OBJECT_CLASS nClass, const CTSYException& error)
+    {
+        if (error.GetFlag() == TSY_KIND_PKCS11 && Gone(CK_RV(error.GetCode())))
+            return;
+        ++m_classes[nClass].nUnreadable;
+        Remember(error.GetMessage() ? error.GetMessage() : "", error.GetCode(), error.GetFlag());
+    }
+    // Nothing to tell the user.
+    bool IsEmpty() const { return m_classes.empty(); }
+    // Everything was read.
+    bool IsComplete() const { return m_classes.empty() && !m_bGone; }
+    // One line per class that had trouble.
+    QString Lines() const
+    {
+        QStringList lines;
+        for (const auto& entry : m_classes) {
+            const TClass& c = entry.second;
+            switch (entry.first) {
+            case CKO_CERTIFICATE:
+                if (c.bSearchFailed)
+                    lines << MainWindow::tr("The search for certificates failed; some may be missing.");
+                if (c.nUnreadable)
+                    lines << MainWindow::tr("Certificates that could not be read: %1").arg(c.nUnreadable);
+                break;
+            case CKO_PUBLIC_KEY:
+                if (c.bSearchFailed)
+                    lines << MainWindow::tr("The search for public keys failed; some may be missing.");
+                if (c.nUnreadable)
+                    lines << MainWindow::tr("Public keys that could not be read: %1").arg(c.nUnreadable);
+                break;
+            default:
+                if (c.bSearchFailed)
+                    lines << MainWindow::tr("The search for private keys failed; some may be missing.");
+                if (c.nUnreadable)
+                    lines << MainWindow::tr("Private keys that could not be read: %1").arg(c.nUnreadable);
+                break;
+            }
+        }
+        return lines.join(QLatin1Char('\n'));
+    }
+    // The first failure, for the explanation of the module's answer.
+    void FillSink(CTSYException& sink) const
+    {
+        sink.Reset();
+        sink.SetMessage(m_sMessage.c_str());
+        sink.SetCode(m_nCode);
+        sink.SetFlag(m_nFlag);
+    }
+
+private:
+    struct TClass {
+        bool bSearchFailed = false;
+        unsigned long nUnreadable = 0;
+    };
+    bool Gone(CK_RV rv)
+    {
+        if (IsTokenGone(rv))
+            m_bGone = true;
+        return m_bGone && IsTokenGone(rv);
+    }
+    void Remember(const char* pszMessage, unsigned long long nCode, uint32_t nFlag)
+    {
+        if (m_bRemembered)
+            return;
+        m_bRemembered = true;
+        m_sMessage = pszMessage;
+        m_nCode = nCode;
+        m_nFlag = nFlag;
+    }
+    std::map<CK_OBJECT_CLASS, TClass> m_classes;
+    bool m_bGone = false;
+    bool m_bRemembered = false;
+    std::string m_sMessage;
+    unsigned long long m_nCode = 0;
+    uint32_t m_nFlag = 0;
+};
+
+} // namespace
+
 void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToken, CProviderTreeWidget* pTree)
 {
-    CTokenRows rows(pTree, pTokenRow);
-    pTokenRow->setData(0, kReadInFullRole, false);
-    try {
-        if (!pToken->ReadObjects()) {
-            // Nothing found, or the search failed: no rows and no message. Only an empty token
-            // is shown in full.
-            pTokenRow->setData(0, kReadInFullRole, !m_lastError.GetMessage() && m_lastError.GetCode() == 0);
-            m_lastError.Reset();
-            return;
-        }
+    CListingReport report;
+    const auto addObjectRows = [&](CTokenRows& rows) {
         qCDebug(lcGui) << "Certs count " << pToken->GetCertificateCount();
+        // An object that cannot be read is left out, once, and the rest are shown.
+        std::set<unsigned long> failedKeys;
+        const auto certificateAt = [&](unsigned long i) -> CPKCS11Certificate* {
+            try {
+                if (CPKCS11Certificate* pCert = pToken->GetCertificate(i))
+                    return pCert;
+                report.AddUnreadable(CKO_CERTIFICATE, m_lastError);
+            } catch (const CTSYException& e) {
+                report.AddUnreadable(CKO_CERTIFICATE, e);
+            }
+            return nullptr;
+        };
+        const auto keyAt = [&](unsigned long j) -> CPKCS11AsymmetricKey* {
+            if (failedKeys.count(j))
+                return nullptr;
+            const CK_OBJECT_CLASS nClass =
+                j < pToken->GetAsymmetricKeyCount() && pToken->IsPublicKeyIndex(j) ? CKO_PUBLIC_KEY : CKO_PRIVATE_KEY;
+            try {
+                if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(j))
+                    return pKey;
+                report.AddUnreadable(nClass, m_lastError);
+            } catch (const CTSYException& e) {
+                report.AddUnreadable(nClass, e);
+            }
+            failedKeys.insert(j);
+            return nullptr;
+        };
 
         const unsigned long nCerts = pToken->GetCertificateCount();
         for (unsigned long i = 0; i < nCerts; ++i) {
-            CPKCS11Certificate* pCert = pToken->GetCertificate(i);
+            CPKCS11Certificate* pCert = certificateAt(i);
             if (!pCert)
                 continue;
             const int nPublic = pCert->GetPublicKeyIndex();
@@ -147,14 +280,16 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
             else if (nPublic == -1 && nPrivate == -1)
                 nIcon = CProviderTreeWidget::IconCertificate;
             QTreeWidgetItem* pCertRow = rows.Add(RowText(pCert), nIcon, pCert);
-            if (nPublic != -1) {
-                if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPublic)) {
+            // The keys go under the first certificate of their pair; a renewed one of the same
+            // pair follows it, beside them.
+            if (nPublic != -1 && !m_mapShownKeys.count(nPublic)) {
+                if (CPKCS11AsymmetricKey* pKey = keyAt(nPublic)) {
                     m_mapShownKeys[nPublic] = 1;
                     pTree->AddItem(pCertRow, RowText(pKey), CProviderTreeWidget::IconPublicKey, pKey);
                 }
             }
-            if (nPrivate != -1) {
-                if (CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(nPrivate)) {
+            if (nPrivate != -1 && !m_mapShownKeys.count(nPrivate)) {
+                if (CPKCS11AsymmetricKey* pKey = keyAt(nPrivate)) {
                     m_mapShownKeys[nPrivate] = 1;
                     pTree->AddItem(pCertRow, RowText(pKey), CProviderTreeWidget::IconPrivateKey, pKey);
                 }
@@ -165,7 +300,7 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
         for (unsigned long j = 0; j < nKeys; ++j) {
             if (m_mapShownKeys.count(static_cast<int>(j)))
                 continue;
-            CPKCS11AsymmetricKey* pKey = pToken->GetAsymmetricKey(j);
+            CPKCS11AsymmetricKey* pKey = keyAt(j);
             if (!pKey)
                 continue;
             if (!(pKey->GetKeyFlags() & KEY_CLASS_PUBLIC)) {
@@ -174,18 +309,35 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
             }
             rows.Add(RowText(pKey), CProviderTreeWidget::IconPublicKey, pKey);
             const int nPair = pKey->GetPairIndex();
-            if (nPair == -1)
+            if (nPair == -1 || m_mapShownKeys.count(nPair))
                 continue;
-            if (CPKCS11AsymmetricKey* pPair = pToken->GetAsymmetricKey(nPair)) {
+            if (CPKCS11AsymmetricKey* pPair = keyAt(nPair)) {
                 m_mapShownKeys[nPair] = 1;
                 rows.Add(RowText(pPair), CProviderTreeWidget::IconPrivateKey, pPair);
             }
         }
-        pTokenRow->setData(0, kReadInFullRole, true);
-    } catch (const CTSYException& e) {
-        // An object whose attributes cannot be read ends the view; the rows so far stay.
-        qCDebug(lcGui) << "An error occurred in UpdateTokenView: " << (e.GetMessage() ? e.GetMessage() : "");
-        m_lastError.Reset();
+    };
+    {
+        CTokenRows rows(pTree, pTokenRow);
+        pTokenRow->setData(0, kReadInFullRole, false);
+        const bool bFound = pToken->ReadObjects();
+        report.AddProblems(pToken->GetListingProblems());
+        if (!bFound) {
+            // Nothing found: no rows. Only an empty token that was searched in full is shown in full.
+            pTokenRow->setData(0, kReadInFullRole,
+                               report.IsComplete() && !m_lastError.GetMessage() && m_lastError.GetCode() == 0);
+            m_lastError.Reset();
+        } else {
+            addObjectRows(rows);
+            pTokenRow->setData(0, kReadInFullRole, report.IsComplete());
+        }
+    }
+    // Once per read, after the rows are in: what is not shown, and the module's word for it.
+    if (!report.IsEmpty()) {
+        report.FillSink(m_lastError);
+        ShowError(tr("Not everything on the token \"%1\" could be listed.").arg(RowText(pToken)) +
+                      QLatin1Char('\n') + report.Lines(),
+                  false, true);
     }
 }
 
@@ -202,8 +354,13 @@ QString LabelText(const char* pszLabel)
 QString MainWindow::RowText(CPKCS11Base* pObject)
 {
     switch (pObject->GetObjectType()) {
-    case CryptokiSlot:
-        return Pkcs11Text(static_cast<CPKCS11Slot*>(pObject)->GetDescription());
+    case CryptokiSlot: {
+        const CPKCS11Slot* pSlot = static_cast<CPKCS11Slot*>(pObject);
+        if (*pSlot->GetDescription())
+            return Pkcs11Text(pSlot->GetDescription());
+        // A slot without a description goes by its ID, written as the window writes codes.
+        return tr("Slot %1").arg(QStringLiteral("0x") + QString::number(pSlot->GetSlotID(), 16).toUpper());
+    }
     case CryptokiToken:
         return LabelText(static_cast<CPKCS11Token*>(pObject)->GetLabel());
     case CryptokiCertificate:
@@ -305,12 +462,17 @@ void MainWindow::on_item_selection_changed()
     const CPKCS11Token* pSelectedToken = GetSelectedToken();
     const bool bWritable = !pSelectedToken || !pSelectedToken->IsWriteProtected();
     switch (m_pSelectedItem->GetObjectType()) {
-    case CryptokiCertificate:
-        for (QAction* action : {ui->actionCertView, ui->actionCertExport, ui->actionTestCertificate})
+    case CryptokiCertificate: {
+        for (QAction* action : {ui->actionCertView, ui->actionCertExport})
             action->setVisible(true);
+        // Without a login every key is in view: a certificate without its private key has
+        // nothing to test.
+        const CPKCS11Certificate* pCertificate = static_cast<CPKCS11Certificate*>(m_pSelectedItem);
+        ui->actionTestCertificate->setVisible(pSelectedToken->HasLogin() || pCertificate->GetPrivateKeyIndex() != -1);
         ui->actionDelete->setVisible(bWritable);
         ui->menuCertificate->menuAction()->setVisible(true);
         break;
+    }
     case CryptokiAsymmetricKey: {
         ui->actionDelete->setVisible(bWritable);
         ui->actionTestKey->setVisible(true);
@@ -323,12 +485,15 @@ void MainWindow::on_item_selection_changed()
         break;
     }
     case CryptokiToken: {
-        for (QAction* action : TokenActions())
-            action->setVisible(true);
-        for (QAction* action : {ui->actionCertImport, ui->actionChangePIN, ui->actionInitialize,
-                                ui->actionUnblockPIN, ui->actionTestToken, ui->actionRequestCertificate,
-                                ui->actionDownloadCertificate})
-            action->setVisible(bWritable);
+        // An uninitialised token can only be initialised; a token nobody logs in to offers no
+        // login.
+        const bool bInitialized = pSelectedToken->IsInitialized();
+        for (QAction* action : {ui->actionLogin, ui->actionLogout})
+            action->setVisible(bInitialized && pSelectedToken->HasLogin());
+        ui->actionInitialize->setVisible(bWritable);
+        for (QAction* action : {ui->actionCertImport, ui->actionChangePIN, ui->actionUnblockPIN, ui->actionTestToken,
+                                ui->actionRequestCertificate, ui->actionDownloadCertificate})
+            action->setVisible(bInitialized && bWritable);
         ui->menuSmart_card->menuAction()->setVisible(true);
         const bool bLoggedIn = static_cast<CPKCS11Token*>(m_pSelectedItem)->IsLoggedIn();
         ui->actionLogin->setEnabled(!bLoggedIn);

@@ -22,9 +22,49 @@ struct TOutcome {
     uint32_t kind;
 };
 
+// Two unsigned big-endian integers, whatever leading zero bytes either carries.
+bool SameInteger(const unsigned char* a, size_t na, const unsigned char* b, size_t nb)
+{
+    for (; na && *a == 0; ++a, --na) {
+    }
+    for (; nb && *b == 0; ++b, --nb) {
+    }
+    return na == nb && (na == 0 || memcmp(a, b, na) == 0);
+}
+
 bool SameBlob(const _CPBLOB& a, const _CPBLOB& b)
 {
-    return a.cbData == b.cbData && (a.cbData == 0 || memcmp(a.pbData, b.pbData, a.cbData) == 0);
+    return SameInteger(a.pbData, a.cbData, b.pbData, b.cbData);
+}
+
+// The public key among the token's keys of that class and type whose integers (the
+// first nIntegers attributes of keyTemplate) equal the certificate's as numbers: a token
+// may keep a modulus with a leading zero, which a search by the bytes does not find.
+CK_RV FindKeyByIntegers(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE s, std::vector<CK_ATTRIBUTE>& keyTemplate,
+                        size_t nIntegers, std::vector<CK_OBJECT_HANDLE>& keys)
+{
+    std::vector<CK_OBJECT_HANDLE> candidates;
+    CK_RV rv = tsy::FindAllObjects(fl, s, keyTemplate.data() + nIntegers, CK_ULONG(keyTemplate.size() - nIntegers),
+                                   candidates);
+    if (rv != CKR_OK)
+        return rv;
+    std::vector<CK_ATTRIBUTE_TYPE> types;
+    for (size_t i = 0; i < nIntegers; ++i)
+        types.push_back(keyTemplate[i].type);
+    for (CK_OBJECT_HANDLE h : candidates) {
+        std::vector<tsy::TBytes> values;
+        if (!tsy::ReadAttributeValues(fl, s, h, types.data(), types.size(), values).ok())
+            continue;
+        bool bSame = true;
+        for (size_t i = 0; i < nIntegers && bSame; ++i)
+            bSame = SameInteger(values[i].data(), values[i].size(),
+                                static_cast<const unsigned char*>(keyTemplate[i].pValue), keyTemplate[i].ulValueLen);
+        if (bSame) {
+            keys.push_back(h);
+            break;
+        }
+    }
+    return CKR_OK;
 }
 
 bool SamePublicKey(const CL_CERTIFICATE* a, const CL_CERTIFICATE* b)
@@ -163,12 +203,18 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
     } else {
         return fail({TSY_CERT_DECODE_FAILED, TSY_KIND_PLAIN});
     }
+    const size_t nIntegers = keyTemplate.size();
     keyTemplate.push_back({CKA_CLASS, &publicClass, sizeof publicClass});
     keyTemplate.push_back({CKA_KEY_TYPE, &keyType, sizeof keyType});
     std::vector<CK_OBJECT_HANDLE> keys;
     CK_RV rv = tsy::FindAllObjects(fl, s, keyTemplate.data(), CK_ULONG(keyTemplate.size()), keys, 1);
     if (rv != CKR_OK)
         return fail({rv, TSY_KIND_PKCS11});
+    if (keys.empty()) {
+        rv = FindKeyByIntegers(fl, s, keyTemplate, nIntegers, keys);
+        if (rv != CKR_OK)
+            return fail({rv, TSY_KIND_PKCS11});
+    }
     if (keys.empty())
         return fail({TSY_KEYSET_NOT_EXISTS, TSY_KIND_PLAIN});
 

@@ -180,11 +180,16 @@ CK_RV ReadFixedAttribute(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_
 }
 
 CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
-                     std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount)
+                     std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount, const char** ppszFailedCall)
 {
+    const char* pszUnused = nullptr;
+    const char*& pszFailed = ppszFailedCall ? *ppszFailedCall : pszUnused;
+    pszFailed = nullptr;
     CK_RV rv = fl->C_FindObjectsInit(session, templ, count);
-    if (rv != CKR_OK)
+    if (rv != CKR_OK) {
+        pszFailed = "C_FindObjectsInit";
         return rv;
+    }
     CK_OBJECT_HANDLE batch[64];
     size_t taken = 0;
     // A search gives each object once. A module whose search gives handles again would keep
@@ -214,28 +219,43 @@ CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTR
             break;
     }
     CK_RV rvFinal = fl->C_FindObjectsFinal(session);
+    if (rv != CKR_OK)
+        pszFailed = "C_FindObjects";
+    else if (rvFinal != CKR_OK)
+        pszFailed = "C_FindObjectsFinal";
     return rv != CKR_OK ? rv : rvFinal;
 }
 
 CK_OBJECT_HANDLE ResolveObject(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls,
-                               const TBytes& id, CK_OBJECT_HANDLE hint)
+                               const TBytes& id, CK_OBJECT_HANDLE hint, const CK_ATTRIBUTE* pNarrow)
 {
     if (!session)
         return 0;
+    const auto narrowed = [&](CK_OBJECT_HANDLE h) {
+        if (!pNarrow)
+            return true;
+        TBytes value;
+        const unsigned char* p = static_cast<const unsigned char*>(pNarrow->pValue);
+        return ReadAttributeValue(fl, session, h, pNarrow->type, value).ok() && value.size() == pNarrow->ulValueLen &&
+               (value.empty() || std::equal(value.begin(), value.end(), p));
+    };
     if (hint) {
         CK_OBJECT_CLASS readClass = CK_UNAVAILABLE_INFORMATION;
         TBytes readId(id.size() + 1);
         CK_ATTRIBUTE attrs[2] = {{CKA_CLASS, &readClass, sizeof readClass},
                                  {CKA_ID, readId.data(), CK_ULONG(readId.size())}};
         if (fl->C_GetAttributeValue(session, hint, attrs, 2) == CKR_OK && readClass == cls &&
-            attrs[1].ulValueLen == id.size() && std::equal(id.begin(), id.end(), readId.begin()))
+            attrs[1].ulValueLen == id.size() && std::equal(id.begin(), id.end(), readId.begin()) && narrowed(hint))
             return hint;
     }
-    CK_ATTRIBUTE templ[2] = {{CKA_CLASS, &cls, sizeof cls},
+    CK_ATTRIBUTE templ[3] = {{CKA_CLASS, &cls, sizeof cls},
                              {CKA_ID, const_cast<unsigned char*>(id.data()), CK_ULONG(id.size())}};
+    CK_ULONG nTempl = 2;
+    if (pNarrow)
+        templ[nTempl++] = *pNarrow;
     std::vector<CK_OBJECT_HANDLE> found;
-    // Two objects of one class and ID cannot be told apart: use neither.
-    if (FindAllObjects(fl, session, templ, 2, found, 2) != CKR_OK || found.size() != 1)
+    // Two objects that match alike cannot be told apart: use neither.
+    if (FindAllObjects(fl, session, templ, nTempl, found, 2) != CKR_OK || found.size() != 1)
         return 0;
     return found.front();
 }

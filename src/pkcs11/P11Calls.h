@@ -95,15 +95,19 @@ constexpr size_t kMaxSearchCount = 65536;
 // Runs one search with the template and appends up to maxCount handles (0: up to
 // kMaxSearchCount), each once, to found; a batch that brings no new handle ends it.
 // C_FindObjectsFinal always follows a successful init, so no search stays active on
-// the session. Returns the first failing return value.
+// the session. Returns the first failing return value; *ppszFailedCall, when given,
+// names the call that gave it (null when all went well).
 CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTRIBUTE_PTR templ, CK_ULONG count,
-                     std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount = 0);
+                     std::vector<CK_OBJECT_HANDLE>& found, size_t maxCount = 0,
+                     const char** ppszFailedCall = nullptr);
 
 // Finds the object of that class and CKA_ID in the session. hint is tried first
 // (one C_GetAttributeValue comparing class and ID); otherwise a search runs and
-// a single match is taken. 0 when nothing or more than one object matches.
+// a single match is taken. 0 when nothing or more than one object matches. Several
+// objects may share a class and ID: pNarrow, when given, is one more attribute the
+// object must have (a certificate's CKA_VALUE), in the hint's check and the search.
 CK_OBJECT_HANDLE ResolveObject(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_OBJECT_CLASS cls,
-                               const TBytes& id, CK_OBJECT_HANDLE hint);
+                               const TBytes& id, CK_OBJECT_HANDLE hint, const CK_ATTRIBUTE* pNarrow = nullptr);
 
 // C_Digest or C_Sign into out: the length first (call with a null buffer), then
 // the call into a buffer of that size. Only CKR_BUFFER_TOO_SMALL keeps the

@@ -119,11 +119,11 @@ void CPKCS11AsymmetricKey::PopulateFields(CFieldList* pFields)
     else if (m_nKeyFlags & KEY_TYPE_DSA)
         kind = QStringLiteral("DSA ");
     else if (m_nKeyFlags & KEY_TYPE_DH)
-        kind = QStringLiteral("Diffie-Helman ");
+        kind = QStringLiteral("Diffie-Hellman ");
     else if (m_nKeyFlags & KEY_TYPE_KEA)
         kind = QStringLiteral("KEA ");
     else if (m_nKeyFlags & KEY_TYPE_EC)
-        kind = QStringLiteral("Elliptic Curve ");
+        kind = QObject::tr("Elliptic Curve") + QLatin1Char(' ');
     kind += (m_nKeyFlags & KEY_CLASS_PUBLIC) ? QObject::tr("Public Key") : QObject::tr("Private Key");
     (*pFields)[kind] = QString();
 

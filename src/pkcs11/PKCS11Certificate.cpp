@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include <pellum/pellum.h>
 
@@ -21,6 +22,34 @@ QString FormatTime(time_t t)
     if (gmtime_r(&t, &parts))
         strftime(text, sizeof text, "%d/%m/%Y %H:%M GMT", &parts);
     return QString::fromLatin1(text);
+}
+
+// A name's text as the decoder gives it, of whatever length: the length first, then the text.
+bool NameText(const _CPBLOB* pName, std::string& text)
+{
+    uint32_t len = 0;
+    if (!CL_CertNameToStr(pName, nullptr, &len, '\n', '\n') || len == 0)
+        return false;
+    std::vector<char> buffer(len);
+    if (!CL_CertNameToStr(pName, buffer.data(), &len, '\n', '\n'))
+        return false;
+    buffer.back() = 0;
+    text = buffer.data();
+    return true;
+}
+
+// The subject's (flags 0) or issuer's simple name, likewise; empty when there is none.
+void SimpleName(const CL_CERTIFICATE* pRecord, int nFlags, std::string& name)
+{
+    uint32_t len = 0;
+    name.clear();
+    if (!CL_CertGetSimpleNameString(pRecord, nFlags, nullptr, &len) || len == 0)
+        return;
+    std::vector<char> buffer(len);
+    if (!CL_CertGetSimpleNameString(pRecord, nFlags, buffer.data(), &len))
+        return;
+    buffer.back() = 0;
+    name = buffer.data();
 }
 
 } // namespace
@@ -72,27 +101,15 @@ void CPKCS11Certificate::Decode()
 
     // The subject's name text gives the organisation, and the common name when the
     // text starts with it (the simple name then is its first line).
-    char nameText[2048];
-    uint32_t len = sizeof nameText;
-    bool bText = CL_CertNameToStr(&record->Subject, nameText, &len, '\n', '\n');
-    if (bText) {
-        nameText[sizeof nameText - 1] = 0;
-        m_sOrganization = OrganizationFromNameText(nameText);
-    }
-    char buffer[1024];
-    if (bText && strncmp(nameText, "CN=", 3) == 0) {
-        const char* end = strchr(nameText, '\n');
-        m_sSubject = end ? std::string(nameText + 3, size_t(end - nameText - 3)) : std::string(nameText + 3);
-        // As the 1023-byte buffer of the name call would: too long gives nothing.
-        if (m_sSubject.size() + 1 > sizeof buffer - 1)
-            m_sSubject.clear();
+    std::string nameText;
+    const bool bText = NameText(&record->Subject, nameText);
+    if (bText)
+        m_sOrganization = OrganizationFromNameText(nameText.c_str());
+    if (bText && nameText.compare(0, 3, "CN=") == 0) {
+        const size_t end = nameText.find('\n');
+        m_sSubject = nameText.substr(3, end == std::string::npos ? std::string::npos : end - 3);
     } else {
-        len = sizeof buffer - 1;
-        buffer[0] = 0;
-        if (CL_CertGetSimpleNameString(record, 0, buffer, &len)) {
-            buffer[sizeof buffer - 1] = 0;
-            m_sSubject = buffer;
-        }
+        SimpleName(record, 0, m_sSubject);
     }
     // Certificates on one token mostly share their issuers.
     CPKCS11Token* pToken = GetToken();
@@ -100,16 +117,11 @@ void CPKCS11Certificate::Decode()
     const std::string* known = pToken ? pToken->FindIssuerName(issuerDer) : nullptr;
     if (known) {
         m_sIssuer = *known;
-    } else if (record->Issuer.cbData == record->Subject.cbData && bText && strncmp(nameText, "CN=", 3) == 0 &&
+    } else if (record->Issuer.cbData == record->Subject.cbData && bText && nameText.compare(0, 3, "CN=") == 0 &&
                memcmp(record->Issuer.pbData, record->Subject.pbData, record->Issuer.cbData) == 0) {
         m_sIssuer = m_sSubject;  // self-signed
     } else {
-        len = sizeof buffer - 1;
-        buffer[0] = 0;
-        if (CL_CertGetSimpleNameString(record, CL_NAME_ISSUER_FLAG, buffer, &len)) {
-            buffer[sizeof buffer - 1] = 0;
-            m_sIssuer = buffer;
-        }
+        SimpleName(record, CL_NAME_ISSUER_FLAG, m_sIssuer);
     }
     if (pToken && !known)
         pToken->RememberIssuerName(issuerDer, m_sIssuer);

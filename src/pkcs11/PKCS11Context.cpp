@@ -1,13 +1,18 @@
 #include "PKCS11Context.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <link.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <QDebug>
 
@@ -59,6 +64,22 @@ void PinMapped(const char* pszPath)
         dlclose(h);
 }
 
+// Whether a module named by a path is a regular file. The loader's open() of a FIFO waits for a
+// writer for good, so the type is checked first, on a descriptor opened without blocking. A bare
+// file name is searched for by the loader in its own folders and is left to it.
+bool IsLoadableFile(const char* pszModule)
+{
+    if (!std::strchr(pszModule, '/'))
+        return true;
+    const int fd = ::open(pszModule, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return true;   // the loader says why it cannot open it
+    struct stat info;
+    const bool bRegular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    ::close(fd);
+    return bRegular;
+}
+
 } // namespace
 
 CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink)
@@ -74,6 +95,10 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
       m_bInitializedHere(false),
       m_nGeneration(0)
 {
+    if (pszModule && !IsLoadableFile(pszModule)) {
+        std::string sMessage = m_sDescription + ": " + pszModule + ": not a regular file";
+        throw CTSYException(sMessage.c_str(), TSY_MODULE_NOT_REGULAR, TSY_KIND_LOAD_FAILED);
+    }
     dlerror();
     m_hModule = pszModule ? dlopen(pszModule, RTLD_LAZY) : nullptr;
     if (!m_hModule) {
@@ -86,7 +111,7 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
         reinterpret_cast<CK_C_GetFunctionList>(dlsym(m_hModule, "C_GetFunctionList"));
     if (!pGetFunctionList) {
         Unload();
-        throw CTSYException("Unable to obtain C_GetFunctionList entry point", 0, TSY_KIND_PLAIN);
+        throw CTSYException("Unable to obtain C_GetFunctionList entry point", TSY_MODULE_NOT_PKCS11, TSY_KIND_PLAIN);
     }
     CK_FUNCTION_LIST_PTR pFunctionList = nullptr;
     if (pGetFunctionList(&pFunctionList) != CKR_OK || !pFunctionList) {
@@ -198,35 +223,84 @@ void CPKCS11Context::Unload()
     }
 }
 
+CK_RV CPKCS11Context::ReadSlotIDs(CK_SLOT_ID** ppList, CK_ULONG* pnCount, const char** ppszMessage) const
+{
+    // A reader attached between the two calls makes the list larger than the count: the module
+    // answers CKR_BUFFER_TOO_SMALL and the count it needs now, and the list is asked for again.
+    // A module whose list never settles fails after a few rounds.
+    const int kAttempts = 4;
+    *ppList = nullptr;
+    *pnCount = 0;
+    CK_ULONG nCount = 0;
+    CK_RV rv = m_pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &nCount);
+    for (int attempt = 1;; ++attempt) {
+        if (rv != CKR_OK) {
+            *ppszMessage = "Unable to get slots count";
+            return rv;
+        }
+        if (nCount == 0)
+            return CKR_OK;
+        // A count no allocation can hold (a broken module) fails like the call itself.
+        CK_SLOT_ID* pList = NewArrayOrNull<CK_SLOT_ID>(nCount);
+        if (!pList) {
+            *ppszMessage = "Unable to get slot list";
+            return CKR_HOST_MEMORY;
+        }
+        CK_ULONG nFilled = nCount;
+        rv = m_pFunctionList->C_GetSlotList(CK_FALSE, pList, &nFilled);
+        if (rv == CKR_OK) {
+            *ppList = pList;
+            *pnCount = nFilled < nCount ? nFilled : nCount;
+            return CKR_OK;
+        }
+        delete[] pList;
+        if (rv != CKR_BUFFER_TOO_SMALL || attempt == kAttempts) {
+            *ppszMessage = "Unable to get slot list";
+            return rv;
+        }
+        if (nFilled > nCount) {
+            nCount = nFilled;
+            rv = CKR_OK;
+        } else {
+            rv = m_pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &nCount);
+        }
+    }
+}
+
 CK_RV CPKCS11Context::ReadSlotList(const char** ppszMessage)
 {
     FreeSlotList();
+    return ReadSlotIDs(&m_pSlotList, &m_nSlotCount, ppszMessage);
+}
+
+bool CPKCS11Context::ReadNewSlots()
+{
+    if (m_bFinalized)
+        return false;
+    CK_SLOT_ID* pList = nullptr;
     CK_ULONG nCount = 0;
-    CK_RV rv = m_pFunctionList->C_GetSlotList(CK_FALSE, nullptr, &nCount);
+    const char* pszMessage = nullptr;
+    CK_RV rv = ReadSlotIDs(&pList, &nCount, &pszMessage);
     if (rv != CKR_OK) {
-        *ppszMessage = "Unable to get slots count";
-        return rv;
+        SetError(pszMessage, rv, TSY_KIND_PKCS11);
+        return false;
     }
-    if (nCount == 0)
-        return CKR_OK;
-    // A count no allocation can hold (a broken module) fails like the call itself.
-    CK_SLOT_ID* pList = NewArrayOrNull<CK_SLOT_ID>(nCount);
-    if (!pList) {
-        *ppszMessage = "Unable to get slot list";
-        return CKR_HOST_MEMORY;
-    }
-    CK_ULONG nFilled = nCount;
-    rv = m_pFunctionList->C_GetSlotList(CK_FALSE, pList, &nFilled);
-    if (rv != CKR_OK) {
-        // A list that grew meanwhile answers CKR_BUFFER_TOO_SMALL with the larger count:
-        // the list stays empty rather than taking a count the array does not have.
-        delete[] pList;
-        *ppszMessage = "Unable to get slot list";
-        return rv;
-    }
-    m_pSlotList = pList;
-    m_nSlotCount = nFilled < nCount ? nFilled : nCount;
-    return CKR_OK;
+    // The slots known keep their positions (and their objects); new ones follow them.
+    std::vector<CK_SLOT_ID> added;
+    for (CK_ULONG i = 0; i < nCount; ++i)
+        if (std::find(m_pSlotList, m_pSlotList + m_nSlotCount, pList[i]) == m_pSlotList + m_nSlotCount &&
+            std::find(added.begin(), added.end(), pList[i]) == added.end())
+            added.push_back(pList[i]);
+    delete[] pList;
+    if (added.empty())
+        return true;
+    CK_SLOT_ID* pJoined = new CK_SLOT_ID[m_nSlotCount + added.size()];
+    std::copy(m_pSlotList, m_pSlotList + m_nSlotCount, pJoined);
+    std::copy(added.begin(), added.end(), pJoined + m_nSlotCount);
+    delete[] m_pSlotList;
+    m_pSlotList = pJoined;
+    m_nSlotCount += added.size();
+    return true;
 }
 
 void CPKCS11Context::FreeSlotList()

@@ -38,6 +38,9 @@ public:
     CPKCS11Slot* FindSlot(CK_SLOT_ID nSlotID);
     void FreeSlots();
     bool RefreshSlotList();
+    // Reads the slot list again and appends the slots not listed before (a reader attached since);
+    // the slots listed before keep their positions and objects. False after reporting a failure.
+    bool ReadNewSlots();
     void FreeSlot(CPKCS11Slot* pSlot);
     void FreeSlot(unsigned long nIndex);
 
@@ -66,6 +69,8 @@ private:
 
     // Reads count and list; 0 on success, else the failing CK_RV with the failure message.
     CK_RV ReadSlotList(const char** ppszMessage);
+    // The module's slot list as a new array (null when empty), or the failing CK_RV and message.
+    CK_RV ReadSlotIDs(CK_SLOT_ID** ppList, CK_ULONG* pnCount, const char** ppszMessage) const;
     void FreeSlotList();
     void KeepMapped();
     void Unload();

@@ -168,7 +168,11 @@ CK_OBJECT_HANDLE CPKCS11Object::CurrentHandle()
         return 0;
     if (hCurrent == m_hSession && m_nClass != CKO_PRIVATE_KEY)
         return m_hObject;
-    CK_OBJECT_HANDLE h = tsy::ResolveObject(m_pFunctionList, hCurrent, m_nClass, m_id, m_hObject);
+    // Certificates of one key pair share their CKA_ID: the value tells them apart.
+    CK_ATTRIBUTE value = {CKA_VALUE, m_value.pbData, m_value.cbData};
+    const bool bByValue = m_nClass == CKO_CERTIFICATE && m_value.pbData;
+    CK_OBJECT_HANDLE h =
+        tsy::ResolveObject(m_pFunctionList, hCurrent, m_nClass, m_id, m_hObject, bByValue ? &value : nullptr);
     if (h) {
         m_hObject = h;
         m_hSession = hCurrent;

@@ -17,8 +17,10 @@ CPKCS11Slot::CPKCS11Slot(CK_SLOT_ID nSlotID, CK_FUNCTION_LIST_PTR pFunctionList,
       m_nMechanismCount(0),
       m_pMechanisms(nullptr),
       m_pToken(nullptr),
-      m_bCloseAllSessions(true)
+      m_bCloseAllSessions(true),
+      m_bTokenInfoRead(false)
 {
+    memset(&m_tokenInfo, 0, sizeof(m_tokenInfo));
     m_eObjectType = CryptokiSlot;
     Refresh();
 }
@@ -46,25 +48,30 @@ bool CPKCS11Slot::IsTokenUnchanged() const
     memset(&slotInfo, 0, sizeof(slotInfo));
     if (m_pFunctionList->C_GetSlotInfo(m_nSlotID, &slotInfo) != CKR_OK || !(slotInfo.flags & CKF_TOKEN_PRESENT))
         return false;
+    // A card taken out takes its sessions with it: a session still open says it is the card
+    // read, without a command to the card (C_GetTokenInfo may send one).
+    CK_SESSION_INFO session;
+    memset(&session, 0, sizeof(session));
+    const CK_RV rv = m_pFunctionList->C_GetSessionInfo(m_pToken->GetSession(), &session);
+    if (rv == CKR_OK)
+        return session.slotID == m_nSlotID;
+    if (rv != CKR_FUNCTION_NOT_SUPPORTED)
+        return false;
     CK_TOKEN_INFO now;
     memset(&now, 0, sizeof(now));
     if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &now) != CKR_OK)
         return false;
     const CK_TOKEN_INFO& read = m_pToken->GetTokenInfo();
-    if (memcmp(now.label, read.label, sizeof(now.label)) != 0 ||
-        memcmp(now.manufacturerID, read.manufacturerID, sizeof(now.manufacturerID)) != 0 ||
-        memcmp(now.model, read.model, sizeof(now.model)) != 0 ||
-        memcmp(now.serialNumber, read.serialNumber, sizeof(now.serialNumber)) != 0 || now.flags != read.flags)
-        return false;
-    CK_SESSION_INFO session;
-    memset(&session, 0, sizeof(session));
-    return m_pFunctionList->C_GetSessionInfo(m_pToken->GetSession(), &session) == CKR_OK &&
-           session.slotID == m_nSlotID;
+    return memcmp(now.label, read.label, sizeof(now.label)) == 0 &&
+           memcmp(now.manufacturerID, read.manufacturerID, sizeof(now.manufacturerID)) == 0 &&
+           memcmp(now.model, read.model, sizeof(now.model)) == 0 &&
+           memcmp(now.serialNumber, read.serialNumber, sizeof(now.serialNumber)) == 0 && now.flags == read.flags;
 }
 
 void CPKCS11Slot::Refresh()
 {
     m_bTokenRecognized = true;
+    m_bTokenInfoRead = false;
     FreeToken();
     FreeMechanisms();
 
@@ -98,10 +105,12 @@ void CPKCS11Slot::Refresh()
         }
     }
 
-    CK_TOKEN_INFO tokenInfo;
-    memset(&tokenInfo, 0, sizeof(tokenInfo));
-    if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &tokenInfo) != CKR_OK)
+    // Kept for the token object, which would otherwise ask again (on some cards a command each).
+    memset(&m_tokenInfo, 0, sizeof(m_tokenInfo));
+    if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &m_tokenInfo) != CKR_OK)
         m_bTokenRecognized = false;
+    else
+        m_bTokenInfoRead = true;
 }
 
 bool CPKCS11Slot::IsMechanismSupported(CK_MECHANISM_TYPE nMechanism) const
@@ -138,8 +147,11 @@ bool CPKCS11Slot::GetMechanismInfo(CK_MECHANISM_TYPE nMechanism, CK_ULONG* pnMin
 
 CPKCS11Token* CPKCS11Slot::GetToken()
 {
-    if (!m_pToken)
-        m_pToken = new CPKCS11Token(m_pFunctionList, this, m_pErrorSink);
+    if (!m_pToken) {
+        // The information of the last refresh serves the first token object built after it.
+        m_pToken = new CPKCS11Token(m_pFunctionList, this, m_pErrorSink, m_bTokenInfoRead ? &m_tokenInfo : nullptr);
+        m_bTokenInfoRead = false;
+    }
     return m_pToken;
 }
 
@@ -155,7 +167,7 @@ void CPKCS11Slot::PopulateFields(CFieldList* pFields)
     qCDebug(lcPkcs11) << "CPKCS11Slot::PopulateFields";
     (*pFields)[QObject::tr("Description")] = Pkcs11Text(m_sDescription.c_str());
     (*pFields)[QObject::tr("Manufacturer")] =
-        m_sManufacturer.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(m_sManufacturer.c_str());
+        m_sManufacturer.empty() ? QObject::tr("N/A") : Pkcs11Text(m_sManufacturer.c_str());
     QString qsStatus;
     if (!m_bTokenPresent)
         qsStatus = QObject::tr("The reader is empty.");

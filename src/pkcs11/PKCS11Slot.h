@@ -17,9 +17,10 @@ public:
 
     // Re-reads the slot; drops the cached token object. Never reports.
     void Refresh();
-    // Whether the token read before is still in the slot as it was read: present, the same
-    // label, maker, model, serial number and flags, and its session still open (a card removed
-    // and put back has lost it). False when no token was read or it has no session. Never reports.
+    // Whether the token read before is still in the slot: present, and its session still open
+    // (a card removed and put back has lost it). Only a module without C_GetSessionInfo is asked
+    // for the token information (the same label, maker, model, serial number and flags). False
+    // when no token was read or it has no session. Never reports.
     bool IsTokenUnchanged() const;
 
     const char* GetDescription() const { return m_sDescription.c_str(); }
@@ -54,6 +55,8 @@ private:
     CK_MECHANISM_TYPE* m_pMechanisms;
     CPKCS11Token* m_pToken;
     bool m_bCloseAllSessions;
+    CK_TOKEN_INFO m_tokenInfo;  // of the last refresh
+    bool m_bTokenInfoRead;      // m_tokenInfo read and not yet given to a token object
 };
 
 #endif

@@ -32,12 +32,13 @@ CK_UTF8CHAR_PTR Bytes(const char* psz)
 
 QString TextOrNA(const std::string& s)
 {
-    return s.empty() ? QString::fromLatin1("N/A") : Pkcs11Text(s.c_str());
+    return s.empty() ? QObject::tr("N/A") : Pkcs11Text(s.c_str());
 }
 
 } // namespace
 
-CPKCS11Token::CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink)
+CPKCS11Token::CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink,
+                           const CK_TOKEN_INFO* pTokenInfo)
     : CPKCS11Base(pFunctionList, pSlot, pErrorSink),
       m_nSlotID(pSlot ? pSlot->GetSlotID() : 0),
       m_nMinPINLength(4),
@@ -53,7 +54,10 @@ CPKCS11Token::CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlo
     assert(pSlot);
     m_eObjectType = CryptokiToken;
     memset(&m_tokenInfo, 0, sizeof(m_tokenInfo));
-    ReadTokenInfo();
+    if (pTokenInfo)
+        TakeTokenInfo(*pTokenInfo);
+    else
+        ReadTokenInfo();
 }
 
 bool CPKCS11Token::ReadTokenInfo()
@@ -62,6 +66,12 @@ bool CPKCS11Token::ReadTokenInfo()
     memset(&info, 0, sizeof(info));
     if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &info) != CKR_OK)
         return false;
+    TakeTokenInfo(info);
+    return true;
+}
+
+void CPKCS11Token::TakeTokenInfo(const CK_TOKEN_INFO& info)
+{
     m_tokenInfo = info;
     m_sManufacturer = Trimmed(m_tokenInfo.manufacturerID, sizeof(m_tokenInfo.manufacturerID));
     m_sModel = Trimmed(m_tokenInfo.model, sizeof(m_tokenInfo.model));
@@ -81,7 +91,6 @@ bool CPKCS11Token::ReadTokenInfo()
     m_bProtectedAuthenticationPath = (m_tokenInfo.flags & CKF_PROTECTED_AUTHENTICATION_PATH) != 0;
     // Once a read-write session was refused as write-protected, the token stays so for this object.
     m_bWriteProtected = m_bWriteProtected || (m_tokenInfo.flags & CKF_WRITE_PROTECTED) != 0;
-    return true;
 }
 
 CPKCS11Token::~CPKCS11Token()

@@ -32,8 +32,10 @@ enum TUserType : uint32_t {
 class CPKCS11Token : public CPKCS11Base
 {
 public:
-    // Reads the token information; never reports (a failed read leaves empty texts and false flags).
-    CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink);
+    // Reads the token information, or takes the one given (read by the slot just before); never
+    // reports (a failed read leaves empty texts and false flags).
+    CPKCS11Token(CK_FUNCTION_LIST_PTR pFunctionList, CPKCS11Slot* pSlot, CTSYException* pErrorSink,
+                 const CK_TOKEN_INFO* pTokenInfo = nullptr);
     void PopulateFields(CFieldList* pFields) override;
     // Frees the objects and closes the session; does not log out.
     ~CPKCS11Token() override;
@@ -65,6 +67,9 @@ public:
     // Whether nothing may be written to the token: its flag, or a refused read-write session.
     bool IsWriteProtected() const { return m_bWriteProtected; }
     bool IsLoginRequired() const { return (m_tokenInfo.flags & CKF_LOGIN_REQUIRED) != 0; }
+    // Whether anybody logs in to it: it asks for a login or has a user PIN. A store of trusted
+    // certificates has neither, and everything on it is in view without a login.
+    bool HasLogin() const { return (m_tokenInfo.flags & (CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED)) != 0; }
     void CloseSession();
     // A null PIN lets a token with a protected authentication path collect it on its own keypad.
     bool Login(const char* pszPIN, TUserType eUser);
@@ -84,14 +89,27 @@ public:
 public:
     // Lists the certificates, the public keys and (with a user logged in) the private keys
     // through the current session, replacing the lists and objects of an earlier read.
-    // True when anything was found.
+    // Every object is listed, also several with one CKA_ID. True when anything was found.
     bool ReadObjects();
+    // What the last ReadObjects could not list, one entry per class that had trouble: a
+    // search that failed (the objects it gave before are listed), and objects skipped
+    // because their CKA_ID could not be read.
+    struct TListingProblem {
+        CK_OBJECT_CLASS nClass;
+        CK_RV rvSearch;            // CKR_OK, or the failing search call's answer
+        const char* pszSearchCall; // that call, "C_FindObjectsInit" or "C_FindObjects"
+        unsigned long nUnreadable; // objects skipped
+        CK_RV rvUnreadable;        // the module's answer for the first of them
+    };
+    const std::vector<TListingProblem>& GetListingProblems() const { return m_listingProblems; }
     unsigned long GetCertificateCount() const { return (unsigned long)m_certificates.size(); }
     // Public keys first, then private keys, each in CKA_ID order.
     unsigned long GetAsymmetricKeyCount() const
     {
         return (unsigned long)(m_publicKeys.size() + m_privateKeys.size());
     }
+    // Whether the key at this index is a public key (they come first).
+    bool IsPublicKeyIndex(unsigned long nIndex) const { return nIndex < m_publicKeys.size(); }
     // Created on first use and owned by the token; null past the end of the list.
     CPKCS11Certificate* GetCertificate(unsigned long nIndex);
     CPKCS11AsymmetricKey* GetAsymmetricKey(unsigned long nIndex);
@@ -140,7 +158,8 @@ private:
     // since the listing, so that what it read still holds.
     CK_OBJECT_HANDLE CurrentListedHandle(CK_OBJECT_CLASS nClass, const TListedObject& listed, bool* bAsListed);
 
-    TObjectList m_certificates;  // CKA_ID order; of one ID the object found last
+    std::vector<TListingProblem> m_listingProblems;
+    TObjectList m_certificates;  // CKA_ID order; of one ID in the order the module gave them
     TObjectList m_publicKeys;
     TObjectList m_privateKeys;
     std::map<int, CPKCS11Certificate*> m_mapCertificates;
@@ -155,6 +174,8 @@ private:
 private:
     // C_OpenSession after closing the old session; the module's answer, nothing reported.
     CK_RV TryOpenSession(bool bReadOnly);
+    // Sets the texts, lengths and flags from the module's token information.
+    void TakeTokenInfo(const CK_TOKEN_INFO& info);
 
     CK_SLOT_ID m_nSlotID;
     CK_TOKEN_INFO m_tokenInfo;

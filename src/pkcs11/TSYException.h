@@ -9,12 +9,17 @@
 #define TSY_CERT_DECODE_FAILED  0x80001001UL
 #define TSY_KEYSET_NOT_EXISTS   0x80001002UL
 #define TSY_CERT_ALREADY_EXISTS 0x80001004UL
+// A module file that is not a regular file (a FIFO, a device, a folder): it is never loaded.
+#define TSY_MODULE_NOT_REGULAR  0x80001005UL
+// A library without C_GetFunctionList: not a PKCS#11 module.
+#define TSY_MODULE_NOT_PKCS11   0x80001006UL
 
 // What the code of a CTSYException means.
 enum TSYErrorKind : uint32_t {
     TSY_KIND_PLAIN = 0,       // an error of the layer; code 0 or one of the TSY_ codes
     TSY_KIND_PKCS11 = 1,      // the code is the CK_RV of the failed module call
-    TSY_KIND_LOAD_FAILED = 2  // the module library could not be loaded; code 0
+    TSY_KIND_LOAD_FAILED = 2  // the module library could not be loaded; code 0 (the loader's
+                              // reason in the message) or TSY_MODULE_NOT_REGULAR
 };
 
 // The layer's exception; also used as the error sink that callers hand to layer objects.

@@ -41,6 +41,7 @@ void CPKCS11Token::FreeObjects()
     m_publicKeys.clear();
     m_privateKeys.clear();
     m_mapIssuerNames.clear();
+    m_listingProblems.clear();
     m_hObjectsSession = 0;
 }
 
@@ -57,15 +58,22 @@ void CPKCS11Token::RememberIssuerName(const std::string& sIssuerDer, const std::
 
 void CPKCS11Token::ListObjects(CK_OBJECT_CLASS nClass, TObjectList& list)
 {
+    TListingProblem problem = {nClass, CKR_OK, nullptr, 0, CKR_OK};
     CK_ATTRIBUTE templ = {CKA_CLASS, &nClass, sizeof nClass};
     std::vector<CK_OBJECT_HANDLE> handles;
-    // A failing search drops the pass (or its remaining objects) silently.
-    tsy::FindAllObjects(m_pFunctionList, m_hSession, &templ, 1, handles);
+    // A search that fails part way still gives the objects found before.
+    const char* pszFailedCall = nullptr;
+    CK_RV rvSearch = tsy::FindAllObjects(m_pFunctionList, m_hSession, &templ, 1, handles, 0, &pszFailedCall);
+    // A failing C_FindObjectsFinal comes after every object was given.
+    if (rvSearch != CKR_OK && pszFailedCall && strcmp(pszFailedCall, "C_FindObjectsFinal") != 0) {
+        problem.rvSearch = rvSearch;
+        problem.pszSearchCall = pszFailedCall;
+    }
     size_t nRequests = 0;
     const tsy::TAttributeRequest* pRequests =
         nClass == CKO_CERTIFICATE ? CPKCS11Certificate::ReadRequests(&nRequests)
                                   : CPKCS11AsymmetricKey::ReadRequests(nClass == CKO_PUBLIC_KEY, &nRequests);
-    tsy::TBytes scratch;
+    tsy::TBytes scratch, id;
     bool bRefused = false;
     list.reserve(handles.size());
     for (CK_OBJECT_HANDLE h : handles) {
@@ -77,35 +85,38 @@ void CPKCS11Token::ListObjects(CK_OBJECT_CLASS nClass, TObjectList& list)
         listed.pRead.reset(new tsy::CAttributeValues);
         if (!bRefused &&
             tsy::ReadAttributesOnce(m_pFunctionList, m_hSession, h, pRequests, nRequests, scratch, *listed.pRead)) {
-            // An ID that does not fit the buffer or cannot be read drops the object.
-            if (!listed.pRead->Has(CKA_ID))
+            if (listed.pRead->Has(CKA_ID)) {
+                const unsigned char* pID = listed.pRead->Data(CKA_ID);
+                listed.id.assign(pID, pID + listed.pRead->Size(CKA_ID));
+                list.push_back(std::move(listed));
                 continue;
-            const unsigned char* id = listed.pRead->Data(CKA_ID);
-            listed.id.assign(id, id + listed.pRead->Size(CKA_ID));
+            }
         } else {
             bRefused = true;
             listed.pRead.reset();
-            unsigned char id[1024];
-            CK_ATTRIBUTE attr = {CKA_ID, id, sizeof id};
-            if (m_pFunctionList->C_GetAttributeValue(m_hSession, h, &attr, 1) != CKR_OK || attr.ulValueLen > sizeof id)
-                continue;
-            listed.id.assign(id, id + attr.ulValueLen);
         }
+        // An ID longer than the one call's buffer, or one that call did not give: its
+        // length first, then the ID.
+        CK_RV rvKnown = CKR_OK;
+        tsy::TAttributeResult r = {tsy::ATTR_SIZE_FAILED, CKR_OK};
+        if (listed.pRead && listed.pRead->KnownFailure(CKA_ID, &rvKnown))
+            r.rv = rvKnown;
+        else
+            r = tsy::ReadAttributeValue(m_pFunctionList, m_hSession, h, CKA_ID, id);
+        if (!r.ok()) {
+            // Only this object is left out; the read says so.
+            if (problem.nUnreadable++ == 0)
+                problem.rvUnreadable = r.rv;
+            continue;
+        }
+        listed.id = id;
         list.push_back(std::move(listed));
     }
-    // Of several objects with one ID the one found last stays listed.
+    // Objects of one ID stay in the order the module gave them, each listed.
     std::stable_sort(list.begin(), list.end(),
                      [](const TListedObject& a, const TListedObject& b) { return IDLess(a.id, b.id); });
-    auto kept = list.begin();
-    for (auto it = list.begin(); it != list.end(); ++it) {
-        auto next = it + 1;
-        if (next != list.end() && next->id == it->id)
-            continue;
-        if (kept != it)
-            *kept = std::move(*it);
-        ++kept;
-    }
-    list.erase(kept, list.end());
+    if (problem.rvSearch != CKR_OK || problem.nUnreadable)
+        m_listingProblems.push_back(problem);
 }
 
 bool CPKCS11Token::ReadObjects()
@@ -126,6 +137,7 @@ bool CPKCS11Token::ReadObjects()
 
 int CPKCS11Token::ListPosition(const TObjectList& list, const std::vector<unsigned char>& id)
 {
+    // Of several objects with the ID, the first: every certificate of a key pair finds that pair.
     auto it = std::lower_bound(list.begin(), list.end(), id,
                                [](const TListedObject& a, const std::vector<unsigned char>& b) { return IDLess(a.id, b); });
     return it != list.end() && it->id == id ? int(it - list.begin()) : -1;
@@ -139,7 +151,15 @@ CK_OBJECT_HANDLE CPKCS11Token::CurrentListedHandle(CK_OBJECT_CLASS nClass, const
         return listed.hObject;
     // Private-key handles change at logout and login, and every handle may change
     // with the session: check it, and look the object up again when it is stale.
-    CK_OBJECT_HANDLE h = tsy::ResolveObject(m_pFunctionList, m_hSession, nClass, listed.id, listed.hObject);
+    // A certificate's value, when the listing read it, tells it from others of its ID.
+    CK_ATTRIBUTE value = {CKA_VALUE, nullptr, 0};
+    const bool bByValue = nClass == CKO_CERTIFICATE && listed.pRead && listed.pRead->Has(CKA_VALUE);
+    if (bByValue) {
+        value.pValue = const_cast<unsigned char*>(listed.pRead->Data(CKA_VALUE));
+        value.ulValueLen = CK_ULONG(listed.pRead->Size(CKA_VALUE));
+    }
+    CK_OBJECT_HANDLE h = tsy::ResolveObject(m_pFunctionList, m_hSession, nClass, listed.id, listed.hObject,
+                                            bByValue ? &value : nullptr);
     if (!h)
         SetError("The object is not available in the token's current session", CKR_OBJECT_HANDLE_INVALID,
                  TSY_KIND_PKCS11);

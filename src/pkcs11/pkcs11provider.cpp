@@ -19,6 +19,8 @@ namespace {
 
 std::atomic<unsigned long> g_nThreadStopTimeout(5000);
 std::atomic<unsigned long> g_nFinalizeTimeout(3000);
+// At close nobody waits for a provider to come back: one shorter limit for all of them.
+std::atomic<unsigned long> g_nCloseTimeout(1000);
 
 // Module files whose C_Finalize was given up on and has not returned yet.
 std::mutex g_pendingMutex;
@@ -35,44 +37,61 @@ struct TFinalizeCall
     bool bFinalized = false;
 };
 
-// Finalises the context (its slots and C_Finalize) within the time limit. True when the call
-// returned in time (*pbFinalized: whether C_Finalize ran); false when it is left running, and
-// with it the context, which the thread deletes once the module answers.
-bool FinalizeWithin(CPKCS11Context* pContext, unsigned long nTimeoutMs, bool* pbFinalized)
-{
-    auto call = std::make_shared<TFinalizeCall>();
-    const std::string sModule = pContext->GetModuleName();
-    std::thread caller([call, pContext, sModule] {
-        const bool bFinalized = pContext->Finalize();
-        std::unique_lock<std::mutex> lock(call->mutex);
-        call->bReturned = true;
-        call->bFinalized = bFinalized;
-        call->done.notify_all();
-        if (!call->bAbandoned)
-            return;
-        lock.unlock();
-        delete pContext;
-        std::lock_guard<std::mutex> pending(g_pendingMutex);
-        g_pPending->erase(g_pPending->find(sModule));
-    });
+} // namespace
 
-    std::unique_lock<std::mutex> lock(call->mutex);
-    if (call->done.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return call->bReturned; })) {
-        *pbFinalized = call->bFinalized;
-        lock.unlock();
-        // Its end is a moment away; joined, nothing of it (the module's per-thread data
-        // included) is left when the caller goes on.
-        caller.join();
-        return true;
+// C_Finalize of one context on a thread of its own, started at construction. Wait joins the
+// thread when the call returned by the deadline (finalised: whether C_Finalize ran), else leaves
+// it running, and with it the context, which the thread deletes once the module answers.
+class CFinalizeCall
+{
+public:
+    explicit CFinalizeCall(CPKCS11Context* pContext) : m_call(std::make_shared<TFinalizeCall>())
+    {
+        auto call = m_call;
+        const std::string sModule = pContext->GetModuleName();
+        m_caller = std::thread([call, pContext, sModule] {
+            const bool bFinalized = pContext->Finalize();
+            std::unique_lock<std::mutex> lock(call->mutex);
+            call->bReturned = true;
+            call->bFinalized = bFinalized;
+            call->done.notify_all();
+            if (!call->bAbandoned)
+                return;
+            lock.unlock();
+            delete pContext;
+            std::lock_guard<std::mutex> pending(g_pendingMutex);
+            g_pPending->erase(g_pPending->find(sModule));
+        });
+        m_sModule = sModule;
     }
-    call->bAbandoned = true;
-    caller.detach();
-    std::lock_guard<std::mutex> pending(g_pendingMutex);
-    if (!g_pPending)
-        g_pPending = new std::multiset<std::string>;
-    g_pPending->insert(sModule);
-    return false;
-}
+
+    bool WaitUntil(std::chrono::steady_clock::time_point deadline, bool* pbFinalized)
+    {
+        std::unique_lock<std::mutex> lock(m_call->mutex);
+        if (m_call->done.wait_until(lock, deadline, [this] { return m_call->bReturned; })) {
+            *pbFinalized = m_call->bFinalized;
+            lock.unlock();
+            // Its end is a moment away; joined, nothing of it (the module's per-thread data
+            // included) is left when the caller goes on.
+            m_caller.join();
+            return true;
+        }
+        m_call->bAbandoned = true;
+        m_caller.detach();
+        std::lock_guard<std::mutex> pending(g_pendingMutex);
+        if (!g_pPending)
+            g_pPending = new std::multiset<std::string>;
+        g_pPending->insert(m_sModule);
+        return false;
+    }
+
+private:
+    std::shared_ptr<TFinalizeCall> m_call;
+    std::thread m_caller;
+    std::string m_sModule;
+};
+
+namespace {
 
 // Threads that did not come back from the module. They keep the library loaded through their
 // own reference; a running QThread must not be destroyed, so they are kept here until they
@@ -106,7 +125,12 @@ void ReapOrphans()
 } // namespace
 
 CPKCS11Provider::CPKCS11Provider(CPKCS11Context* pContext, CSlotEventThread* pThread)
-    : m_pContext(pContext), m_pContextThread(pThread), m_pTreeWidget(nullptr), m_bShutDown(false), m_bAnswered(true)
+    : m_pContext(pContext),
+      m_pContextThread(pThread),
+      m_pTreeWidget(nullptr),
+      m_bShutDown(false),
+      m_bAnswered(true),
+      m_pFinalize(nullptr)
 {
     assert(pContext);
     assert(pThread);
@@ -119,19 +143,44 @@ CPKCS11Provider::~CPKCS11Provider()
 
 bool CPKCS11Provider::Shutdown()
 {
-    if (m_bShutDown)
-        return m_bAnswered;
-    m_bShutDown = true;
-    // The context may be gone to another thread below; its description is kept for the lines.
-    const std::string sDescription = m_pContext->GetDescription();
-    qCDebug(lcPkcs11) << "\nFreeing provider " << sDescription.c_str();
-    m_pContextThread->RequestStop();
+    BeginShutdown();
+    return EndShutdown(std::chrono::steady_clock::now() + std::chrono::milliseconds(g_nFinalizeTimeout.load()));
+}
 
+void CPKCS11Provider::ShutdownAll(const std::vector<CPKCS11Provider*>& providers)
+{
+    // Every module finalises at once, so that stuck ones share one limit instead of adding up.
+    for (CPKCS11Provider* pProvider : providers)
+        pProvider->BeginShutdown();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_nCloseTimeout.load());
+    for (CPKCS11Provider* pProvider : providers)
+        pProvider->EndShutdown(deadline);
+}
+
+void CPKCS11Provider::BeginShutdown()
+{
+    if (m_bShutDown || m_pFinalize)
+        return;
+    qCDebug(lcPkcs11) << "\nFreeing provider " << m_pContext->GetDescription();
+    m_pContextThread->RequestStop();
     qCDebug(lcPkcs11) << "Deleting pContext...";
     // C_Finalize releases a thread blocked in C_WaitForSlotEvent; the library is unloaded only
     // after the thread has been given the chance to leave it.
+    m_pFinalize = new CFinalizeCall(m_pContext);
+}
+
+bool CPKCS11Provider::EndShutdown(std::chrono::steady_clock::time_point deadline)
+{
+    if (m_bShutDown)
+        return m_bAnswered;
+    BeginShutdown();
+    m_bShutDown = true;
+    // The context may be gone to another thread below; its description is kept for the lines.
+    const std::string sDescription = m_pContext->GetDescription();
     bool bFinalized = false;
-    m_bAnswered = FinalizeWithin(m_pContext, g_nFinalizeTimeout.load(), &bFinalized);
+    m_bAnswered = m_pFinalize->WaitUntil(deadline, &bFinalized);
+    delete m_pFinalize;
+    m_pFinalize = nullptr;
     if (!m_bAnswered)
         qCWarning(lcPkcs11) << "Warning: the module of" << sDescription.c_str()
                    << "did not return from C_Finalize; it stays loaded.";
@@ -186,6 +235,16 @@ unsigned long CPKCS11Provider::GetFinalizeTimeout()
 void CPKCS11Provider::SetFinalizeTimeout(unsigned long nMilliseconds)
 {
     g_nFinalizeTimeout.store(nMilliseconds);
+}
+
+unsigned long CPKCS11Provider::GetCloseTimeout()
+{
+    return g_nCloseTimeout.load();
+}
+
+void CPKCS11Provider::SetCloseTimeout(unsigned long nMilliseconds)
+{
+    g_nCloseTimeout.store(nMilliseconds);
 }
 
 bool CPKCS11Provider::IsFinalizePending(const std::string& sModule)

@@ -1,8 +1,10 @@
 #ifndef TSY_PKCS11_PROVIDER_H
 #define TSY_PKCS11_PROVIDER_H
 
+#include <chrono>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <pkcs11.h>
 
@@ -10,6 +12,7 @@ class CPKCS11Context;
 class CPKCS11Slot;
 class CSlotEventThread;
 class CProviderTreeWidget;
+class CFinalizeCall;
 
 // One configured module as a tab shows it: its context, its slot-event thread, the slots shown
 // and the tab's tree.
@@ -33,6 +36,9 @@ public:
     // user), and until it answers IsFinalizePending is true for its file. Afterwards the
     // provider has no context or thread. Later calls return the first answer.
     bool Shutdown();
+    // Shuts all of them down at once, for the end of the program: their modules finalise in
+    // parallel within one limit, GetCloseTimeout ms. Each one's Shutdown then gives its answer.
+    static void ShutdownAll(const std::vector<CPKCS11Provider*>& providers);
 
     CPKCS11Context* GetContext() const { return m_pContext; }
     CSlotEventThread* GetThread() const { return m_pContextThread; }
@@ -46,6 +52,8 @@ public:
     static void SetThreadStopTimeout(unsigned long nMilliseconds);
     static unsigned long GetFinalizeTimeout();
     static void SetFinalizeTimeout(unsigned long nMilliseconds);
+    static unsigned long GetCloseTimeout();
+    static void SetCloseTimeout(unsigned long nMilliseconds);
     // Whether a module file's C_Finalize, given up on by Shutdown, still has not returned.
     static bool IsFinalizePending(const std::string& sModule);
 
@@ -57,8 +65,13 @@ private:
     CSlotEventThread* m_pContextThread;
     TSlotsMap m_mapSlots;
     CProviderTreeWidget* m_pTreeWidget;
+    // Starts C_Finalize; EndShutdown waits for it until the deadline and ends the rest.
+    void BeginShutdown();
+    bool EndShutdown(std::chrono::steady_clock::time_point deadline);
+
     bool m_bShutDown;
     bool m_bAnswered;
+    CFinalizeCall* m_pFinalize;
 };
 
 #endif

@@ -561,6 +561,46 @@ private slots:
         QVERIFY(!run.changed);
     }
 
+    // The client's error text carries the faults of earlier calls of the process: after
+    // one failed run, the next failure's box holds its own fault only, and the log keeps
+    // the whole text.
+    void boxHoldsThisCallsFaultOnly_data()
+    {
+        QTest::addColumn<QString>("nonce");
+        QTest::addColumn<bool>("summary");
+        QTest::newRow("status query refused") << QString() << false;
+        QTest::newRow("nonce refused")
+            << QString::fromStdString(fixture::FaultAnswer("SOAP-ENV:Sender", "Later nonce fault", "")) << true;
+    }
+
+    void boxHoldsThisCallsFaultOnly()
+    {
+        QFETCH(QString, nonce);
+        QFETCH(bool, summary);
+        const std::string earlier = "Earlier fault " + std::string(QTest::currentDataTag());
+        {
+            fixture::CannedHttpsServer canned(m_service->Pki().certPem, m_service->Pki().keyPem);
+            QVERIFY(canned.Start(fixture::FaultAnswer("SOAP-ENV:Receiver", earlier, "")));
+            const TRun first = Download(Keys({"Alpha"}), canned.Endpoint(), false, false);
+            QCOMPARE(first.errors.size(), 1);
+            QVERIFY2(first.errors[0].contains(QString::fromStdString(earlier)), qPrintable(first.errors[0]));
+        }
+        fixture::CannedHttpsServer canned(m_service->Pki().certPem, m_service->Pki().keyPem);
+        if (nonce.isEmpty())
+            QVERIFY(canned.Start(fixture::FaultAnswer("SOAP-ENV:Receiver", "Later status fault", "")));
+        else
+            QVERIFY(canned.Start({{"RetrieveRequestStatusInfo",
+                                   fixture::StatusAnswer(fixture::StatusRecord(K("alpha").keyId, "approved"))},
+                                  {"DownloadServerNonce", nonce.toStdString()}}));
+        const TRun run = Download(Keys({"Alpha"}), canned.Endpoint(), false, summary);
+        QVERIFY2(run.unexpected.isEmpty(), qPrintable(run.unexpected.join("; ")));
+        QCOMPARE(run.errors.size(), 1);
+        const QString later = nonce.isEmpty() ? QStringLiteral("Later status fault") : QStringLiteral("Later nonce fault");
+        QVERIFY2(run.errors[0].contains(later), qPrintable(run.errors[0]));
+        QVERIFY2(!run.errors[0].contains(QStringLiteral("Earlier fault")), qPrintable(run.errors[0]));
+        QVERIFY2(run.logs.join('\n').contains(QString::fromStdString(earlier)), qPrintable(run.logs.join("; ")));
+    }
+
     // Only an EC pair: nothing to ask about, and the user is told.
     void noRsaOrDsaPair()
     {

@@ -1,8 +1,8 @@
 // Certificate import, export, view and deletion: an openssl certificate for a key pair on a
 // SoftHSM2 token, replacing it (No and Yes), files that are refused, a replacement whose
-// creation fails on the test module, export compared byte for byte, a read-only folder (written
-// in place, never left half written), PEM files, the view dialog's place, and deletion with its
-// warnings.
+// creation fails on the test module, export compared byte for byte, the export's DER and PEM
+// forms, targets that take no file, a read-only folder (written in place, never left half
+// written), PEM files, the view dialog's place, and deletion with its warnings.
 #include <QDir>
 #include <QFileInfo>
 #include <QtTest>
@@ -376,6 +376,89 @@ private slots:
         QCOMPARE(Read(target), Read(g_files.signer));
         // No temporary file is left beside it.
         QCOMPARE(QDir(QString::fromStdString(dir)).entryList(QDir::Files), QStringList{"signer.cer"});
+    }
+
+    // The form follows the name's suffix, and the chosen filter where the suffix says nothing;
+    // openssl reads each file in that form as the token's certificate.
+    void exportFormats_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("filter");  // the filter chosen, by the form it names
+        QTest::addColumn<QString>("form");    // what openssl reads it as
+        QTest::newRow(".pem, DER filter") << "signer.pem" << "DER" << "PEM";
+        QTest::newRow(".PEM") << "signer.PEM" << "DER" << "PEM";
+        QTest::newRow(".pem, PEM filter") << "signer.pem" << "PEM" << "PEM";
+        QTest::newRow("no suffix, PEM filter") << "signer" << "PEM" << "PEM";
+        QTest::newRow("no suffix, DER filter") << "signer" << "DER" << "DER";
+        QTest::newRow(".cer, PEM filter") << "signer.cer" << "PEM" << "DER";
+        QTest::newRow(".der") << "signer.der" << "DER" << "DER";
+        QTest::newRow(".crt") << "signer.crt" << "PEM" << "DER";
+    }
+
+    void exportFormats()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, filter);
+        QFETCH(QString, form);
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, "Certificate(Signer)", "Export"));
+        const std::vector<Bytes> values = Certificates(window, kSoft, "Export");
+        QCOMPARE(values.size(), size_t(1));
+        const std::string dir = fixture::ScratchDir(std::string("formats-") + QTest::currentDataTag());
+        const std::string target = dir + "/" + name.toStdString();
+        QString text;
+        QStringList offered;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) {
+            QFileDialog* dialog = qobject_cast<QFileDialog*>(w);
+            offered = dialog->nameFilters();
+            for (const QString& f : offered)
+                if (f.contains(", " + filter + " "))
+                    dialog->selectNameFilter(f);
+            AnswerFileDialog(w, QString::fromStdString(target));
+        }, "QFileDialog");
+        driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionCertExport")->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(text, QStringLiteral("The certificate was successfully saved."));
+        const Bytes written = Read(target);
+        QCOMPARE(!written.empty() && written[0] == '-', form == "PEM");
+        const std::string converted = dir + "/converted.der";
+        QVERIFY(fixture::RunOrReport("openssl x509 -inform " + form.toStdString() + " -in " + fixture::Quote(target) +
+                                     " -outform DER -out " + fixture::Quote(converted)));
+        QCOMPARE(Read(converted), values[0]);
+        QCOMPARE(offered, QStringList({"Digital Certificates, DER (*.cer *.crt *.der)",
+                                       "Digital Certificates, PEM (*.pem)"}));
+    }
+
+    // What takes no file (a full device, a FIFO) is refused with a message, never reported as
+    // saved, and stays what it was.
+    void exportToWhatIsNoFile_data()
+    {
+        QTest::addColumn<QString>("target");
+        QTest::newRow("/dev/full") << "/dev/full";
+        QTest::newRow("FIFO") << QString::fromStdString(g_files.fifo);
+    }
+
+    void exportToWhatIsNoFile()
+    {
+        QFETCH(QString, target);
+        MainWindow window;
+        window.show();
+        QVERIFY(Select(window, kSoft, "Certificate(Signer)", "Export"));
+        QString text;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect([&](QWidget* w) { AnswerFileDialog(w, target); }, "QFileDialog");
+        driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
+        Action(window, "actionCertExport")->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QCOMPARE(text, QStringLiteral("The specified file is not a regular file."));
+        struct stat info;
+        QVERIFY(lstat(QFile::encodeName(target).constData(), &info) == 0);
+        QVERIFY(S_ISCHR(info.st_mode) || S_ISFIFO(info.st_mode));
     }
 
     void exportIntoAReadOnlyFolder_data()

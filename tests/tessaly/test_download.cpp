@@ -336,7 +336,7 @@ private slots:
         QVERIFY(LogIn(window, "Keys"));
         QVERIFY(Select(window, "Keys", QStringLiteral("Public key(Alpha)")));
         auto run = [&](bool replace, int& heldBack, bool& running) {
-            QStringList rows, questions;
+            QStringList rows, questions, titles;
             fixture::ModalDriver driver(30000);
             driver.RejectUnexpected();
             driver.Expect(
@@ -347,6 +347,7 @@ private slots:
                         heldBack = window.GetHeldBackEventCount();
                         running = window.IsOperationRunning();
                     }
+                    titles << w->windowTitle();
                     questions << AnswerBox(w, replace ? QMessageBox::Yes : QMessageBox::No);
                 },
                 "QMessageBox");
@@ -354,6 +355,8 @@ private slots:
             Action(window, "actionDownloadCertificate")->trigger();
             [&] { QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver))); }();
             [&] { QCOMPARE(questions, QStringList{kReplace}); }();
+            // A download imports nothing by hand: the question is about replacing.
+            [&] { QCOMPARE(titles, QStringList{QStringLiteral("Replace Certificate")}); }();
             return rows;
         };
 

@@ -212,7 +212,9 @@ private slots:
                "operation is not supported by this token.";
         QTest::newRow("token test, session keys refused")
             << "no session keys" << "actionTestToken" << QString() << QStringList{"LoginDialog"}
-            << "Unable to generate RSA keypair.\nThe module answered 0x13.";
+            << "Unable to generate RSA keypair.\nThe module answered CKR_ATTRIBUTE_VALUE_INVALID.\nThe module does "
+               "not accept temporary key pairs, which the token test generates.\nThe module does not accept the value "
+               "of one of the attributes given to it.";
         QTest::newRow("key test on an EC key")
             << "EC key" << "actionTestKey" << "Public key(Curve)" << QStringList{"LoginDialog"}
             << "Unable to sign with the private key.\nThe program can sign only with RSA and DSA keys.";

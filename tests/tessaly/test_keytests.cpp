@@ -1,8 +1,11 @@
 // The key, certificate and token tests: a good pair works, a mismatched pair is invalid, a lone
 // private key or a certificate without keys says what is missing, an EC key and a key that may
 // not sign show their error, objects are found again after the login, and the token test
-// leaves no key behind (SoftHSM2) or reports that it cannot generate one (test module).
+// leaves no key behind (SoftHSM2) or reports that it cannot generate one (test module); what
+// an uninitialised token and one nobody logs in to offer, and a certificate test there.
 #include <QtTest>
+
+#include <algorithm>
 
 #include "Fixture.h"
 #include "MemoryLogger.h"
@@ -48,6 +51,7 @@ class KeyTestsTest : public QObject
 private:
     QString m_home;
     std::unique_ptr<testmodule::Control> m_tm;
+    std::vector<unsigned char> m_rootCertificate;
 
     // Runs the action; answers a login dialog with the PIN when one comes, and the box.
     QString RunTest(MainWindow& window, const char* action, bool expectLogin, const char* pin = kUserPin)
@@ -62,6 +66,19 @@ private:
         if (!AllAnswered(driver))
             return QStringLiteral("driver: ") + Problems(driver);
         return text;
+    }
+
+    // An uninitialised token in slot 2 and, in slot 3, a write-protected token that needs no
+    // login and has no user PIN, holding a certificate without keys.
+    void AddStateTokens()
+    {
+        m_tm->add_slot(2, "Reader Two", "Tessaly");
+        const CK_TOKEN_INFO blank = testmodule::TokenInfo("Blank", "0003", CKF_LOGIN_REQUIRED);
+        m_tm->insert_token(2, &blank, "87654321", kUserPin, 0);
+        m_tm->add_slot(3, "Reader Three", "Tessaly");
+        const CK_TOKEN_INFO trust = testmodule::TokenInfo("Trust", "0004", CKF_TOKEN_INITIALIZED | CKF_WRITE_PROTECTED);
+        m_tm->insert_token(3, &trust, "87654321", kUserPin, 0);
+        AddTestCertificate(*m_tm, 3, m_rootCertificate, 0x31, "Root");
     }
 
 private slots:
@@ -90,6 +107,8 @@ private slots:
 
         const fixture::KeyFiles orphan = fixture::MakeKey(store, "orphan", "rsa:1024");
         QVERIFY(hsm.WriteCert(fixture::MakeSelfSigned(store, "orphan", orphan, "/CN=Orphan"), "Keys", "Orphan", "05"));
+        const fixture::KeyFiles root = fixture::MakeKey(store, "root", "rsa:1024");
+        m_rootCertificate = fixture::ReadBytes(fixture::MakeSelfSigned(store, "root", root, "/CN=Root"));
 
         const fixture::KeyFiles nosign = fixture::MakeKey(store, "nosign", "rsa:1024");
         QVERIFY(hsm.ImportKey(nosign.keyPem, "Keys", "NoSign", "06"));
@@ -225,6 +244,85 @@ private slots:
         QVERIFY(SelectInToken(window, kSoft, "Keys", QString()));
         QCOMPARE(RunTest(window, "actionTestToken", false), QStringLiteral("This smart-card works fine!"));
         QCOMPARE(RunTest(window, "actionTestToken", false), QStringLiteral("This smart-card works fine!"));
+    }
+
+    // What the selected object offers by the state of its token: an uninitialised one (the
+    // test module's and SoftHSM2's free slot) only its initialisation; a store of trusted
+    // certificates that nobody logs in to (write-protected, no login, no user PIN) no login,
+    // and its certificates without a private key no test.
+    void actionsOfferedByTokenState_data()
+    {
+        QTest::addColumn<QString>("provider");
+        QTest::addColumn<QString>("token");  // "@uninitialised": SoftHSM2's free slot
+        QTest::addColumn<QString>("row");    // empty: the token row
+        QTest::addColumn<QStringList>("visible");
+        const QStringList all = {"actionLogin",      "actionLogout",    "actionCertImport",
+                                 "actionChangePIN",  "actionInitialize", "actionUnblockPIN",
+                                 "actionTestToken",  "actionRequestCertificate", "actionDownloadCertificate"};
+        QTest::newRow("initialised") << kModule << "Test token" << QString() << all;
+        QTest::newRow("uninitialised") << kModule << "Blank" << QString() << QStringList{"actionInitialize"};
+        QTest::newRow("SoftHSM2's free slot") << kSoft << "@uninitialised" << QString()
+                                              << QStringList{"actionInitialize"};
+        QTest::newRow("trust store") << kModule << "Trust" << QString() << QStringList();
+        QTest::newRow("trust store's certificate") << kModule << "Trust" << "Certificate(Root)"
+                                                   << QStringList{"actionCertView", "actionCertExport"};
+        QTest::newRow("certificate without keys, login token") << kSoft << "Keys" << "Certificate(Orphan)"
+                                                               << QStringList{"actionCertView", "actionCertExport",
+                                                                              "actionTestCertificate", "actionDelete"};
+    }
+
+    void actionsOfferedByTokenState()
+    {
+        QFETCH(QString, provider);
+        QFETCH(QString, token);
+        QFETCH(QString, row);
+        QFETCH(QStringList, visible);
+        AddStateTokens();
+        MainWindow window;
+        window.show();
+        CProviderTreeWidget* tree = ShowProvider(window, provider);
+        QVERIFY(tree);
+        QTreeWidgetItem* item = nullptr;
+        if (token == "@uninitialised") {
+            for (int i = 0; i < tree->topLevelItemCount() && !item; ++i)
+                for (int j = 0; j < tree->topLevelItem(i)->childCount() && !item; ++j) {
+                    QTreeWidgetItem* candidate = tree->topLevelItem(i)->child(j);
+                    CPKCS11Base* object = tree->GetObject(candidate);
+                    if (object && object->GetObjectType() == CryptokiToken &&
+                        !static_cast<CPKCS11Token*>(object)->IsInitialized())
+                        item = candidate;
+                }
+        } else {
+            QTreeWidgetItem* tokenRow = TokenRow(tree, token);
+            item = !tokenRow || row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
+        }
+        QVERIFY2(item, qPrintable(token + " " + row));
+        SelectRow(tree, item);
+        QStringList shown;
+        for (const char* name : {"actionLogin", "actionLogout", "actionDelete", "actionCertView", "actionCertExport",
+                                 "actionCertImport", "actionChangePIN", "actionInitialize", "actionTestToken",
+                                 "actionTestKey", "actionTestCertificate", "actionUnblockPIN",
+                                 "actionRequestCertificate", "actionDownloadCertificate"})
+            if (Action(window, name)->isVisible())
+                shown << QLatin1String(name);
+        std::sort(shown.begin(), shown.end());
+        std::sort(visible.begin(), visible.end());
+        QCOMPARE(shown, visible);
+    }
+
+    // The certificate test on a token nobody logs in to asks for no PIN and says why it cannot
+    // run: the certificate has no private key there.
+    void certificateTestWithoutLogin()
+    {
+        AddStateTokens();
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        window.show();
+        QVERIFY(SelectInToken(window, kModule, "Trust", "Certificate(Root)"));
+        QCOMPARE(RunTest(window, "actionTestCertificate", false),
+                 QStringLiteral("The certificate has no private key on the token."));
+        QCOMPARE(m_tm->call_count("C_Login"), 0);
+        QCOMPARE(logger.Count(), size_t(0));
     }
 
     // The test module generates no keys: the test says so with the module's answer.

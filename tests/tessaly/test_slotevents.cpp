@@ -55,6 +55,38 @@ struct TCloseOnExit {
 
 const QStringList kBothEmpty = {"Reader One [0]", "Reader Two [0]"};
 const QStringList kOneInserted = {"Reader One [1]", "  Test token [3]", "Reader Two [0]"};
+
+// Queues an event for the slot and returns once the window has handled it: the thread has
+// posted it and waits again, and the loop has delivered it.
+void DeliverEvent(testmodule::Control& tm, CK_SLOT_ID id)
+{
+    const int waits = tm.call_count("C_WaitForSlotEvent");
+    tm.queue_event(id);
+    QTRY_VERIFY(tm.call_count("C_WaitForSlotEvent") > waits && tm.waiters() == 1);
+    QCoreApplication::processEvents();
+    QTest::qWait(20);
+}
+
+// A certificate object on the test module's token in that slot.
+bool AddCertificate(testmodule::Control& tm, CK_SLOT_ID slot, unsigned char id, const std::string& label)
+{
+    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
+    CK_CERTIFICATE_TYPE type = CKC_X_509;
+    CK_BBOOL yes = CK_TRUE;
+    const std::string value(100, 'x');
+    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},           {CKA_CERTIFICATE_TYPE, &type, sizeof type},
+                        {CKA_TOKEN, &yes, sizeof yes},           {CKA_ID, &id, 1},
+                        {CKA_LABEL, (void*)label.data(), (CK_ULONG)label.size()},
+                        {CKA_VALUE, (void*)value.data(), (CK_ULONG)value.size()}};
+    return tm.add_object(slot, t, sizeof t / sizeof t[0]) != 0;
+}
+
+// The text of the selected row of the tree, "(none)" without one.
+QString SelectedText(QTreeWidget* tree)
+{
+    const QList<QTreeWidgetItem*> selected = tree->selectedItems();
+    return selected.isEmpty() ? QStringLiteral("(none)") : selected.first()->text(0);
+}
 } // namespace
 
 class SlotEventTest : public QObject
@@ -133,7 +165,7 @@ private slots:
         QTest::addColumn<QStringList>("tree");
         QTest::newRow("insertion event of the card read at start") << 0 << 1 << kOneInserted;
         QTest::newRow("another card in its place")
-            << 1 << 2 << QStringList{"Reader One [1]", "  Other card [3]", "Reader Two [0]"};
+            << 1 << 2 << QStringList({"Reader One [1]", "  Other card [3]", "Reader Two [0]"});
         QTest::newRow("the same card removed and put back") << 2 << 2 << kOneInserted;
     }
 
@@ -171,6 +203,142 @@ private slots:
         if (reads == 1) {
             QCOMPARE(m_tm->call_count("C_FindObjectsInit"), objectReads);
         }
+    }
+
+    // A reader attached after start: its event names a slot the provider did not list. The list
+    // is read again and the new slot shown with its card (its tab comes forward); the rows shown
+    // stay as they were. A new reader without a description is named by its slot ID.
+    void slotAddedAfterStartIsShown()
+    {
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        m_tm->insert_token(2, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        const QStringList atStart = {"Reader One [0]", "Reader Two [1]", "  Test token [3]"};
+        QCOMPARE(Dump(window, kModule), atStart);
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        QCOMPARE(tabs->currentIndex(), 0);
+        const CPKCS11Token* shown = TokenOf(window, kModule, "Test token");
+        const int sessions = m_tm->call_count("C_OpenSession");
+
+        m_tm->add_slot(7, "Reader Three", "Tessaly");
+        const CK_TOKEN_INFO usb = testmodule::TokenInfo("USB token", "0007", CKF_TOKEN_INITIALIZED);
+        m_tm->insert_token(7, &usb, "12345678", "1234", 1);
+        QTRY_COMPARE(Dump(window, kModule), atStart + QStringList({"Reader Three [1]", "  USB token [3]"}));
+        QCOMPARE(tabs->currentIndex(), 1);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kModule));
+        QCOMPARE(TokenOf(window, kModule, "Test token"), shown);
+        QCOMPARE(m_tm->call_count("C_OpenSession"), sessions + 1);
+
+        // From now on it is a slot like the others.
+        m_tm->remove_token(7, 1);
+        QTRY_COMPARE(Dump(window, kModule), atStart + QStringList({"Reader Three [0]"}));
+
+        m_tm->add_slot(0x2A, "", "Tessaly");
+        DeliverEvent(*m_tm, 0x2A);
+        QCOMPARE(Dump(window, kModule), atStart + QStringList({"Reader Three [0]", "Slot 0x2A [0]"}));
+        // An event for a slot the module does not have either changes nothing.
+        DeliverEvent(*m_tm, 77);
+        QCOMPARE(Dump(window, kModule), atStart + QStringList({"Reader Three [0]", "Slot 0x2A [0]"}));
+        QVERIFY(!QApplication::overrideCursor());
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
+    // A slot whose module gives it no description has a row named by its slot ID.
+    void slotWithoutDescriptionIsNamedByItsID()
+    {
+        m_tm->add_slot(0x1F, "", "Tessaly");
+        m_tm->insert_token(0x1F, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QCOMPARE(Dump(window, kModule), kBothEmpty + QStringList({"Slot 0x1F [1]", "  Test token [3]"}));
+    }
+
+    void unchangedTokenKeepsTabAndSelection_data()
+    {
+        QTest::addColumn<int>("change");  // 0 none, 1 flags changed, 2 the same card put back unseen
+        QTest::addColumn<bool>("onModuleTab");
+        QTest::newRow("unchanged, person on another tab") << 0 << false;
+        QTest::newRow("unchanged, person in the token") << 0 << true;
+        QTest::newRow("flags changed, person on another tab") << 1 << false;
+        QTest::newRow("flags changed, person in the token") << 1 << true;
+        QTest::newRow("put back, person on another tab") << 2 << false;
+        QTest::newRow("put back, person in the token") << 2 << true;
+    }
+
+    // Repeated events for a card already shown (a module may report one now and then) neither
+    // take the person's tab nor the selected row. Only the card put back unseen (its session
+    // gone) is read again, and its rows are the same; the others cost no card command.
+    void unchangedTokenKeepsTabAndSelection()
+    {
+        QFETCH(int, change);
+        QFETCH(bool, onModuleTab);
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        QVERIFY(AddCertificate(*m_tm, 1, 1, "Cert"));
+        MainWindow window;
+        window.show();
+        const QStringList tree = {"Reader One [1]", "  Test token [3]", "    Certificate(Cert) [6]", "Reader Two [0]"};
+        QCOMPARE(Dump(window, kModule), tree);
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        CProviderTreeWidget* personTree = onModuleTab ? SelectInToken(window, kModule, "Test token", "Certificate(Cert)")
+                                                      : SelectInToken(window, kSoftHsm, "Soft");
+        QVERIFY(personTree);
+        QTabWidget* tabs = window.findChild<QTabWidget*>("tabWidget");
+        const int tab = tabs->currentIndex();
+        const QString selected = SelectedText(personTree);
+        const int tokenReads = m_tm->call_count("C_GetTokenInfo");
+        const int sessions = m_tm->call_count("C_OpenSession");
+
+        CK_TOKEN_INFO info = testmodule::TokenInfo("Test token", "0001",
+                                                   CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED);
+        for (int round = 1; round <= 3; ++round) {
+            if (change == 1) {
+                info.flags ^= CKF_USER_PIN_COUNT_LOW;
+                m_tm->set_token_info(1, &info);
+            } else if (change == 2) {
+                m_tm->remove_token(1, 0);
+                m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+            }
+            DeliverEvent(*m_tm, 1);
+            QCOMPARE(Dump(window, kModule), tree);
+            QCOMPARE(tabs->currentIndex(), tab);
+            QCOMPARE(SelectedText(personTree), selected);
+            QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, onModuleTab ? kModule : kSoftHsm));
+            QVERIFY(window.GetSelectedItem());
+            QCOMPARE(window.GetSelectedItem()->GetObjectType(), onModuleTab ? CryptokiCertificate : CryptokiToken);
+            QCOMPARE(m_tm->call_count("C_OpenSession") - sessions, change == 2 ? round : 0);
+            if (change != 2) {
+                QCOMPARE(m_tm->call_count("C_GetTokenInfo"), tokenReads);
+            }
+        }
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
+    // C_GetTokenInfo may be a command to the card: one per token at start and on Reload, none
+    // for the event of a card already shown and unchanged.
+    void tokenInformationIsReadOncePerRead()
+    {
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), 1);
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+
+        ShowProvider(window, kModule);
+        Action(window, "actionReload")->trigger();
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), 2);
+
+        QVERIFY(m_tm->wait_for_waiters(1, 5000) >= 1);
+        for (int i = 0; i < 3; ++i)
+            DeliverEvent(*m_tm, 1);
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), 2);
     }
 
     // While a dialog runs the event loop, a removal must not delete the token that the
@@ -364,13 +532,14 @@ private slots:
         QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kSoftHsm));
     }
 
-    // An object whose attributes cannot be read makes the layer throw while the slot event
-    // builds the token's rows: the view stops there, quietly, and the next event reads the
-    // token afresh.
+    // Objects whose attributes cannot be read make the layer throw while the slot event builds
+    // the token's rows: they are left out, one box says so with the module's answer, and the
+    // next event reads the token afresh.
     void unreadableObjectsDuringASlotEvent()
     {
         fixture::ModalDriver modals;
         modals.RejectUnexpected();
+        QString box;
         MainWindow window;
         window.show();
         QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
@@ -390,9 +559,18 @@ private slots:
         }
         // The listing reads each object; the first certificate object then fails on its value.
         m_tm->fail("C_GetAttributeValue", CKR_DEVICE_ERROR, 2, -1);
+        modals.Expect([&](QWidget* w) {
+            if (QMessageBox* b = qobject_cast<QMessageBox*>(w)) {
+                box = b->text();
+                b->accept();
+            }
+        }, "QMessageBox");
         m_tm->queue_event(1);
-        QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
-        QTest::qWait(100);
+        QVERIFY2(modals.WaitFinished(), qPrintable(modals.Failures().join("; ")));
+        QCOMPARE(Dump(window, kModule), QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]"}));
+        QVERIFY2(box.startsWith(QStringLiteral("Not everything on the token \"Test token\" could be listed.\n"
+                                               "Certificates that could not be read: 2")),
+                 qPrintable(box));
         QVERIFY(!window.GetErrorSink().GetMessage());
 
         m_tm->fail("C_GetAttributeValue", CKR_OK, 0, 0);

@@ -1,7 +1,9 @@
 // The window on p11-kit's trust module over the machine's own CA store: a write-protected token
 // that refuses read-write sessions. Every certificate pkcs11-tool lists is in the tree, no box
-// comes up, and nothing that would write to it is offered.
+// comes up, and nothing that would write to it, nor a login or a certificate test, is offered.
 #include <QtTest>
+#include <dlfcn.h>
+#include <pkcs11.h>
 #include <unistd.h>
 
 #include "Fixture.h"
@@ -52,8 +54,6 @@ private slots:
     {
         if (TrustModulePath().empty())
             QSKIP("p11-kit's trust module is not installed (package p11-kit-modules)");
-        if (access("/etc/ssl/certs/ca-certificates.crt", R_OK) != 0)
-            QSKIP("no system CA store (package ca-certificates)");
     }
 
     void init()
@@ -64,6 +64,8 @@ private slots:
 
     void everyCertificateShownReadOnly()
     {
+        if (access("/etc/ssl/certs/ca-certificates.crt", R_OK) != 0)
+            QSKIP("no system CA store (package ca-certificates)");
         MainWindow window;
         MemoryLogger logger(0xFF);
         fixture::ModalDriver modals;
@@ -85,17 +87,64 @@ private slots:
                 QCOMPARE(CertificateRows(tokenRow), listed);
                 ++tokens;
 
+                // Nobody logs in to it: no login, and no test of a certificate without a private key.
                 SelectRow(tree, tokenRow);
-                QVERIFY(Action(window, "actionLogin")->isVisible());
-                for (const char* name : {"actionCertImport", "actionInitialize", "actionChangePIN", "actionUnblockPIN",
-                                         "actionTestToken", "actionRequestCertificate", "actionDownloadCertificate"})
+                for (const char* name : {"actionLogin", "actionLogout", "actionCertImport", "actionInitialize",
+                                         "actionChangePIN", "actionUnblockPIN", "actionTestToken",
+                                         "actionRequestCertificate", "actionDownloadCertificate"})
                     QVERIFY2(!Action(window, name)->isVisible(), name);
                 SelectRow(tree, tokenRow->child(0));
                 QVERIFY(Action(window, "actionCertView")->isVisible());
+                QVERIFY(Action(window, "actionCertExport")->isVisible());
                 QVERIFY(!Action(window, "actionDelete")->isVisible());
+                QVERIFY(!Action(window, "actionTestCertificate")->isVisible());
             }
         }
         QVERIFY(tokens > 0);
+    }
+
+    // A store of the test's own: a root, the same root issued again with its key (so the same
+    // CKA_ID), and another root. The module reads the store named by its "paths" argument; that
+    // initialisation stays in force while the window loads the same module.
+    void rootsSharingAKeyAreEachShown()
+    {
+        const std::string dir = fixture::ScratchDir("trust-store");
+        const std::string ca = "basicConstraints=critical,CA:TRUE\nsubjectKeyIdentifier=hash";
+        const fixture::KeyFiles key = fixture::MakeKey(dir, "root", "rsa:1024");
+        const fixture::KeyFiles other = fixture::MakeKey(dir, "other", "rsa:1024");
+        std::string bundle;
+        for (const auto& c : {std::make_pair("first", &key), std::make_pair("again", &key),
+                              std::make_pair("other", &other)}) {
+            const std::string der = fixture::MakeSelfSigned(dir, c.first, *c.second,
+                                                            std::string("/CN=Tessaly Root ") + c.first, 365, ca);
+            bundle += fixture::ReadText(der.substr(0, der.size() - 4) + ".pem");
+        }
+        const std::string path = dir + "/bundle.pem";
+        fixture::WriteText(path, bundle);
+
+        void* module = dlopen(TrustModulePath().c_str(), RTLD_NOW);
+        QVERIFY2(module, dlerror());
+        auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+        CK_FUNCTION_LIST_PTR functions = nullptr;
+        QVERIFY(getFunctionList && getFunctionList(&functions) == CKR_OK);
+        std::string reserved = "paths=" + path;
+        CK_C_INITIALIZE_ARGS args = {};
+        args.flags = CKF_OS_LOCKING_OK;
+        args.pReserved = &reserved[0];
+        QCOMPARE(functions->C_Initialize(&args), CKR_OK);
+        {
+            MainWindow window;
+            fixture::ModalDriver modals;
+            modals.RejectUnexpected();
+            window.show();
+            QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+            QStringList rows = TokenRows(window, kProvider, "bundle.pem");
+            rows.sort();
+            QCOMPARE(rows, QStringList({"Certificate(Tessaly Root again) [4]", "Certificate(Tessaly Root first) [4]",
+                                        "Certificate(Tessaly Root other) [4]"}));
+        }
+        functions->C_Finalize(nullptr);
+        dlclose(module);
     }
 };
 

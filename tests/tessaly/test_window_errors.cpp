@@ -63,7 +63,7 @@ private slots:
         QTest::newRow("device removed (box line, nothing more logged)")
             << true << qulonglong(0x32) << "M" << false << text + "\nM %M"
             << text + "\nThe active smart-card was removed from its reader.";
-        QTest::newRow("code not in the table") << true << qulonglong(0x1) << "M" << false << text + "\nM %M" << text;
+        QTest::newRow("code not in the table") << true << qulonglong(0x4) << "M" << false << text + "\nM %M" << text;
         QTest::newRow("no code, no message") << true << qulonglong(0) << "" << false << text + "\n%M" << text;
         QTest::newRow("code without a message: no blank")
             << true << qulonglong(0xA0) << "" << false << text + "\nCKR_PIN_INCORRECT%M"

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <chrono>
 #include <csignal>
 #include <climits>
@@ -380,6 +382,34 @@ TEST(MessageTypes, UnknownStateNumberIsToldApart)
                           {"CC", CVarnockSingleton::rsUnknown},
                           {"DD", CVarnockSingleton::rsUnknown}}));
     EXPECT_EQ(unknown, (std::map<std::string, long>{{"AA", 7}, {"CC", -1}}));
+}
+
+// The published two-argument form of the status query stays a symbol of the library of its
+// own, as callers built against it link it; the form with the unknown states is another one.
+TEST(MessageTypes, TwoArgumentStatusQueryIsExported)
+{
+    using TStates = std::map<std::string, CVarnockSingleton::TRequestStatus>;
+    void (CVarnockSingleton::*pQuery)(const std::vector<std::string>&, TStates&) =
+        &CVarnockSingleton::retrieveRequestStatusInfo;
+
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(&CVarnockSingleton::instance), &info), 0);
+    void* pLibrary = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(pLibrary, nullptr) << info.dli_fname;
+    EXPECT_NE(dlsym(pLibrary,
+                    "_ZN17CVarnockSingleton25retrieveRequestStatusInfoERKSt6vectorINSt7__cxx1112basic_stringIcSt11"
+                    "char_traitsIcESaIcEEESaIS6_EERSt3mapIS6_NS_14TRequestStatusESt4lessIS6_ESaISt4pairIKS6_SC_EEE"),
+              nullptr)
+        << "no two-argument retrieveRequestStatusInfo in " << info.dli_fname;
+    dlclose(pLibrary);
+
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    ASSERT_TRUE(server.Start(Http(StatusBody(Record("AA", "approved") + Record("BB", "7")))));
+    TStates states{{"KEEP", CVarnockSingleton::rsPending}};
+    (vtest::Client(server.Endpoint()).*pQuery)({"AA"}, states);
+    EXPECT_EQ(states, (TStates{{"AA", CVarnockSingleton::rsApproved},
+                               {"BB", CVarnockSingleton::rsUnknown},
+                               {"KEEP", CVarnockSingleton::rsPending}}));
 }
 
 // The first child of a complex type that no field takes is kept whole as raw

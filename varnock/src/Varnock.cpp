@@ -158,6 +158,12 @@ CVarnockSingleton::TUploadStatus CVarnockSingleton::uploadCertRequest(const unsi
 }
 
 void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
+                                                  std::map<std::string, TRequestStatus>& mapStatus)
+{
+    retrieveRequestStatusInfo(lstKeyIDs, mapStatus, nullptr);
+}
+
+void CVarnockSingleton::retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
                                                   std::map<std::string, TRequestStatus>& mapStatus,
                                                   std::map<std::string, long>* pmapUnknownStates)
 {

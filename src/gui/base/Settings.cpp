@@ -1,7 +1,12 @@
 #include "Settings.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -36,6 +41,36 @@ void Warn(const QString& text)
 }
 
 // The number of the last entry present in the array that is open for reading.
+// The system's text for an error number.
+QString SystemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Creates the folder with its missing parents; on failure the system's reason for the first
+// folder that could not be made.
+bool MakeFolder(const QString& folder, QString& reason)
+{
+    QStringList missing;
+    QDir dir(folder);
+    while (!dir.exists()) {
+        missing.prepend(dir.absolutePath());
+        if (!dir.cdUp())
+            break;
+    }
+    for (const QString& path : missing) {
+        if (::mkdir(QFile::encodeName(path).constData(), 0777) != 0 && errno != EEXIST) {
+            reason = SystemReason(errno);
+            return false;
+        }
+    }
+    if (!QDir(folder).exists()) {
+        reason = SystemReason(ENOTDIR);
+        return false;
+    }
+    return true;
+}
+
 int HighestEntry(QSettings& settings)
 {
     int highest = 0;
@@ -73,20 +108,47 @@ QString CSettings::GetSettingsFilePath(bool& portable)
         return candidate;
     }
     const QString folder = QDir::toNativeSeparators(QDir::homePath() + QLatin1Char('/') + QLatin1String(kHomeFolder));
-    if (!QDir(folder).exists())
-        QDir().mkpath(folder);
+    QString reason;
+    if (!QDir(folder).exists() && !MakeFolder(folder, reason))
+        Instance().m_qsFolderError = reason;
+    else
+        Instance().m_qsFolderError.clear();
     portable = false;
     return QDir::toNativeSeparators(folder + QLatin1Char('/') + QLatin1String(kFileName));
 }
 
 std::string CSettings::ToMapText(const QString& text)
 {
-    return text.toLatin1().toStdString();
+    return text.toUtf8().toStdString();
 }
 
 QString CSettings::FromMapText(const std::string& text)
 {
-    return QString::fromLatin1(text.data(), static_cast<int>(text.size()));
+    return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+bool CSettings::CanWrite(const QString& path, QString& reason) const
+{
+    const QFileInfo file(path);
+    const QString folder = file.absolutePath();
+    if (!QFileInfo(folder).isDir()) {
+        reason = m_qsFolderError.isEmpty() ? SystemReason(ENOENT) : m_qsFolderError;
+        return false;
+    }
+    // The new file is made beside the old one and renamed over it.
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    if (file.isDir()) {
+        reason = SystemReason(EISDIR);
+        return false;
+    }
+    if (file.exists() && ::access(QFile::encodeName(file.absoluteFilePath()).constData(), W_OK) != 0) {
+        reason = SystemReason(errno);
+        return false;
+    }
+    return true;
 }
 
 void CSettings::Load(const QString& path)
@@ -108,8 +170,10 @@ void CSettings::Load(const QString& path)
 
     if (!clean)
         return;
+    // Only a file without the table gets the defaults: a table the user emptied stays empty.
+    const bool bHasTable = file.contains(QStringLiteral("Providers/size"));
     const int count = file.beginReadArray("Providers");
-    if (count != 0) {
+    if (bHasTable) {
         m_mapModules.clear();
         m_mapShowSEWarning.clear();
         // A size far beyond the stored entries (a damaged file) must not spin for
@@ -138,14 +202,17 @@ bool CSettings::Save(const QString& path)
     if (target.isSymLink())
         target.setFile(target.exists() ? target.canonicalFilePath() : target.symLinkTarget());
     // A rename would replace a file the user made read-only; that file stays as it is.
-    if (target.exists() && !target.isWritable()) {
-        Warn(QStringLiteral("Settings file %1 cannot be written: it is read-only").arg(path));
+    QString reason;
+    if (!CanWrite(target.absoluteFilePath(), reason)) {
+        m_qsWriteError = reason;
+        Warn(QStringLiteral("Settings file %1 cannot be written: %2").arg(path, reason));
         return false;
     }
     const QString file = target.absoluteFilePath();
     QTemporaryFile temp(file + QStringLiteral(".XXXXXX"));
     if (!temp.open()) {
-        Warn(QStringLiteral("Settings file %1 cannot be written: %2").arg(path, temp.errorString()));
+        m_qsWriteError = temp.errorString();
+        Warn(QStringLiteral("Settings file %1 cannot be written: %2").arg(path, m_qsWriteError));
         return false;
     }
     temp.close();
@@ -168,7 +235,8 @@ bool CSettings::Save(const QString& path)
         // The table is written whole: entries of removed providers must not linger past
         // the new size.
         out.remove("Providers");
-        out.beginWriteArray("Providers");
+        // With its size, so that an empty table is written as one (size 0).
+        out.beginWriteArray("Providers", static_cast<int>(m_mapModules.size()));
         int index = 0;
         for (const auto& provider : m_mapModules) {
             out.setArrayIndex(index++);
@@ -181,7 +249,8 @@ bool CSettings::Save(const QString& path)
         out.endArray();
         out.sync();
         if (out.status() != QSettings::NoError) {
-            Warn(QStringLiteral("Settings file %1 cannot be written").arg(path));
+            m_qsWriteError = out.status() == QSettings::AccessError ? SystemReason(EACCES) : QStringLiteral("format error");
+            Warn(QStringLiteral("Settings file %1 cannot be written: %2").arg(path, m_qsWriteError));
             return false;
         }
     }
@@ -191,11 +260,20 @@ bool CSettings::Save(const QString& path)
         permissions = QFile(file).permissions();
     QFile::setPermissions(temp.fileName(), permissions);
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(file).constData()) != 0) {
-        Warn(QStringLiteral("Settings file %1 cannot be replaced").arg(path));
+        m_qsWriteError = SystemReason(errno);
+        Warn(QStringLiteral("Settings file %1 cannot be replaced: %2").arg(path, m_qsWriteError));
         return false;
     }
     temp.setAutoRemove(false);
+    m_qsWriteError.clear();
     return true;
+}
+
+bool CSettings::ResetProviders(const QString& path)
+{
+    // Save keeps the file's other keys and writes the table whole, flags included.
+    LoadDefaultProviders();
+    return Save(path);
 }
 
 void CSettings::LoadDefaultProviders()

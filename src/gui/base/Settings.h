@@ -24,9 +24,18 @@ public:
     static QString GetSettingsFilePath(bool& portable);
 
     void Load(const QString& path);
-    // Writes the whole file or, when that fails, leaves the old one as it was.
+    // Writes the whole file or, when that fails, leaves the old one as it was; the reason of a
+    // failure is kept for GetWriteError.
     bool Save(const QString& path);
     void LoadDefaultProviders();
+    // The default provider table without any warning flag, saved at path; every other key of
+    // the file stays.
+    bool ResetProviders(const QString& path);
+    // Whether the file at path can be written (its folder exists and can be written, the file
+    // can be replaced); else the system's reason.
+    bool CanWrite(const QString& path, QString& reason) const;
+    // Why the last Save failed, in the system's words; empty after one that worked.
+    const QString& GetWriteError() const { return m_qsWriteError; }
 
     TModules& GetProviders();
     const TModules& GetProviders() const;
@@ -39,7 +48,7 @@ public:
     bool GetShowSEWarning(const std::string& description) const;
     void SetShowSEWarning(const std::string& description, bool show);
 
-    // Map text is 8-bit Latin-1: characters outside it become '?'.
+    // Map text is UTF-8.
     static std::string ToMapText(const QString& text);
     static QString FromMapText(const std::string& text);
 
@@ -53,6 +62,9 @@ private:
     TranslationManager m_translationManager;
     QString m_sLanguage;
     QString m_qsRequestServiceURL;
+    // Why the home folder could not be made, and why the last Save failed.
+    QString m_qsFolderError;
+    QString m_qsWriteError;
 
 public:
     QByteArray m_baMainWindowState;

@@ -12,8 +12,12 @@ ErrorReportWizard::ErrorReportWizard(const wchar_t* details, QWidget* parent)
     m_pForm->setupUi(this);
     m_pForm->edtDetails->hide();
     m_pForm->edtDetails->setPlainText(details ? QString::fromWCharArray(details) : QString());
+    // A top-level name is up to 63 letters (".email", ".online"), or an internationalised one
+    // in its ASCII form (".xn--p1ai").
     m_pEmailValidator = new QRegExpValidator(
-        QRegExp(QStringLiteral("^[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.[A-Z]{2,4}$"), Qt::CaseInsensitive), this);
+        QRegExp(QStringLiteral("^[A-Z0-9._%+-]+@[A-Z0-9.-]+\\.(?:[A-Z]{2,63}|XN--[A-Z0-9-]{1,59})$"),
+                Qt::CaseInsensitive),
+        this);
     m_pForm->edtEmail->setValidator(m_pEmailValidator);
     m_pForm->lblInvalidEmail->hide();
 }

@@ -33,9 +33,9 @@ void AddProviderDialog::on_buttonBox_accepted()
                                      QCoreApplication::translate("AddProviderDialog", "Please enter module."));
             return;
         }
-        // The provider table holds 8-bit Latin-1 text; other characters become '?'.
-        m_sDescription = m_pForm->edtDescription->text().toLatin1().toStdString();
-        m_sModule = m_pForm->edtModule->text().toLatin1().toStdString();
+        // The provider table holds UTF-8 text.
+        m_sDescription = m_pForm->edtDescription->text().toUtf8().toStdString();
+        m_sModule = m_pForm->edtModule->text().toUtf8().toStdString();
         done(1);
     } catch (const std::exception& e) {
         qCWarning(lcGui) << "AddProviderDialog:" << e.what();

@@ -7,7 +7,7 @@
 #include <string>
 
 // What the Preferences dialog reads and changes of the program's settings: the provider table
-// (description to module file, 8-bit Latin-1 texts in byte order) and the interface language.
+// (description to module file, UTF-8 texts in byte order) and the interface language.
 // CSettingsProviderAccess (ProviderSettingsAccess.h) puts the settings object behind it.
 class IProviderSettings
 {
@@ -18,8 +18,8 @@ public:
 
     // The table itself; the dialog edits it in place.
     virtual TProviderTable& GetProviders() = 0;
-    // Deletes the settings file and restores the default table (dropping every warning flag);
-    // the file beside the program is written again at once, so the program keeps using it.
+    // Restores the default table (dropping every warning flag) and saves it; the file's other
+    // keys stay.
     virtual void ResetProviders() = 0;
 
     // Display names of the languages, in the order they are offered.

@@ -14,11 +14,7 @@ IProviderSettings::TProviderTable& CSettingsProviderAccess::GetProviders()
 void CSettingsProviderAccess::ResetProviders()
 {
     bool bPortable = false;
-    const QString path = CSettings::GetSettingsFilePath(bPortable);
-    QFile::remove(path);
-    m_settings.LoadDefaultProviders();
-    if (bPortable)
-        m_settings.Save(path);
+    m_settings.ResetProviders(CSettings::GetSettingsFilePath(bPortable));
 }
 
 QStringList CSettingsProviderAccess::GetLanguages() const

@@ -98,6 +98,26 @@ QByteArray CCertificateFile::DerOfPem(const QByteArray& bytes)
     return der.decoded;
 }
 
+QByteArray CCertificateFile::PemOfDer(const QByteArray& der)
+{
+    const QByteArray base64 = der.toBase64();
+    QByteArray pem("-----BEGIN CERTIFICATE-----\n");
+    for (int i = 0; i < base64.size(); i += 64)
+        pem += base64.mid(i, 64) + '\n';
+    pem += "-----END CERTIFICATE-----\n";
+    return pem;
+}
+
+CCertificateFile::TFormat CCertificateFile::FormatOf(const QString& path, bool bPemFilterChosen)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("pem"))
+        return Pem;
+    if (suffix == QLatin1String("cer") || suffix == QLatin1String("crt") || suffix == QLatin1String("der"))
+        return Der;
+    return bPemFilterChosen ? Pem : Der;
+}
+
 namespace {
 
 // Puts back what a file held when a write in place changed it.
@@ -120,6 +140,10 @@ bool CCertificateFile::Write(const QString& path, const QByteArray& data, QStrin
     {
         QFile existing(path);
         const QFileInfo info(path);
+        if (info.exists() && !info.isFile()) {
+            error = tr("The specified file is not a regular file.");
+            return false;
+        }
         if (info.isFile() && info.size() <= kMaxSize && existing.open(QIODevice::ReadOnly)) {
             previous = existing.readAll();
             bHadFile = existing.error() == QFileDevice::NoError;
@@ -132,10 +156,13 @@ bool CCertificateFile::Write(const QString& path, const QByteArray& data, QStrin
     file.setDirectWriteFallback(true);
     bool bWritten = false;
     if (file.open(QIODevice::WriteOnly)) {
-        bWritten = file.write(data) == data.size();
+        // The write is buffered, and commit does not look at how the buffer's flush went: a
+        // disk full there would still replace the file. So the flush is checked first.
+        bWritten = file.write(data) == data.size() && file.flush() && file.error() == QFileDevice::NoError;
         if (!bWritten)
             file.cancelWriting();
-        bWritten = file.commit() && bWritten;
+        // Written in place (the fallback), closing is the last write: its error counts too.
+        bWritten = file.commit() && bWritten && file.error() == QFileDevice::NoError;
     } else {
         QFile inPlace(path);
         if (!bHadFile || !inPlace.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

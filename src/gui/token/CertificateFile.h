@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-// Certificate files as the import and export actions read and write them: DER bytes, or on
-// import a file holding one PEM certificate.
+// Certificate files as the import and export actions read and write them: DER bytes, or a
+// file holding one PEM certificate.
 class CCertificateFile
 {
     Q_DECLARE_TR_FUNCTIONS(CCertificateFile)
@@ -26,9 +26,21 @@ public:
     // (what is no certificate is refused as such when it is decoded).
     static QByteArray DerOfPem(const QByteArray& bytes);
 
+    // The PEM armour of DER bytes: base64 in lines of 64 characters between the BEGIN and END
+    // lines, each line ending in a line feed.
+    static QByteArray PemOfDer(const QByteArray& der);
+
+    // The form an exported certificate is written in: the file name's suffix decides (".pem"
+    // PEM; ".cer", ".crt", ".der" DER, in any letter case); a name without one of these goes by
+    // the filter chosen in the save dialog.
+    enum TFormat { Der, Pem };
+    static TFormat FormatOf(const QString& path, bool bPemFilterChosen);
+
     // Writes through a temporary file in the target folder that replaces the target only
     // when everything was written. A folder that takes no new file (an existing writable file
     // in a read-only folder) is written in place; should that write stop half way, the file
-    // gets back what it held. So a good file is never left half written or emptied.
+    // gets back what it held. So a good file is never left half written or emptied. Anything
+    // but a regular file (a device, a FIFO, also behind a link) is refused: it would be
+    // replaced by a new file, or written without telling whether the data arrived.
     static bool Write(const QString& path, const QByteArray& data, QString& error);
 };

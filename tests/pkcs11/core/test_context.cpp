@@ -2,6 +2,9 @@
 // failed load, and two contexts over one module.
 #include <memory>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "CoreSupport.h"
@@ -53,15 +56,15 @@ TEST(ContextLoad, MissingFileIsKindTwoWithTheLoaderText)
 TEST(ContextLoad, BrokenLibrariesThrowWhateverTheSink)
 {
     CTSYException sink;
-    struct { const char* path; const char* message; uint32_t kind; } cases[] = {
-        {testmodule::NoFunctionListPath(), "Unable to obtain C_GetFunctionList entry point", 0},
-        {testmodule::FailingFunctionListPath(), "Unable to obtain a pointer to CK_FUNCTION_LIST", 0},
+    struct { const char* path; const char* message; unsigned long code; uint32_t kind; } cases[] = {
+        {testmodule::NoFunctionListPath(), "Unable to obtain C_GetFunctionList entry point", TSY_MODULE_NOT_PKCS11, 0},
+        {testmodule::FailingFunctionListPath(), "Unable to obtain a pointer to CK_FUNCTION_LIST", 0, 0},
     };
     for (const auto& c : cases) {
         for (CTSYException* s : {static_cast<CTSYException*>(nullptr), &sink}) {
             LoadFailure f = FailedLoad(c.path, "Broken", s);
             EXPECT_EQ(c.message, f.message) << c.path;
-            EXPECT_EQ(0u, f.code);
+            EXPECT_EQ(c.code, f.code);
             EXPECT_EQ(c.kind, f.kind);
         }
         // The failed constructor gave its load back.
@@ -74,6 +77,22 @@ TEST(ContextLoad, BrokenLibrariesThrowWhateverTheSink)
     EXPECT_EQ(2u, f.kind);
     EXPECT_EQ(0, f.message.rfind("Text: ", 0)) << f.message;
     EXPECT_EQ(nullptr, sink.GetMessage()) << "the constructor never records";
+}
+
+// What is not a regular file is never handed to the loader, whose open() of a FIFO would wait
+// for a writer for good.
+TEST(ContextLoad, OnlyRegularFilesAreLoaded)
+{
+    const std::string dir = fixture::ScratchDir("notregular");
+    const std::string fifo = dir + "/libfifo.so";
+    ::unlink(fifo.c_str());
+    ASSERT_EQ(0, ::mkfifo(fifo.c_str(), 0600));
+    for (const std::string& path : {fifo, dir, std::string("/dev/null")}) {
+        LoadFailure f = FailedLoad(path.c_str(), "Odd");
+        EXPECT_EQ(TSY_MODULE_NOT_REGULAR, f.code) << path;
+        EXPECT_EQ(2u, f.kind) << path;
+        EXPECT_EQ(0, f.message.rfind("Odd: ", 0)) << f.message;
+    }
 }
 
 TEST(ContextLoad, InitialisationModes)
@@ -184,29 +203,86 @@ TEST(ContextLoad, FailedLoadLeavesAnotherContextsModuleInitialised)
     EXPECT_EQ(1u, first.GetSlotCount());
 }
 
+// A reader attached between the count and the fill: the module answers CKR_BUFFER_TOO_SMALL
+// and the list is asked for again, with the count it then needs (or, when it gives none, a
+// count asked afresh). A list that never settles fails after a few rounds.
 TEST(ContextLoad, SlotListThatGrowsBetweenTheCalls)
 {
     testmodule::Control tm;
     tm.add_slot(1, "Reader", "Maker");
-    tm.grow_slot_list(3);
+    tm.keep_growing_slot_list(1);
     LoadFailure f = FailedLoad(testmodule::ModulePath(), "Test");
     EXPECT_EQ("Unable to get slot list", f.message);
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, f.code);
     EXPECT_EQ(1u, f.kind);
+    const int nRounds = tm.call_count("C_GetSlotList");
+    EXPECT_LE(nRounds, 8) << "bounded";
+    tm.keep_growing_slot_list(0);
 
-    // On refresh: reported, and the list is consistently empty, never the larger count.
+    tm.grow_slot_list(3);
     CTSYException sink;
     CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
-    ASSERT_EQ(4u, context.GetSlotCount());
+    const CK_ULONG nLoaded = context.GetSlotCount();
+    ASSERT_GE(nLoaded, 4u);
+    EXPECT_STREQ("Grown slot", context.GetSlot(nLoaded - 1)->GetDescription());
+
     tm.grow_slot_list(2);
+    EXPECT_TRUE(context.RefreshSlotList());
+    EXPECT_EQ(nLoaded + 2, context.GetSlotCount());
+    EXPECT_NE(nullptr, context.GetSlot(nLoaded + 1));
+    EXPECT_EQ(nullptr, sink.GetMessage());
+
+    // Too small without a count: the count is asked for again.
+    tm.fail("C_GetSlotList", CKR_BUFFER_TOO_SMALL, 1, 1);
+    EXPECT_TRUE(context.RefreshSlotList());
+    EXPECT_EQ(nLoaded + 2, context.GetSlotCount());
+
+    // On refresh: reported, and the list is consistently empty, never the larger count.
+    tm.keep_growing_slot_list(1);
     EXPECT_FALSE(context.RefreshSlotList());
     EXPECT_STREQ("Unable to get slot list", sink.GetMessage());
     EXPECT_EQ(CKR_BUFFER_TOO_SMALL, sink.GetCode());
     EXPECT_EQ(0u, context.GetSlotCount());
     EXPECT_EQ(nullptr, context.GetSlot(0));
-    EXPECT_EQ(nullptr, context.GetSlot(5));
+    tm.keep_growing_slot_list(0);
     EXPECT_TRUE(context.RefreshSlotList());
-    EXPECT_EQ(6u, context.GetSlotCount());
+    EXPECT_GT(context.GetSlotCount(), nLoaded + 2);
+}
+
+// Slots attached after the load join the list behind the known ones, whose objects (and the
+// token sessions in them) stay; a failed read is reported and keeps the list.
+TEST(ContextLoad, NewSlotsJoinTheList)
+{
+    testmodule::Control tm;
+    tm.add_slot(5, "Reader A", "Maker");
+    tm.insert_token(5, nullptr, "87654321", "1234", 0);
+    CTSYException sink;
+    CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
+    ASSERT_EQ(1u, context.GetSlotCount());
+    CPKCS11Slot* known = context.GetSlot(0);
+    CPKCS11Token* token = known->GetToken();
+    ASSERT_TRUE(token->OpenSession(true));
+
+    EXPECT_TRUE(context.ReadNewSlots());
+    EXPECT_EQ(1u, context.GetSlotCount()) << "nothing new";
+
+    tm.add_slot(2, "Reader B", "Maker");
+    tm.add_slot(9, "Reader C", "Maker");
+    EXPECT_TRUE(context.ReadNewSlots());
+    ASSERT_EQ(3u, context.GetSlotCount());
+    EXPECT_EQ(known, context.GetSlot(0));
+    EXPECT_EQ(token, known->GetToken());
+    EXPECT_EQ(1, tm.session_count());
+    EXPECT_EQ(2u, context.GetSlot(1)->GetSlotID());
+    EXPECT_EQ(9u, context.GetSlot(2)->GetSlotID());
+    EXPECT_EQ(context.GetSlot(1), context.FindSlot(2));
+
+    tm.fail("C_GetSlotList", CKR_DEVICE_ERROR, 0, 1);
+    EXPECT_FALSE(context.ReadNewSlots());
+    EXPECT_STREQ("Unable to get slots count", sink.GetMessage());
+    EXPECT_EQ(CKR_DEVICE_ERROR, sink.GetCode());
+    EXPECT_EQ(3u, context.GetSlotCount());
+    EXPECT_EQ(known, context.GetSlot(0));
 }
 
 TEST(ContextLoad, ModuleThatOverstatesTheCountIsHeldToTheArray)

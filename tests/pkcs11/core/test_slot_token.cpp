@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QTranslator>
+
 #include "CoreSupport.h"
 #include "TSYpkcs11.h"
 #include "TestModuleControl.h"
@@ -108,6 +111,83 @@ TEST_F(ScriptedToken, SlotTextsAndStatus)
     EXPECT_FALSE(unread->IsInitialized());
     EXPECT_EQ("N/A", Lines(unread)[0].second);
     EXPECT_EQ(nullptr, sink.GetMessage()) << "slot and token reading never record";
+
+    // The placeholder of a missing value is program text: in Bulgarian it is Bulgarian.
+    QTranslator bulgarian;
+    ASSERT_TRUE(bulgarian.load(QStringLiteral(BULGARIAN_QM)));
+    ASSERT_TRUE(QCoreApplication::installTranslator(&bulgarian));
+    const std::string shown = Lines(unread)[0].second;
+    QCoreApplication::removeTranslator(&bulgarian);
+    EXPECT_EQ(QString::fromUtf8("\xd0\x9d\xd1\x8f\xd0\xbc\xd0\xb0 \xd0\xb4\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb8").toStdString(), shown);
+}
+
+// The token information that the slot's refresh reads serves the token object built after it:
+// one C_GetTokenInfo per read of a token (on some cards each one is a command to the card).
+TEST_F(ScriptedToken, TokenInformationIsReadOncePerRefresh)
+{
+    EXPECT_EQ(1, tm.call_count("C_GetTokenInfo"));
+    EXPECT_STREQ("Test token", Token()->GetLabel());
+    EXPECT_EQ(1, tm.call_count("C_GetTokenInfo"));
+
+    const CK_TOKEN_INFO renamed = TokenInfo("Renamed", 6, 8, CKF_TOKEN_INITIALIZED);
+    tm.set_token_info(3, &renamed);
+    slot->Refresh();
+    EXPECT_EQ(2, tm.call_count("C_GetTokenInfo"));
+    EXPECT_STREQ("Renamed", Token()->GetLabel());
+    EXPECT_EQ(6u, Token()->GetMinPINLength());
+    EXPECT_EQ(2, tm.call_count("C_GetTokenInfo"));
+
+    // What the refresh read went to that token object; one built later reads for itself.
+    const CK_TOKEN_INFO again = TokenInfo("Again", 4, 8, CKF_TOKEN_INITIALIZED);
+    tm.set_token_info(3, &again);
+    slot->FreeToken();
+    EXPECT_STREQ("Again", Token()->GetLabel());
+    EXPECT_EQ(3, tm.call_count("C_GetTokenInfo"));
+}
+
+// Whether the token read is still in the slot: the slot's state and the token's session say so
+// without C_GetTokenInfo; only a module without C_GetSessionInfo is asked for the token
+// information.
+TEST_F(ScriptedToken, UnchangedTokenCheck)
+{
+    const CK_TOKEN_INFO card = TokenInfo("Card", 4, 8, CKF_TOKEN_INITIALIZED);
+    CK_TOKEN_INFO countLow = card;
+    countLow.flags |= CKF_USER_PIN_COUNT_LOW;
+    CK_TOKEN_INFO other = card;
+    PadField(other.serialNumber, sizeof(other.serialNumber), "00AC");
+    struct Case {
+        const char* name;
+        std::function<void()> change;
+        bool bUnchanged;
+        int nTokenInfoCalls;
+    };
+    const Case cases[] = {
+        {"nothing changed", [] {}, true, 0},
+        {"flags of the same card changed", [&] { tm.set_token_info(3, &countLow); }, true, 0},
+        {"another card in its place", [&] { tm.set_token_info(3, &other); }, false, 0},
+        {"removed and put back", [&] { tm.remove_token(3, 0); tm.insert_token(3, &card, "87654321", "1234", 0); },
+         false, 0},
+        {"removed", [&] { tm.remove_token(3, 0); }, false, 0},
+        {"no C_GetSessionInfo, nothing changed", [&] { tm.fail("C_GetSessionInfo", CKR_FUNCTION_NOT_SUPPORTED, 0, -1); },
+         true, 1},
+        {"no C_GetSessionInfo, flags changed",
+         [&] {
+             tm.fail("C_GetSessionInfo", CKR_FUNCTION_NOT_SUPPORTED, 0, -1);
+             tm.set_token_info(3, &countLow);
+         },
+         false, 1},
+    };
+    for (const Case& c : cases) {
+        tm.fail("C_GetSessionInfo", CKR_OK, 0, 0);
+        tm.insert_token(3, &card, "87654321", "1234", 0);
+        slot->Refresh();
+        EXPECT_FALSE(slot->IsTokenUnchanged()) << c.name << ": no session yet";
+        ASSERT_TRUE(Token()->OpenSession(true)) << c.name;
+        c.change();
+        const int nBefore = tm.call_count("C_GetTokenInfo");
+        EXPECT_EQ(c.bUnchanged, slot->IsTokenUnchanged()) << c.name;
+        EXPECT_EQ(c.nTokenInfoCalls, tm.call_count("C_GetTokenInfo") - nBefore) << c.name;
+    }
 }
 
 TEST(ScriptedSlot, UnreadableSlotInformation)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -137,8 +138,8 @@ protected:
 TEST_F(ObjectsTest, WithoutLoginOnlyCertificatesAndPublicKeysAreListed)
 {
     OpenAndRead(false);
-    // alice, carol, dave, the duplicate pair once, the unlabelled, big, dated and junk ones.
-    EXPECT_EQ(m_token->GetCertificateCount(), 8u);
+    // alice, carol, dave, both of the duplicate pair, the unlabelled, big, dated and junk ones.
+    EXPECT_EQ(m_token->GetCertificateCount(), 9u);
     ASSERT_EQ(m_token->GetAsymmetricKeyCount(), 4u);
     std::vector<std::string> ids;
     for (unsigned long i = 0; i < 4; ++i) {
@@ -297,45 +298,70 @@ TEST_F(ObjectsTest, ValidityIsShownInUtcWhateverTheTimeZone)
     tzset();
 }
 
-TEST_F(ObjectsTest, DuplicateIDsAreListedOnceAndEmptyIDsSortFirst)
+TEST_F(ObjectsTest, ObjectsSharingAnIDAreEachListedAndEmptyIDsSortFirst)
 {
     OpenAndRead(false);
-    std::set<std::string> ids;
-    for (unsigned long i = 0; i < m_token->GetCertificateCount(); ++i)
-        ids.insert(m_token->GetCertificate(i)->GetID());
-    EXPECT_EQ(ids.size(), m_token->GetCertificateCount());
-    EXPECT_EQ(ids.count("0A05"), 1u);
-    // Of two certificates with one CKA_ID, the one the module finds last is listed.
-    CK_FUNCTION_LIST_PTR fl = Module::Functions();
-    CK_SESSION_HANDLE s = 0;
-    ASSERT_EQ(fl->C_OpenSession(Module::FindSlot(g_contents->store->label), CKF_SERIAL_SESSION, nullptr, nullptr, &s),
-              CKR_OK);
-    CK_OBJECT_CLASS certClass = CKO_CERTIFICATE;
-    CK_ATTRIBUTE search[] = {{CKA_CLASS, &certClass, sizeof certClass}};
-    ASSERT_EQ(fl->C_FindObjectsInit(s, search, 1), CKR_OK);
-    std::vector<unsigned char> lastValue;
-    CK_OBJECT_HANDLE h = 0;
-    CK_ULONG found = 0;
-    while (fl->C_FindObjects(s, &h, 1, &found) == CKR_OK && found == 1) {
-        unsigned char id[16] = {};
-        std::vector<unsigned char> value(8192);
-        CK_ATTRIBUTE attrs[] = {{CKA_ID, id, sizeof id}, {CKA_VALUE, value.data(), value.size()}};
-        if (fl->C_GetAttributeValue(s, h, attrs, 2) == CKR_OK && attrs[0].ulValueLen == 2 && id[0] == 0x0A &&
-            id[1] == 0x05)
-            lastValue.assign(value.begin(), value.begin() + attrs[1].ulValueLen);
+    // Both certificates of 0A05, one after the other.
+    std::vector<std::string> subjects;
+    std::vector<unsigned long> positions;
+    for (unsigned long i = 0; i < m_token->GetCertificateCount(); ++i) {
+        CPKCS11Certificate* c = m_token->GetCertificate(i);
+        ASSERT_NE(c, nullptr) << i;
+        if (std::string(c->GetID()) == "0A05") {
+            subjects.push_back(c->GetSubject());
+            positions.push_back(i);
+        }
     }
-    fl->C_FindObjectsFinal(s);
-    fl->C_CloseSession(s);
-    const bool carolLast = lastValue == fixture::ReadBytes(g_contents->carolCert);
-    ASSERT_TRUE(carolLast || lastValue == fixture::ReadBytes(g_contents->aliceCert)) << "the module lists neither";
-    CPKCS11Certificate* dup = m_token->GetCertificate(CertIndex("0A05"));
-    ASSERT_NE(dup, nullptr);
-    EXPECT_EQ(std::string(dup->GetSubject()), carolLast ? "Carol" : "Alice");
+    std::sort(subjects.begin(), subjects.end());
+    EXPECT_EQ(subjects, (std::vector<std::string>{"Alice", "Carol"}));
+    ASSERT_EQ(positions.size(), 2u);
+    EXPECT_EQ(positions[1], positions[0] + 1);
 
     CPKCS11Certificate* first = m_token->GetCertificate(0);
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(first->GetID(), "");
     EXPECT_STREQ(first->GetLabel(), "(no label)");
+}
+
+TEST_F(ObjectsTest, EveryCertificateOfAKeyPairFindsItAndDeletingOneKeepsTheOther)
+{
+    OpenAndRead(true);
+    std::vector<unsigned char> id = {0x0A, 0x01};
+    std::string label = "alice renewed";
+    const std::vector<unsigned char> renewed =
+        MakeCertificate(g_contents->alice.keyPem, "/CN=Alice Renewed", 99, time(nullptr) - 60, time(nullptr) + 86400);
+    ASSERT_FALSE(renewed.empty());
+    ASSERT_NE(CreateCertificateObject(m_token->GetSession(), renewed, &id, &label), 0u);
+    m_token->ReadObjects();
+
+    std::vector<CPKCS11Certificate*> alice;
+    for (unsigned long i = 0; i < m_token->GetCertificateCount(); ++i)
+        if (std::string(m_token->GetCertificate(i)->GetID()) == "0A01")
+            alice.push_back(m_token->GetCertificate(i));
+    ASSERT_EQ(alice.size(), 2u);
+    for (CPKCS11Certificate* c : alice) {
+        ASSERT_NE(c->GetPublicKeyIndex(), -1) << c->GetSubject();
+        ASSERT_NE(c->GetPrivateKeyIndex(), -1) << c->GetSubject();
+        EXPECT_EQ(c->GetPublicKeyIndex(), alice[0]->GetPublicKeyIndex());
+        EXPECT_EQ(c->GetPrivateKeyIndex(), alice[0]->GetPrivateKeyIndex());
+    }
+    EXPECT_TRUE(m_token->GetAsymmetricKey(alice[0]->GetPublicKeyIndex())->HasCertificate());
+    EXPECT_TRUE(m_token->GetAsymmetricKey(alice[0]->GetPrivateKeyIndex())->HasCertificate());
+
+    // Through a new session the object looks its handle up again: among the two of its ID,
+    // its own.
+    CPKCS11Certificate* doomed = std::string(alice[0]->GetSubject()) == "Alice Renewed" ? alice[0] : alice[1];
+    ASSERT_TRUE(m_token->OpenSession(false));
+    ASSERT_TRUE(m_token->Login("1234", NormalUser));
+    EXPECT_TRUE(doomed->Destroy()) << m_sink.what();
+    m_token->ReadObjects();
+    alice.clear();
+    for (unsigned long i = 0; i < m_token->GetCertificateCount(); ++i)
+        if (std::string(m_token->GetCertificate(i)->GetID()) == "0A01")
+            alice.push_back(m_token->GetCertificate(i));
+    ASSERT_EQ(alice.size(), 1u);
+    EXPECT_STREQ(alice[0]->GetSubject(), "Alice");
+    EXPECT_STREQ(alice[0]->GetLabel(), "alice cert");
 }
 
 TEST_F(ObjectsTest, GettersAreBoundedAndCacheTheirObjects)
@@ -581,7 +607,7 @@ TEST_F(ObjectsTest, KeyFieldsNameTheKindUsesAndLength)
         {"DSA private", listed("0B01", false), "DSA Private Key", false},
         {"EC public", listed("0C01", true), "Elliptic Curve Public Key", false},
         {"EC private", listed("0C01", false), "Elliptic Curve Private Key", false},
-        {"DH public", dhKey.get(), "Diffie-Helman Public Key", false},
+        {"DH public", dhKey.get(), "Diffie-Hellman Public Key", false},
         {"verify-recover", recoverKey.get(), "RSA Public Key", true},
     };
     for (const Case& c : cases) {

@@ -8,6 +8,10 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include <set>
+
+#include <pkcs11.h>
+
 #include "ErrorReportWizard.h"
 #include "ModalDriver.h"
 #include "Pkcs11Errors.h"
@@ -24,11 +28,16 @@ struct TExpected {
 // What the user and the log are to get for each code; written out here on purpose, apart from the
 // program's table.
 const TExpected g_expected[] = {
+    {0x1, "CKR_CANCEL", nullptr, "CKR_CANCEL"},
     {0x2, "CKR_HOST_MEMORY", "The computer has insufficient memory to perform the requested function.", "CKR_HOST_MEMORY"},
     {0x3, "CKR_SLOT_ID_INVALID", nullptr, "The specified slot ID is not valid."},
     {0x5, "CKR_GENERAL_ERROR", "Some unrecoverable error has occurred.", "CKR_GENERAL_ERROR"},
     {0x6, "CKR_FUNCTION_FAILED", "The requested operation could not be performed.", "CKR_FUNCTION_FAILED"},
     {0x7, "CKR_ARGUMENTS_BAD", nullptr, "The arguments supplied to the Cryptoki function were in some way not appropriate."},
+    {0x10, "CKR_ATTRIBUTE_READ_ONLY", "The module does not let this attribute be set or changed.", "CKR_ATTRIBUTE_READ_ONLY"},
+    {0x11, "CKR_ATTRIBUTE_SENSITIVE", "The module does not reveal the value of this attribute.", "CKR_ATTRIBUTE_SENSITIVE"},
+    {0x12, "CKR_ATTRIBUTE_TYPE_INVALID", "The module does not know one of the attributes given to it.", "CKR_ATTRIBUTE_TYPE_INVALID"},
+    {0x13, "CKR_ATTRIBUTE_VALUE_INVALID", "The module does not accept the value of one of the attributes given to it.", "CKR_ATTRIBUTE_VALUE_INVALID"},
     {0x30, "CKR_DEVICE_ERROR", "Some problem has occurred with the smart-card and/or slot", "CKR_DEVICE_ERROR"},
     {0x31, "CKR_DEVICE_MEMORY", "The smart-card does not have sufficient memory to perform the requested operation.", "CKR_DEVICE_MEMORY"},
     {0x32, "CKR_DEVICE_REMOVED", "The active smart-card was removed from its reader.", nullptr},
@@ -49,8 +58,10 @@ const TExpected g_expected[] = {
     {0xB4, "CKR_SESSION_PARALLEL_NOT_SUPPORTED", nullptr, "The specified smart-card does not support parallel sessions."},
     {0xB5, "CKR_SESSION_READ_ONLY", "The specified session was unable to accomplish the desired action because it is a read-only session.", "CKR_SESSION_READ_ONLY"},
     {0xB6, "CKR_SESSION_EXISTS", "A session with the smart-card is already open.", "CKR_SESSION_EXISTS"},
-    {0xB7, "CKR_SESSION_READ_ONLY_EXISTS", "A read-only session already exists, and so the adiministartive user cannot be logged in.", "CKR_SESSION_READ_ONLY_EXISTS"},
+    {0xB7, "CKR_SESSION_READ_ONLY_EXISTS", "A read-only session already exists, and so the administrative user cannot be logged in.", "CKR_SESSION_READ_ONLY_EXISTS"},
     {0xB8, "CKR_SESSION_READ_WRITE_SO_EXISTS", "A read/write SO session already exists, and so a read-only session cannot be opened.", "CKR_SESSION_READ_WRITE_SO_EXISTS"},
+    {0xD0, "CKR_TEMPLATE_INCOMPLETE", "The module needs attributes that were not given to it.", "CKR_TEMPLATE_INCOMPLETE"},
+    {0xD1, "CKR_TEMPLATE_INCONSISTENT", "The module does not accept this combination of attributes.", "CKR_TEMPLATE_INCONSISTENT"},
     {0xE0, "CKR_TOKEN_NOT_PRESENT", "A smart-card is not present in the reader.", "CKR_TOKEN_NOT_PRESENT"},
     {0xE1, "CKR_TOKEN_NOT_RECOGNIZED", "The smart-card in the slot is not recognised.", "CKR_TOKEN_NOT_RECOGNIZED"},
     {0xE2, "CKR_TOKEN_WRITE_PROTECTED", "The requested operation could not be performed because the smart-card is write-protected.", "CKR_TOKEN_WRITE_PROTECTED"},
@@ -60,15 +71,33 @@ const TExpected g_expected[] = {
     {0x103, "CKR_USER_TYPE_INVALID", nullptr, "An invalid value was specified as a CK_USER_TYPE."},
     {0x104, "CKR_USER_ANOTHER_ALREADY_LOGGED_IN", "Another user is already logged in.", "CKR_USER_ANOTHER_ALREADY_LOGGED_IN"},
     {0x105, "CKR_USER_TOO_MANY_TYPES", "Too many users are simultaneously logged into the token.", "CKR_USER_TOO_MANY_TYPES"},
+    {0x150, "CKR_BUFFER_TOO_SMALL", "The module's answer is longer than the space given for it.", "CKR_BUFFER_TOO_SMALL"},
     {0x190, "CKR_CRYPTOKI_NOT_INITIALIZED", nullptr, "The Cryptoki library has not yet been initialized"},
+    {0x191, "CKR_CRYPTOKI_ALREADY_INITIALIZED", nullptr, "CKR_CRYPTOKI_ALREADY_INITIALIZED"},
     {0x80001001, "TSY_CERT_DECODE_FAILED", "The selected file is not a valid digital certificate.", "TSY_CERT_DECODE_FAILED"},
     {0x80001002, "TSY_KEYSET_NOT_EXISTS", "The selected certificate doesn't have corresponding keys on this card.", "TSY_KEYSET_NOT_EXISTS"},
-    {0x80001004, "TSY_CERT_ALREADY_EXISTS", "A certificate for this key-pair already exist on the card.", "TSY_CERT_ALREADY_EXISTS"},
+    {0x80001004, "TSY_CERT_ALREADY_EXISTS", "A certificate for this key-pair already exists on the card.", "TSY_CERT_ALREADY_EXISTS"},
 };
 
 QString Text(const char* s)
 {
     return s ? QString::fromLatin1(s) : QString();
+}
+
+// Every return value the PKCS#11 header defines, with its value as the compiler sees it.
+struct TReturnValue {
+    unsigned long long code;
+    const char* name;
+};
+const TReturnValue g_headerCodes[] = {
+#define PKCS11_RETURN_VALUE(name) {name, #name},
+#include "ReturnValues.inc"
+#undef PKCS11_RETURN_VALUE
+};
+
+bool IsOwnCode(unsigned long long code)
+{
+    return code >= 0x80001000ULL && code <= 0x80001FFFULL;
 }
 
 } // namespace
@@ -81,6 +110,8 @@ private slots:
     void codeTable_data();
     void codeTable();
     void tableHoldsNothingElse();
+    void everyReturnValueIsNamed_data();
+    void everyReturnValueIsNamed();
     void composedReport_data();
     void composedReport();
 
@@ -103,7 +134,7 @@ void TestErrors::codeTable_data()
         QTest::newRow(row.name) << qulonglong(row.code) << Text(row.name) << Text(row.box) << Text(row.log);
     // Codes without a row add nothing anywhere.
     QTest::newRow("no error") << qulonglong(0) << QString() << QString() << QString();
-    QTest::newRow("CKR_CANCEL") << qulonglong(0x1) << QString() << QString() << QString();
+    QTest::newRow("unassigned code") << qulonglong(0x4) << QString() << QString() << QString();
     QTest::newRow("unassigned own code") << qulonglong(0x80001003) << QString() << QString() << QString();
     // Compared as 64-bit values: a code that only agrees in its low 32 bits is another code.
     QTest::newRow("high bits") << qulonglong(0x1000000A0ULL) << QString() << QString() << QString();
@@ -127,16 +158,59 @@ void TestErrors::codeTable()
     QCOMPARE(report.logText, QStringLiteral("Op failed.\nM ") + log + QStringLiteral("\nPKCS#11 Module: mod.so"));
 }
 
+// The table holds the header's return values (CKR_OK aside) and the layer's own codes of
+// the list above, in ascending order, and nothing else.
 void TestErrors::tableHoldsNothingElse()
 {
+    std::set<unsigned long long> wanted;
+    for (const TReturnValue& v : g_headerCodes)
+        if (v.code != CKR_OK)
+            wanted.insert(v.code);
+    for (const TExpected& row : g_expected)
+        if (IsOwnCode(row.code))
+            wanted.insert(row.code);
     std::size_t count = 0;
     const TPkcs11ErrorInfo* table = GetPkcs11ErrorTable(&count);
-    QCOMPARE(count, std::size(g_expected));
+    std::set<unsigned long long> present;
     for (std::size_t i = 0; i < count; ++i) {
-        QCOMPARE(table[i].code, g_expected[i].code);
+        present.insert(table[i].code);
+        QVERIFY2(wanted.count(table[i].code), table[i].name);
         if (i > 0)
             QVERIFY2(table[i - 1].code < table[i].code, "the table must be in ascending code order");
     }
+    QCOMPARE(present, wanted);
+}
+
+void TestErrors::everyReturnValueIsNamed_data()
+{
+    QTest::addColumn<qulonglong>("code");
+    QTest::addColumn<QString>("name");
+    for (const TReturnValue& v : g_headerCodes)
+        if (v.code != CKR_OK)
+            QTest::newRow(v.name) << qulonglong(v.code) << QString::fromLatin1(v.name);
+}
+
+// Every answer a module can give is told by its name, in the log and in the window, in both
+// languages; an explanation, where there is one, is translated.
+void TestErrors::everyReturnValueIsNamed()
+{
+    QFETCH(qulonglong, code);
+    QFETCH(QString, name);
+    QCOMPARE(Text(GetPkcs11ErrorName(code)), name);
+    // Without a line in the box, the log says what the code is.
+    QVERIFY2(!GetPkcs11ErrorLogText(code).isEmpty() || !GetPkcs11ErrorExplanation(code).isEmpty(), qPrintable(name));
+    QCOMPARE(DescribeModuleAnswer(code), QStringLiteral("The module answered ") + name + QLatin1Char('.'));
+
+    const QString english = GetPkcs11ErrorExplanation(code);
+    QTranslator bulgarian;
+    QVERIFY(bulgarian.load(QStringLiteral(BULGARIAN_QM)));
+    QVERIFY(QCoreApplication::installTranslator(&bulgarian));
+    const QString answer = DescribeModuleAnswer(code);
+    const QString explanation = GetPkcs11ErrorExplanation(code);
+    QCoreApplication::removeTranslator(&bulgarian);
+    QVERIFY2(answer.contains(name) && !answer.startsWith(QStringLiteral("The module")), qPrintable(answer));
+    QCOMPARE(explanation.isEmpty(), english.isEmpty());
+    QVERIFY2(english.isEmpty() || explanation != english, qPrintable(explanation));
 }
 
 void TestErrors::composedReport_data()
@@ -169,7 +243,7 @@ void TestErrors::composedReport_data()
         << "Unable to import.\nTSY_CERT_DECODE_FAILED";
     QTest::newRow("empty sink") << "Something failed." << false << QByteArray() << qulonglong(0) << true << "m.so"
         << 16u << "Something failed." << "Something failed.\n\nPKCS#11 Module: m.so";
-    QTest::newRow("provider without module name") << "X" << false << QByteArray("M") << qulonglong(0x1) << true << ""
+    QTest::newRow("provider without module name") << "X" << false << QByteArray("M") << qulonglong(0x4) << true << ""
         << 16u << "X" << "X\nM \nPKCS#11 Module: ";
     QTest::newRow("Latin-1 sink message") << "X" << false << QByteArray("caf\xe9") << qulonglong(0) << false << ""
         << 16u << "X" << QString::fromUtf8("X\ncaf\xc3\xa9 ");
@@ -228,8 +302,14 @@ void TestErrors::emailRule_data()
     QTest::newRow("no at") << "user.example.com" << "user.example.com" << false;
     QTest::newRow("no top level") << "user@example" << "user@example" << false;
     QTest::newRow("one-letter top level") << "user@example.c" << "user@example.c" << false;
-    // Still the start of a longer address, so typing goes on; only the whole text decides.
-    QTest::newRow("five-letter top level") << "user@example.museu" << "user@example.museu" << false;
+    // Top-level names of any length a name may have, and internationalised ones.
+    QTest::newRow("five-letter top level") << "user@example.email" << "user@example.email" << true;
+    QTest::newRow("six-letter top level") << "ivan@veskora.online" << "ivan@veskora.online" << true;
+    QTest::newRow("long top level") << "a@b.international" << "a@b.international" << true;
+    QTest::newRow("internationalised top level") << "a@b.xn--p1ai" << "a@b.xn--p1ai" << true;
+    QTest::newRow("63-letter top level") << "a@b." + QString(63, 'q') << "a@b." + QString(63, 'q') << true;
+    QTest::newRow("64-letter top level") << "a@b." + QString(64, 'q') << "a@b." + QString(64, 'q') << false;
+    QTest::newRow("hyphen in top level") << "a@b.co-m" << "a@b.co-m" << false;
     QTest::newRow("second at") << "a@b@c.com" << "a@bc.com" << true;
     QTest::newRow("empty local part") << "@example.com" << "example.com" << false;
     QTest::newRow("digit in top level") << "user@example.c0m" << "user@example.c0m" << false;
@@ -253,7 +333,7 @@ void TestErrors::emailRule()
 
 void TestErrors::sendRefusesBadAddressAndStaysOpen()
 {
-    const QStringList refused = {QString(), QStringLiteral("user@example"), QStringLiteral("user@example.museu")};
+    const QStringList refused = {QString(), QStringLiteral("user@example"), QStringLiteral("user@example.c")};
     for (const QString& address : refused) {
         ErrorReportWizard wizard(L"report", nullptr);
         wizard.show();

@@ -130,7 +130,7 @@ private slots:
     // Add-provider dialog.
     void okValidatesTheFields_data();
     void okValidatesTheFields();
-    void acceptedTextsAreLatin1();
+    void acceptedTextsAreUtf8();
     void cancelEscapeAndCloseGiveZero();
     void browseOffersSharedObjects();
 
@@ -181,7 +181,7 @@ void TestProviderDialogs::okValidatesTheFields()
     QCOMPARE(dialog.GetModule(), message.isEmpty() ? module.toStdString() : std::string("libx.so"));
 }
 
-void TestProviderDialogs::acceptedTextsAreLatin1()
+void TestProviderDialogs::acceptedTextsAreUtf8()
 {
     AddProviderDialog dialog;
     fixture::ModalDriver driver;
@@ -189,8 +189,8 @@ void TestProviderDialogs::acceptedTextsAreLatin1()
                   "AddProviderDialog");
     QCOMPARE(dialog.exec(), 1);
     QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-    // Blanks stay; a character outside Latin-1 becomes '?'.
-    QCOMPARE(dialog.GetDescription(), std::string(" Caf\xe9 ? "));
+    // Blanks stay; every character stays as typed, in UTF-8.
+    QCOMPARE(dialog.GetDescription(), std::string(" Caf\xc3\xa9 \xd0\x96 "));
     QCOMPARE(dialog.GetModule(), std::string("/opt/lib/p11.so"));
 }
 
@@ -290,10 +290,10 @@ void TestProviderDialogs::addDuplicateDescriptionIsRefused()
     fixture::ModalDriver driver;
     QString seen;
     driver.Expect(FillAndAccept("OpenSC", "libother.so"), "AddProviderDialog");
-    driver.Expect(Answer("Module OpenSC already exsits.", QMessageBox::Ok, &seen), "QMessageBox");
+    driver.Expect(Answer("Module OpenSC already exists.", QMessageBox::Ok, &seen), "QMessageBox");
     dialog.findChild<QPushButton*>("addButton")->click();
     QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
-    QCOMPARE(seen, QStringLiteral("Module OpenSC already exsits."));
+    QCOMPARE(seen, QStringLiteral("Module OpenSC already exists."));
     QCOMPARE(settings.table.at("OpenSC"), std::string("onepin-opensc-pkcs11.so"));
     QCOMPARE(Rows(dialog), before);
     QVERIFY(!dialog.IsChanged());
@@ -356,7 +356,7 @@ void TestProviderDialogs::removeCancelledChangesNothing()
 void TestProviderDialogs::removeSelectedRows()
 {
     CFakeSettings settings;
-    settings.table[std::string("Caf\xe9")] = "libcafe.so";  // Latin-1 description round-trips
+    settings.table[std::string("Caf\xc3\xa9")] = "libcafe.so";  // a UTF-8 description round-trips
     ProvidersDialog dialog(settings);
     dialog.show();
     Select(dialog, {"Bit4id", QString::fromUtf8("Caf\xc3\xa9"), "Siemens"});

@@ -23,8 +23,9 @@ QString PortablePath()
 
 QByteArray OneProviderFile(const char* flag)
 {
-    return QByteArray("[Providers]\n1\\Description=Mine\n1\\Module=libmine.so\n1\\ShowSEWarning=") + flag +
-           "\nsize=1\n";
+    return QByteArray("[General]\nRequestServiceURL=https://ca.example/service\n[Other]\nKey=kept\n"
+                      "[Providers]\n1\\Description=Mine\n1\\Module=libmine.so\n1\\ShowSEWarning=") +
+           flag + "\nsize=1\n";
 }
 
 QStringList Describe(const CSettings::TModules& table)
@@ -56,7 +57,8 @@ private slots:
     }
     void cleanup() { QFile::remove(PortablePath()); }
 
-    void resetInHomeCaseDeletesTheFile()
+    // Reset gives the default table without flags and keeps every other key of the file.
+    void resetInHomeCaseKeepsTheOtherKeys()
     {
         const QString home = HomeSettingsPath(m_home);
         WriteFile(home, OneProviderFile("false"));
@@ -72,7 +74,11 @@ private slots:
         dialog.show();
         dialog.findChild<QPushButton*>("resetButton")->click();
         QVERIFY(dialog.IsChanged());
-        QVERIFY2(!QFile::exists(home), "the home file stays deleted until the next save");
+        QSettings file(home, QSettings::IniFormat);
+        QCOMPARE(file.value("RequestServiceURL").toString(), QStringLiteral("https://ca.example/service"));
+        QCOMPARE(file.value("Other/Key").toString(), QStringLiteral("kept"));
+        QCOMPARE(file.value("Providers/size").toInt(), 4);
+        QVERIFY(!file.contains("Providers/1/ShowSEWarning"));
         QCOMPARE(Describe(settings.GetProviders()), g_defaults);
         // The warning flags went with the old table.
         QVERIFY(settings.GetShowSEWarning("Mine"));
@@ -97,6 +103,7 @@ private slots:
         QCOMPARE(file.value("Description").toString(), QStringLiteral("Bit4id"));
         QVERIFY(!file.contains("ShowSEWarning"));
         file.endArray();
+        QCOMPARE(file.value("RequestServiceURL").toString(), QStringLiteral("https://ca.example/service"));
         QVERIFY2(!QDir(m_home + "/.Veskora").exists(), "the portable case makes no home folder");
     }
 

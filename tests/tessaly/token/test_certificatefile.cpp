@@ -1,10 +1,14 @@
 // Certificate files: which files are read (regular ones of 1 byte up to the cap), without
-// blocking on a FIFO, and writing that replaces a file whole or leaves it as it was.
+// blocking on a FIFO, writing that replaces a file whole or leaves it as it was (also when the
+// write stops half way), targets that are no regular file, and the export's PEM form.
 #include <QDir>
 #include <QFile>
 #include <QtTest>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +48,39 @@ bool Sparse(const QString& path, qint64 size)
     const bool ok = ::ftruncate(fd, size) == 0;
     ::close(fd);
     return ok;
+}
+
+// For its life, files of this process may not grow past the limit; a write beyond it fails
+// (EFBIG) instead of ending the process.
+class CFileSizeLimit
+{
+public:
+    explicit CFileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previousSignal = signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = m_saved;
+        limit.rlim_cur = bytes;
+        m_bSet = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~CFileSizeLimit()
+    {
+        if (m_bSet)
+            setrlimit(RLIMIT_FSIZE, &m_saved);
+        signal(SIGXFSZ, m_previousSignal);
+    }
+    bool IsSet() const { return m_bSet; }
+
+private:
+    rlimit m_saved{};
+    sighandler_t m_previousSignal = SIG_DFL;
+    bool m_bSet = false;
+};
+
+bool IsCharacterDevice(const char* path)
+{
+    struct stat info;
+    return ::stat(path, &info) == 0 && S_ISCHR(info.st_mode);
 }
 } // namespace
 
@@ -113,6 +150,92 @@ private slots:
         QVERIFY(CCertificateFile::Write(path, QByteArray("short"), error));
         QCOMPARE(ReadAll(path), QByteArray("short"));
         QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{"out.der"});
+    }
+
+    // A write that stops half way (a full disk) is a failure: a new file is not left behind,
+    // an existing one keeps what it held, and no temporary file stays.
+    void writeStoppedHalfWay_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("new file") << false;
+        QTest::newRow("existing file") << true;
+    }
+
+    void writeStoppedHalfWay()
+    {
+        QFETCH(bool, existing);
+        const QString dir = Scratch(QStringLiteral("halfway-") + QTest::currentDataTag());
+        const QString path = dir + "/out.der";
+        if (existing)
+            Write(path, QByteArray("precious contents"));
+        QString error;
+        bool ok = true;
+        {
+            CFileSizeLimit limit(1000);
+            QVERIFY(limit.IsSet());
+            ok = CCertificateFile::Write(path, QByteArray(3000, 'a'), error);
+        }
+        QVERIFY(!ok);
+        QCOMPARE(error, QStringLiteral("Unable to write the specified file."));
+        if (existing)
+            QCOMPARE(ReadAll(path), QByteArray("precious contents"));
+        QCOMPARE(QDir(dir).entryList(QDir::Files), existing ? QStringList{"out.der"} : QStringList());
+    }
+
+    // A device or a FIFO is refused, also behind a link: it is neither replaced by a regular
+    // file nor written without knowing whether the bytes arrived (/dev/full takes none).
+    void writeToWhatIsNoRegularFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("/dev/full") << "/dev/full";
+        QTest::newRow("FIFO") << "fifo.der";
+        QTest::newRow("link to the FIFO") << "link.der";
+    }
+
+    void writeToWhatIsNoRegularFile()
+    {
+        QFETCH(QString, name);
+        const QString dir = Scratch(QStringLiteral("special"));
+        QCOMPARE(::mkfifo(QFile::encodeName(dir + "/fifo.der").constData(), 0600), 0);
+        QVERIFY(QFile::link(dir + "/fifo.der", dir + "/link.der"));
+        const QString path = name.startsWith('/') ? name : dir + QLatin1Char('/') + name;
+        QVERIFY(IsCharacterDevice("/dev/full"));
+        QString error;
+        QVERIFY(!CCertificateFile::Write(path, QByteArray(3000, 'a'), error));
+        QCOMPARE(error, QStringLiteral("The specified file is not a regular file."));
+        QVERIFY(IsCharacterDevice("/dev/full"));
+        struct stat fifo;
+        QVERIFY(::lstat(QFile::encodeName(dir + "/fifo.der").constData(), &fifo) == 0 && S_ISFIFO(fifo.st_mode));
+        QVERIFY(QFileInfo(dir + "/link.der").isSymLink());
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList({"fifo.der", "link.der"}));
+    }
+
+    // The PEM form reads back as the same bytes, in lines of 64 characters; the suffix decides
+    // the form, the filter only where the suffix says nothing.
+    void pemForm()
+    {
+        const QByteArray der = QByteArray("\x30\x82", 2) + QByteArray(200, '\x5a');
+        const QByteArray pem = CCertificateFile::PemOfDer(der);
+        QVERIFY(pem.startsWith("-----BEGIN CERTIFICATE-----\n"));
+        QVERIFY(pem.endsWith("\n-----END CERTIFICATE-----\n"));
+        for (const QByteArray& line : pem.split('\n'))
+            QVERIFY2(line.size() <= 64, line.constData());
+        QCOMPARE(CCertificateFile::DerOfPem(pem), der);
+
+        struct TCase {
+            const char* name;
+            bool pemFilter;
+            CCertificateFile::TFormat format;
+        };
+        for (const TCase& c : {TCase{"a.pem", false, CCertificateFile::Pem}, TCase{"a.PEM", false, CCertificateFile::Pem},
+                               TCase{"a.cer", true, CCertificateFile::Der}, TCase{"a.crt", true, CCertificateFile::Der},
+                               TCase{"a.DER", true, CCertificateFile::Der}, TCase{"a", true, CCertificateFile::Pem},
+                               TCase{"a", false, CCertificateFile::Der}, TCase{"a.pem.bak", true, CCertificateFile::Pem},
+                               TCase{"a.txt", false, CCertificateFile::Der}})
+            QVERIFY2(CCertificateFile::FormatOf(QString::fromLatin1("/x/") + QLatin1String(c.name), c.pemFilter) ==
+                         c.format,
+                     c.name);
     }
 
     // Nowhere to put the temporary file, or a folder in the way: refused, nothing changed.

@@ -68,11 +68,15 @@ public:
     // Stores the state of every record of the answer under the record's key digest
     // (inserting or overwriting); other entries of mapStatus are kept. Records
     // without a digest are left out. A state number outside the four is stored as
-    // rsUnknown; when pmapUnknownStates is given, such records are also entered
-    // there with the number the service sent.
+    // rsUnknown.
+    void retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
+                                   std::map<std::string, TRequestStatus>& mapStatus);
+    // The same; when pmapUnknownStates is given, the records with a state number
+    // outside the four are also entered there with the number the service sent.
+    // A separate overload, so that the two-argument form callers link against stays.
     void retrieveRequestStatusInfo(const std::vector<std::string>& lstKeyIDs,
                                    std::map<std::string, TRequestStatus>& mapStatus,
-                                   std::map<std::string, long>* pmapUnknownStates = nullptr);
+                                   std::map<std::string, long>* pmapUnknownStates);
 
     // The server nonce for the key (at least one byte) replaces what aptrNonce held.
     void downloadNonce(const char* pszKeyID, TByteArrayAutoPtr& aptrNonce);
