@@ -22,6 +22,7 @@
 #include "PKCS11Context.h"
 #include "Pkcs11Errors.h"
 #include "PKCS11Slot.h"
+#include "ProcessProtection.h"
 #include "Secret.h"
 #include "TSYException.h"
 
@@ -144,6 +145,8 @@ TReadResult ReadPINLine(tsy::CSecretString& pin)
 
 int main(int argc, char* argv[])
 {
+    // The SO PIN is in memory from here on: no core file, no debugger of another process.
+    tsy::KeepMemoryPrivate();
     // Debug lines of the layer are for developers (QT_LOGGING_RULES still turns them on): a
     // refusal is the one line below.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));

@@ -16,6 +16,7 @@
 #include <logging/Logger.h>
 
 #include "AutoSplash.h"
+#include "BackgroundCall.h"
 #include "CertRequestDialog.h"
 #include "DataFolder.h"
 #include "EnrolmentConfig.h"
@@ -200,7 +201,9 @@ CVarnockSingleton::TUploadStatus CCertReqWrapper::UploadRequest(const TByteArray
         throw CEnrolmentError(QObject::tr("The signed request does not verify against its own public key.") +
                               QLatin1Char('\n') + reason);
     ConfigureClient(qsTrustedCertsFile, qsServiceURL);
-    return CVarnockSingleton::instance().uploadCertRequest(request.get(), request.size(), pszPolicyId);
+    // Only the exchange leaves the GUI thread; the window paints while it waits.
+    return tessaly::CallInBackground(
+        [&] { return CVarnockSingleton::instance().uploadCertRequest(request.get(), request.size(), pszPolicyId); });
 }
 
 void CCertReqWrapper::ConfigureClient(const QString& qsTrustedCertsFile, const QString& qsServiceURL)

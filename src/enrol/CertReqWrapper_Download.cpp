@@ -13,6 +13,7 @@
 #include <pellum/pellum.h>
 #include <sorvit/oids.h>
 
+#include "BackgroundCall.h"
 #include "DownloadCertDialog.h"
 #include "EnrolmentError.h"
 #include "IEnrolmentHost.h"
@@ -188,7 +189,8 @@ CCertReqWrapper::TDownloadEnd CCertReqWrapper::DownloadRows(std::vector<TDownloa
         QString failure, detail;
         try {
             ConfigureClient(m_qsTrustedCertsFile, m_qsServiceURL);
-            CVarnockSingleton::instance().retrieveRequestStatusInfo(ids, states, &unknownStates);
+            tessaly::RunInBackground(
+                [&] { CVarnockSingleton::instance().retrieveRequestStatusInfo(ids, states, &unknownStates); });
         } catch (const CEnrolmentError& e) {
             failure = e.Text();
         } catch (const CVarnockError& e) {
@@ -278,7 +280,7 @@ QString CCertReqWrapper::DownloadCertificate(const std::string& sServiceKeyId, T
         CVarnockSingleton& client = CVarnockSingleton::instance();
         TByteArrayAutoPtr serverNonce;
         try {
-            client.downloadNonce(sServiceKeyId.c_str(), serverNonce);
+            tessaly::RunInBackground([&] { client.downloadNonce(sServiceKeyId.c_str(), serverNonce); });
         } catch (const CVarnockError& e) {
             const QString detail = ThisFault(m_pHost, e);
             if (e.Kind() == CVarnockError::ekNoResult)
@@ -319,7 +321,8 @@ QString CCertReqWrapper::DownloadCertificate(const std::string& sServiceKeyId, T
 
         TByteArrayAutoPtr cert;
         try {
-            client.downloadCertificate(serverNonce, clientNonce, signature, pszAlgorithm, cert);
+            tessaly::RunInBackground(
+                [&] { client.downloadCertificate(serverNonce, clientNonce, signature, pszAlgorithm, cert); });
         } catch (const CVarnockError& e) {
             const QString detail = ThisFault(m_pHost, e);
             if (e.Kind() == CVarnockError::ekNoResult)

@@ -16,6 +16,7 @@
 #include "AboutDialog.h"
 #include "AutoSplash.h"
 #include "DataFolder.h"
+#include "GuiLog.h"
 #include "HandConnectedSlots.h"
 #include "OverrideCursor.h"
 #include "MyToolBar.h"
@@ -58,6 +59,8 @@ MainWindow::MainWindow(QWidget* parent)
     qRegisterMetaType<ulong>("ulong");
 
     tessaly::InitResources();
+    // The window's boxes show PINs; wherever it runs, Qt's categories must not log them.
+    tessaly::KeepSecretsOutOfQtLogs();
 
     ui = new Ui_MainWindow;
     m_qsChainFile = QStringLiteral("%1/chain.pem");

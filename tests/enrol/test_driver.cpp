@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSplashScreen>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -317,6 +319,87 @@ private slots:
                  qPrintable(boxes[0].text));
         QVERIFY(m_tokenChanged);
         QCOMPARE(log.CountWith(L"std::runtime_error in CCertReqWrapper::GenerateAndSendRequest:\n", 0x20), size_t(1));
+    }
+
+    // A slow service: while the upload waits for the answer (the splash is up only then),
+    // the window's timers run and it repaints, with the wait cursor on. The service answers
+    // only once the window has shown it is alive: with the exchange on the GUI thread it
+    // never would, and the client's own limit would end the call.
+    void windowPaintsWhileTheServiceIsSlow()
+    {
+        class CPaintCounter : public QWidget
+        {
+        public:
+            int paints = 0;
+
+        protected:
+            void paintEvent(QPaintEvent*) override { ++paints; }
+        };
+        CPaintCounter window;
+        window.resize(120, 80);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        const size_t before = m_service->Uploads().size();
+        int ticks = 0, paintsBefore = -1, paintsDuring = 0;
+        bool waitCursor = true;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            bool splashUp = false;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                splashUp = splashUp || (qobject_cast<QSplashScreen*>(w) && w->isVisible());
+            if (!splashUp || !QFile::exists(QString::fromStdString(m_service->Dir() + "/hold")))
+                return;
+            if (paintsBefore < 0)
+                paintsBefore = window.paints;
+            ++ticks;
+            window.update();
+            paintsDuring = window.paints - paintsBefore;
+            waitCursor = waitCursor && QApplication::overrideCursor() &&
+                         QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+            if (ticks >= 10 && paintsDuring >= 3)
+                m_service->HoldAnswers(false);
+        });
+        m_service->HoldAnswers(true);
+        timer.start();
+        QList<TBox> boxes;
+        const bool driven = Road(Places(), FillIn(kGenerate, QString(), QStringLiteral("Slow")), boxes);
+        timer.stop();
+        m_service->HoldAnswers(false);
+        QVERIFY(driven);
+        QVERIFY2(ticks >= 10, qPrintable(QString::number(ticks)));
+        QVERIFY2(paintsDuring >= 3, qPrintable(QString::number(paintsDuring)));
+        QVERIFY(waitCursor);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, QStringLiteral("The certificate request was accepted."));
+        QCOMPARE(m_service->Uploads().size(), before + 1);
+    }
+
+    // A service that takes the request and then says nothing: after the client's own limit
+    // the user is told that the connection failed, and that the service did not answer in
+    // time; the window has painted all along (the timer ran).
+    void silentServiceIsNamedInTheBox()
+    {
+        fixture::CannedHttpsServer silent(m_service->Pki().certPem, m_service->Pki().keyPem);
+        QVERIFY(silent.Start("", fixture::CannedHttpsServer::Mode::StallAfterHandshake, 300));
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(50);
+        QObject::connect(&timer, &QTimer::timeout, [&ticks] { ++ticks; });
+        timer.start();
+        QList<TBox> boxes;
+        const bool driven = Road(Places(QString::fromStdString(silent.Endpoint())),
+                                 FillIn(kGenerate, QString(), QStringLiteral("Silent")), boxes);
+        timer.stop();
+        silent.Stop();
+        QVERIFY(driven);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QVERIFY2(boxes[0].text.startsWith(QStringLiteral("The connection to the server failed\n")),
+                 qPrintable(boxes[0].text));
+        QVERIFY2(boxes[0].text.contains(QStringLiteral("did not answer within 30 seconds")), qPrintable(boxes[0].text));
+        QVERIFY(ticks > 0);
     }
 
     void cancelSendsNothing()

@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstring>
 #include <regex>
+#include <thread>
 
 using fixture::CannedHttpsServer;
 using fixture::SoapEnvelope;
@@ -598,7 +599,9 @@ TEST(RequestText, OversizedRequestRefused)
 }
 
 // A server that goes silent, before or after the TLS handshake, ends the call
-// within the limits instead of holding the program forever.
+// within the limits instead of holding the program forever. The limits are scaled
+// down to a few seconds to keep the test short; ProductLimitsEndASilentServer
+// checks the program's own.
 TEST(TimeLimits, SilentServerDoesNotHang)
 {
     for (CannedHttpsServer::Mode mode :
@@ -622,7 +625,8 @@ TEST(TimeLimits, SilentServerDoesNotHang)
         // The limit, then at most the engine's fixed 5 s wait for the TLS close.
         EXPECT_LT(seconds, 15.0);
         EXPECT_EQ(!server.WaitForRequest(0).empty(), afterHandshake) << "the request was sent before the wait";
-        EXPECT_NE(proxy.FaultText(), "");
+        const std::string limit = afterHandshake ? "1 seconds (to the request)" : "2 seconds (to a connection)";
+        EXPECT_NE(proxy.FaultText().find("did not answer within " + limit), std::string::npos) << proxy.FaultText();
         server.Stop();
     }
 }
@@ -646,13 +650,64 @@ TEST(Transport, PeerClosingWhileSendingFailsTheCall)
     EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << "a SIGPIPE was left pending";
 }
 
-TEST(TimeLimits, DefaultsAreFinite)
+// The program's own limits against a server that goes silent before and after the
+// handshake (the two run at the same time, each on a proxy of its own, as every call
+// of the client builds one with these defaults): each call ends within its limit, and
+// the fault says that the service did not answer in time.
+TEST(TimeLimits, ProductLimitsEndASilentServer)
 {
-    varnock::CServiceProxy proxy("https://127.0.0.1/", vtest::Pki().ca.certPem.c_str());
-    EXPECT_EQ(proxy.connect_timeout, varnock::kConnectTimeout);
-    EXPECT_GT(proxy.send_timeout, 0);
-    EXPECT_GT(proxy.recv_timeout, 0);
-    EXPECT_GT(proxy.transfer_timeout, 0);
+    varnock::CServiceProxy defaults("https://127.0.0.1/", vtest::Pki().ca.certPem.c_str());
+    EXPECT_EQ(defaults.connect_timeout, varnock::kConnectTimeout);
+    EXPECT_EQ(defaults.send_timeout, varnock::kSendReceiveTimeout);
+    EXPECT_EQ(defaults.recv_timeout, varnock::kSendReceiveTimeout);
+    EXPECT_EQ(defaults.transfer_timeout, varnock::kTransferTimeout);
+    // A person waits for these: about half a minute at most for each wait.
+    EXPECT_LE(varnock::kConnectTimeout, 30);
+    EXPECT_LE(varnock::kSendReceiveTimeout, 30);
+    EXPECT_LE(varnock::kTransferTimeout, 60);
+
+    struct Result {
+        int error = SOAP_OK;
+        double seconds = 0;
+        std::string fault;
+        bool requestSent = false;
+    };
+    const CannedHttpsServer::Mode modes[] = {CannedHttpsServer::Mode::StallBeforeHandshake,
+                                             CannedHttpsServer::Mode::StallAfterHandshake};
+    Result results[2];
+    std::vector<std::thread> calls;
+    for (int i = 0; i < 2; ++i) {
+        calls.emplace_back([i, &modes, &results] {
+            CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+            // The server outlives the client's limit: it must not end the wait itself.
+            if (!server.Start("", modes[i], 10 * varnock::kConnectTimeout))
+                return;
+            varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str());
+            std::string keyId = "AA";
+            _ns1__DownloadServerNonce request;
+            request.strKeyID = &keyId;
+            _ns1__DownloadServerNonceResponse response;
+            const auto start = std::chrono::steady_clock::now();
+            results[i].error = proxy.DownloadServerNonce(&request, &response);
+            results[i].seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            results[i].fault = proxy.FaultText();
+            results[i].requestSent = !server.WaitForRequest(0).empty();
+            server.Stop();
+        });
+    }
+    for (std::thread& call : calls)
+        call.join();
+    const int limits[] = {varnock::kConnectTimeout, varnock::kSendReceiveTimeout};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "silent before the handshake" : "silent after the handshake");
+        EXPECT_NE(results[i].error, SOAP_OK);
+        // The limit, then at most the engine's fixed 5 s wait for the TLS close.
+        EXPECT_LT(results[i].seconds, limits[i] + 15.0);
+        EXPECT_EQ(results[i].requestSent, i == 1);
+        EXPECT_NE(results[i].fault.find("did not answer within " + std::to_string(limits[i]) + " seconds"),
+                  std::string::npos)
+            << results[i].fault;
+    }
 }
 
 // ---------------------------------------------------------------------------

@@ -142,6 +142,8 @@ int CServiceProxy::PostHeader(struct soap* pSoap, const char* pszKey, const char
 int CServiceProxy::Send(struct soap* pSoap, const char* pData, size_t nData)
 {
     CServiceProxy* pProxy = static_cast<CServiceProxy*>(pSoap);
+    pProxy->m_bSent = true;
+    pProxy->m_tLastSend = std::chrono::steady_clock::now();
     if (!pProxy->m_bTrimBody)
         return pProxy->m_fEngineSend(pSoap, pData, nData);
     size_t nHead = 0;
@@ -240,10 +242,15 @@ int CServiceProxy::Exchange(int (RequestServiceSoapProxy::*pOperation)(const cha
 {
     if (RefuseBadEndpoint())
         return error;
-    m_bTrimBody = m_bHeadSent = false;
+    m_bTrimBody = m_bHeadSent = m_bSent = false;
     m_sHeadEnd.clear();
     CHoldSigPipe hold;
+    const auto tStart = std::chrono::steady_clock::now();
     const int nError = (this->*pOperation)(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse);
+    if (nError == SOAP_EOF || nError == SOAP_TCP_ERROR || nError == SOAP_SSL_ERROR) {
+        NameTimeLimit(tStart);
+        return error;
+    }
     // A root named Envelope in another namespace (SOAP 1.1's) is another version of
     // the protocol, which the engine reports as a mere tag mismatch.
     if (nError == SOAP_TAG_MISMATCH && level == 0) {
@@ -265,6 +272,38 @@ int CServiceProxy::Exchange(int (RequestServiceSoapProxy::*pOperation)(const cha
         return error;
     }
     return nError;
+}
+
+void CServiceProxy::NameTimeLimit(std::chrono::steady_clock::time_point tStart)
+{
+    // The engine's own texts do not say that a wait ran out ("End of file or no input").
+    // A failure that came when a limit was reached is taken as that limit: connecting
+    // (with the TLS handshake) until the request goes out, then each receive and the
+    // whole exchange.
+    const auto tNow = std::chrono::steady_clock::now();
+    auto reached = [tNow](std::chrono::steady_clock::time_point tFrom, int nLimit) {
+        return nLimit > 0 && tNow - tFrom >= std::chrono::seconds(nLimit) - std::chrono::milliseconds(500);
+    };
+    int nLimit = 0;
+    const char* pszWait = nullptr;
+    if (!m_bSent && reached(tStart, connect_timeout)) {
+        nLimit = connect_timeout;
+        pszWait = "to a connection";
+    } else if (m_bSent && reached(m_tLastSend, recv_timeout)) {
+        nLimit = recv_timeout;
+        pszWait = "to the request";
+    } else if (m_bSent && reached(tStart, transfer_timeout)) {
+        nLimit = transfer_timeout;
+        pszWait = "with the whole answer";
+    }
+    if (!nLimit)
+        return;
+    const int nError = error;
+    const std::string sEngine = FaultText();
+    const std::string sReason = std::string("The request service did not answer within ") + std::to_string(nLimit) +
+                                " seconds (" + pszWait + ")";
+    soap_set_version(this, 2);
+    soap_set_receiver_error(this, soap_strdup(this, sReason.c_str()), soap_strdup(this, sEngine.c_str()), nError);
 }
 
 int CServiceProxy::UploadCertificateRequest(_ns1__UploadCertificateRequest* pRequest,

@@ -5,20 +5,22 @@
 
 #include "soapRequestServiceSoapProxy.h"
 
+#include <chrono>
 #include <string>
 
 namespace varnock {
 
-// Default limits in seconds. Connecting may take long on a slow network; once
-// connected, the service answers within seconds, so a longer silence is a fault.
-constexpr int kConnectTimeout = 600;
-constexpr int kSendReceiveTimeout = 120;
-constexpr int kTransferTimeout = 600;
+// Default limits in seconds. A person waits for each exchange, and the download
+// makes several in a row: a peer that stays silent longer has failed. The service
+// answers within seconds.
+constexpr int kConnectTimeout = 30;     // TCP connect and, in the engine, the TLS handshake too
+constexpr int kSendReceiveTimeout = 30; // one send or receive on the socket
+constexpr int kTransferTimeout = 60;    // the whole exchange after connecting
 
 struct TTimeouts {
     int connect = kConnectTimeout;
-    int sendReceive = kSendReceiveTimeout; // one send or receive on the socket
-    int transfer = kTransferTimeout;       // the whole exchange after connecting
+    int sendReceive = kSendReceiveTimeout;
+    int transfer = kTransferTimeout;
 };
 
 // The operations below hide the generated ones on purpose: those take an endpoint
@@ -55,6 +57,8 @@ private:
     int Exchange(int (RequestServiceSoapProxy::*pOperation)(const char*, const char*, TRequest*, TResponse&),
                  TRequest* pRequest, TResponse* pResponse, const char* pszResponse);
     bool RefuseBadEndpoint();
+    // Says in the fault that a failed exchange ran into a limit, and which.
+    void NameTimeLimit(std::chrono::steady_clock::time_point tStart);
     static int PostHeader(struct soap* pSoap, const char* pszKey, const char* pszValue);
     static int Send(struct soap* pSoap, const char* pData, size_t nData);
 
@@ -65,6 +69,8 @@ private:
     bool m_bHeadSent = false;
     std::string m_sHeadEnd;          // the last bytes of the head sent so far
     unsigned long long m_nBodyLeft = 0;
+    bool m_bSent = false; // bytes of the request went out: the wait is for the answer
+    std::chrono::steady_clock::time_point m_tLastSend;
 
     std::string m_sEndpoint;
 };

@@ -1,0 +1,28 @@
+// Runs a blocking call that waits on others (a network exchange) on a thread of its
+// own while the GUI thread keeps painting and serving timers. User input is held back
+// until the call has ended, so no other operation starts meanwhile.
+#pragma once
+
+#include <functional>
+
+namespace tessaly {
+
+// Runs work on a worker thread and waits for it in a local event loop that leaves
+// out user input (mouse, keys, window close). What work throws is thrown here, on
+// the calling thread. Called outside the GUI thread, or without an application,
+// work runs directly. work must not touch widgets or the PKCS#11 layer.
+void RunInBackground(const std::function<void()>& work);
+
+// The same for a call with a result.
+template <class TFunction>
+auto CallInBackground(TFunction&& function) -> decltype(function())
+{
+    decltype(function()) result{};
+    RunInBackground([&] { result = function(); });
+    return result;
+}
+
+// The application's property that counts the calls being waited for.
+constexpr const char* kBackgroundCallsProperty = "tessalyBackgroundCalls";
+
+} // namespace tessaly
