@@ -1,6 +1,7 @@
 #include "BackgroundCall.h"
 
 #include <exception>
+#include <thread>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -18,24 +19,24 @@ void RunInBackground(const std::function<void()>& work)
     }
     std::exception_ptr failure;
     QEventLoop loop;
-    QThread* pThread = QThread::create([&work, &failure] {
+    // Marks the wait on the application for whoever drives its dialogs from outside (the
+    // tests): a modal dialog shown meanwhile is not waiting for an answer.
+    const int nWaiting = pApp->property(kBackgroundCallsProperty).toInt();
+    pApp->setProperty(kBackgroundCallsProperty, nWaiting + 1);
+    // A thread that is joined: once join returns its per-thread data (OpenSSL's, of the TLS
+    // exchange) is gone too, which a QThread's wait does not promise.
+    std::thread worker([&loop, &work, &failure] {
         try {
             work();
         } catch (...) {
             failure = std::current_exception();
         }
+        // Queued to the loop's thread: delivered only while the loop runs.
+        QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    // Queued to this thread: the loop is left once the worker's function has returned.
-    QObject::connect(pThread, &QThread::finished, &loop, &QEventLoop::quit, Qt::QueuedConnection);
-    // Marks the wait on the application for whoever drives its dialogs from outside (the
-    // tests): a modal dialog shown meanwhile is not waiting for an answer.
-    const int nWaiting = pApp->property(kBackgroundCallsProperty).toInt();
-    pApp->setProperty(kBackgroundCallsProperty, nWaiting + 1);
-    pThread->start();
     loop.exec(QEventLoop::ExcludeUserInputEvents);
-    pThread->wait();
+    worker.join();
     pApp->setProperty(kBackgroundCallsProperty, nWaiting);
-    delete pThread;
     if (failure)
         std::rethrow_exception(failure);
 }
