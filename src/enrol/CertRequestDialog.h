@@ -13,7 +13,7 @@
 
 #include "ASN1Name.h"
 #include "EnrolmentKeys.h"
-#include "XmlQuery.h"
+#include "PolicySchema.h"
 
 class CPKCS11Token;
 class IEnrolmentHost;
@@ -78,7 +78,7 @@ private:
                          std::unique_ptr<CPKCS11AsymmetricKey>& pPrivate);
 
     std::unique_ptr<Ui::CertRequestDialog> ui;
-    CXmlQuery m_query;
+    CPolicySchema m_schema; // both policy files, read once
     QMap<QString, std::shared_ptr<TPolicyConfig>> m_mapPolicies;
     TKeysVector& m_keys;
     CPKCS11Token& m_token;
