@@ -163,16 +163,14 @@ void CPolicyFileReader::Read(const QString& qsFile, bool bTemplate)
         throw CEnrolmentError(WithFile(bTemplate ? CPolicySchema::tr("Could not open the template file.")
                                                  : CPolicySchema::tr("Could not open the resource file."),
                                        qsFile));
-    if (file.size() > CPolicySchema::kMaxFileSize)
+    const qint64 size = file.size();
+    if (size > CPolicySchema::kMaxFileSize)
         throw CEnrolmentError(WithFile(CPolicySchema::tr("The policy file is larger than %1 MB.")
                                            .arg(CPolicySchema::kMaxFileSize / (1024 * 1024)),
                                        qsFile));
-    const QByteArray content = file.read(CPolicySchema::kMaxFileSize + 1);
+    // What the file held when its size was checked; a file that grows meanwhile ends early.
+    const QByteArray content = file.read(size);
     file.close();
-    if (content.size() > CPolicySchema::kMaxFileSize)
-        throw CEnrolmentError(WithFile(CPolicySchema::tr("The policy file is larger than %1 MB.")
-                                           .arg(CPolicySchema::kMaxFileSize / (1024 * 1024)),
-                                       qsFile));
 
     m_reader.addData(content);
     m_reader.setEntityExpansionLimit(CPolicySchema::kMaxTextLength);
