@@ -32,8 +32,9 @@ class CertRequestDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // Opens the policy files and lists the policies; throws CEnrolmentError when a
-    // file cannot be used (missing, malformed, no policy, a policy without caption).
+    // Reads the policy files and lists the policies; throws CEnrolmentError when a
+    // file cannot be used (missing, malformed, beyond the bounds of CPolicySchema, no
+    // policy).
     CertRequestDialog(const QString& qsSchemaFile, const QString& qsResourceFile, TKeysVector& keys,
                       CPKCS11Token& token, IEnrolmentHost& host, QWidget* parent);
     ~CertRequestDialog() override;

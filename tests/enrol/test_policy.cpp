@@ -452,6 +452,8 @@ TEST(PolicySchema, FilesBeyondSaneBoundsAreRefused)
         EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
         EXPECT_NE(error.find(resourceFile.toStdString()), std::string::npos) << c.what << ": " << error;
         EXPECT_EQ(error.find("secret-text"), std::string::npos) << c.what;
+        // The query pair reads the files only within the same bounds.
+        EXPECT_EQ(ErrorOf([&] { CXmlQuery query(schemaFile, resourceFile); }), error) << c.what;
     }
     // A file too large to be a policy file is not read at all.
     const QString huge = Write("huge.res.xml", Resource(std::string(CPolicySchema::kMaxFileSize, ' ')));
