@@ -1,5 +1,6 @@
 #include "PolicySchema.h"
 
+#include <functional>
 #include <vector>
 
 #include <QByteArray>
@@ -8,6 +9,7 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
+#include <QTextCodec>
 #include <QXmlStreamReader>
 
 #include "ASN1Name.h"
@@ -111,7 +113,9 @@ protected:
 
 private:
     [[noreturn]] void Refuse(const QString& text);
+    [[noreturn]] void Refuse(const QString& text, qint64 line, qint64 column);
     void Keep(const QStringRef& text);
+    void CheckEntities(const QByteArray& content);
 
     QXmlStreamReader m_reader;
     QString m_qsFile;
@@ -124,8 +128,97 @@ private:
 // The text's last placeholder takes the place in the file.
 void CPolicyFileReader::Refuse(const QString& text)
 {
-    const QString where = CPolicySchema::tr("line %1, column %2").arg(m_reader.lineNumber()).arg(m_reader.columnNumber());
+    Refuse(text, m_reader.lineNumber(), m_reader.columnNumber());
+}
+
+void CPolicyFileReader::Refuse(const QString& text, qint64 line, qint64 column)
+{
+    const QString where = CPolicySchema::tr("line %1, column %2").arg(line).arg(column);
     throw CEnrolmentError(WithFile(text.arg(where), m_qsFile));
+}
+
+// The name of a reference "&name;" starting at text[at], or a null reference.
+QStringRef ReferenceAt(const QString& text, int at)
+{
+    int end = at + 1;
+    while (end < text.size() && (text[end].isLetterOrNumber() || text[end] == QLatin1Char('_') ||
+                                 text[end] == QLatin1Char('-') || text[end] == QLatin1Char('.') ||
+                                 text[end] == QLatin1Char(':') || text[end] == QLatin1Char('#')))
+        ++end;
+    if (end == at + 1 || end == text.size() || text[end] != QLatin1Char(';'))
+        return QStringRef();
+    return text.midRef(at + 1, end - at - 1);
+}
+
+// The reader expands an entity into the text it hands over, all references of a text
+// at once, so what the entities of a file add is counted from their declarations and
+// references before the document is read.
+void CPolicyFileReader::CheckEntities(const QByteArray& content)
+{
+    QXmlStreamReader prolog(content);
+    QXmlStreamEntityDeclarations declarations;
+    QString encoding;
+    qint64 bodyStart = 0;
+    while (!prolog.atEnd()) {
+        const QXmlStreamReader::TokenType token = prolog.readNext();
+        if (token == QXmlStreamReader::StartDocument)
+            encoding = prolog.documentEncoding().toString();
+        if (token == QXmlStreamReader::DTD) {
+            declarations = prolog.entityDeclarations();
+            bodyStart = prolog.characterOffset();
+        }
+        if (token == QXmlStreamReader::DTD || token == QXmlStreamReader::StartElement)
+            break;
+    }
+    if (declarations.isEmpty())
+        return;
+
+    QHash<QString, QString> values;
+    for (const QXmlStreamEntityDeclaration& declaration : declarations)
+        values.insert(declaration.name().toString(), declaration.value().toString());
+    // Characters an entity stands for, all its references expanded; beyond the bound
+    // counts as the bound plus one.
+    const qint64 beyond = CPolicySchema::kMaxEntityText + 1;
+    QHash<QString, qint64> lengths;
+    std::function<qint64(const QString&, int)> length = [&](const QString& name, int depth) -> qint64 {
+        const auto known = lengths.constFind(name);
+        if (known != lengths.constEnd())
+            return *known;
+        if (depth > 32)
+            return beyond;
+        const QString& value = values[name];
+        qint64 n = 0;
+        for (int at = 0; at < value.size() && n < beyond; ++at) {
+            const QStringRef inner = value.at(at) == QLatin1Char('&') ? ReferenceAt(value, at) : QStringRef();
+            if (!inner.isNull() && values.contains(inner.toString())) {
+                n += length(inner.toString(), depth + 1);
+                at += inner.size() + 1;
+            } else
+                ++n;
+        }
+        lengths.insert(name, qMin(n, beyond));
+        return qMin(n, beyond);
+    };
+
+    QTextCodec* codec = QTextCodec::codecForUtfText(content, nullptr);
+    if (!codec)
+        codec = QTextCodec::codecForName(encoding.isEmpty() ? QByteArray("UTF-8") : encoding.toLatin1());
+    if (!codec)
+        codec = QTextCodec::codecForName("UTF-8");
+    const QString text = codec->toUnicode(content);
+    qint64 added = 0;
+    for (int at = text.indexOf(QLatin1Char('&'), int(bodyStart)); at >= 0; at = text.indexOf(QLatin1Char('&'), at + 1)) {
+        const QStringRef name = ReferenceAt(text, at);
+        if (name.isNull() || !values.contains(name.toString()))
+            continue;
+        added += qMax(qint64(0), length(name.toString(), 0) - (name.size() + 2));
+        if (added > CPolicySchema::kMaxEntityText) {
+            const int lineStart = text.lastIndexOf(QLatin1Char('\n'), at) + 1;
+            Refuse(CPolicySchema::tr("The entities of the policy file expand to more than %1 characters (%2).")
+                       .arg(CPolicySchema::kMaxEntityText),
+                   text.leftRef(at).count(QLatin1Char('\n')) + 1, at - lineStart + 1);
+        }
+    }
 }
 
 bool CPolicyFileReader::Attribute(const QXmlStreamAttributes& attributes, const char* name, QString* value)
@@ -172,6 +265,7 @@ void CPolicyFileReader::Read(const QString& qsFile, bool bTemplate)
     const QByteArray content = file.read(size);
     file.close();
 
+    CheckEntities(content);
     m_reader.addData(content);
     m_reader.setEntityExpansionLimit(CPolicySchema::kMaxTextLength);
     while (!m_reader.atEnd()) {

@@ -408,6 +408,9 @@ TEST(PolicySchema, FilesBeyondSaneBoundsAreRefused)
         // One caption of 200 million characters.
         {"entity repeated in one caption", entity + "<resources><item id=\"p\"><caption>" + repeat("&e;", 50000) +
                                                "</caption></item></resources>",
+         "entities of the policy file expand to more than 1048576 characters (line 2, column"},
+        {"entity twice in one caption",
+         entity + "<resources><item id=\"p\"><caption>&e;&e;</caption></item></resources>",
          "holds a text longer than 4096 characters (line 2, column"},
         {"entity repeated across captions",
          entity + "<resources>" + repeat("<item id=\"p\"><caption>&e;</caption></item>", 1000) + "</resources>",
