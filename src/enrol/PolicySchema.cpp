@@ -115,7 +115,7 @@ private:
     [[noreturn]] void Refuse(const QString& text);
     [[noreturn]] void Refuse(const QString& text, qint64 line, qint64 column);
     void Keep(const QStringRef& text);
-    void CheckEntities(const QByteArray& content);
+    void CheckEntities(const QString& text);
 
     QXmlStreamReader m_reader;
     QString m_qsFile;
@@ -150,19 +150,31 @@ QStringRef ReferenceAt(const QString& text, int at)
     return text.midRef(at + 1, end - at - 1);
 }
 
+// The characters of a file as the XML reader takes them: after a byte order mark,
+// in the encoding the declaration names, else UTF-8.
+QString Decoded(const QByteArray& content)
+{
+    QTextCodec* codec = QTextCodec::codecForUtfText(content, nullptr);
+    if (!codec) {
+        QXmlStreamReader declaration(content);
+        if (declaration.readNext() == QXmlStreamReader::StartDocument && !declaration.documentEncoding().isEmpty())
+            codec = QTextCodec::codecForName(declaration.documentEncoding().toLatin1());
+    }
+    if (!codec)
+        codec = QTextCodec::codecForName("UTF-8");
+    return codec->toUnicode(content);
+}
+
 // The reader expands an entity into the text it hands over, all references of a text
 // at once, so what the entities of a file add is counted from their declarations and
-// references before the document is read.
-void CPolicyFileReader::CheckEntities(const QByteArray& content)
+// references before the document is read (in the very characters the reader gets).
+void CPolicyFileReader::CheckEntities(const QString& text)
 {
-    QXmlStreamReader prolog(content);
+    QXmlStreamReader prolog(text);
     QXmlStreamEntityDeclarations declarations;
-    QString encoding;
     qint64 bodyStart = 0;
     while (!prolog.atEnd()) {
         const QXmlStreamReader::TokenType token = prolog.readNext();
-        if (token == QXmlStreamReader::StartDocument)
-            encoding = prolog.documentEncoding().toString();
         if (token == QXmlStreamReader::DTD) {
             declarations = prolog.entityDeclarations();
             bodyStart = prolog.characterOffset();
@@ -200,12 +212,6 @@ void CPolicyFileReader::CheckEntities(const QByteArray& content)
         return qMin(n, beyond);
     };
 
-    QTextCodec* codec = QTextCodec::codecForUtfText(content, nullptr);
-    if (!codec)
-        codec = QTextCodec::codecForName(encoding.isEmpty() ? QByteArray("UTF-8") : encoding.toLatin1());
-    if (!codec)
-        codec = QTextCodec::codecForName("UTF-8");
-    const QString text = codec->toUnicode(content);
     qint64 added = 0;
     for (int at = text.indexOf(QLatin1Char('&'), int(bodyStart)); at >= 0; at = text.indexOf(QLatin1Char('&'), at + 1)) {
         const QStringRef name = ReferenceAt(text, at);
@@ -265,8 +271,10 @@ void CPolicyFileReader::Read(const QString& qsFile, bool bTemplate)
     const QByteArray content = file.read(size);
     file.close();
 
-    CheckEntities(content);
-    m_reader.addData(content);
+    // The reader takes the decoded text, so that the entity check sees what it reads.
+    const QString text = Decoded(content);
+    CheckEntities(text);
+    m_reader.addData(text);
     m_reader.setEntityExpansionLimit(CPolicySchema::kMaxTextLength);
     while (!m_reader.atEnd()) {
         switch (m_reader.readNext()) {

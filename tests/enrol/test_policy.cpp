@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSet>
 
 #include <string>
@@ -384,6 +385,35 @@ TEST(PolicySchema, TextsAsTheFilesWriteThem)
     EXPECT_EQ(schema.Hint(QStringLiteral("2.5.4.3")).toStdString(), "A full name");
     EXPECT_EQ(schema.Caption(QStringLiteral("2.5.4.3")).toStdString(), "Name again") << "repeated items join";
     EXPECT_EQ(schema.Error(QStringLiteral("2.5.4.3")).toStdString(), "");
+}
+
+// The encodings a resource file may be written in, by byte order mark or declaration.
+TEST(PolicySchema, EncodingsOfTheFiles)
+{
+    const QString schemaFile = Write("e.xml", Schema("<policy id=\"p\"/>"));
+    const QString body = QStringLiteral("<resources><item id=\"p\"><caption>Gr\u00fc\u00dfe &amp; &#x10348;</caption>"
+                                        "</item></resources>");
+    const QString expected = QStringLiteral("Gr\u00fc\u00dfe & ") + QString::fromUcs4(U"\U00010348");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"UTF-8 without declaration", body.toUtf8()},
+        {"UTF-8 with byte order mark", "\xEF\xBB\xBF" + body.toUtf8()},
+        {"ISO-8859-1 declared", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + body.toLatin1()},
+        {"UTF-16LE with byte order mark",
+         QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(body.utf16()), body.size() * 2)},
+    };
+    for (const auto& c : cases) {
+        const QString resourceFile = Scratch() + QStringLiteral("/e.res.xml");
+        QFile file(resourceFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        QString caption;
+        EXPECT_EQ(ErrorOf([&] { caption = CPolicySchema(schemaFile, resourceFile).PolicyCaption("p"); }), "") << c.what;
+        EXPECT_EQ(caption, expected) << c.what;
+    }
 }
 
 // A hostile or broken file is refused as a whole, with what is wrong and where,
