@@ -377,7 +377,6 @@ private:
                 frame.kind = kAva;
                 if (parentKind == kBlock)
                     m_model.policies[parent->key].names[parent->n][parent->m] << frame.key;
-                ForEachOpenPolicy(frame.key, [](TAva&) {});
             }
         } else if (parentKind == kPolicy) {
             if (name == QLatin1String("key-generation"))
