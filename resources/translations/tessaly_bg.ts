@@ -258,6 +258,50 @@ Please enter it first.</source>
         <source>The resource file has no entries for the list %1 of the subject field %2.</source>
         <translation>Файлът с ресурсите няма елементи за списъка %1 на полето на субекта %2.</translation>
     </message>
+    <message>
+        <source>line %1, column %2</source>
+        <translation>ред %1, колона %2</translation>
+    </message>
+    <message>
+        <source>Could not open the template file.</source>
+        <translation>Файлът с шаблона не може да бъде отворен.</translation>
+    </message>
+    <message>
+        <source>Could not open the resource file.</source>
+        <translation>Файлът с ресурсите не може да бъде отворен.</translation>
+    </message>
+    <message>
+        <source>The template file is not well-formed XML (%1).</source>
+        <translation>Файлът с шаблона не е правилно оформен XML (%1).</translation>
+    </message>
+    <message>
+        <source>The resource file is not well-formed XML (%1).</source>
+        <translation>Файлът с ресурсите не е правилно оформен XML (%1).</translation>
+    </message>
+    <message>
+        <source>The policy file is larger than %1 MB.</source>
+        <translation>Файлът с политиките е по-голям от %1 MB.</translation>
+    </message>
+    <message>
+        <source>The policy file holds a text longer than %1 characters (%2).</source>
+        <translation>Файлът с политиките съдържа текст, по-дълъг от %1 знака (%2).</translation>
+    </message>
+    <message>
+        <source>The policy file nests its elements deeper than %1 levels (%2).</source>
+        <translation>Файлът с политиките влага елементите си на повече от %1 нива (%2).</translation>
+    </message>
+    <message>
+        <source>The policy file declares the external entity &quot;%1&quot;, which is not read (%2).</source>
+        <translation>Файлът с политиките обявява външния обект &quot;%1&quot;, който не се чете (%2).</translation>
+    </message>
+    <message>
+        <source>The policy file uses the entity &quot;%1&quot;, which it does not define (%2).</source>
+        <translation>Файлът с политиките използва обекта &quot;%1&quot;, който не е определен в него (%2).</translation>
+    </message>
+    <message>
+        <source>The entities of the policy file expand to more than %1 characters (%2).</source>
+        <translation>Обектите на файла с политиките се разгръщат до повече от %1 знака (%2).</translation>
+    </message>
 </context>
 <context>
     <name>CRequestCheck</name>

@@ -16,7 +16,6 @@
 #include "OIDInput.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Token.h"
-#include "PolicySchema.h"
 
 namespace {
 const int kKeyIdLength = 16;
@@ -34,7 +33,7 @@ std::string KeyLabel(const unsigned char* pbID)
 
 CertRequestDialog::CertRequestDialog(const QString& qsSchemaFile, const QString& qsResourceFile, TKeysVector& keys,
                                      CPKCS11Token& token, IEnrolmentHost& host, QWidget* parent)
-    : QDialog(parent), ui(new Ui::CertRequestDialog), m_query(qsSchemaFile, qsResourceFile), m_keys(keys),
+    : QDialog(parent), ui(new Ui::CertRequestDialog), m_schema(qsSchemaFile, qsResourceFile), m_keys(keys),
       m_token(token), m_host(host), m_bNewKeyGenerated(false), m_bPoliciesShown(false)
 {
     ui->setupUi(this);
@@ -42,15 +41,14 @@ CertRequestDialog::CertRequestDialog(const QString& qsSchemaFile, const QString&
 
     // The list is filled once: a later show (after minimising) must not switch the
     // policy the user chose. The first policy is shown when the dialog first shows.
-    CPolicySchema schema(m_query);
-    const QStringList ids = schema.PolicyIds();
+    const QStringList ids = m_schema.PolicyIds();
     const QSignalBlocker blocker(ui->comboCertType);
     // A policy without a caption is listed by its identifier; choosing it reports the
     // fault, as for the other faults of a policy.
     for (const QString& id : ids) {
         QString caption;
         try {
-            caption = schema.PolicyCaption(id);
+            caption = m_schema.PolicyCaption(id);
         } catch (const CEnrolmentError&) {
             caption = id;
         }
@@ -135,9 +133,8 @@ void CertRequestDialog::BuildPolicy(const QString& qsPolicyId, TPolicyConfig& co
     // A policy the files describe wrongly is kept with its error: choosing it again
     // shows the error again and offers nothing to send.
     try {
-        CPolicySchema schema(m_query);
-        schema.PolicyCaption(qsPolicyId);
-        const TPolicyKeySettings keys = schema.KeySettings(qsPolicyId);
+        m_schema.PolicyCaption(qsPolicyId);
+        const TPolicyKeySettings keys = m_schema.KeySettings(qsPolicyId);
         config.keyType = keys.nKeyType;
         config.generateKey = keys.bGenerateKey;
         for (int size : keys.keySizes)
@@ -145,13 +142,13 @@ void CertRequestDialog::BuildPolicy(const QString& qsPolicyId, TPolicyConfig& co
         if (config.generateKey && !config.keySizes.isEmpty())
             config.keyLengthIndex = 0;
 
-        for (const QStringList& oids : schema.SubjectBlocks(qsPolicyId)) {
+        for (const QStringList& oids : m_schema.SubjectBlocks(qsPolicyId)) {
             CASN1AVBlock* block = new CASN1AVBlock;
             config.subjectName.append(block);
             for (const QString& oid : oids) {
                 CASN1AttributeValue* value = new CASN1AttributeValue(oid);
                 block->append(value);
-                QOIDInput* input = new QOIDInput(&m_query, qsPolicyId, oid, value);
+                QOIDInput* input = new QOIDInput(m_schema, qsPolicyId, oid, value);
                 layout->addWidget(input);
                 config.inputs.append(input);
             }

@@ -13,7 +13,7 @@
 
 #include "ASN1Name.h"
 #include "EnrolmentKeys.h"
-#include "XmlQuery.h"
+#include "PolicySchema.h"
 
 class CPKCS11Token;
 class IEnrolmentHost;
@@ -32,8 +32,9 @@ class CertRequestDialog : public QDialog
 {
     Q_OBJECT
 public:
-    // Opens the policy files and lists the policies; throws CEnrolmentError when a
-    // file cannot be used (missing, malformed, no policy, a policy without caption).
+    // Reads the policy files and lists the policies; throws CEnrolmentError when a
+    // file cannot be used (missing, malformed, beyond the bounds of CPolicySchema, no
+    // policy).
     CertRequestDialog(const QString& qsSchemaFile, const QString& qsResourceFile, TKeysVector& keys,
                       CPKCS11Token& token, IEnrolmentHost& host, QWidget* parent);
     ~CertRequestDialog() override;
@@ -78,7 +79,7 @@ private:
                          std::unique_ptr<CPKCS11AsymmetricKey>& pPrivate);
 
     std::unique_ptr<Ui::CertRequestDialog> ui;
-    CXmlQuery m_query;
+    CPolicySchema m_schema; // both policy files, read once
     QMap<QString, std::shared_ptr<TPolicyConfig>> m_mapPolicies;
     TKeysVector& m_keys;
     CPKCS11Token& m_token;

@@ -12,7 +12,6 @@
 
 #include "ASN1Name.h"
 #include "PolicySchema.h"
-#include "XmlQuery.h"
 
 namespace {
 // The field whose text box the user last left, to be checked when another field's
@@ -27,26 +26,26 @@ bool IsUserMove(Qt::FocusReason reason)
 }
 } // namespace
 
-QOIDInput::QOIDInput(CXmlQuery* pQuery, const QString& qsPolicyId, const QString& qsOID, CASN1AttributeValue* pValue)
-    : QGroupBox(nullptr), m_pQuery(pQuery), m_qsPolicyId(qsPolicyId), m_qsOID(qsOID), m_pTextBox(nullptr),
+QOIDInput::QOIDInput(const CPolicySchema& schema, const QString& qsPolicyId, const QString& qsOID,
+                     CASN1AttributeValue* pValue)
+    : QGroupBox(nullptr), m_qsPolicyId(qsPolicyId), m_qsOID(qsOID), m_pTextBox(nullptr),
       m_pList(nullptr), m_nMinLength(-1), m_nMaxLength(-1), m_bEdited(false), m_bChecked(false), m_pValue(pValue)
 {
-    assert(pQuery);
     assert(pValue);
     s_pLastLeftInput = nullptr;
-    const TFieldSettings settings = CPolicySchema(*pQuery).FieldSettings(qsPolicyId, qsOID);
+    const TFieldSettings settings = schema.FieldSettings(qsPolicyId, qsOID);
     m_nMinLength = settings.nMinLength;
     m_nMaxLength = settings.nMaxLength;
     m_pValue->GetType() = settings.nStringType;
-    m_qsErrorText = pQuery->GetError(qsOID);
+    m_qsErrorText = schema.Error(qsOID);
 
     QVBoxLayout* layout = new QVBoxLayout;
     layout->addStretch(1);
     layout->setSpacing(2);
-    const QString caption = pQuery->GetCaption(qsOID);
+    const QString caption = schema.Caption(qsOID);
     // A field is never shown without a name.
     layout->addWidget(new QLabel(caption.isEmpty() ? qsOID : caption));
-    const QString hint = pQuery->GetHint(qsOID);
+    const QString hint = schema.Hint(qsOID);
 
     if (!settings.qsChoiceSource.isEmpty()) {
         m_pList = new QComboBox;

@@ -5,7 +5,7 @@
 #include <QString>
 
 class CASN1AttributeValue;
-class CXmlQuery;
+class CPolicySchema;
 class QComboBox;
 class QCustomLineEdit;
 class QFocusEvent;
@@ -20,7 +20,7 @@ class QOIDInput : public QGroupBox
 public:
     // Throws CEnrolmentError when the policy files describe the field in a way that
     // cannot be used (no or an unknown string type, a list without entries, ...).
-    QOIDInput(CXmlQuery* pQuery, const QString& qsPolicyId, const QString& qsOID, CASN1AttributeValue* pValue);
+    QOIDInput(const CPolicySchema& schema, const QString& qsPolicyId, const QString& qsOID, CASN1AttributeValue* pValue);
 
     // The final check: the value the field shows now (the current text, or the
     // entry the list shows) is checked and stored. False after a warning.
@@ -47,7 +47,6 @@ private:
     void Warn(const QString& message);
     QString CurrentChoice() const;
 
-    CXmlQuery* m_pQuery;
     QString m_qsPolicyId;
     QString m_qsOID;
     QString m_qsErrorText;

@@ -1,12 +1,12 @@
 #pragma once
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
-
-class CXmlQuery;
 
 // How a policy gets its key pair.
 struct TPolicyKeySettings {
@@ -25,10 +25,15 @@ struct TFieldSettings {
     int nStringType = 0; // TASN1StringType code
 };
 
-// Reads the certificate policies from the policy files, checking what the program
-// relies on: every shortcoming of the files (no policy, a policy without its texts,
-// an unusable key size, an unknown string type, ...) throws CEnrolmentError with a
-// text that names it, instead of turning into an empty form or a nonsense key.
+// The certificate policies of the policy files: the schema (template) and the
+// resource file of one language, each read once, in one pass, when the object is
+// made; every answer then comes from what was read.
+//
+// What the program relies on is checked: every shortcoming of the files (no policy,
+// a policy without its texts, an unusable key size, an unknown string type, ...)
+// throws CEnrolmentError with a text that names it, instead of turning into an empty
+// form or a nonsense key. A file beyond sane bounds (size, length of a text, what
+// its entities expand to, depth of its elements) is refused as a whole.
 class CPolicySchema
 {
     Q_DECLARE_TR_FUNCTIONS(CPolicySchema)
@@ -39,20 +44,43 @@ public:
     static const int kMaxKeySize = 16384;
     static const int kKeySizeStep = 512;
 
-    explicit CPolicySchema(CXmlQuery& query) : m_query(query) {}
+    // Bounds of a policy file.
+    static const qint64 kMaxFileSize = 32 * 1024 * 1024; // bytes
+    static const int kMaxTextLength = 4096;              // characters of one text or attribute value read
+    static const int kMaxEntityText = 1024 * 1024;       // characters entities may add to a file
+    static const int kMaxDepth = 256;                    // levels of nested elements
+
+    // Throws CEnrolmentError when a file cannot be opened, is not well-formed XML or
+    // is beyond the bounds above.
+    CPolicySchema(const QString& qsTemplateFile, const QString& qsResourceFile);
+    ~CPolicySchema();
+    CPolicySchema(const CPolicySchema&) = delete;
+    CPolicySchema& operator=(const CPolicySchema&) = delete;
 
     // The ids of all policies in file order; at least one, none empty or repeated.
-    QStringList PolicyIds();
+    QStringList PolicyIds() const;
     // The caption of a policy; the resource file must have one.
-    QString PolicyCaption(const QString& qsPolicyId);
-    TPolicyKeySettings KeySettings(const QString& qsPolicyId);
+    QString PolicyCaption(const QString& qsPolicyId) const;
+    TPolicyKeySettings KeySettings(const QString& qsPolicyId) const;
     // The OIDs of each relative distinguished name of the subject, in order; the
     // first block without attributes ends the name. No OID is empty or repeated.
-    QList<QStringList> SubjectBlocks(const QString& qsPolicyId);
-    TFieldSettings FieldSettings(const QString& qsPolicyId, const QString& qsOID);
+    QList<QStringList> SubjectBlocks(const QString& qsPolicyId) const;
+    TFieldSettings FieldSettings(const QString& qsPolicyId, const QString& qsOID) const;
+
+    // Texts of an item of the resource file (a policy or a subject field) by id;
+    // empty when it has none.
+    QString Caption(const QString& qsId) const;
+    QString Hint(const QString& qsId) const;
+    QString Error(const QString& qsId) const;
+
+    const QString& TemplateFile() const { return m_qsTemplateFile; }
+    const QString& ResourceFile() const { return m_qsResourceFile; }
+
+    struct TModel; // the two files as read
 
 private:
-    QString TemplateText(const QString& qsQuery, const QString& qsPolicyId, const QString& qsOID = QString());
 
-    CXmlQuery& m_query;
+    QString m_qsTemplateFile;
+    QString m_qsResourceFile;
+    std::unique_ptr<TModel> m_pModel;
 };

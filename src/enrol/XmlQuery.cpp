@@ -10,6 +10,7 @@
 #include <QXmlResultItems>
 
 #include "EnrolmentError.h"
+#include "PolicySchema.h"
 
 namespace {
 
@@ -53,6 +54,9 @@ CXmlQuery::CXmlQuery(const QString& qsTemplateFile, const QString& qsResourceFil
 {
     assert(!qsTemplateFile.isEmpty());
     assert(!qsResourceFile.isEmpty());
+    // The files pass the bounds of the policy model first: the query engine would
+    // expand whatever the entities of a file make of it.
+    CPolicySchema(qsTemplateFile, qsResourceFile);
     CMessages* messages = static_cast<CMessages*>(m_pMessages.get());
     m_queryTemplate.setMessageHandler(messages);
     m_queryResource.setMessageHandler(messages);

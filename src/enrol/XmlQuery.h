@@ -28,7 +28,8 @@ public:
     // Variable name and value: a QString binds a string, an int an integer.
     typedef QList<QPair<QString, QVariant>> TBindings;
 
-    // Throws CEnrolmentError when a file cannot be opened or is not well-formed XML.
+    // Throws CEnrolmentError when a file cannot be opened, is not well-formed XML or
+    // is beyond the bounds of CPolicySchema.
     CXmlQuery(const QString& qsTemplateFile, const QString& qsResourceFile);
     ~CXmlQuery();
     CXmlQuery(const CXmlQuery&) = delete;

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QSet>
 
 #include <string>
@@ -108,8 +109,9 @@ TEST(XmlQuery, IdsAreBoundAsValuesNotPastedIntoTheQuery)
     // A value that would change a pasted query matches nothing.
     EXPECT_EQ(query.GetCaption(QStringLiteral("none\" or @id=\"x")).toStdString(), "");
     EXPECT_EQ(query.GetCaption(QStringLiteral("x'] | //item[@id='x")).toStdString(), "");
-    CPolicySchema schema(query);
+    CPolicySchema schema(query.TemplateFile(), query.ResourceFile());
     EXPECT_EQ(schema.PolicyIds(), (QStringList{QStringLiteral("a\"b%2%1"), QStringLiteral("q")}));
+    EXPECT_EQ(schema.Caption(QStringLiteral("a\"b%2%1")).toStdString(), "Odd");
 }
 
 TEST(XmlQuery, BlockPositionIsBoundAsAnInteger)
@@ -128,7 +130,7 @@ TEST(XmlQuery, BlockPositionIsBoundAsAnInteger)
         {{QStringLiteral("policy"), QStringLiteral("p")}, {QStringLiteral("n"), 2}});
     EXPECT_EQ(second, (QStringList{QStringLiteral("2.5.4.10"), QStringLiteral("2.5.4.11")}));
     // An empty block ends the name, later blocks included.
-    CPolicySchema schema(query);
+    CPolicySchema schema(query.TemplateFile(), query.ResourceFile());
     const QList<QStringList> blocks = schema.SubjectBlocks(QStringLiteral("p"));
     ASSERT_EQ(blocks.size(), 2);
     EXPECT_EQ(blocks[0], QStringList{QStringLiteral("2.5.4.6")});
@@ -171,14 +173,14 @@ TEST(PolicySchema, SchemasWithoutUsablePoliciesAreRefused)
         {"same id twice", Schema("<policy id=\"p\"/><policy id=\"p\"/>"), "more than once"},
     };
     for (const Case& c : cases) {
-        CXmlQuery query(Write("schema.xml", c.schema), res);
-        const std::string error = ErrorOf([&] { CPolicySchema(query).PolicyIds(); });
+        const QString schema = Write("schema.xml", c.schema);
+        const std::string error = ErrorOf([&] { CPolicySchema(schema, res).PolicyIds(); });
         EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
     }
-    CXmlQuery query(Write("schema.xml", Schema("<policy id=\"p\"/><policy id=\"nocaption\"/>")), res);
-    EXPECT_EQ(CPolicySchema(query).PolicyCaption(QStringLiteral("p")).toStdString(), "Policy");
+    const CPolicySchema schema(Write("schema.xml", Schema("<policy id=\"p\"/><policy id=\"nocaption\"/>")), res);
+    EXPECT_EQ(schema.PolicyCaption(QStringLiteral("p")).toStdString(), "Policy");
     EXPECT_NE(ErrorOf([&] {
-                  CPolicySchema(query).PolicyCaption(QStringLiteral("nocaption"));
+                  schema.PolicyCaption(QStringLiteral("nocaption"));
               }).find("no caption for the policy nocaption"),
               std::string::npos);
 }
@@ -241,9 +243,10 @@ TEST(PolicySchema, KeySettingsAndTheSizesTheyOffer)
         const std::string policy = c.keyGeneration.empty() ? "<policy id=\"p\"/>"
                                                            : "<policy id=\"p\"><key-generation>" + c.keyGeneration +
                                                                  "</key-generation></policy>";
-        CXmlQuery query(Write("k.xml", Schema(policy)), res);
+        const QString schema = Write("k.xml", Schema(policy));
         TPolicyKeySettings settings;
-        const std::string error = ErrorOf([&] { settings = CPolicySchema(query).KeySettings(QStringLiteral("p")); });
+        const std::string error =
+            ErrorOf([&] { settings = CPolicySchema(schema, res).KeySettings(QStringLiteral("p")); });
         if (c.error) {
             EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
             continue;
@@ -272,11 +275,10 @@ TEST(PolicySchema, FieldSettings)
         "<attribute-value-assertion oid=\"t4\"><enumeration source=\"none\"/><type>IA5String</type>"
         "</attribute-value-assertion>"
         "</ava-block></name></policy>";
-    CXmlQuery query(Write("f.xml", Schema(fields)),
-                    Write("f.res.xml", Resource("<choice id=\"c\"><choice-item id=\"DE\">Germany</choice-item>"
+    const CPolicySchema schema(Write("f.xml", Schema(fields)),
+                               Write("f.res.xml", Resource("<choice id=\"c\"><choice-item id=\"DE\">Germany</choice-item>"
                                                 "<choice-item id=\"BG\"> Bulgaria </choice-item>"
-                                                "<choice-item id=\"XX\"/></choice>")));
-    CPolicySchema schema(query);
+                                                           "<choice-item id=\"XX\"/></choice>")));
     const TFieldSettings country = schema.FieldSettings(QStringLiteral("p"), QStringLiteral("2.5.4.6"));
     EXPECT_EQ(country.qsChoiceSource.toStdString(), "c");
     EXPECT_EQ(country.qsDefaultChoice.toStdString(), "BG");
@@ -342,8 +344,8 @@ TEST(PolicySchema, SubjectFieldsMustHaveDistinctEncodableOids)
          "not named by an OID"},
     };
     for (const Case& c : cases) {
-        CXmlQuery query(Write("s.xml", Schema("<policy id=\"p\"><name>" + c.name + "</name></policy>")), res);
-        const std::string error = ErrorOf([&] { CPolicySchema(query).SubjectBlocks(QStringLiteral("p")); });
+        const QString schema = Write("s.xml", Schema("<policy id=\"p\"><name>" + c.name + "</name></policy>"));
+        const std::string error = ErrorOf([&] { CPolicySchema(schema, res).SubjectBlocks(QStringLiteral("p")); });
         EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
     }
 }
@@ -351,15 +353,171 @@ TEST(PolicySchema, SubjectFieldsMustHaveDistinctEncodableOids)
 TEST(PolicySchema, OidsTheEncoderWritesAreAccepted)
 {
     const QString res = Write("s.res.xml", Resource());
-    CXmlQuery query(Write("s.xml", Schema("<policy id=\"p\"><name><ava-block>"
+    const CPolicySchema schema(Write("s.xml", Schema("<policy id=\"p\"><name><ava-block>"
                                           "<attribute-value-assertion oid=\"0.9.2342.19200300.100.1.25\"/>"
                                           "<attribute-value-assertion oid=\"2.999.1\"/>"
                                           "<attribute-value-assertion oid=\"1.39.0\"/>"
                                           "</ava-block></name></policy>")),
-                    res);
-    const QList<QStringList> blocks = CPolicySchema(query).SubjectBlocks(QStringLiteral("p"));
+                               res);
+    const QList<QStringList> blocks = schema.SubjectBlocks(QStringLiteral("p"));
     ASSERT_EQ(blocks.size(), 1);
     EXPECT_EQ(blocks[0], (QStringList{"0.9.2342.19200300.100.1.25", "2.999.1", "1.39.0"}));
+}
+
+// What the files may hold beyond the elements the form reads: texts as the files write
+// them (entities, sections, markup inside a text, repeated items) come out as text.
+TEST(PolicySchema, TextsAsTheFilesWriteThem)
+{
+    const CPolicySchema schema(
+        Write("t.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE schema [<!ENTITY rsa \"RSA\">]>\n<schema>"
+                       "<policy id=\" p \"><key-generation><key-type>&rsa;</key-type>"
+                       "<key-generation>Use <b>existing</b> pair</key-generation></key-generation>"
+                       "<x:policy xmlns:x=\"urn:x\" id=\"hidden\"/></policy></schema>"),
+        Write("t.res.xml", "<?xml version=\"1.0\"?>\n<!DOCTYPE resources [<!ENTITY org \"Veskora &amp; Co\">]>\n"
+                           "<resources><item id=\"p\"><caption>&org; <![CDATA[<personal>]]></caption></item>"
+                           "<item id=\"2.5.4.3\"><caption>Name</caption><hint>A <i>full</i> name</hint></item>"
+                           "<item id=\"2.5.4.3\"><caption>again</caption></item></resources>"));
+    EXPECT_EQ(schema.PolicyIds(), QStringList{QStringLiteral("p")}) << "ids trimmed, other namespaces ignored";
+    EXPECT_EQ(schema.PolicyCaption(QStringLiteral("p")).toStdString(), "Veskora & Co <personal>");
+    const TPolicyKeySettings keys = schema.KeySettings(QStringLiteral("p"));
+    EXPECT_EQ(keys.nKeyType, 1);
+    EXPECT_FALSE(keys.bGenerateKey) << "the text below the element's children counts";
+    EXPECT_EQ(schema.Hint(QStringLiteral("2.5.4.3")).toStdString(), "A full name");
+    EXPECT_EQ(schema.Caption(QStringLiteral("2.5.4.3")).toStdString(), "Name again") << "repeated items join";
+    EXPECT_EQ(schema.Error(QStringLiteral("2.5.4.3")).toStdString(), "");
+}
+
+// The encodings a resource file may be written in, by byte order mark or declaration.
+TEST(PolicySchema, EncodingsOfTheFiles)
+{
+    const QString schemaFile = Write("e.xml", Schema("<policy id=\"p\"/>"));
+    const QString body = QStringLiteral("<resources><item id=\"p\"><caption>Gr\u00fc\u00dfe &amp; &#x10348;</caption>"
+                                        "</item></resources>");
+    const QString expected = QStringLiteral("Gr\u00fc\u00dfe & ") + QString::fromUcs4(U"\U00010348");
+    const struct {
+        const char* what;
+        QByteArray bytes;
+    } cases[] = {
+        {"UTF-8 without declaration", body.toUtf8()},
+        {"UTF-8 with byte order mark", "\xEF\xBB\xBF" + body.toUtf8()},
+        {"ISO-8859-1 declared", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + body.toLatin1()},
+        {"UTF-16LE with byte order mark",
+         QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(body.utf16()), body.size() * 2)},
+    };
+    for (const auto& c : cases) {
+        const QString resourceFile = Scratch() + QStringLiteral("/e.res.xml");
+        QFile file(resourceFile);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(c.bytes);
+        file.close();
+        QString caption;
+        EXPECT_EQ(ErrorOf([&] { caption = CPolicySchema(schemaFile, resourceFile).PolicyCaption("p"); }), "") << c.what;
+        EXPECT_EQ(caption, expected) << c.what;
+    }
+}
+
+// A hostile or broken file is refused as a whole, with what is wrong and where,
+// before it can grow into a text of millions of characters.
+TEST(PolicySchema, FilesBeyondSaneBoundsAreRefused)
+{
+    const QString schemaFile = Write("b.xml", Schema("<policy id=\"p\"/>"));
+    const std::string big(4000, 'x');
+    const std::string entity = "<!DOCTYPE resources [<!ENTITY e \"" + big + "\">]>\n";
+    auto repeat = [](const std::string& s, int n) {
+        std::string out;
+        for (int i = 0; i < n; ++i)
+            out += s;
+        return out;
+    };
+    const std::string secret = Write("secret.txt", "secret-text").toStdString();
+    struct Case {
+        const char* what;
+        std::string resource;
+        const char* error; // null: read
+    } cases[] = {
+        // One caption of 200 million characters.
+        {"entity repeated in one caption", entity + "<resources><item id=\"p\"><caption>" + repeat("&e;", 50000) +
+                                               "</caption></item></resources>",
+         "entities of the policy file expand to more than 1048576 characters (line 2, column"},
+        {"entity twice in one caption",
+         entity + "<resources><item id=\"p\"><caption>&e;&e;</caption></item></resources>",
+         "holds a text longer than 4096 characters (line 2, column"},
+        {"entity repeated across captions",
+         entity + "<resources>" + repeat("<item id=\"p\"><caption>&e;</caption></item>", 1000) + "</resources>",
+         "entities of the policy file expand to more than 1048576 characters"},
+        {"entity repeated where nothing is read",
+         entity + "<resources><junk>" + repeat("&e;", 1000) + "</junk></resources>",
+         "entities of the policy file expand to more than 1048576 characters"},
+        {"entity repeated in attributes",
+         entity + "<resources>" + repeat("<junk a=\"&e;\"/>", 1000) + "</resources>",
+         "entities of the policy file expand to more than 1048576 characters"},
+        {"nested entities",
+         "<!DOCTYPE r [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+         "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
+         "<!ENTITY f \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\">]><resources><item id=\"p\"><caption>&f;&f;</caption>"
+         "</item></resources>",
+         "The resource file is not well-formed XML"},
+        {"external entity",
+         "<!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + secret +
+             "\">]><resources><item id=\"p\"><caption>&x;</caption></item></resources>",
+         "declares the external entity \"x\", which is not read"},
+        {"external entity unused",
+         "<!DOCTYPE r [<!ENTITY x PUBLIC \"-//x\" \"http://127.0.0.1:1/x\">]><resources/>",
+         "declares the external entity \"x\", which is not read"},
+        {"caption at the bound",
+         "<resources><item id=\"p\"><caption>" + std::string(4096, 'c') + "</caption></item></resources>", nullptr},
+        {"long caption", "<resources><item id=\"p\"><caption>" + std::string(4097, 'c') + "</caption></item></resources>",
+         "holds a text longer than 4096 characters"},
+        {"long id", "<resources><item id=\"" + std::string(4097, 'i') + "\"/></resources>",
+         "holds a text longer than 4096 characters"},
+        {"deep nesting", "<resources>" + repeat("<a>", 300) + repeat("</a>", 300) + "</resources>",
+         "nests its elements deeper than 256 levels"},
+    };
+    for (const Case& c : cases) {
+        const QString resourceFile = Write("b.res.xml", c.resource);
+        QString caption;
+        const std::string error = ErrorOf([&] { caption = CPolicySchema(schemaFile, resourceFile).Caption("p"); });
+        if (!c.error) {
+            EXPECT_EQ(error, "") << c.what;
+            EXPECT_EQ(caption.size(), 4096) << c.what;
+            continue;
+        }
+        EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
+        EXPECT_NE(error.find(resourceFile.toStdString()), std::string::npos) << c.what << ": " << error;
+        EXPECT_EQ(error.find("secret-text"), std::string::npos) << c.what;
+        // The query pair reads the files only within the same bounds.
+        EXPECT_EQ(ErrorOf([&] { CXmlQuery query(schemaFile, resourceFile); }), error) << c.what;
+    }
+    // A file too large to be a policy file is not read at all.
+    const QString huge = Write("huge.res.xml", Resource(std::string(CPolicySchema::kMaxFileSize, ' ')));
+    EXPECT_NE(ErrorOf([&] { CPolicySchema(schemaFile, huge); }).find("larger than 32 MB"), std::string::npos);
+}
+
+// Files of thousands of policies are read whole: every policy with its caption, key
+// step and fields, the last as the first.
+TEST(PolicySchema, LargeFilesAreReadWhole)
+{
+    const int count = 10000;
+    std::string policies, items;
+    for (int i = 0; i < count; ++i) {
+        const std::string id = "1.3.6.1.4.1.32473.2." + std::to_string(i);
+        policies += "<policy id=\"" + id + "\"><key-generation><key-size min=\"" + std::to_string(1024 + 512 * (i % 3)) +
+                    "\" max=\"4096\"/></key-generation><name><ava-block><attribute-value-assertion oid=\"2.5.4.3\">"
+                    "<maximal-length>" + std::to_string(i % 100 + 1) + "</maximal-length></attribute-value-assertion>"
+                    "</ava-block></name></policy>\n";
+        items += "<item id=\"" + id + "\"><caption>Type " + std::to_string(i) + "</caption></item>\n";
+    }
+    const CPolicySchema schema(Write("large.xml", Schema(policies)), Write("large.res.xml", Resource(items)));
+    const QStringList ids = schema.PolicyIds();
+    ASSERT_EQ(ids.size(), count);
+    for (int i : {0, 1, 4711, count - 1}) {
+        const QString id = QStringLiteral("1.3.6.1.4.1.32473.2.%1").arg(i);
+        EXPECT_EQ(ids[i], id);
+        EXPECT_EQ(schema.PolicyCaption(id), QStringLiteral("Type %1").arg(i));
+        EXPECT_EQ(schema.KeySettings(id).keySizes.first(), 1024 + 512 * (i % 3)) << i;
+        EXPECT_EQ(schema.SubjectBlocks(id), QList<QStringList>{QStringList{QStringLiteral("2.5.4.3")}}) << i;
+        EXPECT_EQ(schema.FieldSettings(id, QStringLiteral("2.5.4.3")).nMaxLength, i % 100 + 1) << i;
+    }
 }
 
 // The files shipped with the program, in both languages.
@@ -369,7 +527,7 @@ TEST(ShippedFiles, EveryPolicyIsUsableAndBothLanguagesHoldEveryText)
     const QString schemaFile = folder + QStringLiteral("/Schema.xml");
     CXmlQuery en(schemaFile, folder + QStringLiteral("/SchemaResources.en.xml"));
     CXmlQuery bg(schemaFile, folder + QStringLiteral("/SchemaResources.bg.xml"));
-    CPolicySchema enSchema(en), bgSchema(bg);
+    const CPolicySchema enSchema(en.TemplateFile(), en.ResourceFile()), bgSchema(bg.TemplateFile(), bg.ResourceFile());
     const QStringList ids = enSchema.PolicyIds();
     EXPECT_EQ(ids.size(), 3);
     bool generates = false, existingRsa = false, existingDsa = false;
@@ -386,10 +544,11 @@ TEST(ShippedFiles, EveryPolicyIsUsableAndBothLanguagesHoldEveryText)
                 const TFieldSettings enField = enSchema.FieldSettings(id, oid);
                 const TFieldSettings bgField = bgSchema.FieldSettings(id, oid);
                 types.insert(enField.nStringType);
-                for (CXmlQuery* q : {&en, &bg}) {
-                    EXPECT_FALSE(q->GetCaption(oid).isEmpty()) << oid.toStdString();
-                    EXPECT_FALSE(q->GetHint(oid).isEmpty()) << oid.toStdString();
-                    EXPECT_FALSE(q->GetError(oid).isEmpty()) << oid.toStdString();
+                for (const CPolicySchema* s : {&enSchema, &bgSchema}) {
+                    EXPECT_FALSE(s->Caption(oid).isEmpty()) << oid.toStdString();
+                    EXPECT_FALSE(s->Hint(oid).isEmpty()) << oid.toStdString();
+                    EXPECT_FALSE(s->Error(oid).isEmpty()) << oid.toStdString();
+                    EXPECT_EQ(s->Caption(oid), (s == &enSchema ? en : bg).GetCaption(oid)) << oid.toStdString();
                 }
                 ASSERT_EQ(enField.choices.size(), bgField.choices.size()) << oid.toStdString();
                 for (int i = 0; i < enField.choices.size(); ++i) {

@@ -21,17 +21,15 @@
 #include "FuzzToken.h"
 #include "OIDInput.h"
 #include "PolicySchema.h"
-#include "XmlQuery.h"
 
 namespace {
 
 // A policy as the form's policy switch builds it; the inputs go with the form.
-void BuildPolicy(CXmlQuery& query, const QString& qsPolicyId)
+void BuildPolicy(const CPolicySchema& schema, const QString& qsPolicyId)
 {
     CASN1Name subject;
     std::vector<std::unique_ptr<QOIDInput>> inputs;
     try {
-        CPolicySchema schema(query);
         schema.KeySettings(qsPolicyId);
         for (const QStringList& oids : schema.SubjectBlocks(qsPolicyId)) {
             CASN1AVBlock* block = new CASN1AVBlock;
@@ -39,7 +37,7 @@ void BuildPolicy(CXmlQuery& query, const QString& qsPolicyId)
             for (const QString& oid : oids) {
                 CASN1AttributeValue* value = new CASN1AttributeValue(oid);
                 block->append(value);
-                inputs.emplace_back(new QOIDInput(&query, qsPolicyId, oid, value));
+                inputs.emplace_back(new QOIDInput(schema, qsPolicyId, oid, value));
             }
         }
     } catch (const CEnrolmentError&) {
@@ -69,14 +67,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!schemaFile.Fill(parts[0]) || !resourceFile.Fill(parts[1]))
         std::abort();
     try {
-        CXmlQuery query(QString::fromStdString(schemaFile.Path()), QString::fromStdString(resourceFile.Path()));
-        CPolicySchema schema(query);
+        const CPolicySchema schema(QString::fromStdString(schemaFile.Path()),
+                                   QString::fromStdString(resourceFile.Path()));
         // The form's list of policies, then each policy as the user picks it.
         const QStringList ids = schema.PolicyIds();
         for (const QString& id : ids)
             schema.PolicyCaption(id);
         for (const QString& id : ids)
-            BuildPolicy(query, id);
+            BuildPolicy(schema, id);
     } catch (const CEnrolmentError&) {
         // Files the form cannot use: the form is not opened, and the user is told why.
     }
