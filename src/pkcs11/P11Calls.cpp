@@ -202,6 +202,9 @@ CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTR
         if (limit - taken < want)
             want = CK_ULONG(limit - taken);
         CK_ULONG got = 0;
+        // A module may claim more handles than it wrote: what it did not write stays 0, which
+        // names no object, never a stale handle read from the stack.
+        std::fill(batch, batch + want, CK_OBJECT_HANDLE(CK_INVALID_HANDLE));
         rv = fl->C_FindObjects(session, batch, want, &got);
         if (rv != CKR_OK || got == 0)
             break;
@@ -209,7 +212,7 @@ CK_RV FindAllObjects(CK_FUNCTION_LIST_PTR fl, CK_SESSION_HANDLE session, CK_ATTR
             got = want;
         size_t fresh = 0;
         for (CK_ULONG i = 0; i < got; ++i) {
-            if (seen.insert(batch[i]).second) {
+            if (batch[i] != CK_INVALID_HANDLE && seen.insert(batch[i]).second) {
                 found.push_back(batch[i]);
                 ++fresh;
             }

@@ -80,6 +80,19 @@ bool IsLoadableFile(const char* pszModule)
     return bRegular;
 }
 
+// A list naming a slot twice (entries a module claims but does not write are left 0) would
+// give the one slot several rows, each with its own sessions and its own full read of the
+// token: each ID is kept once, where it first appears. Returns the new count.
+CK_ULONG KeepEachSlotOnce(CK_SLOT_ID* pList, CK_ULONG nCount)
+{
+    std::set<CK_SLOT_ID> seen;
+    CK_ULONG nKept = 0;
+    for (CK_ULONG i = 0; i < nCount; ++i)
+        if (seen.insert(pList[i]).second)
+            pList[nKept++] = pList[i];
+    return nKept;
+}
+
 } // namespace
 
 CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink)
@@ -250,7 +263,7 @@ CK_RV CPKCS11Context::ReadSlotIDs(CK_SLOT_ID** ppList, CK_ULONG* pnCount, const 
         rv = m_pFunctionList->C_GetSlotList(CK_FALSE, pList, &nFilled);
         if (rv == CKR_OK) {
             *ppList = pList;
-            *pnCount = nFilled < nCount ? nFilled : nCount;
+            *pnCount = KeepEachSlotOnce(pList, nFilled < nCount ? nFilled : nCount);
             return CKR_OK;
         }
         delete[] pList;

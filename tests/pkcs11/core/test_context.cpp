@@ -298,6 +298,40 @@ TEST(ContextLoad, ModuleThatOverstatesTheCountIsHeldToTheArray)
     EXPECT_EQ(nullptr, context.GetSlot(2));
 }
 
+// A slot list naming a slot more than once: a slot given twice, and entries claimed but not
+// written (left 0) beside a real slot 0. Each slot gets one row, on load and on a refresh.
+TEST(ContextLoad, SlotListedTwiceIsOneSlot)
+{
+    struct Case {
+        const char* what;
+        std::vector<CK_SLOT_ID> listed;   // the module's slots, in its order, repeats included
+        CK_ULONG claimedCount;            // what the count query says (0: the real count)
+        int overstate;                    // what the fill call claims beyond what it wrote
+        std::vector<CK_SLOT_ID> expected;
+    };
+    const Case cases[] = {
+        {"slot given twice", {4, 1, 4, 2, 1}, 0, 0, {4, 1, 2}},
+        {"unwritten entries beside slot 0", {0, 1}, 300, 1000, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        testmodule::Control tm;
+        for (CK_SLOT_ID id : c.listed)
+            tm.add_slot(id, "Reader", "Maker");
+        tm.claim_counts(c.claimedCount, 0);
+        tm.overstate_slot_list(c.overstate);
+        CTSYException sink;
+        CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
+        for (int pass = 0; pass < 2; ++pass) {
+            if (pass == 1)
+                ASSERT_TRUE(context.RefreshSlotList()) << c.what;
+            std::vector<CK_SLOT_ID> ids;
+            for (CK_ULONG i = 0; i < context.GetSlotCount(); ++i)
+                ids.push_back(context.GetSlot(i)->GetSlotID());
+            EXPECT_EQ(c.expected, ids) << c.what << (pass ? " (refresh)" : " (load)");
+        }
+    }
+}
+
 // Counts a module cannot mean: the slot list fails as a failed call, the mechanism list is empty.
 TEST(ContextLoad, CountsTooLargeToAllocate)
 {

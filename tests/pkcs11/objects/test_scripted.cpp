@@ -123,6 +123,24 @@ TEST_F(ScriptedToken, SearchFailingForOneClassIsToldAndTheOtherClassesListed)
     EXPECT_TRUE(token->GetListingProblems().empty());
 }
 
+// A search answer claiming more handles than the module wrote: what it did not write is no
+// handle, neither an object to list nor one that cannot be read.
+TEST_F(ScriptedToken, SearchClaimingMoreHandlesThanWrittenListsWhatWasGiven)
+{
+    const TBytes cert = Certificate("one", "/CN=One");
+    AddCertificate(cert, {0x01}, "one");
+    AddCertificate(cert, {0x02}, "two");
+    AddKey(g_public, {0x01}, Modulus(), {0x01, 0x00, 0x01});
+    m_tm.overstate_search(1000);
+
+    CPKCS11Token* token = Open();
+    ASSERT_TRUE(token);
+    EXPECT_TRUE(token->ReadObjects());
+    EXPECT_EQ(token->GetCertificateCount(), 2u);
+    EXPECT_EQ(token->GetAsymmetricKeyCount(), 1u);
+    EXPECT_TRUE(token->GetListingProblems().empty());
+}
+
 TEST_F(ScriptedToken, ObjectWhoseAttributesCannotBeReadIsSkippedAlone)
 {
     const TBytes cert = Certificate("one", "/CN=One");
