@@ -280,7 +280,7 @@ Please enter it first.</source>
     </message>
     <message>
         <source>The policy file is larger than %1 MB.</source>
-        <translation>Файлът с политиките е по-голям от %1 MB.</translation>
+        <translation>Файлът с политиките е по-голям от %1 МБ.</translation>
     </message>
     <message>
         <source>The policy file holds a text longer than %1 characters (%2).</source>
