@@ -124,7 +124,9 @@ private slots:
             QVERIFY2(hsm.InitToken(label), hsm.LastOutput().c_str());
 
         const fixture::KeyFiles a = fixture::MakeKey(g_store, "a", "rsa:1024");
-        const std::string certA = fixture::MakeSelfSigned(g_store, "a", a, "/CN=User A/O=Tessaly Tests");
+        // A 20-byte serial, the longest openssl makes; its own random ones are a byte shorter one time in 256.
+        const std::string certA = fixture::MakeSelfSigned(g_store, "a", a, "/CN=User A/O=Tessaly Tests", 365, "",
+                                                          "-set_serial 0x5a0f3c2e9b71d4086e15a2c7f3b0948d6e1c2a73");
         QVERIFY(hsm.ImportKey(a.keyPem, "CertKeys", "User A", "01"));
         QVERIFY(hsm.WriteCert(certA, "CertKeys", "User A", "01"));
 
@@ -221,7 +223,7 @@ private slots:
         QVERIFY2(cert.contains(QRegularExpression("Subject=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains(QRegularExpression("Issuer=.*User A")), qPrintable(cert));
         QVERIFY2(cert.contains("Valid from="), qPrintable(cert));
-        // The serial number (20 bytes, as openssl makes it) is shown whole: a row tall enough
+        // The serial number (20 bytes) is shown whole: a row tall enough
         // for it wrapped in its column, which ends inside the pane.
         QTreeWidget* pane = tree->GetInfoWidget();
         int serials = 0;
@@ -230,7 +232,7 @@ private slots:
             if (row->text(0) != QLatin1String("Serial number"))
                 continue;
             ++serials;
-            QCOMPARE(row->text(1).size(), 40);
+            QCOMPARE(row->text(1).toLower(), QStringLiteral("5a0f3c2e9b71d4086e15a2c7f3b0948d6e1c2a73"));
             const int width = pane->columnWidth(1) - 2 * (pane->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1);
             const int height = pane->visualItemRect(row).height();
             QVERIFY2(height >= WrappedHeight(row->text(1), row->font(1).resolve(pane->font()), width),
@@ -573,7 +575,7 @@ private slots:
             return problem;
         };
         // The bar fits its labels once the selection or the retranslation is over.
-        QTest::qWaitFor([&] { return problems().isEmpty(); });
+        (void)QTest::qWaitFor([&] { return problems().isEmpty(); });
         const QString problem = problems();
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(shown.size(), 10);
