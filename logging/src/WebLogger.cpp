@@ -3,14 +3,15 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QList>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+#include <QNetworkProxy>
 #include <QPointer>
+#include <QRegularExpression>
 #include <QSslCertificate>
 #include <QSslConfiguration>
+#include <QSslSocket>
 #include <QSysInfo>
 #include <QThread>
+#include <QTimer>
 #include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -26,6 +27,7 @@ const char kSoapNamespace[] = "http://www.w3.org/2003/05/soap-envelope";
 const char kReportNamespace[] = "urn:veskora:tessaly:reportlog:1";
 const char kReportAction[] = "urn:veskora:tessaly:reportlog:1/ReportLog";
 const int kDefaultTimeout = 30000;
+const int kMaxAnswer = 1 << 20; // what is read of the service's answer
 
 // Characters XML 1.0 cannot carry become U+FFFD, so the report stays well-formed and the user
 // is shown exactly what is sent.
@@ -97,6 +99,189 @@ QString FaultReason(const QByteArray& answer)
     return QString();
 }
 
+// The body of a chunked answer. False while it is incomplete; *bad when it cannot be one.
+bool Unchunk(const QByteArray& in, QByteArray* out, bool* bad)
+{
+    out->clear();
+    int pos = 0;
+    for (;;) {
+        int eol = in.indexOf("\r\n", pos);
+        if (eol < 0)
+            return false;
+        QByteArray size = in.mid(pos, eol - pos);
+        int extension = size.indexOf(';');
+        if (extension >= 0)
+            size.truncate(extension);
+        bool ok = false;
+        qlonglong length = size.trimmed().toLongLong(&ok, 16);
+        if (!ok || length < 0 || length > kMaxAnswer) {
+            *bad = true;
+            return false;
+        }
+        pos = eol + 2;
+        if (length == 0)
+            return true; // trailers are of no use here
+        if (in.size() - pos < length + 2)
+            return false;
+        out->append(in.constData() + pos, int(length));
+        pos += int(length) + 2;
+    }
+}
+
+// One report on its way: an HTTPS POST on a socket of the GUI thread and the answer read to its
+// end. No thread of the network stack is involved, so nothing of the exchange outlives its owner.
+class ReportPost : public QObject {
+public:
+    // done: an empty text once the service took the report, else why it did not.
+    ReportPost(const QUrl& url, const QSslConfiguration& tls, const QByteArray& body, int timeout,
+               std::function<void(const QString&)> done, QObject* parent)
+        : QObject(parent), m_address(url.toString()), m_timeout(timeout), m_done(std::move(done))
+    {
+        QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+        if (target.isEmpty())
+            target = "/";
+        if (url.hasQuery())
+            target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+        m_request = "POST " + target + " HTTP/1.1\r\nHost: " +
+                    url.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toLatin1() +
+                    "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + kReportAction +
+                    "\"\r\nContent-Length: " + QByteArray::number(body.size()) +
+                    "\r\nConnection: close\r\n\r\n" + body;
+
+        m_socket = new QSslSocket(this);
+        m_socket->setSslConfiguration(tls);
+        // The proxy the machine names for this address, if it can carry a TLS connection.
+        for (const QNetworkProxy& proxy : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url))) {
+            if (proxy.type() == QNetworkProxy::NoProxy ||
+                (proxy.capabilities() & QNetworkProxy::TunnelingCapability)) {
+                m_socket->setProxy(proxy);
+                break;
+            }
+        }
+        connect(m_socket, &QSslSocket::encrypted, this, [this] { m_socket->write(m_request); });
+        connect(m_socket, &QIODevice::readyRead, this, [this] { read(false); });
+        connect(m_socket, &QAbstractSocket::disconnected, this, [this] { read(true); });
+        connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            if (error == QAbstractSocket::RemoteHostClosedError)
+                read(true);
+            else
+                finish(m_socket->errorString());
+        });
+        m_timer.setSingleShot(true);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            finish(QStringLiteral("no answer from %1 within %2 ms.").arg(m_address).arg(m_timeout));
+        });
+        m_timer.start(timeout);
+        m_socket->connectToHostEncrypted(url.host(), quint16(url.port(443)));
+    }
+
+    ~ReportPost() override
+    {
+        m_finished = true;
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+
+private:
+    void read(bool closed)
+    {
+        if (m_finished)
+            return;
+        m_answer += m_socket->readAll();
+        if (m_answer.size() > kMaxAnswer) {
+            finish(QStringLiteral("the answer from %1 is longer than %2 bytes.").arg(m_address).arg(kMaxAnswer));
+            return;
+        }
+        // Interim answers (100 Continue) go before the real one.
+        int start = 0, end;
+        int status = 0;
+        QRegularExpressionMatch line;
+        for (;;) {
+            end = m_answer.indexOf("\r\n\r\n", start);
+            if (end < 0) {
+                if (closed)
+                    finish(QStringLiteral("%1 closed the connection without a complete answer.").arg(m_address));
+                return;
+            }
+            static const QRegularExpression statusLine(QStringLiteral("^HTTP/1\\.[01] ([1-5][0-9][0-9])[ \r]"));
+            line = statusLine.match(QString::fromLatin1(m_answer.mid(start, end + 2 - start)));
+            if (!line.hasMatch()) {
+                finish(QStringLiteral("%1 did not answer in HTTP.").arg(m_address));
+                return;
+            }
+            status = line.captured(1).toInt();
+            if (status >= 200)
+                break;
+            start = end + 4;
+        }
+
+        bool chunked = false;
+        qlonglong length = -1;
+        for (const QByteArray& header : m_answer.mid(start, end - start).split('\n')) {
+            int colon = header.indexOf(':');
+            if (colon < 0)
+                continue;
+            const QByteArray name = header.left(colon).trimmed().toLower();
+            const QByteArray value = header.mid(colon + 1).trimmed().toLower();
+            if (name == "transfer-encoding")
+                chunked = value.contains("chunked");
+            else if (name == "content-length")
+                length = value.toLongLong();
+        }
+        QByteArray body = m_answer.mid(end + 4);
+        bool complete;
+        if (chunked) {
+            bool bad = false;
+            QByteArray raw = body;
+            complete = Unchunk(raw, &body, &bad);
+            if (bad) {
+                finish(QStringLiteral("%1 sent a malformed answer.").arg(m_address));
+                return;
+            }
+        } else if (length >= 0) {
+            complete = body.size() >= length;
+            body.truncate(int(qMin<qlonglong>(length, body.size())));
+        } else {
+            complete = closed; // the answer ends with the connection
+        }
+        if (!complete) {
+            if (closed)
+                finish(QStringLiteral("the answer from %1 ended early.").arg(m_address));
+            return;
+        }
+        if (status < 300) {
+            finish(QString());
+            return;
+        }
+        QString why = QStringLiteral("%1 answered HTTP %2.").arg(m_address).arg(status);
+        const QString fault = FaultReason(body);
+        if (!fault.isEmpty())
+            why += QStringLiteral(" Fault: ") + fault;
+        finish(why);
+    }
+
+    void finish(const QString& why)
+    {
+        if (m_finished)
+            return;
+        m_finished = true;
+        m_timer.stop();
+        m_socket->disconnect(this);
+        m_socket->abort();
+        auto done = std::move(m_done);
+        deleteLater();
+        done(why);
+    }
+
+    QString m_address;
+    int m_timeout;
+    std::function<void(const QString&)> m_done;
+    QByteArray m_request, m_answer;
+    QSslSocket* m_socket;
+    QTimer m_timer;
+    bool m_finished = false;
+};
+
 struct Report {
     unsigned long severity;
     std::wstring details;
@@ -125,8 +310,7 @@ public:
 
     ~ReportDispatcher() override
     {
-        m_closing = true;
-        delete m_nam; // aborts what is still on the wire
+        m_closing = true; // what is still on the wire is aborted with the children
     }
 
     void submit(Report report)
@@ -216,39 +400,17 @@ private:
         tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
         tls.setProtocol(QSsl::SecureProtocols);
 
-        QNetworkRequest request(url);
-        request.setSslConfiguration(tls);
-        request.setHeader(QNetworkRequest::ContentTypeHeader,
-                          QByteArray("application/soap+xml; charset=utf-8; action=\"") + kReportAction + "\"");
-        // A redirect could lead off the trusted service; it counts as a failure.
-        request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-        request.setTransferTimeout(timeout);
-
-        if (!m_nam)
-            m_nam = new QNetworkAccessManager;
-        QNetworkReply* reply =
-            m_nam->post(request, BuildReport(product, report.severity, email, comment, report.details));
-        connect(reply, &QNetworkReply::finished, this, [this, reply, address, timeout] {
-            reply->deleteLater();
-            if (m_closing)
-                return;
-            int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-            if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
-                note(SeverityInfo, QStringLiteral("Error report sent to %1.").arg(address));
-                return;
-            }
-            QString why;
-            if (reply->error() == QNetworkReply::OperationCanceledError)
-                why = QStringLiteral("no answer from %1 within %2 ms.").arg(address).arg(timeout);
-            else if (reply->error() == QNetworkReply::NoError)
-                why = QStringLiteral("%1 answered HTTP %2.").arg(address).arg(status);
-            else
-                why = reply->errorString();
-            QString fault = reply->isOpen() ? FaultReason(reply->readAll()) : QString();
-            if (!fault.isEmpty())
-                why += QStringLiteral(" Fault: ") + fault;
-            fail(why);
-        });
+        // A redirect could lead off the trusted service; any answer but 2xx counts as a failure.
+        new ReportPost(url, tls, BuildReport(product, report.severity, email, comment, report.details), timeout,
+                       [this, address](const QString& why) {
+                           if (m_closing)
+                               return;
+                           if (why.isEmpty())
+                               note(SeverityInfo, QStringLiteral("Error report sent to %1.").arg(address));
+                           else
+                               fail(why);
+                       },
+                       this);
     }
 
     void fail(const QString& why)
@@ -260,7 +422,6 @@ private:
     std::deque<Report> m_queue;
     bool m_busy = false;
     bool m_closing = false;
-    QNetworkAccessManager* m_nam = nullptr;
 };
 
 } // namespace

@@ -25,7 +25,7 @@ struct Received {
 // A loopback error-report service on a port the system picks.
 class ReportService : public QTcpServer {
 public:
-    enum Mode { Answer, Fault, Stall, Redirect };
+    enum Mode { Answer, Fault, Stall, Redirect, FaultChunked, FaultUntilClose, Continue, NotHttp, Endless };
 
     ReportService(const std::string& certPem, const std::string& keyPem, Mode mode) : m_mode(mode)
     {
@@ -83,22 +83,51 @@ private:
         QByteArray status = "200 OK", body;
         if (m_mode == Stall)
             return; // the connection stays open and silent
-        QByteArray extra;
-        if (m_mode == Redirect) {
+        const QByteArray fault =
+            "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+            "<env:Body><env:Fault><env:Code><env:Value>env:Receiver</env:Value></env:Code>"
+            "<env:Reason><env:Text xml:lang=\"en\">Report store is full</env:Text></env:Reason>"
+            "</env:Fault></env:Body></env:Envelope>";
+        const QByteArray head = "Content-Type: application/soap+xml; charset=utf-8\r\nConnection: close\r\n";
+        QByteArray extra, answer;
+        switch (m_mode) {
+        case Redirect:
             status = "307 Temporary Redirect";
             extra = "Location: " + Url() + "/elsewhere\r\n";
-        } else if (m_mode == Answer) {
+            break;
+        case Answer:
+        case Continue:
             body = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
                    "<env:Body/></env:Envelope>";
-        } else {
+            break;
+        case FaultChunked:
+            // In pieces cut inside the reason, as a streaming server sends it.
+            answer = "HTTP/1.1 500 Internal Server Error\r\n" + head + "Transfer-Encoding: chunked\r\n\r\n";
+            for (int at = 0; at < fault.size(); at += 101) {
+                const QByteArray piece = fault.mid(at, 101);
+                answer += QByteArray::number(piece.size(), 16) + ";piece\r\n" + piece + "\r\n";
+            }
+            answer += "0\r\n\r\n";
+            break;
+        case FaultUntilClose:
+            answer = "HTTP/1.0 500 Internal Server Error\r\n" + head + "\r\n" + fault;
+            break;
+        case NotHttp:
+            answer = "SSH-2.0-OpenSSH_9.2\r\n\r\n";
+            break;
+        case Endless:
+            answer = "HTTP/1.1 200 OK\r\n" + head + "\r\n" + QByteArray(2 << 20, 'x');
+            break;
+        default:
             status = "500 Internal Server Error";
-            body = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
-                   "<env:Body><env:Fault><env:Code><env:Value>env:Receiver</env:Value></env:Code>"
-                   "<env:Reason><env:Text xml:lang=\"en\">Report store is full</env:Text></env:Reason>"
-                   "</env:Fault></env:Body></env:Envelope>";
+            body = fault;
         }
-        socket->write("HTTP/1.1 " + status + "\r\nContent-Type: application/soap+xml; charset=utf-8\r\n"
-                      "Connection: close\r\n" + extra + "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        if (answer.isEmpty())
+            answer = "HTTP/1.1 " + status + "\r\n" + head + extra + "Content-Length: " + QByteArray::number(body.size()) +
+                     "\r\n\r\n" + body;
+        if (m_mode == Continue)
+            answer.prepend("HTTP/1.1 100 Continue\r\n\r\n");
+        socket->write(answer);
         socket->disconnectFromHost();
     }
 
@@ -337,13 +366,31 @@ private slots:
         QVERIFY2(sys.CountWith(L"refused") == 1, qPrintable(Q(sys.Dump())));
     }
 
-    void faultAnswerIsLoggedWithItsReason()
+    // However the service frames its answer, what it means reaches the log.
+    void answerForms_data()
     {
-        Rig rig(pki, ReportService::Fault);
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<int>("severity");
+        QTest::newRow("fault, with its length") << int(ReportService::Fault) << "Report store is full" << 16;
+        QTest::newRow("fault, chunked") << int(ReportService::FaultChunked) << "Report store is full" << 16;
+        QTest::newRow("fault, ended by closing") << int(ReportService::FaultUntilClose) << "Report store is full" << 16;
+        QTest::newRow("taken after 100 Continue") << int(ReportService::Continue) << "Error report sent" << 2;
+        QTest::newRow("not HTTP") << int(ReportService::NotHttp) << "did not answer in HTTP" << 16;
+        QTest::newRow("answer without end") << int(ReportService::Endless) << "is longer than" << 16;
+    }
+
+    void answerForms()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, logged);
+        QFETCH(int, severity);
+        Rig rig(pki, ReportService::Mode(mode));
         QVERIFY(rig.service.Ready());
         Critical(rig.web, L"failure");
-        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
-        QVERIFY2(rig.sys.CountWith(L"Report store is full") == 1, qPrintable(Q(rig.sys.Dump())));
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sys.CountWith(L"Error report", severity) == 1, 20000);
+        QVERIFY2(rig.sys.CountWith(logged.toStdWString(), severity) == 1, qPrintable(Q(rig.sys.Dump())));
+        QCOMPARE(rig.service.received.size(), 1);
     }
 
     // A redirect could lead the report off the trusted rig.service: it is not followed.
