@@ -300,11 +300,9 @@ private slots:
     // the same.
     void stoppedServiceAfterAGeneratedPair()
     {
-        QDir().mkpath(m_scratch + QStringLiteral("/stopped"));
-        fixture::RequestService stopped(m_hsm->Dir() + "/stopped", m_service->Pki());
-        QVERIFY(stopped.Start());
-        const QString url = QString::fromStdString(stopped.Endpoint());
-        stopped.Stop();
+        fixture::RefusingPort stopped;
+        const QString url =
+            QStringLiteral("https://127.0.0.1:%1/axis2/services/RequestService").arg(stopped.Port());
         MemoryLogger log(0xFF);
         g_pLog = &log;
         QList<TBox> boxes;

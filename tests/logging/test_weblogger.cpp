@@ -350,12 +350,8 @@ private slots:
 
     void deadServiceIsLogged()
     {
-        quint16 port;
-        {
-            QTcpServer gone;
-            QVERIFY(gone.listen(QHostAddress::LocalHost, 0));
-            port = gone.serverPort();
-        }
+        fixture::RefusingPort nobody;
+        const int port = nobody.Port();
         Consent consent;
         MemoryLogger sys(0x32);
         Logging::CWebLogger web(1, &consent, 0x20, &sys);

@@ -207,12 +207,8 @@ TEST(FailureKinds, ToldApart)
         EXPECT_EQ(KindOf([&] { vtest::Client(server.Endpoint()).downloadNonce("AA", nonce); }), c.kind) << c.what;
     }
     // Nobody listening.
-    std::string endpoint;
-    {
-        CannedHttpsServer gone(vtest::Pki().certPem, vtest::Pki().keyPem);
-        ASSERT_TRUE(gone.Start(fixture::NonceAnswer("AQID")));
-        endpoint = gone.Endpoint();
-    }
+    fixture::RefusingPort nobody;
+    const std::string endpoint = "https://127.0.0.1:" + std::to_string(nobody.Port()) + "/axis2/services/RequestService";
     TByteArrayAutoPtr nonce;
     EXPECT_EQ(KindOf([&] { vtest::Client(endpoint).downloadNonce("AA", nonce); }), "transport");
     // A state that is no state.

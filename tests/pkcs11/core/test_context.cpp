@@ -322,8 +322,9 @@ TEST(ContextLoad, SlotListedTwiceIsOneSlot)
         CTSYException sink;
         CPKCS11Context context(testmodule::ModulePath(), "Test", &sink);
         for (int pass = 0; pass < 2; ++pass) {
-            if (pass == 1)
+            if (pass == 1) {
                 ASSERT_TRUE(context.RefreshSlotList()) << c.what;
+            }
             std::vector<CK_SLOT_ID> ids;
             for (CK_ULONG i = 0; i < context.GetSlotCount(); ++i)
                 ids.push_back(context.GetSlot(i)->GetSlotID());
