@@ -25,7 +25,7 @@ struct Received {
 // A loopback error-report service on a port the system picks.
 class ReportService : public QTcpServer {
 public:
-    enum Mode { Answer, Fault, Stall, Redirect, FaultChunked, FaultUntilClose, Continue, NotHttp, Endless };
+    enum Mode { Answer, Fault, Stall, Redirect, FaultChunked, FaultUntilClose, Continue, NotHttp, Endless, Drip };
 
     ReportService(const std::string& certPem, const std::string& keyPem, Mode mode) : m_mode(mode)
     {
@@ -83,6 +83,14 @@ private:
         QByteArray status = "200 OK", body;
         if (m_mode == Stall)
             return; // the connection stays open and silent
+        if (m_mode == Drip) {
+            // A well-formed answer, a byte every 100 ms.
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n");
+            auto* drip = new QTimer(socket);
+            connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
+            drip->start(100);
+            return;
+        }
         const QByteArray fault =
             "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
             "<env:Body><env:Fault><env:Code><env:Value>env:Receiver</env:Value></env:Code>"
@@ -413,6 +421,17 @@ private slots:
         // flush has returned with the report still on its way; the event loop keeps running.
         QTRY_COMPARE_WITH_TIMEOUT(rig.service.received.size(), 1, 20000);
         QCOMPARE(rig.sys.CountWith(L"could not be sent"), size_t(0));
+        QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(rig.sys.CountWith(L"no answer") == 1, qPrintable(Q(rig.sys.Dump())));
+    }
+
+    // The time limit is for the whole exchange: a service that keeps sending a byte now and then is given up too.
+    void drippingServiceIsGivenUp()
+    {
+        Rig rig(pki, ReportService::Drip);
+        QVERIFY(rig.service.Ready());
+        rig.web.timeout(1500);
+        Critical(rig.web, L"failure");
         QTRY_COMPARE_WITH_TIMEOUT(rig.sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
         QVERIFY2(rig.sys.CountWith(L"no answer") == 1, qPrintable(Q(rig.sys.Dump())));
     }
