@@ -132,10 +132,11 @@ bool Unchunk(const QByteArray& in, QByteArray* out, bool* bad)
 // end. No thread of the network stack is involved, so nothing of the exchange outlives its owner.
 class ReportPost : public QObject {
 public:
-    // done: an empty text once the service took the report, else why it did not.
-    ReportPost(const QUrl& url, const QSslConfiguration& tls, const QByteArray& body, int timeout,
-               std::function<void(const QString&)> done, QObject* parent)
-        : QObject(parent), m_address(url.toString()), m_timeout(timeout), m_done(std::move(done))
+    // address: the url as configured, for the texts. done: an empty text once the service took
+    // the report, else why it did not.
+    ReportPost(const QString& address, const QUrl& url, const QSslConfiguration& tls, const QByteArray& body,
+               int timeout, std::function<void(const QString&)> done, QObject* parent)
+        : QObject(parent), m_address(address), m_timeout(timeout), m_done(std::move(done))
     {
         QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
         if (target.isEmpty())
@@ -232,8 +233,7 @@ private:
         bool complete;
         if (chunked) {
             bool bad = false;
-            QByteArray raw = body;
-            complete = Unchunk(raw, &body, &bad);
+            complete = Unchunk(m_answer.mid(end + 4), &body, &bad);
             if (bad) {
                 finish(QStringLiteral("%1 sent a malformed answer.").arg(m_address));
                 return;
@@ -401,7 +401,8 @@ private:
         tls.setProtocol(QSsl::SecureProtocols);
 
         // A redirect could lead off the trusted service; any answer but 2xx counts as a failure.
-        new ReportPost(url, tls, BuildReport(product, report.severity, email, comment, report.details), timeout,
+        const QByteArray body = BuildReport(product, report.severity, email, comment, report.details);
+        new ReportPost(address, url, tls, body, timeout,
                        [this, address](const QString& why) {
                            if (m_closing)
                                return;

@@ -24,32 +24,28 @@ QString FormatTime(time_t t)
     return QString::fromLatin1(text);
 }
 
-// A name's text as the decoder gives it, of whatever length: the length first, then the text.
-bool NameText(const _CPBLOB* pName, std::string& text)
+// A text the decoder gives of whatever length: call(nullptr, &len) for its size, then into a
+// buffer of that size.
+template <class TCall>
+bool LengthFirstText(TCall call, std::string& text)
 {
     uint32_t len = 0;
-    if (!CL_CertNameToStr(pName, nullptr, &len, '\n', '\n') || len == 0)
+    if (!call(nullptr, &len) || len == 0)
         return false;
     std::vector<char> buffer(len);
-    if (!CL_CertNameToStr(pName, buffer.data(), &len, '\n', '\n'))
+    if (!call(buffer.data(), &len))
         return false;
     buffer.back() = 0;
     text = buffer.data();
     return true;
 }
 
-// The subject's (flags 0) or issuer's simple name, likewise; empty when there is none.
+// The subject's (flags 0) or issuer's simple name; empty when there is none.
 void SimpleName(const CL_CERTIFICATE* pRecord, int nFlags, std::string& name)
 {
-    uint32_t len = 0;
-    name.clear();
-    if (!CL_CertGetSimpleNameString(pRecord, nFlags, nullptr, &len) || len == 0)
-        return;
-    std::vector<char> buffer(len);
-    if (!CL_CertGetSimpleNameString(pRecord, nFlags, buffer.data(), &len))
-        return;
-    buffer.back() = 0;
-    name = buffer.data();
+    if (!LengthFirstText([&](char* p, uint32_t* pLen) { return CL_CertGetSimpleNameString(pRecord, nFlags, p, pLen); },
+                         name))
+        name.clear();
 }
 
 } // namespace
@@ -102,7 +98,8 @@ void CPKCS11Certificate::Decode()
     // The subject's name text gives the organisation, and the common name when the
     // text starts with it (the simple name then is its first line).
     std::string nameText;
-    const bool bText = NameText(&record->Subject, nameText);
+    const bool bText = LengthFirstText(
+        [&](char* p, uint32_t* pLen) { return CL_CertNameToStr(&record->Subject, p, pLen, '\n', '\n'); }, nameText);
     if (bText)
         m_sOrganization = OrganizationFromNameText(nameText.c_str());
     if (bText && nameText.compare(0, 3, "CN=") == 0) {
