@@ -311,6 +311,29 @@ bool NameArgumentsValid(const _CPBLOB* name)
     return name && name->pbData;
 }
 
+// The name's text, as CL_CertNameToStr gives it; false with the reason in LastError.
+bool NameToText(const _CPBLOB* name, char attrSep, char rdnSep, std::string* text)
+{
+    try {
+        pellum::LastError().clear();
+        if (!FastNameText(*name, attrSep, rdnSep, text)) {
+            std::unique_ptr<Name> decoded(new Name);
+            if (!BlobToType(name, decoded.get(), &pellum::LastError()))
+                throw pellum::Failure();
+            const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
+            *text = ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
+        }
+        if (text->size() >= UINT32_MAX)
+            throw pellum::Failure();
+        return true;
+    } catch (const SnaccException& e) {
+        pellum::LastError() = e.what();
+    } catch (...) {
+        pellum::SetUnhandled("CL_CertNameToStr");
+    }
+    return false;
+}
+
 }
 
 extern "C" {
@@ -321,36 +344,21 @@ PELLUM_API bool CL_CertNameToStr(const _CPBLOB* name, char* buf, uint32_t* ioLen
         pellum::LastError() = "Invalid parameter passed in call to CL_CertNameToStr";
         return false;
     }
-    try {
-        pellum::LastError().clear();
-        std::string text;
-        if (!FastNameText(*name, attrSep, rdnSep, &text)) {
-            std::unique_ptr<Name> decoded(new Name);
-            if (!BlobToType(name, decoded.get(), &pellum::LastError()))
-                throw pellum::Failure();
-            const RDNSequence* rdns = decoded->choiceId == Name::rdnSequenceCid ? decoded->rdnSequence : nullptr;
-            text = ConvertDistinguishedNameToString(rdns, attrSep, rdnSep);
-        }
-        if (text.size() >= UINT32_MAX)
-            throw pellum::Failure();
-        uint32_t needed = static_cast<uint32_t>(text.size() + 1);
-        if (!buf) {
-            *ioLen = needed;
-            return true;
-        }
-        if (*ioLen < needed) {
-            *ioLen = needed;
-            return false;
-        }
-        std::memcpy(buf, text.c_str(), needed);
+    std::string text;
+    if (!NameToText(name, attrSep, rdnSep, &text))
+        return false;
+    uint32_t needed = static_cast<uint32_t>(text.size() + 1);
+    if (!buf) {
         *ioLen = needed;
         return true;
-    } catch (const SnaccException& e) {
-        pellum::LastError() = e.what();
-    } catch (...) {
-        pellum::SetUnhandled("CL_CertNameToStr");
     }
-    return false;
+    if (*ioLen < needed) {
+        *ioLen = needed;
+        return false;
+    }
+    std::memcpy(buf, text.c_str(), needed);
+    *ioLen = needed;
+    return true;
 }
 
 PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags, char* buf, uint32_t* ioLen)
@@ -360,16 +368,15 @@ PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags
         return false;
     }
     try {
-        // The name's text of whatever length: its size first.
         const _CPBLOB* name = (flags & CL_NAME_ISSUER_FLAG) ? &cert->Issuer : &cert->Subject;
-        uint32_t workLen = 0;
-        if (!CL_CertNameToStr(name, nullptr, &workLen, '\n', '\n') || workLen == 0)
+        if (!NameArgumentsValid(name)) {
+            pellum::LastError() = "Invalid parameter passed in call to CL_CertNameToStr";
             return false;
-        std::vector<char> work(workLen);
-        if (!CL_CertNameToStr(name, work.data(), &workLen, '\n', '\n'))
+        }
+        std::string text;
+        if (!NameToText(name, '\n', '\n', &text))
             return false;
-        work.back() = 0;
-        std::string simple = ExtractSimpleName(work.data());
+        std::string simple = ExtractSimpleName(text.c_str());
         uint32_t needed = static_cast<uint32_t>(simple.size() + 1);
         if (!buf) {
             *ioLen = needed;

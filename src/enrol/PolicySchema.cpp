@@ -84,6 +84,19 @@ QString WithFile(const QString& text, const QString& file)
     return text + QLatin1Char('\n') + file;
 }
 
+// Refusals with the place in the file still to fill in.
+QString LongTextRefusal()
+{
+    return CPolicySchema::tr("The policy file holds a text longer than %1 characters (%2).")
+        .arg(CPolicySchema::kMaxTextLength);
+}
+
+QString EntityRefusal()
+{
+    return CPolicySchema::tr("The entities of the policy file expand to more than %1 characters (%2).")
+        .arg(CPolicySchema::kMaxEntityText);
+}
+
 // One pass over a policy file with QXmlStreamReader, within the bounds of
 // CPolicySchema. Elements count only without a namespace, as the files are written.
 // The subclass names the elements it reads (Open) and takes their string values, all
@@ -220,8 +233,7 @@ void CPolicyFileReader::CheckEntities(const QString& text)
         added += qMax(qint64(0), length(name.toString(), 0) - (name.size() + 2));
         if (added > CPolicySchema::kMaxEntityText) {
             const int lineStart = text.lastIndexOf(QLatin1Char('\n'), at) + 1;
-            Refuse(CPolicySchema::tr("The entities of the policy file expand to more than %1 characters (%2).")
-                       .arg(CPolicySchema::kMaxEntityText),
+            Refuse(EntityRefusal(),
                    text.leftRef(at).count(QLatin1Char('\n')) + 1, at - lineStart + 1);
         }
     }
@@ -232,8 +244,7 @@ bool CPolicyFileReader::Attribute(const QXmlStreamAttributes& attributes, const 
     for (const QXmlStreamAttribute& attribute : attributes) {
         if (attribute.namespaceUri().isEmpty() && attribute.name() == QLatin1String(name)) {
             if (attribute.value().size() > CPolicySchema::kMaxTextLength)
-                Refuse(CPolicySchema::tr("The policy file holds a text longer than %1 characters (%2).")
-                           .arg(CPolicySchema::kMaxTextLength));
+                Refuse(LongTextRefusal());
             *value = attribute.value().trimmed().toString();
             return true;
         }
@@ -246,8 +257,7 @@ void CPolicyFileReader::Keep(const QStringRef& text)
     for (size_t at : m_collecting) {
         QString& kept = m_stack[at].text;
         if (kept.size() + text.size() > CPolicySchema::kMaxTextLength)
-            Refuse(CPolicySchema::tr("The policy file holds a text longer than %1 characters (%2).")
-                       .arg(CPolicySchema::kMaxTextLength));
+            Refuse(LongTextRefusal());
         kept += text;
         m_nKept += text.size();
     }
@@ -319,15 +329,11 @@ void CPolicyFileReader::Read(const QString& qsFile, bool bTemplate)
         // Without entities a file gives no more characters than it holds.
         const qint64 bound = m_reader.characterOffset() + CPolicySchema::kMaxEntityText;
         if (m_nDelivered > bound || m_nKept > bound)
-            Refuse(CPolicySchema::tr("The entities of the policy file expand to more than %1 characters (%2).")
-                       .arg(CPolicySchema::kMaxEntityText));
+            Refuse(EntityRefusal());
     }
     if (m_reader.hasError())
-        throw CEnrolmentError(WithFile(
-            (bTemplate ? CPolicySchema::tr("The template file is not well-formed XML (%1).")
-                       : CPolicySchema::tr("The resource file is not well-formed XML (%1)."))
-                .arg(CPolicySchema::tr("line %1, column %2").arg(m_reader.lineNumber()).arg(m_reader.columnNumber())),
-            qsFile));
+        Refuse(bTemplate ? CPolicySchema::tr("The template file is not well-formed XML (%1).")
+                         : CPolicySchema::tr("The resource file is not well-formed XML (%1)."));
 }
 
 } // namespace
@@ -552,8 +558,8 @@ QStringList CPolicySchema::PolicyIds() const
 {
     const QStringList& ids = m_pModel->ids;
     if (ids.isEmpty())
-        throw CEnrolmentError(CPolicySchema::tr("The template file holds no certificate policy.") + QLatin1Char('\n') +
-                              m_qsTemplateFile);
+        throw CEnrolmentError(
+            WithFile(CPolicySchema::tr("The template file holds no certificate policy."), m_qsTemplateFile));
     QSet<QString> seen;
     for (const QString& id : ids) {
         if (id.isEmpty())
@@ -584,8 +590,9 @@ QString CPolicySchema::PolicyCaption(const QString& qsPolicyId) const
 {
     const QString caption = Caption(qsPolicyId);
     if (caption.isEmpty())
-        throw CEnrolmentError(CPolicySchema::tr("The resource file has no caption for the policy %1.").arg(qsPolicyId) +
-                              QLatin1Char('\n') + m_qsResourceFile);
+        throw CEnrolmentError(
+            WithFile(CPolicySchema::tr("The resource file has no caption for the policy %1.").arg(qsPolicyId),
+                     m_qsResourceFile));
     return caption;
 }
 

@@ -73,9 +73,6 @@ public:
     QString Hint(const QString& qsId) const;
     QString Error(const QString& qsId) const;
 
-    const QString& TemplateFile() const { return m_qsTemplateFile; }
-    const QString& ResourceFile() const { return m_qsResourceFile; }
-
     struct TModel; // the two files as read
 
 private:
