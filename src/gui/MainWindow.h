@@ -336,7 +336,7 @@ private:
     // ShowError naming this module file in the log entry (none when null).
     void ShowErrorOfModule(const QString& text, bool critical, bool showBox, const QString* moduleName);
     // Reports a provider that could not be loaded: which provider, the layer's message, the
-    // module's return value and its explanation.
+    // module's return value and its explanation. A bare module name not installed is not said.
     void ReportProviderFailure(const CTSYException& error, const std::string& module, const std::string& description);
     // Reports what a handler caught, so that nothing escapes into Qt's event loop.
     void ReportException(const QString& text, const std::exception* pError);

@@ -8,14 +8,11 @@
 #include <QTreeWidget>
 
 #include <QCoreApplication>
-#include <QEvent>
-#include <QEventLoop>
 
 #include <cassert>
-#include <exception>
-#include <thread>
 
 #include "AutoSplash.h"
+#include "BackgroundCall.h"
 #include "GuiLog.h"
 #include "PKCS11Context.h"
 #include "Pkcs11Errors.h"
@@ -27,66 +24,14 @@
 #include "SlotEventThread.h"
 #include "pkcs11provider.h"
 
-namespace {
-
-// Drops what the user does while providers load: the window keeps painting, but nothing may
-// start on objects that are being replaced.
-class CInputBlocker : public QObject
-{
-public:
-    CInputBlocker() { qApp->installEventFilter(this); }
-    ~CInputBlocker() override { qApp->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject*, QEvent* pEvent) override
-    {
-        switch (pEvent->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Wheel:
-        case QEvent::Shortcut:
-        case QEvent::ShortcutOverride:
-        case QEvent::ContextMenu:
-        case QEvent::Close:
-            pEvent->ignore();
-            return true;
-        default:
-            return false;
-        }
-    }
-};
-
-} // namespace
-
 CPKCS11Context* MainWindow::LoadContext(const std::string& module, const std::string& description)
 {
     // Loading, C_Initialize and the slot list can take seconds (a card read in C_Initialize):
-    // they run on a thread of their own while the window goes on painting.
-    CPKCS11Context* pContext = nullptr;
-    std::exception_ptr error;
-    bool bDone = false;
-    QEventLoop loop;
-    CInputBlocker blocker;
-    std::thread loader([&] {
-        try {
-            pContext = new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError);
-        } catch (...) {
-            error = std::current_exception();
-        }
-        QMetaObject::invokeMethod(&loop, [&] {
-            bDone = true;
-            loop.quit();
-        }, Qt::QueuedConnection);
-    });
-    while (!bDone)
-        loop.exec();
-    loader.join();
-    if (error)
-        std::rethrow_exception(error);
-    return pContext;
+    // they run on a thread of their own while the window goes on painting. What the user does
+    // meanwhile is dropped: nothing may start on objects that are being replaced.
+    return tessaly::CallInBackground(
+        [&] { return new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError); },
+        tessaly::TUserInput::Dropped);
 }
 
 CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std::string& description)
@@ -147,13 +92,7 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
         } catch (const CTSYException& e) {
             m_pCurrentProvider = pFirst;
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            // A bare file name the loader does not find is a vendor's library this machine does
-            // not have (the default table lists four): no box at every start for it. A path
-            // the user gave, and every other failure, is said.
-            const bool bNotInstalled = e.GetFlag() == TSY_KIND_LOAD_FAILED && e.GetCode() == 0 &&
-                                       module.find('/') == std::string::npos;
-            if (!bNotInstalled)
-                ReportProviderFailure(e, module, description);
+            ReportProviderFailure(e, module, description);
         }
     }
 
@@ -203,6 +142,11 @@ QString MainWindow::ProviderFailureText(const CTSYException& error, const std::s
 void MainWindow::ReportProviderFailure(const CTSYException& error, const std::string& module,
                                        const std::string& description)
 {
+    // A bare file name the loader does not find is a vendor's library this machine does not
+    // have (the default table lists four): no box at every start for it. A path the user gave,
+    // and every other failure, is said.
+    if (error.GetFlag() == TSY_KIND_LOAD_FAILED && error.GetCode() == 0 && module.find('/') == std::string::npos)
+        return;
     COperationGuard operation(this);
     QString text = ProviderFailureText(error, module, description);
     m_lastError.Reset();
@@ -297,12 +241,9 @@ void MainWindow::ReportUnansweredProviders(const QStringList& descriptions)
     for (const QString& description : descriptions) {
         if (m_bClosing) {
             // Nothing the user could do about it while the program ends: the log keeps it.
-            Logging::ILogger& logger = Logging::ILogger::instance();
-            logger.severity(16);
-            logger << QStringLiteral("The provider %1 did not answer when it was closed; it was left as it is.")
-                          .arg(description)
-                          .toStdWString();
-            logger.flush();
+            WriteLogEntry({ErrorSeverityNormal, QString(),
+                           QStringLiteral("The provider %1 did not answer when it was closed; it was left as it is.")
+                               .arg(description)});
             qCDebug(lcGui) << "The provider" << description << "did not answer when it was closed";
             continue;
         }
@@ -374,13 +315,7 @@ void MainWindow::on_actionReload_triggered()
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            // A bare file name the loader does not find is a vendor's library this machine does
-            // not have (the default table lists four): no box at every start for it. A path
-            // the user gave, and every other failure, is said.
-            const bool bNotInstalled = e.GetFlag() == TSY_KIND_LOAD_FAILED && e.GetCode() == 0 &&
-                                       module.find('/') == std::string::npos;
-            if (!bNotInstalled)
-                ReportProviderFailure(e, module, description);
+            ReportProviderFailure(e, module, description);
         }
         on_item_selection_changed();
     }, WaitCursor);

@@ -172,26 +172,25 @@ public:
         QStringList lines;
         for (const auto& entry : m_classes) {
             const TClass& c = entry.second;
+            QString search, unread;
             switch (entry.first) {
             case CKO_CERTIFICATE:
-                if (c.bSearchFailed)
-                    lines << MainWindow::tr("The search for certificates failed; some may be missing.");
-                if (c.nUnreadable)
-                    lines << MainWindow::tr("Certificates that could not be read: %1").arg(c.nUnreadable);
+                search = MainWindow::tr("The search for certificates failed; some may be missing.");
+                unread = MainWindow::tr("Certificates that could not be read: %1");
                 break;
             case CKO_PUBLIC_KEY:
-                if (c.bSearchFailed)
-                    lines << MainWindow::tr("The search for public keys failed; some may be missing.");
-                if (c.nUnreadable)
-                    lines << MainWindow::tr("Public keys that could not be read: %1").arg(c.nUnreadable);
+                search = MainWindow::tr("The search for public keys failed; some may be missing.");
+                unread = MainWindow::tr("Public keys that could not be read: %1");
                 break;
             default:
-                if (c.bSearchFailed)
-                    lines << MainWindow::tr("The search for private keys failed; some may be missing.");
-                if (c.nUnreadable)
-                    lines << MainWindow::tr("Private keys that could not be read: %1").arg(c.nUnreadable);
+                search = MainWindow::tr("The search for private keys failed; some may be missing.");
+                unread = MainWindow::tr("Private keys that could not be read: %1");
                 break;
             }
+            if (c.bSearchFailed)
+                lines << search;
+            if (c.nUnreadable)
+                lines << unread.arg(c.nUnreadable);
         }
         return lines.join(QLatin1Char('\n'));
     }
@@ -211,9 +210,9 @@ private:
     };
     bool Gone(CK_RV rv)
     {
-        if (IsTokenGone(rv))
-            m_bGone = true;
-        return m_bGone && IsTokenGone(rv);
+        const bool bGone = IsTokenGone(rv);
+        m_bGone = m_bGone || bGone;
+        return bGone;
     }
     void Remember(const char* pszMessage, unsigned long long nCode, uint32_t nFlag)
     {

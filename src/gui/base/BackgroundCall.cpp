@@ -4,13 +4,47 @@
 #include <thread>
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QThread>
 #include <QVariant>
 
 namespace tessaly {
 
-void RunInBackground(const std::function<void()>& work)
+namespace {
+
+// Drops what the user does meanwhile: the window keeps painting, but nothing starts.
+class CInputBlocker : public QObject
+{
+public:
+    CInputBlocker() { qApp->installEventFilter(this); }
+    ~CInputBlocker() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        switch (pEvent->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::Wheel:
+        case QEvent::Shortcut:
+        case QEvent::ShortcutOverride:
+        case QEvent::ContextMenu:
+        case QEvent::Close:
+            pEvent->ignore();
+            return true;
+        default:
+            return false;
+        }
+    }
+};
+
+} // namespace
+
+void RunInBackground(const std::function<void()>& work, TUserInput input)
 {
     QCoreApplication* pApp = QCoreApplication::instance();
     if (!pApp || QThread::currentThread() != pApp->thread()) {
@@ -34,7 +68,12 @@ void RunInBackground(const std::function<void()>& work)
         // Queued to the loop's thread: delivered only while the loop runs.
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (input == TUserInput::Dropped) {
+        CInputBlocker blocker;
+        loop.exec();
+    } else {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
     worker.join();
     pApp->setProperty(kBackgroundCallsProperty, nWaiting);
     if (failure)

@@ -7,18 +7,22 @@
 
 namespace tessaly {
 
+// What becomes of the user's input while the call runs: held back and delivered after it,
+// or dropped (while objects the input could reach are being replaced).
+enum class TUserInput { HeldBack, Dropped };
+
 // Runs work on a worker thread and waits for it in a local event loop that leaves
 // out user input (mouse, keys, window close). What work throws is thrown here, on
 // the calling thread. Called outside the GUI thread, or without an application,
-// work runs directly. work must not touch widgets or the PKCS#11 layer.
-void RunInBackground(const std::function<void()>& work);
+// work runs directly. work must not touch widgets.
+void RunInBackground(const std::function<void()>& work, TUserInput input = TUserInput::HeldBack);
 
 // The same for a call with a result.
 template <class TFunction>
-auto CallInBackground(TFunction&& function) -> decltype(function())
+auto CallInBackground(TFunction&& function, TUserInput input = TUserInput::HeldBack) -> decltype(function())
 {
     decltype(function()) result{};
-    RunInBackground([&] { result = function(); });
+    RunInBackground([&] { result = function(); }, input);
     return result;
 }
 
