@@ -152,7 +152,7 @@ QString MainWindow::SkinStyleSheet(const QString& qtVersion)
     return sheet;
 }
 
-void MainWindow::LoadSettings()
+QString MainWindow::LoadSettings()
 {
     CSettings& settings = CSettings::Instance();
     bool portable = false;
@@ -161,6 +161,7 @@ void MainWindow::LoadSettings()
     restoreState(settings.m_baMainWindowState, kStateVersion);
     restoreGeometry(settings.m_baWindowGeometry);
     m_bSkin = settings.m_bSkinEnabled;
+    return path;
 }
 
 bool MainWindow::SaveSettings()
@@ -177,10 +178,8 @@ bool MainWindow::SaveSettings()
     return false;
 }
 
-void MainWindow::CheckSettingsWritable()
+void MainWindow::CheckSettingsWritable(const QString& path)
 {
-    bool portable = false;
-    const QString path = CSettings::GetSettingsFilePath(portable);
     QString reason;
     if (!CSettings::Instance().CanWrite(path, reason))
         TellSettingsNotWritable(path, reason);
@@ -214,8 +213,7 @@ void MainWindow::showEvent(QShowEvent* event)
         COperationGuard operation(this);
         CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
         splash.ShowMessage(tr("Loading settings..."), Qt::AlignBottom, Qt::black);
-        LoadSettings();
-        CheckSettingsWritable();
+        CheckSettingsWritable(LoadSettings());
         try {
             LoadProviders(splash);
         } catch (const std::exception& e) {

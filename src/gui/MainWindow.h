@@ -89,7 +89,8 @@ public:
     const QString& ChainFile() const { return m_qsChainFile; }
 
     void ApplySkin(bool toggle);
-    void LoadSettings();
+    // Returns the settings file's path.
+    QString LoadSettings();
     // False when the file could not be written (the user is told once).
     bool SaveSettings();
 
@@ -240,8 +241,8 @@ private:
 
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
-    // Tells the user, once a run, that the settings file cannot be written and why.
-    void CheckSettingsWritable();
+    // Tells the user, once a run, that the settings file at path cannot be written and why.
+    void CheckSettingsWritable(const QString& path);
     void TellSettingsNotWritable(const QString& path, const QString& reason);
     // Makes the window tall enough for its vertical tool bar to show every action of a selected
     // token, the most it ever shows, within the screen.

@@ -40,7 +40,6 @@ void Warn(const QString& text)
     Logging::ILogger::instance().flush();
 }
 
-// The number of the last entry present in the array that is open for reading.
 // The system's text for an error number.
 QString SystemReason(int error)
 {
@@ -71,6 +70,7 @@ bool MakeFolder(const QString& folder, QString& reason)
     return true;
 }
 
+// The number of the last entry present in the array that is open for reading.
 int HighestEntry(QSettings& settings)
 {
     int highest = 0;

@@ -1,6 +1,8 @@
 #include "AddProviderDialog.h"
 #include "ui_AddProviderDialog.h"
 
+#include "Settings.h"
+
 #include <QDir>
 #include <QEvent>
 #include <QFileDialog>
@@ -34,8 +36,8 @@ void AddProviderDialog::on_buttonBox_accepted()
             return;
         }
         // The provider table holds UTF-8 text.
-        m_sDescription = m_pForm->edtDescription->text().toUtf8().toStdString();
-        m_sModule = m_pForm->edtModule->text().toUtf8().toStdString();
+        m_sDescription = CSettings::ToMapText(m_pForm->edtDescription->text());
+        m_sModule = CSettings::ToMapText(m_pForm->edtModule->text());
         done(1);
     } catch (const std::exception& e) {
         qCWarning(lcGui) << "AddProviderDialog:" << e.what();

@@ -1,7 +1,5 @@
 #include "ProviderSettingsAccess.h"
 
-#include <QFile>
-
 #include "Settings.h"
 
 CSettingsProviderAccess::CSettingsProviderAccess(CSettings& settings) : m_settings(settings) {}

@@ -3,6 +3,7 @@
 
 #include "AddProviderDialog.h"
 #include "IProviderSettings.h"
+#include "Settings.h"
 
 #include <QEvent>
 #include <QMessageBox>
@@ -41,8 +42,8 @@ void ProvidersDialog::FillProviderList()
     m_pForm->treeWidget->clear();
     for (const auto& provider : m_settings.GetProviders()) {
         QTreeWidgetItem* pRow = new QTreeWidgetItem(m_pForm->treeWidget);
-        pRow->setText(0, QString::fromUtf8(provider.first.c_str()));
-        pRow->setText(1, QString::fromUtf8(provider.second.c_str()));
+        pRow->setText(0, CSettings::FromMapText(provider.first));
+        pRow->setText(1, CSettings::FromMapText(provider.second));
     }
     m_pForm->treeWidget->resizeColumnToContents(0);
 }
@@ -80,13 +81,14 @@ void ProvidersDialog::on_addButton_clicked()
         const std::string& description = dialog.GetDescription();
         if (table.count(description)) {
             QMessageBox::information(this, QCoreApplication::translate("ProvidersDialog", "Add Device"),
-                                     QCoreApplication::translate("ProvidersDialog", "Module %1 already exists.").arg(QString::fromUtf8(description.c_str())));
+                                     QCoreApplication::translate("ProvidersDialog", "Module %1 already exists.")
+                                         .arg(CSettings::FromMapText(description)));
             return;
         }
         table[description] = dialog.GetModule();
         QTreeWidgetItem* pRow = new QTreeWidgetItem(m_pForm->treeWidget);
-        pRow->setText(0, QString::fromUtf8(description.c_str()));
-        pRow->setText(1, QString::fromUtf8(dialog.GetModule().c_str()));
+        pRow->setText(0, CSettings::FromMapText(description));
+        pRow->setText(1, CSettings::FromMapText(dialog.GetModule()));
         m_pForm->treeWidget->resizeColumnToContents(0);
         m_bChanged = true;
     } catch (const std::exception& e) {
@@ -108,7 +110,7 @@ void ProvidersDialog::on_removeButton_clicked()
         for (QTreeWidgetItem* pRow : selected) {
             QTreeWidget* pTree = m_pForm->treeWidget;
             pTree->takeTopLevelItem(pTree->indexOfTopLevelItem(pRow));
-            table.erase(pRow->text(0).toUtf8().toStdString());
+            table.erase(CSettings::ToMapText(pRow->text(0)));
             delete pRow;
             m_bChanged = true;
         }
