@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -270,6 +271,8 @@ private:
     };
     static TObjectIdentity IdentityOf(const CPKCS11Object* pObject);
     static CPKCS11Object* FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity);
+    // pObject's identity when it is a certificate or key of pToken; none otherwise.
+    static std::optional<TObjectIdentity> IdentityOfObjectOn(const CPKCS11Base* pObject, const CPKCS11Token* pToken);
     // Signs a fixed text with the private key, verifies it with the public one and says how
     // it went (a missing key of the two, too).
     void TestKeyPair(CPKCS11AsymmetricKey* pPrivate, CPKCS11AsymmetricKey* pPublic, const QString& validText,

@@ -239,6 +239,17 @@ MainWindow::TObjectIdentity MainWindow::IdentityOf(const CPKCS11Object* pObject)
     return identity;
 }
 
+std::optional<MainWindow::TObjectIdentity> MainWindow::IdentityOfObjectOn(const CPKCS11Base* pObject,
+                                                                          const CPKCS11Token* pToken)
+{
+    if (!pObject || pObject->GetParent() != pToken)
+        return std::nullopt;
+    const TObjectType eType = pObject->GetObjectType();
+    if (eType != CryptokiCertificate && eType != CryptokiAsymmetricKey)
+        return std::nullopt;
+    return IdentityOf(static_cast<const CPKCS11Object*>(pObject));
+}
+
 CPKCS11Object* MainWindow::FindObject(CPKCS11Token* pToken, const TObjectIdentity& identity)
 {
     CPKCS11Object* pFound = nullptr;

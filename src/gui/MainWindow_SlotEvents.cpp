@@ -118,17 +118,13 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     std::optional<TObjectIdentity> chosenObject;
     if (pShown) {
         shownCard = CardIdentity(pShown);
-        const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
-        CPKCS11Base* pChosen = selected.isEmpty() ? nullptr : pTree->GetObject(selected.first());
+        CPKCS11Base* pChosen = pTree->GetSelectedObject();
         bTokenChosen = pChosen && pChosen == pShown;
-        if (pChosen && pChosen->GetParent() == pShown &&
-            (pChosen->GetObjectType() == CryptokiCertificate || pChosen->GetObjectType() == CryptokiAsymmetricKey))
-            chosenObject = IdentityOf(static_cast<CPKCS11Object*>(pChosen));
+        chosenObject = IdentityOfObjectOn(pChosen, pShown);
     }
     // The slot's token and its objects die with the refresh: their rows, and every
     // pointer of the window to them, go first.
     // (Taking the selected row out updates the selection, and m_pSelectedItem with it.)
-    pShown = nullptr;
     pTree->RemoveChildren(pSlotRow);
     pSlot->Refresh();
 
@@ -154,16 +150,10 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
         }
         if (bSameCard) {
             m_pCurrentProvider = pCurrent;
-            CPKCS11Base* pChosen = nullptr;
             if (bTokenChosen)
-                pChosen = pToken;
+                pTree->SelectObject(pToken);
             else if (chosenObject)
-                pChosen = FindObject(pToken, *chosenObject);
-            if (QTreeWidgetItem* pRow = pChosen ? pTree->FindItem(pChosen) : nullptr) {
-                pTree->clearSelection();
-                pTree->setCurrentItem(pRow);
-                pRow->setSelected(true);
-            }
+                pTree->SelectObject(FindObject(pToken, *chosenObject));
         }
     }
     pTree->on_item_selection_changed();

@@ -398,13 +398,7 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
         return;
     // The row the user chose stays selected when its object is still there after the re-read
     // (a login shows the private keys, the object itself was read afresh).
-    std::optional<TObjectIdentity> chosen;
-    const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
-    if (CPKCS11Base* pChosen = selected.isEmpty() ? nullptr : pTree->GetObject(selected.first())) {
-        const TObjectType eType = pChosen->GetObjectType();
-        if ((eType == CryptokiCertificate || eType == CryptokiAsymmetricKey) && pChosen->GetParent() == pToken)
-            chosen = IdentityOf(static_cast<CPKCS11Object*>(pChosen));
-    }
+    const std::optional<TObjectIdentity> chosen = IdentityOfObjectOn(pTree->GetSelectedObject(), pToken);
     CAutoSplash splash(QStringLiteral(":/bitmaps/Progress"), this, false);
     splash.ShowMessage(tr("Reading card, please wait..."), Qt::AlignBottom, Qt::black);
     // The rows go before the token's re-read frees the objects they map to.
@@ -412,12 +406,8 @@ void MainWindow::RefreshTokenRow(CPKCS11Token* pToken)
     m_mapShownKeys.clear();
     UpdateTokenView(pTokenRow, pToken, pTree);
     pTree->expandAll();
-    CPKCS11Object* pObject = chosen ? FindObject(pToken, *chosen) : nullptr;
-    if (QTreeWidgetItem* pRow = pObject ? pTree->FindItem(pObject) : nullptr) {
-        pTree->clearSelection();
-        pTree->setCurrentItem(pRow);
-        pRow->setSelected(true);
-    }
+    if (chosen)
+        pTree->SelectObject(FindObject(pToken, *chosen));
     pTree->on_item_selection_changed();
     on_item_selection_changed();
 }
@@ -445,10 +435,7 @@ void MainWindow::on_item_selection_changed()
     CProviderTreeWidget* pTree = m_pCurrentProvider->GetTreeWidget();
     if (!pTree)
         return;
-    const QList<QTreeWidgetItem*> selected = pTree->selectedItems();
-    if (selected.isEmpty())
-        return;
-    m_pSelectedItem = pTree->GetObject(selected.first());
+    m_pSelectedItem = pTree->GetSelectedObject();
     if (!m_pSelectedItem)
         return;
 

@@ -156,13 +156,26 @@ void CProviderTreeWidget::showEvent(QShowEvent* event)
             Qt::UniqueConnection);
 }
 
+CPKCS11Base* CProviderTreeWidget::GetSelectedObject() const
+{
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    return selected.isEmpty() ? nullptr : GetObject(selected.first());
+}
+
+void CProviderTreeWidget::SelectObject(const CPKCS11Base* pObject)
+{
+    QTreeWidgetItem* pRow = pObject ? FindItem(pObject) : nullptr;
+    if (!pRow)
+        return;
+    clearSelection();
+    setCurrentItem(pRow);
+    pRow->setSelected(true);
+}
+
 void CProviderTreeWidget::on_item_selection_changed()
 {
     m_pwgtInfo->clear();
-    const QList<QTreeWidgetItem*> selected = selectedItems();
-    if (selected.isEmpty())
-        return;
-    CPKCS11Base* pObject = GetObject(selected.first());
+    CPKCS11Base* pObject = GetSelectedObject();
     if (!pObject)
         return;
 

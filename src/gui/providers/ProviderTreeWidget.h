@@ -51,6 +51,10 @@ public:
     static QString GetIconPath(int nIcon);
 
     CPKCS11Base* GetObject(QTreeWidgetItem* pItem) const;
+    // The object of the first selected row, or null.
+    CPKCS11Base* GetSelectedObject() const;
+    // Makes pObject's row, when it has one, the current and only selected row.
+    void SelectObject(const CPKCS11Base* pObject);
     // First row (in item-pointer order) mapped to pObject, or null.
     QTreeWidgetItem* FindItem(const CPKCS11Base* pObject) const;
     // Unmaps the row and its whole subtree; the caller deletes the row afterwards.
