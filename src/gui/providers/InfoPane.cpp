@@ -15,6 +15,30 @@ const int kNamePercent = 40;
 // ... unless one word of a name needs more, up to this part.
 const int kWordPercent = 60;
 const int kUnbounded = 1 << 20;
+
+// Lays the text out in layout as the pane shows it, wrapped at width, line under line; the
+// size it takes.
+QSizeF LayOutWrapped(QTextLayout& layout, const QString& text, const QFont& font, int width)
+{
+    QString laidOut = text;
+    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
+    layout.setText(laidOut);
+    layout.setFont(font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    qreal height = 0;
+    qreal widest = 0;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+        widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    return QSizeF(widest, height);
+}
 } // namespace
 
 CInfoPane::CInfoPane(QTreeWidget* pane) : QObject(pane), m_pPane(pane), m_nLaidOutWidth(-1)
@@ -54,22 +78,9 @@ int CInfoPane::TextWidth(const QTreeWidgetItem* row, int column) const
 
 QSize CInfoPane::WrappedSize(const QString& text, const QFont& font, int width)
 {
-    QString laidOut = text;
-    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(laidOut, font);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(option);
-    qreal height = 0;
-    qreal widest = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(width);
-        height += line.height();
-        widest = std::max(widest, line.naturalTextWidth());
-    }
-    layout.endLayout();
-    return QSize(int(std::ceil(widest)), int(std::ceil(height)));
+    QTextLayout layout;
+    const QSizeF size = LayOutWrapped(layout, text, font, width);
+    return QSize(int(std::ceil(size.width())), int(std::ceil(size.height())));
 }
 
 void CInfoPane::RowsChanged()
@@ -151,20 +162,8 @@ void CInfoPaneDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     const QRect rect = opt.rect.adjusted(margin, 0, -margin, 0);
-    QString laidOut = text;
-    laidOut.replace(QLatin1Char('\n'), QChar::LineSeparator);
-    QTextLayout layout(laidOut, opt.font);
-    QTextOption textOption;
-    textOption.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout.setTextOption(textOption);
-    qreal height = 0;
-    layout.beginLayout();
-    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
-        line.setLineWidth(rect.width());
-        line.setPosition(QPointF(0, height));
-        height += line.height();
-    }
-    layout.endLayout();
+    QTextLayout layout;
+    const qreal height = LayOutWrapped(layout, text, opt.font, rect.width()).height();
 
     const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (opt.state & QStyle::State_Active) ? QPalette::Active
