@@ -12,6 +12,9 @@
 
 namespace {
 
+const QByteArray kBegin = QByteArrayLiteral("-----BEGIN CERTIFICATE-----");
+const QByteArray kEnd = QByteArrayLiteral("-----END CERTIFICATE-----");
+
 // Closes the descriptor when the scope ends.
 struct TFileDescriptor {
     int fd;
@@ -77,8 +80,6 @@ bool CCertificateFile::Read(const QString& path, QByteArray& data, QString& erro
 
 QByteArray CCertificateFile::DerOfPem(const QByteArray& bytes)
 {
-    static const QByteArray kBegin("-----BEGIN CERTIFICATE-----");
-    static const QByteArray kEnd("-----END CERTIFICATE-----");
     // DER starts with a SEQUENCE; text before the armour (a printed form of the certificate)
     // is allowed, a second certificate is not.
     if (bytes.startsWith('\x30'))
@@ -101,10 +102,10 @@ QByteArray CCertificateFile::DerOfPem(const QByteArray& bytes)
 QByteArray CCertificateFile::PemOfDer(const QByteArray& der)
 {
     const QByteArray base64 = der.toBase64();
-    QByteArray pem("-----BEGIN CERTIFICATE-----\n");
+    QByteArray pem = kBegin + '\n';
     for (int i = 0; i < base64.size(); i += 64)
         pem += base64.mid(i, 64) + '\n';
-    pem += "-----END CERTIFICATE-----\n";
+    pem += kEnd + '\n';
     return pem;
 }
 
