@@ -58,3 +58,14 @@ function(tessaly_test)
   endif()
   tessaly_add_test(NAME ${T_AREA}_${T_UNIT} COMMAND ${program} ENVIRONMENT ${T_ENVIRONMENT} ${timeout})
 endfunction()
+
+# Compiles the shipped Bulgarian catalogue beside the test and names the .qm file to it as
+# BULGARIAN_QM, for tests that check texts in Bulgarian.
+function(tessaly_use_bulgarian_qm target)
+  set(ts ${CMAKE_SOURCE_DIR}/resources/translations/tessaly_bg.ts)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/translations)
+  set_source_files_properties(${ts} PROPERTIES OUTPUT_LOCATION ${dir})
+  qt5_add_translation(qm ${ts})
+  target_sources(${target} PRIVATE ${qm})
+  target_compile_definitions(${target} PRIVATE BULGARIAN_QM="${dir}/tessaly_bg.qm")
+endfunction()

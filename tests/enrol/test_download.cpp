@@ -552,9 +552,7 @@ private slots:
         fixture::CannedHttpsServer canned(m_service->Pki().certPem, m_service->Pki().keyPem);
         QVERIFY(canned.Start(fixture::FaultAnswer("SOAP-ENV:Receiver", "Service closed", "")));
         fixture::RefusingPort stopped;
-        const std::string endpoint =
-            serviceUp ? canned.Endpoint()
-                      : "https://127.0.0.1:" + std::to_string(stopped.Port()) + "/axis2/services/RequestService";
+        const std::string endpoint = serviceUp ? canned.Endpoint() : fixture::EndpointOn(stopped.Port());
         const TRun run = Download(Keys({"Alpha", "Bravo"}), endpoint, false, false);
         QVERIFY2(run.unexpected.isEmpty(), qPrintable(run.unexpected.join("; ")));
         QCOMPARE(run.errors.size(), 1);

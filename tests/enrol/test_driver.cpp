@@ -301,8 +301,7 @@ private slots:
     void stoppedServiceAfterAGeneratedPair()
     {
         fixture::RefusingPort stopped;
-        const QString url =
-            QStringLiteral("https://127.0.0.1:%1/axis2/services/RequestService").arg(stopped.Port());
+        const QString url = QString::fromStdString(fixture::EndpointOn(stopped.Port()));
         MemoryLogger log(0xFF);
         g_pLog = &log;
         QList<TBox> boxes;

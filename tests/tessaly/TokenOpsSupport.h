@@ -188,6 +188,19 @@ inline CK_OBJECT_HANDLE AddBarePublicKey(testmodule::Control& tm, CK_SLOT_ID slo
 #include "PKCS11Token.h"
 #include "WindowSupport.h"
 
+// A fresh home for the current test function whose settings list SoftHSM2 and the test module;
+// the module's slot 1 "Reader One" holds its default token (SO PIN 87654321, this user PIN).
+inline QString SoftHsmAndTestModuleHome(std::unique_ptr<testmodule::Control>& tm, const char* softHsm,
+                                        const char* module, const char* userPin)
+{
+    const QString home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+    tm.reset(new testmodule::Control);
+    tm->add_slot(1, "Reader One", "Tessaly");
+    tm->insert_token(1, nullptr, "87654321", userPin, 0);
+    WriteSoftHsmAndModuleSettings(home, softHsm, module, testmodule::ModulePath(), false);
+    return home;
+}
+
 // An RSA private key and its bare public key with this ID, labelled "Vanishing"; the public
 // key's handle.
 inline CK_OBJECT_HANDLE AddVanishingPair(testmodule::Control& tm, CK_SLOT_ID slot, unsigned char id)

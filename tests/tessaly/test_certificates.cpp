@@ -7,10 +7,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
-#include <csignal>
 #include <memory>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,34 +66,6 @@ private:
     bool m_bOk = false;
 };
 
-// For its life, files of this process may not grow past the limit (0: no limit); a write
-// beyond it fails instead of ending the process.
-class CFileSizeLimit
-{
-public:
-    explicit CFileSizeLimit(int bytes)
-    {
-        if (bytes <= 0)
-            return;
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_previousSignal = signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = rlim_t(bytes);
-        m_bSet = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~CFileSizeLimit()
-    {
-        if (!m_bSet)
-            return;
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        signal(SIGXFSZ, m_previousSignal);
-    }
-
-private:
-    rlimit m_saved{};
-    sighandler_t m_previousSignal = SIG_DFL;
-    bool m_bSet = false;
-};
 } // namespace
 
 class CertificatesTest : public QObject
@@ -187,11 +157,7 @@ private slots:
 
     void init()
     {
-        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
-        m_tm.reset(new testmodule::Control);
-        m_tm->add_slot(1, "Reader One", "Tessaly");
-        m_tm->insert_token(1, nullptr, "87654321", kUserPin, 0);
-        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
+        m_home = SoftHsmAndTestModuleHome(m_tm, kSoft, kModule, kUserPin);
     }
 
     void cleanup()
@@ -501,7 +467,7 @@ private slots:
             }, "QFileDialog");
             driver.Expect([&](QWidget* w) { text = AnswerBox(w); }, "QMessageBox");
             {
-                CFileSizeLimit limit(sizeLimit);
+                fixture::FileSizeLimit limit(sizeLimit);
                 Action(window, "actionCertExport")->trigger();
             }
             QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));

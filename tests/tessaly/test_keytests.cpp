@@ -117,11 +117,7 @@ private slots:
 
     void init()
     {
-        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
-        m_tm.reset(new testmodule::Control);
-        m_tm->add_slot(1, "Reader One", "Tessaly");
-        m_tm->insert_token(1, nullptr, "87654321", kUserPin, 0);
-        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
+        m_home = SoftHsmAndTestModuleHome(m_tm, kSoft, kModule, kUserPin);
     }
 
     void cleanup()

@@ -3,10 +3,8 @@
 // exports and deletes that one. On the test module: a search that fails for one class and
 // objects that cannot be read leave out only what failed, and one box says what and why (none
 // when the token's session has ended: it was taken out, and its slot event follows).
-#include <QDir>
 #include <QtTest>
 
-#include <algorithm>
 #include <memory>
 
 #include "Fixture.h"
@@ -87,11 +85,7 @@ private slots:
 
     void init()
     {
-        m_home = FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
-        m_tm.reset(new testmodule::Control);
-        m_tm->add_slot(1, "Reader One", "Tessaly");
-        m_tm->insert_token(1, nullptr, "87654321", kUserPin, 0);
-        WriteSoftHsmAndModuleSettings(m_home, kSoft, kModule, testmodule::ModulePath(), false);
+        m_home = SoftHsmAndTestModuleHome(m_tm, kSoft, kModule, kUserPin);
     }
 
     void cleanup() { m_tm.reset(); }

@@ -133,7 +133,6 @@ private slots:
         SecondReaderAndBothProviders();
         m_tm->set_initialize_mode(2);
         const QString fifo = QString::fromStdString(fixture::ScratchDir("fifo")) + "/libfifo.so";
-        QFile::remove(fifo);
         QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
         WriteProviderSettings(m_home, {{"A Missing", "/nonexistent/libnone.so", true},
                                        {"B Not a library", testmodule::NotALibraryPath(), true},
@@ -645,7 +644,7 @@ private slots:
             if (!splashUp())
                 return;
             ++ticks;
-            bWait = bWait || (QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+            bWait = bWait || Sight().waitCursor;
             window.update();
         });
         struct TPaintCounter : QObject {
@@ -711,7 +710,6 @@ private slots:
     void cyrillicDescriptionAndPathLoad()
     {
         const QString folder = QString::fromStdString(fixture::ScratchDir("providers")) + QStringLiteral("/модули");
-        QDir(folder).removeRecursively();
         QVERIFY(QDir().mkpath(folder));
         const QString link = folder + QStringLiteral("/libкарта.so");
         QVERIFY(QFile::link(QString::fromStdString(fixture::SoftHsm::ModulePath()), link));

@@ -16,6 +16,7 @@
 #include "SlotEventThread.h"
 #include "TestModuleControl.h"
 #include "TestTokenInfo.h"
+#include "TokenOpsSupport.h"
 #include "WindowSupport.h"
 
 namespace {
@@ -65,20 +66,6 @@ void DeliverEvent(testmodule::Control& tm, CK_SLOT_ID id)
     QTRY_VERIFY(tm.call_count("C_WaitForSlotEvent") > waits && tm.waiters() == 1);
     QCoreApplication::processEvents();
     QTest::qWait(20);
-}
-
-// A certificate object on the test module's token in that slot.
-bool AddCertificate(testmodule::Control& tm, CK_SLOT_ID slot, unsigned char id, const std::string& label)
-{
-    CK_OBJECT_CLASS cls = CKO_CERTIFICATE;
-    CK_CERTIFICATE_TYPE type = CKC_X_509;
-    CK_BBOOL yes = CK_TRUE;
-    const std::string value(100, 'x');
-    CK_ATTRIBUTE t[] = {{CKA_CLASS, &cls, sizeof cls},           {CKA_CERTIFICATE_TYPE, &type, sizeof type},
-                        {CKA_TOKEN, &yes, sizeof yes},           {CKA_ID, &id, 1},
-                        {CKA_LABEL, (void*)label.data(), (CK_ULONG)label.size()},
-                        {CKA_VALUE, (void*)value.data(), (CK_ULONG)value.size()}};
-    return tm.add_object(slot, t, sizeof t / sizeof t[0]) != 0;
 }
 
 // The text of the selected row of the tree, "(none)" without one.
@@ -192,12 +179,9 @@ private slots:
             m_tm->remove_token(1, 0);
             m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
         }
-        const int waits = m_tm->call_count("C_WaitForSlotEvent");
-        m_tm->queue_event(1);
-        // Back in the wait, the thread has posted the event: the loop delivers it.
-        QTRY_VERIFY(m_tm->call_count("C_WaitForSlotEvent") > waits && m_tm->waiters() == 1);
-        QCoreApplication::processEvents();
-        QTest::qWait(20);
+        DeliverEvent(*m_tm, 1);
+        if (QTest::currentTestFailed())
+            return;
         QCOMPARE(Dump(window, kModule), tree);
         QCOMPARE(m_tm->call_count("C_OpenSession"), reads);
         if (reads == 1) {
@@ -278,7 +262,7 @@ private slots:
         fixture::ModalDriver modals;
         modals.RejectUnexpected();
         m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
-        QVERIFY(AddCertificate(*m_tm, 1, 1, "Cert"));
+        QVERIFY(AddTestCertificate(*m_tm, 1, std::vector<unsigned char>(100, 'x'), 1, "Cert") != 0);
         MainWindow window;
         window.show();
         const QStringList tree = {"Reader One [1]", "  Test token [3]", "    Certificate(Cert) [6]", "Reader Two [0]"};

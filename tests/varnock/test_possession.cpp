@@ -208,7 +208,7 @@ TEST(FailureKinds, ToldApart)
     }
     // Nobody listening.
     fixture::RefusingPort nobody;
-    const std::string endpoint = "https://127.0.0.1:" + std::to_string(nobody.Port()) + "/axis2/services/RequestService";
+    const std::string endpoint = fixture::EndpointOn(nobody.Port());
     TByteArrayAutoPtr nonce;
     EXPECT_EQ(KindOf([&] { vtest::Client(endpoint).downloadNonce("AA", nonce); }), "transport");
     // A state that is no state.

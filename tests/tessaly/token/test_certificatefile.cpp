@@ -5,14 +5,12 @@
 #include <QFile>
 #include <QtTest>
 
-#include <csignal>
-
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "CertificateFile.h"
+#include "Fixture.h"
 
 namespace {
 QString Scratch(const QString& name)
@@ -49,33 +47,6 @@ bool Sparse(const QString& path, qint64 size)
     ::close(fd);
     return ok;
 }
-
-// For its life, files of this process may not grow past the limit; a write beyond it fails
-// (EFBIG) instead of ending the process.
-class CFileSizeLimit
-{
-public:
-    explicit CFileSizeLimit(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_previousSignal = signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = m_saved;
-        limit.rlim_cur = bytes;
-        m_bSet = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~CFileSizeLimit()
-    {
-        if (m_bSet)
-            setrlimit(RLIMIT_FSIZE, &m_saved);
-        signal(SIGXFSZ, m_previousSignal);
-    }
-    bool IsSet() const { return m_bSet; }
-
-private:
-    rlimit m_saved{};
-    sighandler_t m_previousSignal = SIG_DFL;
-    bool m_bSet = false;
-};
 
 bool IsCharacterDevice(const char* path)
 {
@@ -171,7 +142,7 @@ private slots:
         QString error;
         bool ok = true;
         {
-            CFileSizeLimit limit(1000);
+            fixture::FileSizeLimit limit(1000);
             QVERIFY(limit.IsSet());
             ok = CCertificateFile::Write(path, QByteArray(3000, 'a'), error);
         }
