@@ -257,7 +257,7 @@ private slots:
                                  "actionTestToken",  "actionRequestCertificate", "actionDownloadCertificate"};
         QTest::newRow("initialised") << kModule << "Test token" << QString() << all;
         QTest::newRow("uninitialised") << kModule << "Blank" << QString() << QStringList{"actionInitialize"};
-        QTest::newRow("SoftHSM2's free slot") << kSoft << "@uninitialised" << QString()
+        QTest::newRow("SoftHSM2's free slot") << kSoft << "(no label)" << QString()
                                               << QStringList{"actionInitialize"};
         QTest::newRow("trust store") << kModule << "Trust" << QString() << QStringList();
         QTest::newRow("trust store's certificate") << kModule << "Trust" << "Certificate(Root)"
@@ -278,20 +278,8 @@ private slots:
         window.show();
         CProviderTreeWidget* tree = ShowProvider(window, provider);
         QVERIFY(tree);
-        QTreeWidgetItem* item = nullptr;
-        if (token == "@uninitialised") {
-            for (int i = 0; i < tree->topLevelItemCount() && !item; ++i)
-                for (int j = 0; j < tree->topLevelItem(i)->childCount() && !item; ++j) {
-                    QTreeWidgetItem* candidate = tree->topLevelItem(i)->child(j);
-                    CPKCS11Base* object = tree->GetObject(candidate);
-                    if (object && object->GetObjectType() == CryptokiToken &&
-                        !static_cast<CPKCS11Token*>(object)->IsInitialized())
-                        item = candidate;
-                }
-        } else {
-            QTreeWidgetItem* tokenRow = TokenRow(tree, token);
-            item = !tokenRow || row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
-        }
+        QTreeWidgetItem* tokenRow = TokenRow(tree, token);
+        QTreeWidgetItem* item = !tokenRow || row.isEmpty() ? tokenRow : FindRow(tokenRow, row);
         QVERIFY2(item, qPrintable(token + " " + row));
         SelectRow(tree, item);
         QStringList shown;

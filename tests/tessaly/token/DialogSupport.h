@@ -80,6 +80,25 @@ inline void AddPinMismatchRows()
     QTest::newRow("repetition typed first") << "" << "5678" << true;
 }
 
+// The row's check on an open PIN dialog: the current PIN typed into current, the new one and its
+// repetition into newField and repeatField. Two new PINs that differ are named as such, not only
+// by a grey OK; mending the repetition takes the note away.
+inline void CheckPinMismatchNote(QWidget* dialog, const char* current, const char* newField, const char* repeatField)
+{
+    QFETCH(QString, newPin);
+    QFETCH(QString, repeated);
+    QFETCH(bool, note);
+    TypeText(Field(dialog, current), "1234");
+    TypeText(Field(dialog, newField), newPin);
+    TypeText(Field(dialog, repeatField), repeated);
+    QCOMPARE(PinMismatchNote(dialog), note ? QStringLiteral("The new PINs differ.") : QString());
+    QCOMPARE(OkButton(dialog)->isEnabled(), newPin == repeated);
+    EraseText(Field(dialog, repeatField));
+    TypeText(Field(dialog, repeatField), newPin);
+    QCOMPARE(PinMismatchNote(dialog), QString());
+    QVERIFY(OkButton(dialog)->isEnabled());
+}
+
 // The widget that has the keyboard once the dialog is open and active.
 inline QWidget* FocusOnOpen(QWidget* dialog)
 {

@@ -124,24 +124,11 @@ private slots:
 
     void notesThatTheNewPinsDiffer_data() { AddPinMismatchRows(); }
 
-    // Two new PINs that differ are named as such, not only by a grey OK; mending the repetition
-    // takes the note away.
     void notesThatTheNewPinsDiffer()
     {
-        QFETCH(QString, newPin);
-        QFETCH(QString, repeated);
-        QFETCH(bool, note);
         ChangePINDialog dialog(nullptr);
         dialog.SetPINLength(0, 8);
-        TypeText(Field(&dialog, "editPIN"), "1234");
-        TypeText(Field(&dialog, "editNewPIN"), newPin);
-        TypeText(Field(&dialog, "editNewPIN2"), repeated);
-        QCOMPARE(PinMismatchNote(&dialog), note ? QStringLiteral("The new PINs differ.") : QString());
-        QCOMPARE(OkButton(&dialog)->isEnabled(), newPin == repeated);
-        EraseText(Field(&dialog, "editNewPIN2"));
-        TypeText(Field(&dialog, "editNewPIN2"), newPin);
-        QCOMPARE(PinMismatchNote(&dialog), QString());
-        QVERIFY(OkButton(&dialog)->isEnabled());
+        CheckPinMismatchNote(&dialog, "editPIN", "editNewPIN", "editNewPIN2");
     }
 
     // The maximum limits the new PIN fields; the current PIN has no limit.

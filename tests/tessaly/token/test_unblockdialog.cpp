@@ -73,20 +73,9 @@ private slots:
 
     void notesThatTheNewPinsDiffer()
     {
-        QFETCH(QString, newPin);
-        QFETCH(QString, repeated);
-        QFETCH(bool, note);
         UnblockPINDialog dialog(nullptr);
         dialog.SetPINLengths(0, 8);
-        TypeText(Field(&dialog, "editSOPIN"), "1234");
-        TypeText(Field(&dialog, "editNewPIN"), newPin);
-        TypeText(Field(&dialog, "editNewPIN_2"), repeated);
-        QCOMPARE(PinMismatchNote(&dialog), note ? QStringLiteral("The new PINs differ.") : QString());
-        QCOMPARE(OkButton(&dialog)->isEnabled(), newPin == repeated);
-        EraseText(Field(&dialog, "editNewPIN_2"));
-        TypeText(Field(&dialog, "editNewPIN_2"), newPin);
-        QCOMPARE(PinMismatchNote(&dialog), QString());
-        QVERIFY(OkButton(&dialog)->isEnabled());
+        CheckPinMismatchNote(&dialog, "editSOPIN", "editNewPIN", "editNewPIN_2");
     }
 
     // The new PIN fields take at most the maximum; the administrative PIN field has no limit.
