@@ -631,6 +631,35 @@ TEST(TimeLimits, SilentServerDoesNotHang)
     }
 }
 
+// A server that sends its answer a byte at a time, each byte well within the limit
+// of one receive: the whole exchange's limit ends the call, and the fault names that
+// limit, not the half-read answer.
+TEST(TimeLimits, DrippingServerIsCutAtTheWholeExchangesLimit)
+{
+    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
+    const std::string answer = CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
+        "<ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>" + std::string(400, 'A') +
+        "</ns1:DownloadServerNonceResult></ns1:DownloadServerNonceResponse>"));
+    ASSERT_TRUE(server.Start(answer, CannedHttpsServer::Mode::Drip));
+    varnock::TTimeouts limits;
+    limits.connect = 5;
+    limits.sendReceive = 2;
+    limits.transfer = 3;
+    varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
+    std::string keyId = "AA";
+    _ns1__DownloadServerNonce request;
+    request.strKeyID = &keyId;
+    _ns1__DownloadServerNonceResponse response;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(proxy.DownloadServerNonce(&request, &response), SOAP_OK);
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 15.0);
+    const std::string fault = proxy.FaultText();
+    EXPECT_NE(fault.find("did not answer within 3 seconds (with the whole answer)"), std::string::npos) << fault;
+    EXPECT_EQ(fault.find("holds neither"), std::string::npos) << fault;
+    server.Stop();
+}
+
 // A server that drops the connection while the request is still being written
 // fails the call; it must not end the calling program with SIGPIPE.
 TEST(Transport, PeerClosingWhileSendingFailsTheCall)
