@@ -598,22 +598,39 @@ TEST(RequestText, OversizedRequestRefused)
     EXPECT_EQ(server.Connections(), 0);
 }
 
-// A server that goes silent, before or after the TLS handshake, ends the call
-// within the limits instead of holding the program forever. The limits are scaled
-// down to a few seconds to keep the test short; ProductLimitsEndASilentServer
-// checks the program's own.
+// A server that goes silent, before or after the TLS handshake, or that sends its
+// answer a byte at a time (each byte well within one receive's limit), ends the call
+// within the limits instead of holding the program forever, and the fault names the
+// limit that ran out, not the half-read answer. The limits are scaled down to a few
+// seconds to keep the test short; ProductLimitsEndASilentServer checks the program's own.
 TEST(TimeLimits, SilentServerDoesNotHang)
 {
-    for (CannedHttpsServer::Mode mode :
-         {CannedHttpsServer::Mode::StallAfterHandshake, CannedHttpsServer::Mode::StallBeforeHandshake}) {
-        const bool afterHandshake = mode == CannedHttpsServer::Mode::StallAfterHandshake;
-        SCOPED_TRACE(afterHandshake ? "after the handshake" : "before the handshake");
+    const std::string dripped = CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
+        "<ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>" + std::string(400, 'A') +
+        "</ns1:DownloadServerNonceResult></ns1:DownloadServerNonceResponse>"));
+    const struct {
+        const char* what;
+        CannedHttpsServer::Mode mode;
+        std::string answer;
+        int connect, sendReceive, transfer;
+        bool requestSent;
+        const char* limit;
+    } cases[] = {
+        {"after the handshake", CannedHttpsServer::Mode::StallAfterHandshake, "", 2, 1, 30, true,
+         "1 seconds (to the request)"},
+        {"before the handshake", CannedHttpsServer::Mode::StallBeforeHandshake, "", 2, 1, 30, false,
+         "2 seconds (to a connection)"},
+        {"a byte every 50 ms", CannedHttpsServer::Mode::Drip, dripped, 5, 2, 3, true,
+         "3 seconds (with the whole answer)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
-        ASSERT_TRUE(server.Start("", mode));
+        ASSERT_TRUE(server.Start(c.answer, c.mode));
         varnock::TTimeouts limits;
-        limits.connect = 2;
-        limits.sendReceive = 1;
-        limits.transfer = 30;
+        limits.connect = c.connect;
+        limits.sendReceive = c.sendReceive;
+        limits.transfer = c.transfer;
         varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
         std::string keyId = "AA";
         _ns1__DownloadServerNonce request;
@@ -624,40 +641,12 @@ TEST(TimeLimits, SilentServerDoesNotHang)
         const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The limit, then at most the engine's fixed 5 s wait for the TLS close.
         EXPECT_LT(seconds, 15.0);
-        EXPECT_EQ(!server.WaitForRequest(0).empty(), afterHandshake) << "the request was sent before the wait";
-        const std::string limit = afterHandshake ? "1 seconds (to the request)" : "2 seconds (to a connection)";
-        EXPECT_NE(proxy.FaultText().find("did not answer within " + limit), std::string::npos) << proxy.FaultText();
+        EXPECT_EQ(!server.WaitForRequest(0).empty(), c.requestSent) << "the request was sent before the wait";
+        const std::string fault = proxy.FaultText();
+        EXPECT_NE(fault.find(std::string("did not answer within ") + c.limit), std::string::npos) << fault;
+        EXPECT_EQ(fault.find("holds neither"), std::string::npos) << fault;
         server.Stop();
     }
-}
-
-// A server that sends its answer a byte at a time, each byte well within the limit
-// of one receive: the whole exchange's limit ends the call, and the fault names that
-// limit, not the half-read answer.
-TEST(TimeLimits, DrippingServerIsCutAtTheWholeExchangesLimit)
-{
-    CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
-    const std::string answer = CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
-        "<ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>" + std::string(400, 'A') +
-        "</ns1:DownloadServerNonceResult></ns1:DownloadServerNonceResponse>"));
-    ASSERT_TRUE(server.Start(answer, CannedHttpsServer::Mode::Drip));
-    varnock::TTimeouts limits;
-    limits.connect = 5;
-    limits.sendReceive = 2;
-    limits.transfer = 3;
-    varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
-    std::string keyId = "AA";
-    _ns1__DownloadServerNonce request;
-    request.strKeyID = &keyId;
-    _ns1__DownloadServerNonceResponse response;
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(proxy.DownloadServerNonce(&request, &response), SOAP_OK);
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(seconds, 15.0);
-    const std::string fault = proxy.FaultText();
-    EXPECT_NE(fault.find("did not answer within 3 seconds (with the whole answer)"), std::string::npos) << fault;
-    EXPECT_EQ(fault.find("holds neither"), std::string::npos) << fault;
-    server.Stop();
 }
 
 // A server that drops the connection while the request is still being written
