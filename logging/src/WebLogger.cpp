@@ -1,33 +1,27 @@
 #include <logging/WebLogger.h>
 
+#include "ReportSender.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QList>
 #include <QNetworkProxy>
 #include <QPointer>
-#include <QRegularExpression>
 #include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslSocket>
 #include <QSysInfo>
 #include <QThread>
-#include <QTimer>
 #include <QUrl>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 #include <deque>
 #include <functional>
+#include <map>
+#include <memory>
 
 namespace Logging {
 
 namespace {
 
-const char kSoapNamespace[] = "http://www.w3.org/2003/05/soap-envelope";
-const char kReportNamespace[] = "urn:veskora:tessaly:reportlog:1";
-const char kReportAction[] = "urn:veskora:tessaly:reportlog:1/ReportLog";
 const int kDefaultTimeout = 30000;
-const int kMaxAnswer = 1 << 20; // what is read of the service's answer
 
 // Characters XML 1.0 cannot carry become U+FFFD, so the report stays well-formed and the user
 // is shown exactly what is sent.
@@ -53,234 +47,6 @@ std::wstring W(const QString& s)
 {
     return s.toStdWString();
 }
-
-QByteArray BuildReport(int product, unsigned long severity, const std::wstring& email,
-                       const std::wstring& comment, const std::wstring& details)
-{
-    QByteArray body;
-    QXmlStreamWriter xml(&body);
-    xml.setCodec("UTF-8");
-    xml.writeStartDocument();
-    xml.writeNamespace(kSoapNamespace, "env");
-    xml.writeNamespace(kReportNamespace, "rl");
-    xml.writeStartElement(kSoapNamespace, "Envelope");
-    xml.writeStartElement(kSoapNamespace, "Body");
-    xml.writeStartElement(kReportNamespace, "ReportLog");
-    xml.writeTextElement(kReportNamespace, "product", QString::number(product));
-    xml.writeTextElement(kReportNamespace, "severity", QString::number(severity));
-    xml.writeTextElement(kReportNamespace, "email", Q(XmlSafe(email)));
-    xml.writeTextElement(kReportNamespace, "comment", Q(XmlSafe(comment)));
-    xml.writeTextElement(kReportNamespace, "details", Q(details));
-    xml.writeEndElement();
-    xml.writeEndElement();
-    xml.writeEndElement();
-    xml.writeEndDocument();
-    return body;
-}
-
-// The reason text of a SOAP 1.2 fault, if the answer is one.
-QString FaultReason(const QByteArray& answer)
-{
-    QXmlStreamReader xml(answer);
-    bool inReason = false;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (xml.isStartElement()) {
-            if (xml.name() == QLatin1String("Reason"))
-                inReason = true;
-            else if (inReason && xml.name() == QLatin1String("Text"))
-                return xml.readElementText().trimmed();
-            else if (xml.name() == QLatin1String("faultstring")) // SOAP 1.1 peers
-                return xml.readElementText().trimmed();
-        } else if (xml.isEndElement() && xml.name() == QLatin1String("Reason")) {
-            inReason = false;
-        }
-    }
-    return QString();
-}
-
-// The body of a chunked answer. False while it is incomplete; *bad when it cannot be one.
-bool Unchunk(const QByteArray& in, QByteArray* out, bool* bad)
-{
-    out->clear();
-    int pos = 0;
-    for (;;) {
-        int eol = in.indexOf("\r\n", pos);
-        if (eol < 0)
-            return false;
-        QByteArray size = in.mid(pos, eol - pos);
-        int extension = size.indexOf(';');
-        if (extension >= 0)
-            size.truncate(extension);
-        bool ok = false;
-        qlonglong length = size.trimmed().toLongLong(&ok, 16);
-        if (!ok || length < 0 || length > kMaxAnswer) {
-            *bad = true;
-            return false;
-        }
-        pos = eol + 2;
-        if (length == 0)
-            return true; // trailers are of no use here
-        if (in.size() - pos < length + 2)
-            return false;
-        out->append(in.constData() + pos, int(length));
-        pos += int(length) + 2;
-    }
-}
-
-// One report on its way: an HTTPS POST on a socket of the GUI thread and the answer read to its
-// end. No thread of the network stack is involved, so nothing of the exchange outlives its owner.
-class ReportPost : public QObject {
-public:
-    // address: the url as configured, for the texts. done: an empty text once the service took
-    // the report, else why it did not.
-    ReportPost(const QString& address, const QUrl& url, const QSslConfiguration& tls, const QByteArray& body,
-               int timeout, std::function<void(const QString&)> done, QObject* parent)
-        : QObject(parent), m_address(address), m_timeout(timeout), m_done(std::move(done))
-    {
-        QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
-        if (target.isEmpty())
-            target = "/";
-        if (url.hasQuery())
-            target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
-        m_request = "POST " + target + " HTTP/1.1\r\nHost: " +
-                    url.authority(QUrl::RemoveUserInfo | QUrl::FullyEncoded).toLatin1() +
-                    "\r\nContent-Type: application/soap+xml; charset=utf-8; action=\"" + kReportAction +
-                    "\"\r\nContent-Length: " + QByteArray::number(body.size()) +
-                    "\r\nConnection: close\r\n\r\n" + body;
-
-        m_socket = new QSslSocket(this);
-        m_socket->setSslConfiguration(tls);
-        // The proxy the machine names for this address, if it can carry a TLS connection.
-        for (const QNetworkProxy& proxy : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url))) {
-            if (proxy.type() == QNetworkProxy::NoProxy ||
-                (proxy.capabilities() & QNetworkProxy::TunnelingCapability)) {
-                m_socket->setProxy(proxy);
-                break;
-            }
-        }
-        connect(m_socket, &QSslSocket::encrypted, this, [this] { m_socket->write(m_request); });
-        connect(m_socket, &QIODevice::readyRead, this, [this] { read(false); });
-        connect(m_socket, &QAbstractSocket::disconnected, this, [this] { read(true); });
-        connect(m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-            if (error == QAbstractSocket::RemoteHostClosedError)
-                read(true);
-            else
-                finish(m_socket->errorString());
-        });
-        m_timer.setSingleShot(true);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            finish(QStringLiteral("no answer from %1 within %2 ms.").arg(m_address).arg(m_timeout));
-        });
-        m_timer.start(timeout);
-        m_socket->connectToHostEncrypted(url.host(), quint16(url.port(443)));
-    }
-
-    ~ReportPost() override
-    {
-        m_finished = true;
-        m_socket->disconnect(this);
-        m_socket->abort();
-    }
-
-private:
-    void read(bool closed)
-    {
-        if (m_finished)
-            return;
-        m_answer += m_socket->readAll();
-        if (m_answer.size() > kMaxAnswer) {
-            finish(QStringLiteral("the answer from %1 is longer than %2 bytes.").arg(m_address).arg(kMaxAnswer));
-            return;
-        }
-        // Interim answers (100 Continue) go before the real one.
-        int start = 0, end;
-        int status = 0;
-        QRegularExpressionMatch line;
-        for (;;) {
-            end = m_answer.indexOf("\r\n\r\n", start);
-            if (end < 0) {
-                if (closed)
-                    finish(QStringLiteral("%1 closed the connection without a complete answer.").arg(m_address));
-                return;
-            }
-            static const QRegularExpression statusLine(QStringLiteral("^HTTP/1\\.[01] ([1-5][0-9][0-9])[ \r]"));
-            line = statusLine.match(QString::fromLatin1(m_answer.mid(start, end + 2 - start)));
-            if (!line.hasMatch()) {
-                finish(QStringLiteral("%1 did not answer in HTTP.").arg(m_address));
-                return;
-            }
-            status = line.captured(1).toInt();
-            if (status >= 200)
-                break;
-            start = end + 4;
-        }
-
-        bool chunked = false;
-        qlonglong length = -1;
-        for (const QByteArray& header : m_answer.mid(start, end - start).split('\n')) {
-            int colon = header.indexOf(':');
-            if (colon < 0)
-                continue;
-            const QByteArray name = header.left(colon).trimmed().toLower();
-            const QByteArray value = header.mid(colon + 1).trimmed().toLower();
-            if (name == "transfer-encoding")
-                chunked = value.contains("chunked");
-            else if (name == "content-length")
-                length = value.toLongLong();
-        }
-        QByteArray body = m_answer.mid(end + 4);
-        bool complete;
-        if (chunked) {
-            bool bad = false;
-            complete = Unchunk(m_answer.mid(end + 4), &body, &bad);
-            if (bad) {
-                finish(QStringLiteral("%1 sent a malformed answer.").arg(m_address));
-                return;
-            }
-        } else if (length >= 0) {
-            complete = body.size() >= length;
-            body.truncate(int(qMin<qlonglong>(length, body.size())));
-        } else {
-            complete = closed; // the answer ends with the connection
-        }
-        if (!complete) {
-            if (closed)
-                finish(QStringLiteral("the answer from %1 ended early.").arg(m_address));
-            return;
-        }
-        if (status < 300) {
-            finish(QString());
-            return;
-        }
-        QString why = QStringLiteral("%1 answered HTTP %2.").arg(m_address).arg(status);
-        const QString fault = FaultReason(body);
-        if (!fault.isEmpty())
-            why += QStringLiteral(" Fault: ") + fault;
-        finish(why);
-    }
-
-    void finish(const QString& why)
-    {
-        if (m_finished)
-            return;
-        m_finished = true;
-        m_timer.stop();
-        m_socket->disconnect(this);
-        m_socket->abort();
-        auto done = std::move(m_done);
-        deleteLater();
-        done(why);
-    }
-
-    QString m_address;
-    int m_timeout;
-    std::function<void(const QString&)> m_done;
-    QByteArray m_request, m_answer;
-    QSslSocket* m_socket;
-    QTimer m_timer;
-    bool m_finished = false;
-};
 
 struct Report {
     unsigned long severity;
@@ -310,7 +76,8 @@ public:
 
     ~ReportDispatcher() override
     {
-        m_closing = true; // what is still on the wire is aborted with the children
+        m_closing = true;
+        m_senders.clear(); // what is still on the wire is given up, and each sender joined
     }
 
     void submit(Report report)
@@ -373,11 +140,13 @@ private:
     void send(const Report& report, const std::wstring& email, const std::wstring& comment)
     {
         QString address, certs;
+        std::string caFile;
         int product, timeout;
         {
             std::lock_guard<std::mutex> lock(m_state->mutex);
             address = QString::fromStdString(m_state->url);
-            certs = QString::fromLocal8Bit(m_state->certs.c_str());
+            caFile = m_state->certs;
+            certs = QString::fromLocal8Bit(caFile.c_str());
             product = m_state->product;
             timeout = m_state->timeout;
         }
@@ -395,23 +164,53 @@ private:
             return;
         }
 
-        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-        tls.setCaCertificates(trusted); // only these, not the system's
-        tls.setPeerVerifyMode(QSslSocket::VerifyPeer);
-        tls.setProtocol(QSsl::SecureProtocols);
+        TReportCall call;
+        call.address = address.toStdString();
+        call.caFile = caFile;
+        call.timeoutMs = timeout;
+        call.product = product;
+        call.severity = report.severity;
+        call.email = XmlSafe(email);
+        call.comment = XmlSafe(comment);
+        call.details = report.details;
+        // The proxy the machine names for this address, if the engine can go through it
+        // (an HTTP proxy, by CONNECT).
+        for (const QNetworkProxy& proxy : QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url))) {
+            if (proxy.type() == QNetworkProxy::NoProxy)
+                break;
+            if (proxy.type() == QNetworkProxy::HttpProxy) {
+                call.proxyHost = proxy.hostName().toStdString();
+                call.proxyPort = proxy.port();
+                call.proxyUser = proxy.user().toStdString();
+                call.proxyPassword = proxy.password().toStdString();
+                break;
+            }
+            if (proxy.type() == QNetworkProxy::Socks5Proxy) {
+                fail(QStringLiteral("the proxy for %1 is a SOCKS proxy, which the report cannot go through.")
+                         .arg(address));
+                return;
+            }
+        }
 
-        // A redirect could lead off the trusted service; any answer but 2xx counts as a failure.
-        const QByteArray body = BuildReport(product, report.severity, email, comment, report.details);
-        new ReportPost(address, url, tls, body, timeout,
-                       [this, address](const QString& why) {
-                           if (m_closing)
-                               return;
-                           if (why.isEmpty())
-                               note(SeverityInfo, QStringLiteral("Error report sent to %1.").arg(address));
-                           else
-                               fail(why);
-                       },
-                       this);
+        CReportSender::InitEngine();
+        const unsigned long id = ++m_nextSender;
+        m_senders[id].reset(new CReportSender(std::move(call), [this, id, address](const std::string& why) {
+            // On the sender's thread; the dispatcher joins its senders before it goes.
+            QMetaObject::invokeMethod(
+                this, [this, id, address, why] { finished(id, address, QString::fromStdString(why)); },
+                Qt::QueuedConnection);
+        }));
+    }
+
+    void finished(unsigned long id, const QString& address, const QString& why)
+    {
+        m_senders.erase(id); // its thread is ending: joined here
+        if (m_closing)
+            return;
+        if (why.isEmpty())
+            note(SeverityInfo, QStringLiteral("Error report sent to %1.").arg(address));
+        else
+            fail(why);
     }
 
     void fail(const QString& why)
@@ -423,6 +222,8 @@ private:
     std::deque<Report> m_queue;
     bool m_busy = false;
     bool m_closing = false;
+    std::map<unsigned long, std::unique_ptr<CReportSender>> m_senders;
+    unsigned long m_nextSender = 0;
 };
 
 } // namespace

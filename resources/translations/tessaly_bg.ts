@@ -243,8 +243,12 @@ Please enter it first.</source>
         <translation>Поле на субекта в политиката %1 няма OID.</translation>
     </message>
     <message>
-        <source>The subject field &quot;%1&quot; of the policy %2 is not named by an OID.</source>
-        <translation>Полето на субекта „%1“ в политиката %2 не е означено с OID.</translation>
+        <source>The subject field &quot;%1&quot; of the policy %2 is not named by an OID (%3).</source>
+        <translation>Полето на субекта „%1“ в политиката %2 не е означено с OID (%3).</translation>
+    </message>
+    <message>
+        <source>The policy %1 stands inside the policy %2; policies do not nest (%3).</source>
+        <translation>Политиката %1 стои вътре в политиката %2; политиките не се влагат една в друга (%3).</translation>
     </message>
     <message>
         <source>The policy %1 asks for the subject field %2 more than once.</source>

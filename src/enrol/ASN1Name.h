@@ -102,6 +102,11 @@ public:
     // Whether any value would be encoded (see CASN1AttributeValue::IsEncoded).
     bool HasEncodedValues() const;
 
+    // Throws CEnrolmentError when the subject cannot go into a request (a value its
+    // string type cannot hold, what the encoder refuses). The form checks it before it
+    // makes a key pair for the request, so that no refusal leaves a new pair behind.
+    void CheckSubject() const;
+
     // The DER PKCS#10 request for the key pair, signed on the private key's token
     // with SHA-1. Values without a string type or text are left out, and so is a
     // relative distinguished name left with none. False when the token failed to

@@ -154,6 +154,9 @@ void CCertReqWrapper::RunRequestRoad()
                    "CertRequestDialog", e.what(), true);
             return;
         }
+        // The service's address and trust file are checked before the form is shown:
+        // refused after it, the request would leave the key pair made for it on the token.
+        ConfigureClient(m_qsTrustedCertsFile, m_qsServiceURL);
         const int result = dialog->exec();
         // A generated pair is on the token whether or not the request goes out.
         m_bTokenChanged = dialog->IsNewKeyGenerated();

@@ -283,6 +283,9 @@ void CertRequestDialog::Accept()
         return;
     }
 
+    // Whatever can refuse the request is checked before a key pair is made for it.
+    config->subjectName.CheckSubject();
+
     std::unique_ptr<CPKCS11AsymmetricKey> pNewPublic, pNewPrivate;
     CPKCS11AsymmetricKey* pPrivate = nullptr;
     CPKCS11AsymmetricKey* pPublic = nullptr;

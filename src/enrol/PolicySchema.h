@@ -33,7 +33,8 @@ struct TFieldSettings {
 // a policy without its texts, an unusable key size, an unknown string type, ...)
 // throws CEnrolmentError with a text that names it, instead of turning into an empty
 // form or a nonsense key. A file beyond sane bounds (size, length of a text, what
-// its entities expand to, depth of its elements) is refused as a whole.
+// its entities expand to, depth of its elements), with a policy inside another or a
+// subject field whose OID the request encoder cannot write, is refused as a whole.
 class CPolicySchema
 {
     Q_DECLARE_TR_FUNCTIONS(CPolicySchema)

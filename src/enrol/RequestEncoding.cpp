@@ -34,7 +34,46 @@ TByteArrayAutoPtr EncodeDer(const SNACC::AsnType& obj)
     return out;
 }
 
+// The subject as it goes into the request. Values without a string type or text
+// are left out, and so is a relative distinguished name left with none.
+void FillSubject(const CASN1Name& name, SNACC::Name& subject)
+{
+    subject.choiceId = SNACC::Name::rdnSequenceCid;
+    subject.rdnSequence = new SNACC::RDNSequence;
+    for (int b = 0; b < name.count(); ++b) {
+        const CASN1AVBlock* block = name.at(b);
+        // A relative distinguished name with nothing in it (31 00) is left out.
+        SNACC::RelativeDistinguishedName* rdn = nullptr;
+        for (int v = 0; v < block->count(); ++v) {
+            const CASN1AttributeValue* value = block->at(v);
+            if (!value->IsEncoded())
+                continue;
+            if (!value->CheckValue(value->GetValue()))
+                throw CEnrolmentError(
+                    CASN1Name::tr("The value of the attribute %1 cannot be written in its string type.")
+                        .arg(value->GetOID()));
+            if (!rdn)
+                rdn = &*subject.rdnSequence->append();
+            SNACC::AttributeTypeAndDistinguishedValue& atv = *rdn->append();
+            try {
+                atv.type = SNACC::AsnOid(value->GetOID().toLatin1().constData());
+            } catch (const SNACC::SnaccException& e) {
+                throw CEnrolmentError(CASN1Name::tr("The certificate request cannot be encoded: %1")
+                                          .arg(QString::fromUtf8(e.what())));
+            }
+            atv.value.value = value->MakeASN1String();
+        }
+    }
+}
+
 } // namespace
+
+void CASN1Name::CheckSubject() const
+{
+    SNACC::Name subject;
+    FillSubject(*this, subject);
+    EncodeDer(subject);
+}
 
 bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11AsymmetricKey& publicKey,
                               TByteArrayAutoPtr& request) const
@@ -52,28 +91,7 @@ bool CASN1Name::EncodeAndSign(CPKCS11AsymmetricKey& privateKey, CPKCS11Asymmetri
     SNACC::CertificationRequest req;
     SNACC::CertificationRequestInfo& info = req.certificationRequestInfo;
     info.version = SNACC::AsnInt(0);
-
-    info.subject.choiceId = SNACC::Name::rdnSequenceCid;
-    info.subject.rdnSequence = new SNACC::RDNSequence;
-    for (int b = 0; b < count(); ++b) {
-        const CASN1AVBlock* block = at(b);
-        // A relative distinguished name with nothing in it (31 00) is left out.
-        SNACC::RelativeDistinguishedName* rdn = nullptr;
-        for (int v = 0; v < block->count(); ++v) {
-            const CASN1AttributeValue* value = block->at(v);
-            if (!value->IsEncoded())
-                continue;
-            if (!value->CheckValue(value->GetValue()))
-                throw CEnrolmentError(
-                    CASN1Name::tr("The value of the attribute %1 cannot be written in its string type.")
-                        .arg(value->GetOID()));
-            if (!rdn)
-                rdn = &*info.subject.rdnSequence->append();
-            SNACC::AttributeTypeAndDistinguishedValue& atv = *rdn->append();
-            atv.type = SNACC::AsnOid(value->GetOID().toLatin1().constData());
-            atv.value.value = value->MakeASN1String();
-        }
-    }
+    FillSubject(*this, info.subject);
 
     if (!FillSubjectPublicKeyInfo(publicKey, info.subjectPublicKeyInfo))
         return false;

@@ -267,12 +267,12 @@ TEST(PolicySchema, FieldSettings)
         "</attribute-value-assertion>"
         "<attribute-value-assertion oid=\"2.5.4.3\"><maximal-length>x</maximal-length><type>UTF8String</type>"
         "</attribute-value-assertion>"
-        "<attribute-value-assertion oid=\"t0\"/>"
-        "<attribute-value-assertion oid=\"t1\"><type>printablestring</type></attribute-value-assertion>"
-        "<attribute-value-assertion oid=\"t2\"><type>OctetString</type></attribute-value-assertion>"
-        "<attribute-value-assertion oid=\"t3\"><minimal-length>5</minimal-length><maximal-length>4</maximal-length>"
+        "<attribute-value-assertion oid=\"1.2.3.0\"/>"
+        "<attribute-value-assertion oid=\"1.2.3.1\"><type>printablestring</type></attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"1.2.3.2\"><type>OctetString</type></attribute-value-assertion>"
+        "<attribute-value-assertion oid=\"1.2.3.3\"><minimal-length>5</minimal-length><maximal-length>4</maximal-length>"
         "<type>IA5String</type></attribute-value-assertion>"
-        "<attribute-value-assertion oid=\"t4\"><enumeration source=\"none\"/><type>IA5String</type>"
+        "<attribute-value-assertion oid=\"1.2.3.4\"><enumeration source=\"none\"/><type>IA5String</type>"
         "</attribute-value-assertion>"
         "</ava-block></name></policy>";
     const CPolicySchema schema(Write("f.xml", Schema(fields)),
@@ -297,7 +297,7 @@ TEST(PolicySchema, FieldSettings)
     EXPECT_EQ(name.nStringType, ASN1_UTF8_STRING);
 
     // No type, or a name that is none of the thirteen (case matters): code 0, left out of the subject.
-    for (const char* oid : {"t0", "t1", "t2"}) {
+    for (const char* oid : {"1.2.3.0", "1.2.3.1", "1.2.3.2"}) {
         TFieldSettings untyped;
         EXPECT_EQ(ErrorOf([&] { untyped = schema.FieldSettings(QStringLiteral("p"), QString::fromLatin1(oid)); }), "")
             << oid;
@@ -308,8 +308,8 @@ TEST(PolicySchema, FieldSettings)
         const char* oid;
         const char* error;
     } faulty[] = {
-        {"t3", "minimal length above its maximal length"},
-        {"t4", "no entries for the list none"},
+        {"1.2.3.3", "minimal length above its maximal length"},
+        {"1.2.3.4", "no entries for the list none"},
     };
     for (const auto& f : faulty) {
         const std::string error =
@@ -342,12 +342,67 @@ TEST(PolicySchema, SubjectFieldsMustHaveDistinctEncodableOids)
          "not named by an OID"},
         {"arc too long", "<ava-block><attribute-value-assertion oid=\"2.5.1234567890123456789\"/></ava-block>",
          "not named by an OID"},
+        {"first arc beyond an int", "<ava-block><attribute-value-assertion oid=\"2777777777777777.5.4.6\"/></ava-block>",
+         "not named by an OID"},
     };
     for (const Case& c : cases) {
         const QString schema = Write("s.xml", Schema("<policy id=\"p\"><name>" + c.name + "</name></policy>"));
         const std::string error = ErrorOf([&] { CPolicySchema(schema, res).SubjectBlocks(QStringLiteral("p")); });
         EXPECT_NE(error.find(c.error), std::string::npos) << c.what << ": " << error;
     }
+}
+
+// A subject field the request encoder cannot write refuses the file when it is read:
+// no form is built for it, so no key pair is made for a request that cannot be encoded.
+TEST(PolicySchema, SubjectFieldsTheEncoderCannotWriteRefuseTheFileWhenItIsRead)
+{
+    const QString res = Write("r.res.xml", Resource());
+    const struct {
+        const char* oid;
+        const char* where;
+    } cases[] = {
+        {"2777777777777777.5.4.6", "(line 2, column 97)"},
+        {"3.5.4.6", "(line 2, column 82)"},
+        {"1.40.1", "(line 2, column 81)"},
+        {"2.5.4.x", "(line 2, column 82)"},
+    };
+    for (const auto& c : cases) {
+        const QString schema = Write("r.xml", Schema(std::string("<policy id=\"p\"><name><ava-block><attribute-value-assertion oid=\"") +
+                                                     c.oid + "\"/></ava-block></name></policy>"));
+        const std::string error = ErrorOf([&] { CPolicySchema read(schema, res); });
+        const std::string expected =
+            std::string("The subject field \"") + c.oid + "\" of the policy p is not named by an OID " + c.where;
+        EXPECT_NE(error.find(expected), std::string::npos) << c.oid << ": " << error;
+        EXPECT_NE(error.find(schema.toStdString()), std::string::npos) << c.oid << ": " << error;
+        EXPECT_EQ(ErrorOf([&] { CXmlQuery query(schema, res); }), error) << c.oid;
+    }
+    // An assertion outside the subject's blocks names no field and is not checked.
+    EXPECT_EQ(ErrorOf([&] {
+                  CPolicySchema(Write("r.xml", Schema("<policy id=\"p\"><attribute-value-assertion oid=\"3.1\">"
+                                                      "<type>UTF8String</type></attribute-value-assertion></policy>")),
+                                res);
+              }),
+              "");
+}
+
+// Policies do not nest: the settings of an assertion would count for every policy
+// around it, a copy per level (250 levels took 3.6 GB for a file of 32 MB).
+TEST(PolicySchema, APolicyInsideAnotherRefusesTheFile)
+{
+    const QString res = Write("n.res.xml", Resource());
+    const QString nested = Write("n.xml", Schema("<policy id=\"outer\"><name><ava-block>"
+                                                 "<attribute-value-assertion oid=\"2.5.4.3\"><policy id=\"inner\">"
+                                                 "</policy></attribute-value-assertion></ava-block></name></policy>"));
+    const std::string error = ErrorOf([&] { CPolicySchema read(nested, res); });
+    EXPECT_NE(error.find("The policy inner stands inside the policy outer; policies do not nest (line 2, column 104)."),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find(nested.toStdString()), std::string::npos) << error;
+    // Side by side, and beside a policy element without an id or of another namespace, they are read.
+    const CPolicySchema schema(Write("n.xml", Schema("<policy id=\"p\"><policy/><x:policy xmlns:x=\"urn:x\" id=\"x\"/>"
+                                                     "</policy><policy id=\"q\"/>")),
+                               Write("n.res.xml", Resource("<item id=\"q\"><caption>Q</caption></item>")));
+    EXPECT_EQ(schema.PolicyIds(), (QStringList{QStringLiteral("p"), QStringLiteral("q")}));
 }
 
 TEST(PolicySchema, OidsTheEncoderWritesAreAccepted)

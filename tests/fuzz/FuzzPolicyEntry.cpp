@@ -45,6 +45,12 @@ void BuildPolicy(const CPolicySchema& schema, const QString& qsPolicyId)
     }
     if (!subject.HasEncodedValues())
         return;
+    // As the form: a subject that cannot go into a request is refused before the key.
+    try {
+        subject.CheckSubject();
+    } catch (const CEnrolmentError&) {
+        return;
+    }
     const fuzzmodule::TSoundToken& token = fuzzmodule::SoundToken();
     TByteArrayAutoPtr request;
     subject.EncodeAndSign(*token.pPrivateKey, *token.pPublicKey, request);

@@ -3,6 +3,7 @@
 
 #include <logging/WebLogger.h>
 
+#include "CannedServer.h"
 #include "Fixture.h"
 
 #include <QtNetwork>
@@ -25,7 +26,11 @@ struct Received {
 // A loopback error-report service on a port the system picks.
 class ReportService : public QTcpServer {
 public:
-    enum Mode { Answer, Fault, Stall, Redirect, FaultChunked, FaultUntilClose, Continue, NotHttp, Endless, Drip };
+    enum Mode {
+        Answer, Fault, Stall, Redirect, FaultChunked, FaultUntilClose, Continue, NotHttp, Endless, Drip,
+        // Framings read one way or another by a lax reader.
+        LengthNotNumber, ChunkSizeHex, ChunkWithoutLineEnd, Compressed, BareLineFeeds
+    };
 
     ReportService(const std::string& certPem, const std::string& keyPem, Mode mode) : m_mode(mode)
     {
@@ -78,18 +83,67 @@ protected:
     }
 
 private:
+    // Writes the answer piece by piece, a piece each paceMs, then closes.
+    static void Stream(QSslSocket* socket, const QByteArray& answer, int piece, int paceMs)
+    {
+        auto* timer = new QTimer(socket);
+        auto at = std::make_shared<int>(0);
+        connect(timer, &QTimer::timeout, socket, [socket, timer, answer, piece, at] {
+            if (socket->state() != QAbstractSocket::ConnectedState || *at >= answer.size()) {
+                timer->stop();
+                socket->disconnectFromHost();
+                return;
+            }
+            socket->write(answer.mid(*at, piece));
+            *at += piece;
+        });
+        timer->start(paceMs);
+    }
+
     void Respond(QSslSocket* socket)
     {
         QByteArray status = "200 OK", body;
         if (m_mode == Stall)
             return; // the connection stays open and silent
-        if (m_mode == Drip) {
+        const QByteArray envelope =
+            "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+            "<env:Body/></env:Envelope>";
+        const QByteArray open = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+                                "<env:Body>";
+        const QByteArray soapHead = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n";
+        switch (m_mode) {
+        case Drip:
             // A well-formed answer, a byte every 100 ms.
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 100000\r\n\r\n");
-            auto* drip = new QTimer(socket);
-            connect(drip, &QTimer::timeout, socket, [socket] { socket->write("x"); });
-            drip->start(100);
+            Stream(socket, soapHead + "Content-Length: 100000\r\n\r\n" + open + QByteArray(100000, ' '), 1, 100);
             return;
+        case LengthNotNumber:
+            socket->write(soapHead + "Content-Length: abc\r\nConnection: close\r\n\r\n" + envelope);
+            socket->disconnectFromHost();
+            return;
+        case ChunkSizeHex:
+            socket->write(soapHead + "Transfer-Encoding: chunked\r\n\r\n0x" +
+                          QByteArray::number(envelope.size(), 16) + "\r\n" + envelope + "\r\n0\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        case ChunkWithoutLineEnd:
+            socket->write(soapHead + "Transfer-Encoding: chunked\r\n\r\n" + QByteArray::number(20, 16) + "\r\n" +
+                          envelope.left(20) + "XY" + QByteArray::number(envelope.size() - 20, 16) + "\r\n" +
+                          envelope.mid(20) + "\r\n0\r\n\r\n");
+            socket->disconnectFromHost();
+            return;
+        case Compressed:
+            // Not even compressed: a reader that takes the header unasked has no business reading on.
+            socket->write(soapHead + "Content-Encoding: gzip\r\nContent-Length: " + QByteArray::number(envelope.size()) +
+                          "\r\n\r\n" + envelope);
+            socket->disconnectFromHost();
+            return;
+        case BareLineFeeds:
+            socket->write("HTTP/1.1 200 OK\nContent-Type: application/soap+xml\nContent-Length: " +
+                          QByteArray::number(envelope.size()) + "\n\n" + envelope);
+            socket->disconnectFromHost();
+            return;
+        default:
+            break;
         }
         const QByteArray fault =
             "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
@@ -105,8 +159,7 @@ private:
             break;
         case Answer:
         case Continue:
-            body = "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
-                   "<env:Body/></env:Envelope>";
+            body = envelope;
             break;
         case FaultChunked:
             // In pieces cut inside the reason, as a streaming server sends it.
@@ -124,7 +177,8 @@ private:
             answer = "SSH-2.0-OpenSSH_9.2\r\n\r\n";
             break;
         case Endless:
-            answer = "HTTP/1.1 200 OK\r\n" + head + "\r\n" + QByteArray(2 << 20, 'x');
+            // Well-formed as far as it goes, so that only the bound ends the reading.
+            answer = "HTTP/1.1 200 OK\r\n" + head + "\r\n" + open + QByteArray(2 << 20, ' ');
             break;
         default:
             status = "500 Internal Server Error";
@@ -267,7 +321,8 @@ private slots:
         QCOMPARE(rig.sys.CountWith(L"could not be sent"), size_t(0));
 
         const Received& r = rig.service.received[0];
-        QVERIFY2(r.head.startsWith(QByteArray("POST ") + kPath + " HTTP/1.1"), r.head.constData());
+        // HTTP/1.0: the answer comes whole, ended by its length or the connection's close.
+        QVERIFY2(r.head.startsWith(QByteArray("POST ") + kPath + " HTTP/1.0"), r.head.constData());
         QVERIFY2(r.head.toLower().contains("content-type: application/soap+xml; charset=utf-8"), r.head.constData());
         QString error;
         auto fields = ReportFields(r.body, &error);
@@ -377,9 +432,12 @@ private slots:
         QTest::addColumn<QString>("logged");
         QTest::addColumn<int>("severity");
         QTest::newRow("fault, with its length") << int(ReportService::Fault) << "Report store is full" << 16;
-        QTest::newRow("fault, chunked") << int(ReportService::FaultChunked) << "Report store is full" << 16;
+        // Framed as an HTTP/1.0 request does not allow: refused, not read some way.
+        QTest::newRow("fault, chunked") << int(ReportService::FaultChunked)
+                                        << "framed its answer as \"chunked\" (Transfer-Encoding)" << 16;
         QTest::newRow("fault, ended by closing") << int(ReportService::FaultUntilClose) << "Report store is full" << 16;
         QTest::newRow("taken after 100 Continue") << int(ReportService::Continue) << "Error report sent" << 2;
+        QTest::newRow("taken with bare line feeds") << int(ReportService::BareLineFeeds) << "Error report sent" << 2;
         QTest::newRow("not HTTP") << int(ReportService::NotHttp) << "did not answer in HTTP" << 16;
         QTest::newRow("answer without end") << int(ReportService::Endless) << "is longer than" << 16;
     }
@@ -395,6 +453,87 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rig.sys.CountWith(L"Error report", severity) == 1, 20000);
         QVERIFY2(rig.sys.CountWith(logged.toStdWString(), severity) == 1, qPrintable(Q(rig.sys.Dump())));
         QCOMPARE(rig.service.received.size(), 1);
+    }
+
+    // Framings a lax reader takes one way or another are refused, with what was wrong.
+    void malformedFramingsAreRefused_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("length that is no number") << int(ReportService::LengthNotNumber)
+                                                  << "sent a malformed answer: its Content-Length \"abc\" is not a number.";
+        QTest::newRow("chunk size with 0x") << int(ReportService::ChunkSizeHex)
+                                            << "sent a malformed answer: it framed its answer as \"chunked\"";
+        QTest::newRow("chunk without its line end") << int(ReportService::ChunkWithoutLineEnd)
+                                                    << "sent a malformed answer: it framed its answer as \"chunked\"";
+        QTest::newRow("encoding not asked for") << int(ReportService::Compressed)
+                                                << "sent a malformed answer: it sent its answer encoded as \"gzip\"";
+    }
+
+    void malformedFramingsAreRefused()
+    {
+        QFETCH(int, mode);
+        QFETCH(QString, logged);
+        Rig rig(pki, ReportService::Mode(mode));
+        QVERIFY(rig.service.Ready());
+        Critical(rig.web, L"failure");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.sys.CountWith(L"Error report", 16) + rig.sys.CountWith(L"Error report", 2) == 1,
+                                 20000);
+        QVERIFY2(rig.sys.CountWith(logged.toStdWString(), 16) == 1, qPrintable(Q(rig.sys.Dump())));
+    }
+
+    // However long a service holds the line, sending as fast as it can from a thread of its
+    // own (64 bytes a write), the outcome is logged within the time limit and a small
+    // margin: reading the answer never holds the event loop.
+    void outcomeWithinTheLimit_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<int>("severity");
+        const QByteArray soapHead = "HTTP/1.1 200 OK\r\nContent-Type: application/soap+xml; charset=utf-8\r\n";
+        const QByteArray envelope =
+            "<?xml version=\"1.0\"?><env:Envelope xmlns:env=\"http://www.w3.org/2003/05/soap-envelope\">"
+            "<env:Body/></env:Envelope>";
+        QByteArray chunks;
+        for (char c : envelope.left(envelope.size() - 22) + QByteArray(180000, ' '))
+            chunks += QByteArray("1\r\n") + c + "\r\n";
+        QTest::newRow("1-byte chunks up to the bound")
+            << soapHead + "Transfer-Encoding: chunked\r\n\r\n" + chunks << 3000 << "framed its answer as \"chunked\""
+            << 16;
+        QByteArray interim = "HTTP/1.1 100 Continue\r\n";
+        for (int line = 0; line < 90; ++line)
+            interim += "X-Pad-" + QByteArray::number(line) + ": " + QByteArray(95, 'p') + "\r\n";
+        interim += "\r\n";
+        // Some 950 kB in all: within the bound.
+        QTest::newRow("100 large interim answers")
+            << interim.repeated(100) + soapHead + "Content-Length: " + QByteArray::number(envelope.size()) + "\r\n\r\n" +
+                   envelope
+            << 8000 << "Error report sent" << 2;
+    }
+
+    void outcomeWithinTheLimit()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, limit);
+        QFETCH(QString, logged);
+        QFETCH(int, severity);
+        fixture::CannedHttpsServer service(pki.serverCert, pki.serverKey);
+        QVERIFY(service.Start(answer.toStdString(), fixture::CannedHttpsServer::Mode::Pieces));
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Endpoint("127.0.0.1", kPath).c_str());
+        web.timeout(limit);
+        QElapsedTimer clock;
+        clock.start();
+        Critical(web, L"failure");
+        const int margin = 2000;
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report", 16) + sys.CountWith(L"Error report", 2) == 1,
+                                 limit + margin);
+        QVERIFY2(clock.elapsed() <= limit + margin, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(sys.CountWith(logged.toStdWString(), severity) == 1, qPrintable(Q(sys.Dump())));
+        service.Stop();
     }
 
     // A redirect could lead the report off the trusted rig.service: it is not followed.

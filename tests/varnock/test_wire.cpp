@@ -598,22 +598,39 @@ TEST(RequestText, OversizedRequestRefused)
     EXPECT_EQ(server.Connections(), 0);
 }
 
-// A server that goes silent, before or after the TLS handshake, ends the call
-// within the limits instead of holding the program forever. The limits are scaled
-// down to a few seconds to keep the test short; ProductLimitsEndASilentServer
-// checks the program's own.
+// A server that goes silent, before or after the TLS handshake, or that sends its
+// answer a byte at a time (each byte well within one receive's limit), ends the call
+// within the limits instead of holding the program forever, and the fault names the
+// limit that ran out, not the half-read answer. The limits are scaled down to a few
+// seconds to keep the test short; ProductLimitsEndASilentServer checks the program's own.
 TEST(TimeLimits, SilentServerDoesNotHang)
 {
-    for (CannedHttpsServer::Mode mode :
-         {CannedHttpsServer::Mode::StallAfterHandshake, CannedHttpsServer::Mode::StallBeforeHandshake}) {
-        const bool afterHandshake = mode == CannedHttpsServer::Mode::StallAfterHandshake;
-        SCOPED_TRACE(afterHandshake ? "after the handshake" : "before the handshake");
+    const std::string dripped = CannedHttpsServer::HttpAnswer(fixture::SoapEnvelope(
+        "<ns1:DownloadServerNonceResponse><ns1:DownloadServerNonceResult>" + std::string(400, 'A') +
+        "</ns1:DownloadServerNonceResult></ns1:DownloadServerNonceResponse>"));
+    const struct {
+        const char* what;
+        CannedHttpsServer::Mode mode;
+        std::string answer;
+        int connect, sendReceive, transfer;
+        bool requestSent;
+        const char* limit;
+    } cases[] = {
+        {"after the handshake", CannedHttpsServer::Mode::StallAfterHandshake, "", 2, 1, 30, true,
+         "1 seconds (to the request)"},
+        {"before the handshake", CannedHttpsServer::Mode::StallBeforeHandshake, "", 2, 1, 30, false,
+         "2 seconds (to a connection)"},
+        {"a byte every 50 ms", CannedHttpsServer::Mode::Drip, dripped, 5, 2, 3, true,
+         "3 seconds (with the whole answer)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         CannedHttpsServer server(vtest::Pki().certPem, vtest::Pki().keyPem);
-        ASSERT_TRUE(server.Start("", mode));
+        ASSERT_TRUE(server.Start(c.answer, c.mode));
         varnock::TTimeouts limits;
-        limits.connect = 2;
-        limits.sendReceive = 1;
-        limits.transfer = 30;
+        limits.connect = c.connect;
+        limits.sendReceive = c.sendReceive;
+        limits.transfer = c.transfer;
         varnock::CServiceProxy proxy(server.Endpoint().c_str(), vtest::Pki().ca.certPem.c_str(), limits);
         std::string keyId = "AA";
         _ns1__DownloadServerNonce request;
@@ -624,9 +641,10 @@ TEST(TimeLimits, SilentServerDoesNotHang)
         const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The limit, then at most the engine's fixed 5 s wait for the TLS close.
         EXPECT_LT(seconds, 15.0);
-        EXPECT_EQ(!server.WaitForRequest(0).empty(), afterHandshake) << "the request was sent before the wait";
-        const std::string limit = afterHandshake ? "1 seconds (to the request)" : "2 seconds (to a connection)";
-        EXPECT_NE(proxy.FaultText().find("did not answer within " + limit), std::string::npos) << proxy.FaultText();
+        EXPECT_EQ(!server.WaitForRequest(0).empty(), c.requestSent) << "the request was sent before the wait";
+        const std::string fault = proxy.FaultText();
+        EXPECT_NE(fault.find(std::string("did not answer within ") + c.limit), std::string::npos) << fault;
+        EXPECT_EQ(fault.find("holds neither"), std::string::npos) << fault;
         server.Stop();
     }
 }

@@ -6,6 +6,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdlib>
@@ -162,6 +163,15 @@ int CServiceProxy::Send(struct soap* pSoap, const char* pData, size_t nData)
     return pProxy->m_fEngineSend(pSoap, pData, nHead + nBody);
 }
 
+size_t CServiceProxy::Receive(struct soap* pSoap, char* pData, size_t nData)
+{
+    CServiceProxy* pProxy = static_cast<CServiceProxy*>(pSoap);
+    const size_t nRead = pProxy->m_fEngineReceive(pSoap, pData, nData);
+    if (nRead > 0)
+        pProxy->m_tLastInput = std::chrono::steady_clock::now();
+    return nRead;
+}
+
 CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCertsPEM, const TTimeouts& timeouts)
     : RequestServiceSoapProxy(SOAP_IO_DEFAULT, SOAP_IO_DEFAULT)
 {
@@ -178,6 +188,8 @@ CServiceProxy::CServiceProxy(const char* pszEndpoint, const char* pchTrustedCert
     fposthdr = PostHeader;
     m_fEngineSend = fsend;
     fsend = Send;
+    m_fEngineReceive = frecv;
+    frecv = Receive;
 
     VARNOCK_ASSERT(pchTrustedCertsPEM, "soapRequestServiceSoapProxy", 27);
     // Trusted: the CAs of the file and those of the platform's store. The engine is
@@ -243,14 +255,17 @@ int CServiceProxy::Exchange(int (RequestServiceSoapProxy::*pOperation)(const cha
     if (RefuseBadEndpoint())
         return error;
     m_bTrimBody = m_bHeadSent = m_bSent = false;
+    m_tLastInput = std::chrono::steady_clock::time_point();
     m_sHeadEnd.clear();
     CHoldSigPipe hold;
     const auto tStart = std::chrono::steady_clock::now();
     const int nError = (this->*pOperation)(m_sEndpoint.c_str(), nullptr, pRequest, *pResponse);
-    if (nError == SOAP_EOF || nError == SOAP_TCP_ERROR || nError == SOAP_SSL_ERROR) {
-        NameTimeLimit(tStart);
+    // A limit that ran out ends the call however far the answer had come: a half-read
+    // answer fails as no input, as a tag mismatch or as a body without its element.
+    if (nError != SOAP_OK && NameTimeLimit(tStart))
         return error;
-    }
+    if (nError == SOAP_EOF || nError == SOAP_TCP_ERROR || nError == SOAP_SSL_ERROR)
+        return error;
     // A root named Envelope in another namespace (SOAP 1.1's) is another version of
     // the protocol, which the engine reports as a mere tag mismatch.
     if (nError == SOAP_TAG_MISMATCH && level == 0) {
@@ -274,12 +289,12 @@ int CServiceProxy::Exchange(int (RequestServiceSoapProxy::*pOperation)(const cha
     return nError;
 }
 
-void CServiceProxy::NameTimeLimit(std::chrono::steady_clock::time_point tStart)
+bool CServiceProxy::NameTimeLimit(std::chrono::steady_clock::time_point tStart)
 {
     // The engine's own texts do not say that a wait ran out ("End of file or no input").
     // A failure that came when a limit was reached is taken as that limit: connecting
-    // (with the TLS handshake) until the request goes out, then each receive and the
-    // whole exchange.
+    // (with the TLS handshake) until the request goes out, then each receive (the wait
+    // since the last bytes went out or came in) and the whole exchange.
     const auto tNow = std::chrono::steady_clock::now();
     auto reached = [tNow](std::chrono::steady_clock::time_point tFrom, int nLimit) {
         return nLimit > 0 && tNow - tFrom >= std::chrono::seconds(nLimit) - std::chrono::milliseconds(500);
@@ -289,7 +304,7 @@ void CServiceProxy::NameTimeLimit(std::chrono::steady_clock::time_point tStart)
     if (!m_bSent && reached(tStart, connect_timeout)) {
         nLimit = connect_timeout;
         pszWait = "to a connection";
-    } else if (m_bSent && reached(m_tLastSend, recv_timeout)) {
+    } else if (m_bSent && reached(std::max(m_tLastSend, m_tLastInput), recv_timeout)) {
         nLimit = recv_timeout;
         pszWait = "to the request";
     } else if (m_bSent && reached(tStart, transfer_timeout)) {
@@ -297,13 +312,14 @@ void CServiceProxy::NameTimeLimit(std::chrono::steady_clock::time_point tStart)
         pszWait = "with the whole answer";
     }
     if (!nLimit)
-        return;
+        return false;
     const int nError = error;
     const std::string sEngine = FaultText();
     const std::string sReason = std::string("The request service did not answer within ") + std::to_string(nLimit) +
                                 " seconds (" + pszWait + ")";
     soap_set_version(this, 2);
     soap_set_receiver_error(this, soap_strdup(this, sReason.c_str()), soap_strdup(this, sEngine.c_str()), nError);
+    return true;
 }
 
 int CServiceProxy::UploadCertificateRequest(_ns1__UploadCertificateRequest* pRequest,

@@ -57,20 +57,24 @@ private:
     int Exchange(int (RequestServiceSoapProxy::*pOperation)(const char*, const char*, TRequest*, TResponse&),
                  TRequest* pRequest, TResponse* pResponse, const char* pszResponse);
     bool RefuseBadEndpoint();
-    // Says in the fault that a failed exchange ran into a limit, and which.
-    void NameTimeLimit(std::chrono::steady_clock::time_point tStart);
+    // Says in the fault that a failed exchange ran into a limit, and which; false when
+    // it ended before any limit.
+    bool NameTimeLimit(std::chrono::steady_clock::time_point tStart);
     static int PostHeader(struct soap* pSoap, const char* pszKey, const char* pszValue);
     static int Send(struct soap* pSoap, const char* pData, size_t nData);
+    static size_t Receive(struct soap* pSoap, char* pData, size_t nData);
 
     // The engine's own writers, which ours pass the request on to.
     int (*m_fEnginePostHeader)(struct soap*, const char*, const char*) = nullptr;
     int (*m_fEngineSend)(struct soap*, const char*, size_t) = nullptr;
+    size_t (*m_fEngineReceive)(struct soap*, char*, size_t) = nullptr;
     bool m_bTrimBody = false;        // this request's length was announced without the engine's line end
     bool m_bHeadSent = false;
     std::string m_sHeadEnd;          // the last bytes of the head sent so far
     unsigned long long m_nBodyLeft = 0;
     bool m_bSent = false; // bytes of the request went out: the wait is for the answer
     std::chrono::steady_clock::time_point m_tLastSend;
+    std::chrono::steady_clock::time_point m_tLastInput; // the last bytes of the answer came
 
     std::string m_sEndpoint;
 };
