@@ -1638,27 +1638,27 @@ but the signature produced with this key is invalid!</source>
     </message>
     <message>
         <source>Encryption,</source>
-        <translation>Шифриране,</translation>
+        <translation>Шифриране, </translation>
     </message>
     <message>
         <source>Verification,</source>
-        <translation>Проверка,</translation>
+        <translation>Проверка, </translation>
     </message>
     <message>
         <source>Wrapping,</source>
-        <translation>Опаковане,</translation>
+        <translation>Опаковане, </translation>
     </message>
     <message>
         <source>Decryption,</source>
-        <translation>Дешифриране,</translation>
+        <translation>Дешифриране, </translation>
     </message>
     <message>
         <source>Signing,</source>
-        <translation>Подписване,</translation>
+        <translation>Подписване, </translation>
     </message>
     <message>
         <source>Unwrapping,</source>
-        <translation>Разопаковане,</translation>
+        <translation>Разопаковане, </translation>
     </message>
     <message>
         <source>Description</source>

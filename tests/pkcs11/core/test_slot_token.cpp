@@ -121,6 +121,44 @@ TEST_F(ScriptedToken, SlotTextsAndStatus)
     EXPECT_EQ(QString::fromUtf8("\xd0\x9d\xd1\x8f\xd0\xbc\xd0\xb0 \xd0\xb4\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb8").toStdString(), shown);
 }
 
+// The uses of a key are listed as the language writes a list: in English as they always were,
+// in Bulgarian with a space after each comma (a long word then wraps whole in the pane); never
+// with the last separator left over.
+TEST_F(ScriptedToken, KeyUsesInEachLanguage)
+{
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE rsa = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    unsigned char id = 7;
+    CK_ATTRIBUTE publicKey[] = {{CKA_CLASS, &publicClass, sizeof publicClass}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                {CKA_ID, &id, 1},                         {CKA_ENCRYPT, &yes, sizeof yes},
+                                {CKA_VERIFY, &yes, sizeof yes},           {CKA_WRAP, &yes, sizeof yes}};
+    CK_ATTRIBUTE privateKey[] = {{CKA_CLASS, &privateClass, sizeof privateClass}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                 {CKA_ID, &id, 1},                           {CKA_DECRYPT, &yes, sizeof yes},
+                                 {CKA_SIGN, &yes, sizeof yes},               {CKA_UNWRAP, &yes, sizeof yes}};
+    ASSERT_NE(0u, tm.add_object(3, publicKey, 6));
+    ASSERT_NE(0u, tm.add_object(3, privateKey, 6));
+    ASSERT_TRUE(Token()->OpenSession(true));
+    ASSERT_TRUE(Token()->Login("1234", NormalUser));
+    ASSERT_TRUE(Token()->ReadObjects());
+    ASSERT_EQ(2u, Token()->GetAsymmetricKeyCount());
+    const auto uses = [&](unsigned long index) {
+        const auto lines = Lines(Token()->GetAsymmetricKey(index));
+        return lines.size() > 1 ? lines[1].second : std::string("(no uses)");
+    };
+    EXPECT_EQ("Encryption,Verification,Wrapping", uses(0));
+    EXPECT_EQ("Decryption,Signing,Unwrapping", uses(1));
+
+    QTranslator bulgarian;
+    ASSERT_TRUE(bulgarian.load(QStringLiteral(BULGARIAN_QM)));
+    ASSERT_TRUE(QCoreApplication::installTranslator(&bulgarian));
+    const std::string publicUses = uses(0);
+    const std::string privateUses = uses(1);
+    QCoreApplication::removeTranslator(&bulgarian);
+    EXPECT_EQ("Шифриране, Проверка, Опаковане", publicUses);
+    EXPECT_EQ("Дешифриране, Подписване, Разопаковане", privateUses);
+}
+
 // The token information that the slot's refresh reads serves the token object built after it:
 // one C_GetTokenInfo per read of a token (on some cards each one is a command to the card).
 TEST_F(ScriptedToken, TokenInformationIsReadOncePerRefresh)
