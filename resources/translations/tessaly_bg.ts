@@ -1463,6 +1463,12 @@ but the signature produced with this key is invalid!</source>
         <translation>ПИН: не е зададен</translation>
     </message>
     <message>
+        <source>Card insertions and removals on the provider %1 are no longer followed: waiting for them failed again and again.
+You can try again by choosing Edit-&gt;Reload from the main menu.</source>
+        <translation>Поставянето и изваждането на карти при доставчика %1 вече не се следи: изчакването им многократно завърши с грешка.
+Можете да опитате отново с Редактиране-&gt;Презареди от главното меню.</translation>
+    </message>
+    <message>
         <source>The access report could not be printed. It holds the card&apos;s new PINs: save it as a PDF file in the next dialog.</source>
         <translation>Справката за правата за достъп не може да бъде отпечатана. Тя съдържа новите PIN кодове на картата: запишете я като PDF файл в следващия прозорец.</translation>
     </message>

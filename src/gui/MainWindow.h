@@ -20,6 +20,7 @@
 #include "EnrolmentKeys.h"
 #include "IEnrolmentHost.h"
 #include "PKCS11Object.h"
+#include "PKCS11Slot.h"
 #include "PKCS11Token.h"
 #include "TSYException.h"
 
@@ -231,11 +232,14 @@ private slots:
     void on_actionDownloadCertificate_triggered();
 
 private:
-    // A slot event as the thread reported it; the context's generation tells apart two
-    // providers that got the same context address one after the other.
+    // What a slot-event thread reported.
+    enum TSlotEventKind { SlotChanged, EventsNotSupported, EventsResumed, EventsStopped };
+    // A slot event as the thread reported it (nValue: the slot ID of a change, the module's
+    // answer of a stop); the context's generation tells apart two providers that got the same
+    // context address one after the other.
     struct THeldBackEvent {
-        bool bNotSupported;
-        unsigned long nSlotID;
+        TSlotEventKind eKind;
+        unsigned long nValue;
         CPKCS11Context* pContext;
         uint64_t nGeneration;
     };
@@ -301,16 +305,32 @@ private:
     // Slot events and user operations (MainWindow_SlotEvents.cpp)
     void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration);
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
+    void OnSlotEventsResumed(CPKCS11Context* pContext, uint64_t nGeneration);
+    void OnSlotEventsStopped(unsigned long rv, CPKCS11Context* pContext, uint64_t nGeneration);
+    // Whether the provider of the thread's report is loaded; null when it is not or (running
+    // operations) the report was kept for their end.
+    CPKCS11Provider* ProviderToHandle(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext,
+                                      uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // The module answers again after failed waits: its slot list and every slot are read again.
+    void HandleSlotEventsResumed(CPKCS11Provider* pProvider);
+    // The waits kept failing: the user is told that card changes are no longer followed.
+    void HandleSlotEventsStopped(unsigned long rv, CPKCS11Provider* pProvider);
     // Reads the provider's slot list again and adds the rows of the slots it did not list before.
     void ShowNewSlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
     // A card inserted: its provider's tab and the provider become current.
     void BringProviderForward(CPKCS11Provider* pProvider);
-    // Whether the slot's token is shown in full as it was read, and is still there unchanged.
-    bool IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
-    // Keeps a slot event for the end of the running operations (one per slot).
-    void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext);
+    // Whether the slot's token is shown in full as it was read and is still there (its token
+    // information read again for that), and whether its information changed.
+    CPKCS11Slot::TTokenCheck RecheckShownToken(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
+    // The shown token's information changed (a PIN blocked, a new label): its row text, the
+    // information pane and the actions follow; its objects stay as they are.
+    void ShowTokenInfoChanged(CPKCS11Token* pToken, CProviderTreeWidget* pTree);
+    // Keeps a report of the thread for the end of the running operations (one of a kind per
+    // slot and provider).
+    void HoldBack(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext);
+    void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext) { HoldBack(SlotChanged, nSlotID, pContext); }
     // Reads the token's slot again, as an event would, once the running operations have ended.
     void RereadSlotOf(const CPKCS11Token* pToken);
     void OperationStarted();
@@ -370,7 +390,7 @@ private:
     int m_nOperations;
     std::deque<THeldBackEvent> m_heldBackEvents;
     bool m_bApplyQueued;
-    // Context generations already warned about slot events.
+    // Context generations already warned about slot events (not supported, or no longer followed).
     std::set<uint64_t> m_setWarned;
     // The user was told that the settings cannot be saved; the window is closing.
     bool m_bSettingsWarned = false;
