@@ -1469,6 +1469,12 @@ You can try again by choosing Edit-&gt;Reload from the main menu.</source>
 Можете да опитате отново с Редактиране-&gt;Презареди от главното меню.</translation>
     </message>
     <message>
+        <source>The settings file %1 could not be read in full; what could be read of it is used.
+When the settings are saved, the file is kept as it is now as %2.</source>
+        <translation>Файлът с настройките %1 не може да бъде прочетен изцяло; използва се това, което може да бъде прочетено от него.
+При записване на настройките файлът се запазва в сегашния си вид като %2.</translation>
+    </message>
+    <message>
         <source>The access report could not be printed. It holds the card&apos;s new PINs: save it as a PDF file in the next dialog.</source>
         <translation>Справката за правата за достъп не може да бъде отпечатана. Тя съдържа новите PIN кодове на картата: запишете я като PDF файл в следващия прозорец.</translation>
     </message>

@@ -249,6 +249,8 @@ private:
     // Tells the user, once a run, that the settings file at path cannot be written and why.
     void CheckSettingsWritable(const QString& path);
     void TellSettingsNotWritable(const QString& path, const QString& reason);
+    // Tells the user that the settings file at path did not read cleanly and where it is kept.
+    void TellSettingsDamaged(const QString& path);
     // Makes the window tall enough for its vertical tool bar to show every action of a selected
     // token, the most it ever shows, within the screen.
     void FitToolBar();
