@@ -1463,6 +1463,26 @@ but the signature produced with this key is invalid!</source>
         <translation>ПИН: не е зададен</translation>
     </message>
     <message>
+        <source>The initialization timed out and no login with the fallback AIN succeeded: it is not known whether the card was erased and labelled &quot;%1&quot;. No access report was made.</source>
+        <translation>Времето за инициализиране изтече и вписване с резервния АИН не беше успешно: не е известно дали картата е изтрита и е получила етикета „%1“. Справка за правата за достъп не беше направена.</translation>
+    </message>
+    <message>
+        <source>Access information the card may have now:</source>
+        <translation>Права за достъп, които картата може да има сега:</translation>
+    </message>
+    <message>
+        <source>(its old one, if it was not erased)</source>
+        <translation>(предишният, ако не е изтрита)</translation>
+    </message>
+    <message>
+        <source>(the fallback, if it was erased)</source>
+        <translation>(резервният, ако е изтрита)</translation>
+    </message>
+    <message>
+        <source>PIN: its old one, or not set if it was erased</source>
+        <translation>ПИН: предишният или не е зададен, ако е изтрита</translation>
+    </message>
+    <message>
         <source>Card insertions and removals on the provider %1 are no longer followed: waiting for them failed again and again.
 You can try again by choosing Edit-&gt;Reload from the main menu.</source>
         <translation>Поставянето и изваждането на карти при доставчика %1 вече не се следи: изчакването им многократно завърши с грешка.

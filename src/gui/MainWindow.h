@@ -354,6 +354,9 @@ private:
     // no user PIN set), with whether a new AIN had been asked for.
     void ShowUnfinishedInitialization(const std::string& sLabel, const char* pszAIN, bool bNewAINAsked,
                                       const char* pszPIN);
+    // After brannick's time-out, when not even the login with the fallback AIN worked: whether
+    // the card was erased is not known, nor which of the two AINs it has.
+    void ShowUnknownErasure(const std::string& sLabel, const char* pszOldAIN, const char* pszFallbackAIN);
 
     // Errors (MainWindow_Errors.cpp)
     // Runs body and reports whatever it throws; no operation of its own, for handlers that
