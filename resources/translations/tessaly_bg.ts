@@ -1467,6 +1467,38 @@ but the signature produced with this key is invalid!</source>
         <translation>ПИН: не е зададен</translation>
     </message>
     <message>
+        <source>The initialization timed out and no login with the fallback AIN succeeded: it is not known whether the card was erased and labelled &quot;%1&quot;. No access report was made.</source>
+        <translation>Времето за инициализиране изтече и вписване с резервния АИН не беше успешно: не е известно дали картата е изтрита и е получила етикета „%1“. Справка за правата за достъп не беше направена.</translation>
+    </message>
+    <message>
+        <source>Access information the card may have now:</source>
+        <translation>Права за достъп, които картата може да има сега:</translation>
+    </message>
+    <message>
+        <source>(its old one, if it was not erased)</source>
+        <translation>(предишният, ако не е изтрита)</translation>
+    </message>
+    <message>
+        <source>(the fallback, if it was erased)</source>
+        <translation>(резервният, ако е изтрита)</translation>
+    </message>
+    <message>
+        <source>PIN: its old one, or not set if it was erased</source>
+        <translation>ПИН: предишният или не е зададен, ако е изтрита</translation>
+    </message>
+    <message>
+        <source>Card insertions and removals on the provider %1 are no longer followed: waiting for them failed again and again.
+You can try again by choosing Edit-&gt;Reload from the main menu.</source>
+        <translation>Поставянето и изваждането на карти при доставчика %1 вече не се следи: изчакването им многократно завърши с грешка.
+Можете да опитате отново с Редактиране-&gt;Презареди от главното меню.</translation>
+    </message>
+    <message>
+        <source>The settings file %1 could not be read in full; what could be read of it is used.
+When the settings are saved, the file is kept as it is now as %2.</source>
+        <translation>Файлът с настройките %1 не може да бъде прочетен изцяло; използва се това, което може да бъде прочетено от него.
+При записване на настройките файлът се запазва в сегашния си вид като %2.</translation>
+    </message>
+    <message>
         <source>The access report could not be printed. It holds the card&apos;s new PINs: save it as a PDF file in the next dialog.</source>
         <translation>Справката за правата за достъп не може да бъде отпечатана. Тя съдържа новите PIN кодове на картата: запишете я като PDF файл в следващия прозорец.</translation>
     </message>
@@ -1642,27 +1674,27 @@ but the signature produced with this key is invalid!</source>
     </message>
     <message>
         <source>Encryption,</source>
-        <translation>Шифриране,</translation>
+        <translation>Шифриране, </translation>
     </message>
     <message>
         <source>Verification,</source>
-        <translation>Проверка,</translation>
+        <translation>Проверка, </translation>
     </message>
     <message>
         <source>Wrapping,</source>
-        <translation>Опаковане,</translation>
+        <translation>Опаковане, </translation>
     </message>
     <message>
         <source>Decryption,</source>
-        <translation>Дешифриране,</translation>
+        <translation>Дешифриране, </translation>
     </message>
     <message>
         <source>Signing,</source>
-        <translation>Подписване,</translation>
+        <translation>Подписване, </translation>
     </message>
     <message>
         <source>Unwrapping,</source>
-        <translation>Разопаковане,</translation>
+        <translation>Разопаковане, </translation>
     </message>
     <message>
         <source>Description</source>

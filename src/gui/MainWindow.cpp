@@ -201,6 +201,20 @@ void MainWindow::TellSettingsNotWritable(const QString& path, const QString& rea
                          QMessageBox::Ok);
 }
 
+void MainWindow::TellSettingsDamaged(const QString& path)
+{
+    if (!CSettings::Instance().IsDamaged())
+        return;
+    COperationGuard operation(this);
+    COverrideCursor arrow(Qt::ArrowCursor);
+    QMessageBox::warning(this, windowTitle(),
+                         tr("The settings file %1 could not be read in full; what could be read of it is used.\n"
+                            "When the settings are saved, the file is kept as it is now as %2.")
+                             .arg(QDir::toNativeSeparators(path),
+                                  QDir::toNativeSeparators(CSettings::DamagedFileName(path))),
+                         QMessageBox::Ok);
+}
+
 void MainWindow::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
@@ -213,7 +227,9 @@ void MainWindow::showEvent(QShowEvent* event)
         COperationGuard operation(this);
         CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
         splash.ShowMessage(tr("Loading settings..."), Qt::AlignBottom, Qt::black);
-        CheckSettingsWritable(LoadSettings());
+        const QString settingsPath = LoadSettings();
+        CheckSettingsWritable(settingsPath);
+        TellSettingsDamaged(settingsPath);
         try {
             LoadProviders(splash);
         } catch (const std::exception& e) {

@@ -20,6 +20,7 @@
 #include "EnrolmentKeys.h"
 #include "IEnrolmentHost.h"
 #include "PKCS11Object.h"
+#include "PKCS11Slot.h"
 #include "PKCS11Token.h"
 #include "TSYException.h"
 
@@ -231,11 +232,14 @@ private slots:
     void on_actionDownloadCertificate_triggered();
 
 private:
-    // A slot event as the thread reported it; the context's generation tells apart two
-    // providers that got the same context address one after the other.
+    // What a slot-event thread reported.
+    enum TSlotEventKind { SlotChanged, EventsNotSupported, EventsResumed, EventsStopped };
+    // A slot event as the thread reported it (nValue: the slot ID of a change, the module's
+    // answer of a stop); the context's generation tells apart two providers that got the same
+    // context address one after the other.
     struct THeldBackEvent {
-        bool bNotSupported;
-        unsigned long nSlotID;
+        TSlotEventKind eKind;
+        unsigned long nValue;
         CPKCS11Context* pContext;
         uint64_t nGeneration;
     };
@@ -245,6 +249,8 @@ private:
     // Tells the user, once a run, that the settings file at path cannot be written and why.
     void CheckSettingsWritable(const QString& path);
     void TellSettingsNotWritable(const QString& path, const QString& reason);
+    // Tells the user that the settings file at path did not read cleanly and where it is kept.
+    void TellSettingsDamaged(const QString& path);
     // Makes the window tall enough for its vertical tool bar to show every action of a selected
     // token, the most it ever shows, within the screen.
     void FitToolBar();
@@ -301,16 +307,32 @@ private:
     // Slot events and user operations (MainWindow_SlotEvents.cpp)
     void OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration);
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
+    void OnSlotEventsResumed(CPKCS11Context* pContext, uint64_t nGeneration);
+    void OnSlotEventsStopped(unsigned long rv, CPKCS11Context* pContext, uint64_t nGeneration);
+    // Whether the provider of the thread's report is loaded; null when it is not or (running
+    // operations) the report was kept for their end.
+    CPKCS11Provider* ProviderToHandle(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext,
+                                      uint64_t nGeneration);
     void HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider);
     void HandleSlotEventsNotSupported(CPKCS11Provider* pProvider);
+    // The module answers again after failed waits: its slot list and every slot are read again.
+    void HandleSlotEventsResumed(CPKCS11Provider* pProvider);
+    // The waits kept failing: the user is told that card changes are no longer followed.
+    void HandleSlotEventsStopped(unsigned long rv, CPKCS11Provider* pProvider);
     // Reads the provider's slot list again and adds the rows of the slots it did not list before.
     void ShowNewSlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree);
     // A card inserted: its provider's tab and the provider become current.
     void BringProviderForward(CPKCS11Provider* pProvider);
-    // Whether the slot's token is shown in full as it was read, and is still there unchanged.
-    bool IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
-    // Keeps a slot event for the end of the running operations (one per slot).
-    void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext);
+    // Whether the slot's token is shown in full as it was read and is still there (its token
+    // information read again for that), and whether its information changed.
+    CPKCS11Slot::TTokenCheck RecheckShownToken(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const;
+    // The shown token's information changed (a PIN blocked, a new label): its row text, the
+    // information pane and the actions follow; its objects stay as they are.
+    void ShowTokenInfoChanged(CPKCS11Token* pToken, CProviderTreeWidget* pTree);
+    // Keeps a report of the thread for the end of the running operations (one of a kind per
+    // slot and provider).
+    void HoldBack(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext);
+    void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext) { HoldBack(SlotChanged, nSlotID, pContext); }
     // Reads the token's slot again, as an event would, once the running operations have ended.
     void RereadSlotOf(const CPKCS11Token* pToken);
     void OperationStarted();
@@ -332,6 +354,9 @@ private:
     // no user PIN set), with whether a new AIN had been asked for.
     void ShowUnfinishedInitialization(const std::string& sLabel, const char* pszAIN, bool bNewAINAsked,
                                       const char* pszPIN);
+    // After brannick's time-out, when not even the login with the fallback AIN worked: whether
+    // the card was erased is not known, nor which of the two AINs it has.
+    void ShowUnknownErasure(const std::string& sLabel, const char* pszOldAIN, const char* pszFallbackAIN);
 
     // Errors (MainWindow_Errors.cpp)
     // Runs body and reports whatever it throws; no operation of its own, for handlers that
@@ -370,7 +395,7 @@ private:
     int m_nOperations;
     std::deque<THeldBackEvent> m_heldBackEvents;
     bool m_bApplyQueued;
-    // Context generations already warned about slot events.
+    // Context generations already warned about slot events (not supported, or no longer followed).
     std::set<uint64_t> m_setWarned;
     // The user was told that the settings cannot be saved; the window is closing.
     bool m_bSettingsWarned = false;

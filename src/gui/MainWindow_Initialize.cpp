@@ -104,7 +104,9 @@ void MainWindow::InitializeSelectedToken()
     pSplash->ShowMessage(tr("Initializing card, please wait..."), Qt::AlignBottom, Qt::black);
 
     QString failure;
-    // How far it got: what the card has if a later step fails.
+    // How far it got: what the card has if a later step fails. After brannick's time-out the
+    // erase may or may not have happened; only a login with the fallback AIN tells.
+    bool bTimedOut = false;
     bool bErased = false;
     bool bUserPINSet = false;
     if (quirks.bInitThroughBrannick) {
@@ -112,29 +114,35 @@ void MainWindow::InitializeSelectedToken()
         qCDebug(lcGui) << "brannick exit status" << status;
         // Only a finished initialisation or one that may have finished goes on: any other
         // status would give an unerased card new PINs and a report that says otherwise.
-        if (status == 1)
+        if (status == 1) {
+            bTimedOut = true;
             soPINInEffect.Assign(kFallbackSOPIN);
-        else if (status != 0)
+        } else if (status != 0) {
             failure = tr("Unable to initialize card.");
+        }
     } else if (!pToken->InitializeToken(soPIN.c_str(), sLabel.c_str())) {
         failure = tr("Unable to initialize card.");
     }
     if (failure.isEmpty()) {
-        bErased = true;
+        bErased = !bTimedOut;
         pToken->CloseSession();
         if (!pToken->OpenSession(false)) {
             failure = tr("Unable to open session.");
         } else if (!pToken->Login(soPINInEffect.c_str(), SecurityOfficer)) {
             failure = tr("Unable to login.");
-        } else if (!pToken->InitPIN(newUserPIN.c_str())) {
-            failure = tr("Unable to change user PIN.");
         } else {
-            bUserPINSet = true;
-            if (!newSOPIN.empty()) {
-                if (pToken->ChangePIN(soPINInEffect.c_str(), newSOPIN.c_str()))
-                    soPINInEffect.Assign(newSOPIN.c_str());
-                else
-                    failure = tr("Unable to change AIN.");
+            // The fallback AIN works only on a card that was erased.
+            bErased = true;
+            if (!pToken->InitPIN(newUserPIN.c_str())) {
+                failure = tr("Unable to change user PIN.");
+            } else {
+                bUserPINSet = true;
+                if (!newSOPIN.empty()) {
+                    if (pToken->ChangePIN(soPINInEffect.c_str(), newSOPIN.c_str()))
+                        soPINInEffect.Assign(newSOPIN.c_str());
+                    else
+                        failure = tr("Unable to change AIN.");
+                }
             }
         }
     }
@@ -152,6 +160,8 @@ void MainWindow::InitializeSelectedToken()
         if (bErased)
             ShowUnfinishedInitialization(sLabel, soPINInEffect.c_str(), !newSOPIN.empty(),
                                          bUserPINSet ? newUserPIN.c_str() : nullptr);
+        else if (bTimedOut)
+            ShowUnknownErasure(sLabel, soPIN.c_str(), kFallbackSOPIN);
         return;
     }
     m_lastError.Reset();
@@ -255,5 +265,20 @@ void MainWindow::ShowUnfinishedInitialization(const std::string& sLabel, const c
         text += QLatin1Char(' ') + tr("(the new AIN was not set)");
     text += QStringLiteral("\n\t") +
             (pszPIN ? tr("PIN: %1").arg(QString::fromLatin1(pszPIN)) : tr("PIN: not set"));
+    QMessageBox::warning(this, tr("Initialize Card"), text);
+}
+
+void MainWindow::ShowUnknownErasure(const std::string& sLabel, const char* pszOldAIN, const char* pszFallbackAIN)
+{
+    // As above, in a box of its own.
+    QString text = tr("The initialization timed out and no login with the fallback AIN succeeded: it is not known "
+                      "whether the card was erased and labelled \"%1\". No access report was made.")
+                       .arg(QString::fromUtf8(sLabel.c_str()));
+    text += QLatin1Char('\n') + tr("Access information the card may have now:");
+    text += QStringLiteral("\n\t") + tr("AIN: %1").arg(QString::fromLatin1(pszOldAIN)) + QLatin1Char(' ') +
+            tr("(its old one, if it was not erased)");
+    text += QStringLiteral("\n\t") + tr("AIN: %1").arg(QString::fromLatin1(pszFallbackAIN)) + QLatin1Char(' ') +
+            tr("(the fallback, if it was erased)");
+    text += QStringLiteral("\n\t") + tr("PIN: its old one, or not set if it was erased");
     QMessageBox::warning(this, tr("Initialize Card"), text);
 }

@@ -46,6 +46,11 @@ CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std
             [this, nGeneration](CPKCS11Context* c) { OnSlotEventsNotSupported(c, nGeneration); }, Qt::QueuedConnection);
     connect(thread.get(), &CSlotEventThread::SlotEvent, this,
             [this, nGeneration](ulong id, CPKCS11Context* c) { OnSlotEvent(id, c, nGeneration); }, Qt::QueuedConnection);
+    connect(thread.get(), &CSlotEventThread::SlotEventsResumed, this,
+            [this, nGeneration](CPKCS11Context* c) { OnSlotEventsResumed(c, nGeneration); }, Qt::QueuedConnection);
+    connect(thread.get(), &CSlotEventThread::SlotEventsStopped, this,
+            [this, nGeneration](ulong rv, CPKCS11Context* c) { OnSlotEventsStopped(rv, c, nGeneration); },
+            Qt::QueuedConnection);
     CPKCS11Provider* pProvider = new CPKCS11Provider(context.get(), thread.get());
     context.release();
     thread.release();

@@ -2,10 +2,13 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include <QFile>
+
 #include <cassert>
 #include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "AutoSplash.h"
 #include "GuiLog.h"
@@ -29,30 +32,45 @@ void MainWindow::on_slot_events_not_supported(CPKCS11Context* pContext)
     OnSlotEventsNotSupported(pContext, 0);
 }
 
+CPKCS11Provider* MainWindow::ProviderToHandle(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext,
+                                              uint64_t nGeneration)
+{
+    // A report of a provider freed or reloaded since: its context is gone.
+    CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
+    if (!pProvider) {
+        qCDebug(lcGui) << "Slot event of a provider no longer loaded dropped";
+        return nullptr;
+    }
+    if (m_nOperations > 0) {
+        HoldBack(eKind, nValue, pContext);
+        return nullptr;
+    }
+    return pProvider;
+}
+
 void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration)
 {
     CatchAll(tr("Unable to read the card."), [&] {
-        // An event of a provider freed or reloaded since: its context is gone.
-        CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
-        if (!pProvider) {
-            qCDebug(lcGui) << "Slot event of a provider no longer loaded dropped";
-            return;
-        }
-        if (m_nOperations > 0) {
-            HoldBackSlotEvent(nSlotID, pContext);
-            return;
-        }
-        HandleSlotEvent(nSlotID, pProvider);
+        if (CPKCS11Provider* pProvider = ProviderToHandle(SlotChanged, nSlotID, pContext, nGeneration))
+            HandleSlotEvent(nSlotID, pProvider);
     });
 }
 
-void MainWindow::HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext)
+void MainWindow::OnSlotEventsResumed(CPKCS11Context* pContext, uint64_t nGeneration)
+{
+    CatchAll(tr("Unable to read the card."), [&] {
+        if (CPKCS11Provider* pProvider = ProviderToHandle(EventsResumed, 0, pContext, nGeneration))
+            HandleSlotEventsResumed(pProvider);
+    });
+}
+
+void MainWindow::HoldBack(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext)
 {
     const uint64_t nLoad = pContext->GetGeneration();
     for (const THeldBackEvent& e : m_heldBackEvents)
-        if (!e.bNotSupported && e.nSlotID == nSlotID && e.pContext == pContext && e.nGeneration == nLoad)
+        if (e.eKind == eKind && e.nValue == nValue && e.pContext == pContext && e.nGeneration == nLoad)
             return;  // one refresh at the end reads the slot's last state
-    m_heldBackEvents.push_back({false, nSlotID, pContext, nLoad});
+    m_heldBackEvents.push_back({eKind, nValue, pContext, nLoad});
 }
 
 void MainWindow::RereadSlotOf(const CPKCS11Token* pToken)
@@ -104,11 +122,19 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     if (!pSlotRow)
         return;
 
-    // An event for the token the window has read, still there as it was (a module reports the
-    // card present at start as inserted): reading it again would change nothing.
-    if (IsShownAsRead(pSlot, pTree)) {
+    // An event for the token the window has read, still there (a module reports the card present
+    // at start as inserted; another program may have used up its PIN tries): its objects are as
+    // they were, only what its information says now is shown.
+    switch (RecheckShownToken(pSlot, pTree)) {
+    case CPKCS11Slot::TokenUnchanged:
         qCDebug(lcGui) << "Slot event for a token read and unchanged:" << pSlot->GetDescription();
         return;
+    case CPKCS11Slot::TokenInfoChanged:
+        qCDebug(lcGui) << "Slot event for a token read whose information changed:" << pSlot->GetDescription();
+        ShowTokenInfoChanged(pSlot->GetToken(), pTree);
+        return;
+    case CPKCS11Slot::TokenReplaced:
+        break;
     }
     // The card shown before and the person's row in it: the same card read again (its session
     // lost, or its rows incomplete) is no insertion; the tab and the selection stay.
@@ -160,6 +186,31 @@ void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvid
     on_item_selection_changed();
 }
 
+void MainWindow::ShowTokenInfoChanged(CPKCS11Token* pToken, CProviderTreeWidget* pTree)
+{
+    if (QTreeWidgetItem* pTokenRow = pTree->FindItem(pToken))
+        pTokenRow->setText(0, RowText(pToken));
+    pTree->on_item_selection_changed();
+    on_item_selection_changed();
+}
+
+void MainWindow::HandleSlotEventsResumed(CPKCS11Provider* pProvider)
+{
+    COperationGuard operation(this);
+    qCDebug(lcGui) << "Slot events again in " << pProvider->GetContext()->GetDescription();
+    CProviderTreeWidget* pTree = pProvider->GetTreeWidget();
+    if (!pTree)
+        return;
+    // What happened while the waits failed went unreported: every slot is read again, and the
+    // readers attached meanwhile are added.
+    ShowNewSlots(pProvider, pTree);
+    std::vector<unsigned long> slotIDs;
+    for (const auto& entry : pProvider->GetSlots())
+        slotIDs.push_back(entry.first);
+    for (unsigned long nSlotID : slotIDs)
+        HandleSlotEvent(nSlotID, pProvider);
+}
+
 void MainWindow::ShowNewSlots(CPKCS11Provider* pProvider, CProviderTreeWidget* pTree)
 {
     CPKCS11Context* pContext = pProvider->GetContext();
@@ -197,21 +248,19 @@ void MainWindow::BringProviderForward(CPKCS11Provider* pProvider)
 void MainWindow::OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration)
 {
     CatchAll(tr("Unable to show the warning."), [&] {
-        CPKCS11Provider* pProvider = FindProvider(pContext, nGeneration);
-        if (!pProvider)
-            return;
-        const uint64_t nLoad = pContext->GetGeneration();
-        if (m_nOperations > 0) {
-            for (const THeldBackEvent& e : m_heldBackEvents)
-                if (e.bNotSupported && e.pContext == pContext && e.nGeneration == nLoad)
-                    return;
-            m_heldBackEvents.push_back({true, 0, pContext, nLoad});
-            return;
-        }
+        CPKCS11Provider* pProvider = ProviderToHandle(EventsNotSupported, 0, pContext, nGeneration);
         // One warning per loaded provider, however often its thread says so.
-        if (!m_setWarned.insert(nLoad).second)
-            return;
-        HandleSlotEventsNotSupported(pProvider);
+        if (pProvider && m_setWarned.insert(pContext->GetGeneration()).second)
+            HandleSlotEventsNotSupported(pProvider);
+    });
+}
+
+void MainWindow::OnSlotEventsStopped(unsigned long rv, CPKCS11Context* pContext, uint64_t nGeneration)
+{
+    CatchAll(tr("Unable to show the warning."), [&] {
+        CPKCS11Provider* pProvider = ProviderToHandle(EventsStopped, rv, pContext, nGeneration);
+        if (pProvider && m_setWarned.insert(pContext->GetGeneration()).second)
+            HandleSlotEventsStopped(rv, pProvider);
     });
 }
 
@@ -230,6 +279,22 @@ void MainWindow::HandleSlotEventsNotSupported(CPKCS11Provider* pProvider)
     box.SetText(text);
     box.exec();
     settings.SetShowSEWarning(description, box.IsShowAgainChecked());
+}
+
+void MainWindow::HandleSlotEventsStopped(unsigned long rv, CPKCS11Provider* pProvider)
+{
+    COperationGuard operation(this);
+    CPKCS11Context* pContext = pProvider->GetContext();
+    // The module's answer is explained in the box and named in the log, with this provider's module.
+    m_lastError.Reset();
+    m_lastError.SetMessage("C_WaitForSlotEvent failed");
+    m_lastError.SetCode(rv);
+    m_lastError.SetFlag(TSY_KIND_PKCS11);
+    const QString module = QFile::decodeName(pContext->GetModuleName());
+    ShowErrorOfModule(tr("Card insertions and removals on the provider %1 are no longer followed: waiting for them "
+                         "failed again and again.\nYou can try again by choosing Edit->Reload from the main menu.")
+                          .arg(CSettings::FromMapText(pContext->GetDescription())),
+                      false, true, &module);
 }
 
 MainWindow::COperationGuard::COperationGuard(MainWindow* pWindow) : m_pWindow(pWindow)
@@ -268,9 +333,19 @@ void MainWindow::ApplyHeldBackEvents()
     std::deque<THeldBackEvent> events;
     events.swap(m_heldBackEvents);
     for (const THeldBackEvent& e : events) {
-        if (e.bNotSupported)
+        switch (e.eKind) {
+        case SlotChanged:
+            OnSlotEvent(e.nValue, e.pContext, e.nGeneration);
+            break;
+        case EventsNotSupported:
             OnSlotEventsNotSupported(e.pContext, e.nGeneration);
-        else
-            OnSlotEvent(e.nSlotID, e.pContext, e.nGeneration);
+            break;
+        case EventsResumed:
+            OnSlotEventsResumed(e.pContext, e.nGeneration);
+            break;
+        case EventsStopped:
+            OnSlotEventsStopped(e.nValue, e.pContext, e.nGeneration);
+            break;
+        }
     }
 }

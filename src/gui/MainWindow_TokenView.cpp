@@ -84,12 +84,15 @@ const int kReadInFullRole = Qt::UserRole + 10;
 
 } // namespace
 
-bool MainWindow::IsShownAsRead(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const
+CPKCS11Slot::TTokenCheck MainWindow::RecheckShownToken(CPKCS11Slot* pSlot, CProviderTreeWidget* pTree) const
 {
-    if (!pSlot->IsTokenUnchanged())
-        return false;
-    QTreeWidgetItem* pTokenRow = pTree->FindItem(pSlot->GetToken());
-    return pTokenRow && pTokenRow->data(0, kReadInFullRole).toBool();
+    // Rows shown in part are read anew in any case: the token information is not asked twice.
+    // (The slot row's first child is its token's row, when it has one.)
+    QTreeWidgetItem* pSlotRow = pTree->FindItem(pSlot);
+    QTreeWidgetItem* pTokenRow = pSlotRow && pSlotRow->childCount() > 0 ? pSlotRow->child(0) : nullptr;
+    if (!pTokenRow || !pTokenRow->data(0, kReadInFullRole).toBool())
+        return CPKCS11Slot::TokenReplaced;
+    return pSlot->RecheckToken();
 }
 
 namespace {

@@ -138,11 +138,16 @@ void CPKCS11AsymmetricKey::PopulateFields(CFieldList* pFields)
                                      {KEY_USAGE_DECRYPT, QT_TRANSLATE_NOOP("QObject", "Decryption,")},
                                      {KEY_USAGE_SIGN, QT_TRANSLATE_NOOP("QObject", "Signing,")},
                                      {KEY_USAGE_UNWRAP, QT_TRANSLATE_NOOP("QObject", "Unwrapping,")}};
+        // Each text carries its separator, as its language writes it ("Encryption," and a
+        // space after the comma where the language wants one); the last one's goes.
         QString uses;
         for (const Word& w : words)
             if (m_nKeyUsage & w.bit)
                 uses += QObject::tr(w.text);
-        uses.chop(1);
+        while (!uses.isEmpty() && uses.back().isSpace())
+            uses.chop(1);
+        if (uses.endsWith(QLatin1Char(',')))
+            uses.chop(1);
         (*pFields)[QObject::tr("Key supports")] = uses;
     }
     if (m_nModulusBits)

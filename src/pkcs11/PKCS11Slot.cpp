@@ -40,32 +40,34 @@ void CPKCS11Slot::FreeMechanisms()
     m_nMechanismCount = 0;
 }
 
-bool CPKCS11Slot::IsTokenUnchanged() const
+CPKCS11Slot::TTokenCheck CPKCS11Slot::RecheckToken()
 {
     if (!m_pToken || !m_bTokenPresent || !m_bTokenRecognized || m_pToken->GetSession() == 0)
-        return false;
+        return TokenReplaced;
     CK_SLOT_INFO slotInfo;
     memset(&slotInfo, 0, sizeof(slotInfo));
     if (m_pFunctionList->C_GetSlotInfo(m_nSlotID, &slotInfo) != CKR_OK || !(slotInfo.flags & CKF_TOKEN_PRESENT))
-        return false;
-    // A card taken out takes its sessions with it: a session still open says it is the card
-    // read, without a command to the card (C_GetTokenInfo may send one).
+        return TokenReplaced;
+    // A card taken out takes its sessions with it: a session still open says it is the card read.
     CK_SESSION_INFO session;
     memset(&session, 0, sizeof(session));
     const CK_RV rv = m_pFunctionList->C_GetSessionInfo(m_pToken->GetSession(), &session);
-    if (rv == CKR_OK)
-        return session.slotID == m_nSlotID;
-    if (rv != CKR_FUNCTION_NOT_SUPPORTED)
-        return false;
+    const bool bSessionAnswered = rv == CKR_OK;
+    if (bSessionAnswered ? session.slotID != m_nSlotID : rv != CKR_FUNCTION_NOT_SUPPORTED)
+        return TokenReplaced;
     CK_TOKEN_INFO now;
     memset(&now, 0, sizeof(now));
     if (m_pFunctionList->C_GetTokenInfo(m_nSlotID, &now) != CKR_OK)
-        return false;
+        return TokenReplaced;
     const CK_TOKEN_INFO& read = m_pToken->GetTokenInfo();
-    return memcmp(now.label, read.label, sizeof(now.label)) == 0 &&
-           memcmp(now.manufacturerID, read.manufacturerID, sizeof(now.manufacturerID)) == 0 &&
-           memcmp(now.model, read.model, sizeof(now.model)) == 0 &&
-           memcmp(now.serialNumber, read.serialNumber, sizeof(now.serialNumber)) == 0 && now.flags == read.flags;
+    // Without the session's word the card's own texts tell (the label is the person's to change).
+    if (!bSessionAnswered && (memcmp(now.manufacturerID, read.manufacturerID, sizeof(now.manufacturerID)) != 0 ||
+                         memcmp(now.model, read.model, sizeof(now.model)) != 0 ||
+                         memcmp(now.serialNumber, read.serialNumber, sizeof(now.serialNumber)) != 0))
+        return TokenReplaced;
+    const bool bChanged = now.flags != read.flags || memcmp(now.label, read.label, sizeof(now.label)) != 0;
+    m_pToken->TakeTokenInfo(now);
+    return bChanged ? TokenInfoChanged : TokenUnchanged;
 }
 
 void CPKCS11Slot::Refresh()

@@ -17,11 +17,18 @@ public:
 
     // Re-reads the slot; drops the cached token object. Never reports.
     void Refresh();
+    // What RecheckToken found.
+    enum TTokenCheck {
+        TokenReplaced,     // none read before, without a session, gone, or another card: read it anew
+        TokenUnchanged,    // the card read before, its information as it was
+        TokenInfoChanged,  // the card read before, with other flags or another label
+    };
     // Whether the token read before is still in the slot: present, and its session still open
-    // (a card removed and put back has lost it). Only a module without C_GetSessionInfo is asked
-    // for the token information (the same label, maker, model, serial number and flags). False
-    // when no token was read or it has no session. Never reports.
-    bool IsTokenUnchanged() const;
+    // (a card removed and put back has lost it), or, for a module without C_GetSessionInfo, the
+    // same maker, model and serial number. When it is, its information is read once again (one
+    // C_GetTokenInfo, which another program's use of the card may have changed: a PIN blocked)
+    // and given to the token object. TokenReplaced too when that read fails. Never reports.
+    TTokenCheck RecheckToken();
 
     const char* GetDescription() const { return m_sDescription.c_str(); }
     const char* GetManufacturer() const { return m_sManufacturer.c_str(); }

@@ -59,6 +59,8 @@ public:
     // Reads the token information again (PIN flags, lengths, texts); the constructor's read.
     // False, with the earlier information kept, when the module refuses. Never reports.
     bool ReadTokenInfo();
+    // Sets the texts, lengths and flags from token information read for this token.
+    void TakeTokenInfo(const CK_TOKEN_INFO& info);
 
     bool OpenSession(bool bReadOnly);
     // The session the token allows: read-write, or read-only on a write-protected token (one that
@@ -174,8 +176,6 @@ private:
 private:
     // C_OpenSession after closing the old session; the module's answer, nothing reported.
     CK_RV TryOpenSession(bool bReadOnly);
-    // Sets the texts, lengths and flags from the module's token information.
-    void TakeTokenInfo(const CK_TOKEN_INFO& info);
 
     CK_SLOT_ID m_nSlotID;
     CK_TOKEN_INFO m_tokenInfo;

@@ -2,6 +2,8 @@
 #define TSY_SLOT_EVENT_THREAD_H
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 #include <QMetaType>
 #include <QThread>
@@ -11,6 +13,12 @@
 #include "PKCS11Context.h"
 
 // Waits in the module's C_WaitForSlotEvent and turns every event into a signal.
+//
+// A wait that fails with an unexpected answer (OpenSC answers CKR_GENERAL_ERROR while pcscd
+// restarts) is tried again after a pause that grows with each failure in a row, up to a bound.
+// The first event after such failures comes as SlotEventsResumed: what happened meanwhile was
+// not reported, so the receiver reads the slot list again. After GetRetryAttempts failures in a
+// row the thread gives up with SlotEventsStopped.
 //
 // The thread keeps its own loader reference to the module until it has left the module for
 // good, so the module's code stays mapped under it whatever happens to the context. The context
@@ -29,24 +37,41 @@ public:
     CPKCS11Context* GetContext() const { return m_pContext; }
     uint64_t GetContextGeneration() const { return m_nContextGeneration; }
 
-    // No signal is emitted after this; the thread ends at the next return from the module.
-    void RequestStop() { m_bStopRequested.store(true); }
+    // No signal is emitted after this; the thread ends at the next return from the module (at
+    // once when it is pausing between two waits).
+    void RequestStop();
+
+    // The pause after the first failed wait, the longest pause, and how many failures in a row
+    // end the thread (for every thread started afterwards). A wait that blocked longer than the
+    // longest pause before it failed starts the count afresh: the module had been answering.
+    static void SetRetryPolicy(unsigned long nFirstPauseMs, unsigned long nLongestPauseMs, unsigned nAttempts);
+    static unsigned long GetFirstRetryPause();
+    static unsigned long GetLongestRetryPause();
+    static unsigned GetRetryAttempts();
 
 signals:
     void SlotEvent(ulong nSlotID, CPKCS11Context* pContext);
     void SlotEventsNotSupported(CPKCS11Context* pContext);
+    // An event after failed waits: the slots may have changed unreported in between.
+    void SlotEventsResumed(CPKCS11Context* pContext);
+    // The waits kept failing (rv: the last answer); card changes are no longer followed.
+    void SlotEventsStopped(ulong rv, CPKCS11Context* pContext);
 
 protected:
     void run() override;
 
 private:
     void WaitForEvents();
+    // Sleeps, unless a stop is requested meanwhile; false then.
+    bool Pause(unsigned long nMilliseconds);
 
     CPKCS11Context* m_pContext;
     CK_FUNCTION_LIST_PTR m_pFunctionList;
     uint64_t m_nContextGeneration;
     void* m_hLibrary;
     std::atomic<bool> m_bStopRequested;
+    std::mutex m_pauseMutex;
+    std::condition_variable m_pauseEnded;
 };
 
 Q_DECLARE_METATYPE(CPKCS11Context*)

@@ -501,6 +501,58 @@ private slots:
         ExpectNoPINs(logger);
     }
 
+    void brannickTimeOutWithoutTheFallback_data()
+    {
+        QTest::addColumn<QString>("function");  // fails once, after the dialog
+        QTest::addColumn<int>("rv");
+        QTest::addColumn<QString>("box");
+        const QString incorrect = QStringLiteral("Unable to login.\nThe specified PIN is incorrect.");
+        // The card still has its old SO PIN: the login with the fallback is refused.
+        QTest::newRow("fallback login refused") << "" << 0 << incorrect;
+        QTest::newRow("no session after the time-out")
+            << "C_OpenSession" << int(CKR_DEVICE_ERROR)
+            << "Unable to open session.\nSome problem has occurred with the smart-card and/or slot";
+    }
+
+    // brannick gave up waiting for the card, and the fallback AIN did not log in: whether the
+    // card was erased is not known, and the box says so, with the two AINs the card may have.
+    // Nothing further is done to it, and no report is made.
+    void brannickTimeOutWithoutTheFallback()
+    {
+        QFETCH(QString, function);
+        QFETCH(int, rv);
+        QFETCH(QString, box);
+        TestModuleCase(QStringLiteral("libtm-siecap11.so"));
+        PlaceBrannick(QStringLiteral("cat >/dev/null; exit 1"));
+        const QString report = m_dir + QStringLiteral("/r.pdf");
+        qputenv("TESSALY_PRINT_TO_FILE", QFile::encodeName(report));
+        MainWindow window;
+        window.show();
+        MemoryLogger logger(0xFF);
+        TAnswers answers;
+        answers.boxes = 2;
+        if (!function.isEmpty())
+            answers.inDialog = [&](QWidget*) { m_tm->fail(function.toLatin1().constData(), CK_RV(rv), 0, 1); };
+        const TSeen seen = Initialize(window, Row(window, "Test token"), answers);
+        QVERIFY2(seen.failures.isEmpty(), qPrintable(seen.failures.join("; ")));
+        QCOMPARE(seen.boxes.size(), 3);
+        QCOMPARE(seen.boxes.at(1), window.windowTitle() + QLatin1Char('|') + box);
+        QCOMPARE(seen.boxes.at(2),
+                 QStringLiteral("Initialize Card|The initialization timed out and no login with the fallback AIN "
+                                "succeeded: it is not known whether the card was erased and labelled \"Tessaly & Co "
+                                "7\". No access report was made.\nAccess information the card may have now:\n\tAIN: "
+                                "%1 (its old one, if it was not erased)\n\tAIN: %2 (the fallback, if it was "
+                                "erased)\n\tPIN: its old one, or not set if it was erased")
+                     .arg(kOldSOPIN, kFallbackSOPIN));
+        QCOMPARE(m_tm->call_count("C_InitToken"), 0);
+        QCOMPARE(m_tm->call_count("C_InitPIN"), 0);
+        QCOMPARE(m_tm->call_count("C_SetPIN"), 0);
+        QVERIFY(!QFile::exists(report));
+        QVERIFY(Row(window, "Test token"));
+        QVERIFY(!window.IsOperationRunning());
+        ExpectNoPINs(logger);
+    }
+
     void failureRoads_data()
     {
         QTest::addColumn<QString>("function");

@@ -4,11 +4,13 @@
 // settings; a language chosen there retranslates the window without a reload.
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplashScreen>
 #include <QTimer>
 #include <QtTest>
@@ -704,6 +706,62 @@ private slots:
                                              "you turn off) is lost when tessaly closes.")
                                   .arg(notAFolder));
         QVERIFY2(boxes.at(1).startsWith("No PKCS#11 modules installed."), qPrintable(boxes.at(1)));
+    }
+
+    // A settings file torn by a crash (its last section head cut short): what Qt reads of it is
+    // used, the provider table included, and the user is told once, at start. The close saves
+    // the settings and keeps the damaged file as it was beside the new one; the next start reads
+    // the new file without a word.
+    void damagedSettingsFileThroughAStartAndAClose()
+    {
+        const QString path = HomeSettingsPath(m_home);
+        const QByteArray damaged = "[General]\nSkinEnabled=false\n\n[Providers]\n1\\Description=Test Module\n"
+                                   "1\\Module=" + QByteArray(testmodule::ModulePath()) +
+                                   "\n1\\ShowSEWarning=false\nsize=1\n[Brok";
+        WriteFile(path, damaged);
+        CSettings::Instance().LoadDefaultProviders();
+        QStringList boxes;
+        {
+            MainWindow window;
+            fixture::ModalDriver driver(15000);
+            driver.Expect([&](QWidget* box) {
+                boxes << qobject_cast<QMessageBox*>(box)->text();
+                fixture::ModalDriver::Accept(box);
+            }, "QMessageBox");
+            window.show();
+            QCOMPARE(TabLabels(window), QStringList{kModule});
+            QVERIFY(!window.IsSkinOn());
+            QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+            fixture::ModalDriver modals;
+            modals.RejectUnexpected();
+            window.close();
+            QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+        }
+        QCOMPARE(boxes, QStringList(QStringLiteral("The settings file %1 could not be read in full; what could be read "
+                                                   "of it is used.\nWhen the settings are saved, the file is kept as "
+                                                   "it is now as %1.damaged.")
+                                        .arg(path)));
+        QCOMPARE(ReadFile(path + ".damaged"), damaged);
+        {
+            QSettings saved(path, QSettings::IniFormat);
+            QCOMPARE(saved.status(), QSettings::NoError);
+            QCOMPARE(saved.value("Providers/size").toInt(), 1);
+            QCOMPARE(saved.value("Providers/1/Module").toString(), QString::fromLatin1(testmodule::ModulePath()));
+            QCOMPARE(saved.value("SkinEnabled").toBool(), false);
+        }
+
+        CSettings::Instance().LoadDefaultProviders();
+        {
+            fixture::ModalDriver modals;
+            modals.RejectUnexpected();
+            MainWindow window;
+            window.show();
+            QCOMPARE(TabLabels(window), QStringList{kModule});
+            window.close();
+            QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+        }
+        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files),
+                 QStringList({"tessaly.ini", "tessaly.ini.damaged"}));
     }
 
     // A description in Cyrillic and a module under a Cyrillic folder: stored, read back and loaded.

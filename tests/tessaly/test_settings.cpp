@@ -297,25 +297,11 @@ private slots:
         QCOMPARE(file.value("Language").toString(), QStringLiteral("English (EN)"));
     }
 
-    // A file that does not read cleanly (cut off, or not a file at all) gives the
-    // defaults and a warning.
-    void unreadableFileGivesDefaultsAndAWarning_data()
-    {
-        QTest::addColumn<bool>("directory");
-        QTest::addColumn<QByteArray>("content");
-        QTest::newRow("cut off") << false
-                                 << QByteArray("[General]\nSkinEnabled=false\nLanguage=X\n[Providers\n1\\Description=Mine\n");
-        QTest::newRow("a directory") << true << QByteArray();
-    }
+    // A file that cannot be read at all (not a file) gives the defaults and a warning.
     void unreadableFileGivesDefaultsAndAWarning()
     {
-        QFETCH(bool, directory);
-        QFETCH(QByteArray, content);
         const QString path = HomeFile();
-        if (directory)
-            QDir().mkpath(path);
-        else
-            WriteFile(path, content);
+        QDir().mkpath(path);
         settings.m_bSkinEnabled = false;
         settings.m_baWindowGeometry = "old";
         MemoryLogger log(0xFF);
@@ -326,6 +312,61 @@ private slots:
         QVERIFY(settings.m_bSkinEnabled);
         QVERIFY(settings.m_baWindowGeometry.isEmpty());
         QCOMPARE(Describe(settings.GetProviders()), Describe(DefaultModules()));
+        QVERIFY(!settings.IsDamaged());
+    }
+
+    void damagedFileIsReadAndKept_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("providers");  // after the Load
+        const QByteArray general = "[General]\nSkinEnabled=false\nLanguage=English (EN)\n";
+        const QByteArray table = "1\\Description=Mine\n1\\Module=libmine.so\n1\\ShowSEWarning=false\nsize=1\n";
+        QTest::newRow("torn section head at the end")
+            << general + "[Providers]\n" + table + "[Brok" << "Mine=libmine.so";
+        QTest::newRow("torn section head with a line break")
+            << general + "[Providers]\n" + table + "[Broken\n" << "Mine=libmine.so";
+        QTest::newRow("the table's own head torn") << general + "[Providers\n" + table << "Mine=libmine.so";
+        QTest::newRow("cut off inside the table")
+            << general + "[Providers\n1\\Description=Mine\n" << Describe(DefaultModules());
+    }
+
+    // A file with a line Qt cannot parse (a crash or a full disk tore it): the rest is read as
+    // Qt reads it, with a warning. The next save keeps the file, byte for byte, beside the new
+    // one ("tessaly.ini.damaged", then ".damaged.2": an older one is never replaced) and says so.
+    void damagedFileIsReadAndKept()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, providers);
+        const QString path = HomeFile();
+        WriteFile(path, content);
+        settings.m_bSkinEnabled = true;
+        MemoryLogger log(0xFF);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("has a line that cannot be read; the rest of it is used"));
+        settings.Load(path);
+        QCOMPARE(log.CountWith(L"has a line that cannot be read", 16), size_t(1));
+        QVERIFY(settings.IsDamaged());
+        QVERIFY(!settings.m_bSkinEnabled);
+        QCOMPARE(Describe(settings.GetProviders()), providers);
+        QCOMPARE(CSettings::DamagedFileName(path), path + ".damaged");
+
+        for (const QString& kept : {path + ".damaged", path + ".damaged.2"}) {
+            WriteFile(path, content);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("did not read cleanly; it is kept as " +
+                                                                 QRegularExpression::escape(kept) + "$"));
+            QVERIFY(settings.Save(path));
+            QCOMPARE(ReadFile(kept), content);
+            QSettings file(path, QSettings::IniFormat);
+            QCOMPARE(file.status(), QSettings::NoError);
+            QCOMPARE(file.value("SkinEnabled").toBool(), false);
+            QCOMPARE(file.value("Providers/size").toInt(), int(settings.GetProviders().size()));
+        }
+        QCOMPARE(CSettings::DamagedFileName(path), path + ".damaged.3");
+        // The file saved reads cleanly: the next save keeps nothing more.
+        settings.Load(path);
+        QVERIFY(!settings.IsDamaged());
+        QVERIFY(settings.Save(path));
+        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files),
+                 QStringList({"tessaly.ini", "tessaly.ini.damaged", "tessaly.ini.damaged.2"}));
     }
 
     // Qt refuses to write into a settings file it cannot parse; ours is replaced whole.

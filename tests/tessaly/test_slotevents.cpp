@@ -86,6 +86,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // Failed waits are tried again after 10, 20, 40, 50 ms; the fifth failure in a row ends them.
+        CSlotEventThread::SetRetryPolicy(10, 50, 5);
         const std::string store = fixture::ScratchDir("tokens");
         fixture::SoftHsm hsm(store);
         QVERIFY(hsm.InitToken("Soft"));
@@ -254,7 +256,8 @@ private slots:
 
     // Repeated events for a card already shown (a module may report one now and then) neither
     // take the person's tab nor the selected row. Only the card put back unseen (its session
-    // gone) is read again, and its rows are the same; the others cost no card command.
+    // gone) is read again, and its rows are the same; the others cost one token-information read
+    // each, and no session or object read.
     void unchangedTokenKeepsTabAndSelection()
     {
         QFETCH(int, change);
@@ -295,15 +298,13 @@ private slots:
             QVERIFY(window.GetSelectedItem());
             QCOMPARE(window.GetSelectedItem()->GetObjectType(), onModuleTab ? CryptokiCertificate : CryptokiToken);
             QCOMPARE(m_tm->call_count("C_OpenSession") - sessions, change == 2 ? round : 0);
-            if (change != 2) {
-                QCOMPARE(m_tm->call_count("C_GetTokenInfo"), tokenReads);
-            }
+            QCOMPARE(m_tm->call_count("C_GetTokenInfo") - tokenReads, round);
         }
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
-    // C_GetTokenInfo may be a command to the card: one per token at start and on Reload, none
-    // for the event of a card already shown and unchanged.
+    // C_GetTokenInfo may be a command to the card: one per token at start and on Reload, and one
+    // for each event of a card already shown (which the module may report at start).
     void tokenInformationIsReadOncePerRead()
     {
         m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
@@ -322,7 +323,177 @@ private slots:
         for (int i = 0; i < 3; ++i)
             DeliverEvent(*m_tm, 1);
         QCOMPARE(Dump(window, kModule), kOneInserted);
-        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), 2);
+        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), 5);
+    }
+
+    void tokenInformationChangedBetweenEvents_data()
+    {
+        QTest::addColumn<bool>("tokenSelected");
+        QTest::addColumn<bool>("sessionInfo");  // the module has C_GetSessionInfo
+        QTest::newRow("token selected") << true << true;
+        QTest::newRow("certificate selected") << false << true;
+        QTest::newRow("token selected, no C_GetSessionInfo") << true << false;
+    }
+
+    // Another program uses up the user PIN's tries while the card stays in its reader and the
+    // window's session stays open: the next event for the card shows it blocked in the pane and
+    // the actions, without reading its objects again. One token-information read per event.
+    void tokenInformationChangedBetweenEvents()
+    {
+        QFETCH(bool, tokenSelected);
+        QFETCH(bool, sessionInfo);
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        const CK_FLAGS flags = CKF_TOKEN_INITIALIZED | CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED;
+        CK_TOKEN_INFO info = testmodule::TokenInfo("Test token", "0001", flags);
+        m_tm->insert_token(1, &info, "12345678", "1234", 0);
+        QVERIFY(AddTestCertificate(*m_tm, 1, std::vector<unsigned char>(100, 'x'), 1, "Cert") != 0);
+        if (!sessionInfo)
+            m_tm->fail("C_GetSessionInfo", CKR_FUNCTION_NOT_SUPPORTED, 0, -1);
+        MainWindow window;
+        window.show();
+        const QStringList tree = {"Reader One [1]", "  Test token [3]", "    Certificate(Cert) [6]", "Reader Two [0]"};
+        QCOMPARE(Dump(window, kModule), tree);
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        CProviderTreeWidget* moduleTree =
+            tokenSelected ? SelectInToken(window, kModule, "Test token") : SelectInToken(window, kModule, "Test token", "Certificate(Cert)");
+        QVERIFY(moduleTree);
+        const CPKCS11Token* token = TokenOf(window, kModule, "Test token");
+        const QString blocked = QStringLiteral("The user PIN of the card is blocked.=");
+        QVERIFY(!token->IsUserPINLocked());
+        QVERIFY(!PaneLines(moduleTree).contains(blocked));
+        const int objectReads = m_tm->call_count("C_FindObjectsInit");
+        const int sessions = m_tm->call_count("C_OpenSession");
+
+        // The event the module may report for the card at start: nothing changed.
+        const int tokenReads = m_tm->call_count("C_GetTokenInfo");
+        DeliverEvent(*m_tm, 1);
+
+        info.flags |= CKF_USER_PIN_LOCKED | CKF_USER_PIN_COUNT_LOW;
+        m_tm->set_token_info(1, &info);
+        DeliverEvent(*m_tm, 1);
+        QCOMPARE(Dump(window, kModule), tree);
+        QVERIFY(window.GetSelectedItem());
+        QCOMPARE(window.GetSelectedItem()->GetObjectType(), tokenSelected ? CryptokiToken : CryptokiCertificate);
+        // The person's row stays; the token's pane tells.
+        if (!tokenSelected)
+            QVERIFY(SelectInToken(window, kModule, "Test token"));
+        QVERIFY2(PaneLines(moduleTree).contains(blocked), qPrintable(PaneLines(moduleTree).join("\n")));
+        QCOMPARE(m_tm->call_count("C_FindObjectsInit"), objectReads);
+        QCOMPARE(m_tm->call_count("C_OpenSession"), sessions);
+        QCOMPARE(TokenOf(window, kModule, "Test token"), token);
+        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), tokenReads + 2);
+
+        // Unblocked by the other program: the pane follows again.
+        info.flags = flags;
+        m_tm->set_token_info(1, &info);
+        DeliverEvent(*m_tm, 1);
+        QVERIFY(!token->IsUserPINLocked());
+        QVERIFY(!PaneLines(moduleTree).contains(blocked));
+        QCOMPARE(m_tm->call_count("C_FindObjectsInit"), objectReads);
+        QCOMPARE(m_tm->call_count("C_OpenSession"), sessions);
+        QCOMPARE(m_tm->call_count("C_GetTokenInfo"), tokenReads + 3);
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
+    void waitsThatFailAreFollowedAgain_data()
+    {
+        QTest::addColumn<int>("outage");  // what happens while the waits fail
+        QTest::addColumn<QStringList>("tree");
+        QTest::newRow("the card removed, its event reported after the failure") << 0 << kBothEmpty;
+        QTest::newRow("the card removed unreported, then another card inserted")
+            << 1 << QStringList({"Reader One [0]", "Reader Two [1]", "  Test token [3]"});
+        QTest::newRow("a reader attached unreported, then an event for the card")
+            << 2 << QStringList({"Reader One [1]", "  Test token [3]", "Reader Two [0]", "Reader Three [0]"});
+    }
+
+    // A module whose wait answers CKR_GENERAL_ERROR (OpenSC while pcscd restarts) is waited on
+    // again; when it answers again, its slot list and every slot are read again, so nothing
+    // that happened in between stays unseen. No box: the following resumed by itself.
+    void waitsThatFailAreFollowedAgain()
+    {
+        QFETCH(int, outage);
+        QFETCH(QStringList, tree);
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+
+        // The waiting thread gets the failure, and the next wait fails at once too; what happens
+        // meanwhile is queued for the wait after them.
+        m_tm->fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 0, 1);
+        const int waits = m_tm->call_count("C_WaitForSlotEvent");
+        m_tm->fail_waiters(CKR_GENERAL_ERROR);
+        switch (outage) {
+        case 0:
+            m_tm->remove_token(1, 1);
+            break;
+        case 1:
+            m_tm->remove_token(1, 0);
+            m_tm->insert_token(2, nullptr, "12345678", "1234", 1);
+            break;
+        case 2:
+            m_tm->add_slot(3, "Reader Three", "Tessaly");
+            m_tm->queue_event(1);
+            break;
+        }
+        QTRY_COMPARE(Dump(window, kModule), tree);
+        QTRY_COMPARE(m_tm->call_count("C_WaitForSlotEvent"), waits + 3);
+        QVERIFY(!QApplication::overrideCursor());
+
+        // Plain events again afterwards.
+        const bool bCardInTwo = tree.contains("Reader Two [1]");
+        if (bCardInTwo)
+            m_tm->remove_token(2, 1);
+        else
+            m_tm->insert_token(2, nullptr, "12345678", "1234", 1);
+        QTRY_VERIFY(Dump(window, kModule).contains(bCardInTwo ? "Reader Two [0]" : "Reader Two [1]"));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
+    // A module whose waits keep failing: after the retries one box says that card changes on
+    // that provider are no longer followed, with the module's answer, and the log names the
+    // module. The window stays usable, and a Reload follows the provider again.
+    void waitsThatKeepFailingAreToldOnce()
+    {
+        m_tm->fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 0, -1);
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        QStringList boxes;
+        fixture::ModalDriver driver(15000);
+        driver.Expect([&](QWidget* box) {
+            boxes << qobject_cast<QMessageBox*>(box)->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        window.show();
+        QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(boxes, QStringList(QStringLiteral(
+                            "Card insertions and removals on the provider Test Module are no longer followed: waiting "
+                            "for them failed again and again.\nYou can try again by choosing Edit->Reload from the "
+                            "main menu.\nSome unrecoverable error has occurred.")));
+        QVERIFY(ProviderNamed(window, kModule)->GetThread()->wait(5000));
+        QCOMPARE(m_tm->call_count("C_WaitForSlotEvent"), 5);
+        const QStringList entries = EntriesWith(logger, "are no longer followed");
+        QCOMPARE(entries.size(), 1);
+        QVERIFY2(entries[0].contains("CKR_GENERAL_ERROR") && entries[0].endsWith(ModuleLine(testmodule::ModulePath())),
+                 qPrintable(entries[0]));
+
+        // Once: a later word of the thread is not told again, and the window works.
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        QTest::qWait(200);
+        QVERIFY(SelectInToken(window, kSoftHsm, "Soft"));
+        QVERIFY(Action(window, "actionLogin")->isVisible());
+        m_tm->fail("C_WaitForSlotEvent", CKR_OK, 0, 0);
+        ShowProvider(window, kModule);
+        Action(window, "actionReload")->trigger();
+        QVERIFY(m_tm->wait_for_waiters(1, 5000) >= 1);
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+        QTRY_COMPARE(Dump(window, kModule), kOneInserted);
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // While a dialog runs the event loop, a removal must not delete the token that the

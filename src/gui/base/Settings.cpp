@@ -25,11 +25,22 @@ const char* const kFileName = "tessaly.ini";
 const char* const kHomeFolder = ".Veskora";
 const char* const kSystemLanguage = "C";
 
-// Qt's INI reader keeps whatever it parsed before it met a fault, so a file that does
-// not read cleanly is treated as absent.
-bool ReadsCleanly(const QSettings& settings)
+// How the file reads. Qt's INI reader skips a line it cannot parse (a section head torn by a
+// crash or a full disk) and reads the rest; such a file is used as far as it reads, and kept
+// when it is replaced. Qt keeps a file it has parsed in memory and parses it again only once it
+// changed, and then reports no error: a copy under a name of its own is parsed afresh.
+QSettings::Status StatusOf(const QString& path)
 {
-    return settings.status() == QSettings::NoError;
+    if (!QFileInfo::exists(path))
+        return QSettings::NoError;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QSettings::AccessError;
+    QTemporaryFile copy(QDir::tempPath() + QStringLiteral("/tessaly-settings-XXXXXX.ini"));
+    if (!copy.open() || copy.write(file.readAll()) < 0 || !copy.flush())
+        return QSettings(path, QSettings::IniFormat).status();
+    copy.close();
+    return QSettings(copy.fileName(), QSettings::IniFormat).status();
 }
 
 // Settings problems go to standard error and to the program's log.
@@ -44,6 +55,37 @@ void Warn(const QString& text)
 QString SystemReason(int error)
 {
     return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// The file a save writes: a link is followed, so the link stays and its target gets the settings.
+QFileInfo WrittenFile(const QString& path)
+{
+    QFileInfo target(path);
+    if (target.isSymLink())
+        target.setFile(target.exists() ? target.canonicalFilePath() : target.symLinkTarget());
+    return target;
+}
+
+// A name beside the file that nothing has yet: "tessaly.ini.damaged", then ".damaged.2" and so on.
+QString FreeDamagedName(const QString& file)
+{
+    const QString base = file + QStringLiteral(".damaged");
+    for (int n = 1; n < 1000; ++n) {
+        const QString name = n == 1 ? base : base + QLatin1Char('.') + QString::number(n);
+        if (!QFileInfo::exists(name) && !QFileInfo(name).isSymLink())
+            return name;
+    }
+    return QString();
+}
+
+// The file as it is, under the new name: a second link to it, or a copy where the file system
+// has no links. False, with the system's reason, when neither can be made.
+bool KeepBeside(const QString& file, const QString& name, QString& reason)
+{
+    if (::link(QFile::encodeName(file).constData(), QFile::encodeName(name).constData()) == 0)
+        return true;
+    reason = SystemReason(errno);
+    return QFile::copy(file, name);
 }
 
 // Creates the folder with its missing parents; on failure the system's reason for the first
@@ -151,24 +193,33 @@ bool CSettings::CanWrite(const QString& path, QString& reason) const
     return true;
 }
 
+QString CSettings::DamagedFileName(const QString& path)
+{
+    return FreeDamagedName(WrittenFile(path).absoluteFilePath());
+}
+
 void CSettings::Load(const QString& path)
 {
     QSettings file(path, QSettings::IniFormat);
-    const bool clean = ReadsCleanly(file);
-    if (!clean)
+    const QSettings::Status status = StatusOf(path);
+    const bool readable = status != QSettings::AccessError;
+    m_bDamaged = status != QSettings::NoError && QFileInfo(path).isFile();
+    if (!readable)
         Warn(QStringLiteral("Settings file %1 cannot be read; using the defaults").arg(path));
+    else if (m_bDamaged)
+        Warn(QStringLiteral("Settings file %1 has a line that cannot be read; the rest of it is used").arg(path));
 
-    m_baWindowGeometry = clean ? file.value("WindowGeometry").toByteArray() : QByteArray();
-    m_baMainWindowState = clean ? file.value("MainWindowState").toByteArray() : QByteArray();
-    m_bSkinEnabled = clean ? file.value("SkinEnabled", true).toBool() : true;
-    m_sLanguage = clean ? file.value("Language", kSystemLanguage).toString() : QString::fromLatin1(kSystemLanguage);
-    m_qsRequestServiceURL = clean ? file.value("RequestServiceURL").toString().trimmed() : QString();
+    m_baWindowGeometry = readable ? file.value("WindowGeometry").toByteArray() : QByteArray();
+    m_baMainWindowState = readable ? file.value("MainWindowState").toByteArray() : QByteArray();
+    m_bSkinEnabled = readable ? file.value("SkinEnabled", true).toBool() : true;
+    m_sLanguage = readable ? file.value("Language", kSystemLanguage).toString() : QString::fromLatin1(kSystemLanguage);
+    m_qsRequestServiceURL = readable ? file.value("RequestServiceURL").toString().trimmed() : QString();
     if (m_sLanguage == QLatin1String(kSystemLanguage))
         m_translationManager.LoadSystemLanguage();
     else
         m_translationManager.SetLanguage(m_sLanguage);
 
-    if (!clean)
+    if (!readable)
         return;
     // Only a file without the table gets the defaults: a table the user emptied stays empty.
     const bool bHasTable = file.contains(QStringLiteral("Providers/size"));
@@ -196,11 +247,8 @@ void CSettings::Load(const QString& path)
 bool CSettings::Save(const QString& path)
 {
     // The new content goes to a file of its own beside the old one, which it replaces
-    // in one rename only when it was written completely. A link is followed, so the
-    // link stays and its target gets the settings.
-    QFileInfo target(path);
-    if (target.isSymLink())
-        target.setFile(target.exists() ? target.canonicalFilePath() : target.symLinkTarget());
+    // in one rename only when it was written completely.
+    const QFileInfo target = WrittenFile(path);
     // A rename would replace a file the user made read-only; that file stays as it is.
     QString reason;
     if (!CanWrite(target.absoluteFilePath(), reason)) {
@@ -217,12 +265,16 @@ bool CSettings::Save(const QString& path)
     }
     temp.close();
 
+    // A file that did not read cleanly holds what this one may lack: it stays beside it.
+    bool bKeepOld = false;
     {
         QSettings out(temp.fileName(), QSettings::IniFormat);
         // Keep keys that other versions may have stored beside ours.
         if (target.exists()) {
             QSettings old(file, QSettings::IniFormat);
-            if (ReadsCleanly(old)) {
+            const QSettings::Status status = StatusOf(file);
+            bKeepOld = status != QSettings::NoError && target.isFile();
+            if (status != QSettings::AccessError) {
                 const QStringList keys = old.allKeys();
                 for (const QString& key : keys)
                     out.setValue(key, old.value(key));
@@ -259,6 +311,16 @@ bool CSettings::Save(const QString& path)
     if (target.exists())
         permissions = QFile(file).permissions();
     QFile::setPermissions(temp.fileName(), permissions);
+    if (bKeepOld) {
+        const QString kept = FreeDamagedName(file);
+        if (kept.isEmpty() || !KeepBeside(file, kept, reason)) {
+            m_qsWriteError = kept.isEmpty() ? SystemReason(EEXIST) : reason;
+            Warn(QStringLiteral("Settings file %1 did not read cleanly and cannot be kept: %2; it is not replaced")
+                     .arg(path, m_qsWriteError));
+            return false;
+        }
+        Warn(QStringLiteral("Settings file %1 did not read cleanly; it is kept as %2").arg(path, kept));
+    }
     if (std::rename(QFile::encodeName(temp.fileName()).constData(), QFile::encodeName(file).constData()) != 0) {
         m_qsWriteError = SystemReason(errno);
         Warn(QStringLiteral("Settings file %1 cannot be replaced: %2").arg(path, m_qsWriteError));

@@ -23,9 +23,16 @@ public:
     // ~/.Veskora/tessaly.ini; creates the home folder when missing.
     static QString GetSettingsFilePath(bool& portable);
 
+    // Reads what Qt can read of the file: a line it cannot parse (a torn section head) is
+    // skipped, the rest used (IsDamaged tells); an unreadable file gives the defaults.
     void Load(const QString& path);
+    // Whether the file of the last Load did not read cleanly. Save then keeps it beside the new
+    // one, under the name DamagedFileName gives.
+    bool IsDamaged() const { return m_bDamaged; }
+    static QString DamagedFileName(const QString& path);
     // Writes the whole file or, when that fails, leaves the old one as it was; the reason of a
-    // failure is kept for GetWriteError.
+    // failure is kept for GetWriteError. An old file that does not read cleanly is kept beside
+    // the new one ("tessaly.ini.damaged"); when that cannot be done it is not replaced.
     bool Save(const QString& path);
     void LoadDefaultProviders();
     // The default provider table without any warning flag, saved at path; every other key of
@@ -65,6 +72,7 @@ private:
     // Why the home folder could not be made, and why the last Save failed.
     QString m_qsFolderError;
     QString m_qsWriteError;
+    bool m_bDamaged = false;
 
 public:
     QByteArray m_baMainWindowState;

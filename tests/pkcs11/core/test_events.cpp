@@ -2,6 +2,7 @@
 // without events says so once, and destroying a provider releases and joins its thread before
 // the module goes away.
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -25,9 +26,21 @@ struct Recorder
     std::mutex mutex;
     std::vector<std::pair<unsigned long, CPKCS11Context*>> events;
     std::vector<CPKCS11Context*> notSupported;
+    std::vector<CPKCS11Context*> resumed;
+    std::vector<std::pair<unsigned long, CPKCS11Context*>> stopped;
 
     void Connect(CSlotEventThread* thread)
     {
+        QObject::connect(thread, &CSlotEventThread::SlotEventsResumed, thread,
+                         [this](CPKCS11Context* c) {
+                             std::lock_guard<std::mutex> lock(mutex);
+                             resumed.push_back(c);
+                         }, Qt::DirectConnection);
+        QObject::connect(thread, &CSlotEventThread::SlotEventsStopped, thread,
+                         [this](ulong rv, CPKCS11Context* c) {
+                             std::lock_guard<std::mutex> lock(mutex);
+                             stopped.emplace_back(rv, c);
+                         }, Qt::DirectConnection);
         QObject::connect(thread, &CSlotEventThread::SlotEvent, thread,
                          [this](ulong id, CPKCS11Context* c) {
                              std::lock_guard<std::mutex> lock(mutex);
@@ -50,6 +63,34 @@ struct Recorder
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return EventCount() >= n;
     }
+    size_t ResumedCount()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return resumed.size();
+    }
+};
+
+// Whether what is asked for comes true within ten seconds.
+bool WaitUntil(const std::function<bool()>& done)
+{
+    for (int i = 0; i < 2000 && !done(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return done();
+}
+
+// The retry policy of the slot-event threads for one test, put back afterwards.
+struct RetryPolicy
+{
+    RetryPolicy(unsigned long first, unsigned long longest, unsigned attempts)
+        : savedFirst(CSlotEventThread::GetFirstRetryPause()),
+          savedLongest(CSlotEventThread::GetLongestRetryPause()),
+          savedAttempts(CSlotEventThread::GetRetryAttempts())
+    {
+        CSlotEventThread::SetRetryPolicy(first, longest, attempts);
+    }
+    ~RetryPolicy() { CSlotEventThread::SetRetryPolicy(savedFirst, savedLongest, savedAttempts); }
+    unsigned long savedFirst, savedLongest;
+    unsigned savedAttempts;
 };
 
 std::unique_ptr<CPKCS11Provider> MakeProvider(const char* module, const char* description)
@@ -187,7 +228,6 @@ TEST(SlotEvents, ModulesWithoutEvents)
     struct { const char* name; int mode; CK_RV failure; size_t nSignals; } cases[] = {
         {"not supported", 1, CKR_OK, 1},
         {"no event", 2, CKR_OK, 1},
-        {"general error", 0, CKR_GENERAL_ERROR, 0},
     };
     for (const auto& c : cases) {
         testmodule::Control tm;
@@ -214,10 +254,97 @@ TEST(SlotEvents, ModulesWithoutEvents)
     }
 }
 
-TEST(SlotEvents, OpenScWithoutReaderEndsWithoutSignal)
+// Waits that fail with an unexpected answer (OpenSC's while pcscd restarts) are tried again
+// after a pause that grows; the first event after them says that the slots are to be read
+// again, the next ones are plain events. Failures in a row end the thread with one signal; a
+// failure after a long wait (the module had been answering) starts the count afresh; a stop
+// cuts a pause short.
+TEST(SlotEvents, FailingWaitsAreTriedAgain)
+{
+    struct Case {
+        const char* name;
+        int nImmediateFailures;   // -1: for ever
+        bool bReleasedWithFailure; // the wait that blocks is ended by a failure, twice, after a while
+        size_t nResumed;
+        size_t nStopped;
+        int nWaitCalls;           // when the thread ended; -1: it waits again
+    };
+    const Case cases[] = {
+        {"one failure, then events", 1, false, 1, 0, -1},
+        {"three failures, then events", 3, false, 1, 0, -1},
+        {"failing for ever", -1, false, 0, 1, 5},
+        {"failures after long waits", 0, true, 1, 0, -1},
+    };
+    for (const Case& c : cases) {
+        const RetryPolicy policy(10, 40, 5);
+        testmodule::Control tm;
+        tm.add_slot(1, "Reader", "Maker");
+        if (c.nImmediateFailures != 0)
+            tm.fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 0, c.nImmediateFailures);
+        auto provider = MakeProvider(testmodule::ModulePath(), c.name);
+        Recorder recorder;
+        recorder.Connect(provider->GetThread());
+        QElapsedTimer timer;
+        timer.start();
+        provider->StartThread();
+        if (c.nWaitCalls != -1) {
+            ASSERT_TRUE(provider->GetThread()->wait(10000)) << c.name << ": the thread did not end";
+            EXPECT_EQ(c.nWaitCalls, tm.call_count("C_WaitForSlotEvent")) << c.name;
+            // Pauses of 10, 20, 40 and 40 ms (bounded) between the five waits.
+            EXPECT_GE(timer.elapsed(), 110) << c.name;
+        } else {
+            ASSERT_EQ(1, tm.wait_for_waiters(1, 10000)) << c.name << ": the thread does not wait again";
+            for (int i = 0; c.bReleasedWithFailure && i < 10; ++i) {
+                // Longer than the longest pause: each failure is the first of its row.
+                std::this_thread::sleep_for(std::chrono::milliseconds(60));
+                const int calls = tm.call_count("C_WaitForSlotEvent");
+                tm.fail_waiters(CKR_GENERAL_ERROR);
+                ASSERT_TRUE(WaitUntil([&] { return tm.call_count("C_WaitForSlotEvent") > calls && tm.waiters() == 1; }))
+                    << c.name;
+            }
+            tm.queue_event(1);
+            ASSERT_TRUE(WaitUntil([&] { return recorder.ResumedCount() > 0; })) << c.name;
+            ASSERT_EQ(1, tm.wait_for_waiters(1, 10000)) << c.name;
+            tm.queue_event(1);
+            ASSERT_TRUE(recorder.WaitForEvents(1)) << c.name;
+        }
+        std::lock_guard<std::mutex> lock(recorder.mutex);
+        EXPECT_EQ(c.nResumed, recorder.resumed.size()) << c.name;
+        EXPECT_EQ(c.nStopped, recorder.stopped.size()) << c.name;
+        if (!recorder.stopped.empty()) {
+            EXPECT_EQ(std::make_pair((unsigned long)CKR_GENERAL_ERROR, provider->GetContext()), recorder.stopped[0])
+                << c.name;
+        }
+        EXPECT_EQ(c.nWaitCalls == -1 ? 1u : 0u, recorder.events.size()) << c.name << ": events after the first";
+        EXPECT_TRUE(recorder.notSupported.empty()) << c.name;
+    }
+}
+
+TEST(SlotEvents, StopCutsThePauseShort)
+{
+    const RetryPolicy policy(60000, 60000, 5);
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 0, -1);
+    auto provider = MakeProvider(testmodule::ModulePath(), "Pausing");
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    provider->StartThread();
+    ASSERT_TRUE(WaitUntil([&] { return tm.call_count("C_WaitForSlotEvent") == 1; }));
+    coretest::MessageCapture capture;
+    provider.reset();
+    EXPECT_FALSE(capture.Contains("did not return")) << capture.All();
+    EXPECT_EQ(1, tm.call_count("C_WaitForSlotEvent"));
+    EXPECT_TRUE(recorder.stopped.empty());
+}
+
+// OpenSC without a reader service answers CKR_GENERAL_ERROR to every wait: after the retries
+// the thread gives up with that answer, and never says that events are not supported.
+TEST(SlotEvents, OpenScWithoutReaderServiceStopsWithItsAnswer)
 {
 #ifdef TESSALY_OPENSC_ONEPIN_MODULE
     fixture::HideHostReaders();
+    const RetryPolicy policy(10, 20, 3);
     auto provider = MakeProvider(TESSALY_OPENSC_ONEPIN_MODULE, "OpenSC");
     Recorder recorder;
     recorder.Connect(provider->GetThread());
@@ -227,6 +354,8 @@ TEST(SlotEvents, OpenScWithoutReaderEndsWithoutSignal)
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(0u, recorder.EventCount());
     EXPECT_TRUE(recorder.notSupported.empty()) << "a general error is not \"not supported\"";
+    ASSERT_EQ(1u, recorder.stopped.size());
+    EXPECT_EQ((unsigned long)CKR_GENERAL_ERROR, recorder.stopped[0].first);
 #else
     GTEST_SKIP() << "OpenSC's onepin module is not installed";
 #endif

@@ -121,6 +121,44 @@ TEST_F(ScriptedToken, SlotTextsAndStatus)
     EXPECT_EQ(QString::fromUtf8("\xd0\x9d\xd1\x8f\xd0\xbc\xd0\xb0 \xd0\xb4\xd0\xb0\xd0\xbd\xd0\xbd\xd0\xb8").toStdString(), shown);
 }
 
+// The uses of a key are listed as the language writes a list: in English as they always were,
+// in Bulgarian with a space after each comma (a long word then wraps whole in the pane); never
+// with the last separator left over.
+TEST_F(ScriptedToken, KeyUsesInEachLanguage)
+{
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY, privateClass = CKO_PRIVATE_KEY;
+    CK_KEY_TYPE rsa = CKK_RSA;
+    CK_BBOOL yes = CK_TRUE;
+    unsigned char id = 7;
+    CK_ATTRIBUTE publicKey[] = {{CKA_CLASS, &publicClass, sizeof publicClass}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                {CKA_ID, &id, 1},                         {CKA_ENCRYPT, &yes, sizeof yes},
+                                {CKA_VERIFY, &yes, sizeof yes},           {CKA_WRAP, &yes, sizeof yes}};
+    CK_ATTRIBUTE privateKey[] = {{CKA_CLASS, &privateClass, sizeof privateClass}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
+                                 {CKA_ID, &id, 1},                           {CKA_DECRYPT, &yes, sizeof yes},
+                                 {CKA_SIGN, &yes, sizeof yes},               {CKA_UNWRAP, &yes, sizeof yes}};
+    ASSERT_NE(0u, tm.add_object(3, publicKey, 6));
+    ASSERT_NE(0u, tm.add_object(3, privateKey, 6));
+    ASSERT_TRUE(Token()->OpenSession(true));
+    ASSERT_TRUE(Token()->Login("1234", NormalUser));
+    ASSERT_TRUE(Token()->ReadObjects());
+    ASSERT_EQ(2u, Token()->GetAsymmetricKeyCount());
+    const auto uses = [&](unsigned long index) {
+        const auto lines = Lines(Token()->GetAsymmetricKey(index));
+        return lines.size() > 1 ? lines[1].second : std::string("(no uses)");
+    };
+    EXPECT_EQ("Encryption,Verification,Wrapping", uses(0));
+    EXPECT_EQ("Decryption,Signing,Unwrapping", uses(1));
+
+    QTranslator bulgarian;
+    ASSERT_TRUE(bulgarian.load(QStringLiteral(BULGARIAN_QM)));
+    ASSERT_TRUE(QCoreApplication::installTranslator(&bulgarian));
+    const std::string publicUses = uses(0);
+    const std::string privateUses = uses(1);
+    QCoreApplication::removeTranslator(&bulgarian);
+    EXPECT_EQ("Шифриране, Проверка, Опаковане", publicUses);
+    EXPECT_EQ("Дешифриране, Подписване, Разопаковане", privateUses);
+}
+
 // The token information that the slot's refresh reads serves the token object built after it:
 // one C_GetTokenInfo per read of a token (on some cards each one is a command to the card).
 TEST_F(ScriptedToken, TokenInformationIsReadOncePerRefresh)
@@ -146,47 +184,71 @@ TEST_F(ScriptedToken, TokenInformationIsReadOncePerRefresh)
 }
 
 // Whether the token read is still in the slot: the slot's state and the token's session say so
-// without C_GetTokenInfo; only a module without C_GetSessionInfo is asked for the token
-// information.
-TEST_F(ScriptedToken, UnchangedTokenCheck)
+// (only a module without C_GetSessionInfo is judged by the card's texts). A card still there has
+// its token information read once more, and what changed in it (a PIN blocked by another
+// program, a new label) reaches the token object.
+TEST_F(ScriptedToken, TokenRecheck)
 {
     const CK_TOKEN_INFO card = TokenInfo("Card", 4, 8, CKF_TOKEN_INITIALIZED);
-    CK_TOKEN_INFO countLow = card;
-    countLow.flags |= CKF_USER_PIN_COUNT_LOW;
+    CK_TOKEN_INFO locked = card;
+    locked.flags |= CKF_USER_PIN_LOCKED;
+    CK_TOKEN_INFO relabelled = card;
+    PadField(relabelled.label, sizeof(relabelled.label), "Renamed");
     CK_TOKEN_INFO other = card;
     PadField(other.serialNumber, sizeof(other.serialNumber), "00AC");
+    const auto noSessionInfo = [&] { tm.fail("C_GetSessionInfo", CKR_FUNCTION_NOT_SUPPORTED, 0, -1); };
     struct Case {
         const char* name;
         std::function<void()> change;
-        bool bUnchanged;
+        CPKCS11Slot::TTokenCheck eCheck;
         int nTokenInfoCalls;
+        bool bLocked;  // what the token object says afterwards
+        const char* pszLabel;
     };
     const Case cases[] = {
-        {"nothing changed", [] {}, true, 0},
-        {"flags of the same card changed", [&] { tm.set_token_info(3, &countLow); }, true, 0},
-        {"another card in its place", [&] { tm.set_token_info(3, &other); }, false, 0},
+        {"nothing changed", [] {}, CPKCS11Slot::TokenUnchanged, 1, false, "Card"},
+        {"user PIN blocked meanwhile", [&] { tm.set_token_info(3, &locked); }, CPKCS11Slot::TokenInfoChanged, 1, true,
+         "Card"},
+        {"another card in its place", [&] { tm.set_token_info(3, &other); }, CPKCS11Slot::TokenReplaced, 0, false,
+         "Card"},
         {"removed and put back", [&] { tm.remove_token(3, 0); tm.insert_token(3, &card, "87654321", "1234", 0); },
-         false, 0},
-        {"removed", [&] { tm.remove_token(3, 0); }, false, 0},
-        {"no C_GetSessionInfo, nothing changed", [&] { tm.fail("C_GetSessionInfo", CKR_FUNCTION_NOT_SUPPORTED, 0, -1); },
-         true, 1},
-        {"no C_GetSessionInfo, flags changed",
+         CPKCS11Slot::TokenReplaced, 0, false, "Card"},
+        {"removed", [&] { tm.remove_token(3, 0); }, CPKCS11Slot::TokenReplaced, 0, false, "Card"},
+        {"token information unreadable", [&] { tm.fail("C_GetTokenInfo", CKR_DEVICE_ERROR, 0, -1); },
+         CPKCS11Slot::TokenReplaced, 1, false, "Card"},
+        {"no C_GetSessionInfo, nothing changed", noSessionInfo, CPKCS11Slot::TokenUnchanged, 1, false, "Card"},
+        {"no C_GetSessionInfo, user PIN blocked",
          [&] {
-             tm.fail("C_GetSessionInfo", CKR_FUNCTION_NOT_SUPPORTED, 0, -1);
-             tm.set_token_info(3, &countLow);
+             noSessionInfo();
+             tm.set_token_info(3, &locked);
          },
-         false, 1},
+         CPKCS11Slot::TokenInfoChanged, 1, true, "Card"},
+        {"no C_GetSessionInfo, label changed",
+         [&] {
+             noSessionInfo();
+             tm.set_token_info(3, &relabelled);
+         },
+         CPKCS11Slot::TokenInfoChanged, 1, false, "Renamed"},
+        {"no C_GetSessionInfo, another serial number",
+         [&] {
+             noSessionInfo();
+             tm.set_token_info(3, &other);
+         },
+         CPKCS11Slot::TokenReplaced, 1, false, "Card"},
     };
     for (const Case& c : cases) {
         tm.fail("C_GetSessionInfo", CKR_OK, 0, 0);
+        tm.fail("C_GetTokenInfo", CKR_OK, 0, 0);
         tm.insert_token(3, &card, "87654321", "1234", 0);
         slot->Refresh();
-        EXPECT_FALSE(slot->IsTokenUnchanged()) << c.name << ": no session yet";
+        EXPECT_EQ(CPKCS11Slot::TokenReplaced, slot->RecheckToken()) << c.name << ": no session yet";
         ASSERT_TRUE(Token()->OpenSession(true)) << c.name;
         c.change();
         const int nBefore = tm.call_count("C_GetTokenInfo");
-        EXPECT_EQ(c.bUnchanged, slot->IsTokenUnchanged()) << c.name;
+        EXPECT_EQ(c.eCheck, slot->RecheckToken()) << c.name;
         EXPECT_EQ(c.nTokenInfoCalls, tm.call_count("C_GetTokenInfo") - nBefore) << c.name;
+        EXPECT_EQ(c.bLocked, Token()->IsUserPINLocked()) << c.name;
+        EXPECT_STREQ(c.pszLabel, Token()->GetLabel()) << c.name;
     }
 }
 
