@@ -166,14 +166,7 @@ private slots:
         QStringList rows;
         fixture::ModalDriver driver(30000);
         driver.RejectUnexpected();
-        driver.Expect(
-            [&](QWidget* w) {
-                QTreeWidget* tree = w->findChild<QTreeWidget*>(QStringLiteral("treeStatus"));
-                for (int i = 0; tree && i < tree->topLevelItemCount(); ++i)
-                    rows << tree->topLevelItem(i)->text(0) + QStringLiteral(": ") + tree->topLevelItem(i)->text(1);
-                fixture::ModalDriver::Click(w, QStringLiteral("Close"));
-            },
-            "DownloadCertDialog");
+        driver.Expect(Summary(rows), "DownloadCertDialog");
         Action(window, "actionDownloadCertificate")->trigger();
         poll.stop();
         m_service->HoldAnswers(false);
