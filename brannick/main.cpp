@@ -215,9 +215,20 @@ int main(int argc, char* argv[])
         Line(stdout, "Card initialized");
         return 0;
     } catch (const CTSYException& e) {
+        // The layer's words, and what the module's answer (or what the layer made of it) means,
+        // as the window says it.
         const char* pszMessage = e.GetMessage();
-        if (pszMessage)
-            Line(stderr, pszMessage);
+        if (!pszMessage || !*pszMessage)
+            return kFailure;
+        std::string text = pszMessage;
+        std::string explanation;
+        if (e.GetFlag() == TSY_KIND_PKCS11 && e.GetCode() != CKR_OK)
+            explanation = Explanation(e.GetCode());
+        else if (e.GetFlag() == TSY_KIND_PLAIN)
+            explanation = GetPkcs11ErrorExplanation(e.GetCode()).toStdString();
+        if (!explanation.empty())
+            text += (text.back() == '.' ? " " : ". ") + explanation;
+        Line(stderr, text);
         return kFailure;
     } catch (const std::exception& e) {
         return Fail(e.what());

@@ -10,7 +10,7 @@ packages=(
   libssl-dev openssl zlib1g-dev
   libp11-kit-dev
   softhsm2 opensc opensc-pkcs11
-  opencryptoki p11-kit-modules ca-certificates
+  opencryptoki p11-kit-modules ca-certificates libnss3
   poppler-utils fonts-dejavu-core
   dpkg-dev lintian
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev

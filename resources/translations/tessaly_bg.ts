@@ -1083,6 +1083,28 @@ It was left as it is; tessaly goes on without it.</source>
 Той беше оставен както е; tessaly продължава без него.</translation>
     </message>
     <message>
+        <source>The provider %1 cannot be used.</source>
+        <translation>Доставчикът %1 не може да се използва.</translation>
+    </message>
+    <message>
+        <source>This module needs initialisation arguments of its own, which no general program passes; it cannot be used here.</source>
+        <translation>Този модул изисква собствени аргументи за инициализация, които никоя обща програма не подава; той не може да се използва тук.</translation>
+    </message>
+    <message>
+        <source>The provider %1 does not answer: its module has not finished its start after %2 seconds.
+tessaly goes on without it; it is tried again at the next start of tessaly.</source>
+        <translation>Доставчикът %1 не отговаря: модулът му не е завършил стартирането си след %2 секунди.
+tessaly продължава без него; той ще бъде опитан отново при следващото стартиране на tessaly.</translation>
+    </message>
+    <message>
+        <source>Its module file %1 is cut short: it ends before the parts the system needs to load it (an interrupted update or a full disk leaves such a file). Install the module again.</source>
+        <translation>Файлът на модула му %1 е скъсен: свършва преди частите, които системата трябва да зареди (такъв файл остава след прекъснато обновяване или препълнен диск). Инсталирайте модула отново.</translation>
+    </message>
+    <message>
+        <source>The module of the provider %1 was closed under it: another provider reaches the same module and was reloaded or closed. Reload the provider %1 to use it again.</source>
+        <translation>Модулът на доставчика %1 беше затворен под него: друг доставчик достига същия модул и беше презареден или затворен. Презаредете доставчика %1, за да го използвате отново.</translation>
+    </message>
+    <message>
         <source>Unable to change user PIN.</source>
         <translation>ПИН на потребителя не може да бъде променен.</translation>
     </message>

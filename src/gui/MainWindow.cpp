@@ -9,6 +9,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSessionManager>
 #include <QStringList>
 
 #include <algorithm>
@@ -111,6 +112,11 @@ MainWindow::MainWindow(QWidget* parent)
     removeToolBar(ui->mainToolBar);
     m_pAuthPathDialog = nullptr;
     ui->mainToolBar = topBar;
+
+    // Qt's own answer to the desktop's logout closes the active dialog and then every window,
+    // from no input and in the middle of whatever operation runs; the window answers it itself.
+    QGuiApplication::setFallbackSessionManagementEnabled(false);
+    connect(qApp, &QGuiApplication::commitDataRequest, this, &MainWindow::CommitSessionData, Qt::DirectConnection);
 }
 
 MainWindow::~MainWindow()
@@ -341,6 +347,18 @@ void MainWindow::ApplySkin(bool toggle)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    // A close that comes from no input of the person (a timer, a script, the desktop's session)
+    // can reach the window while an operation waits in a background call or a dialog: it still
+    // uses the providers' tokens and keys. The window closes once the operation has ended.
+    if (m_nOperations > 0) {
+        event->ignore();
+        if (!m_bClosePending)
+            qCDebug(lcGui) << "Close asked for during an operation: the window closes once it has ended";
+        m_bClosePending = true;
+        emit CloseRequested();
+        return;
+    }
+    m_bClosePending = false;
     QMainWindow::closeEvent(event);
     m_bClosing = true;
     // Settings are read on the first show; a window that never showed would write
@@ -357,6 +375,13 @@ void MainWindow::changeEvent(QEvent* event)
         ui->retranslateUi(this);
         RetranslateTrees();
     }
+}
+
+void MainWindow::CommitSessionData(QSessionManager&)
+{
+    // Settings are read on the first show; before it there is nothing of the person's to keep.
+    if (m_bShown)
+        SaveSettings();
 }
 
 void MainWindow::on_actionAbout_triggered()

@@ -39,6 +39,7 @@ class QMenuBar;
 class QMyToolBar;
 class QPoint;
 class QResizeCentralWidget;
+class QSessionManager;
 class QTreeWidgetItem;
 class Ui_MainWindow;
 struct TErrorReport;
@@ -175,6 +176,13 @@ public:
     CTSYException& GetErrorSink() { return m_lastError; }
     bool IsOperationRunning() const { return m_nOperations > 0; }
     int GetHeldBackEventCount() const { return static_cast<int>(m_heldBackEvents.size()); }
+    // A close came while an operation ran; the window closes once the last one has ended.
+    bool IsClosePending() const { return m_bClosePending; }
+
+signals:
+    // A close was asked for while an operation runs: a wait that the close may cut short (a
+    // module that does not finish initialising) ends.
+    void CloseRequested();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -184,6 +192,9 @@ protected:
 
 private slots:
     // Frame, skin and about (MainWindow.cpp)
+    // The desktop's session is ending (logout): what a close would save is saved; nothing is
+    // freed, as an operation may be running. The close itself comes when the session ends.
+    void CommitSessionData(QSessionManager& manager);
     void on_actionAbout_triggered();
     void on_actionSwitchStyle_triggered();
     void on_actionExit_triggered();
@@ -288,7 +299,9 @@ private:
     void EndPinOperation(CPKCS11Token* pToken);
 
     // Providers and their tabs (MainWindow_Providers.cpp)
-    void LoadProviders(CAutoSplash& splash);
+    // enteredNow: descriptions of the entries the person has just entered in Preferences; their
+    // modules the loader cannot find are said in a box, those of the others only logged.
+    void LoadProviders(CAutoSplash& splash, const std::set<std::string>& enteredNow = {});
     void DisplayProvider(CPKCS11Provider* pProvider);
     // Frees every provider; the descriptions of those whose module did not answer in time
     // (left loaded, without a tab or a provider).
@@ -297,7 +310,9 @@ private:
     void ReportUnansweredProviders(const QStringList& descriptions);
     void RemoveProviderTabs();
     // Loads and initialises a module on a thread of its own while the window keeps painting
-    // (user input is dropped meanwhile); throws what the context's constructor threw.
+    // (user input is dropped meanwhile); throws what the context's constructor threw, or, when the
+    // module has not answered within CContextLoad::GetTimeout or the window is to close, gives the
+    // load up and throws TSY_MODULE_NOT_ANSWERING.
     CPKCS11Context* LoadContext(const std::string& module, const std::string& description);
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
@@ -365,8 +380,13 @@ private:
     // ShowError naming this module file in the log entry (none when null).
     void ShowErrorOfModule(const QString& text, bool critical, bool showBox, const QString* moduleName);
     // Reports a provider that could not be loaded: which provider, the layer's message, the
-    // module's return value and its explanation. A bare module name not installed is not said.
-    void ReportProviderFailure(const CTSYException& error, const std::string& module, const std::string& description);
+    // module's return value and its explanation. With bQuietIfMissing, a bare module name the
+    // loader does not find (a vendor's library this machine lacks) is only logged.
+    void ReportProviderFailure(const CTSYException& error, const std::string& module, const std::string& description,
+                               bool bQuietIfMissing = false);
+    // The line that tells that the current provider's module was closed under it; empty when it
+    // was not.
+    QString ClosedUnderText() const;
     // Reports what a handler caught, so that nothing escapes into Qt's event loop.
     void ReportException(const QString& text, const std::exception* pError);
     void WriteLogEntry(const TErrorReport& report);
@@ -400,4 +420,5 @@ private:
     // The user was told that the settings cannot be saved; the window is closing.
     bool m_bSettingsWarned = false;
     bool m_bClosing = false;
+    bool m_bClosePending = false;
 };

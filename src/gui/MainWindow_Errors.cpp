@@ -9,6 +9,7 @@
 #include "OverrideCursor.h"
 #include "PKCS11Context.h"
 #include "Pkcs11Errors.h"
+#include "Settings.h"
 #include "pkcs11provider.h"
 
 void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
@@ -16,7 +17,20 @@ void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
     QString moduleName;
     if (m_pCurrentProvider && m_pCurrentProvider->GetContext())
         moduleName = QFile::decodeName(m_pCurrentProvider->GetContext()->GetModuleName());
-    ShowErrorOfModule(text, critical, showBox, m_pCurrentProvider ? &moduleName : nullptr);
+    // The module's answer is then about sessions another provider's finalisation took away.
+    const QString closedUnder = m_lastError.GetFlag() == TSY_KIND_PKCS11 ? ClosedUnderText() : QString();
+    ShowErrorOfModule(closedUnder.isEmpty() ? text : text + QLatin1Char('\n') + closedUnder, critical, showBox,
+                      m_pCurrentProvider ? &moduleName : nullptr);
+}
+
+QString MainWindow::ClosedUnderText() const
+{
+    const CPKCS11Context* pContext = m_pCurrentProvider ? m_pCurrentProvider->GetContext() : nullptr;
+    if (!pContext || !pContext->IsModuleClosedUnder())
+        return QString();
+    return tr("The module of the provider %1 was closed under it: another provider reaches the same module and "
+              "was reloaded or closed. Reload the provider %1 to use it again.")
+        .arg(CSettings::FromMapText(pContext->GetDescription()));
 }
 
 void MainWindow::ShowErrorOfModule(const QString& text, bool critical, bool showBox, const QString* moduleName)

@@ -85,10 +85,13 @@ QString MainWindow::LoginFailureText(const CPKCS11Token* pToken)
 
 void MainWindow::ReportLoginFailure(CPKCS11Token* pToken)
 {
-    // The session the login was for went with the card: the token must be chosen anew.
+    // The session the login was for went with the card: the token must be chosen anew. Unless
+    // another provider's finalisation closed the module under this one: then it went with that,
+    // and the report says so.
     const CK_RV rv = m_lastError.GetFlag() == TSY_KIND_PKCS11 ? m_lastError.GetCode() : CKR_OK;
-    if (rv != CKR_SESSION_HANDLE_INVALID && rv != CKR_SESSION_CLOSED && rv != CKR_DEVICE_REMOVED &&
-        rv != CKR_TOKEN_NOT_PRESENT) {
+    if ((rv != CKR_SESSION_HANDLE_INVALID && rv != CKR_SESSION_CLOSED && rv != CKR_DEVICE_REMOVED &&
+         rv != CKR_TOKEN_NOT_PRESENT) ||
+        !ClosedUnderText().isEmpty()) {
         ShowError(LoginFailureText(pToken), false, true);
         return;
     }

@@ -2,9 +2,11 @@
 #include "MainWindow.h"
 #include "ui_MainWindow.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QMessageBox>
 #include <QSplitter>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include <QCoreApplication>
@@ -13,6 +15,7 @@
 
 #include "AutoSplash.h"
 #include "BackgroundCall.h"
+#include "ContextLoad.h"
 #include "GuiLog.h"
 #include "PKCS11Context.h"
 #include "Pkcs11Errors.h"
@@ -26,12 +29,27 @@
 
 CPKCS11Context* MainWindow::LoadContext(const std::string& module, const std::string& description)
 {
-    // Loading, C_Initialize and the slot list can take seconds (a card read in C_Initialize):
-    // they run on a thread of their own while the window goes on painting. What the user does
-    // meanwhile is dropped: nothing may start on objects that are being replaced.
-    return tessaly::CallInBackground(
-        [&] { return new CPKCS11Context(module.c_str(), description.c_str(), &m_lastError); },
-        tessaly::TUserInput::Dropped);
+    // Loading, C_Initialize and the slot list can take seconds (a card read in C_Initialize), and
+    // a module may never come back from C_Initialize: they run on a thread of their own while the
+    // window goes on painting, until they end, the time limit passes or the window is to close.
+    // What the user does meanwhile is dropped: nothing may start on objects that are being replaced.
+    QEventLoop loop;
+    CContextLoad load(module, description, &m_lastError,
+                      [&loop] { QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection); });
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(this, &MainWindow::CloseRequested, &loop, &QEventLoop::quit);
+    limit.start(int(CContextLoad::GetTimeout()));
+    if (!m_bClosePending)
+        tessaly::RunWaitLoop(loop, tessaly::TUserInput::Dropped);
+    if (load.HasEnded())
+        return load.Take();
+    // Its thread stays behind in the module; the window goes on without it.
+    load.GiveUp();
+    const std::string sMessage = description + ": the module did not return from C_Initialize within " +
+                                 std::to_string(CContextLoad::GetTimeout()) + " ms";
+    throw CTSYException(sMessage.c_str(), TSY_MODULE_NOT_ANSWERING, TSY_KIND_PLAIN);
 }
 
 CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std::string& description)
@@ -58,7 +76,7 @@ CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std
     return pProvider;
 }
 
-void MainWindow::LoadProviders(CAutoSplash& splash)
+void MainWindow::LoadProviders(CAutoSplash& splash, const std::set<std::string>& enteredNow)
 {
     const CSettings::TModules& modules = CSettings::Instance().GetProviders();
     if (modules.empty()) {
@@ -78,9 +96,18 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
         const std::string& description = entry.first;
         // The table holds UTF-8; the loader gets the file name in the system's encoding.
         const std::string module = QFile::encodeName(CSettings::FromMapText(entry.second)).toStdString();
+        // A close asked for meanwhile ends the loading: the window is about to go.
+        if (m_bClosePending)
+            break;
         // Its last C_Finalize has not returned: loading it again could block the window there.
         if (CPKCS11Provider::IsFinalizePending(module)) {
             qCDebug(lcGui) << "Not loaded, it did not answer when it was closed:" << CSettings::FromMapText(description);
+            continue;
+        }
+        // Nor has its last C_Initialize (the user was told when the window gave up on it).
+        if (CContextLoad::IsPending(module)) {
+            qCDebug(lcGui) << "Not loaded, it still has not finished its initialisation:"
+                           << CSettings::FromMapText(description);
             continue;
         }
         splash.ShowMessage(tr("Loading provider %1...").arg(CSettings::FromMapText(description)),
@@ -97,7 +124,9 @@ void MainWindow::LoadProviders(CAutoSplash& splash)
         } catch (const CTSYException& e) {
             m_pCurrentProvider = pFirst;
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            ReportProviderFailure(e, module, description);
+            if (m_bClosePending)
+                break;
+            ReportProviderFailure(e, module, description, !enteredNow.count(description));
         }
     }
 
@@ -125,6 +154,14 @@ QString MainWindow::ProviderFailureText(const CTSYException& error, const std::s
     const QString provider = CSettings::FromMapText(description);
     const QString file = QFile::decodeName(QByteArray::fromStdString(module));
     QString message = QString::fromUtf8(error.GetMessage() ? error.GetMessage() : "");
+    if (error.GetFlag() == TSY_KIND_PLAIN && error.GetCode() == TSY_MODULE_NEEDS_ARGUMENTS)
+        return tr("The provider %1 cannot be used.").arg(provider) + QLatin1Char('\n') +
+               GetPkcs11ErrorExplanation(error.GetCode());
+    if (error.GetFlag() == TSY_KIND_PLAIN && error.GetCode() == TSY_MODULE_NOT_ANSWERING)
+        return tr("The provider %1 does not answer: its module has not finished its start after %2 seconds.\n"
+                  "tessaly goes on without it; it is tried again at the next start of tessaly.")
+            .arg(provider)
+            .arg((CContextLoad::GetTimeout() + 999) / 1000);
     const bool bNotLoaded = error.GetFlag() == TSY_KIND_LOAD_FAILED ||
                             (error.GetFlag() == TSY_KIND_PLAIN && error.GetCode() == TSY_MODULE_NOT_PKCS11);
     if (!bNotLoaded)
@@ -134,6 +171,10 @@ QString MainWindow::ProviderFailureText(const CTSYException& error, const std::s
         reason = tr("The file %1 is not a PKCS#11 module.").arg(file);
     } else if (error.GetCode() == TSY_MODULE_NOT_REGULAR) {
         reason = tr("Its module file %1 is not a regular file; only regular files are loaded.").arg(file);
+    } else if (error.GetCode() == TSY_MODULE_CUT_SHORT) {
+        reason = tr("Its module file %1 is cut short: it ends before the parts the system needs to load it (an "
+                    "interrupted update or a full disk leaves such a file). Install the module again.")
+                     .arg(file);
     } else {
         // The loader's own words, after the description the layer puts in front of them.
         const QString prefix = provider + QStringLiteral(": ");
@@ -145,13 +186,13 @@ QString MainWindow::ProviderFailureText(const CTSYException& error, const std::s
 }
 
 void MainWindow::ReportProviderFailure(const CTSYException& error, const std::string& module,
-                                       const std::string& description)
+                                       const std::string& description, bool bQuietIfMissing)
 {
-    // A bare file name the loader does not find is a vendor's library this machine does not
-    // have (the default table lists four): no box at every start for it. A path the user gave,
-    // and every other failure, is said.
-    if (error.GetFlag() == TSY_KIND_LOAD_FAILED && error.GetCode() == 0 && module.find('/') == std::string::npos)
-        return;
+    // A bare file name the loader does not find is a vendor's library this machine may not have
+    // (the default table lists four): at start no box at every start for it, only the log. A name
+    // just entered, a Reload, a path, and every other failure are said.
+    const bool bShowBox = !(bQuietIfMissing && error.GetFlag() == TSY_KIND_LOAD_FAILED && error.GetCode() == 0 &&
+                            module.find('/') == std::string::npos);
     COperationGuard operation(this);
     QString text = ProviderFailureText(error, module, description);
     m_lastError.Reset();
@@ -164,7 +205,7 @@ void MainWindow::ReportProviderFailure(const CTSYException& error, const std::st
             text += QLatin1Char('\n') + answer;
     }
     const QString moduleName = QFile::decodeName(QByteArray::fromStdString(module));
-    ShowErrorOfModule(text, false, true, &moduleName);
+    ShowErrorOfModule(text, false, bShowBox, &moduleName);
 }
 
 void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
@@ -320,7 +361,8 @@ void MainWindow::on_actionReload_triggered()
             m_pTokenToSelect = nullptr;
         } catch (const CTSYException& e) {
             qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            ReportProviderFailure(e, module, description);
+            if (!m_bClosePending)
+                ReportProviderFailure(e, module, description);
         }
         on_item_selection_changed();
     }, WaitCursor);
@@ -362,10 +404,46 @@ int MainWindow::TabOfProvider(const CPKCS11Provider* pProvider) const
     return -1;
 }
 
+namespace {
+
+// The settings behind the Preferences dialog, keeping the default table a reset puts in, so that
+// the entries the person has typed in can be told from it.
+class CPreferencesAccess : public CSettingsProviderAccess
+{
+public:
+    explicit CPreferencesAccess(CSettings& settings) : CSettingsProviderAccess(settings), m_before(GetProviders()) {}
+
+    void ResetProviders() override
+    {
+        CSettingsProviderAccess::ResetProviders();
+        m_defaults = GetProviders();
+    }
+
+    // The descriptions of the entries neither there before nor put in by a reset.
+    std::set<std::string> Entered()
+    {
+        std::set<std::string> entered;
+        for (const auto& entry : GetProviders()) {
+            const auto before = m_before.find(entry.first);
+            const auto fromReset = m_defaults.find(entry.first);
+            if ((before == m_before.end() || before->second != entry.second) &&
+                (fromReset == m_defaults.end() || fromReset->second != entry.second))
+                entered.insert(entry.first);
+        }
+        return entered;
+    }
+
+private:
+    const TProviderTable m_before;
+    TProviderTable m_defaults;
+};
+
+} // namespace
+
 void MainWindow::on_actionPreferences_triggered()
 {
     RunOperation(tr("Unable to load the providers."), [this] {
-        CSettingsProviderAccess access(CSettings::Instance());
+        CPreferencesAccess access(CSettings::Instance());
         bool bChanged = false;
         {
             ProvidersDialog dialog(access, this);
@@ -384,7 +462,7 @@ void MainWindow::on_actionPreferences_triggered()
             ReportUnansweredProviders(unanswered);
             splash.Show();
         }
-        LoadProviders(splash);
+        LoadProviders(splash, access.Entered());
         splash.ShowMessage(tr("Saving settings..."), Qt::AlignBottom, Qt::black);
         SaveSettings();
     });

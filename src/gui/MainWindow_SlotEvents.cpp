@@ -318,7 +318,13 @@ void MainWindow::OperationStarted()
 void MainWindow::OperationEnded()
 {
     assert(m_nOperations > 0);
-    if (--m_nOperations == 0 && !m_heldBackEvents.empty() && !m_bApplyQueued) {
+    if (--m_nOperations == 0 && m_bClosePending) {
+        // From the event loop, once the operation's own code has unwound; the held-back events
+        // are of no use to a window that closes.
+        QMetaObject::invokeMethod(this, [this] { close(); }, Qt::QueuedConnection);
+        return;
+    }
+    if (m_nOperations == 0 && !m_heldBackEvents.empty() && !m_bApplyQueued) {
         // Applied from the event loop, once the operation's own code has unwound.
         m_bApplyQueued = true;
         QMetaObject::invokeMethod(this, &MainWindow::ApplyHeldBackEvents, Qt::QueuedConnection);

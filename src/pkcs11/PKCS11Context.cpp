@@ -1,10 +1,7 @@
 #include "PKCS11Context.h"
 
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <link.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -16,6 +13,7 @@
 
 #include <QDebug>
 
+#include "ModuleFile.h"
 #include "PKCS11Base.h"
 #include "PKCS11Slot.h"
 
@@ -29,10 +27,17 @@ struct TRegistry
     std::map<const CPKCS11Context*, uint64_t> live;   // context -> generation
     std::set<uint64_t> liveGenerations;
     std::map<void*, unsigned long> initUsers;        // library handle -> contexts sharing its initialisation
-    // Libraries inside C_Finalize, which runs without the lock (a module may never come back
-    // from it); a new initialisation of one of them waits for the end of it.
+    // Libraries inside C_Initialize or C_Finalize, which run without the lock (a module may never
+    // come back from either); another initialisation or finalisation of one of them waits for
+    // the end of it, those of other libraries do not.
+    std::set<void*> initializing;
     std::set<void*> finalizing;
-    std::condition_variable finalized;
+    std::condition_variable settled;
+    // The modules of the live contexts that still hold their share, by generation, asked after
+    // every C_Finalize whether it closed them too (a module and a wrapper of it, as two
+    // providers, reach one library the loader cannot tell apart from two).
+    std::map<uint64_t, std::pair<void*, CK_FUNCTION_LIST_PTR>> initialised;
+    std::set<uint64_t> closedUnder;
     uint64_t nextGeneration = 1;
 };
 
@@ -64,22 +69,6 @@ void PinMapped(const char* pszPath)
         dlclose(h);
 }
 
-// Whether a module named by a path is a regular file. The loader's open() of a FIFO waits for a
-// writer for good, so the type is checked first, on a descriptor opened without blocking. A bare
-// file name is searched for by the loader in its own folders and is left to it.
-bool IsLoadableFile(const char* pszModule)
-{
-    if (!std::strchr(pszModule, '/'))
-        return true;
-    const int fd = ::open(pszModule, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return true;   // the loader says why it cannot open it
-    struct stat info;
-    const bool bRegular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    ::close(fd);
-    return bRegular;
-}
-
 // A list naming a slot twice (entries a module claims but does not write are left 0) would
 // give the one slot several rows, each with its own sessions and its own full read of the
 // token: each ID is kept once, where it first appears. Returns the new count.
@@ -108,9 +97,16 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
       m_bInitializedHere(false),
       m_nGeneration(0)
 {
-    if (pszModule && !IsLoadableFile(pszModule)) {
-        std::string sMessage = m_sDescription + ": " + pszModule + ": not a regular file";
-        throw CTSYException(sMessage.c_str(), TSY_MODULE_NOT_REGULAR, TSY_KIND_LOAD_FAILED);
+    std::string sFileReason;
+    switch (pszModule ? CheckModuleFile(pszModule, &sFileReason) : TModuleFile::Loadable) {
+    case TModuleFile::NotRegular:
+        throw CTSYException((m_sDescription + ": " + pszModule + ": not a regular file").c_str(),
+                            TSY_MODULE_NOT_REGULAR, TSY_KIND_LOAD_FAILED);
+    case TModuleFile::CutShort:
+        throw CTSYException((m_sDescription + ": " + pszModule + ": " + sFileReason).c_str(), TSY_MODULE_CUT_SHORT,
+                            TSY_KIND_LOAD_FAILED);
+    case TModuleFile::Loadable:
+        break;
     }
     dlerror();
     m_hModule = pszModule ? dlopen(pszModule, RTLD_LAZY) : nullptr;
@@ -137,11 +133,16 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
     // fault in its next C_Initialize (openCryptoki does, inside libitm). C_Finalize still runs.
     KeepMapped();
 
-    // The registry lock is held across C_Initialize so that two contexts over one module agree
-    // on who shares the initialisation.
+    // Two contexts over one library initialise it one after the other, so that they agree on who
+    // shares the initialisation; the registry lock itself is not held across the call, since a
+    // module may never return from it.
     {
         std::unique_lock<std::mutex> lock(Registry().mutex);
-        Registry().finalized.wait(lock, [this] { return Registry().finalizing.count(m_hModule) == 0; });
+        Registry().settled.wait(lock, [this] {
+            return Registry().finalizing.count(m_hModule) == 0 && Registry().initializing.count(m_hModule) == 0;
+        });
+        Registry().initializing.insert(m_hModule);
+        lock.unlock();
         const std::set<std::string> mappedBefore = MappedLibraries();
         CK_C_INITIALIZE_ARGS args;
         memset(&args, 0, sizeof(args));
@@ -149,9 +150,19 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
         CK_RV rv = m_pFunctionList->C_Initialize(&args);
         if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED)
             rv = m_pFunctionList->C_Initialize(nullptr);
+        lock.lock();
+        Registry().initializing.erase(m_hModule);
+        Registry().settled.notify_all();
         if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
+            lock.unlock();
             m_pFunctionList = nullptr;
             Unload();
+            // Arguments refused even when there are none: the module wants initialisation
+            // arguments of its own (NSS's softoken its configuration string).
+            if (rv == CKR_ARGUMENTS_BAD)
+                throw CTSYException("Unable to initialize the Cryptoki module: it answered CKR_ARGUMENTS_BAD also "
+                                    "without initialisation arguments",
+                                    TSY_MODULE_NEEDS_ARGUMENTS, TSY_KIND_PLAIN);
             throw CTSYException("Unable to initialize the Cryptoki module", rv, TSY_KIND_PKCS11);
         }
         // Libraries the module opened itself (OpenSC its PC/SC layer) stay mapped too: its
@@ -179,6 +190,7 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
     m_nGeneration = Registry().nextGeneration++;
     Registry().live[this] = m_nGeneration;
     Registry().liveGenerations.insert(m_nGeneration);
+    Registry().initialised[m_nGeneration] = std::make_pair(m_hModule, m_pFunctionList);
 }
 
 CPKCS11Context::~CPKCS11Context()
@@ -189,6 +201,10 @@ CPKCS11Context::~CPKCS11Context()
         Registry().liveGenerations.erase(m_nGeneration);
     }
     Finalize();
+    {
+        std::lock_guard<std::mutex> lock(Registry().mutex);
+        Registry().closedUnder.erase(m_nGeneration);
+    }
     Unload();
     FreeSlotList();
 }
@@ -206,6 +222,9 @@ bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
     m_bFinalized = true;
     m_bShareHeld = false;
     std::unique_lock<std::mutex> lock(Registry().mutex);
+    Registry().initialised.erase(m_nGeneration);
+    // A context of this library that is initialising now is counted once it has.
+    Registry().settled.wait(lock, [this] { return Registry().initializing.count(m_hModule) == 0; });
     auto it = Registry().initUsers.find(m_hModule);
     if (it != Registry().initUsers.end() && --it->second > 0)
         return false;   // another context still works with the module
@@ -213,14 +232,43 @@ bool CPKCS11Context::ReleaseShare(bool bFinalizeIfLast)
         Registry().initUsers.erase(it);
     if (!bFinalizeIfLast)
         return false;
-    // Other modules' contexts must not wait on this one's C_Finalize.
+    // Other modules' contexts must not wait on this one's C_Finalize; one of this library waits.
     Registry().finalizing.insert(m_hModule);
     lock.unlock();
     m_pFunctionList->C_Finalize(nullptr);
+    // Done before anything can initialise a module again: afterwards a module closed under
+    // another context no longer tells.
+    NoteModulesClosedUnderOthers();
     lock.lock();
     Registry().finalizing.erase(m_hModule);
-    Registry().finalized.notify_all();
+    Registry().settled.notify_all();
     return true;
+}
+
+void CPKCS11Context::NoteModulesClosedUnderOthers() const
+{
+    std::vector<std::pair<uint64_t, CK_FUNCTION_LIST_PTR>> others;
+    {
+        std::lock_guard<std::mutex> lock(Registry().mutex);
+        for (const auto& entry : Registry().initialised)
+            if (entry.second.first != m_hModule)
+                others.emplace_back(entry.first, entry.second.second);
+    }
+    // Their code stays mapped for the life of the process, whatever becomes of their contexts.
+    for (const auto& other : others) {
+        CK_INFO info;
+        if (other.second->C_GetInfo(&info) != CKR_CRYPTOKI_NOT_INITIALIZED)
+            continue;
+        std::lock_guard<std::mutex> lock(Registry().mutex);
+        if (Registry().initialised.count(other.first))
+            Registry().closedUnder.insert(other.first);
+    }
+}
+
+bool CPKCS11Context::IsModuleClosedUnder() const
+{
+    std::lock_guard<std::mutex> lock(Registry().mutex);
+    return Registry().closedUnder.count(m_nGeneration) != 0;
 }
 
 void CPKCS11Context::KeepMapped()

@@ -20,8 +20,10 @@ class CPKCS11Context : public CErrorHandler
 {
 public:
     // Loads, initialises and reads the slot list; throws CTSYException on any failure, sink or not.
-    // A failure after loading undoes what this constructor did (finalise, unload); a refused
-    // C_Initialize is reported with the module's return value. Once the module's function list
+    // A file that would end the process in the loader (not a regular file, a library cut short)
+    // is refused before it is loaded. A failure after loading undoes what this constructor did
+    // (finalise, unload); a refused C_Initialize is reported with the module's return value, or as
+    // TSY_MODULE_NEEDS_ARGUMENTS when the module wants initialisation arguments of its own. Once the module's function list
     // is obtained, its code stays mapped for the life of the process: later loads of the same
     // file reuse it.
     CPKCS11Context(const char* pszModule, const char* pszDescription, CTSYException* pErrorSink);
@@ -52,6 +54,11 @@ public:
     // A unique number of this context in the process, never reused.
     uint64_t GetGeneration() const { return m_nGeneration; }
 
+    // Whether another context's C_Finalize closed this context's module too (a module and a wrapper
+    // of it reach one library): the module then answered CKR_CRYPTOKI_NOT_INITIALIZED, and this
+    // context's sessions are gone even once the module is initialised again.
+    bool IsModuleClosedUnder() const;
+
     // Whether a context with this address is alive now; for receivers of queued signals that
     // carry a context pointer, which may arrive after the context is gone.
     static bool IsLive(const CPKCS11Context* pContext);
@@ -75,6 +82,8 @@ private:
     void KeepMapped();
     void Unload();
     bool ReleaseShare(bool bFinalizeIfLast);
+    // After this context's C_Finalize: marks the live contexts whose module it closed too.
+    void NoteModulesClosedUnderOthers() const;
     void DeleteSlot(CPKCS11Slot* pSlot) const;
 
     void* m_hModule;

@@ -13,13 +13,20 @@
 #define TSY_MODULE_NOT_REGULAR  0x80001005UL
 // A library without C_GetFunctionList: not a PKCS#11 module.
 #define TSY_MODULE_NOT_PKCS11   0x80001006UL
+// A shared library whose loadable segments reach past the end of its file: it is never loaded.
+#define TSY_MODULE_CUT_SHORT    0x80001007UL
+// A module that refuses to initialise without initialisation arguments of its own (it answers
+// CKR_ARGUMENTS_BAD also to a call without any): no general program can use it.
+#define TSY_MODULE_NEEDS_ARGUMENTS 0x80001008UL
+// A module that did not return from C_Initialize within the caller's time limit.
+#define TSY_MODULE_NOT_ANSWERING 0x80001009UL
 
 // What the code of a CTSYException means.
 enum TSYErrorKind : uint32_t {
     TSY_KIND_PLAIN = 0,       // an error of the layer; code 0 or one of the TSY_ codes
     TSY_KIND_PKCS11 = 1,      // the code is the CK_RV of the failed module call
     TSY_KIND_LOAD_FAILED = 2  // the module library could not be loaded; code 0 (the loader's
-                              // reason in the message) or TSY_MODULE_NOT_REGULAR
+                              // reason in the message), TSY_MODULE_NOT_REGULAR or TSY_MODULE_CUT_SHORT
 };
 
 // The layer's exception; also used as the error sink that callers hand to layer objects.

@@ -107,6 +107,10 @@ void KeepOrphan(CSlotEventThread* pThread)
     g_pOrphans->push_back(pThread);
 }
 
+// Providers left loaded at the end of the program, never finalised: kept reachable to the end.
+std::mutex g_leftMutex;
+std::vector<std::pair<CPKCS11Context*, CSlotEventThread*>>* g_pLeft = nullptr;
+
 // Deletes the kept threads that have ended since.
 void ReapOrphans()
 {
@@ -149,12 +153,36 @@ bool CPKCS11Provider::Shutdown()
 
 void CPKCS11Provider::ShutdownAll(const std::vector<CPKCS11Provider*>& providers)
 {
-    // Every module finalises at once, so that stuck ones share one limit instead of adding up.
-    for (CPKCS11Provider* pProvider : providers)
-        pProvider->BeginShutdown();
+    // One module after the other: a module and a wrapper of it (a tracing module listed beside
+    // it) reach one library, which must never see C_CloseSession and C_Finalize from two threads
+    // at once. A stuck module uses up the one limit; those after it are not finalised at all.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(g_nCloseTimeout.load());
-    for (CPKCS11Provider* pProvider : providers)
-        pProvider->EndShutdown(deadline);
+    for (CPKCS11Provider* pProvider : providers) {
+        if (std::chrono::steady_clock::now() < deadline)
+            pProvider->EndShutdown(deadline);
+        else
+            pProvider->LeaveLoaded();
+    }
+}
+
+void CPKCS11Provider::LeaveLoaded()
+{
+    if (m_bShutDown)
+        return;
+    m_bShutDown = true;
+    m_bAnswered = false;
+    qCWarning(lcPkcs11) << "Warning: the module of" << m_pContext->GetDescription()
+                        << "was not finalised: the time for closing had passed; it stays loaded.";
+    m_pContextThread->RequestStop();
+    // Its slot-event thread may still wait in the module, and the context holds the module's
+    // sessions: both stay as they are for the rest of the process.
+    std::lock_guard<std::mutex> lock(g_leftMutex);
+    if (!g_pLeft)
+        g_pLeft = new std::vector<std::pair<CPKCS11Context*, CSlotEventThread*>>;
+    g_pLeft->emplace_back(m_pContext, m_pContextThread);
+    m_pContext = nullptr;
+    m_pContextThread = nullptr;
+    m_mapSlots.clear();
 }
 
 void CPKCS11Provider::BeginShutdown()

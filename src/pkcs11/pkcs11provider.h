@@ -36,8 +36,9 @@ public:
     // user), and until it answers IsFinalizePending is true for its file. Afterwards the
     // provider has no context or thread. Later calls return the first answer.
     bool Shutdown();
-    // Shuts all of them down at once, for the end of the program: their modules finalise in
-    // parallel within one limit, GetCloseTimeout ms. Each one's Shutdown then gives its answer.
+    // Shuts all of them down for the end of the program, one after the other within one limit,
+    // GetCloseTimeout ms: those not reached within it are left loaded, unfinalised, for the rest
+    // of the process. Each one's Shutdown then gives its answer (false for those left).
     static void ShutdownAll(const std::vector<CPKCS11Provider*>& providers);
 
     CPKCS11Context* GetContext() const { return m_pContext; }
@@ -68,6 +69,8 @@ private:
     // Starts C_Finalize; EndShutdown waits for it until the deadline and ends the rest.
     void BeginShutdown();
     bool EndShutdown(std::chrono::steady_clock::time_point deadline);
+    // Gives up the provider without finalising its module (nothing is freed).
+    void LeaveLoaded();
 
     bool m_bShutDown;
     bool m_bAnswered;

@@ -177,6 +177,22 @@ std::string BadSlot(const std::string& arg)
     return "Invalid slot ID \"" + arg + "\": decimal digits, or 0x and hexadecimal digits, expected\n";
 }
 
+// A copy of SoftHSM2 cut short in a folder of its own, which the tool also searches for bare names.
+const char* const kCutModuleName = "libsofthsm2-cut.so";
+
+const std::string& CutModuleFolder()
+{
+    static const std::string folder = fixture::ScratchDir("cut-module");
+    return folder;
+}
+
+std::string CutModulePath()
+{
+    const std::string path = CutModuleFolder() + "/" + kCutModuleName;
+    fixture::WriteCutShort(fixture::SoftHsm::ModulePath(), path, 40000);
+    return path;
+}
+
 const char* const kUsage =
     "Usage: brannick <module> <slot-id> <so-pin> <label>  (an SO PIN of \"-\" is read from standard input)\n";
 
@@ -223,6 +239,16 @@ std::vector<TRefusal> Refusals()
          "The label is longer than 32 bytes\n"},
         {"text file as module", {TESSALY_TESTMODULE_NOTALIB_PATH, "{S}", "{SO}", "X"}, pin,
          std::string("test: ") + TESSALY_TESTMODULE_NOTALIB_PATH + "*"},
+        // Refused before the loader maps it, which would end the tool with SIGBUS.
+        {"module cut short", {CutModulePath(), "{S}", "{SO}", "X"}, pin,
+         "test: " + CutModulePath() + ": cut short: the file has 40000 bytes, its loadable segments need *"},
+        {"module cut short, found by its bare name", {kCutModuleName, "{S}", "{SO}", "X"}, pin,
+         std::string("test: ") + kCutModuleName + ": cut short: the file has 40000 bytes, its loadable segments need *"},
+        // The module's answer in words, as the window gives it.
+        {"NSS's softoken", {TESSALY_NSS_SOFTOKEN_MODULE, "{S}", "{SO}", "X"}, pin,
+         "Unable to initialize the Cryptoki module: it answered CKR_ARGUMENTS_BAD also without initialisation "
+         "arguments. This module needs initialisation arguments of its own, which no general program passes; it "
+         "cannot be used here.\n"},
     };
 }
 
@@ -232,7 +258,9 @@ TEST_F(BrannickTool, RefusalsLeaveTheTokenAsItWas)
     ASSERT_FALSE(HasFatalFailure());
     setenv("TESSALY_SLOW_INIT_MS", "0", 1);
     setenv("TESSALY_INIT_TOKEN_RV", "0xB6", 1);
-    for (const TRefusal& r : Refusals()) {
+    const std::vector<TRefusal> refusals = Refusals();
+    setenv("LD_LIBRARY_PATH", CutModuleFolder().c_str(), 1);
+    for (const TRefusal& r : refusals) {
         SCOPED_TRACE(r.name);
         std::vector<std::string> args;
         for (const std::string& a : r.args)
@@ -253,6 +281,7 @@ TEST_F(BrannickTool, RefusalsLeaveTheTokenAsItWas)
         EXPECT_FALSE(Contains(run.err, kSOPIN)) << run.err;
         ExpectUntouched(r.name);
     }
+    unsetenv("LD_LIBRARY_PATH");
     unsetenv("TESSALY_SLOW_INIT_MS");
     unsetenv("TESSALY_INIT_TOKEN_RV");
 }

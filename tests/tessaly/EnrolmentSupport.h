@@ -1,16 +1,19 @@
 #pragma once
 
 // For the window's certificate request and download tests: a loopback request service and the
-// operator's folder that points the window at it.
+// operator's folder that points the window at it, and the download summary read back.
 
 #include <QDir>
 #include <QFile>
 #include <QString>
+#include <QStringList>
+#include <QTreeWidget>
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ModalDriver.h"
 #include "RequestService.h"
 
 // A request service in store/service that approves these policies; not started yet.
@@ -39,4 +42,15 @@ inline QString MakeOperatorFolder(const QString& scratch, const fixture::Request
         copy(shipped + QLatin1String(file), data + QLatin1Char('/') + QLatin1String(file));
     copy(QString::fromStdString(service.TrustFile()), data + QStringLiteral("/chain.pem"));
     return xdg;
+}
+
+// The download summary's rows as "label: message", closed afterwards.
+inline fixture::ModalDriver::Handler Summary(QStringList& rows)
+{
+    return [&rows](QWidget* w) {
+        QTreeWidget* tree = w->findChild<QTreeWidget*>(QStringLiteral("treeStatus"));
+        for (int i = 0; tree && i < tree->topLevelItemCount(); ++i)
+            rows << tree->topLevelItem(i)->text(0) + QStringLiteral(": ") + tree->topLevelItem(i)->text(1);
+        fixture::ModalDriver::Click(w, QStringLiteral("Close"));
+    };
 }

@@ -46,17 +46,6 @@ struct TKey {
     std::string keyId;
 };
 
-// The summary's rows as "label: message", closed afterwards.
-fixture::ModalDriver::Handler Summary(QStringList& rows)
-{
-    return [&rows](QWidget* w) {
-        QTreeWidget* tree = w->findChild<QTreeWidget*>(QStringLiteral("treeStatus"));
-        for (int i = 0; tree && i < tree->topLevelItemCount(); ++i)
-            rows << tree->topLevelItem(i)->text(0) + QStringLiteral(": ") + tree->topLevelItem(i)->text(1);
-        fixture::ModalDriver::Click(w, QStringLiteral("Close"));
-    };
-}
-
 // pkcs11-tool's listing of the token's objects, from another process.
 std::string ListObjects(const std::string& token)
 {

@@ -33,7 +33,6 @@ protected:
         case QEvent::Shortcut:
         case QEvent::ShortcutOverride:
         case QEvent::ContextMenu:
-        case QEvent::Close:
             pEvent->ignore();
             return true;
         default:
@@ -44,6 +43,23 @@ protected:
 
 } // namespace
 
+void RunWaitLoop(QEventLoop& loop, TUserInput input)
+{
+    QCoreApplication* pApp = QCoreApplication::instance();
+    // Marks the wait on the application for whoever drives its dialogs from outside (the
+    // tests): a modal dialog shown meanwhile is not waiting for an answer.
+    const int nWaiting = pApp->property(kBackgroundCallsProperty).toInt();
+    pApp->setProperty(kBackgroundCallsProperty, nWaiting + 1);
+    // A close request still reaches the window, which defers it to the end of the operation.
+    if (input == TUserInput::Dropped) {
+        CInputBlocker blocker;
+        loop.exec();
+    } else {
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    pApp->setProperty(kBackgroundCallsProperty, nWaiting);
+}
+
 void RunInBackground(const std::function<void()>& work, TUserInput input)
 {
     QCoreApplication* pApp = QCoreApplication::instance();
@@ -53,10 +69,6 @@ void RunInBackground(const std::function<void()>& work, TUserInput input)
     }
     std::exception_ptr failure;
     QEventLoop loop;
-    // Marks the wait on the application for whoever drives its dialogs from outside (the
-    // tests): a modal dialog shown meanwhile is not waiting for an answer.
-    const int nWaiting = pApp->property(kBackgroundCallsProperty).toInt();
-    pApp->setProperty(kBackgroundCallsProperty, nWaiting + 1);
     // A thread that is joined: once join returns its per-thread data (OpenSSL's, of the TLS
     // exchange) is gone too, which a QThread's wait does not promise.
     std::thread worker([&loop, &work, &failure] {
@@ -68,14 +80,8 @@ void RunInBackground(const std::function<void()>& work, TUserInput input)
         // Queued to the loop's thread: delivered only while the loop runs.
         QMetaObject::invokeMethod(&loop, "quit", Qt::QueuedConnection);
     });
-    if (input == TUserInput::Dropped) {
-        CInputBlocker blocker;
-        loop.exec();
-    } else {
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    }
+    RunWaitLoop(loop, input);
     worker.join();
-    pApp->setProperty(kBackgroundCallsProperty, nWaiting);
     if (failure)
         std::rethrow_exception(failure);
 }

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QEventLoop;
+
 namespace tessaly {
 
 // What becomes of the user's input while the call runs: held back and delivered after it,
@@ -16,6 +18,11 @@ enum class TUserInput { HeldBack, Dropped };
 // the calling thread. Called outside the GUI thread, or without an application,
 // work runs directly. work must not touch widgets.
 void RunInBackground(const std::function<void()>& work, TUserInput input = TUserInput::HeldBack);
+
+// Runs loop until it is told to quit (from any thread, queued), leaving out user input as input
+// says; for a wait whose end the caller decides (a time limit, a close request). Marks the wait
+// on the application as RunInBackground does.
+void RunWaitLoop(QEventLoop& loop, TUserInput input);
 
 // The same for a call with a result.
 template <class TFunction>

@@ -94,6 +94,32 @@ TEST(ContextLoad, OnlyRegularFilesAreLoaded)
     }
 }
 
+// A library cut short anywhere between its headers and the end of its last loadable segment is
+// refused before the loader maps it (which raises SIGBUS in dlopen); cut after that, it loads.
+TEST(ContextLoad, LibrariesCutShortAreRefused)
+{
+    const std::string dir = fixture::ScratchDir("cutshort");
+    const std::string real = fixture::SoftHsm::ModulePath();
+    const size_t end = fixture::LoadableEnd(real);
+    ASSERT_GT(end, 8192u) << real;
+    for (size_t size : {size_t(64), size_t(1100), size_t(4096), end / 2, end - 1}) {
+        const std::string cut = dir + "/libsofthsm2-" + std::to_string(size) + ".so";
+        fixture::WriteCutShort(real, cut, size);
+        LoadFailure f = FailedLoad(cut.c_str(), "Cut");
+        EXPECT_EQ(TSY_MODULE_CUT_SHORT, f.code) << size << ": " << f.message;
+        EXPECT_EQ(2u, f.kind) << size;
+        EXPECT_EQ(0u, f.message.rfind("Cut: " + cut + ": cut short: the file has " + std::to_string(size) +
+                                          " bytes, its loadable segments need ",
+                                      0))
+            << f.message;
+    }
+    // Without what follows its segments (section headers, symbols) a library still loads.
+    const std::string module = testmodule::ModulePath();
+    const std::string whole = dir + "/libsegments-only.so";
+    fixture::WriteCutShort(module, whole, fixture::LoadableEnd(module));
+    EXPECT_NO_THROW(CPKCS11Context(whole.c_str(), "Segments only", nullptr));
+}
+
 TEST(ContextLoad, InitialisationModes)
 {
     testmodule::Control tm;
