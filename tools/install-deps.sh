@@ -18,7 +18,7 @@ packages=(
   dpkg-dev lintian
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev
   qttranslations5-l10n
-  xvfb dbus at-spi2-core x11-utils xdotool openbox weston qtwayland5 imagemagick
+  xvfb dbus at-spi2-core x11-utils x11-apps xdotool openbox weston qtwayland5
 )
 missing=()
 for p in "${packages[@]}"; do
