@@ -62,6 +62,16 @@ struct Window {
     }
     QRect Geometry() const { return QRect(widget.pos(), widget.size()); }
 };
+
+// The skin's body filling window, around a label, as it fills the skinned main window.
+QResizeCentralWidget* AddBody(QWidget* window)
+{
+    QVBoxLayout* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QResizeCentralWidget* body = new QResizeCentralWidget(window, new QLabel("content"));
+    layout->addWidget(body);
+    return body;
+}
 }
 
 class ChromeTest : public QObject
@@ -211,10 +221,7 @@ private slots:
     {
         QWidget window;
         window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
-        QVBoxLayout* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        QResizeCentralWidget* body = new QResizeCentralWidget(&window, new QLabel("content"));
-        layout->addWidget(body);
+        QResizeCentralWidget* body = AddBody(&window);
         window.setGeometry(100, 50, 500, 400);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -285,10 +292,7 @@ private slots:
         QFETCH(QRect, geometry);
         QFETCH(int, cursor);
         Window w;
-        QVBoxLayout* layout = new QVBoxLayout(&w.widget);
-        layout->setContentsMargins(0, 0, 0, 0);
-        QResizeCentralWidget* body = new QResizeCentralWidget(&w.widget, new QLabel("content"));
-        layout->addWidget(body);
+        QResizeCentralWidget* body = AddBody(&w.widget);
         QVERIFY(QTest::qWaitForWindowExposed(&w.widget));
         QCOMPARE(body->geometry(), QRect(0, 0, 400, 300));
         QVERIFY(body->frameWidth() > 0);
@@ -308,10 +312,7 @@ private slots:
     {
         QWidget window;
         window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
-        QVBoxLayout* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        QResizeCentralWidget* body = new QResizeCentralWidget(&window, new QLabel("content"));
-        layout->addWidget(body);
+        QResizeCentralWidget* body = AddBody(&window);
         window.setGeometry(100, 50, 500, 400);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
