@@ -43,12 +43,14 @@ function(tessaly_add_test)
 endfunction()
 
 # tessaly_test(AREA a UNIT u [SOURCES s...] [LIBRARIES l...] [ENVIRONMENT k=v...] [TIMEOUT s]
-#              [OUTPUT_DIRECTORY d] [AUTOMOC])
+#              [OUTPUT_DIRECTORY d] [LAUNCHER cmd...] [AUTOMOC])
 # The naming rule in one place: the program <a>_<u>_test is built from test_<u>.cpp (and SOURCES)
 # and registered as the CTest <a>_<u>. OUTPUT_DIRECTORY puts the program in a folder of its own
-# (it still finds the project's libraries in bin/).
+# (it still finds the project's libraries in bin/). LAUNCHER runs the program through a command,
+# such as the fixture that gives it a desktop of its own.
 function(tessaly_test)
-  cmake_parse_arguments(T "AUTOMOC" "AREA;UNIT;TIMEOUT;OUTPUT_DIRECTORY" "SOURCES;LIBRARIES;ENVIRONMENT" ${ARGN})
+  cmake_parse_arguments(T "AUTOMOC" "AREA;UNIT;TIMEOUT;OUTPUT_DIRECTORY" "SOURCES;LIBRARIES;ENVIRONMENT;LAUNCHER"
+    ${ARGN})
   set(program ${T_AREA}_${T_UNIT}_test)
   add_executable(${program} test_${T_UNIT}.cpp ${T_SOURCES})
   target_link_libraries(${program} PRIVATE ${T_LIBRARIES})
@@ -64,7 +66,7 @@ function(tessaly_test)
   if(T_TIMEOUT)
     set(timeout TIMEOUT ${T_TIMEOUT})
   endif()
-  tessaly_add_test(NAME ${T_AREA}_${T_UNIT} COMMAND ${program} ENVIRONMENT ${T_ENVIRONMENT} ${timeout})
+  tessaly_add_test(NAME ${T_AREA}_${T_UNIT} COMMAND ${T_LAUNCHER} $<TARGET_FILE:${program}> ENVIRONMENT ${T_ENVIRONMENT} ${timeout})
 endfunction()
 
 # Compiles the shipped Bulgarian catalogue beside the test and names the .qm file to it as

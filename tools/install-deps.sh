@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need. Safe to run again.
+# The desktop tests bring their own desktop: a virtual X server, a D-Bus session with the
+# accessibility bus, a window manager, a Wayland compositor with Qt's Wayland platform, pointer
+# input and screenshots.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
@@ -15,6 +18,7 @@ packages=(
   dpkg-dev lintian
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev
   qttranslations5-l10n
+  xvfb dbus at-spi2-core x11-utils x11-apps xdotool openbox weston qtwayland5
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -16,8 +16,8 @@
         <translation>Програма за управление на смарт карти</translation>
     </message>
     <message>
-        <source>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href=&quot;https://www.veskora.example/&quot;&gt;&lt;span style=&quot; text-decoration: underline; color:#0000ff;&quot;&gt;Veskora on the web&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
-        <translation>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href=&quot;https://www.veskora.example/&quot;&gt;&lt;span style=&quot; text-decoration: underline; color:#0000ff;&quot;&gt;Veskora в интернет&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
+        <source>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href=&quot;https://www.veskora.example/&quot;&gt;&lt;span style=&quot; text-decoration: underline;&quot;&gt;Veskora on the web&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</source>
+        <translation>&lt;!DOCTYPE HTML PUBLIC &quot;-//W3C//DTD HTML 4.0//EN&quot; &quot;http://www.w3.org/TR/REC-html40/strict.dtd&quot;&gt;&lt;html&gt;&lt;body&gt;&lt;p&gt;&lt;a href=&quot;https://www.veskora.example/&quot;&gt;&lt;span style=&quot; text-decoration: underline;&quot;&gt;Veskora в интернет&lt;/span&gt;&lt;/a&gt;&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;</translation>
     </message>
     <message>
         <source>License</source>
@@ -1977,6 +1977,25 @@ When the settings are saved, the file is kept as it is now as %2.</source>
     <message>
         <source>Elliptic Curve</source>
         <translation>EC</translation>
+    </message>
+</context>
+<context>
+    <name>QTitleBarWidget</name>
+    <message>
+        <source>Minimize</source>
+        <translation>Минимизиране</translation>
+    </message>
+    <message>
+        <source>Restore</source>
+        <translation>Възстановяване</translation>
+    </message>
+    <message>
+        <source>Maximize</source>
+        <translation>Максимизиране</translation>
+    </message>
+    <message>
+        <source>Close</source>
+        <translation>Затваряне</translation>
     </message>
 </context>
 <context>

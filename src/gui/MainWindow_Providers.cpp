@@ -230,7 +230,11 @@ void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
     QSplitter* pSplitter = new QSplitter;
     pSplitter->addWidget(pTree);
     pSplitter->addWidget(pInfo);
-    ui->tabWidget->addTab(pSplitter, CSettings::FromMapText(pProvider->GetContext()->GetDescription()));
+    const QString qsDescription = CSettings::FromMapText(pProvider->GetContext()->GetDescription());
+    ui->tabWidget->addTab(pSplitter, qsDescription);
+    // A screen reader names the tree, and the pane until a row is selected, by the tab above them.
+    pTree->setAccessibleName(qsDescription);
+    pInfo->setAccessibleName(qsDescription);
 
     DisplaySlots(pProvider, pTree);
     pTree->expandAll();

@@ -62,6 +62,16 @@ struct Window {
     }
     QRect Geometry() const { return QRect(widget.pos(), widget.size()); }
 };
+
+// The skin's body filling window, around a label, as it fills the skinned main window.
+QResizeCentralWidget* AddBody(QWidget* window)
+{
+    QVBoxLayout* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    QResizeCentralWidget* body = new QResizeCentralWidget(window, new QLabel("content"));
+    layout->addWidget(body);
+    return body;
+}
 }
 
 class ChromeTest : public QObject
@@ -211,10 +221,7 @@ private slots:
     {
         QWidget window;
         window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
-        QVBoxLayout* layout = new QVBoxLayout(&window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        QResizeCentralWidget* body = new QResizeCentralWidget(&window, new QLabel("content"));
-        layout->addWidget(body);
+        QResizeCentralWidget* body = AddBody(&window);
         window.setGeometry(100, 50, 500, 400);
         window.show();
         QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -252,6 +259,89 @@ private slots:
 
         body->findChild<QPushButton*>("TitleCloseButton")->click();
         QVERIFY(!window.isVisible());
+    }
+
+    // The body's own frame lines lie outside the border pieces; a press on them (the window's
+    // outermost pixels) drags the piece beside them, and the pointer there shows its cursor.
+    void frameLinesDragTheBorderBesideThem_data()
+    {
+        QTest::addColumn<QPoint>("at");  // in the body, on its frame
+        QTest::addColumn<QPoint>("drag");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<int>("cursor");
+        // The window at (100, 50), 400 x 300.
+        QTest::newRow("left edge") << QPoint(0, 150) << QPoint(30, 0) << QRect(130, 50, 370, 300)
+                                   << int(Qt::SizeHorCursor);
+        QTest::newRow("right edge") << QPoint(399, 150) << QPoint(25, 0) << QRect(100, 50, 425, 300)
+                                    << int(Qt::SizeHorCursor);
+        QTest::newRow("bottom edge") << QPoint(200, 298) << QPoint(0, 40) << QRect(100, 50, 400, 340)
+                                     << int(Qt::SizeVerCursor);
+        QTest::newRow("top edge") << QPoint(200, 0) << QPoint(0, -20) << QRect(100, 30, 400, 320)
+                                  << int(Qt::SizeVerCursor);
+        QTest::newRow("bottom-right corner") << QPoint(399, 299) << QPoint(30, 20) << QRect(100, 50, 430, 320)
+                                             << int(Qt::SizeFDiagCursor);
+        QTest::newRow("top-left corner") << QPoint(0, 0) << QPoint(-10, -10) << QRect(90, 40, 410, 310)
+                                         << int(Qt::SizeFDiagCursor);
+        QTest::newRow("beside the title bar") << QPoint(0, 40) << QPoint(20, 0) << QRect(120, 50, 380, 300)
+                                              << int(Qt::SizeHorCursor);
+    }
+    void frameLinesDragTheBorderBesideThem()
+    {
+        QFETCH(QPoint, at);
+        QFETCH(QPoint, drag);
+        QFETCH(QRect, geometry);
+        QFETCH(int, cursor);
+        Window w;
+        QResizeCentralWidget* body = AddBody(&w.widget);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.widget));
+        QCOMPARE(body->geometry(), QRect(0, 0, 400, 300));
+        QVERIFY(body->frameWidth() > 0);
+        QVERIFY(!body->contentsRect().contains(at));
+
+        QMouseEvent hover(QEvent::MouseMove, at, body->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(body, &hover);
+        QCOMPARE(int(body->cursor().shape()), cursor);
+        const QPoint from = body->mapToGlobal(at);
+        Drag(body, from, from + drag);
+        QCOMPARE(w.Geometry(), geometry);
+    }
+
+    // The window manager restores a window that the title bar's button maximised (a shortcut,
+    // the task bar), or maximises it itself: the title bar and the borders follow its real state.
+    void titleBarAndBordersFollowTheWindowState()
+    {
+        QWidget window;
+        window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        QResizeCentralWidget* body = AddBody(&window);
+        window.setGeometry(100, 50, 500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTitleBarWidget* title = body->titleBar();
+        QPushButton* maximize = body->findChild<QPushButton*>("TitleMaximizeButton");
+
+        maximize->click();
+        QVERIFY(title->IsMaximized());
+        window.showNormal();
+        QVERIFY(!title->IsMaximized());
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY(!border->IsDisabled());
+        const QPoint before = window.pos();
+        const QPoint inside = title->mapToGlobal(QPoint(30, 20));
+        Drag(title, inside, inside + QPoint(15, 10));
+        QCOMPARE(window.pos(), before + QPoint(15, 10));
+        QResizeWidget* corner = body->findChild<QResizeWidget*>("QRWBottomRight");
+        const QSize size = window.size();
+        Drag(corner, corner->mapToGlobal(QPoint(1, 1)), corner->mapToGlobal(QPoint(21, 11)));
+        QCOMPARE(window.size(), size + QSize(20, 10));
+
+        window.showMaximized();
+        QVERIFY(title->IsMaximized());
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY(border->IsDisabled());
+        // One press of the button restores it.
+        maximize->click();
+        QVERIFY(!window.isMaximized());
+        QVERIFY(!title->IsMaximized());
     }
 
     void splashCentresOverItsAnchor()

@@ -32,7 +32,24 @@ void QMyToolBar::SetTwoLineLabels(bool on)
 void QMyToolBar::actionEvent(QActionEvent* event)
 {
     QToolBar::actionEvent(event);
+    NameButtons();
     ScheduleFit();
+}
+
+void QMyToolBar::NameButtons()
+{
+    // Buttons that read the same ("Test" for a token, a key and a certificate) are named for a
+    // screen reader by their tool tips, which tell them apart; the others keep their text.
+    const QList<QAction*> all = actions();
+    for (QAction* action : all) {
+        QWidget* button = widgetForAction(action);
+        if (!button || action->isSeparator())
+            continue;
+        const bool shared = std::any_of(all.begin(), all.end(), [action](const QAction* other) {
+            return other != action && !other->isSeparator() && other->iconText() == action->iconText();
+        });
+        button->setAccessibleName(shared ? action->toolTip() : QString());
+    }
 }
 
 void QMyToolBar::ScheduleFit()

@@ -21,6 +21,7 @@ protected:
     void childEvent(QChildEvent* event) override;
 
 private:
+    void NameButtons();
     void ScheduleFit();
     void FitLabels();
 

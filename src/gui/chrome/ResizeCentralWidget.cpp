@@ -2,11 +2,14 @@
 
 #include <cassert>
 
+#include <QApplication>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
+#include <QWindow>
 
 namespace {
 const int kBorder = 5;
@@ -18,24 +21,44 @@ struct TZone {
     QSizePolicy::Policy vertical;
     int minWidth;
     int minHeight;
+    Qt::Edges edges;
 };
 
 const TZone kZones[8] = {
-    {"QRWTopLeft", Qt::SizeFDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
-    {"QRWTop", Qt::SizeVerCursor, QSizePolicy::Preferred, QSizePolicy::Fixed, 0, kBorder},
-    {"QRWTopRight", Qt::SizeBDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
-    {"QRWRight", Qt::SizeHorCursor, QSizePolicy::Fixed, QSizePolicy::Preferred, kBorder, 0},
-    {"QRWBottomRight", Qt::SizeFDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
-    {"QRWBottom", Qt::SizeVerCursor, QSizePolicy::Preferred, QSizePolicy::Fixed, 0, kBorder},
-    {"QRWBottomLeft", Qt::SizeBDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder},
-    {"QRWLeft", Qt::SizeHorCursor, QSizePolicy::Fixed, QSizePolicy::Preferred, kBorder, 0},
+    {"QRWTopLeft", Qt::SizeFDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder,
+     Qt::TopEdge | Qt::LeftEdge},
+    {"QRWTop", Qt::SizeVerCursor, QSizePolicy::Preferred, QSizePolicy::Fixed, 0, kBorder, Qt::TopEdge},
+    {"QRWTopRight", Qt::SizeBDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder,
+     Qt::TopEdge | Qt::RightEdge},
+    {"QRWRight", Qt::SizeHorCursor, QSizePolicy::Fixed, QSizePolicy::Preferred, kBorder, 0, Qt::RightEdge},
+    {"QRWBottomRight", Qt::SizeFDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder,
+     Qt::BottomEdge | Qt::RightEdge},
+    {"QRWBottom", Qt::SizeVerCursor, QSizePolicy::Preferred, QSizePolicy::Fixed, 0, kBorder, Qt::BottomEdge},
+    {"QRWBottomLeft", Qt::SizeBDiagCursor, QSizePolicy::Fixed, QSizePolicy::Fixed, kBorder, kBorder,
+     Qt::BottomEdge | Qt::LeftEdge},
+    {"QRWLeft", Qt::SizeHorCursor, QSizePolicy::Fixed, QSizePolicy::Preferred, kBorder, 0, Qt::LeftEdge},
 };
+
+// The platform window of widget's top-level window, null before it exists.
+QWindow* PlatformWindow(QWidget* widget)
+{
+    return widget ? widget->window()->windowHandle() : nullptr;
+}
+
+void SendMouseEvent(QWidget* target, const QPoint& local, QMouseEvent* event)
+{
+    QMouseEvent forwarded(event->type(), local, event->windowPos(), event->screenPos(), event->button(),
+                          event->buttons(), event->modifiers(), event->source());
+    QApplication::sendEvent(target, &forwarded);
+    event->setAccepted(forwarded.isAccepted());
+}
 }
 
 // ---- QResizeWidget
 
 QResizeWidget::QResizeWidget(QRWType type, QWidget* parent, QWidget* resizeWidget)
-    : QFrame(parent), m_type(type), m_pResizeWidget(resizeWidget), m_bDisabled(false), m_nOffsetY(0), m_nOffsetX(0)
+    : QFrame(parent), m_type(type), m_pResizeWidget(resizeWidget), m_bDisabled(false), m_nOffsetY(0), m_nOffsetX(0),
+      m_bSystemResize(false)
 {
     SetType(type);
 }
@@ -87,6 +110,15 @@ void QResizeWidget::mousePressEvent(QMouseEvent* event)
 {
     if (m_bDisabled || event->button() != Qt::LeftButton || !m_pResizeWidget)
         return;
+    // Where the window manager or compositor resizes windows (Wayland, where a client cannot
+    // place its window; X11 with a manager, which then snaps and tiles), it does; elsewhere the
+    // moves below do.
+    QWindow* window = PlatformWindow(m_pResizeWidget);
+    m_bSystemResize = window && window->startSystemResize(kZones[m_type].edges);
+    if (m_bSystemResize) {
+        event->accept();
+        return;
+    }
     const QRect frame = m_pResizeWidget->frameGeometry();
     m_nOffsetX = event->globalPos().x() - frame.left() - m_pResizeWidget->width();
     m_nOffsetY = event->globalPos().y() - frame.top() - m_pResizeWidget->height();
@@ -95,7 +127,7 @@ void QResizeWidget::mousePressEvent(QMouseEvent* event)
 
 void QResizeWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_bDisabled || !(event->buttons() & Qt::LeftButton) || !m_pResizeWidget)
+    if (m_bDisabled || m_bSystemResize || !(event->buttons() & Qt::LeftButton) || !m_pResizeWidget)
         return;
     const QRect current(m_pResizeWidget->pos(), m_pResizeWidget->size());
     const QRect wanted = WantedGeometry(m_type, current, event->globalPos(), QPoint(m_nOffsetX, m_nOffsetY));
@@ -109,7 +141,8 @@ void QResizeWidget::mouseMoveEvent(QMouseEvent* event)
 // ---- QTitleBarWidget
 
 QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidget* parent)
-    : QFrame(parent), m_pWindow(window), m_bDragging(false), m_bMaximized(window && window->isMaximized())
+    : QFrame(parent), m_pWindow(window), m_bDragging(false), m_bMaximized(window && window->isMaximized()),
+      m_pMinimizeButton(nullptr), m_pMaximizeButton(nullptr), m_pCloseButton(nullptr)
 {
     setObjectName(QStringLiteral("QRWTitleBar"));
     setMinimumHeight(60);
@@ -132,10 +165,10 @@ QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidg
     caption->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
     layout->addWidget(caption, 0, 1, 2, 1);
 
-    struct { const char* name; void (QTitleBarWidget::*slot)(bool); } buttons[] = {
-        {"TitleMinimizeButton", &QTitleBarWidget::on_button_minimize_clicked},
-        {"TitleMaximizeButton", &QTitleBarWidget::on_button_maximize_clicked},
-        {"TitleCloseButton", &QTitleBarWidget::on_button_close_clicked},
+    struct { const char* name; void (QTitleBarWidget::*slot)(bool); QPushButton** button; } buttons[] = {
+        {"TitleMinimizeButton", &QTitleBarWidget::on_button_minimize_clicked, &m_pMinimizeButton},
+        {"TitleMaximizeButton", &QTitleBarWidget::on_button_maximize_clicked, &m_pMaximizeButton},
+        {"TitleCloseButton", &QTitleBarWidget::on_button_close_clicked, &m_pCloseButton},
     };
     int column = 2;
     for (const auto& b : buttons) {
@@ -146,7 +179,46 @@ QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidg
         button->setFocusPolicy(Qt::NoFocus);
         connect(button, &QPushButton::clicked, this, b.slot);
         layout->addWidget(button, 0, column++, 1, 1);
+        *b.button = button;
     }
+    NameButtons();
+    // The window manager maximises and restores too (a shortcut, the task bar).
+    if (window)
+        window->installEventFilter(this);
+}
+
+void QTitleBarWidget::NameButtons()
+{
+    // The buttons show pictures only; a screen reader says what each does.
+    m_pMinimizeButton->setAccessibleName(tr("Minimize"));
+    m_pMaximizeButton->setAccessibleName(m_bMaximized ? tr("Restore") : tr("Maximize"));
+    m_pCloseButton->setAccessibleName(tr("Close"));
+}
+
+void QTitleBarWidget::FollowWindowState()
+{
+    m_bMaximized = m_pWindow && m_pWindow->isMaximized();
+    // A maximised window is not resized by its borders.
+    if (parentWidget()) {
+        const QList<QResizeWidget*> borders = parentWidget()->findChildren<QResizeWidget*>();
+        for (QResizeWidget* border : borders)
+            border->SetDisabled(m_bMaximized);
+    }
+    NameButtons();
+}
+
+bool QTitleBarWidget::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_pWindow && event->type() == QEvent::WindowStateChange)
+        FollowWindowState();
+    return QFrame::eventFilter(watched, event);
+}
+
+void QTitleBarWidget::changeEvent(QEvent* event)
+{
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        NameButtons();
 }
 
 void QTitleBarWidget::mousePressEvent(QMouseEvent* event)
@@ -156,6 +228,13 @@ void QTitleBarWidget::mousePressEvent(QMouseEvent* event)
     if (frameRect().translated(kBorder, kBorder).contains(event->pos())) {
         m_bDragging = true;
         if (event->button() == Qt::LeftButton) {
+            // As with the borders: the window manager or compositor moves the window where it can.
+            QWindow* window = PlatformWindow(m_pWindow);
+            if (window && window->startSystemMove()) {
+                m_bDragging = false;
+                event->accept();
+                return;
+            }
             m_dragOffset = event->globalPos() - m_pWindow->frameGeometry().topLeft();
             event->accept();
         }
@@ -196,13 +275,7 @@ void QTitleBarWidget::on_button_maximize_clicked(bool)
         m_pWindow->showNormal();
     else
         m_pWindow->showMaximized();
-    m_bMaximized = m_pWindow->isMaximized();
-    // A maximised window is not resized by its borders.
-    if (parentWidget()) {
-        const QList<QResizeWidget*> borders = parentWidget()->findChildren<QResizeWidget*>();
-        for (QResizeWidget* border : borders)
-            border->SetDisabled(m_bMaximized);
-    }
+    FollowWindowState();
 }
 
 void QTitleBarWidget::on_button_close_clicked(bool)
@@ -244,6 +317,55 @@ QResizeCentralWidget::QResizeCentralWidget(QWidget* parent, QWidget* content)
     setFrameShadow(QFrame::Raised);
     setLayout(m_pLayout);
     setContent(content);
+    // The frame's lines lie outside the border pieces: the pointer over them shows the cursor
+    // of the piece beside them, and a press there drags that piece.
+    setMouseTracking(true);
+}
+
+QResizeWidget* QResizeCentralWidget::BorderAt(const QPoint& pos) const
+{
+    const QRect inner = contentsRect();
+    if (inner.contains(pos) || !rect().contains(pos))
+        return nullptr;
+    const QPoint beside(qBound(inner.left(), pos.x(), inner.right()), qBound(inner.top(), pos.y(), inner.bottom()));
+    return qobject_cast<QResizeWidget*>(childAt(beside));
+}
+
+void QResizeCentralWidget::mousePressEvent(QMouseEvent* event)
+{
+    m_pPressedBorder = BorderAt(event->pos());
+    if (!m_pPressedBorder) {
+        QFrame::mousePressEvent(event);
+        return;
+    }
+    SendMouseEvent(m_pPressedBorder, m_pPressedBorder->mapFrom(this, event->pos()), event);
+}
+
+void QResizeCentralWidget::mouseMoveEvent(QMouseEvent* event)
+{
+    if (event->buttons() == Qt::NoButton) {
+        QResizeWidget* border = BorderAt(event->pos());
+        if (border)
+            setCursor(border->cursor());
+        else
+            unsetCursor();
+    }
+    if (!m_pPressedBorder) {
+        QFrame::mouseMoveEvent(event);
+        return;
+    }
+    SendMouseEvent(m_pPressedBorder, m_pPressedBorder->mapFrom(this, event->pos()), event);
+}
+
+void QResizeCentralWidget::mouseReleaseEvent(QMouseEvent* event)
+{
+    QPointer<QResizeWidget> border = m_pPressedBorder;
+    m_pPressedBorder = nullptr;
+    if (!border) {
+        QFrame::mouseReleaseEvent(event);
+        return;
+    }
+    SendMouseEvent(border, border->mapFrom(this, event->pos()), event);
 }
 
 void QResizeCentralWidget::setContent(QWidget* widget)

@@ -2,9 +2,11 @@
 
 #include <QFrame>
 #include <QPoint>
+#include <QPointer>
 #include <QRect>
 
 class QGridLayout;
+class QPushButton;
 
 // The zones of a frameless window's border pieces.
 enum QRWType {
@@ -50,6 +52,7 @@ private:
     bool m_bDisabled;
     int m_nOffsetY;
     int m_nOffsetX;
+    bool m_bSystemResize;  // the window manager resizes since the last press
 };
 
 // The skinned window's title bar: logo, caption and window buttons; dragging it moves the window.
@@ -71,12 +74,21 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The maximised flag and the borders follow the window's state, whoever changed it.
+    void FollowWindowState();
+    void NameButtons();
+
     QWidget* m_pWindow;
     QPoint m_dragOffset;
     bool m_bDragging;
     bool m_bMaximized;
+    QPushButton* m_pMinimizeButton;
+    QPushButton* m_pMaximizeButton;
+    QPushButton* m_pCloseButton;
 };
 
 // The body of the skinned window: border pieces around a title bar and the content.
@@ -94,7 +106,16 @@ public:
     QRect titleRect() const;
     QTitleBarWidget* titleBar() const { return m_pTitleBar; }
 
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
 private:
+    // The border piece beside a point of the body's own frame; null elsewhere.
+    QResizeWidget* BorderAt(const QPoint& pos) const;
+
+    QPointer<QResizeWidget> m_pPressedBorder;
     QWidget* m_pContent;
     QTitleBarWidget* m_pTitleBar;
     QGridLayout* m_pLayout;

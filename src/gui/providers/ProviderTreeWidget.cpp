@@ -175,6 +175,9 @@ void CProviderTreeWidget::SelectObject(const CPKCS11Base* pObject)
 void CProviderTreeWidget::on_item_selection_changed()
 {
     m_pwgtInfo->clear();
+    // The pane tells about the row selected beside it: a screen reader names it so.
+    const QList<QTreeWidgetItem*> selected = selectedItems();
+    m_pwgtInfo->setAccessibleName(selected.isEmpty() ? accessibleName() : selected.first()->text(0));
     CPKCS11Base* pObject = GetSelectedObject();
     if (!pObject)
         return;
