@@ -58,8 +58,10 @@ CertRequestDialog::CertRequestDialog(const QString& qsSchemaFile, const QString&
 
 CertRequestDialog::~CertRequestDialog()
 {
-    // The field widgets go before the subject names they write into.
-    ui->scrollAreaFields->takeWidget();
+    // The field widgets go before the subject names they write into. What the area
+    // shows goes back to the dialog (the form's empty page when never shown), freed with it.
+    if (QWidget* shown = ui->scrollAreaFields->takeWidget())
+        shown->setParent(this);
     for (const auto& config : m_mapPolicies)
         delete config->groupBox;
 }
