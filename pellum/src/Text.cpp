@@ -87,6 +87,13 @@ std::string ValidUtf8(const unsigned char* p, size_t n)
     std::string out;
     out.reserve(n);
     for (size_t i = 0; i < n;) {
+        // Runs of ASCII go over whole: they are nearly every name.
+        size_t ascii = i;
+        while (ascii < n && p[ascii] < 0x80)
+            ++ascii;
+        out.append(reinterpret_cast<const char*>(p + i), ascii - i);
+        if ((i = ascii) == n)
+            break;
         size_t bad = 0;
         const size_t len = Utf8SequenceLength(p + i, n - i, &bad);
         if (len) {
