@@ -19,12 +19,18 @@
 #      only universal BIT STRINGs, not implicitly tagged ones ([1] reasons of
 #      a DistributionPoint), so every BIT STRING component is checked right
 #      after it is decoded.
+#   5. Unique identifiers: the module gives issuerUniqueID and subjectUniqueID
+#      the private tags [PRIVATE 1] and [PRIVATE 2] in place of the primitive
+#      context tags [1] and [2], which only the primitive/constructed bit tells
+#      from those of the constructed components before them. They get the
+#      context tags here, read and written in the primitive form only.
 #
 # Usage: patch-generated.pl FILE.cpp...   (edits in place)
 use strict;
 use warnings;
 
 my $algFixed = 0;
+my $uniqueIds = 0;
 my $choices  = 0;
 my $checks   = 0;
 my %bitsMembers;   # "Class::member" => 0 until its decoder is patched
@@ -81,6 +87,14 @@ for my $file (@ARGV) {
     # 3. Absent AlgorithmIdentifier parameters.
     $algFixed += ($src =~ s{(AlgorithmIdentifier::BEncContent \(AsnBuf &_b\) const\n\{\n.*?if \(NOT_NULL\(parameters\)\) \{\n\s*l = parameters->BEnc \(_b\);\n\s*totalLen \+= l;\n\s*\})}{$1\n  else {\n    AsnNull absentParameters;\n    l = absentParameters.BEnc (_b);\n    totalLen += l;\n  }}s);
 
+    # 5. The private tags of the unique identifiers, in their decoder and encoder.
+    for my $n (1, 2) {
+        my $read = ($src =~ s{\(tag1 == MAKE_TAG_ID \(PRIV, PRIM, $n\)\)\s*\|\| \(tag1 == MAKE_TAG_ID \(PRIV, CONS, $n\)\)}{(tag1 == MAKE_TAG_ID (CNTX, PRIM, $n))}g);
+        my $write = ($src =~ s{BEncTag1 \(_b, PRIV, PRIM, $n\)}{BEncTag1 (_b, CNTX, PRIM, $n)}g);
+        $uniqueIds += $read + $write;
+    }
+    die "$file: a private tag is left\n" if $src =~ /\bPRIV\b/;
+
     open(my $out, '>', "$file.tmp") or die "$file.tmp: $!\n";
     print $out $src;
     close($out) or die "$file.tmp: $!\n";
@@ -88,6 +102,7 @@ for my $file (@ARGV) {
 }
 
 die "AlgorithmIdentifier encoder not found\n" unless $algFixed == 1;
+die "unique identifier tags: $uniqueIds of 4 places found\n" unless $uniqueIds == 4;
 die "no CHOICE encoder found\n" unless $choices > 0;
 die "CHOICE checkConstraints not found for every CHOICE\n" unless $checks == $choices;
 die "DistributionPoint reasons not found\n" unless exists $bitsMembers{"DistributionPoint::reasons"};
@@ -96,4 +111,5 @@ die "CertificationRequest signature not found\n"
 for my $m (sort keys %bitsMembers) {
     die "BIT STRING component $m: its decoder was not found\n" unless $bitsMembers{$m};
 }
-print "patched $choices CHOICE encoders, AlgorithmIdentifier and " . scalar(keys %bitsMembers) . " BIT STRING components\n";
+print "patched $choices CHOICE encoders, AlgorithmIdentifier, the unique identifier tags and " .
+    scalar(keys %bitsMembers) . " BIT STRING components\n";

@@ -36,6 +36,89 @@ void EncodeName(const Name& name, _CPBLOB* out)
     out->cbData = static_cast<uint32_t>(len);
 }
 
+// One BER element of a certificate that the runtime has decoded.
+struct Element {
+    const unsigned char* begin;
+    const unsigned char* content;
+    const unsigned char* contentEnd;
+    const unsigned char* end;
+    unsigned char tag;
+};
+
+// The element at p, which must end by end; an indefinite length is followed
+// through its contents to the end-of-contents octets.
+bool ReadElement(const unsigned char* p, const unsigned char* end, Element* e, unsigned depth = 0)
+{
+    if (depth > 64 || end - p < 2)
+        return false;
+    e->begin = p;
+    e->tag = *p++;
+    if ((e->tag & 0x1F) == 0x1F) {
+        for (int octets = 0; p < end && (*p & 0x80); ++p)
+            if (++octets > 4)
+                return false;
+        if (end - p < 2)
+            return false;
+        ++p;
+    }
+    size_t len = *p++;
+    if (len == 0x80) {
+        if (!(e->tag & 0x20))
+            return false;
+        e->content = p;
+        while (end - p < 2 || p[0] != 0 || p[1] != 0) {
+            Element child;
+            if (!ReadElement(p, end, &child, depth + 1))
+                return false;
+            p = child.end;
+        }
+        e->contentEnd = p;
+        e->end = p + 2;
+        return true;
+    }
+    if (len & 0x80) {
+        const size_t octets = len & 0x7F;
+        if (octets > 4 || static_cast<size_t>(end - p) < octets)
+            return false;
+        len = 0;
+        for (size_t i = 0; i < octets; ++i)
+            len = (len << 8) | *p++;
+    }
+    if (static_cast<size_t>(end - p) < len)
+        return false;
+    e->content = p;
+    e->contentEnd = e->end = p + len;
+    return true;
+}
+
+// The issuer and subject as the certificate holds them: a re-encoding would put
+// the members of a multi-valued RDN into DER order, and the bytes would no longer
+// be the certificate's.
+bool StoredNames(const _CPBLOB& der, Element* issuer, Element* subject)
+{
+    Element cert, tbs;
+    if (!ReadElement(der.pbData, der.pbData + der.cbData, &cert) || !ReadElement(cert.content, cert.contentEnd, &tbs))
+        return false;
+    // [0] version (optional), serial number, then signature, issuer, validity, subject.
+    Element part;
+    if (!ReadElement(tbs.content, tbs.contentEnd, &part) ||
+        (part.tag == 0xA0 && !ReadElement(part.end, tbs.contentEnd, &part)))
+        return false;
+    for (int i = 1; i <= 4; ++i) {
+        if (!ReadElement(part.end, tbs.contentEnd, &part))
+            return false;
+        if (i == 2)
+            *issuer = part;
+    }
+    *subject = part;
+    return true;
+}
+
+void CopyName(const Element& name, _CPBLOB* out)
+{
+    pellum::CopyToBlob(name.begin, static_cast<size_t>(name.end - name.begin), out, 1);
+}
+
 void ReadTime(const Time& t, time_t* out)
 {
     // A text the conversion cannot read leaves the field 0.
@@ -100,7 +183,7 @@ void ReadExtensions(const Extensions& list, CL_CERTIFICATE* rec)
     }
 }
 
-void Fill(const Certificate& cert, CL_CERTIFICATE* rec)
+void Fill(const _CPBLOB& der, const Certificate& cert, CL_CERTIFICATE* rec)
 {
     const CertificateToBeSigned& tbs = cert.toBeSigned;
     rec->wVersion = 1;
@@ -114,8 +197,15 @@ void Fill(const Certificate& cert, CL_CERTIFICATE* rec)
         rec->wVersion = static_cast<uint16_t>(v + 1);
     }
 
-    EncodeName(tbs.subject, &rec->Subject);
-    EncodeName(tbs.issuer, &rec->Issuer);
+    Element issuer, subject;
+    if (StoredNames(der, &issuer, &subject)) {
+        CopyName(subject, &rec->Subject);
+        CopyName(issuer, &rec->Issuer);
+    } else {
+        // What the runtime decoded always walks; the encoding is what the names were before.
+        EncodeName(tbs.subject, &rec->Subject);
+        EncodeName(tbs.issuer, &rec->Issuer);
+    }
     ReadTime(tbs.validity.notBefore, &rec->tNotBefore);
     ReadTime(tbs.validity.notAfter, &rec->tNotAfter);
     pellum::CopyToBlob(tbs.serialNumber.c_str(), static_cast<size_t>(tbs.serialNumber.length()), &rec->SerialNumber);
@@ -152,7 +242,7 @@ extern "C" PELLUM_API bool CL_DecodeCertificate(const _CPBLOB* blob, CL_CERTIFIC
         if (!BlobToType(blob, cert.get(), &pellum::LastError()))
             throw pellum::Failure();
         rec = new CL_CERTIFICATE();
-        Fill(*cert, rec);
+        Fill(*blob, *cert, rec);
         *out = rec;
         return true;
     } catch (const SnaccException& e) {

@@ -3,6 +3,7 @@
 
 #include <pellum/pellum.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,11 +33,21 @@ bool AnyBytes(const SNACC::AsnAny& any, std::string* der);
 void CopyToBlob(const unsigned char* data, size_t len, _CPBLOB* blob, size_t extra = 0);
 void FreeBlobData(_CPBLOB* blob);
 
+// UTF-8 of what a code point or a string of one character set holds; a code unit
+// that cannot be a character becomes U+FFFD.
+void AppendUtf8(uint32_t codePoint, std::string* out);
+// Well-formed UTF-8 sequences as they are; each ill-formed one U+FFFD.
+std::string ValidUtf8(const unsigned char* p, size_t n);
+std::string Latin1ToUtf8(const unsigned char* p, size_t n);
+std::string Utf16BeToUtf8(const unsigned char* p, size_t n);
+std::string Utf32BeToUtf8(const unsigned char* p, size_t n);
+
 }
 
 // The steps of name formatting, exported beside the CL_ functions.
 // The name's text, most specific RDN first; attributes whose value is not a
-// PrintableString, IA5String or UTF8String are left out.
+// PrintableString, IA5String, UTF8String, TeletexString, BMPString or
+// UniversalString are left out.
 PELLUM_API std::string ConvertDistinguishedNameToString(const SNACC::RDNSequence* rdns, char attrSep, char rdnSep);
 // Appends one pair per attribute, in the same order.
 PELLUM_API void ConvertDistinguishedNameToOIDValuePairs(const SNACC::RDNSequence* rdns,
@@ -45,5 +56,7 @@ PELLUM_API void ConvertDistinguishedNameToOIDValuePairs(const SNACC::RDNSequence
 PELLUM_API std::string AttributeTypeName(const SNACC::AsnOid& type);
 // The value of the first "CN=" attribute of a newline-separated name text.
 PELLUM_API std::string ExtractSimpleName(const char* text);
+// The same for a text that may hold NUL characters.
+std::string ExtractSimpleName(const std::string& text);
 
 #endif

@@ -46,20 +46,75 @@ const ShortName kShortNames[] = {
     {"1.2.840.113549.1.9.1", "E"},
 };
 
-// The text of a value from its encoding: PrintableString, IA5String or
-// UTF8String (as UTF-8); false for any other string type. The value's tag picks
-// the one type that can decode it, so no attempt ends in a runtime exception
-// (they cost far more than the decoding, and every certificate of a token is
-// labelled). The runtime takes PrintableString and IA5String in both forms, but
-// never decodes a constructed UTF8String (0x2C) and leaks on the attempt, so it is
-// not tried.
+// The text of a string value from its type and contents, as UTF-8:
+// PrintableString and IA5String as stored, UTF8String with ill-formed bytes
+// replaced, TeletexString as Latin-1 (what it holds in practice), BMPString and
+// UniversalString as big-endian UTF-16 and UTF-32. False for any other type.
+bool StringText(unsigned char tag, const unsigned char* content, size_t len, std::string* text)
+{
+    switch (tag) {
+    case 0x13:
+    case 0x16:
+        text->assign(reinterpret_cast<const char*>(content), len);
+        return true;
+    case 0x0C:
+        *text = pellum::ValidUtf8(content, len);
+        return true;
+    case 0x14:
+        *text = pellum::Latin1ToUtf8(content, len);
+        return true;
+    case 0x1E:
+        *text = pellum::Utf16BeToUtf8(content, len);
+        return true;
+    case 0x1C:
+        *text = pellum::Utf32BeToUtf8(content, len);
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The contents of a primitive value with a one-octet tag and a definite length of
+// any BER form, which must end exactly at end.
+bool PrimitiveContents(const unsigned char* p, const unsigned char* end, unsigned char* tag,
+                       const unsigned char** content, size_t* len)
+{
+    if (end - p < 2 || (p[0] & 0x20) || (p[0] & 0x1F) == 0x1F)
+        return false;
+    *tag = p[0];
+    size_t n = p[1];
+    p += 2;
+    if (n & 0x80) {
+        const size_t octets = n & 0x7F;
+        if (octets == 0 || octets > 4 || static_cast<size_t>(end - p) < octets)
+            return false;
+        n = 0;
+        for (size_t i = 0; i < octets; ++i)
+            n = (n << 8) | *p++;
+    }
+    if (static_cast<size_t>(end - p) != n)
+        return false;
+    *content = p;
+    *len = n;
+    return true;
+}
+
+// The text of a value from its encoding. A primitive value is read from its
+// contents; of the constructed forms, the runtime joins the segments of
+// PrintableString, IA5String and TeletexString. It never decodes a constructed
+// UTF8String, BMPString or UniversalString and leaks on the attempt, so those
+// are not tried.
 bool DerValueText(const unsigned char* der, size_t len, std::string* text)
 {
+    unsigned char tag = 0;
+    const unsigned char* content = nullptr;
+    size_t contentLen = 0;
+    if (PrimitiveContents(der, der + len, &tag, &content, &contentLen))
+        return StringText(tag, content, contentLen, text);
     if (len == 0)
         return false;
     _CPBLOB blob = {const_cast<unsigned char*>(der), static_cast<uint32_t>(len)};
     switch (der[0]) {
-    case 0x13:
     case 0x33: {
         PrintableString s;
         if (!BlobToType(&blob, &s, nullptr))
@@ -67,7 +122,6 @@ bool DerValueText(const unsigned char* der, size_t len, std::string* text)
         *text = s;
         return true;
     }
-    case 0x16:
     case 0x36: {
         IA5String s;
         if (!BlobToType(&blob, &s, nullptr))
@@ -75,11 +129,11 @@ bool DerValueText(const unsigned char* der, size_t len, std::string* text)
         *text = s;
         return true;
     }
-    case 0x0C: {
-        UTF8String s;
+    case 0x34: {
+        TeletexString s;
         if (!BlobToType(&blob, &s, nullptr))
             return false;
-        s.getAsUTF8(*text);
+        *text = pellum::Latin1ToUtf8(reinterpret_cast<const unsigned char*>(s.data()), s.size());
         return true;
     }
     default:
@@ -202,20 +256,11 @@ bool FastNameText(const _CPBLOB& name, char attrSep, char rdnSep, std::string* t
             const unsigned char* end = attr.content + attr.len;
             if (!ReadTlv(r, end, &oid) || oid.tag != 0x06 || oid.len == 0 || (oid.content[oid.len - 1] & 0x80))
                 return false;
-            const unsigned char* valueStart = r;
             // A primitive value and nothing after it; no end-of-contents, no BIT STRING.
             if (!ReadTlv(r, end, &value) || r != end || (value.tag & 0x20) || value.tag == 0x00 || value.tag == 0x03)
                 return false;
             std::string valueText;
-            bool plain = value.tag == 0x13 || value.tag == 0x16 || value.tag == 0x0C;
-            if (!plain)
-                continue;
-            // Characters that need no conversion are the text as stored.
-            for (size_t i = 0; i < value.len && plain; ++i)
-                plain = value.content[i] != 0 && value.content[i] < 0x80;
-            if (plain)
-                valueText.assign(reinterpret_cast<const char*>(value.content), value.len);
-            else if (!DerValueText(valueStart, static_cast<size_t>(r - valueStart), &valueText))
+            if (!StringText(value.tag, value.content, value.len, &valueText))
                 continue;
             *text += ShortNameOf(oid);
             *text += '=';
@@ -285,23 +330,26 @@ void ConvertDistinguishedNameToOIDValuePairs(const RDNSequence* rdns, std::vecto
 
 std::string ExtractSimpleName(const char* text)
 {
-    if (!text)
-        return std::string();
+    return ExtractSimpleName(std::string(text ? text : ""));
+}
+
+std::string ExtractSimpleName(const std::string& text)
+{
     // Only a "CN=" that starts an attribute counts, not one inside a value.
-    const char* start = nullptr;
-    for (const char* p = text; (p = std::strstr(p, "CN=")) != nullptr; ++p) {
-        if (p == text || p[-1] == '\n') {
+    size_t start = std::string::npos;
+    for (size_t p = text.find("CN="); p != std::string::npos; p = text.find("CN=", p + 1)) {
+        if (p == 0 || text[p - 1] == '\n') {
             start = p + 3;
             break;
         }
     }
     // Without a common name the most specific attribute labels the certificate.
-    if (!start) {
-        start = std::strchr(text, '=');
-        start = start ? start + 1 : text;
+    if (start == std::string::npos) {
+        start = text.find('=');
+        start = start == std::string::npos ? 0 : start + 1;
     }
-    const char* end = std::strchr(start, '\n');
-    return end ? std::string(start, end) : std::string(start);
+    const size_t end = text.find('\n', start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 namespace {
@@ -376,7 +424,8 @@ PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags
         std::string text;
         if (!NameToText(name, '\n', '\n', &text))
             return false;
-        std::string simple = ExtractSimpleName(text.c_str());
+        std::string simple = ExtractSimpleName(text);
+        // The length tells the whole value also when it holds a NUL.
         uint32_t needed = static_cast<uint32_t>(simple.size() + 1);
         if (!buf) {
             *ioLen = needed;
@@ -387,6 +436,7 @@ PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags
             return false;
         }
         std::memcpy(buf, simple.c_str(), needed);
+        *ioLen = needed;
         return true;
     } catch (...) {
         pellum::SetUnhandled("CL_CertGetSimpleNameString");
@@ -410,11 +460,19 @@ PELLUM_API bool CL_DecodeCertName(const _CPBLOB* name, std::vector<TOIDValuePair
                 return true;
             }
         }
-        std::unique_ptr<GeneralNames> names(new GeneralNames);
+        // Each element as its encoding: the directory names ([4]) are read, names of
+        // every other kind passed over.
+        std::unique_ptr<EncodedGeneralNames> names(new EncodedGeneralNames);
         if (!BlobToType(name, names.get(), &pellum::LastError()))
             return false;
         bool found = false;
-        for (const GeneralName& gn : *names) {
+        for (const AsnAny& element : *names) {
+            std::string der;
+            if (!pellum::AnyBytes(element, &der) || static_cast<unsigned char>(der[0]) != 0xA4)
+                continue;
+            GeneralName gn;
+            if (!AnyToType(&element, &gn, &pellum::LastError()))
+                return false;
             if (gn.choiceId != GeneralName::directoryNameCid || !gn.directoryName)
                 continue;
             found = true;

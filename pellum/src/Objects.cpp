@@ -140,6 +140,33 @@ bool HoldsConstructedWideString(const std::string& der)
     return false;
 }
 
+// Notice texts as valid UTF-8. An IA5String or VisibleString holds ASCII, but
+// UTF-8 is what is found beyond it; other bytes become U+FFFD. The runtime holds
+// a BMPString as UTF-16 code units and a UTF8String as code points, and its own
+// conversion writes surrogates and code points beyond U+10FFFF as they are.
+std::string NarrowNoticeText(const std::string& text)
+{
+    return pellum::ValidUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+}
+
+std::string BmpNoticeText(const std::wstring& units)
+{
+    std::string be;
+    for (wchar_t unit : units) {
+        be += static_cast<char>((static_cast<uint32_t>(unit) >> 8) & 0xFF);
+        be += static_cast<char>(static_cast<uint32_t>(unit) & 0xFF);
+    }
+    return pellum::Utf16BeToUtf8(reinterpret_cast<const unsigned char*>(be.data()), be.size());
+}
+
+std::string Utf8NoticeText(const std::wstring& codePoints)
+{
+    std::string text;
+    for (wchar_t cp : codePoints)
+        pellum::AppendUtf8(static_cast<uint32_t>(cp), &text);
+    return text;
+}
+
 void ReadQualifier(const PolicyQualifierInfo& info, TPolicyInformation* out)
 {
     std::string der;
@@ -157,19 +184,19 @@ void ReadQualifier(const PolicyQualifierInfo& info, TPolicyInformation* out)
         switch (t.choiceId) {
         case DisplayText::ia5StringCid:
             if (t.ia5String)
-                out->sUserNotice = *t.ia5String;
+                out->sUserNotice = NarrowNoticeText(*t.ia5String);
             break;
         case DisplayText::visibleStringCid:
             if (t.visibleString)
-                out->sUserNotice = *t.visibleString;
+                out->sUserNotice = NarrowNoticeText(*t.visibleString);
             break;
         case DisplayText::bmpStringCid:
             if (t.bmpString)
-                t.bmpString->getAsUTF8(out->sUserNotice);
+                out->sUserNotice = BmpNoticeText(*t.bmpString);
             break;
         case DisplayText::utf8StringCid:
             if (t.utf8String)
-                t.utf8String->getAsUTF8(out->sUserNotice);
+                out->sUserNotice = Utf8NoticeText(*t.utf8String);
             break;
         }
     }

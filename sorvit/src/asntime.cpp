@@ -1,7 +1,6 @@
 #include <sorvit/asntime.h>
 
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -35,9 +34,31 @@ int64_t FloorDiv(int64_t value, int64_t divisor, int64_t& remainder)
     return q;
 }
 
-int Field(const std::string& text, size_t pos, size_t count)
+bool IsDigit(char c)
 {
-    return std::atoi(text.substr(pos, count).c_str());
+    return c >= '0' && c <= '9';
+}
+
+// The decimal number of the count characters at pos; false unless all are digits.
+bool Digits(const std::string& text, size_t pos, size_t count, int* value)
+{
+    if (pos + count > text.size())
+        return false;
+    int v = 0;
+    for (size_t i = pos; i < pos + count; ++i) {
+        if (!IsDigit(text[i]))
+            return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    *value = v;
+    return true;
+}
+
+// A date and time that exist: no field is carried into the next, as mkgmtime would do.
+bool ValidFields(int year, int month, int day, int hour, int minute, int second)
+{
+    return month >= 1 && month <= 12 && day >= 1 && day <= MonthLength(static_cast<int64_t>(year) - 1900, month - 1) &&
+           hour <= 23 && minute <= 59 && second <= 59;
 }
 
 bool Format(const tm* t, const char* format, std::string* out)
@@ -102,27 +123,56 @@ bool GeneralizedTimeToTm(std::string text, tm* t)
 {
     if (t == nullptr)
         return false;
-    t->tm_isdst = -1;
-    t->tm_year = Field(text, 0, 4) - 1900;
-    t->tm_mon = Field(text, 4, 2) - 1;
-    t->tm_mday = Field(text, 6, 2);
-    t->tm_hour = Field(text, 8, 2);
-    t->tm_min = Field(text, 10, 2);
-    t->tm_sec = Field(text, 12, 2);
+    // YYYYMMDDHHMM[SS][.fff][Z | +hh[mm] | -hh[mm]]. A single digit of seconds that
+    // ends the text is taken as they were always taken.
+    int year, month, day, hour, minute, second = 0;
+    if (!Digits(text, 0, 4, &year) || !Digits(text, 4, 2, &month) || !Digits(text, 6, 2, &day) ||
+        !Digits(text, 8, 2, &hour) || !Digits(text, 10, 2, &minute))
+        return false;
+    size_t pos = 12;
+    if (pos < text.size() && IsDigit(text[pos])) {
+        if (text.size() == 13)
+            second = text[pos++] - '0';
+        else if (Digits(text, pos, 2, &second))
+            pos += 2;
+        else
+            return false;
+    }
+    if (!ValidFields(year, month, day, hour, minute, second))
+        return false;
+    if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
+        const size_t digits = text.find_first_not_of("0123456789", ++pos);
+        const size_t end = digits == std::string::npos ? text.size() : digits;
+        if (end == pos)
+            return false;
+        pos = end;  // fractions of a second are not kept
+    }
 
     // Local time minus the differential is UTC; mkgmtime normalises the fields.
-    size_t sign = text.find('+');
-    int direction = -1;
-    if (sign == std::string::npos) {
-        sign = text.find('-');
-        direction = 1;
+    int hours = 0, minutes = 0, direction = 0;
+    if (pos < text.size() && text[pos] == 'Z') {
+        ++pos;
+    } else if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
+        direction = text[pos] == '+' ? -1 : 1;
+        if (!Digits(text, pos + 1, 2, &hours) || hours > 23)
+            return false;
+        pos += 3;
+        if (pos < text.size()) {
+            if (!Digits(text, pos, 2, &minutes) || minutes > 59)
+                return false;
+            pos += 2;
+        }
     }
-    if (sign != std::string::npos) {
-        const int hours = Field(text, sign + 1, 2);
-        const int minutes = Field(text, sign + 3, 2);
-        t->tm_hour += direction * hours;
-        t->tm_min += direction * minutes;
-    }
+    if (pos != text.size())
+        return false;
+
+    t->tm_isdst = -1;
+    t->tm_year = year - 1900;
+    t->tm_mon = month - 1;
+    t->tm_mday = day;
+    t->tm_hour = hour + direction * hours;
+    t->tm_min = minute + direction * minutes;
+    t->tm_sec = second;
     return true;
 }
 
@@ -130,15 +180,21 @@ bool UTCTimeToTm(std::string text, tm* t)
 {
     if (t == nullptr || text.size() != 13)
         return false;
+    int yy, month, day, hour, minute, second;
+    if (!Digits(text, 0, 2, &yy) || !Digits(text, 2, 2, &month) || !Digits(text, 4, 2, &day) ||
+        !Digits(text, 6, 2, &hour) || !Digits(text, 8, 2, &minute) || !Digits(text, 10, 2, &second))
+        return false;
+    const int year = yy > 49 ? 1900 + yy : 2000 + yy;
+    if (!ValidFields(year, month, day, hour, minute, second))
+        return false;
     std::memset(t, 0, sizeof *t);
     t->tm_isdst = -1;
-    const int yy = Field(text, 0, 2);
-    t->tm_year = yy > 49 ? yy : yy + 100;
-    t->tm_mon = Field(text, 2, 2) - 1;
-    t->tm_mday = Field(text, 4, 2);
-    t->tm_hour = Field(text, 6, 2);
-    t->tm_min = Field(text, 8, 2);
-    t->tm_sec = Field(text, 10, 2);
+    t->tm_year = year - 1900;
+    t->tm_mon = month - 1;
+    t->tm_mday = day;
+    t->tm_hour = hour;
+    t->tm_min = minute;
+    t->tm_sec = second;
     return true;
 }
 

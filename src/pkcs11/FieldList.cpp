@@ -61,3 +61,18 @@ QString Pkcs11Text(const char* pszText)
 {
     return QString::fromUtf8(pszText ? pszText : "");
 }
+
+QString CertificateNameText(const std::string& sUtf8)
+{
+    const QString text = QString::fromUtf8(sUtf8.data(), int(sUtf8.size()));
+    QString shown;
+    shown.reserve(text.size());
+    for (const QChar c : text) {
+        const ushort u = c.unicode();
+        if ((u < 0x20 && u != '\n') || (u >= 0x7F && u <= 0x9F))
+            shown += QString::fromLatin1("\\x%1").arg(u, 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    return shown;
+}

@@ -4,9 +4,16 @@
 #include <QString>
 #include <QVector>
 
+#include <string>
+
 // A text the module wrote (token label, manufacturer, model, serial number, slot description, object
 // label): PKCS#11 gives them as UTF-8. Every place that shows one converts it here.
 QString Pkcs11Text(const char* pszText);
+
+// A text of a certificate's name, UTF-8 with its length as libpellum gives it. A control
+// character in a value (a NUL that would end a C string, an escape) is shown as \xNN, so
+// nothing after it is cut or hidden; line breaks stay, as they part a name's attributes.
+QString CertificateNameText(const std::string& sUtf8);
 
 // Ordered name/value lines through which slots, tokens and objects describe themselves.
 class CFieldList

@@ -25,7 +25,7 @@ QString FormatTime(time_t t)
 }
 
 // A text the decoder gives of whatever length: call(nullptr, &len) for its size, then into a
-// buffer of that size.
+// buffer of that size. The size, not the first NUL, ends it: a name's value may hold a NUL.
 template <class TCall>
 bool LengthFirstText(TCall call, std::string& text)
 {
@@ -33,10 +33,9 @@ bool LengthFirstText(TCall call, std::string& text)
     if (!call(nullptr, &len) || len == 0)
         return false;
     std::vector<char> buffer(len);
-    if (!call(buffer.data(), &len))
+    if (!call(buffer.data(), &len) || len == 0 || len > buffer.size())
         return false;
-    buffer.back() = 0;
-    text = buffer.data();
+    text.assign(buffer.data(), len - 1);
     return true;
 }
 
@@ -101,7 +100,7 @@ void CPKCS11Certificate::Decode()
     const bool bText = LengthFirstText(
         [&](char* p, uint32_t* pLen) { return CL_CertNameToStr(&record->Subject, p, pLen, '\n', '\n'); }, nameText);
     if (bText)
-        m_sOrganization = OrganizationFromNameText(nameText.c_str());
+        m_sOrganization = OrganizationFromNameText(nameText);
     if (bText && nameText.compare(0, 3, "CN=") == 0) {
         const size_t end = nameText.find('\n');
         m_sSubject = nameText.substr(3, end == std::string::npos ? std::string::npos : end - 3);
@@ -126,16 +125,17 @@ void CPKCS11Certificate::Decode()
     m_tValidTo = record->tNotAfter;
 }
 
-std::string CPKCS11Certificate::OrganizationFromNameText(const char* pszNameText)
+std::string CPKCS11Certificate::OrganizationFromNameText(const std::string& sNameText)
 {
     // Only a line that starts with "O=" names the organisation: "CN=Foo O=Bar" or
     // "OU=..." must not match.
-    const char* line = pszNameText;
-    while (line && *line) {
-        const char* end = strchr(line, '\n');
-        if (line[0] == 'O' && line[1] == '=')
-            return end ? std::string(line + 2, end) : std::string(line + 2);
-        line = end ? end + 1 : nullptr;
+    for (size_t line = 0; line < sNameText.size();) {
+        const size_t end = sNameText.find('\n', line);
+        if (sNameText.compare(line, 2, "O=") == 0)
+            return sNameText.substr(line + 2, end == std::string::npos ? std::string::npos : end - line - 2);
+        if (end == std::string::npos)
+            break;
+        line = end + 1;
     }
     return std::string();
 }
@@ -149,10 +149,10 @@ void CPKCS11Certificate::PopulateFields(CFieldList* pFields)
         return;
     }
     (*pFields)[QObject::tr("Serial number")] = QString::fromLatin1(m_sSerialNumber.c_str());
-    (*pFields)[QObject::tr("Subject")] = QString::fromUtf8(m_sSubject.c_str());
+    (*pFields)[QObject::tr("Subject")] = CertificateNameText(m_sSubject);
     if (!m_sOrganization.empty())
-        (*pFields)[QObject::tr("Organization")] = QString::fromUtf8(m_sOrganization.c_str());
-    (*pFields)[QObject::tr("Issuer")] = QString::fromUtf8(m_sIssuer.c_str());
+        (*pFields)[QObject::tr("Organization")] = CertificateNameText(m_sOrganization);
+    (*pFields)[QObject::tr("Issuer")] = CertificateNameText(m_sIssuer);
     (*pFields)[QObject::tr("Valid from")] = FormatTime(m_tValidFrom);
     (*pFields)[QObject::tr("Valid to")] = FormatTime(m_tValidTo);
 }

@@ -28,9 +28,10 @@ public:
 
     const CL_CERTIFICATE* GetRecord() const { return m_pCertificate; }
     const char* GetSerialNumber() const { return m_sSerialNumber.c_str(); }
-    const char* GetSubject() const { return m_sSubject.c_str(); }
-    const char* GetIssuer() const { return m_sIssuer.c_str(); }
-    const char* GetOrganization() const { return m_sOrganization.c_str(); }
+    // UTF-8 with their length: a name's value may hold a NUL.
+    const std::string& GetSubject() const { return m_sSubject; }
+    const std::string& GetIssuer() const { return m_sIssuer; }
+    const std::string& GetOrganization() const { return m_sOrganization; }
     time_t GetValidFrom() const { return m_tValidFrom; }
     time_t GetValidTo() const { return m_tValidTo; }
 
@@ -39,7 +40,7 @@ public:
 
     // The value of the first line of a name text (one attribute a line) that
     // starts with "O="; empty when there is none.
-    static std::string OrganizationFromNameText(const char* pszNameText);
+    static std::string OrganizationFromNameText(const std::string& sNameText);
 
 private:
     void Decode();

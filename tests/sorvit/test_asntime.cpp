@@ -92,16 +92,82 @@ TEST(GeneralizedTime, ZuluAndDifferentials)
     }
 }
 
-TEST(GeneralizedTime, ShortTextsThrowOutOfRange)
+TEST(GeneralizedTime, DifferentialOfHoursOnlyAndNulls)
 {
     time_t out = 0;
-    EXPECT_THROW(GeneralizedTimeToTime_t("20240301120", &out), std::out_of_range);
-    EXPECT_THROW(GeneralizedTimeToTime_t("", &out), std::out_of_range);
-    EXPECT_THROW(GeneralizedTimeToTime_t("20240301120000+1", &out), std::out_of_range);
-    EXPECT_NO_THROW(GeneralizedTimeToTime_t("20240301120000+01", &out));
+    EXPECT_TRUE(GeneralizedTimeToTime_t("20240301120000+01", &out));
     EXPECT_EQ(Reference(2024, 3, 1, 11), out);
     EXPECT_FALSE(GeneralizedTimeToTime_t("20240301120000Z", nullptr));
     EXPECT_FALSE(GeneralizedTimeToTm("20240301120000Z", nullptr));
+}
+
+// A text that is no date and time that exists reads as nothing: false, the output
+// untouched, never a neighbouring date and never an exception.
+TEST(AsnTimeTexts, TextsThatAreNoDateAreUnreadable)
+{
+    struct Case {
+        bool utc;
+        const char* text;
+    } cases[] = {
+        {false, "20241601120000Z"},   // month 16
+        {false, "20240001120000Z"},   // month 0
+        {false, "20240091120000Z"},   // day 91
+        {false, "20240431120000Z"},   // 31 April
+        {false, "20230229120000Z"},   // 29 February of a common year
+        {false, "20240300120000Z"},   // day 0
+        {false, "20240301240000Z"},   // hour 24
+        {false, "20240301126900Z"},   // minute 69
+        {false, "20240301120069Z"},   // second 69
+        {false, "20240301120060Z"},   // second 60
+        {false, "2024O301120000Z"},   // a letter among the digits
+        {false, "2024030112 000Z"},   // a blank among them
+        {false, "202403011200A0Z"},   // a letter where the seconds are
+        {false, "2024030112000AZ"},
+        {false, "20240301120000+0A00"},  // a letter in the differential
+        {false, "20240301120000+2400"},  // differential of 24 hours
+        {false, "20240301120000-0160"},  // differential of 60 minutes
+        {false, "20240301120000+011"},   // one digit of minutes
+        {false, "2020Z"},             // too short for any form
+        {false, "2020010100Z"},
+        {false, "20240301120"},
+        {false, ""},
+        {false, "20240301120000-"},   // a bare sign
+        {false, "20240301120000+1"},
+        {true, "241601120000Z"},
+        {true, "240431120000Z"},
+        {true, "230229120000Z"},
+        {true, "240301240000Z"},
+        {true, "240301126900Z"},
+        {true, "240301120069Z"},
+        {true, "AB0301120000Z"},      // letters where the year is
+        {true, "2403011200 0Z"},
+        {true, "24-301120000Z"},
+    };
+    for (const Case& c : cases) {
+        time_t out = 77;
+        tm t;
+        std::memset(&t, 0, sizeof t);
+        t.tm_year = 55;
+        bool read = true, readTm = true;
+        EXPECT_NO_THROW(read = c.utc ? UTCTimeToTime_t(c.text, &out) : GeneralizedTimeToTime_t(c.text, &out))
+            << c.text;
+        EXPECT_NO_THROW(readTm = c.utc ? UTCTimeToTm(c.text, &t) : GeneralizedTimeToTm(c.text, &t)) << c.text;
+        EXPECT_FALSE(read) << c.text;
+        EXPECT_FALSE(readTm) << c.text;
+        EXPECT_EQ(77, out) << c.text;
+        EXPECT_EQ(55, t.tm_year) << c.text;
+    }
+
+    // The last days that exist are read.
+    time_t out = 0;
+    EXPECT_TRUE(GeneralizedTimeToTime_t("20240229235959Z", &out));
+    EXPECT_EQ(Reference(2024, 2, 29, 23, 59, 59), out);
+    EXPECT_TRUE(UTCTimeToTime_t("240430000000Z", &out));
+    EXPECT_EQ(Reference(2024, 4, 30), out);
+    EXPECT_TRUE(GeneralizedTimeToTime_t("202403011200Z", &out));
+    EXPECT_EQ(Reference(2024, 3, 1, 12), out);
+    EXPECT_TRUE(GeneralizedTimeToTime_t("202403011200+0100", &out));
+    EXPECT_EQ(Reference(2024, 3, 1, 11), out);
 }
 
 TEST(GeneralizedTime, TmReaderLeavesOtherFieldsAlone)

@@ -43,10 +43,10 @@ struct CL_EXTENSION {
 struct CL_CERTIFICATE {
     uint16_t wVersion;      // 1, 2 or 3
     _CPBLOB SerialNumber;   // INTEGER content octets as encoded
-    _CPBLOB Issuer;         // DER Name (buffer one byte longer than cbData)
-    time_t tNotBefore;      // seconds since 1970, UTC; 0 when unreadable
+    _CPBLOB Issuer;         // the Name as the certificate holds it (buffer one byte longer than cbData)
+    time_t tNotBefore;      // seconds since 1970, UTC; 0 when not a date, -1 before 1970
     time_t tNotAfter;
-    _CPBLOB Subject;        // DER Name, as Issuer
+    _CPBLOB Subject;        // the Name as the certificate holds it, as Issuer
     CL_RSA_PUBLIC_KEY* pRSAKey;
     CL_DSA_PUBLIC_KEY* pDSAKey;
     uint32_t cExtension;
@@ -79,14 +79,18 @@ PELLUM_API void CL_FreeCertificate(CL_CERTIFICATE* cert);
 PELLUM_API void CL_FreeBlob(_CPBLOB* blob);
 PELLUM_API const char* CL_GetLastError();
 
-// Name text, most specific RDN first, attributes joined by attrSep and RDNs by
-// rdnSep. buf null asks for the size (NUL included) in *ioLen; a too small
-// buffer gives false with the size in *ioLen.
+// Name text in UTF-8, most specific RDN first, attributes joined by attrSep and
+// RDNs by rdnSep; values of the DirectoryString types and IA5String are read,
+// attributes of other types left out. buf null asks for the size (NUL included)
+// in *ioLen; a too small buffer gives false with the size in *ioLen; success
+// leaves the size in *ioLen. A value may hold a NUL: the size, not the first NUL,
+// ends the text.
 PELLUM_API bool CL_CertNameToStr(const _CPBLOB* name, char* buf, uint32_t* ioLen, char attrSep, char rdnSep);
-// The common name of the subject (flags 0) or issuer (CL_NAME_ISSUER_FLAG).
+// The common name of the subject (flags 0) or issuer (CL_NAME_ISSUER_FLAG), with
+// the sizes as CL_CertNameToStr gives them.
 PELLUM_API bool CL_CertGetSimpleNameString(const CL_CERTIFICATE* cert, int flags, char* buf, uint32_t* ioLen);
 // Appends the OID and value pairs of a DER Name, or of the directory names in
-// a DER GeneralNames.
+// a DER GeneralNames (names of other kinds are passed over).
 PELLUM_API bool CL_DecodeCertName(const _CPBLOB* name, std::vector<TOIDValuePair>* pairs);
 
 // oid "2.5.29.15": output uint32_t key usage flags. "1.2.840.10040.4.1": DER DSA

@@ -15,11 +15,14 @@ SORVIT_API bool Time_tToGeneralizedTime(time_t* t, std::string* out);
 SORVIT_API bool TmToUTCTime(tm* t, std::string* out);
 SORVIT_API bool Time_tToUTCTime(time_t* t, std::string* out);
 
-// GeneralizedTime with an optional +hhmm / -hhmm differential (local time minus
-// differential is UTC). Throws std::out_of_range for a text shorter than 12
-// characters or a differential with fewer than two characters after its sign.
+// GeneralizedTime YYYYMMDDHHMM[SS][.fff] followed by Z, a +hh[mm] / -hh[mm]
+// differential (local time minus differential is UTC) or nothing. False, *t
+// unchanged, for a text that is not a date and time that exist: too short, a
+// character other than a digit in a field, a field out of its range (month 13,
+// day 31 of April, hour 24, minute or second 60), anything after the time.
 SORVIT_API bool GeneralizedTimeToTm(std::string text, tm* t);
-// Exactly 13 characters; YY above 49 is 19YY, else 20YY.
+// Exactly 13 characters YYMMDDHHMMSSZ, the last one not examined; YY above 49 is
+// 19YY, else 20YY. False, *t unchanged, for a date and time that do not exist.
 SORVIT_API bool UTCTimeToTm(std::string text, tm* t);
 // A date before 1970 stores -1 and still returns true.
 SORVIT_API bool GeneralizedTimeToTime_t(std::string text, time_t* out);

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <pellum/pellum.h>
 
+#include "FieldList.h"
 #include "HandConnectedSlots.h"
 
 namespace {
@@ -31,25 +33,25 @@ QString FormatTime(time_t t)
 }
 
 // The simple name (common name) of the subject or issuer, and the whole name one attribute a
-// line; false when either call fails.
+// line; false when either call fails. The sizes end the texts, not a NUL inside a value.
 bool ReadName(const CL_CERTIFICATE* pRecord, bool bIssuer, QString& simple, QString& full)
 {
     const int flags = bIssuer ? CL_NAME_ISSUER_FLAG : 0;
     uint32_t len = 0;
     if (!CL_CertGetSimpleNameString(pRecord, flags, nullptr, &len) || len == 0)
         return false;
-    std::vector<char> simpleText(len + 1, '\0');
-    if (!CL_CertGetSimpleNameString(pRecord, flags, simpleText.data(), &len))
+    std::vector<char> simpleText(len, '\0');
+    if (!CL_CertGetSimpleNameString(pRecord, flags, simpleText.data(), &len) || len == 0 || len > simpleText.size())
         return false;
     const _CPBLOB* pName = bIssuer ? &pRecord->Issuer : &pRecord->Subject;
     uint32_t fullLen = 0;
     if (!CL_CertNameToStr(pName, nullptr, &fullLen, '\n', '\n') || fullLen == 0)
         return false;
-    std::vector<char> fullText(fullLen + 1, '\0');
-    if (!CL_CertNameToStr(pName, fullText.data(), &fullLen, '\n', '\n'))
+    std::vector<char> fullText(fullLen, '\0');
+    if (!CL_CertNameToStr(pName, fullText.data(), &fullLen, '\n', '\n') || fullLen == 0 || fullLen > fullText.size())
         return false;
-    simple = QString::fromUtf8(simpleText.data());
-    full = QString::fromUtf8(fullText.data());
+    simple = CertificateNameText(std::string(simpleText.data(), len - 1));
+    full = CertificateNameText(std::string(fullText.data(), fullLen - 1));
     return true;
 }
 

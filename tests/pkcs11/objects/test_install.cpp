@@ -7,6 +7,7 @@
 #include <memory>
 
 #include <sorvit/AutoArray.h>
+#include "Der.h"
 #include "ObjectsSupport.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -262,6 +263,21 @@ TEST_F(InstallTest, FailedReplacementInPlacePutsTheOldCertificateBack)
         EXPECT_EQ(Attr(after[0], kept[i]), attributes[i]) << "attribute 0x" << std::hex << kept[i];
 }
 
+// A self-signed certificate whose subject and issuer hold an RDN of two organisations stored
+// out of DER order, as real certificates have them.
+Bytes WithUnsortedRdn(const fixture::KeyFiles& key)
+{
+    const std::string dir = g_c->store->dir;
+    dertest::Node cert = dertest::Parse(fixture::ReadBytes(
+        fixture::MakeSelfSigned(dir, "unsorted", key, "/O=Zeta+O=Alpha Group/CN=Unsorted", 365, "", "-multivalue-rdn")));
+    for (dertest::TbsIndex which : {dertest::kIssuer, dertest::kSubject}) {
+        dertest::Node& rdn = dertest::TbsPart(cert, which)[0];
+        if (rdn.children.size() == 2)
+            std::swap(rdn.children[0], rdn.children[1]);
+    }
+    return dertest::Write(cert);
+}
+
 // Other programs find a card's certificate by issuer and serial number: the installed object
 // carries the DER of the certificate's own subject, issuer and serial number (as an INTEGER).
 TEST_F(InstallTest, CertificateCarriesSubjectIssuerAndSerialNumber)
@@ -269,6 +285,9 @@ TEST_F(InstallTest, CertificateCarriesSubjectIssuerAndSerialNumber)
     const fixture::KeyFiles& key = g_c->alphaKey;
     const fixture::Ca& ca = g_c->ca;
     const time_t now = time(nullptr);
+    const Bytes unsorted = WithUnsortedRdn(key);
+    dertest::Node unsortedCert = dertest::Parse(unsorted);
+    const Bytes unsortedSubject = dertest::Write(dertest::TbsPart(unsortedCert, dertest::kSubject));
     struct Case {
         const char* name;
         Bytes cert;
@@ -277,6 +296,7 @@ TEST_F(InstallTest, CertificateCarriesSubjectIssuerAndSerialNumber)
         {"serial with the high bit set", MakeCertificate(key.keyPem, "/CN=High", 0x80, now, now + 86400)},
         {"long serial", MakeCertificate(key.keyPem, "/CN=Long", 0x7FFFFFFFFFFFL, now, now + 86400)},
         {"issued by a CA", fixture::ReadBytes(fixture::IssueCert(ca, "issued", key, "/CN=Issued/O=Tessaly"))},
+        {"an RDN of two values out of DER order", unsorted},
     };
     for (const Case& c : cases) {
         ASSERT_FALSE(c.cert.empty()) << c.name;
@@ -292,6 +312,8 @@ TEST_F(InstallTest, CertificateCarriesSubjectIssuerAndSerialNumber)
         EXPECT_EQ(Attr(certs[0], CKA_ISSUER), own.issuer) << c.name;
         EXPECT_EQ(Attr(certs[0], CKA_SERIAL_NUMBER), own.serial) << c.name;
     }
+    // The bytes OpenSSL handed back above are the stored ones, not a sorted encoding.
+    EXPECT_EQ(fixture::ReadCertificateFields(unsorted).subject, unsortedSubject);
 }
 
 TEST_F(InstallTest, TokenThatDestroysNothingLosesNoCertificate)

@@ -215,9 +215,9 @@ TEST_F(ObjectsTest, CertificateFieldsComeFromTheDecodedValue)
     ASSERT_TRUE(cert->IsDecoded());
     EXPECT_STREQ(cert->GetLabel(), "alice cert");
     EXPECT_STREQ(cert->GetSerialNumber(), "1234ABCD");
-    EXPECT_STREQ(cert->GetSubject(), "Alice");
-    EXPECT_STREQ(cert->GetIssuer(), "Alice");
-    EXPECT_STREQ(cert->GetOrganization(), "Veskora Test");
+    EXPECT_EQ(cert->GetSubject(), "Alice");
+    EXPECT_EQ(cert->GetIssuer(), "Alice");
+    EXPECT_EQ(cert->GetOrganization(), "Veskora Test");
     ASSERT_NE(cert->GetValue(), nullptr);
     EXPECT_EQ(std::vector<unsigned char>(cert->GetValue()->pbData, cert->GetValue()->pbData + cert->GetValue()->cbData),
               fixture::ReadBytes(g_contents->aliceCert));
@@ -237,11 +237,11 @@ TEST_F(ObjectsTest, OrganisationIsReadOnlyFromTheStartOfANameLine)
     OpenAndRead(false);
     CPKCS11Certificate* dave = m_token->GetCertificate(CertIndex("0B01"));
     ASSERT_NE(dave, nullptr);
-    EXPECT_STREQ(dave->GetSubject(), "Dave O=Not This");
-    EXPECT_STREQ(dave->GetOrganization(), "Dave Org");
+    EXPECT_EQ(dave->GetSubject(), "Dave O=Not This");
+    EXPECT_EQ(dave->GetOrganization(), "Dave Org");
     CPKCS11Certificate* carol = m_token->GetCertificate(CertIndex("0A03"));
     ASSERT_NE(carol, nullptr);
-    EXPECT_STREQ(carol->GetOrganization(), "");
+    EXPECT_EQ(carol->GetOrganization(), "");
     CFieldList fields;
     carol->PopulateFields(&fields);
     EXPECT_EQ(fields.IndexOf(QStringLiteral("Organization")), -1);
@@ -360,7 +360,7 @@ TEST_F(ObjectsTest, EveryCertificateOfAKeyPairFindsItAndDeletingOneKeepsTheOther
         if (std::string(m_token->GetCertificate(i)->GetID()) == "0A01")
             alice.push_back(m_token->GetCertificate(i));
     ASSERT_EQ(alice.size(), 1u);
-    EXPECT_STREQ(alice[0]->GetSubject(), "Alice");
+    EXPECT_EQ(alice[0]->GetSubject(), "Alice");
     EXPECT_STREQ(alice[0]->GetLabel(), "alice cert");
 }
 

@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QObject>
+
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Der.h"
+#include "FieldList.h"
 #include "Fixture.h"
 #include "PKCS11AsymmetricKey.h"
 #include "PKCS11Certificate.h"
@@ -189,6 +193,34 @@ TEST_F(ScriptedToken, LongIDPairsAndLongNameIsShownWhole)
     EXPECT_EQ(std::string(c->GetSubject()), longName);
     EXPECT_EQ(std::string(c->GetOrganization()), "Long Org");
     EXPECT_TRUE(token->GetAsymmetricKey(0)->HasCertificate());
+}
+
+// A common name with a NUL inside (the null-prefix spoof, www.bank.com\0.badguy.com): the
+// layer keeps the whole value, and the information pane shows the NUL instead of cutting there.
+TEST_F(ScriptedToken, NameWithANulInsideIsKeptWholeAndShownVisibly)
+{
+    const std::string bank("www.bank.com\0.badguy.com", 24);
+    const TBytes plain = Certificate("nul", "/O=Bank\x01Org/CN=www.bank.com");
+    for (unsigned char tag : {0x0C, 0x13}) {
+        m_context.reset();
+        m_tm.reset();
+        m_tm.add_slot(1, "Reader", "Maker");
+        m_tm.insert_token(1, nullptr, "87654321", "1234", 0);
+        AddCertificate(dertest::WithCommonName(plain, tag, TBytes(bank.begin(), bank.end())), {0x01}, "nul");
+        CPKCS11Token* token = Open();
+        ASSERT_TRUE(token);
+        EXPECT_TRUE(token->ReadObjects());
+        ASSERT_EQ(token->GetCertificateCount(), 1u);
+        CPKCS11Certificate* c = token->GetCertificate(0);
+        ASSERT_TRUE(c && c->IsDecoded());
+        EXPECT_EQ(c->GetSubject(), bank);
+        EXPECT_EQ(c->GetIssuer(), bank);
+        CFieldList fields;
+        c->PopulateFields(&fields);
+        EXPECT_EQ(fields[QObject::tr("Subject")].toStdString(), "www.bank.com\\x00.badguy.com") << int(tag);
+        EXPECT_EQ(fields[QObject::tr("Issuer")].toStdString(), "www.bank.com\\x00.badguy.com") << int(tag);
+        EXPECT_EQ(fields[QObject::tr("Organization")].toStdString(), "Bank\\x01Org") << int(tag);
+    }
 }
 
 // A key pair with an old and a renewed certificate: both pair with it, and a new certificate

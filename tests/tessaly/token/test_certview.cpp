@@ -33,9 +33,11 @@ struct TCertFields {
 
 void AddNames(X509_NAME* name, const QList<QPair<QString, QString>>& parts)
 {
-    for (const auto& part : parts)
+    for (const auto& part : parts) {
+        const QByteArray value = part.second.toUtf8();
         X509_NAME_add_entry_by_txt(name, part.first.toLatin1().constData(), MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char*>(part.second.toUtf8().constData()), -1, -1, 0);
+                                   reinterpret_cast<const unsigned char*>(value.constData()), value.size(), -1, 0);
+    }
 }
 
 // A certificate signed by a throw-away RSA key (or an EC key, which the decoder does not
@@ -175,6 +177,22 @@ private slots:
     }
 
     // Pressing a row puts its full value below; nothing is there before.
+    // A NUL inside a common name (the null-prefix spoof, www.bank.com\0.badguy.com) is shown,
+    // never cut at.
+    void nulInsideANameIsShownVisibly()
+    {
+        const QString bank = QString::fromUtf8("www.bank.com\0.badguy.com", 24);
+        const Bytes der = MakeCertificate({2, {0x09}, {{"O", "Bank"}, {"CN", bank}}, {{"CN", bank}}, 0, 1000});
+        CertViewDialog dialog(_CPBLOB{const_cast<unsigned char*>(der.data()), uint32_t(der.size())}, nullptr);
+        dialog.show();
+        QTreeWidget* list = dialog.findChild<QTreeWidget*>("treeWidget");
+        const QString shown = QStringLiteral("www.bank.com\\x00.badguy.com");
+        QCOMPARE(list->topLevelItem(2)->text(1), shown);
+        QCOMPARE(list->topLevelItem(5)->text(1), shown);
+        QCOMPARE(dialog.GetFullValue(list->topLevelItem(2)), QStringLiteral("CN=") + shown);
+        QCOMPARE(dialog.GetFullValue(list->topLevelItem(5)), QStringLiteral("CN=") + shown + QStringLiteral("\nO=Bank"));
+    }
+
     void pressedRowShowsItsFullValue()
     {
         const Bytes der = MakeCertificate({2, {0x05}, {{"O", "Org"}, {"CN", "Pressed"}}, {{"CN", "Issuer"}}, 0, 1000});
