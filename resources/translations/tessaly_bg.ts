@@ -1509,6 +1509,10 @@ but the signature produced with this key is invalid!</source>
         <translation>ПИН: предишният или не е зададен, ако е изтрита</translation>
     </message>
     <message>
+        <source>Card insertions and removals on the provider %1 cannot be followed: every wait for them failed at once.</source>
+        <translation>Поставянето и изваждането на карти при доставчика %1 не може да се следи: всяко изчакване завърши веднага с грешка.</translation>
+    </message>
+    <message>
         <source>Card insertions and removals on the provider %1 are no longer followed: waiting for them failed again and again.
 You can try again by choosing Edit-&gt;Reload from the main menu.</source>
         <translation>Поставянето и изваждането на карти при доставчика %1 вече не се следи: изчакването им многократно завърши с грешка.

@@ -20,6 +20,7 @@
 #include "PKCS11Token.h"
 #include "ProviderTreeWidget.h"
 #include "Settings.h"
+#include "SlotEventThread.h"
 #include "pkcs11provider.h"
 
 void MainWindow::on_slot_event(ulong nSlotID, CPKCS11Context* pContext)
@@ -291,9 +292,19 @@ void MainWindow::HandleSlotEventsStopped(unsigned long rv, CPKCS11Provider* pPro
     m_lastError.SetCode(rv);
     m_lastError.SetFlag(TSY_KIND_PKCS11);
     const QString module = QFile::decodeName(pContext->GetModuleName());
+    const QString provider = CSettings::FromMapText(pContext->GetDescription());
+    // A module whose waits never worked here (OpenSC without pcscd, a default provider) is only
+    // logged: a box at every start would tell of nothing that changed.
+    if (!pProvider->GetThread()->HasFollowedEvents()) {
+        ShowErrorOfModule(tr("Card insertions and removals on the provider %1 cannot be followed: every wait for "
+                             "them failed at once.")
+                              .arg(provider),
+                          false, false, &module);
+        return;
+    }
     ShowErrorOfModule(tr("Card insertions and removals on the provider %1 are no longer followed: waiting for them "
                          "failed again and again.\nYou can try again by choosing Edit->Reload from the main menu.")
-                          .arg(CSettings::FromMapText(pContext->GetDescription())),
+                          .arg(provider),
                       false, true, &module);
 }
 

@@ -108,6 +108,9 @@ void CSlotEventThread::WaitForEvents()
         // Once the provider is going away no signal may name its context any more.
         if (m_bStopRequested.load())
             break;
+        const auto waited = std::chrono::steady_clock::now() - started;
+        if (rv == CKR_OK || waited >= std::chrono::seconds(1))
+            m_bFollowed.store(true);
         if (rv == CKR_OK) {
             if (nFailures > 0) {
                 qCDebug(lcPkcs11) << ">C_WaitForSlotEvent answers again after" << nFailures << "failures";
@@ -129,7 +132,6 @@ void CSlotEventThread::WaitForEvents()
             break;
         // A wait that had blocked for a good while before it failed: the module had been
         // answering until then, so this failure is the first of a new row.
-        const auto waited = std::chrono::steady_clock::now() - started;
         if (waited > std::chrono::milliseconds(nLongestPause)) {
             nFailures = 0;
             nPause = nFirstPause;

@@ -18,7 +18,9 @@
 // restarts) is tried again after a pause that grows with each failure in a row, up to a bound.
 // The first event after such failures comes as SlotEventsResumed: what happened meanwhile was
 // not reported, so the receiver reads the slot list again. After GetRetryAttempts failures in a
-// row the thread gives up with SlotEventsStopped.
+// row the thread gives up with SlotEventsStopped; HasFollowedEvents then tells a module that
+// once followed card changes from one whose waits never worked here (OpenSC without pcscd
+// fails every wait at once).
 //
 // The thread keeps its own loader reference to the module until it has left the module for
 // good, so the module's code stays mapped under it whatever happens to the context. The context
@@ -40,6 +42,9 @@ public:
     // No signal is emitted after this; the thread ends at the next return from the module (at
     // once when it is pausing between two waits).
     void RequestStop();
+
+    // Whether a wait of this thread ever reported an event or blocked for a while.
+    bool HasFollowedEvents() const { return m_bFollowed.load(); }
 
     // The pause after the first failed wait, the longest pause, and how many failures in a row
     // end the thread (for every thread started afterwards). A wait that blocked longer than the
@@ -70,6 +75,7 @@ private:
     uint64_t m_nContextGeneration;
     void* m_hLibrary;
     std::atomic<bool> m_bStopRequested;
+    std::atomic<bool> m_bFollowed{false};
     std::mutex m_pauseMutex;
     std::condition_variable m_pauseEnded;
 };

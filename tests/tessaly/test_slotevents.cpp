@@ -454,12 +454,14 @@ private slots:
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
-    // A module whose waits keep failing: after the retries one box says that card changes on
-    // that provider are no longer followed, with the module's answer, and the log names the
-    // module. The window stays usable, and a Reload follows the provider again.
+    // A module whose waits keep failing after they had worked (pcscd gone for good): after the
+    // retries one box says that card changes on that provider are no longer followed, with the
+    // module's answer, and the log names the module. The window stays usable, and a Reload
+    // follows the provider again.
     void waitsThatKeepFailingAreToldOnce()
     {
-        m_tm->fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 0, -1);
+        // The first wait reports the insertion below; every later one fails.
+        m_tm->fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 1, -1);
         MainWindow window;
         MemoryLogger logger(0xFF);
         QStringList boxes;
@@ -469,13 +471,16 @@ private slots:
             fixture::ModalDriver::Accept(box);
         }, "QMessageBox");
         window.show();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+        QTRY_COMPARE(Dump(window, kModule), kOneInserted);
         QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
         QCOMPARE(boxes, QStringList(QStringLiteral(
                             "Card insertions and removals on the provider Test Module are no longer followed: waiting "
                             "for them failed again and again.\nYou can try again by choosing Edit->Reload from the "
                             "main menu.\nSome unrecoverable error has occurred.")));
         QVERIFY(ProviderNamed(window, kModule)->GetThread()->wait(5000));
-        QCOMPARE(m_tm->call_count("C_WaitForSlotEvent"), 5);
+        QCOMPARE(m_tm->call_count("C_WaitForSlotEvent"), 6);
         const QStringList entries = EntriesWith(logger, "are no longer followed");
         QCOMPARE(entries.size(), 1);
         QVERIFY2(entries[0].contains("CKR_GENERAL_ERROR") && entries[0].endsWith(ModuleLine(testmodule::ModulePath())),
@@ -491,9 +496,28 @@ private slots:
         ShowProvider(window, kModule);
         Action(window, "actionReload")->trigger();
         QVERIFY(m_tm->wait_for_waiters(1, 5000) >= 1);
-        m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
-        QTRY_COMPARE(Dump(window, kModule), kOneInserted);
+        QCOMPARE(Dump(window, kModule), kOneInserted);
+        m_tm->remove_token(1, 1);
+        QTRY_COMPARE(Dump(window, kModule), QStringList({"Reader One [0]", "Reader Two [0]"}));
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
+    // Waits that fail at once from the first (OpenSC's without pcscd, a default provider): the
+    // log says that card changes cannot be followed there, and no box comes at all.
+    void waitsThatNeverWorkedAreOnlyLogged()
+    {
+        m_tm->fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 0, -1);
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        window.show();
+        QVERIFY(ProviderNamed(window, kModule)->GetThread()->wait(5000));
+        QCOMPARE(m_tm->call_count("C_WaitForSlotEvent"), 5);
+        QTRY_COMPARE(EntriesWith(logger, "cannot be followed").size(), 1);
+        QVERIFY(EntriesWith(logger, "are no longer followed").isEmpty());
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+        QVERIFY(SelectInToken(window, kSoftHsm, "Soft"));
     }
 
     // While a dialog runs the event loop, a removal must not delete the token that the

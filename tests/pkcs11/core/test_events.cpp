@@ -356,6 +356,7 @@ TEST(SlotEvents, OpenScWithoutReaderServiceStopsWithItsAnswer)
     EXPECT_TRUE(recorder.notSupported.empty()) << "a general error is not \"not supported\"";
     ASSERT_EQ(1u, recorder.stopped.size());
     EXPECT_EQ((unsigned long)CKR_GENERAL_ERROR, recorder.stopped[0].first);
+    EXPECT_FALSE(provider->GetThread()->HasFollowedEvents()) << "its waits failed at once from the first";
 #else
     GTEST_SKIP() << "OpenSC's onepin module is not installed";
 #endif
