@@ -7,14 +7,14 @@ set -euo pipefail
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev libgtest-dev libgmock-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-dev libgtest-dev libgmock-dev
   esnacc libesnacc-dev
   gsoap libgsoap-dev
   libssl-dev openssl zlib1g-dev
   libp11-kit-dev
-  softhsm2 opensc opensc-pkcs11
+  softhsm2 opensc opensc-pkcs11 libpcsclite1
   opencryptoki p11-kit-modules ca-certificates libnss3
-  poppler-utils fonts-dejavu-core
+  poppler-utils fonts-dejavu-core e2fsprogs
   dpkg-dev lintian
   qtbase5-dev qttools5-dev qttools5-dev-tools libqt5xmlpatterns5-dev libqt5svg5-dev
   qttranslations5-l10n

@@ -7,7 +7,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/tools/install-deps.sh"
 build=${TESSALY_BUILD:-$here/build}
 cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSALY_BUILD_TESTS=OFF -DTESSALY_BUILD_BENCH=OFF
-cmake --build "$build" -j"$(nproc)"
+cmake --build "$build" -j"${TESSALY_JOBS:-$(nproc)}"
 if [ ! -x "$build/bin/tessaly" ]; then
   echo "tessaly was not built" >&2
   exit 1

@@ -1413,6 +1413,10 @@ but the signature produced with this key is invalid!</source>
         <translation>Токенът отказа операцията.</translation>
     </message>
     <message>
+        <source>The token could not cancel the operation.</source>
+        <translation>Токенът не успя да отмени операцията.</translation>
+    </message>
+    <message>
         <source>The module does not accept temporary key pairs, which the token test generates.</source>
         <translation>Модулът не приема временни двойки ключове, а проверката на токена създава такива.</translation>
     </message>

@@ -105,7 +105,7 @@ unsigned char* CanonizeInteger(const unsigned char* src, uint32_t srcLen, uint32
     // An empty (or missing) magnitude has no first byte to look at.
     if (src == nullptr || srcLen == 0) {
         outLen = 0;
-        return new unsigned char[0];
+        return new unsigned char[outLen];
     }
     const bool pad = (src[0] & 0x80) != 0;
     outLen = srcLen + (pad ? 1 : 0);

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include <sorvit/oids.h>
 
@@ -222,8 +223,10 @@ TEST_F(Encoding, EveryStringTypeIsWrittenWithItsTagAndTheSignatureVerifies)
     Generate(1024, "everytype", pub, priv);
     CASN1Name name;
     Fill(name, kEveryType);
-    for (const auto& keys : {std::make_pair(priv.get(), pub.get()),
-                             std::make_pair(g_token->Key("0B02", false), g_token->Key("0B02", true))}) {
+    // A named array: GCC 14 takes pairs made in the loop's head for dangling references.
+    const std::pair<CPKCS11AsymmetricKey*, CPKCS11AsymmetricKey*> keySets[] = {
+        {priv.get(), pub.get()}, {g_token->Key("0B02", false), g_token->Key("0B02", true)}};
+    for (const auto& keys : keySets) {
         TByteArrayAutoPtr request;
         ASSERT_TRUE(name.EncodeAndSign(*keys.first, *keys.second, request)) << g_token->Sink().what();
         const Bytes der = Held(request);

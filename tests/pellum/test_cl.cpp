@@ -17,6 +17,7 @@
 #include <openssl/core_names.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
+#include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 #include <openssl/dsa.h>
@@ -76,6 +77,33 @@ const char kFullExtensions[] =
     "userNotice.1=@notice1\n"
     "[notice1]\n"
     "explicitText=\"UTF8:Nötice text\"\n";
+
+// A version-1 certificate signed by its own key, made through the library: from OpenSSL 3.2
+// on, the openssl command adds a subject key identifier, and so writes version 3, whatever
+// its options say.
+Bytes SelfSignedVersion1(const std::string& keyPem, const char* commonName, long serial)
+{
+    std::unique_ptr<FILE, int (*)(FILE*)> file(fopen(keyPem.c_str(), "r"), fclose);
+    if (!file)
+        return Bytes();
+    std::unique_ptr<EVP_PKEY, void (*)(EVP_PKEY*)> key(PEM_read_PrivateKey(file.get(), nullptr, nullptr, nullptr),
+                                                       EVP_PKEY_free);
+    X509Ptr cert(X509_new());
+    X509_NAME* name = X509_get_subject_name(cert.get());
+    const bool made =
+        key && X509_set_version(cert.get(), X509_VERSION_1) &&
+        ASN1_INTEGER_set(X509_get_serialNumber(cert.get()), serial) &&
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                                   reinterpret_cast<const unsigned char*>(commonName), -1, -1, 0) &&
+        X509_set_issuer_name(cert.get(), name) && X509_gmtime_adj(X509_getm_notBefore(cert.get()), 0) &&
+        X509_gmtime_adj(X509_getm_notAfter(cert.get()), 10L * 24 * 3600) && X509_set_pubkey(cert.get(), key.get()) &&
+        X509_sign(cert.get(), key.get(), EVP_sha256()) > 0;
+    unsigned char* der = nullptr;
+    const int length = made ? i2d_X509(cert.get(), &der) : -1;
+    Bytes bytes = length > 0 ? Bytes(der, der + length) : Bytes();
+    OPENSSL_free(der);
+    return bytes;
+}
 
 } // namespace
 
@@ -145,17 +173,8 @@ TEST_F(PellumCerts, RsaCertificateWithFullExtensions)
 TEST_F(PellumCerts, RsaVersion1)
 {
     auto key = Key("v1", "rsa:1024");
-    std::string csr = *dir + "/v1.csr", pem = *dir + "/v1.pem", derPath = *dir + "/v1.der";
-    std::string out;
-    ASSERT_EQ(fixture::Run("openssl req -new -key " + fixture::Quote(key.keyPem) +
-                               " -subj /CN=Version1 -config /dev/null -out " + fixture::Quote(csr) +
-                               " && openssl x509 -req -in " + fixture::Quote(csr) + " -signkey " +
-                               fixture::Quote(key.keyPem) + " -set_serial 0x00ff -days 10 -outform DER -out " +
-                               fixture::Quote(derPath),
-                           &out),
-              0)
-        << out;
-    Bytes der = Read(derPath);
+    Bytes der = SelfSignedVersion1(key.keyPem, "Version1", 0xff);
+    ASSERT_FALSE(der.empty()) << "OpenSSL could not make the certificate";
     CertPtr rec = Decode(der);
     ASSERT_TRUE(rec);
     CompareWithOpenSsl(der, *rec);

@@ -125,7 +125,7 @@ TEST(CanonizeInteger, PrefixesZeroOnlyWhenTheTopBitIsSet)
 TEST(CanonizeInteger, EmptyInputReadsNothing)
 {
     // A zero-length heap block: ASan reports any read of its "first byte".
-    std::unique_ptr<unsigned char[]> empty(new unsigned char[0]);
+    std::unique_ptr<unsigned char[]> empty = std::make_unique<unsigned char[]>(0);
     uint32_t len = 99;
     std::unique_ptr<unsigned char[]> out(CanonizeInteger(empty.get(), 0, len));
     EXPECT_EQ(0u, len);

@@ -3,23 +3,24 @@
 # other processes: they are not dumpable and their core file limit is 0.
 # Arguments: the tessaly program, the brannick program.
 set -u
-tessaly=$1
-brannick=$2
 scratch=${TESSALY_TEST_SCRATCH:-/tmp/tessaly-memory-private}
 rm -rf "$scratch"
-mkdir -p "$scratch/home" "$scratch/config"
+mkdir -p "$scratch"
 fail() { echo "FAIL: $*" >&2; status=1; }
 status=0
 
 # The kernel shows a process that is not dumpable by handing its /proc/<pid> entries (its
 # status file, for one) to root. So the programs run as a user other than root (nobody, when
-# this runs as root), and a status file of root's is the protection.
-if [ "$(id -u)" = 0 ]; then
-  as_user="setpriv --reuid=65534 --regid=65534 --clear-groups"
-  chmod 0777 "$scratch" "$scratch/home" "$scratch/config"
-else
-  as_user=""
-fi
+# this runs as root, from copies that user can read), and a status file of root's is the
+# protection.
+. "$(dirname "$0")/../fixtures/unprivileged/unprivileged.sh"
+unprivileged_begin || exit 1
+trap unprivileged_end EXIT
+tessaly=$(unprivileged_program "$1") || exit 1
+brannick=$(unprivileged_program "$2") || exit 1
+home=$unprivileged_scratch/home
+mkdir -p "$home/home" "$home/config"
+[ -z "$unprivileged" ] || chown -R "$unprivileged_uid:$unprivileged_gid" "$home"
 
 # Waits (up to about 30 s, looking every 0.1 s) until the process shows the protection;
 # prints its name and user, the owner of /proc/<pid> and its core file limit.
@@ -28,7 +29,7 @@ check() {
   i=0
   while [ $i -lt 300 ]; do
     if ! kill -0 "$pid" 2>/dev/null; then
-      fail "$name ended before it could be looked at"
+      fail "$name ended before it could be looked at; its output: $(cat "$scratch/$name.out")"
       return
     fi
     if grep -q "^Name:[[:space:]]*$name" "/proc/$pid/status" 2>/dev/null &&
@@ -50,8 +51,8 @@ check() {
 }
 
 # The window, with a home and settings of its own; it waits in its event loop.
-HOME="$scratch/home" XDG_CONFIG_HOME="$scratch/config" XDG_CONFIG_DIRS="$scratch/config" \
-  $as_user "$tessaly" > "$scratch/tessaly.out" 2>&1 &
+HOME="$home/home" XDG_CONFIG_HOME="$home/config" XDG_CONFIG_DIRS="$home/config" \
+  $unprivileged "$tessaly" > "$scratch/tessaly.out" 2>&1 &
 pid=$!
 check tessaly $pid
 kill $pid 2>/dev/null
@@ -59,7 +60,7 @@ wait $pid 2>/dev/null
 
 # The tool, waiting for its SO PIN on standard input (a FIFO this script holds open).
 mkfifo "$scratch/pin"
-$as_user "$brannick" /nonexistent/module.so 1 - Label < "$scratch/pin" > "$scratch/brannick.out" 2>&1 &
+$unprivileged "$brannick" /nonexistent/module.so 1 - Label < "$scratch/pin" > "$scratch/brannick.out" 2>&1 &
 pid=$!
 exec 3> "$scratch/pin"
 check brannick $pid

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstring>
 #include <memory>
 
 #include <sys/stat.h>
@@ -48,9 +50,11 @@ public:
     explicit CReadOnlyFolder(const std::string& dir) : m_dir(dir)
     {
         if (geteuid() == 0)
-            m_bOk = fixture::Run("chattr +i " + fixture::Quote(dir)) == 0;
+            m_bOk = fixture::Run("chattr +i " + fixture::Quote(dir), &m_problem) == 0;
         else
             m_bOk = chmod(dir.c_str(), 0555) == 0;
+        if (!m_bOk)
+            m_problem = "cannot make " + dir + " read-only: " + (geteuid() == 0 ? m_problem : strerror(errno));
     }
     ~CReadOnlyFolder()
     {
@@ -60,9 +64,11 @@ public:
             chmod(m_dir.c_str(), 0755);
     }
     bool IsOk() const { return m_bOk; }
+    const char* Problem() const { return m_problem.c_str(); }
 
 private:
     std::string m_dir;
+    std::string m_problem;
     bool m_bOk = false;
 };
 
@@ -457,9 +463,9 @@ private slots:
         QString text;
         {
             CReadOnlyFolder readOnly(dir);
-            QVERIFY(readOnly.IsOk());
+            QVERIFY2(readOnly.IsOk(), readOnly.Problem());
             std::unique_ptr<CReadOnlyFolder> lockedFile(fileLocked ? new CReadOnlyFolder(target) : nullptr);
-            QVERIFY(!lockedFile || lockedFile->IsOk());
+            QVERIFY2(!lockedFile || lockedFile->IsOk(), lockedFile ? lockedFile->Problem() : "");
             fixture::ModalDriver driver;
             driver.RejectUnexpected();
             driver.Expect([&](QWidget* w) {

@@ -19,6 +19,7 @@
 #include "Resources.h"
 #include "Settings.h"
 #include "TestHome.h"
+#include "TestModuleControl.h"
 #include "TranslationManager.h"
 
 namespace {
@@ -62,7 +63,13 @@ private:
 
 private slots:
     void initTestCase() { tessaly::InitResources(); }
-    void init() { FreshHome(QString::fromLatin1(QTest::currentTestFunction())); }
+    void init()
+    {
+        FreshHome(QString::fromLatin1(QTest::currentTestFunction()));
+        // One provider of the test's own, the test module without slots: the default table would
+        // load whatever vendor modules this machine has, and an empty one opens a box about it.
+        CSettings::Instance().GetProviders() = {{"Test module", testmodule::ModulePath()}};
+    }
     void cleanup() { Manager().SetLanguage(kEnglish); }
 
     void shippedTranslationsListEnglishFirstThenBulgarian()

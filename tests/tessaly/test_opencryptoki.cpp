@@ -32,8 +32,9 @@ private slots:
     void initTestCase()
     {
         m_ock.reset(new fixture::OpenCryptoki(kToken, kUserPin));
-        if (!m_ock->Problem().empty())
-            QSKIP(m_ock->Problem().c_str());
+        if (!m_ock->Missing().empty())
+            QSKIP(m_ock->Missing().c_str());
+        QVERIFY2(m_ock->Failure().empty(), m_ock->Failure().c_str());
         const std::string dir = fixture::ScratchDir("opencryptoki");
         const fixture::KeyFiles key = fixture::MakeKey(dir, "demo", "rsa:2048");
         m_certificate = fixture::MakeSelfSigned(dir, "demo", key, "/CN=Demo/O=Tessaly");

@@ -113,8 +113,10 @@ private slots:
         const fixture::KeyFiles key = fixture::MakeKey(dir, "root", "rsa:1024");
         const fixture::KeyFiles other = fixture::MakeKey(dir, "other", "rsa:1024");
         std::string bundle;
-        for (const auto& c : {std::make_pair("first", &key), std::make_pair("again", &key),
-                              std::make_pair("other", &other)}) {
+        // A named array: GCC 14 takes pairs made in the loop's head for dangling references.
+        const std::pair<const char*, const fixture::KeyFiles*> roots[] = {
+            {"first", &key}, {"again", &key}, {"other", &other}};
+        for (const auto& c : roots) {
             const std::string der = fixture::MakeSelfSigned(dir, c.first, *c.second,
                                                             std::string("/CN=Tessaly Root ") + c.first, 365, ca);
             bundle += fixture::ReadText(der.substr(0, der.size() - 4) + ".pem");

@@ -119,7 +119,7 @@ TEST_P(ServiceFlow, UploadStatusNonceDownload)
     const unsigned char* p = cert.get();
     std::unique_ptr<X509, decltype(&X509_free)> x509(d2i_X509(nullptr, &p, static_cast<long>(cert.size())), X509_free);
     ASSERT_TRUE(x509);
-    std::unique_ptr<FILE, decltype(&fclose)> f(fopen(vtest::Pki().ca.certPem.c_str(), "r"), fclose);
+    std::unique_ptr<FILE, int (*)(FILE*)> f(fopen(vtest::Pki().ca.certPem.c_str(), "r"), fclose);
     std::unique_ptr<X509, decltype(&X509_free)> ca(PEM_read_X509(f.get(), nullptr, nullptr, nullptr), X509_free);
     ASSERT_TRUE(ca);
     EXPECT_EQ(X509_verify(x509.get(), X509_get0_pubkey(ca.get())), 1);

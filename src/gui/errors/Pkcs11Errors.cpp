@@ -7,7 +7,8 @@
 namespace {
 
 // Box lines are program text in the main window's context; the log lines stay English.
-// Every return value of the PKCS#11 header has its row, at least for its name.
+// Every return value of the PKCS#11 header has its row, at least for its name, also those of
+// newer headers than the one it is built with (codes, not the header's macros).
 
 const TPkcs11ErrorInfo g_errors[] = {
     {0x1, "CKR_CANCEL", nullptr, "CKR_CANCEL"},
@@ -103,6 +104,7 @@ const TPkcs11ErrorInfo g_errors[] = {
     {0x1C3, "CKR_PIN_TOO_WEAK", QT_TRANSLATE_NOOP("MainWindow", "The token refuses the new PIN as too weak."), "CKR_PIN_TOO_WEAK"},
     {0x1C4, "CKR_PUBLIC_KEY_INVALID", nullptr, "CKR_PUBLIC_KEY_INVALID"},
     {0x200, "CKR_FUNCTION_REJECTED", QT_TRANSLATE_NOOP("MainWindow", "The token refused the operation."), "CKR_FUNCTION_REJECTED"},
+    {0x202, "CKR_OPERATION_CANCEL_FAILED", QT_TRANSLATE_NOOP("MainWindow", "The token could not cancel the operation."), "CKR_OPERATION_CANCEL_FAILED"},
     {0x80000000, "CKR_VENDOR_DEFINED", nullptr, "CKR_VENDOR_DEFINED"},
     {0x80001001, "TSY_CERT_DECODE_FAILED", QT_TRANSLATE_NOOP("MainWindow", "The selected file is not a valid digital certificate."), "TSY_CERT_DECODE_FAILED"},
     {0x80001002, "TSY_KEYSET_NOT_EXISTS", QT_TRANSLATE_NOOP("MainWindow", "The selected certificate doesn't have corresponding keys on this card."), "TSY_KEYSET_NOT_EXISTS"},

@@ -450,12 +450,14 @@ TEST(WriteProtectedToken, SessionAsAllowed)
         CPKCS11Token* token = context.GetSlot(0)->GetToken();
         EXPECT_EQ(c.opened, token->OpenSessionAsAllowed()) << c.name;
         EXPECT_EQ(c.opened, token->GetSession() != 0) << c.name;
-        if (c.opened)
+        if (c.opened) {
             EXPECT_EQ(c.sessionFlags, tm.last_session_flags()) << c.name;
+        }
         EXPECT_EQ(c.writeProtected, token->IsWriteProtected()) << c.name;
         EXPECT_EQ(c.reported, sink.GetCode()) << c.name;
-        if (c.reported != CKR_OK)
+        if (c.reported != CKR_OK) {
             EXPECT_STREQ("Unable to open session", sink.GetMessage()) << c.name;
+        }
         // A token that refused once stays read-only for this object: no second read-write try.
         if (c.writeProtected) {
             const int opens = tm.call_count("C_OpenSession");
