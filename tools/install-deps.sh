@@ -2,12 +2,13 @@
 # Installs every Debian package the build, the tests and the demo need. Safe to run again.
 # The desktop tests bring their own desktop: a virtual X server, a D-Bus session with the
 # accessibility bus, a window manager, a Wayland compositor with Qt's Wayland platform, pointer
-# input and screenshots.
+# input and screenshots. llvm brings llvm-symbolizer, which the clang-built fuzz programs need for
+# the function names that tests/lsan.supp matches.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 packages=(
-  build-essential cmake ninja-build pkg-config clang libclang-rt-dev libgtest-dev libgmock-dev
+  build-essential cmake ninja-build pkg-config clang libclang-rt-dev llvm libgtest-dev libgmock-dev
   esnacc libesnacc-dev
   gsoap libgsoap-dev
   libssl-dev openssl zlib1g-dev

@@ -170,6 +170,8 @@ struct TRefusal {
     std::vector<std::string> args;
     std::string input;  // standard input
     std::string err;    // all of standard error, one line a refusal (a prefix when it ends in "*")
+    // What the "{B}" module's C_Initialize answers instead of initialising, when set.
+    const char* initializeRV = nullptr;
 };
 
 std::string BadSlot(const std::string& arg)
@@ -244,11 +246,13 @@ std::vector<TRefusal> Refusals()
          "test: " + CutModulePath() + ": cut short: the file has 40000 bytes, its loadable segments need *"},
         {"module cut short, found by its bare name", {kCutModuleName, "{S}", "{SO}", "X"}, pin,
          std::string("test: ") + kCutModuleName + ": cut short: the file has 40000 bytes, its loadable segments need *"},
-        // The module's answer in words, as the window gives it.
-        {"NSS's softoken", {TESSALY_NSS_SOFTOKEN_MODULE, "{S}", "{SO}", "X"}, pin,
+        // The module's answer in words, as the window gives it (NSS's softoken of Debian 12 refuses
+        // every argument so).
+        {"module that refuses every argument", {"{B}", "{S}", "{SO}", "X"}, pin,
          "Unable to initialize the Cryptoki module: it answered CKR_ARGUMENTS_BAD also without initialisation "
          "arguments. This module needs initialisation arguments of its own, which no general program passes; it "
-         "cannot be used here.\n"},
+         "cannot be used here.\n",
+         "0x7"},
     };
 }
 
@@ -269,7 +273,10 @@ TEST_F(BrannickTool, RefusalsLeaveTheTokenAsItWas)
                            : a == "{S}"  ? m_slot
                            : a == "{SO}" ? kSOPIN
                                          : a);
+        if (r.initializeRV)
+            setenv("TESSALY_INITIALIZE_RV", r.initializeRV, 1);
         const TRun run = Brannick(args, &r.input);
+        unsetenv("TESSALY_INITIALIZE_RV");
         EXPECT_EQ(255, run.status) << run.out << run.err;
         EXPECT_EQ("", run.out);
         if (!r.err.empty() && r.err.back() == '*') {

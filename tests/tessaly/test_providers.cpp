@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSplashScreen>
 #include <QTimer>
@@ -131,8 +132,8 @@ private slots:
     // the splash, and no tab (a bare file name the loader does not find, a library this machine
     // lacks, only a log entry); neither a FIFO as module file (the loader would wait in its open()
     // for good) nor a library cut short (the loader would raise SIGBUS) ends or holds the start;
-    // NSS's softoken is said to need arguments of its own; the others load, and the first that did
-    // becomes current.
+    // a module that refuses every initialisation argument (NSS's softoken of Debian 12) is said to
+    // need arguments of its own; the others load, and the first that did becomes current.
     void loadingFailuresAtStartUp()
     {
         SecondReaderAndBothProviders();
@@ -152,7 +153,9 @@ private slots:
                                        {"F No entry", testmodule::NoFunctionListPath(), true},
                                        {"G Not installed", "libnot-installed-here.so", true},
                                        {"H Cut short", cut, true},
-                                       {"I NSS softoken", TESSALY_NSS_SOFTOKEN_MODULE, true}});
+                                       {"I Needs arguments", TESSALY_SLOWINIT_MODULE_PATH, true}});
+        qputenv("TESSALY_INITIALIZE_RV", "0x7");
+        const auto unset = qScopeGuard([] { qunsetenv("TESSALY_INITIALIZE_RV"); });
         MainWindow window;
         MemoryLogger logger(0xFF);
         QStringList boxes;
@@ -186,7 +189,7 @@ private slots:
                                              "interrupted update or a full disk leaves such a file). Install the "
                                              "module again.")
                                   .arg(cut));
-        QCOMPARE(boxes.at(6), QStringLiteral("The provider I NSS softoken cannot be used.\nThis module needs "
+        QCOMPARE(boxes.at(6), QStringLiteral("The provider I Needs arguments cannot be used.\nThis module needs "
                                              "initialisation arguments of its own, which no general program passes; "
                                              "it cannot be used here."));
         QCOMPARE(splashesShown, QList<int>({0, 0, 0, 0, 0, 0, 0}));

@@ -2,6 +2,7 @@
 // failed load, and two contexts over one module.
 #include <memory>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +94,35 @@ TEST(ContextLoad, OnlyRegularFilesAreLoaded)
         EXPECT_EQ(0, f.message.rfind("Odd: ", 0)) << f.message;
     }
 }
+
+#ifdef TESSALY_NSS_SOFTOKEN_MODULE
+// NSS's softoken wants a configuration string of its own: Debian 12's refuses every other
+// argument, which the layer says in words; Debian 13's starts without one. Whichever it does
+// on this machine, the layer tells what the module itself answered.
+TEST(ContextLoad, NssSoftokenIsUsedOrSaidToNeedArguments)
+{
+    void* h = dlopen(TESSALY_NSS_SOFTOKEN_MODULE, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_TRUE(h) << dlerror();
+    auto pGet = reinterpret_cast<CK_C_GetFunctionList>(dlsym(h, "C_GetFunctionList"));
+    CK_FUNCTION_LIST_PTR pList = nullptr;
+    ASSERT_TRUE(pGet && pGet(&pList) == CKR_OK && pList);
+    const CK_RV rv = pList->C_Initialize(nullptr);
+    if (rv == CKR_OK)
+        pList->C_Finalize(nullptr);
+    if (rv == CKR_ARGUMENTS_BAD) {
+        LoadFailure f = FailedLoad(TESSALY_NSS_SOFTOKEN_MODULE, "NSS");
+        EXPECT_EQ(TSY_MODULE_NEEDS_ARGUMENTS, f.code) << f.message;
+        EXPECT_EQ(0u, f.message.rfind("Unable to initialize the Cryptoki module: it answered "
+                                      "CKR_ARGUMENTS_BAD also without initialisation arguments",
+                                      0))
+            << f.message;
+    } else {
+        ASSERT_EQ(CKR_OK, rv) << "the softoken's own answer";
+        CPKCS11Context context(TESSALY_NSS_SOFTOKEN_MODULE, "NSS", nullptr);
+        EXPECT_GT(context.GetSlotCount(), 0u);
+    }
+}
+#endif
 
 // A library cut short anywhere between its headers and the end of its last loadable segment is
 // refused before the loader maps it (which raises SIGBUS in dlopen); cut after that, it loads.
