@@ -529,10 +529,7 @@ private slots:
             fixture::ModalDriver::Click(add, "OK");
         }, "AddProviderDialog");
         driver.Expect([](QWidget* prefs) { fixture::ModalDriver::Click(prefs, "closeButton"); }, "ProvidersDialog");
-        driver.Expect([&](QWidget* box) {
-            boxes << qobject_cast<QMessageBox*>(box)->text();
-            fixture::ModalDriver::Accept(box);
-        }, "QMessageBox");
+        driver.Expect(fixture::ModalDriver::AcceptAndNote(boxes), "QMessageBox");
         Action(window, "actionPreferences")->trigger();
         QVERIFY2(driver.Finished() && driver.Unexpected().isEmpty(),
                  qPrintable((driver.Failures() + driver.Unexpected()).join("; ")));
@@ -762,10 +759,7 @@ private slots:
         CSettings::Instance().GetProviders().clear();
         QStringList boxes;
         fixture::ModalDriver driver(15000);
-        auto answer = [&](QWidget* box) {
-            boxes << qobject_cast<QMessageBox*>(box)->text();
-            fixture::ModalDriver::Accept(box);
-        };
+        auto answer = fixture::ModalDriver::AcceptAndNote(boxes);
         driver.Expect(answer, "QMessageBox");
         driver.Expect(answer, "QMessageBox");
         {
@@ -801,10 +795,7 @@ private slots:
         {
             MainWindow window;
             fixture::ModalDriver driver(15000);
-            driver.Expect([&](QWidget* box) {
-                boxes << qobject_cast<QMessageBox*>(box)->text();
-                fixture::ModalDriver::Accept(box);
-            }, "QMessageBox");
+            driver.Expect(fixture::ModalDriver::AcceptAndNote(boxes), "QMessageBox");
             window.show();
             QCOMPARE(TabLabels(window), QStringList{kModule});
             QVERIFY(!window.IsSkinOn());

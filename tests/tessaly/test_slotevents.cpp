@@ -466,10 +466,7 @@ private slots:
         MemoryLogger logger(0xFF);
         QStringList boxes;
         fixture::ModalDriver driver(15000);
-        driver.Expect([&](QWidget* box) {
-            boxes << qobject_cast<QMessageBox*>(box)->text();
-            fixture::ModalDriver::Accept(box);
-        }, "QMessageBox");
+        driver.Expect(fixture::ModalDriver::AcceptAndNote(boxes), "QMessageBox");
         window.show();
         QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
         m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
