@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds everything with AddressSanitizer and UBSan, runs every test
-# and lists the cases a test skipped, with the reason each gave. TESSALY_JOBS sets how many
-# compilers and tests run at once (default: one per core); with TESSALY_NO_SKIPS=1 a skipped
-# case fails the run.
+# and lists the cases a test skipped, with the reason each gave (and, as root, the cases run
+# again as an unprivileged user). TESSALY_JOBS sets how many compilers and tests run at once
+# (default: one per core); with TESSALY_NO_SKIPS=1 a skipped case fails the run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bash "$here/tools/install-deps.sh"
@@ -27,6 +27,15 @@ skips=$(awk '
   /: Skipped$/ { reason_next = 1 }
   /^\[  SKIPPED \] .* \([0-9]+ ms\)$/ { print test ": " substr($0, 14) " " reason }
 ' "$results" 2>/dev/null || true)
+# As root, the cases that need an unprivileged user run again as one (tests/fixtures/unprivileged).
+unprivileged=$(awk '
+  /<testcase / { match($0, /name="[^"]*"/); test = substr($0, RSTART + 6, RLENGTH - 7) }
+  /ran as an unprivileged user: / { sub(/.*ran as an unprivileged user: /, ""); print test ": " $0 }
+' "$results" 2>/dev/null || true)
+if [ -n "$unprivileged" ]; then
+  echo "Cases run as an unprivileged user ($(printf '%s\n' "$unprivileged" | wc -l)):"
+  printf '  %s\n' "$unprivileged"
+fi
 if [ -n "$skips" ]; then
   echo "Skipped cases ($(printf '%s\n' "$skips" | wc -l)):"
   printf '  %s\n' "$skips"
