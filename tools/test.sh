@@ -34,11 +34,11 @@ unprivileged=$(awk '
 ' "$results" 2>/dev/null || true)
 if [ -n "$unprivileged" ]; then
   echo "Cases run as an unprivileged user ($(printf '%s\n' "$unprivileged" | wc -l)):"
-  printf '  %s\n' "$unprivileged"
+  printf '%s\n' "$unprivileged" | sed 's/^/  /'
 fi
 if [ -n "$skips" ]; then
   echo "Skipped cases ($(printf '%s\n' "$skips" | wc -l)):"
-  printf '  %s\n' "$skips"
+  printf '%s\n' "$skips" | sed 's/^/  /'
   if [ "${TESSALY_NO_SKIPS:-}" = 1 ]; then
     echo "A case was skipped, and TESSALY_NO_SKIPS=1 makes that a failure."
     [ "$status" != 0 ] || status=1
