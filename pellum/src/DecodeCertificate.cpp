@@ -197,7 +197,8 @@ void Fill(const _CPBLOB& der, const Certificate& cert, CL_CERTIFICATE* rec)
         rec->wVersion = static_cast<uint16_t>(v + 1);
     }
 
-    Element issuer, subject;
+    // Zeroed: GCC 12 and 14 cannot see that StoredNames sets both whenever it answers true.
+    Element issuer{}, subject{};
     if (StoredNames(der, &issuer, &subject)) {
         CopyName(subject, &rec->Subject);
         CopyName(issuer, &rec->Issuer);
