@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSessionManager>
+#include <QSplashScreen>
 #include <QStringList>
 
 #include <algorithm>
@@ -32,6 +33,32 @@
 #include "PKCS11Context.h"
 
 namespace {
+// Turns a close of the watched window into a close of another.
+class CCloseForwarder : public QObject
+{
+public:
+    CCloseForwarder(QWidget* pWatched, QWidget* pTarget) : m_pWatched(pWatched), m_pTarget(pTarget)
+    {
+        m_pWatched->installEventFilter(this);
+    }
+    ~CCloseForwarder() override { m_pWatched->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* pObject, QEvent* pEvent) override
+    {
+        if (pObject != m_pWatched || pEvent->type() != QEvent::Close)
+            return false;
+        pEvent->ignore();
+        qCDebug(lcGui) << "The splash was closed: the window closes";
+        m_pTarget->close();
+        return true;
+    }
+
+private:
+    QWidget* m_pWatched;
+    QWidget* m_pTarget;
+};
+
 const char* const kReportService = "https://reports.veskora.example/axis2/services/ReportLog";
 const int kStateVersion = 0;
 } // namespace
@@ -184,11 +211,31 @@ bool MainWindow::SaveSettings()
     return false;
 }
 
-void MainWindow::CheckSettingsWritable(const QString& path)
+QString MainWindow::SettingsNotWritableText(const QString& path, const QString& reason)
 {
+    return tr("The settings cannot be saved to %1: %2.\nWhat you change now (providers, the "
+              "language, a message you turn off) is lost when tessaly closes.")
+        .arg(QDir::toNativeSeparators(path), reason);
+}
+
+void MainWindow::TellSettingsProblems(const QString& path)
+{
+    // One box at start: what was found in the file, and whether it can be saved.
+    const CSettings& settings = CSettings::Instance();
     QString reason;
-    if (!CSettings::Instance().CanWrite(path, reason))
-        TellSettingsNotWritable(path, reason);
+    const bool bWritable = settings.CanWrite(path, reason);
+    QStringList texts;
+    if (settings.IsDamaged())
+        texts << SettingsDamagedText(path);
+    if (!bWritable) {
+        m_bSettingsWarned = true;
+        texts << SettingsNotWritableText(path, reason);
+    }
+    if (texts.isEmpty())
+        return;
+    COperationGuard operation(this);
+    COverrideCursor arrow(Qt::ArrowCursor);
+    QMessageBox::warning(this, windowTitle(), texts.join(QStringLiteral("\n\n")), QMessageBox::Ok);
 }
 
 void MainWindow::TellSettingsNotWritable(const QString& path, const QString& reason)
@@ -200,25 +247,33 @@ void MainWindow::TellSettingsNotWritable(const QString& path, const QString& rea
     m_bSettingsWarned = true;
     COperationGuard operation(this);
     COverrideCursor arrow(Qt::ArrowCursor);
-    QMessageBox::warning(this, windowTitle(),
-                         tr("The settings cannot be saved to %1: %2.\nWhat you change now (providers, the "
-                            "language, a message you turn off) is lost when tessaly closes.")
-                             .arg(QDir::toNativeSeparators(path), reason),
-                         QMessageBox::Ok);
+    QMessageBox::warning(this, windowTitle(), SettingsNotWritableText(path, reason), QMessageBox::Ok);
 }
 
-void MainWindow::TellSettingsDamaged(const QString& path)
+QString MainWindow::SettingsDamagedText(const QString& path)
 {
-    if (!CSettings::Instance().IsDamaged())
-        return;
-    COperationGuard operation(this);
-    COverrideCursor arrow(Qt::ArrowCursor);
-    QMessageBox::warning(this, windowTitle(),
-                         tr("The settings file %1 could not be read in full; what could be read of it is used.\n"
-                            "When the settings are saved, the file is kept as it is now as %2.")
-                             .arg(QDir::toNativeSeparators(path),
-                                  QDir::toNativeSeparators(CSettings::DamagedFileName(path))),
-                         QMessageBox::Ok);
+    const CSettings::TDamage& damage = CSettings::Instance().GetDamage();
+    QStringList found;
+    if (damage.bTooLarge)
+        found << tr("it is larger than any settings file (over %1 MB), only its start was read")
+                     .arg(kSettingsFileLimitMB);
+    if (damage.bTornHead)
+        found << tr("a section head in it is cut short");
+    if (damage.bTornEnd)
+        found << tr("it ends inside a line, as a file cut short does");
+    if (damage.nDroppedLines > 0)
+        found << tr("lines that are no settings were left out (%1)").arg(damage.nDroppedLines);
+    if (damage.nRecoveredProviders >= 0)
+        found << tr("its provider table had no size that matches its entries; the providers found in it "
+                    "are used (%1)")
+                     .arg(damage.nRecoveredProviders);
+    if (found.isEmpty())
+        found << tr("a line could not be read");
+    return tr("The settings file %1 is damaged: %2.\nWhat could be read of it is used. When the settings are "
+              "saved, the file as it is now is kept as %3 (the one copy of a damaged settings file: an earlier "
+              "one is replaced).")
+        .arg(QDir::toNativeSeparators(path), found.join(QStringLiteral("; ")),
+             QDir::toNativeSeparators(CSettings::DamagedFileName(path)));
 }
 
 void MainWindow::showEvent(QShowEvent* event)
@@ -233,9 +288,11 @@ void MainWindow::showEvent(QShowEvent* event)
         COperationGuard operation(this);
         CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
         splash.ShowMessage(tr("Loading settings..."), Qt::AlignBottom, Qt::black);
+        // A close of the splash, the only window that shows while the providers load (a module
+        // that hangs in C_Initialize holds it for the whole time limit), closes the window.
+        CCloseForwarder forwarder(splash.Splash(), this);
         const QString settingsPath = LoadSettings();
-        CheckSettingsWritable(settingsPath);
-        TellSettingsDamaged(settingsPath);
+        TellSettingsProblems(settingsPath);
         try {
             LoadProviders(splash);
         } catch (const std::exception& e) {

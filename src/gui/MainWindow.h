@@ -257,11 +257,13 @@ private:
 
     // Frame and skin (MainWindow.cpp)
     void ResizeSkinMenuBar();
+    // Tells the user at start, in one box, that the settings file at path did not read cleanly
+    // (what was found, where it is kept) and that it cannot be written and why.
+    void TellSettingsProblems(const QString& path);
     // Tells the user, once a run, that the settings file at path cannot be written and why.
-    void CheckSettingsWritable(const QString& path);
     void TellSettingsNotWritable(const QString& path, const QString& reason);
-    // Tells the user that the settings file at path did not read cleanly and where it is kept.
-    void TellSettingsDamaged(const QString& path);
+    static QString SettingsNotWritableText(const QString& path, const QString& reason);
+    static QString SettingsDamagedText(const QString& path);
     // Makes the window tall enough for its vertical tool bar to show every action of a selected
     // token, the most it ever shows, within the screen.
     void FitToolBar();

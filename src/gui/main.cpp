@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "CloseSignals.h"
 #include "GuiLog.h"
 #include "MainWindow.h"
 #include "ProcessProtection.h"
@@ -19,10 +20,14 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     tessaly::InitResources();
     CTessalyStyle::Install();
+    // Ended by the session, kill or the terminal, the program closes as its window does: once an
+    // operation that runs has ended, with the settings saved.
+    CCloseSignals closeSignals;
     int status = 0;
     {
         // The window goes before the application object.
         MainWindow window;
+        QObject::connect(&closeSignals, &CCloseSignals::CloseRequested, &window, [&window] { window.close(); });
         window.show();
         status = app.exec();
     }

@@ -779,8 +779,8 @@ private slots:
         QVERIFY2(boxes.at(1).startsWith("No PKCS#11 modules installed."), qPrintable(boxes.at(1)));
     }
 
-    // A settings file torn by a crash (its last section head cut short): what Qt reads of it is
-    // used, the provider table included, and the user is told once, at start. The close saves
+    // A settings file torn by a crash (its last section head cut short): what can be read of it is
+    // used, the provider table included, and the user is told once, at start, what was found. The close saves
     // the settings and keeps the damaged file as it was beside the new one; the next start reads
     // the new file without a word.
     void damagedSettingsFileThroughAStartAndAClose()
@@ -805,9 +805,11 @@ private slots:
             window.close();
             QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
         }
-        QCOMPARE(boxes, QStringList(QStringLiteral("The settings file %1 could not be read in full; what could be read "
-                                                   "of it is used.\nWhen the settings are saved, the file is kept as "
-                                                   "it is now as %1.damaged.")
+        QCOMPARE(boxes, QStringList(QStringLiteral("The settings file %1 is damaged: a section head in it is cut "
+                                                   "short; it ends inside a line, as a file cut short does.\nWhat "
+                                                   "could be read of it is used. When the settings are saved, the "
+                                                   "file as it is now is kept as %1.damaged (the one copy of a "
+                                                   "damaged settings file: an earlier one is replaced).")
                                         .arg(path)));
         QCOMPARE(ReadFile(path + ".damaged"), damaged);
         {

@@ -1,7 +1,19 @@
 // The settings file: where it lives, what Load and Save make of it, and how the
 // provider array is read.
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QThread>
 #include <QFile>
 #include <QSettings>
 #include <QtTest>
@@ -172,11 +184,13 @@ private slots:
             << "X=second.so" << "X=0";
         QTest::newRow("entry without description and module")
             << QByteArray("[Providers]\n1\\ShowSEWarning=false\nsize=1\n") << "=" << "=0";
-        QTest::newRow("size beyond the stored entries adds one empty provider")
-            << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\nsize=3\n") << "=, A=a.so" << "=1, A=1";
+        QTest::newRow("size beyond the stored entries: the entries present")
+            << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\nsize=3\n") << "A=a.so" << "A=1";
         QTest::newRow("damaged size does not spin")
             << QByteArray("[Providers]\n2\\Description=B\n2\\Module=b.so\n2\\ShowSEWarning=false\nsize=2000000000\n")
-            << "=, B=b.so" << "=1, B=0";
+            << "B=b.so" << "B=0";
+        QTest::newRow("size that is no number: the entries present")
+            << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\nsize=x\n") << "A=a.so" << "A=1";
         QTest::newRow("entries beyond the size are not read")
             << QByteArray("[Providers]\n1\\Description=A\n1\\Module=a.so\n2\\Description=B\n2\\Module=b.so\nsize=1\n")
             << "A=a.so" << "A=1";
@@ -314,58 +328,208 @@ private slots:
         QVERIFY(!settings.IsDamaged());
     }
 
+    // Files damaged as disks and crashes damage them. Each row: the file, the providers read from
+    // it, what the settings object found. The save that follows writes a clean file with only
+    // well-formed settings, and keeps the damaged one byte for byte as the one copy beside it.
     void damagedFileIsReadAndKept_data()
     {
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("providers");  // after the Load
+        QTest::addColumn<QString>("found");
         const QByteArray general = "[General]\nSkinEnabled=false\nLanguage=English (EN)\n";
-        const QByteArray table = "1\\Description=Mine\n1\\Module=libmine.so\n1\\ShowSEWarning=false\nsize=1\n";
+        const QByteArray entries = "1\\Description=Mine\n1\\Module=libmine.so\n1\\ShowSEWarning=false\n"
+                                   "2\\Description=Yours\n2\\Module=/opt/yours/libyours.so\n2\\ShowSEWarning=true\n";
+        const QByteArray table = "[Providers]\n" + entries + "size=2\n";
+        const QString both = "Mine=libmine.so, Yours=/opt/yours/libyours.so";
+        QTest::newRow("cut at the end, inside the last entry")
+            << general + "[Providers]\n" + entries + "3\\Description=Third\n3\\Module=/opt/thi" << both
+            << "its last line cut off; 1 lines that are no settings left out; the provider table read from the 2 "
+               "entries found";
+        QTest::newRow("cut at the end of a line, the size gone")
+            << general + "[Providers]\n" + entries << both << "the provider table read from the 2 entries found";
+        QTest::newRow("cut in the size line")
+            << general + "[Providers]\n" + entries + "size=" << both
+            << "its last line cut off; 1 lines that are no settings left out; the provider table read from the 2 "
+               "entries found";
+        QTest::newRow("cut section head of the table") << general + "[Provid\n" + entries + "size=2\n" << both
+                                                     << "a section head cut short";
+        QTest::newRow("cut section head of another section")
+            << general + table + "[Brok\nKey=1\n" << both
+            << "a section head cut short; 1 lines that are no settings left out";
         QTest::newRow("torn section head at the end")
-            << general + "[Providers]\n" + table + "[Brok" << "Mine=libmine.so";
-        QTest::newRow("torn section head with a line break")
-            << general + "[Providers]\n" + table + "[Broken\n" << "Mine=libmine.so";
-        QTest::newRow("the table's own head torn") << general + "[Providers\n" + table << "Mine=libmine.so";
-        QTest::newRow("cut off inside the table")
-            << general + "[Providers\n1\\Description=Mine\n" << Describe(DefaultModules());
+            << general + table + "[Brok" << both << "a section head cut short; its last line cut off";
+        QTest::newRow("cut off inside the table, nothing usable")
+            << general + "[Providers\n1\\Description=Mine\n" << Describe(DefaultModules())
+            << "a section head cut short; the provider table read from the 0 entries found";
+        QTest::newRow("a block of zero bytes")
+            << general + QByteArray(8192, '\0') + "\n" + table << both << "1 lines that are no settings left out";
+        // 10 MB of random bytes between the sections and after them.
+        QByteArray junk(10 * 1024 * 1024, '\0');
+        QRandomGenerator random(46);
+        random.fillRange(reinterpret_cast<quint32*>(junk.data()), junk.size() / 4);
+        const QByteArray withJunk = general + junk + "\n" + table + junk.left(4096);
+        QTest::newRow("10 MB of junk") << withJunk << both << QString();
     }
 
-    // A file with a line Qt cannot parse (a crash or a full disk tore it): the rest is read as
-    // Qt reads it, with a warning. The next save keeps the file, byte for byte, beside the new
-    // one ("tessaly.ini.damaged", then ".damaged.2": an older one is never replaced) and says so.
     void damagedFileIsReadAndKept()
     {
         QFETCH(QByteArray, content);
         QFETCH(QString, providers);
+        QFETCH(QString, found);
         const QString path = HomeFile();
         WriteFile(path, content);
         settings.m_bSkinEnabled = true;
         MemoryLogger log(0xFF);
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("has a line that cannot be read; the rest of it is used"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is damaged \\(.*\\); what could be read of it is used"));
         settings.Load(path);
-        QCOMPARE(log.CountWith(L"has a line that cannot be read", 16), size_t(1));
+        QCOMPARE(log.CountWith(L"is damaged", 16), size_t(1));
         QVERIFY(settings.IsDamaged());
         QVERIFY(!settings.m_bSkinEnabled);
         QCOMPARE(Describe(settings.GetProviders()), providers);
+        if (!found.isEmpty())
+            QCOMPARE(settings.GetDamage().Describe(), found);
+        else
+            QVERIFY2(settings.GetDamage().nDroppedLines > 1000, qPrintable(settings.GetDamage().Describe()));
         QCOMPARE(CSettings::DamagedFileName(path), path + ".damaged");
 
-        for (const QString& kept : {path + ".damaged", path + ".damaged.2"}) {
-            WriteFile(path, content);
-            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("did not read cleanly; it is kept as " +
-                                                                 QRegularExpression::escape(kept) + "$"));
-            QVERIFY(settings.Save(path));
-            QCOMPARE(ReadFile(kept), content);
-            QSettings file(path, QSettings::IniFormat);
-            QCOMPARE(file.status(), QSettings::NoError);
-            QCOMPARE(file.value("SkinEnabled").toBool(), false);
-            QCOMPARE(file.value("Providers/size").toInt(), int(settings.GetProviders().size()));
-        }
-        QCOMPARE(CSettings::DamagedFileName(path), path + ".damaged.3");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("did not read cleanly; it is kept as " +
+                                                             QRegularExpression::escape(path + ".damaged") + "$"));
+        QVERIFY(settings.Save(path));
+        QVERIFY(ReadFile(path + ".damaged") == content);
+        // Only settings in the new file: our keys, nothing carried from the junk.
+        const QByteArray saved = ReadFile(path);
+        QVERIFY2(saved.size() < 2048, qPrintable(QString::number(saved.size())));
+        QSettings file(path, QSettings::IniFormat);
+        QCOMPARE(file.status(), QSettings::NoError);
+        QCOMPARE(file.value("SkinEnabled").toBool(), false);
+        QCOMPARE(file.value("Providers/size").toInt(), int(settings.GetProviders().size()));
+        for (const QString& key : file.allKeys())
+            QVERIFY2(QRegularExpression("^(WindowGeometry|MainWindowState|SkinEnabled|Language|"
+                                        "Providers/(size|[0-9]+/(Description|Module|ShowSEWarning)))$")
+                         .match(key)
+                         .hasMatch(),
+                     qPrintable(key));
         // The file saved reads cleanly: the next save keeps nothing more.
         settings.Load(path);
         QVERIFY(!settings.IsDamaged());
+        QCOMPARE(Describe(settings.GetProviders()), providers);
         QVERIFY(settings.Save(path));
-        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files),
-                 QStringList({"tessaly.ini", "tessaly.ini.damaged", "tessaly.ini.damaged.2"}));
+        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files | QDir::System | QDir::Hidden),
+                 QStringList({"tessaly.ini", "tessaly.ini.damaged"}));
+    }
+
+    // Twenty starts with a damaged file: one copy beside the file, the newest, and every save
+    // works.
+    void damagedStartsKeepOneCopy()
+    {
+        const QString path = HomeFile();
+        for (int start = 1; start <= 20; ++start) {
+            const QByteArray content = "[General]\nSkinEnabled=false\n[Providers]\n1\\Description=Start " +
+                                       QByteArray::number(start) + "\n1\\Module=lib.so\n";
+            WriteFile(path, content);
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is damaged"));
+            settings.Load(path);
+            QVERIFY(settings.IsDamaged());
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("did not read cleanly; it is kept as"));
+            QVERIFY2(settings.Save(path), qPrintable(settings.GetWriteError()));
+            QCOMPARE(ReadFile(path + ".damaged"), content);
+        }
+        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files | QDir::System | QDir::Hidden),
+                 QStringList({"tessaly.ini", "tessaly.ini.damaged"}));
+        QCOMPARE(QSettings(path, QSettings::IniFormat).value("Providers/1/Description").toString(),
+                 QStringLiteral("Start 20"));
+    }
+
+    // A copy that cannot be made (something else holds its name) does not stop the save.
+    void aCopyThatCannotBeMadeDoesNotBlockTheSave()
+    {
+        const QString path = HomeFile();
+        QVERIFY(QDir().mkpath(path + ".damaged/inside"));
+        WriteFile(path, "[General]\nSkinEnabled=false\n[Provid");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("is damaged"));
+        settings.Load(path);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("did not read cleanly and cannot be kept as .*: "));
+        QVERIFY(settings.Save(path));
+        QCOMPARE(QSettings(path, QSettings::IniFormat).status(), QSettings::NoError);
+        QVERIFY(QFileInfo(path + ".damaged").isDir());
+    }
+
+    // What lies in the settings file's place that is no regular file is never opened: Load gives
+    // the defaults at once (an open of a FIFO waits for a writer, /dev/zero never ends), Save
+    // leaves it and says why.
+    void notARegularFileIsNeverOpened_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to a FIFO") << "link to fifo";
+        QTest::newRow("link to /dev/zero") << "link to /dev/zero";
+        QTest::newRow("folder") << "folder";
+    }
+    void notARegularFileIsNeverOpened()
+    {
+        QFETCH(QString, kind);
+        const QString path = HomeFile();
+        const QString fifo = kind == "link to fifo" ? m_home + "/fifo" : path;
+        if (kind.contains("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        if (kind == "link to fifo")
+            QVERIFY(QFile::link(fifo, path));
+        if (kind == "link to /dev/zero")
+            QVERIFY(QFile::link("/dev/zero", path));
+        if (kind == "folder")
+            QVERIFY(QDir().mkpath(path));
+        settings.m_baWindowGeometry = "old";
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be read; using the defaults: it is not a "
+                                                             "regular file$"));
+        std::atomic<bool> loaded(false);
+        std::thread load([&] {
+            settings.Load(path);
+            loaded = true;
+        });
+        QElapsedTimer waited;
+        waited.start();
+        while (!loaded && waited.elapsed() < 30000)
+            QThread::msleep(10);
+        if (!loaded && kind.contains("fifo")) {
+            // Let the open go on, so that the test ends.
+            const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+        }
+        load.join();
+        QVERIFY2(waited.elapsed() < 30000, "Load waited on what lies at the settings path");
+        QVERIFY(settings.IsNotRegular());
+        QVERIFY(!settings.IsDamaged());
+        QVERIFY(settings.m_baWindowGeometry.isEmpty());
+        QCOMPARE(Describe(settings.GetProviders()), Describe(DefaultModules()));
+
+        QString reason;
+        QVERIFY(!settings.CanWrite(path, reason));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written: "));
+        QVERIFY(!settings.Save(path));
+        QCOMPARE(settings.GetWriteError(), kind == "folder" ? QString::fromLocal8Bit(std::strerror(EISDIR))
+                                                            : QStringLiteral("it is not a regular file"));
+        QVERIFY(!QFileInfo(path).isFile());
+    }
+
+    // A save that fails names the system's reason: a full file system is "No space left on device"
+    // (the new file's descriptor is one of /dev/full), and the old file stays with nothing beside it.
+    void fullFileSystemIsNamed()
+    {
+        const QString path = HomeFile();
+        WriteFile(path, "[General]\nSkinEnabled=true\n");
+        settings.m_bSkinEnabled = false;
+        CSettings::SetOpenForWriting([](const char*) { return ::open("/dev/full", O_WRONLY | O_CLOEXEC); });
+        MemoryLogger log(0xFF);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("cannot be written: No space left on device$"));
+        const bool saved = settings.Save(path);
+        CSettings::SetOpenForWriting(nullptr);
+        QVERIFY(!saved);
+        QCOMPARE(settings.GetWriteError(), QString::fromLocal8Bit(std::strerror(ENOSPC)));
+        QCOMPARE(log.CountWith(L"No space left on device", 16), size_t(1));
+        QCOMPARE(ReadFile(path), QByteArray("[General]\nSkinEnabled=true\n"));
+        QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files | QDir::System | QDir::Hidden),
+                 QStringList{"tessaly.ini"});
     }
 
     // Qt refuses to write into a settings file it cannot parse; ours is replaced whole.

@@ -8,6 +8,9 @@
 
 #include "TranslationManager.h"
 
+// A settings file larger than this is read only up to it.
+constexpr int kSettingsFileLimitMB = 16;
+
 // The program's one settings object: the provider table with its slot-events
 // warning flags, the language, the main window's state and the skin flag, kept in an
 // INI file.
@@ -23,17 +26,46 @@ public:
     // ~/.Veskora/tessaly.ini; creates the home folder when missing.
     static QString GetSettingsFilePath(bool& portable);
 
-    // Reads what Qt can read of the file: a line it cannot parse (a torn section head) is
-    // skipped, the rest used (IsDamaged tells); an unreadable file gives the defaults.
+    // What a damaged file showed when it was read.
+    struct TDamage {
+        bool bTooLarge = false;        // larger than kSettingsFileLimitMB: only its start read
+        bool bTornHead = false;        // a section head cut short
+        bool bTornEnd = false;         // the last line has no line break (the file was cut there)
+        int nDroppedLines = 0;         // lines that are no settings, left out
+        int nRecoveredProviders = -1;  // the provider table's size missing or wrong: entries found
+        bool bUnparsed = false;        // a line that Qt could not read
+        bool Any() const
+        {
+            return bTooLarge || bTornHead || bTornEnd || nDroppedLines > 0 || nRecoveredProviders >= 0 || bUnparsed;
+        }
+        // In a line for the log.
+        QString Describe() const;
+    };
+
+    // Reads the lines of the file that are settings: a section head cut short ("[Provid") is
+    // completed, lines that are no settings are left out, and a provider table without a size
+    // that matches its entries is read from the entries present (IsDamaged and GetDamage tell).
+    // A path that is not a regular file is never opened; it and an unreadable file give the
+    // defaults.
     void Load(const QString& path);
     // Whether the file of the last Load did not read cleanly. Save then keeps it beside the new
     // one, under the name DamagedFileName gives.
     bool IsDamaged() const { return m_bDamaged; }
+    const TDamage& GetDamage() const { return m_damage; }
+    // Whether the path of the last Load held something other than a regular file (a FIFO, a
+    // device): it was not read, and Save leaves it.
+    bool IsNotRegular() const { return m_bNotRegular; }
+    // The one copy of a damaged file: "tessaly.ini.damaged", the newest damaged file.
     static QString DamagedFileName(const QString& path);
-    // Writes the whole file or, when that fails, leaves the old one as it was; the reason of a
-    // failure is kept for GetWriteError. An old file that does not read cleanly is kept beside
-    // the new one ("tessaly.ini.damaged"); when that cannot be done it is not replaced.
+    // Writes the whole file or, when that fails, leaves the old one as it was; the system's
+    // reason of a failure is kept for GetWriteError. Of the old file only well-formed settings
+    // are kept; an old file that does not read cleanly is kept beside the new one as it is
+    // (replacing an earlier copy), and the save goes on when that copy cannot be made.
     bool Save(const QString& path);
+    // For tests: opens the new file's descriptor in place of the file at the given temporary path
+    // (a descriptor of /dev/full shows a full file system); null for the file itself.
+    typedef int (*TOpenFile)(const char* pszPath);
+    static void SetOpenForWriting(TOpenFile open);
     void LoadDefaultProviders();
     // The default provider table without any warning flag, saved at path; every other key of
     // the file stays.
@@ -73,6 +105,8 @@ private:
     QString m_qsFolderError;
     QString m_qsWriteError;
     bool m_bDamaged = false;
+    bool m_bNotRegular = false;
+    TDamage m_damage;
 
 public:
     QByteArray m_baMainWindowState;
