@@ -343,6 +343,13 @@ Please enter it first.</source>
     </message>
 </context>
 <context>
+    <name>CSettings</name>
+    <message>
+        <source>it is not a regular file</source>
+        <translation>не е обикновен файл</translation>
+    </message>
+</context>
+<context>
     <name>CXmlQuery</name>
     <message>
         <source>line %1, column %2</source>
@@ -1523,10 +1530,34 @@ You can try again by choosing Edit-&gt;Reload from the main menu.</source>
 Можете да опитате отново с Редактиране-&gt;Презареди от главното меню.</translation>
     </message>
     <message>
-        <source>The settings file %1 could not be read in full; what could be read of it is used.
-When the settings are saved, the file is kept as it is now as %2.</source>
-        <translation>Файлът с настройките %1 не може да бъде прочетен изцяло; използва се това, което може да бъде прочетено от него.
-При записване на настройките файлът се запазва в сегашния си вид като %2.</translation>
+        <source>The settings file %1 is damaged: %2.
+What could be read of it is used. When the settings are saved, the file as it is now is kept as %3 (the one copy of a damaged settings file: an earlier one is replaced).</source>
+        <translation>Файлът с настройките %1 е повреден: %2.
+Използва се това, което може да бъде прочетено от него. При записване на настройките файлът се запазва в сегашния си вид като %3 (единственото копие на повреден файл с настройки: по-старото се заменя).</translation>
+    </message>
+    <message>
+        <source>it is larger than any settings file (over %1 MB), only its start was read</source>
+        <translation>по-голям е от всеки файл с настройки (над %1 МБ), прочетено е само началото му</translation>
+    </message>
+    <message>
+        <source>a section head in it is cut short</source>
+        <translation>заглавие на раздел в него е прекъснато</translation>
+    </message>
+    <message>
+        <source>it ends inside a line, as a file cut short does</source>
+        <translation>завършва по средата на ред, както прекъснат файл</translation>
+    </message>
+    <message>
+        <source>lines that are no settings were left out (%1)</source>
+        <translation>пропуснати са редове, които не са настройки (%1)</translation>
+    </message>
+    <message>
+        <source>its provider table had no size that matches its entries; the providers found in it are used (%1)</source>
+        <translation>таблицата с доставчици в него няма брой, който отговаря на записите ѝ; използват се намерените в нея доставчици (%1)</translation>
+    </message>
+    <message>
+        <source>a line could not be read</source>
+        <translation>ред в него не може да бъде прочетен</translation>
     </message>
     <message>
         <source>The access report could not be printed. It holds the card&apos;s new PINs: save it as a PDF file in the next dialog.</source>

@@ -4,14 +4,21 @@
 // and OpenSC's pkcs11-spy.so over it as two providers close cleanly, process after process, and a
 // Reload of one says in the other what happened; a module whose C_Initialize never returns is
 // left behind after the time limit, and a close during that wait is honoured at once.
+#include <csignal>
+#include <cstdio>
+#include <functional>
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSessionManager>
+#include <QSettings>
+#include <QSplashScreen>
 #include <QTimer>
 #include <QtTest>
 
 #include "BackgroundCall.h"
+#include "CloseSignals.h"
 #include "ContextLoad.h"
 #include "EnrolmentSupport.h"
 #include "Fixture.h"
@@ -30,26 +37,134 @@ const char* const kUserPin = "1234";
 // the providers still load.
 const char* const kChildMode = "TESSALY_LIFECYCLE_CHILD";
 
+// Calls back on every event of one type that reaches the object, before the object sees it.
+class CEventSpy : public QObject
+{
+public:
+    CEventSpy(QObject* pWatched, QEvent::Type type, std::function<void()> onEvent)
+        : m_type(type), m_onEvent(std::move(onEvent))
+    {
+        pWatched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* pEvent) override
+    {
+        if (pEvent->type() == m_type)
+            m_onEvent();
+        return false;
+    }
+
+private:
+    QEvent::Type m_type;
+    std::function<void()> m_onEvent;
+};
+
+const char* const kChildWait = "TESSALY_LIFECYCLE_WAIT";
+const char* const kPad = "Pad";
+
+// The child that is ended from outside ("signal"): its window takes the termination signals as
+// the program does. It prints "ready" once it is where the parent's signal is to find it
+// (TESSALY_LIFECYCLE_WAIT): "idle" after the start, "initialize" while a module's C_Initialize is
+// waited for, "pinpad" while a PIN-pad login waits in the module's C_Login, which it then lets
+// answer once the close is held. "close-the-splash" closes the splash, the only window shown
+// while a module's C_Initialize is waited for.
 int RunChild(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    MainWindow window;
     const QByteArray mode = qgetenv(kChildMode);
+    const QByteArray wait = qgetenv(kChildWait);
+    std::unique_ptr<testmodule::Control> tm;
+    if (wait == "pinpad") {
+        tm.reset(new testmodule::Control);
+        tm->add_slot(2, "Pad Reader", "Tessaly");
+        CK_TOKEN_INFO pad = TestTokenInfo("Pad token", CKF_PROTECTED_AUTHENTICATION_PATH);
+        tm->insert_token(2, &pad, "87654321", "1234", 0);
+        AddTestKey(*tm, 2, CKO_PUBLIC_KEY, 0x21, "Pad key");
+        AddTestKey(*tm, 2, CKO_PRIVATE_KEY, 0x21, "Pad key");
+    }
+    auto ready = [] {
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+    };
+    CCloseSignals closeSignals;
+    MainWindow window;
+    QObject::connect(&closeSignals, &CCloseSignals::CloseRequested, &window, [&window] { window.close(); });
     if (mode == "close-while-loading")
         QTimer::singleShot(300, &window, &QWidget::close);
+    // What the window held when its close was let through.
+    QString atClose;
+    CEventSpy spy(&window, QEvent::Close, [&] {
+        if (window.IsOperationRunning() || !atClose.isEmpty())
+            return;
+        CPKCS11Token* token = tm ? TokenOf(window, kPad, "Pad token") : nullptr;
+        atClose = QStringLiteral("closed with %1 providers, logged in %2")
+                      .arg(window.GetProviders().size())
+                      .arg(token && token->IsLoggedIn() ? 1 : 0);
+    });
+    QTimer poll;
+    poll.setInterval(10);
+    bool bDone = false;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (bDone || qApp->property(tessaly::kBackgroundCallsProperty).toInt() == 0)
+            return;
+        bDone = true;
+        if (mode == "signal" && wait == "initialize") {
+            ready();
+        } else if (mode == "close-the-splash") {
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (QSplashScreen* splash = qobject_cast<QSplashScreen*>(w))
+                    if (splash->isVisible()) {
+                        std::fputs("closing the splash\n", stdout);
+                        splash->close();
+                    }
+        }
+    });
+    poll.start();
     window.show();
+    poll.stop();
     if (mode == "start-and-close")
         QTimer::singleShot(0, &window, &QWidget::close);
-    return app.exec();
+    if (wait == "idle")
+        QTimer::singleShot(0, ready);
+    if (wait == "pinpad") {
+        fixture::ModalDriver driver(60000);
+        driver.RejectUnexpected();
+        driver.Expect([](QWidget* w) {
+            ChooseIndex(w, "cboxUserType", 0);
+            OkButton(w)->click();
+        }, "SelectUserDialog");
+        driver.Expect([&](QWidget*) {
+            if (tm->wait_for_pinpad(30000) != 1)
+                return;
+            ready();
+            QElapsedTimer held;
+            held.start();
+            while (!window.IsClosePending() && held.elapsed() < 60000)
+                QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+            std::printf("close pending %d, visible %d, providers %d, in C_Login %d\n", window.IsClosePending() ? 1 : 0,
+                        window.isVisible() ? 1 : 0, int(window.GetProviders().size()), tm->pinpad_waiting());
+            tm->pinpad_answer(CKR_OK);
+        }, "ProtectedAuthPathDialog");
+        if (SelectToken(window, kPad, "Pad token"))
+            Action(window, "actionLogin")->trigger();
+        if (!driver.Unexpected().isEmpty())
+            std::printf("unexpected: %s\n", qPrintable(driver.Unexpected().join("; ")));
+    }
+    const int status = app.exec();
+    std::printf("%s\n", qPrintable(atClose));
+    return status;
 }
 
 struct TChildRun {
     int status = -1;  // -1: ended by a signal, or did not end
     qint64 ms = 0;
+    qint64 signalledAtMs = -1;
     QString output;
 };
 
-TChildRun RunSelf(const char* mode, const QProcessEnvironment& extra)
+// signalNumber not 0: sent to the child once it has printed "ready".
+TChildRun RunSelf(const char* mode, const QProcessEnvironment& extra, int signalNumber = 0)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(extra);
@@ -61,10 +176,21 @@ TChildRun RunSelf(const char* mode, const QProcessEnvironment& extra)
     timer.start();
     child.start(QCoreApplication::applicationFilePath(), QStringList());
     TChildRun run;
+    if (signalNumber) {
+        QByteArray seen;
+        while (!seen.contains("ready\n") && child.state() != QProcess::NotRunning && timer.elapsed() < 120000)
+            if (child.waitForReadyRead(1000))
+                seen += child.readAll();
+        run.output = QString::fromLocal8Bit(seen);
+        if (seen.contains("ready\n")) {
+            run.signalledAtMs = timer.elapsed();
+            ::kill(pid_t(child.processId()), signalNumber);
+        }
+    }
     if (child.waitForFinished(120000) && child.exitStatus() == QProcess::NormalExit)
         run.status = child.exitCode();
     run.ms = timer.elapsed();
-    run.output = QString::fromLocal8Bit(child.readAll());
+    run.output += QString::fromLocal8Bit(child.readAll());
     return run;
 }
 
@@ -332,6 +458,87 @@ private slots:
         const TChildRun child = RunSelf("close-while-loading", env);
         QVERIFY2(child.status == 0, qPrintable(QString::number(child.status) + "\n" + child.output.right(3000)));
         QVERIFY2(child.ms < 20000, qPrintable(QString::number(child.ms)));
+    }
+
+    // SIGTERM, SIGHUP and SIGINT (the session's end, kill, a closed terminal) are the window's own
+    // close: sent to a started window, the process ends normally with the settings saved.
+    void terminationSignalsCloseTheWindow_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void terminationSignalsCloseTheWindow()
+    {
+        QFETCH(int, signalNumber);
+        WriteProviderSettings(m_home, {{"Module", QString::fromLatin1(testmodule::ModulePath()), false}});
+        QVERIFY(!ReadFile(HomeSettingsPath(m_home)).contains("WindowGeometry"));
+        QProcessEnvironment env;
+        env.insert(kChildWait, "idle");
+        const TChildRun child = RunSelf("signal", env, signalNumber);
+        const QString what = QStringLiteral("status %1, %2 ms after the signal\n%3")
+                                 .arg(child.status)
+                                 .arg(child.ms - child.signalledAtMs)
+                                 .arg(child.output.right(3000));
+        qInfo().noquote() << "idle window, signal" << signalNumber << ":" << what.section('\n', 0, 0);
+        QVERIFY2(child.signalledAtMs >= 0, qPrintable(what));
+        QVERIFY2(child.status == 0, qPrintable(what));
+        QVERIFY2(child.output.contains("closed with 1 providers"), qPrintable(what));
+        QSettings saved(HomeSettingsPath(m_home), QSettings::IniFormat);
+        QVERIFY(!saved.value("WindowGeometry").toByteArray().isEmpty());
+        QCOMPARE(saved.value("Providers/1/Description").toString(), QStringLiteral("Module"));
+    }
+
+    // SIGTERM while a module call runs (a PIN-pad login waiting in C_Login): the close is held, with
+    // the window and its provider, until the call has answered and the login has ended; then the
+    // window closes, the settings saved, and the process ends normally.
+    void terminationSignalDuringAModuleCall()
+    {
+        WriteProviderSettings(m_home, {{kPad, QString::fromLatin1(testmodule::ModulePath()), false}});
+        QProcessEnvironment env;
+        env.insert(kChildWait, "pinpad");
+        const TChildRun child = RunSelf("signal", env, SIGTERM);
+        const QString what = QStringLiteral("status %1\n%2").arg(child.status).arg(child.output.right(3000));
+        qInfo().noquote() << "SIGTERM in C_Login:" << child.output.trimmed().replace('\n', QStringLiteral(" | "));
+        QVERIFY2(child.signalledAtMs >= 0, qPrintable(what));
+        QVERIFY2(child.status == 0, qPrintable(what));
+        QVERIFY2(child.output.contains("close pending 1, visible 1, providers 1, in C_Login 1"), qPrintable(what));
+        QVERIFY2(child.output.contains("closed with 1 providers, logged in 1"), qPrintable(what));
+        QVERIFY(!QSettings(HomeSettingsPath(m_home), QSettings::IniFormat).value("WindowGeometry").isNull());
+    }
+
+    // SIGTERM, or a close of the splash (the only window that shows then), while a module's
+    // C_Initialize is waited for at start: the wait ends at once, the module's thread is left in
+    // it, and the process ends normally with the settings saved, the provider table as it was.
+    void endWhileAModuleInitialises_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("SIGTERM") << "signal";
+        QTest::newRow("close of the splash") << "close-the-splash";
+    }
+    void endWhileAModuleInitialises()
+    {
+        QFETCH(QString, how);
+        WriteProviderSettings(m_home, {{"A Slow", TESSALY_SLOWINIT_MODULE_PATH, false},
+                                       {"B Module", QString::fromLatin1(testmodule::ModulePath()), false}});
+        QProcessEnvironment env;
+        env.insert("TESSALY_SLOW_INITIALIZE_MS", "60000");
+        env.insert(kChildWait, "initialize");
+        const TChildRun child = how == "signal" ? RunSelf("signal", env, SIGTERM) : RunSelf("close-the-splash", env);
+        const QString what = QStringLiteral("status %1 after %2 ms\n%3").arg(child.status).arg(child.ms).arg(
+            child.output.right(3000));
+        qInfo().noquote() << how << "during C_Initialize:" << what.section('\n', 0, 0);
+        QVERIFY2(child.status == 0, qPrintable(what));
+        QVERIFY2(child.ms < 20000, qPrintable(what));
+        if (how == "signal")
+            QVERIFY2(child.signalledAtMs >= 0, qPrintable(what));
+        else
+            QVERIFY2(child.output.contains("closing the splash"), qPrintable(what));
+        QVERIFY2(child.output.contains("closed with 0 providers"), qPrintable(what));
+        QSettings saved(HomeSettingsPath(m_home), QSettings::IniFormat);
+        QVERIFY(!saved.value("WindowGeometry").toByteArray().isEmpty());
+        QCOMPARE(saved.value("Providers/size").toInt(), 2);
     }
 
     // A module whose C_Initialize does not return: after the time limit a box names it, the

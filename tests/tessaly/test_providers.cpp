@@ -16,7 +16,13 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include <QRandomGenerator>
 
 #include "Fixture.h"
 #include "MemoryLogger.h"
@@ -832,6 +838,145 @@ private slots:
         }
         QCOMPARE(QDir(m_home + "/.Veskora").entryList(QDir::Files),
                  QStringList({"tessaly.ini", "tessaly.ini.damaged"}));
+    }
+
+    // Settings files damaged as disks damage them, through a start and a close of the window: what
+    // the window then has, what it says (one box at most, or the log), and what lies beside the file.
+    void damagedSettingsFilesThroughAStartAndAClose_data()
+    {
+        QTest::addColumn<QString>("kind");          // "file", "fifo", or "full" (the save meets a full disk)
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("starts");
+        QTest::addColumn<QStringList>("tabs");      // of a FIFO: the providers of the settings
+        QTest::addColumn<QString>("said");          // the box, or the log line (%N: any number)
+        QTest::addColumn<QStringList>("beside");    // the folder after the close
+        const QByteArray module = testmodule::ModulePath();
+        const QByteArray general = "[General]\nSkinEnabled=false\n";
+        const QByteArray entry = "1\\Description=Test Module\n1\\Module=" + module + "\n1\\ShowSEWarning=false\n";
+        const QString damaged = QStringLiteral(
+            "The settings file %1 is damaged: %2.\nWhat could be read of it is used. When the settings are saved, "
+            "the file as it is now is kept as %1.damaged (the one copy of a damaged settings file: an earlier one is "
+            "replaced).");
+        const QStringList both = {"tessaly.ini", "tessaly.ini.damaged"};
+        const QStringList defaults = {"Bit4id", "Charismathics", "OpenSC", "Siemens"};
+        QTest::newRow("cut at the end")
+            << "file" << general + "[Providers]\n" + entry + "2\\Description=Other\n2\\Module=/opt/oth" << 1
+            << QStringList{kModule}
+            << damaged.arg("%1", "it ends inside a line, as a file cut short does; lines that are no settings "
+                                 "were left out (1); its provider table had no size that matches its entries; "
+                                 "the providers found in it are used (1)")
+            << both;
+        QTest::newRow("cut section head") << "file" << general + "[Provid\n" + entry + "size=1\n" << 1
+                                          << QStringList{kModule}
+                                          << damaged.arg("%1", "a section head in it is cut short") << both;
+        QByteArray junk(10 * 1024 * 1024, '\0');
+        QRandomGenerator random(46);
+        random.fillRange(reinterpret_cast<quint32*>(junk.data()), junk.size() / 4);
+        QTest::newRow("10 MB of junk") << "file" << general + junk + "\n[Providers]\n" + entry + "size=1\n" << 1
+                                       << QStringList{kModule}
+                                       << damaged.arg("%1", "lines that are no settings were left out (%N)") << both;
+        // The defaults' table: which of them load depends on the machine.
+        QTest::newRow("FIFO") << "fifo" << QByteArray() << 1 << defaults
+                              << QStringLiteral("The settings cannot be saved to %1: it is not a regular file.\nWhat "
+                                                "you change now (providers, the language, a message you turn off) "
+                                                "is lost when tessaly closes.")
+                              << QStringList{"tessaly.ini"};
+        QTest::newRow("full file system")
+            << "full" << general + "[Providers]\n" + entry + "size=1\n" << 1 << QStringList{kModule}
+            << "Settings file %1 cannot be written: No space left on device" << QStringList{"tessaly.ini"};
+        QTest::newRow("20 damaged starts") << "file" << general + "[Provid\n" + entry + "size=1\n" << 20
+                                           << QStringList{kModule}
+                                           << damaged.arg("%1", "a section head in it is cut short") << both;
+    }
+    void damagedSettingsFilesThroughAStartAndAClose()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QByteArray, content);
+        QFETCH(int, starts);
+        QFETCH(QStringList, tabs);
+        QFETCH(QString, said);
+        QFETCH(QStringList, beside);
+        const QString path = HomeSettingsPath(m_home);
+        const QRegularExpression expected(
+            "^" +
+            QRegularExpression::escape(QString(said).replace(QStringLiteral("%1"), path)).replace("\\%N", "[0-9]+") +
+            "$");
+        QStringList boxes;
+        QStringList lines;
+        QStringList opened;
+        for (int start = 1; start <= starts; ++start) {
+            if (kind == "fifo") {
+                QDir().mkpath(m_home + "/.Veskora");
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            } else {
+                WriteFile(path, content);
+            }
+            if (kind == "full")
+                CSettings::SetOpenForWriting([](const char*) { return ::open("/dev/full", O_WRONLY | O_CLOEXEC); });
+            auto restore = qScopeGuard([] { CSettings::SetOpenForWriting(nullptr); });
+            CSettings::Instance().LoadDefaultProviders();
+            QStringList thisStart;
+            {
+                MainWindow window;
+                MemoryLogger log(0xFF);
+                fixture::ModalDriver driver(15000);
+                driver.RejectUnexpected();
+                if (kind != "full")
+                    driver.Expect(fixture::ModalDriver::AcceptAndNote(thisStart), "QMessageBox");
+                window.show();
+                opened = TabLabels(window);
+                if (kind == "fifo") {
+                    opened.clear();
+                    for (const auto& provider : CSettings::Instance().GetProviders())
+                        opened << CSettings::FromMapText(provider.first);
+                }
+                if (kind != "full")
+                    QVERIFY2(driver.WaitFinished(10000), qPrintable(driver.Failures().join("; ")));
+                fixture::ModalDriver modals;
+                modals.RejectUnexpected();
+                window.close();
+                QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+                QVERIFY2(driver.Unexpected().isEmpty(), qPrintable(driver.Unexpected().join("; ")));
+                for (const MemoryLogger::Entry& entry : log.Entries())
+                    if (entry.text.find(L"Settings file") != std::wstring::npos)
+                        lines << QString::fromStdWString(entry.text).trimmed();
+            }
+            boxes << thisStart;
+            if (kind == "file")
+                QCOMPARE(ReadFile(path + ".damaged"), content);
+            if (kind == "fifo") {
+                QVERIFY(QFileInfo(path).exists() && !QFileInfo(path).isFile());
+                QFile::remove(path);
+            }
+        }
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        const QStringList listing = QDir(m_home + "/.Veskora").entryList(QDir::Files | QDir::System | QDir::Hidden);
+        QStringList saved;
+        if (kind != "fifo") {
+            QSettings file(path, QSettings::IniFormat);
+            const int size = file.value("Providers/size").toInt();
+            for (int i = 1; i <= size; ++i)
+                saved << file.value(QStringLiteral("Providers/%1/Description").arg(i)).toString();
+        }
+        qInfo().noquote() << QTest::currentDataTag() << "| tabs:" << opened.join(", ") << "| file's table:"
+                          << saved.join(", ") << "| boxes:" << boxes.size() << "| said:"
+                          << (boxes.isEmpty() ? lines.join(" / ") : boxes.first()).replace('\n', " ")
+                          << "| beside:" << listing.join(", ");
+        QCOMPARE(opened, tabs);
+        QCOMPARE(listing, beside);
+        if (kind == "full") {
+            QVERIFY(boxes.isEmpty());
+            QVERIFY2(std::any_of(lines.begin(), lines.end(),
+                                 [&](const QString& line) { return expected.match(line).hasMatch(); }),
+                     qPrintable(lines.join("\n")));
+            QCOMPARE(ReadFile(path), content);
+        } else {
+            QCOMPARE(boxes.size(), starts);
+            QVERIFY2(expected.match(boxes.first()).hasMatch(), qPrintable(boxes.first()));
+        }
+        if (kind == "file")
+            QCOMPARE(saved, QStringList{kModule});
     }
 
     // A description in Cyrillic and a module under a Cyrillic folder: stored, read back and loaded.
