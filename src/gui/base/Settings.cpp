@@ -484,11 +484,6 @@ bool CSettings::CanWrite(const QString& path, QString& reason) const
         reason = m_qsFolderError.isEmpty() ? SystemReason(ENOENT) : m_qsFolderError;
         return false;
     }
-    // The new file is made beside the old one and renamed over it.
-    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
-        reason = SystemReason(errno);
-        return false;
-    }
     if (file.isDir()) {
         reason = SystemReason(EISDIR);
         return false;
@@ -497,6 +492,11 @@ bool CSettings::CanWrite(const QString& path, QString& reason) const
     struct stat info;
     if (::stat(QFile::encodeName(file.absoluteFilePath()).constData(), &info) == 0 && !S_ISREG(info.st_mode)) {
         reason = NotRegularReason();
+        return false;
+    }
+    // The new file is made beside the old one and renamed over it.
+    if (::access(QFile::encodeName(folder).constData(), W_OK | X_OK) != 0) {
+        reason = SystemReason(errno);
         return false;
     }
     if (file.exists() && ::access(QFile::encodeName(file.absoluteFilePath()).constData(), W_OK) != 0) {
