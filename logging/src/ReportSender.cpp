@@ -20,9 +20,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
-#include <cctype>
 #include <climits>
 #include <cstring>
 #include <memory>
@@ -55,8 +55,8 @@ struct TLookup {
     }
 };
 
-// The engine's hooks that this call's stand in front of, its limits, and what they found on
-// the wire. Every wait of the exchange (look-up, connection, proxy, TLS handshake, request,
+// What this call's hooks into the engine share: its limits, its proxy, the engine's own header
+// hooks they stand in front of, and what they found on the wire. Every wait of the exchange (look-up, connection, proxy, TLS handshake, request,
 // answer) is one poll that also watches the cancel descriptor and ends at the deadline.
 struct TWire {
     Clock::time_point deadline;
