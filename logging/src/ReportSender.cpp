@@ -2,9 +2,10 @@
 
 #include "reportlogReportLogProxy.h"
 
+#include <openssl/bio.h>
 #include <openssl/crypto.h>
 #include <openssl/err.h>
-#include <openssl/evp.h>
+#include <openssl/http.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
@@ -20,7 +21,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -56,8 +56,9 @@ struct TLookup {
 };
 
 // What this call's hooks into the engine share: its limits, its proxy, the engine's own header
-// hooks they stand in front of, and what they found on the wire. Every wait of the exchange (look-up, connection, proxy, TLS handshake, request,
-// answer) is one poll that also watches the cancel descriptor and ends at the deadline.
+// hooks they stand in front of, and what they found on the wire. Every wait of the exchange
+// (look-up, connection, proxy, TLS handshake, request, answer) is one poll that also watches
+// the cancel descriptor and ends at the deadline.
 struct TWire {
     Clock::time_point deadline;
     int cancelFd = -1;
@@ -216,63 +217,175 @@ int Connect(struct soap* soap, const std::string& host, int port)
     return -1;
 }
 
-bool SendAll(TWire& wire, int fd, const std::string& data)
+std::string Trimmed(const char* text)
 {
-    for (size_t at = 0; at < data.size();) {
-        const ssize_t n = send(fd, data.data() + at, data.size() - at, MSG_NOSIGNAL);
-        if (n > 0)
-            at += size_t(n);
-        else if ((n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) || !Await(wire, fd, POLLOUT))
-            return false;
-    }
-    return true;
+    std::string s = text ? text : "";
+    const size_t first = s.find_first_not_of(" \t");
+    const size_t last = s.find_last_not_of(" \t");
+    return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
 }
 
-// Asks the proxy on fd for a tunnel to host:port (CONNECT). What passes it afterwards is the
-// TLS stream alone: the credentials for the proxy go in this request only.
+void Wipe(std::string& secret)
+{
+    if (!secret.empty())
+        OPENSSL_cleanse(&secret[0], secret.size());
+    secret.clear();
+}
+
+// The socket to the proxy as OpenSSL's HTTP client sees it while it asks for the tunnel: its
+// reads and writes block, each wait in Await, so they end at the limit or at once when the
+// call is given up. No descriptor is handed out, so the library waits on nothing itself.
+struct TTunnelIo {
+    enum class TEnd { None, Closed, Late, TooLong };
+
+    TWire& wire;
+    int fd;
+    size_t read = 0; // bytes of the proxy's answer
+    TEnd end = TEnd::None;
+    bool stopSent = false;
+};
+
+// After a failed read the library keeps asking for a status line for as long as its reads
+// come back short, 0 and -1 included (OpenSSL 3.0 to 3.6). One line over its 13-byte minimum
+// ends that wait, whatever the library makes of it, and the -1 after it ends its reading of
+// the head; the failure is then told from TTunnelIo::end.
+const char kStopLine[] = "tunnel given up\r\n";
+
+int TunnelRead(BIO* bio, char* out, int size)
+{
+    BIO_clear_retry_flags(bio);
+    if (size <= 0)
+        return 0;
+    auto& io = *static_cast<TTunnelIo*>(BIO_get_data(bio));
+    while (io.end == TTunnelIo::TEnd::None) {
+        if (io.read >= kMaxProxyHead) {
+            io.end = TTunnelIo::TEnd::TooLong;
+            break;
+        }
+        // One byte at a time: the library's buffer never holds any of the TLS stream behind
+        // the answer.
+        const ssize_t n = recv(io.fd, out, 1, 0);
+        if (n == 1) {
+            ++io.read;
+            return 1;
+        }
+        if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
+            io.end = TTunnelIo::TEnd::Closed;
+        else if (!Await(io.wire, io.fd, POLLIN))
+            io.end = TTunnelIo::TEnd::Late;
+    }
+    const int stop = int(sizeof kStopLine - 1);
+    if (io.stopSent || size < stop)
+        return -1;
+    io.stopSent = true;
+    memcpy(out, kStopLine, size_t(stop));
+    return stop;
+}
+
+int TunnelWrite(BIO* bio, const char* data, int size)
+{
+    BIO_clear_retry_flags(bio);
+    auto& io = *static_cast<TTunnelIo*>(BIO_get_data(bio));
+    for (int at = 0; at < size;) {
+        if (io.end != TTunnelIo::TEnd::None)
+            return -1;
+        const ssize_t n = send(io.fd, data + at, size_t(size - at), MSG_NOSIGNAL);
+        if (n > 0)
+            at += int(n);
+        else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            io.end = TTunnelIo::TEnd::Closed;
+        else if (!Await(io.wire, io.fd, POLLOUT))
+            io.end = GoOn(io.wire) ? TTunnelIo::TEnd::Closed : TTunnelIo::TEnd::Late;
+    }
+    return size;
+}
+
+long TunnelCtrl(BIO* /*bio*/, int cmd, long /*num*/, void* /*ptr*/)
+{
+    // Written at once, nothing held back; no descriptor (BIO_C_GET_FD), nothing pending.
+    return cmd == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int TunnelCreate(BIO* bio)
+{
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+const BIO_METHOD* TunnelMethod()
+{
+    static const BIO_METHOD* method = [] {
+        const int type = BIO_get_new_index();
+        BIO_METHOD* m = type < 0 ? nullptr : BIO_meth_new(type | BIO_TYPE_SOURCE_SINK, "report tunnel");
+        if (m && (BIO_meth_set_read(m, TunnelRead) != 1 || BIO_meth_set_write(m, TunnelWrite) != 1 ||
+                  BIO_meth_set_ctrl(m, TunnelCtrl) != 1 || BIO_meth_set_create(m, TunnelCreate) != 1)) {
+            BIO_meth_free(m);
+            m = nullptr;
+        }
+        return m;
+    }();
+    return method;
+}
+
+// Why the library refused the proxy's answer: its status line, or what was wrong with it.
+std::string RefusalOf(unsigned long code, const char* data, int flags)
+{
+    std::string why;
+    const std::string prefix = "reason=";
+    if (data && (flags & ERR_TXT_STRING) && strncmp(data, prefix.c_str(), prefix.size()) == 0)
+        why = Trimmed(data + prefix.size());
+    if (why.empty() && ERR_reason_error_string(code))
+        why = ERR_reason_error_string(code);
+    return why.substr(0, 200);
+}
+
+// Asks the proxy on fd for a tunnel to host:port (CONNECT), through OpenSSL's HTTP client.
+// What passes it afterwards is the TLS stream alone: the credentials for the proxy go in
+// this request only, and our copies of them are wiped once it is made.
 bool Tunnel(struct soap* soap, int fd, const std::string& host, int port)
 {
     TWire& wire = Wire(soap);
     const std::string proxy = HostPort(wire.proxyHost, wire.proxyPort);
     const std::string target = HostPort(host, port);
-    std::string request = "CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n";
-    if (!wire.proxyUser.empty()) {
-        std::string credentials = wire.proxyUser + ":" + wire.proxyPassword;
-        std::string encoded(4 * ((credentials.size() + 2) / 3) + 1, '\0');
-        encoded.resize(size_t(EVP_EncodeBlock(reinterpret_cast<unsigned char*>(&encoded[0]),
-                                              reinterpret_cast<const unsigned char*>(credentials.data()),
-                                              int(credentials.size()))));
-        request += "Proxy-Authorization: Basic " + encoded + "\r\n";
-        OPENSSL_cleanse(&credentials[0], credentials.size());
-        OPENSSL_cleanse(&encoded[0], encoded.size());
+    const std::string server = target.substr(0, target.rfind(':')); // an IPv6 address in brackets
+    // The library writes the name into the request as it stands.
+    const bool named = std::none_of(server.begin(), server.end(), [](char c) { return c >= 0 && c <= ' '; });
+    const BIO_METHOD* method = named ? TunnelMethod() : nullptr;
+    BIO* bio = method ? BIO_new(method) : nullptr;
+    TTunnelIo io{wire, fd};
+    int opened = 0;
+    std::string refusal;
+    if (bio) {
+        BIO_set_data(bio, &io);
+        const bool user = !wire.proxyUser.empty();
+        ERR_clear_error();
+        // Timeout 0: the library itself never waits; the reads and writes keep the limit.
+        opened = OSSL_HTTP_proxy_connect(bio, server.c_str(), std::to_string(port).c_str(),
+                                         user ? wire.proxyUser.c_str() : nullptr,
+                                         user ? wire.proxyPassword.c_str() : nullptr, 0, nullptr, nullptr);
+        BIO_free(bio);
+        const char* data = nullptr;
+        int flags = 0;
+        for (unsigned long code; (code = ERR_get_error_all(nullptr, nullptr, nullptr, &data, &flags)) != 0;)
+            if (ERR_GET_LIB(code) == ERR_LIB_HTTP && refusal.empty())
+                refusal = RefusalOf(code, data, flags);
     }
-    request += "\r\n";
-    const bool sent = SendAll(wire, fd, request);
-    OPENSSL_cleanse(&request[0], request.size());
-    if (!sent)
-        return Fail(soap, SOAP_TCP_ERROR,
-                    GoOn(wire) ? "the proxy " + proxy + " closed the connection" : "no answer from the proxy " + proxy + " in time");
-    // Byte by byte: nothing of the TLS stream that follows is taken.
-    std::string head;
-    while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
-        if (head.size() >= kMaxProxyHead)
-            return Fail(soap, SOAP_TCP_ERROR, "the proxy " + proxy + " sent an answer without end");
-        char c;
-        const ssize_t n = recv(fd, &c, 1, 0);
-        if (n == 1)
-            head += c;
-        else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
-            return Fail(soap, SOAP_TCP_ERROR, "the proxy " + proxy + " closed the connection");
-        else if (!Await(wire, fd, POLLIN))
-            return Fail(soap, SOAP_TCP_ERROR, "no answer from the proxy " + proxy + " in time");
+    Wipe(wire.proxyUser);
+    Wipe(wire.proxyPassword);
+    if (!bio)
+        return Fail(soap, SOAP_TCP_ERROR, "no tunnel to " + target + " can be asked of the proxy " + proxy);
+    switch (io.end) {
+    case TTunnelIo::TEnd::Closed:
+        return Fail(soap, SOAP_TCP_ERROR, "the proxy " + proxy + " closed the connection");
+    case TTunnelIo::TEnd::Late:
+        return Fail(soap, SOAP_TCP_ERROR, "no answer from the proxy " + proxy + " in time");
+    case TTunnelIo::TEnd::TooLong:
+        return Fail(soap, SOAP_TCP_ERROR, "the proxy " + proxy + " sent an answer without end");
+    case TTunnelIo::TEnd::None:
+        break;
     }
-    const std::string status = head.substr(0, head.find("\r\n"));
-    const size_t space = status.find(' ');
-    if (status.compare(0, 5, "HTTP/") != 0 || space == std::string::npos || status.size() < space + 4 ||
-        status[space + 1] != '2' || !isdigit(static_cast<unsigned char>(status[space + 2])) ||
-        !isdigit(static_cast<unsigned char>(status[space + 3])))
-        return Fail(soap, SOAP_TCP_ERROR, "the proxy " + proxy + " did not open a tunnel to " + target,
-                    status.substr(0, 200));
+    if (opened != 1)
+        return Fail(soap, SOAP_TCP_ERROR, "the proxy " + proxy + " did not open a tunnel to " + target, refusal);
     return true;
 }
 
@@ -445,14 +558,6 @@ int PostHeader(struct soap* soap, const char* key, const char* value)
     return Wire(soap).postHeader(soap, key, value);
 }
 
-std::string Trimmed(const char* text)
-{
-    std::string s = text ? text : "";
-    const size_t first = s.find_first_not_of(" \t");
-    const size_t last = s.find_last_not_of(" \t");
-    return first == std::string::npos ? std::string() : s.substr(first, last - first + 1);
-}
-
 // The request is HTTP/1.0: the answer then comes whole, its end told by its length or
 // the connection's close. One framed otherwise, or with a length that is no number, is
 // refused rather than read some way.
@@ -520,6 +625,8 @@ std::string Exchange(const TReportCall& call, TWire& wire)
     reportlog::_rl__ReportLogResponse answer;
     const int error = proxy.ReportLog(address.c_str(), nullptr, &report, answer);
     const int status = proxy.status;
+    Wipe(wire.proxyUser);
+    Wipe(wire.proxyPassword);
 
     if (!wire.framing.empty())
         return address + " sent a malformed answer: " + wire.framing + ".";
@@ -588,6 +695,8 @@ void CReportSender::Run(const std::function<void(const std::string&)>& done)
     wire.cancelFd = m_cancelFd;
     wire.cancelled = &m_cancelled;
     const std::string why = Exchange(m_call, wire);
+    Wipe(m_call.proxyUser);
+    Wipe(m_call.proxyPassword);
     if (!m_cancelled)
         done(why);
 }

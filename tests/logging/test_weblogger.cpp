@@ -223,7 +223,8 @@ private:
 };
 
 // A CONNECT proxy on loopback that opens every tunnel to one local port, whatever host is
-// asked for, and keeps what passed it.
+// asked for, and keeps what passed it. Its answer has a header line: a client that read less
+// or more than the answer's head would take a wrong first byte for the service's.
 class ConnectProxy : public QTcpServer {
 public:
     explicit ConnectProxy(quint16 target) : m_target(target) { listen(QHostAddress::LocalHost, 0); }
@@ -253,7 +254,7 @@ protected:
             server->connectToHost(QHostAddress::LocalHost, m_target);
         });
         connect(server, &QTcpSocket::connected, client,
-                [client] { client->write("HTTP/1.1 200 Connection established\r\n\r\n"); });
+                [client] { client->write("HTTP/1.1 200 Connection established\r\nProxy-Agent: loopback\r\n\r\n"); });
         connect(server, &QIODevice::readyRead, this, [this, client, server] {
             const QByteArray data = server->readAll();
             downstream += data;
@@ -265,6 +266,32 @@ protected:
 
 private:
     quint16 m_target;
+};
+
+// A proxy on loopback that answers every CONNECT with these bytes and closes; with none, it
+// closes without a word.
+class RefusingProxy : public QTcpServer {
+public:
+    explicit RefusingProxy(QByteArray answer) : m_answer(std::move(answer)) { listen(QHostAddress::LocalHost, 0); }
+
+    QByteArray request; // the CONNECT head, up to its empty line
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        auto* client = new QTcpSocket(this);
+        client->setSocketDescriptor(fd);
+        connect(client, &QIODevice::readyRead, this, [this, client] {
+            request += client->readAll();
+            if (!request.contains("\r\n\r\n"))
+                return;
+            client->write(m_answer);
+            client->disconnectFromHost();
+        });
+    }
+
+private:
+    QByteArray m_answer;
 };
 
 // Whether bytes are whole TLS records and nothing else.
@@ -925,6 +952,61 @@ private slots:
         for (const QByteArray& plain : {QByteArray("secret details"), QByteArray("user@example.org"),
                                         QByteArray("ReportLog"), QByteArray("Envelope"), QByteArray("HTTP/1.")})
             QVERIFY2(!tunnel.upstream.contains(plain) && !tunnel.downstream.contains(plain), plain.constData());
+    }
+
+    // A proxy that does not open the tunnel fails the report at once, in words that name it and
+    // the service, whatever it answered.
+    void proxyThatDoesNotOpenTheTunnel_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QString>("detail");
+        const QString refused = QStringLiteral("did not open a tunnel to ") + kServiceName + ":443";
+        QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n") << refused
+                             << "(403 Forbidden)";
+        QTest::newRow("407, asking for other credentials")
+            << QByteArray("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                          "Proxy-Authenticate: Basic realm=\"lan\"\r\n\r\n")
+            << refused << "(407 Proxy Authentication Required)";
+        QTest::newRow("an answer that is no HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n") << refused << "";
+        QTest::newRow("closed without a word") << QByteArray() << "closed the connection" << "";
+        QTest::newRow("closed within the status line") << QByteArray("HTTP/1.1 20") << "closed the connection" << "";
+        QTest::newRow("closed within the head") << QByteArray("HTTP/1.1 200 Connection established\r\nVia: 1.1 lan\r\n")
+                                                << "closed the connection" << "";
+        QTest::newRow("a head without end")
+            << "HTTP/1.1 200 Connection established\r\n" + QByteArray(20000, 'x') << "sent an answer without end" << "";
+    }
+
+    void proxyThatDoesNotOpenTheTunnel()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, logged);
+        QFETCH(QString, detail);
+        const int limit = 15000;
+        RefusingProxy refusing(answer);
+        QVERIFY(refusing.isListening());
+        ProxyInUse proxy(refusing.serverPort(), QStringLiteral("reporter"), QStringLiteral("pass:word"));
+        const QByteArray url = QByteArray("https://") + kServiceName + kPath;
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(url.constData());
+        web.timeout(limit);
+        QElapsedTimer clock;
+        clock.start();
+        Critical(web, L"secret details");
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report") == 1, 20000);
+        // Given up on the proxy's word, not at the limit.
+        QVERIFY2(clock.elapsed() < limit / 2, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        const QString proxyName = "the proxy 127.0.0.1:" + QString::number(refusing.serverPort()) + " ";
+        const QString text = Q(sys.Dump());
+        QVERIFY2(sys.CountWith(L"Error report could not be sent", 16) == 1, qPrintable(text));
+        QVERIFY2(text.contains(proxyName + logged) && text.contains(detail), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("pass:word")) && !text.contains(QStringLiteral("cGFzczp3b3Jk")),
+                 qPrintable(text));
+        QVERIFY2(refusing.request.startsWith("CONNECT " + QByteArray(kServiceName) + ":443 HTTP/1."),
+                 refusing.request.constData());
+        QVERIFY(!refusing.request.contains("secret details"));
     }
 
     void otherThreadsAreAskedOnTheGuiThread()
