@@ -1,6 +1,9 @@
 // One error report on its way to the service: a SOAP 1.2 call through the gSOAP engine
 // over verified TLS, on a thread of its own that is joined before the sender goes, so
-// that nothing of the exchange (OpenSSL's per-thread state included) outlives it.
+// that nothing of the exchange (OpenSSL's per-thread state included) outlives it. The
+// connection is the sender's own: each of its waits ends at the limit or when the call is
+// given up, so that the join never waits on the peer. Only a name look-up still under way
+// is left behind, on a thread that touches nothing of the sender.
 #pragma once
 
 #include <atomic>
@@ -17,7 +20,7 @@ struct TReportCall {
     std::string proxyHost;
     int proxyPort = 0; // 0: no proxy
     std::string proxyUser, proxyPassword;
-    int timeoutMs = 0; // the whole exchange, connecting included
+    int timeoutMs = 0; // the whole exchange, from the name look-up to the close
     int product = 0;
     unsigned long severity = 0;
     std::wstring email, comment, details;
@@ -32,8 +35,7 @@ public:
     // text when the service took the report, else why it did not (a sentence); it does
     // not run for a call given up by the destructor.
     CReportSender(TReportCall call, std::function<void(const std::string&)> done);
-    // Gives up what is still on the wire (at once while waiting for the answer; a
-    // connection or TLS handshake under way ends within the time limit) and joins.
+    // Gives up what is still on the wire, at once whatever the exchange waits for, and joins.
     ~CReportSender();
 
     CReportSender(const CReportSender&) = delete;

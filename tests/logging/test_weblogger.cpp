@@ -9,7 +9,10 @@
 #include <QtNetwork>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdio>
 #include <memory>
 #include <thread>
 
@@ -198,6 +201,128 @@ private:
     QSslKey m_key;
 };
 
+// A loopback peer that takes TCP connections and never reads or says a word, not even to the
+// other side's close: a service that hangs before its TLS handshake, or a proxy that never
+// answers CONNECT.
+class SilentPeer : public QTcpServer {
+public:
+    SilentPeer() { listen(QHostAddress::LocalHost, 0); }
+    ~SilentPeer() override
+    {
+        for (qintptr fd : m_held)
+            ::close(int(fd));
+    }
+
+    int Connections() const { return m_held.size(); }
+
+protected:
+    void incomingConnection(qintptr fd) override { m_held.append(fd); }
+
+private:
+    QList<qintptr> m_held;
+};
+
+// A CONNECT proxy on loopback that opens every tunnel to one local port, whatever host is
+// asked for, and keeps what passed it. Its answer has a header line: a client that read less
+// or more than the answer's head would take a wrong first byte for the service's.
+class ConnectProxy : public QTcpServer {
+public:
+    explicit ConnectProxy(quint16 target) : m_target(target) { listen(QHostAddress::LocalHost, 0); }
+
+    QByteArray request;    // the CONNECT head, up to its empty line
+    QByteArray upstream;   // what the client sent through the tunnel
+    QByteArray downstream; // what came back through it
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        auto* client = new QTcpSocket(this);
+        client->setSocketDescriptor(fd);
+        auto* server = new QTcpSocket(this);
+        auto head = std::make_shared<QByteArray>();
+        connect(client, &QIODevice::readyRead, this, [this, client, server, head] {
+            const QByteArray data = client->readAll();
+            if (server->state() == QAbstractSocket::ConnectedState) {
+                upstream += data;
+                server->write(data);
+                return;
+            }
+            *head += data;
+            if (!head->contains("\r\n\r\n") || server->state() != QAbstractSocket::UnconnectedState)
+                return;
+            request = *head;
+            server->connectToHost(QHostAddress::LocalHost, m_target);
+        });
+        connect(server, &QTcpSocket::connected, client,
+                [client] { client->write("HTTP/1.1 200 Connection established\r\nProxy-Agent: loopback\r\n\r\n"); });
+        connect(server, &QIODevice::readyRead, this, [this, client, server] {
+            const QByteArray data = server->readAll();
+            downstream += data;
+            client->write(data);
+        });
+        connect(server, &QTcpSocket::disconnected, client, &QTcpSocket::disconnectFromHost);
+        connect(client, &QTcpSocket::disconnected, server, &QTcpSocket::disconnectFromHost);
+    }
+
+private:
+    quint16 m_target;
+};
+
+// A proxy on loopback that answers every CONNECT with these bytes and closes; with none, it
+// closes without a word.
+class RefusingProxy : public QTcpServer {
+public:
+    explicit RefusingProxy(QByteArray answer) : m_answer(std::move(answer)) { listen(QHostAddress::LocalHost, 0); }
+
+    QByteArray request; // the CONNECT head, up to its empty line
+
+protected:
+    void incomingConnection(qintptr fd) override
+    {
+        auto* client = new QTcpSocket(this);
+        client->setSocketDescriptor(fd);
+        connect(client, &QIODevice::readyRead, this, [this, client] {
+            request += client->readAll();
+            if (!request.contains("\r\n\r\n"))
+                return;
+            client->write(m_answer);
+            client->disconnectFromHost();
+        });
+    }
+
+private:
+    QByteArray m_answer;
+};
+
+// Whether bytes are whole TLS records and nothing else.
+bool IsTlsStream(const QByteArray& bytes)
+{
+    int at = 0;
+    while (at + 5 <= bytes.size()) {
+        const unsigned char type = static_cast<unsigned char>(bytes[at]);
+        if (type < 0x14 || type > 0x17 || bytes[at + 1] != 0x03)
+            return false;
+        at += 5 + (static_cast<unsigned char>(bytes[at + 3]) << 8 | static_cast<unsigned char>(bytes[at + 4]));
+    }
+    return at == bytes.size() && !bytes.isEmpty();
+}
+
+// For its life, the application's proxy is this HTTP proxy on loopback.
+class ProxyInUse {
+public:
+    explicit ProxyInUse(quint16 port, const QString& user = QString(), const QString& password = QString())
+        : m_saved(QNetworkProxy::applicationProxy())
+    {
+        if (port)
+            QNetworkProxy::setApplicationProxy(
+                QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), port, user, password));
+    }
+    ~ProxyInUse() { QNetworkProxy::setApplicationProxy(m_saved); }
+
+private:
+    QNetworkProxy m_saved;
+};
+
 // Stands in for the main window's wizard.
 class Consent : public Logging::IWebErrorReportEvents {
 public:
@@ -254,7 +379,80 @@ QString Q(const std::wstring& s)
 struct Pki {
     fixture::Ca ca, other;
     std::string serverCert, serverKey;
+    std::string otherNameCert; // of the trusted CA, for another host
 };
+
+// The name the service goes by where a proxy reaches it; only the proxy resolves it. (Qt
+// names no proxy for a loopback address.)
+const char kServiceName[] = "reports.example";
+
+// The peers a report may meet on its way, each holding it as long as it can.
+enum class Peer {
+    SilentAfterTickets, // TLS 1.3 done, request read, then silence (the session tickets came)
+    NoHandshake,        // TCP accepted, no TLS handshake ever
+    Drip,               // a well-formed answer, a byte every 100 ms
+    SilentProxy,        // a proxy that never answers CONNECT
+    SilentBehindProxy   // the first peer through a proxy's tunnel
+};
+
+// One such peer on loopback, and the address a report goes to to meet it.
+struct PeerRig {
+    PeerRig(const Pki& pki, Peer peer)
+    {
+        if (peer == Peer::NoHandshake || peer == Peer::SilentProxy) {
+            silent.reset(new SilentPeer);
+            port = silent->serverPort();
+        } else if (peer == Peer::Drip) {
+            service.reset(new ReportService(pki.serverCert, pki.serverKey, ReportService::Drip));
+            port = service->serverPort();
+        } else {
+            // Plain OpenSSL with its defaults: TLS 1.3 and two session tickets after the
+            // handshake. It reads nothing more, so a close from the other side goes unanswered.
+            canned.reset(new fixture::CannedHttpsServer(pki.serverCert, pki.serverKey));
+            if (canned->Start(std::string(), fixture::CannedHttpsServer::Mode::StallAfterHandshake))
+                port = quint16(canned->Port());
+        }
+        if (peer == Peer::SilentProxy)
+            proxyPort = port;
+        if (peer == Peer::SilentBehindProxy) {
+            proxy.reset(new ConnectProxy(port));
+            proxyPort = proxy->serverPort();
+        }
+        url = (proxyPort ? QByteArray("https://") + kServiceName + ":" : QByteArray("https://127.0.0.1:")) +
+              QByteArray::number(port) + kPath;
+    }
+
+    bool Ready() const
+    {
+        return port && (!silent || silent->isListening()) && (!service || service->Ready()) &&
+               (!proxy || proxy->isListening());
+    }
+
+    // The report has gone as far as this peer lets it.
+    bool OnTheWire() const
+    {
+        if (canned)
+            return !canned->Requests().empty();
+        return service ? service->received.size() == 1 : silent->Connections() == 1;
+    }
+
+    std::unique_ptr<fixture::CannedHttpsServer> canned;
+    std::unique_ptr<ReportService> service;
+    std::unique_ptr<SilentPeer> silent;
+    std::unique_ptr<ConnectProxy> proxy;
+    quint16 port = 0, proxyPort = 0;
+    QByteArray url;
+};
+
+void AddPeerRows()
+{
+    QTest::addColumn<int>("peer");
+    QTest::newRow("silent TLS 1.3 peer after its session tickets") << int(Peer::SilentAfterTickets);
+    QTest::newRow("TCP accepted, no handshake") << int(Peer::NoHandshake);
+    QTest::newRow("answer dripping a byte at a time") << int(Peer::Drip);
+    QTest::newRow("proxy silent after the connection") << int(Peer::SilentProxy);
+    QTest::newRow("silent peer behind a proxy") << int(Peer::SilentBehindProxy);
+}
 
 // A report service in this mode, and a web logger that sends to it and trusts the
 // certificates in trusted (the test CA when empty).
@@ -292,9 +490,14 @@ private slots:
         pki.other = fixture::MakeCa(fixture::ScratchDir("pki/other"), "/CN=Someone Else CA");
         fixture::KeyFiles key = fixture::MakeKey(dir, "server", "rsa:2048");
         fixture::IssueCert(pki.ca, "server", key, "/CN=127.0.0.1", 30,
-                           "subjectAltName=IP:127.0.0.1\nextendedKeyUsage=serverAuth");
+                           std::string("subjectAltName=IP:127.0.0.1,DNS:localhost,DNS:") + kServiceName +
+                               "\nextendedKeyUsage=serverAuth");
         pki.serverCert = pki.ca.dir + "/server.pem";
         pki.serverKey = key.keyPem;
+        // The common name too names the other host: a name check that falls back on it refuses as well.
+        fixture::IssueCert(pki.ca, "othername", key, "/CN=elsewhere.example", 30,
+                           "subjectAltName=DNS:elsewhere.example\nextendedKeyUsage=serverAuth");
+        pki.otherNameCert = pki.ca.dir + "/othername.pem";
     }
 
     void sendsOnlyAfterConsent()
@@ -575,20 +778,235 @@ private slots:
         QVERIFY2(rig.sys.CountWith(L"no answer") == 1, qPrintable(Q(rig.sys.Dump())));
     }
 
+    // The window's close ends the program at once whatever holds the report: a child process
+    // sends one to the peer, is told to close when the report is as far as the peer lets it go,
+    // and must be gone within 2 s of that.
+    void closingWithAReportOnTheWire_data() { AddPeerRows(); }
+
     void closingWithAReportOnTheWire()
     {
-        ReportService service(pki.serverCert, pki.serverKey, ReportService::Stall);
+        QFETCH(int, peer);
+        PeerRig rig(pki, Peer(peer));
+        QVERIFY(rig.Ready());
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("TESSALY_TEST_CLOSING_URL"), QString::fromLatin1(rig.url));
+        env.insert(QStringLiteral("TESSALY_TEST_CLOSING_CA"), QString::fromStdString(pki.ca.certPem));
+        env.insert(QStringLiteral("TESSALY_TEST_CLOSING_PROXY"), QString::number(rig.proxyPort));
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedChannels);
+        QElapsedTimer clock;
+        qint64 ended = -1;
+        connect(&child, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), this,
+                [&] { ended = clock.elapsed(); });
+        child.start(QCoreApplication::applicationFilePath(), QStringList());
+        QVERIFY(child.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(rig.OnTheWire() || child.state() == QProcess::NotRunning, 60000);
+        QVERIFY2(child.state() == QProcess::Running, "the child ended before its report was on the wire");
+        QTest::qWait(300); // the tickets, or the first bytes of the drip, reach the report's read
+        clock.start();
+        child.write("close\n");
+        QTRY_VERIFY_WITH_TIMEOUT(ended >= 0, 60000);
+        qInfo("%lld ms from the close to the end of the process", ended);
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.exitCode(), 0); // nothing of the report logged, no leak, no fault
+        QVERIFY2(ended < 2000, qPrintable(QString::number(ended) + " ms"));
+    }
+
+    // The limit holds for the whole exchange, from the look-up to the close, whatever holds the
+    // report: the outcome comes when it runs out, not later.
+    void limitHoldsForTheWholeExchange_data() { AddPeerRows(); }
+
+    void limitHoldsForTheWholeExchange()
+    {
+        QFETCH(int, peer);
+        const int limit = 3000;
+        PeerRig rig(pki, Peer(peer));
+        QVERIFY(rig.Ready());
+        ProxyInUse proxy(rig.proxyPort);
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(rig.url.constData());
+        web.timeout(limit);
+        QElapsedTimer clock;
+        clock.start();
+        Critical(web, L"failure");
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report") == 1, 20000);
+        const qint64 elapsed = clock.elapsed();
+        qInfo("outcome after %lld ms", elapsed);
+        QVERIFY2(rig.OnTheWire(), "the report never reached the peer");
+        QVERIFY2(sys.CountWith(L"no answer from", 16) == 1 && sys.CountWith(L"within 3000 ms", 16) == 1,
+                 qPrintable(Q(sys.Dump())));
+        QVERIFY2(elapsed >= limit && elapsed < limit + 1000, qPrintable(QString::number(elapsed) + " ms"));
+    }
+
+    // A host name is looked up, each of its addresses tried in turn, and the certificate
+    // checked against the name.
+    void sendsToAServiceByItsName()
+    {
+        const QHostInfo local = QHostInfo::fromName(QStringLiteral("localhost"));
+        if (!local.addresses().contains(QHostAddress(QHostAddress::LocalHost)))
+            QSKIP("this machine has no name localhost for 127.0.0.1");
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
         QVERIFY(service.Ready());
         Consent consent;
         MemoryLogger sys(0x32);
-        {
-            Logging::CWebLogger web(1, &consent, 0x20, &sys);
-            web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(service.Url().constData());
-            Critical(web, L"failure");
-            QTRY_COMPARE_WITH_TIMEOUT(service.received.size(), 1, 20000);
-        }
-        QCoreApplication::processEvents();
-        QCOMPARE(sys.CountWith(L"Error report"), size_t(0));
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        const QByteArray url = "https://localhost:" + QByteArray::number(service.serverPort()) + kPath;
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(url.constData());
+        Critical(web, L"failure");
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report") == 1, 20000);
+        QVERIFY2(sys.CountWith(L"Error report sent", 2) == 1, qPrintable(Q(sys.Dump())));
+        QVERIFY(service.received.value(0).head.contains("Host: localhost:"));
+    }
+
+    // A name that cannot be found, however long the machine's resolver takes to say so, ends
+    // within the limit.
+    void unknownNameEndsWithinTheLimit()
+    {
+        const int limit = 3000;
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL("https://report-service.invalid/axis2/services/ReportLog");
+        web.timeout(limit);
+        QElapsedTimer clock;
+        clock.start();
+        Critical(web, L"failure");
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report") == 1, 20000);
+        QVERIFY2(clock.elapsed() < limit + 1000, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        QVERIFY2(sys.CountWith(L"Error report could not be sent", 16) == 1, qPrintable(Q(sys.Dump())));
+    }
+
+    // Only a certificate that names the address's host vouches for the service, even one of the
+    // trusted CA: by its IP address, or by its name where a proxy reaches it.
+    void refusesACertificateForAnotherName_data()
+    {
+        QTest::addColumn<bool>("byName");
+        QTest::addColumn<QString>("logged");
+        QTest::newRow("address, certificate for a name") << false << "mismatch";
+        QTest::newRow("name, certificate for another name") << true << "mismatch";
+    }
+
+    void refusesACertificateForAnotherName()
+    {
+        QFETCH(bool, byName);
+        QFETCH(QString, logged);
+        ReportService service(pki.otherNameCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        ConnectProxy tunnel(service.serverPort());
+        ProxyInUse proxy(byName ? tunnel.serverPort() : 0);
+        const QByteArray url = (byName ? QByteArray("https://") + kServiceName : QByteArray("https://127.0.0.1")) + ":" +
+                               QByteArray::number(service.serverPort()) + kPath;
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(url.constData());
+        Critical(web, L"secret details");
+        QTRY_COMPARE_WITH_TIMEOUT(sys.CountWith(L"Error report could not be sent", 16), size_t(1), 20000);
+        QVERIFY2(sys.CountWith(logged.toStdWString(), 16) == 1, qPrintable(Q(sys.Dump())));
+        QCOMPARE(service.connections, 1);
+        QVERIFY2(service.received.isEmpty(), "the report went to a server of another name");
+        QVERIFY(!tunnel.upstream.contains("secret details"));
+    }
+
+    // The machine's HTTP proxy carries the report by CONNECT; it sees the TLS stream alone,
+    // and its credentials go to it only.
+    void sendsThroughAnHttpProxy_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("no credentials") << QString() << QString();
+        QTest::newRow("credentials") << "reporter" << "pass:word";
+    }
+
+    void sendsThroughAnHttpProxy()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        ReportService service(pki.serverCert, pki.serverKey, ReportService::Answer);
+        QVERIFY(service.Ready());
+        ConnectProxy tunnel(service.serverPort());
+        QVERIFY(tunnel.isListening());
+        ProxyInUse proxy(tunnel.serverPort(), user, password);
+        const QByteArray target = kServiceName + QByteArray(":") + QByteArray::number(service.serverPort());
+        const QByteArray url = "https://" + target + kPath;
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(url.constData());
+        Critical(web, L"secret details");
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report") == 1, 20000);
+        QVERIFY2(sys.CountWith(L"Error report sent", 2) == 1, qPrintable(Q(sys.Dump())));
+        QCOMPARE(service.received.size(), 1);
+        QVERIFY(service.received[0].body.contains("secret details"));
+
+        QVERIFY2(tunnel.request.startsWith("CONNECT " + target + " HTTP/1."), tunnel.request.constData());
+        const QByteArray authorization = "Proxy-Authorization: Basic " + (user + ":" + password).toUtf8().toBase64();
+        QCOMPARE(tunnel.request.contains(authorization), !user.isEmpty());
+        QVERIFY2(!service.received[0].head.toLower().contains("proxy-authorization"), service.received[0].head.constData());
+        // Nothing but TLS records passed the proxy either way.
+        QVERIFY(IsTlsStream(tunnel.upstream));
+        QVERIFY(IsTlsStream(tunnel.downstream));
+        for (const QByteArray& plain : {QByteArray("secret details"), QByteArray("user@example.org"),
+                                        QByteArray("ReportLog"), QByteArray("Envelope"), QByteArray("HTTP/1.")})
+            QVERIFY2(!tunnel.upstream.contains(plain) && !tunnel.downstream.contains(plain), plain.constData());
+    }
+
+    // A proxy that does not open the tunnel fails the report at once, in words that name it and
+    // the service, whatever it answered.
+    void proxyThatDoesNotOpenTheTunnel_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("logged");
+        QTest::addColumn<QString>("detail");
+        const QString refused = QStringLiteral("did not open a tunnel to ") + kServiceName + ":443";
+        QTest::newRow("403") << QByteArray("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n") << refused
+                             << "(403 Forbidden)";
+        QTest::newRow("407, asking for other credentials")
+            << QByteArray("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                          "Proxy-Authenticate: Basic realm=\"lan\"\r\n\r\n")
+            << refused << "(407 Proxy Authentication Required)";
+        QTest::newRow("an answer that is no HTTP") << QByteArray("SSH-2.0-OpenSSH_9.2p1 Debian-2\r\n") << refused << "";
+        QTest::newRow("closed without a word") << QByteArray() << "closed the connection" << "";
+        QTest::newRow("closed within the status line") << QByteArray("HTTP/1.1 20") << "closed the connection" << "";
+        QTest::newRow("closed within the head") << QByteArray("HTTP/1.1 200 Connection established\r\nVia: 1.1 lan\r\n")
+                                                << "closed the connection" << "";
+        QTest::newRow("a head without end")
+            << "HTTP/1.1 200 Connection established\r\n" + QByteArray(20000, 'x') << "sent an answer without end" << "";
+    }
+
+    void proxyThatDoesNotOpenTheTunnel()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, logged);
+        QFETCH(QString, detail);
+        const int limit = 15000;
+        RefusingProxy refusing(answer);
+        QVERIFY(refusing.isListening());
+        ProxyInUse proxy(refusing.serverPort(), QStringLiteral("reporter"), QStringLiteral("pass:word"));
+        const QByteArray url = QByteArray("https://") + kServiceName + kPath;
+        Consent consent;
+        MemoryLogger sys(0x32);
+        Logging::CWebLogger web(1, &consent, 0x20, &sys);
+        web.trustedCerts(pki.ca.certPem.c_str()).endpointURL(url.constData());
+        web.timeout(limit);
+        QElapsedTimer clock;
+        clock.start();
+        Critical(web, L"secret details");
+        QTRY_VERIFY_WITH_TIMEOUT(sys.CountWith(L"Error report") == 1, 20000);
+        // Given up on the proxy's word, not at the limit.
+        QVERIFY2(clock.elapsed() < limit / 2, qPrintable(QString::number(clock.elapsed()) + " ms"));
+        const QString proxyName = "the proxy 127.0.0.1:" + QString::number(refusing.serverPort()) + " ";
+        const QString text = Q(sys.Dump());
+        QVERIFY2(sys.CountWith(L"Error report could not be sent", 16) == 1, qPrintable(text));
+        QVERIFY2(text.contains(proxyName + logged) && text.contains(detail), qPrintable(text));
+        QVERIFY2(!text.contains(QStringLiteral("pass:word")) && !text.contains(QStringLiteral("cGFzczp3b3Jk")),
+                 qPrintable(text));
+        QVERIFY2(refusing.request.startsWith("CONNECT " + QByteArray(kServiceName) + ":443 HTTP/1."),
+                 refusing.request.constData());
+        QVERIFY(!refusing.request.contains("secret details"));
     }
 
     void otherThreadsAreAskedOnTheGuiThread()
@@ -625,11 +1043,40 @@ private slots:
     }
 };
 
+// The child of closingWithAReportOnTheWire: sends a report to the address it is given and,
+// once told on its standard input, closes the logger and ends, as the window does at its close.
+int ClosingChild(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    ProxyInUse proxy(quint16(qEnvironmentVariableIntValue("TESSALY_TEST_CLOSING_PROXY")));
+    Consent consent;
+    MemoryLogger sys(0x32);
+    std::unique_ptr<Logging::CWebLogger> web(new Logging::CWebLogger(1, &consent, 0x20, &sys));
+    web->trustedCerts(qgetenv("TESSALY_TEST_CLOSING_CA").constData())
+        .endpointURL(qgetenv("TESSALY_TEST_CLOSING_URL").constData());
+    web->severity(32) << L"failure";
+    web->flush();
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        input.setEnabled(false);
+        web.reset();
+        app.quit();
+    });
+    app.exec();
+    if (sys.CountWith(L"Error report") != 0) {
+        fprintf(stderr, "%ls", sys.Dump().c_str());
+        return 3; // the report was not given up
+    }
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
     // The loopback service is reached directly, whatever proxy the machine names.
     for (const char* name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         qunsetenv(name);
+    if (qEnvironmentVariableIsSet("TESSALY_TEST_CLOSING_URL"))
+        return ClosingChild(argc, argv);
     QCoreApplication app(argc, argv);
     WebLoggerTest test;
     return QTest::qExec(&test, argc, argv);
