@@ -62,14 +62,17 @@ private:
         const fixture::Ca ca = fixture::MakeCa(dir, "/O=Tessaly/CN=Tessaly EC Test CA");
         const fixture::KeyFiles throwaway = fixture::MakeKey(dir, name + "-request", "ec:prime256v1");
         const std::string pem = dir + "/" + name + ".pub.pem", csr = dir + "/" + name + ".csr",
-                          der = dir + "/" + name + ".der";
+                          der = dir + "/" + name + ".der", ext = dir + "/" + name + ".ext";
+        // An extension makes it version 3 whatever OpenSSL's version.
+        fixture::WriteText(ext, "keyUsage=critical,digitalSignature\n");
         if (!fixture::RunOrReport("openssl pkey -pubin -inform DER -in " + fixture::Quote(publicDer) + " -out " +
                                   fixture::Quote(pem)) ||
             !fixture::RunOrReport("openssl req -new -key " + fixture::Quote(throwaway.keyPem) + " -subj " +
                                   fixture::Quote(subject) + " -config /dev/null -out " + fixture::Quote(csr)) ||
             !fixture::RunOrReport("openssl x509 -req -in " + fixture::Quote(csr) + " -CA " + fixture::Quote(ca.certDer) +
                                   " -CAform DER -CAkey " + fixture::Quote(ca.keyPem) + " -force_pubkey " +
-                                  fixture::Quote(pem) + " -set_serial 0x0801 -days 30 -outform DER -out " +
+                                  fixture::Quote(pem) + " -extfile " + fixture::Quote(ext) +
+                                  " -set_serial 0x0801 -days 30 -outform DER -out " +
                                   fixture::Quote(der)))
             return std::string();
         return der;
