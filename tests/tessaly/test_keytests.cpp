@@ -69,8 +69,8 @@ private:
                                   fixture::Quote(pem)) ||
             !fixture::RunOrReport("openssl req -new -key " + fixture::Quote(throwaway.keyPem) + " -subj " +
                                   fixture::Quote(subject) + " -config /dev/null -out " + fixture::Quote(csr)) ||
-            !fixture::RunOrReport("openssl x509 -req -in " + fixture::Quote(csr) + " -CA " + fixture::Quote(ca.certDer) +
-                                  " -CAform DER -CAkey " + fixture::Quote(ca.keyPem) + " -force_pubkey " +
+            !fixture::RunOrReport("openssl x509 -req -in " + fixture::Quote(csr) + " -CA " +
+                                  fixture::Quote(ca.certDer) + " -CAform DER -CAkey " + fixture::Quote(ca.keyPem) + " -force_pubkey " +
                                   fixture::Quote(pem) + " -extfile " + fixture::Quote(ext) +
                                   " -set_serial 0x0801 -days 30 -outform DER -out " +
                                   fixture::Quote(der)))

@@ -56,7 +56,8 @@ QStringList UndecodedRows(CProviderTreeWidget* tree, QTreeWidgetItem* row)
     if (row->text(0).startsWith(QLatin1String("Certificate("))) {
         SelectRow(tree, row);
         const QStringList pane = PaneLines(tree);
-        if (CProviderTreeWidget::GetItemIcon(row) == 6 || pane.contains(QStringLiteral("The certificate can not be decoded.=")) ||
+        if (CProviderTreeWidget::GetItemIcon(row) == 6 ||
+            pane.contains(QStringLiteral("The certificate can not be decoded.=")) ||
             pane.filter(QRegularExpression(QStringLiteral("^Serial number=.+"))).isEmpty())
             out << row->text(0) + QStringLiteral(": ") + pane.join(QStringLiteral(" | "));
     }
