@@ -274,6 +274,10 @@ private slots:
             "CertViewDialog");
         Action(window, "actionCertView")->trigger();
         QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QStringList certRows;
+        DumpRows(certRow, 0, certRows);
+        qInfo("rows: %s\npane: %s\nview: %s", qPrintable(certRows.join(" | ")), qPrintable(pane.join(" | ")),
+              qPrintable(view.join(" | ")));
         QCOMPARE(view.size(), 7);
         QCOMPARE(view[0], QStringLiteral("Version=3"));
         QCOMPARE(view[1], QStringLiteral("Serial No=0801"));
