@@ -167,6 +167,20 @@ void ReadDsaKey(const SubjectPublicKeyInfo& spki, CL_CERTIFICATE* rec)
     DecanonizedCopy(parms.g, &rec->pDSAKey->G);
 }
 
+// id-ecPublicKey (RFC 5480).
+const char kEcPublicKey[] = "1.2.840.10045.2.1";
+
+// The curve an EC key's parameters name; empty for implicit or spelt-out parameters,
+// which are no reason to refuse the certificate.
+std::string NamedCurve(const AlgorithmIdentifier& alg)
+{
+    if (!alg.parameters)
+        return std::string();
+    AsnOid curve;
+    std::string ignored;
+    return AnyToType(alg.parameters, &curve, &ignored) ? pellum::OidText(curve) : std::string();
+}
+
 void ReadExtensions(const Extensions& list, CL_CERTIFICATE* rec)
 {
     rec->cExtension = 0;
@@ -211,15 +225,15 @@ void Fill(const _CPBLOB& der, const Certificate& cert, CL_CERTIFICATE* rec)
     ReadTime(tbs.validity.notAfter, &rec->tNotAfter);
     pellum::CopyToBlob(tbs.serialNumber.c_str(), static_cast<size_t>(tbs.serialNumber.length()), &rec->SerialNumber);
 
-    std::string keyAlg = pellum::OidText(tbs.subjectPublicKeyInfo.algorithm.algorithm);
-    if (keyAlg == id_RSA_rsa) {
+    const AlgorithmIdentifier& keyAlg = tbs.subjectPublicKeyInfo.algorithm;
+    rec->sKeyAlgorithm = pellum::OidText(keyAlg.algorithm);
+    if (rec->sKeyAlgorithm == id_RSA_rsa)
         ReadRsaKey(tbs.subjectPublicKeyInfo, rec);
-    } else if (keyAlg == id_X957_dsa) {
+    else if (rec->sKeyAlgorithm == id_X957_dsa)
         ReadDsaKey(tbs.subjectPublicKeyInfo, rec);
-    } else {
-        pellum::LastError() = "Unknown public key algorithm: " + keyAlg;
-        throw pellum::Failure();
-    }
+    else if (rec->sKeyAlgorithm == kEcPublicKey)
+        rec->sKeyCurve = NamedCurve(keyAlg);
+    // Any other key: the certificate reads as any other; its key is named by its OID.
 
     if (tbs.extensions)
         ReadExtensions(*tbs.extensions, rec);

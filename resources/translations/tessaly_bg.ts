@@ -427,6 +427,10 @@ Please enter it first.</source>
         <translation>Активната карта не съдържа подходящи ключове.</translation>
     </message>
     <message>
+        <source>Its key pairs of other types, such as EC key pairs, are not supported for a request: only RSA and DSA keys are.</source>
+        <translation>Двойките ключове от други видове, например EC, не се поддържат за заявка: поддържат се само RSA и DSA ключове.</translation>
+    </message>
+    <message>
         <source>Unable to generate certificate request.</source>
         <translation>Заявката за сертификат не може да бъде създадена.</translation>
     </message>
@@ -492,6 +496,10 @@ Please enter it first.</source>
     <message>
         <source>Subject</source>
         <translation>Субект</translation>
+    </message>
+    <message>
+        <source>Public key</source>
+        <translation>Публичен ключ</translation>
     </message>
 </context>
 <context>
@@ -1096,6 +1104,10 @@ It was left as it is; tessaly goes on without it.</source>
     <message>
         <source>This module needs initialisation arguments of its own, which no general program passes; it cannot be used here.</source>
         <translation>Този модул изисква собствени аргументи за инициализация, които никоя обща програма не подава; той не може да се използва тук.</translation>
+    </message>
+    <message>
+        <source>The certificate&apos;s key is neither an RSA nor a DSA key: the program works only with RSA and DSA keys.</source>
+        <translation>Ключът на сертификата не е нито RSA, нито DSA ключ: програмата работи само с RSA и DSA ключове.</translation>
     </message>
     <message>
         <source>The provider %1 does not answer: its module has not finished its start after %2 seconds.
@@ -1728,6 +1740,10 @@ What could be read of it is used. When the settings are saved, the file as it is
     <message>
         <source>Valid from</source>
         <translation>Валиден от</translation>
+    </message>
+    <message>
+        <source>Public key</source>
+        <translation>Публичен ключ</translation>
     </message>
     <message>
         <source>Valid to</source>

@@ -215,8 +215,15 @@ void CertRequestDialog::FillKeyPairs(int nKeyType)
                                       static_cast<int>(i));
     }
     if (ui->comboKeyPair->count() == 0) {
-        QMessageBox::information(this, tr("Keys Not Found"), tr("The active card does not contain proper keys."),
-                                 QMessageBox::Ok);
+        QString text = tr("The active card does not contain proper keys.");
+        // Pairs of a type no policy can take are on the card: the box says why they are not offered.
+        for (CPKCS11AsymmetricKey* key : m_keys)
+            if (key && !(key->GetKeyFlags() & (KEY_TYPE_RSA | KEY_TYPE_DSA))) {
+                text += QLatin1Char('\n') + tr("Its key pairs of other types, such as EC key pairs, are not "
+                                               "supported for a request: only RSA and DSA keys are.");
+                break;
+            }
+        QMessageBox::information(this, tr("Keys Not Found"), text, QMessageBox::Ok);
         ui->btnOK->setEnabled(false);
     }
 }

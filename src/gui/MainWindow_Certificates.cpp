@@ -54,11 +54,13 @@ bool MainWindow::InstallCertificate(CPKCS11Token& token, unsigned char* pbCert, 
         ShowError(tr("Unable to import the certificate."), false, true);
         return false;
     }
-    // A file that is no certificate, or one for keys the card does not hold, is the user's
-    // mistake, not a fault of the program that asks for an error report.
-    const bool bUserMistake =
-        m_lastError.GetFlag() == TSY_KIND_PLAIN &&
-        (m_lastError.GetCode() == TSY_CERT_DECODE_FAILED || m_lastError.GetCode() == TSY_KEYSET_NOT_EXISTS);
+    // A file that is no certificate, one for keys the card does not hold, or one for a key
+    // the program cannot pair, is the user's mistake, not a fault of the program that asks
+    // for an error report.
+    const unsigned long code = m_lastError.GetCode();
+    const bool bUserMistake = m_lastError.GetFlag() == TSY_KIND_PLAIN &&
+                              (code == TSY_CERT_DECODE_FAILED || code == TSY_KEYSET_NOT_EXISTS ||
+                               code == TSY_KEY_TYPE_NOT_SUPPORTED);
     ShowError(tr("Unable to import the certificate."), !bUserMistake, true);
     return false;
 }

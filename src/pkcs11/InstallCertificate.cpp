@@ -187,6 +187,9 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
     if (!pbCert || !cbCert || !CL_DecodeCertificate(&certBlob, &pRecord) || !pRecord)
         return fail({TSY_CERT_DECODE_FAILED, TSY_KIND_PLAIN});
     TRecordPtr record(pRecord);
+    // The key pair is found by the RSA or DSA key the certificate carries.
+    if (!record->pRSAKey && !record->pDSAKey)
+        return fail({TSY_KEY_TYPE_NOT_SUPPORTED, TSY_KIND_PLAIN});
 
     // The public key on the token with the certificate's key material.
     CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
@@ -200,8 +203,6 @@ bool CPKCS11Token::InstallCertificate(unsigned char* pbCert, uint32_t cbCert, bo
         keyTemplate.push_back(Attr(CKA_SUBPRIME, record->pDSAKey->Q));
         keyTemplate.push_back(Attr(CKA_BASE, record->pDSAKey->G));
         keyTemplate.push_back(Attr(CKA_VALUE, record->pDSAKey->Y));
-    } else {
-        return fail({TSY_CERT_DECODE_FAILED, TSY_KIND_PLAIN});
     }
     const size_t nIntegers = keyTemplate.size();
     keyTemplate.push_back({CKA_CLASS, &publicClass, sizeof publicClass});

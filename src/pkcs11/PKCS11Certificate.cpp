@@ -125,6 +125,40 @@ void CPKCS11Certificate::Decode()
     m_tValidTo = record->tNotAfter;
 }
 
+std::string CPKCS11Certificate::KeyAlgorithmName(const CL_CERTIFICATE& record)
+{
+    static const struct {
+        const char* oid;
+        const char* name;
+    } algorithms[] = {
+        {"1.2.840.113549.1.1.1", "RSA"}, {"1.2.840.10040.4.1", "DSA"},     {"1.3.101.112", "Ed25519"},
+        {"1.3.101.113", "Ed448"},        {"1.2.840.113549.1.1.10", "RSA-PSS"},
+    };
+    static const struct {
+        const char* oid;
+        const char* name;
+    } curves[] = {
+        {"1.2.840.10045.3.1.7", "P-256"},
+        {"1.3.132.0.34", "P-384"},
+        {"1.3.132.0.35", "P-521"},
+    };
+    if (record.sKeyAlgorithm == "1.2.840.10045.2.1") {
+        for (const auto& c : curves)
+            if (record.sKeyCurve == c.oid)
+                return std::string("EC ") + c.name;
+        return record.sKeyCurve.empty() ? std::string("EC") : "EC " + record.sKeyCurve;
+    }
+    for (const auto& a : algorithms)
+        if (record.sKeyAlgorithm == a.oid)
+            return a.name;
+    return record.sKeyAlgorithm;
+}
+
+bool CPKCS11Certificate::HasRsaOrDsaKey(const CL_CERTIFICATE& record)
+{
+    return record.pRSAKey || record.pDSAKey;
+}
+
 std::string CPKCS11Certificate::OrganizationFromNameText(const std::string& sNameText)
 {
     // Only a line that starts with "O=" names the organisation: "CN=Foo O=Bar" or
@@ -155,4 +189,7 @@ void CPKCS11Certificate::PopulateFields(CFieldList* pFields)
     (*pFields)[QObject::tr("Issuer")] = CertificateNameText(m_sIssuer);
     (*pFields)[QObject::tr("Valid from")] = FormatTime(m_tValidFrom);
     (*pFields)[QObject::tr("Valid to")] = FormatTime(m_tValidTo);
+    // RSA and DSA certificates show as they always did; any other key is named.
+    if (!HasRsaOrDsaKey(*m_pCertificate))
+        (*pFields)[QObject::tr("Public key")] = QString::fromStdString(KeyAlgorithmName(*m_pCertificate));
 }

@@ -38,6 +38,13 @@ public:
     // Every attribute a certificate object needs, for one call.
     static const tsy::TAttributeRequest* ReadRequests(size_t* pCount);
 
+    // The name of a certificate's key for the user: "RSA", "DSA", "EC P-256", "EC P-384",
+    // "EC P-521", "Ed25519", "Ed448", "RSA-PSS", or for an unnamed one "EC " and the curve's
+    // dotted OID, or the algorithm's dotted OID.
+    static std::string KeyAlgorithmName(const CL_CERTIFICATE& record);
+    // Whether the record carries the RSA or DSA key that signing, verifying and installing need.
+    static bool HasRsaOrDsaKey(const CL_CERTIFICATE& record);
+
     // The value of the first line of a name text (one attribute a line) that
     // starts with "O="; empty when there is none.
     static std::string OrganizationFromNameText(const std::string& sNameText);

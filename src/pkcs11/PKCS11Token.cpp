@@ -264,8 +264,12 @@ void CPKCS11Token::PopulateFields(CFieldList* pFields)
                                                     .arg(m_tokenInfo.ulFreePrivateMemory)
                                                     .arg(m_tokenInfo.ulTotalPrivateMemory);
     }
-    if (!m_bInitialized)
+    // A card not yet initialised has no PIN that could be blocked: SoftHSM2 reports
+    // CKF_SO_PIN_LOCKED on its blank token all the same.
+    if (!m_bInitialized) {
         fields[QObject::tr("The card is not initialized.")] = QString();
+        return;
+    }
     if (m_bUserPINLocked)
         fields[QObject::tr("The user PIN of the card is blocked.")] = QString();
     if (m_bSOPINLocked)

@@ -20,6 +20,8 @@
 #define TSY_MODULE_NEEDS_ARGUMENTS 0x80001008UL
 // A module that did not return from C_Initialize within the caller's time limit.
 #define TSY_MODULE_NOT_ANSWERING 0x80001009UL
+// A certificate whose key is neither RSA nor DSA, where an operation needs such a key.
+#define TSY_KEY_TYPE_NOT_SUPPORTED 0x8000100AUL
 
 // What the code of a CTSYException means.
 enum TSYErrorKind : uint32_t {

@@ -574,6 +574,52 @@ private slots:
         QVERIFY(!okEnabled);
     }
 
+    // A card whose only key pair is an EC pair: the box says why it is not offered.
+    void ecKeyPairIsNotOfferedAndSaysWhy()
+    {
+        // A 16-byte CKA_ID: the next test's init removes the pair again.
+        CK_FUNCTION_LIST_PTR fl = m_token->GetFunctionList();
+        const CK_SESSION_HANDLE s = m_token->GetSession();
+        unsigned char id[16] = {0xEC};
+        const unsigned char p256[] = {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07};
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE pub[] = {{CKA_EC_PARAMS, (void*)p256, sizeof p256}, {CKA_TOKEN, &yes, sizeof yes},
+                              {CKA_VERIFY, &yes, sizeof yes}, {CKA_ID, id, sizeof id}};
+        CK_ATTRIBUTE priv[] = {{CKA_TOKEN, &yes, sizeof yes}, {CKA_PRIVATE, &yes, sizeof yes},
+                               {CKA_SIGN, &yes, sizeof yes}, {CKA_ID, id, sizeof id}};
+        CK_MECHANISM mechanism = {CKM_EC_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_HANDLE hPub = 0, hPriv = 0;
+        QCOMPARE(fl->C_GenerateKeyPair(s, &mechanism, pub, 4, priv, 4, &hPub, &hPriv), CKR_OK);
+        QVERIFY(m_token->ReadObjects());
+        TKeysVector ec;
+        for (CPKCS11AsymmetricKey* key : CollectEnrolmentKeys(*m_token, KeysForRequest, nullptr))
+            if (key->GetKeyFlags() & KEY_TYPE_EC)
+                ec.push_back(key);
+        QCOMPARE(int(ec.size()), 1);
+
+        TestHost host;
+        CertRequestDialog form(ShippedFolder() + QStringLiteral("/Schema.xml"),
+                               ShippedFolder() + QStringLiteral("/SchemaResources.en.xml"), ec, *m_token, host,
+                               host.HostWidget());
+        fixture::ModalDriver driver;
+        QStringList boxes;
+        driver.Expect(
+            [&](QWidget* w) {
+                fixture::ModalDriver* nested = new fixture::ModalDriver(10000, w);
+                nested->Expect(Note(boxes), "QMessageBox");
+                ChoosePolicy(w, kExistingRsa);
+                nested->WaitFinished();
+                fixture::ModalDriver::Click(w, "btnCancel");
+            },
+            "CertRequestDialog");
+        form.exec();
+        QVERIFY2(driver.Finished(), qPrintable(driver.Failures().join("; ")));
+        QCOMPARE(boxes, QStringList{"The active card does not contain proper keys.\nIts key pairs of other types, "
+                                    "such as EC key pairs, are not supported for a request: only RSA and DSA keys "
+                                    "are."});
+        QVERIFY(host.errors.isEmpty());
+    }
+
     // Every shipped policy, in both languages, to a request that verifies and whose
     // subject is what was entered.
     void everyShippedPolicyMakesAVerifiedRequest_data()

@@ -140,9 +140,26 @@ inline void CompareWithOpenSsl(const Bytes& der, const CL_CERTIFICATE& rec)
     EXPECT_EQ(rec.tNotBefore, AsnTime(X509_get0_notBefore(x.get())));
     EXPECT_EQ(rec.tNotAfter, AsnTime(X509_get0_notAfter(x.get())));
 
+    // The key's algorithm (and an EC key's named curve) as the certificate names them.
+    const ASN1_OBJECT* keyAlg = nullptr;
+    const void* keyParam = nullptr;
+    int keyParamType = V_ASN1_UNDEF;
+    X509_ALGOR* algor = nullptr;
+    ASSERT_EQ(X509_PUBKEY_get0_param(nullptr, nullptr, nullptr, &algor, X509_get_X509_PUBKEY(x.get())), 1);
+    X509_ALGOR_get0(&keyAlg, &keyParamType, &keyParam, algor);
+    EXPECT_EQ(rec.sKeyAlgorithm, OidText(keyAlg));
+    const bool namedCurve = OidText(keyAlg) == "1.2.840.10045.2.1" && keyParamType == V_ASN1_OBJECT;
+    EXPECT_EQ(rec.sKeyCurve, namedCurve ? OidText(static_cast<const ASN1_OBJECT*>(keyParam)) : std::string());
+
     EVP_PKEY* key = X509_get0_pubkey(x.get());
-    ASSERT_NE(key, nullptr);
-    if (EVP_PKEY_is_a(key, "RSA")) {
+    const bool rsaOrDsa = OidText(keyAlg) == "1.2.840.113549.1.1.1" || OidText(keyAlg) == "1.2.840.10040.4.1";
+    if (rsaOrDsa)
+        ASSERT_NE(key, nullptr);
+    if (!rsaOrDsa) {
+        // Any other key: no RSA or DSA material, whatever OpenSSL makes of the key.
+        EXPECT_EQ(rec.pRSAKey, nullptr);
+        EXPECT_EQ(rec.pDSAKey, nullptr);
+    } else if (EVP_PKEY_is_a(key, "RSA")) {
         ASSERT_NE(rec.pRSAKey, nullptr);
         EXPECT_EQ(rec.pDSAKey, nullptr);
         EXPECT_EQ(Hex(rec.pRSAKey->Modulus), BnParam(key, OSSL_PKEY_PARAM_RSA_N));

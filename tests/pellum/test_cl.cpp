@@ -222,15 +222,79 @@ TEST_F(PellumCerts, DsaWithoutParametersAndSelfSigned)
     EXPECT_EQ(DecodeFailure(dertest::Write(cert)), "Missing DSA public key parameters");
 }
 
-TEST_F(PellumCerts, EllipticCurveKeyIsRefused)
+// Roots and holders of keys the program cannot sign with read as any other certificate:
+// names, serial number, dates and extensions as OpenSSL reads them, the key named by its
+// algorithm (and curve), and no RSA or DSA key material.
+TEST_F(PellumCerts, CertificatesOfEveryKeyAlgorithmDecode)
 {
-    auto key = Key("ec", "ec:prime256v1");
-    Bytes der = Read(fixture::IssueCert(*ca, "ec", key, "/CN=EC Holder"));
-    EXPECT_EQ(DecodeFailure(der), "Unknown public key algorithm: 1.2.840.10045.2.1");
-    // A later success clears the text.
-    Bytes caDer = Read(ca->certDer);
-    CertPtr rec = Decode(caDer);
-    EXPECT_STREQ(CL_GetLastError(), "");
+    const char* const ec = "1.2.840.10045.2.1";
+    const std::string root = "basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n"
+                             "subjectKeyIdentifier=hash";
+    struct Case {
+        const char* alg;
+        bool selfSigned;  // a root signed with its own key, else issued by the RSA test CA
+        const char* keyAlgorithm;
+        const char* curve;
+    } cases[] = {
+        {"ec:prime256v1", true, ec, "1.2.840.10045.3.1.7"},
+        {"ec:secp384r1", true, ec, "1.3.132.0.34"},
+        {"ec:secp521r1", false, ec, "1.3.132.0.35"},
+        {"ec:brainpoolP256r1", false, ec, "1.3.36.3.3.2.8.1.1.7"},
+        {"ec-explicit:prime256v1", false, ec, ""},
+        {"ed25519", true, "1.3.101.112", ""},
+        {"ed448", false, "1.3.101.113", ""},
+        {"rsa-pss:2048", true, "1.2.840.113549.1.1.10", ""},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        const std::string name = "alg" + std::to_string(++n);
+        auto key = Key(name, c.alg);
+        const std::string subject = std::string("/C=BG/O=Key Test/CN=Holder of ") + c.alg;
+        Bytes der = Read(c.selfSigned ? fixture::MakeSelfSigned(*dir, name, key, subject, 30, root)
+                                      : fixture::IssueCert(*ca, name, key, subject, 30, "keyUsage=digitalSignature"));
+        CertPtr rec = Decode(der);
+        ASSERT_TRUE(rec) << c.alg;
+        SCOPED_TRACE(c.alg);
+        CompareWithOpenSsl(der, *rec);
+        EXPECT_EQ(rec->wVersion, 3);
+        EXPECT_EQ(rec->sKeyAlgorithm, c.keyAlgorithm);
+        EXPECT_EQ(rec->sKeyCurve, c.curve);
+        EXPECT_EQ(rec->pRSAKey, nullptr);
+        EXPECT_EQ(rec->pDSAKey, nullptr);
+        EXPECT_EQ(SimpleName(rec.get(), 0), std::string("Holder of ") + c.alg);
+        EXPECT_EQ(SimpleName(rec.get(), CL_NAME_ISSUER_FLAG),
+                  c.selfSigned ? std::string("Holder of ") + c.alg : std::string("Tessaly Test CA"));
+        EXPECT_STREQ(CL_GetLastError(), "");
+    }
+    // RSA and DSA records name their algorithm too, beside their key material.
+    CertPtr rsa = Decode(Read(ca->certDer));
+    ASSERT_TRUE(rsa);
+    EXPECT_EQ(rsa->sKeyAlgorithm, "1.2.840.113549.1.1.1");
+    EXPECT_EQ(rsa->sKeyCurve, "");
+    EXPECT_NE(rsa->pRSAKey, nullptr);
+}
+
+// An EC key whose parameters are neither a named curve nor spelt out still leaves the
+// certificate readable; the curve is then unknown.
+TEST_F(PellumCerts, EcKeyWithOddParametersDecodes)
+{
+    auto key = Key("ecodd", "ec:prime256v1");
+    Bytes der = Read(fixture::IssueCert(*ca, "ecodd", key, "/CN=EC Odd", 30, "keyUsage=digitalSignature"));
+    Node cert = dertest::Parse(der);
+    Node& tbs = cert[0];
+    Node& alg = tbs[dertest::kSpki][0];
+    ASSERT_EQ(alg.children.size(), 2u);
+    for (int variant = 0; variant < 2; ++variant) {
+        if (variant == 0)
+            alg.children.pop_back();                     // no parameters at all
+        else
+            alg.children.push_back(dertest::Prim(0x05, Bytes()));  // NULL
+        CertPtr rec = Decode(dertest::Write(cert));
+        ASSERT_TRUE(rec) << variant;
+        EXPECT_EQ(rec->sKeyAlgorithm, "1.2.840.10045.2.1");
+        EXPECT_EQ(rec->sKeyCurve, "");
+        EXPECT_EQ(SimpleName(rec.get(), 0), "EC Odd");
+    }
 }
 
 TEST_F(PellumCerts, Utf8BmpAndMultiValuedNames)

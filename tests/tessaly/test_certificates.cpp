@@ -34,7 +34,7 @@ typedef std::vector<unsigned char> Bytes;
 std::string g_store;
 struct TFiles {
     std::string demo, demoRenewed, stranger, signer, pem, junk, empty, fifo, folder;
-    std::string annotatedPem, twoPem, brokenPem, strangerPem;
+    std::string annotatedPem, twoPem, brokenPem, strangerPem, curve;
 } g_files;
 
 Bytes Read(const std::string& path)
@@ -132,6 +132,8 @@ private slots:
         const fixture::KeyFiles stranger = fixture::MakeKey(g_store, "stranger", "rsa:1024");
         g_files.stranger = fixture::MakeSelfSigned(g_store, "stranger", stranger, "/CN=Stranger");
         g_files.strangerPem = g_files.stranger.substr(0, g_files.stranger.size() - 4) + ".pem";
+        const fixture::KeyFiles curve = fixture::MakeKey(g_store, "curve", "ec:prime256v1");
+        g_files.curve = fixture::MakeSelfSigned(g_store, "curve", curve, "/CN=Curve");
         const std::string pemText = fixture::ReadText(g_files.pem);
         g_files.annotatedPem = g_store + "/annotated.pem";
         fixture::WriteText(g_files.annotatedPem, "Certificate:\n    Subject: CN=Demo\n" + pemText);
@@ -225,6 +227,11 @@ private slots:
         QTest::newRow("no key pair for it") << QString::fromStdString(g_files.stranger)
                                             << "Unable to import the certificate.\nThe selected certificate doesn't "
                                                "have corresponding keys on this card." << 16;
+        // A certificate that reads, but whose key the program cannot look for on the card.
+        QTest::newRow("EC certificate") << QString::fromStdString(g_files.curve)
+                                        << "Unable to import the certificate.\nThe certificate's key is neither an RSA "
+                                           "nor a DSA key: the program works only with RSA and DSA keys."
+                                        << 16;
         QTest::newRow("PEM, no key pair for it") << QString::fromStdString(g_files.strangerPem)
                                                  << "Unable to import the certificate.\nThe selected certificate "
                                                     "doesn't have corresponding keys on this card." << 16;

@@ -52,6 +52,31 @@ private:
     QString m_home;
     std::unique_ptr<testmodule::Control> m_tm;
     std::vector<unsigned char> m_rootCertificate;
+    std::string m_ecCertificate;  // DER file of the certificate of the EC pair "Elliptic"
+
+    // A certificate from a CA of the test's own for a public key the test holds no private
+    // key of (one generated on the token): the request is made with a throwaway key.
+    static std::string CertificateForPublicKey(const std::string& dir, const std::string& name,
+                                               const std::string& publicDer, const std::string& subject)
+    {
+        const fixture::Ca ca = fixture::MakeCa(dir, "/O=Tessaly/CN=Tessaly EC Test CA");
+        const fixture::KeyFiles throwaway = fixture::MakeKey(dir, name + "-request", "ec:prime256v1");
+        const std::string pem = dir + "/" + name + ".pub.pem", csr = dir + "/" + name + ".csr",
+                          der = dir + "/" + name + ".der", ext = dir + "/" + name + ".ext";
+        // An extension makes it version 3 whatever OpenSSL's version.
+        fixture::WriteText(ext, "keyUsage=critical,digitalSignature\n");
+        if (!fixture::RunOrReport("openssl pkey -pubin -inform DER -in " + fixture::Quote(publicDer) + " -out " +
+                                  fixture::Quote(pem)) ||
+            !fixture::RunOrReport("openssl req -new -key " + fixture::Quote(throwaway.keyPem) + " -subj " +
+                                  fixture::Quote(subject) + " -config /dev/null -out " + fixture::Quote(csr)) ||
+            !fixture::RunOrReport("openssl x509 -req -in " + fixture::Quote(csr) + " -CA " +
+                                  fixture::Quote(ca.certDer) + " -CAform DER -CAkey " + fixture::Quote(ca.keyPem) + " -force_pubkey " +
+                                  fixture::Quote(pem) + " -extfile " + fixture::Quote(ext) +
+                                  " -set_serial 0x0801 -days 30 -outform DER -out " +
+                                  fixture::Quote(der)))
+            return std::string();
+        return der;
+    }
 
     // Runs the action; answers a login dialog with the PIN when one comes, and the box.
     QString RunTest(MainWindow& window, const char* action, bool expectLogin, const char* pin = kUserPin)
@@ -110,6 +135,15 @@ private slots:
         const fixture::KeyFiles root = fixture::MakeKey(store, "root", "rsa:1024");
         m_rootCertificate = fixture::ReadBytes(fixture::MakeSelfSigned(store, "root", root, "/CN=Root"));
 
+        // An EC pair generated on the token, as a card's is, and its certificate from a CA.
+        QVERIFY(fixture::RunOrReport(Tool("--keypairgen --key-type EC:prime256v1 --id 08 --label Elliptic")));
+        const std::string ecPublic = store + "/elliptic.pub.der";
+        QVERIFY(fixture::RunOrReport(Tool("--read-object --type pubkey --id 08 --output-file " +
+                                          fixture::Quote(ecPublic))));
+        m_ecCertificate = CertificateForPublicKey(store, "elliptic", ecPublic, "/O=Tessaly/CN=Elliptic");
+        QVERIFY(!m_ecCertificate.empty());
+        QVERIFY(hsm.WriteCert(m_ecCertificate, "Keys", "Elliptic", "08"));
+
         const fixture::KeyFiles nosign = fixture::MakeKey(store, "nosign", "rsa:1024");
         QVERIFY(hsm.ImportKey(nosign.keyPem, "Keys", "NoSign", "06"));
         QVERIFY(ForbidSigning("Keys", 0x06));
@@ -148,6 +182,15 @@ private slots:
                                 << "Unable to sign with the private key.\nThe program can sign only with RSA and DSA "
                                    "keys."
                                 << "only with RSA and DSA keys";
+        // A pair made on the token with its certificate: each test says in words why it cannot run.
+        QTest::newRow("EC pair made on the token")
+            << "Private key(Elliptic)" << "actionTestKey" << true
+            << "Unable to sign with the private key.\nThe program can sign only with RSA and DSA keys."
+            << "only with RSA and DSA keys";
+        QTest::newRow("EC certificate") << "Certificate(Elliptic)" << "actionTestCertificate" << false
+                                        << "Unable to sign with the private key.\nThe program can sign only with "
+                                           "RSA and DSA keys."
+                                        << "only with RSA and DSA keys";
         // The box says what failed and why, the log also which call.
         QTest::newRow("key that may not sign")
             << "Public key(NoSign)" << "actionTestKey" << false
@@ -182,6 +225,104 @@ private slots:
         QVERIFY(token->IsLoggedIn());
         QVERIFY(TokenRows(window, kSoft, "Keys").contains("Private key(Lonely) [8]"));
         QVERIFY(!window.IsOperationRunning());
+    }
+
+    // The EC pair and its certificate: listed and paired by CKA_ID, the certificate decoded with its
+    // key named in the pane and in the view, which shows what OpenSSL reads.
+    void ecCertificateListedPairedAndViewed()
+    {
+        MainWindow window;
+        MemoryLogger logger(0xFF);
+        window.show();
+        CPKCS11Token* token = TokenOf(window, kSoft, "Keys");
+        QVERIFY(token);
+        QVERIFY(token->Login(kUserPin, NormalUser));
+        window.RefreshTokenRow(token);
+        CProviderTreeWidget* tree = SelectInToken(window, kSoft, "Keys", "Certificate(Elliptic)");
+        QVERIFY(tree);
+        QTreeWidgetItem* certRow = tree->currentItem();
+        QCOMPARE(CProviderTreeWidget::GetItemIcon(certRow), 5);
+        QCOMPARE(DumpChildren(certRow), QStringList({"Public key(Elliptic) [7]", "Private key(Elliptic) [8]"}));
+        QStringList rows = TokenRows(window, kSoft, "Keys");
+        QCOMPARE(rows.filter("(Elliptic)").size(), 3);
+
+        const QStringList pane = PaneLines(tree);
+        for (const char* line : {"Serial number=0801", "Subject=Elliptic", "Organization=Tessaly",
+                                 "Issuer=Tessaly EC Test CA", "Public key=EC P-256"})
+            QVERIFY2(pane.contains(QLatin1String(line)), qPrintable(pane.join(" | ")));
+        QVERIFY2(pane.filter("can not be decoded").isEmpty(), qPrintable(pane.join(" | ")));
+        SelectRow(tree, FindRow(certRow, QStringLiteral("Private key(Elliptic)")));
+        QVERIFY2(PaneLines(tree).contains("Elliptic Curve Private Key="), qPrintable(PaneLines(tree).join(" | ")));
+
+        // The view, against OpenSSL's reading of the same file.
+        std::string text;
+        QCOMPARE(fixture::Run("openssl x509 -noout -inform DER -in " + fixture::Quote(m_ecCertificate) +
+                                  " -startdate -enddate",
+                              &text),
+                 0);
+        SelectRow(tree, certRow);
+        QStringList view;
+        fixture::ModalDriver driver;
+        driver.RejectUnexpected();
+        driver.Expect(
+            [&](QWidget* w) {
+                QTreeWidget* list = w->findChild<QTreeWidget*>(QStringLiteral("treeWidget"));
+                for (int i = 0; list && i < list->topLevelItemCount(); ++i)
+                    view << list->topLevelItem(i)->text(0) + QLatin1Char('=') + list->topLevelItem(i)->text(1);
+                fixture::ModalDriver::Click(w, QStringLiteral("Close"));
+            },
+            "CertViewDialog");
+        Action(window, "actionCertView")->trigger();
+        QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        QStringList certRows;
+        DumpRows(certRow, 0, certRows);
+        qInfo("rows: %s\npane: %s\nview: %s", qPrintable(certRows.join(" | ")), qPrintable(pane.join(" | ")),
+              qPrintable(view.join(" | ")));
+        QCOMPARE(view.size(), 7);
+        QCOMPARE(view[0], QStringLiteral("Version=3"));
+        QCOMPARE(view[1], QStringLiteral("Serial No=0801"));
+        QCOMPARE(view[2], QStringLiteral("Issuer=Tessaly EC Test CA"));
+        QCOMPARE(view[5], QStringLiteral("Subject=Elliptic"));
+        QCOMPARE(view[6], QStringLiteral("Public key=EC P-256"));
+        // "notBefore=Dec 11 15:55:00 2026 GMT": the year and the time of day as the view has them.
+        const QString openssl = QString::fromStdString(text);
+        for (int i : {3, 4}) {
+            const QStringList date = openssl.section(QLatin1String(i == 3 ? "notBefore=" : "notAfter="), 1)
+                                         .section(QLatin1Char('\n'), 0, 0)
+                                         .simplified()
+                                         .split(QLatin1Char(' '));
+            QCOMPARE(date.size(), 5);
+            const QDate day = QLocale::c().toDate(date[0] + QLatin1Char(' ') + date[1] + QLatin1Char(' ') + date[3],
+                                                  QStringLiteral("MMM d yyyy"));
+            QCOMPARE(view[i].section(QLatin1Char('='), 1),
+                     day.toString(QStringLiteral("dd/MM/yyyy")) + QLatin1Char(' ') + date[2].left(5) +
+                         QStringLiteral(" GMT"));
+        }
+        QCOMPARE(logger.Count(), size_t(0));
+    }
+
+    // A blank token (SoftHSM2's free slot, which reports its SO PIN locked, and a test-module
+    // token with both lock flags) reads as not initialised, without PIN-state lines.
+    void blankTokenPaneSaysNotInitialised()
+    {
+        m_tm->add_slot(4, "Reader Four", "Tessaly");
+        const CK_TOKEN_INFO blank = testmodule::TokenInfo(
+            "Locked blank", "0005",
+            CKF_RNG | CKF_LOGIN_REQUIRED | CKF_RESTORE_KEY_NOT_NEEDED | CKF_SO_PIN_LOCKED | CKF_SO_PIN_TO_BE_CHANGED |
+                CKF_USER_PIN_LOCKED);
+        m_tm->insert_token(4, &blank, "87654321", kUserPin, 0);
+        MainWindow window;
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        window.show();
+        for (const auto& token : {std::make_pair(kSoft, "(no label)"), std::make_pair(kModule, "Locked blank")}) {
+            CProviderTreeWidget* tree = SelectInToken(window, token.first, token.second);
+            QVERIFY2(tree, token.second);
+            const QStringList pane = PaneLines(tree);
+            QVERIFY2(pane.contains("The card is not initialized.="), qPrintable(pane.join(" | ")));
+            QVERIFY2(pane.filter("blocked").isEmpty(), qPrintable(pane.join(" | ")));
+        }
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
     // The key goes while the PIN is asked for: after the re-read it is not found again.

@@ -47,10 +47,16 @@ struct CL_CERTIFICATE {
     time_t tNotBefore;      // seconds since 1970, UTC; 0 when not a date, -1 before 1970
     time_t tNotAfter;
     _CPBLOB Subject;        // the Name as the certificate holds it, as Issuer
-    CL_RSA_PUBLIC_KEY* pRSAKey;
-    CL_DSA_PUBLIC_KEY* pDSAKey;
+    CL_RSA_PUBLIC_KEY* pRSAKey;   // rsaEncryption keys only
+    CL_DSA_PUBLIC_KEY* pDSAKey;   // DSA keys only
     uint32_t cExtension;
     CL_EXTENSION* rgExtension;  // null when the certificate has no extensions component
+    // Added after the fields above, which keep their places. The key's algorithm, whatever
+    // it is (dotted OID of subjectPublicKeyInfo.algorithm); for an id-ecPublicKey key the
+    // named curve's dotted OID, empty when the parameters name no curve or for other keys.
+    // A key of neither rsaEncryption nor DSA carries no key material in the record.
+    std::string sKeyAlgorithm;
+    std::string sKeyCurve;
 };
 
 struct TOIDValuePair {

@@ -110,6 +110,7 @@ const TPkcs11ErrorInfo g_errors[] = {
     {0x80001002, "TSY_KEYSET_NOT_EXISTS", QT_TRANSLATE_NOOP("MainWindow", "The selected certificate doesn't have corresponding keys on this card."), "TSY_KEYSET_NOT_EXISTS"},
     {0x80001004, "TSY_CERT_ALREADY_EXISTS", QT_TRANSLATE_NOOP("MainWindow", "A certificate for this key-pair already exists on the card."), "TSY_CERT_ALREADY_EXISTS"},
     {0x80001008, "TSY_MODULE_NEEDS_ARGUMENTS", QT_TRANSLATE_NOOP("MainWindow", "This module needs initialisation arguments of its own, which no general program passes; it cannot be used here."), "TSY_MODULE_NEEDS_ARGUMENTS"},
+    {0x8000100A, "TSY_KEY_TYPE_NOT_SUPPORTED", QT_TRANSLATE_NOOP("MainWindow", "The certificate's key is neither an RSA nor a DSA key: the program works only with RSA and DSA keys."), "TSY_KEY_TYPE_NOT_SUPPORTED"},
 };
 
 } // namespace

@@ -15,6 +15,7 @@
 
 #include "FieldList.h"
 #include "HandConnectedSlots.h"
+#include "PKCS11Certificate.h"
 
 namespace {
 
@@ -143,4 +144,9 @@ void CertViewDialog::FillProperties()
     AddProperty(tr("Valid to"), to, to);
     if (ReadName(record.get(), false, simple, full))
         AddProperty(tr("Subject"), simple, full);
+    // As in the information pane: a key of neither RSA nor DSA is named.
+    if (!CPKCS11Certificate::HasRsaOrDsaKey(*record)) {
+        const QString key = QString::fromStdString(CPKCS11Certificate::KeyAlgorithmName(*record));
+        AddProperty(tr("Public key"), key, key);
+    }
 }

@@ -332,9 +332,15 @@ TEST(ScriptedTokenInfo, PaddingAndUnavailableFigures)
         {"Personal  card", CK_UNAVAILABLE_INFORMATION, CK_UNAVAILABLE_INFORMATION, CKF_TOKEN_INITIALIZED,
          "Personal  card", 4, 10, {}},
         {"", 6, 8, CKF_TOKEN_INITIALIZED, "(no label)", 6, 8, {}},
-        {"Locked", 4, 8, CKF_USER_PIN_LOCKED | CKF_SO_PIN_LOCKED, "Locked", 4, 8,
-         {"The card is not initialized.", "The user PIN of the card is blocked.",
-          "The administrative PIN of the card is blocked."}},
+        {"Locked", 4, 8, CKF_TOKEN_INITIALIZED | CKF_USER_PIN_LOCKED | CKF_SO_PIN_LOCKED, "Locked", 4, 8,
+         {"The user PIN of the card is blocked.", "The administrative PIN of the card is blocked."}},
+        // A blank token as SoftHSM2 reports it (flags 0xc00025): not initialised, and no PIN
+        // that could be blocked, whatever the lock flags say.
+        {"Blank", 4, 8, CKF_RNG | CKF_LOGIN_REQUIRED | CKF_RESTORE_KEY_NOT_NEEDED | CKF_SO_PIN_LOCKED |
+                            CKF_SO_PIN_TO_BE_CHANGED,
+         "Blank", 4, 8, {"The card is not initialized."}},
+        {"Blank user lock", 4, 8, CKF_USER_PIN_LOCKED | CKF_SO_PIN_LOCKED, "Blank user lock", 4, 8,
+         {"The card is not initialized."}},
     };
     for (const Case& c : cases) {
         testmodule::Control tm;

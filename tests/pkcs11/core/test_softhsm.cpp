@@ -76,7 +76,12 @@ TEST_F(SoftHsmTokens, SlotAndTokenInformation)
     ASSERT_NE(nullptr, free);
     CFieldList freeFields;
     free->GetToken()->PopulateFields(&freeFields);
+    // SoftHSM2's blank token says its SO PIN is locked (flags 0xc00025): the pane says only that
+    // the card is not initialised.
+    EXPECT_FALSE(free->GetToken()->IsInitialized());
     EXPECT_GE(freeFields.IndexOf("The card is not initialized."), 0);
+    EXPECT_EQ(-1, freeFields.IndexOf("The administrative PIN of the card is blocked."));
+    EXPECT_EQ(-1, freeFields.IndexOf("The user PIN of the card is blocked."));
     EXPECT_EQ(nullptr, sink.GetMessage());
 }
 

@@ -22,7 +22,7 @@ typedef std::vector<unsigned char> Bytes;
 
 struct InstallContents {
     std::unique_ptr<Store> store;
-    Bytes alpha, alphaRenewed, delta, stranger, lonely, carol, noid, noidRenewed;
+    Bytes alpha, alphaRenewed, delta, stranger, lonely, carol, noid, noidRenewed, curve;
     fixture::KeyFiles alphaKey;
     fixture::Ca ca;
 };
@@ -58,6 +58,10 @@ protected:
         g_c->carol = cert("carol", carol, "/CN=Carol");
         g_c->noid = cert("noid", noid, "/CN=No ID");
         g_c->noidRenewed = cert("noid2", noid, "/CN=No ID Renewed");
+        // An EC key pair on the token, and its certificate.
+        fixture::KeyFiles curve = fixture::MakeKey(st.dir, "curve", "ec:prime256v1");
+        ASSERT_TRUE(st.hsm.ImportKey(curve.keyPem, st.label, "curve key", "0F01")) << st.hsm.LastOutput();
+        g_c->curve = cert("curve", curve, "/CN=Curve");
 
         CK_FUNCTION_LIST_PTR fl = Module::Load();
         // The lonely key keeps only its private half.
@@ -358,6 +362,10 @@ TEST_F(InstallTest, Refusals)
     // Only the private half is there.
     EXPECT_FALSE(Install(g_c->lonely, false));
     ExpectFailure(TSY_KEYSET_NOT_EXISTS, 0);
+    // A certificate that decodes, for a key pair that is on the token, but of a kind the
+    // program cannot pair: said as such, not as a file that is no certificate.
+    EXPECT_FALSE(Install(g_c->curve, false));
+    ExpectFailure(TSY_KEY_TYPE_NOT_SUPPORTED, 0);
     // Not DER.
     Bytes junk = {0x30, 0x03, 0x02, 0x01};
     EXPECT_FALSE(Install(junk, false));

@@ -229,12 +229,24 @@ private slots:
         QCOMPARE(list->topLevelItem(5)->text(1), QStringLiteral("Copy"));
     }
 
-    // A value that cannot be decoded (an EC certificate, no certificate at all, nothing) says
-    // so in the words of the information pane, in the list and below it.
+    // An EC certificate shows as any other, its key named in a last row.
+    void ecCertificateShowsItsKey()
+    {
+        Bytes der = MakeCertificate({2, {0x07}, {{"CN", "EC"}}, {{"CN", "EC Issuer"}}, 0, 1000}, true);
+        CertViewDialog dialog(_CPBLOB{der.data(), uint32_t(der.size())}, nullptr);
+        dialog.show();
+        QTreeWidget* list = dialog.findChild<QTreeWidget*>("treeWidget");
+        QCOMPARE(RowTexts(list, 0), QStringList({"Version", "Serial No", "Issuer", "Valid from", "Valid to", "Subject",
+                                                 "Public key"}));
+        QCOMPARE(RowTexts(list, 1), QStringList({"3", "07", "EC Issuer", "01/01/1970 00:00 GMT",
+                                                 "01/01/1970 00:16 GMT", "EC", "EC P-256"}));
+    }
+
+    // A value that cannot be decoded (no certificate at all, nothing) says so in the words of
+    // the information pane, in the list and below it.
     void undecodableValueSaysSo_data()
     {
         QTest::addColumn<Bytes>("value");
-        QTest::newRow("EC certificate") << MakeCertificate({2, {0x07}, {{"CN", "EC"}}, {{"CN", "EC"}}, 0, 1000}, true);
         QTest::newRow("no certificate") << Bytes{0x30, 0x03, 0x02, 0x01, 0x01};
         QTest::newRow("nothing") << Bytes();
     }
