@@ -184,9 +184,10 @@ public:
     bool IsClosePending() const { return m_bClosePending; }
     // Whether the window checks the slots of that provider itself, its slot events untrusted.
     bool IsWatchingSlots(const CPKCS11Provider* pProvider) const;
-    // How often a watched provider's slots are read, and how long a change found so may go
-    // unreported by the module's wait before the provider is loaded again (for every window).
-    static void SetSlotWatchTiming(int nPollMs, int nGraceMs);
+    // How often a watched provider's slots are read, how long a change found so may go
+    // unreported by the module's wait, and how long that wait may stay silent after its
+    // failures, before the provider is loaded again (for every window).
+    static void SetSlotWatchTiming(int nPollMs, int nGraceMs, int nSettleMs);
 
 signals:
     // A close was asked for while an operation runs: a wait that the close may cut short (a
@@ -345,7 +346,8 @@ private:
     // Watched slots (MainWindow_SlotWatch.cpp). After a wait that had worked fails, a module's
     // waits may come back deaf (OpenSC after a pcscd restart waits for good): the window reads
     // the provider's slots itself until a change is reported by a wait again. A change the wait
-    // does not report in time, while it sits in the module, has the provider loaded again.
+    // does not report in time, while it sits in the module, or a wait silent for long after the
+    // failures, has the provider loaded again.
     void OnSlotEventsFailing(CPKCS11Context* pContext, uint64_t nGeneration);
     void WatchSlots(uint64_t nGeneration);
     void OnSlotWatchTick();

@@ -18,16 +18,21 @@
 namespace {
 
 // A slot read once a second finds a change within a few; a removal reaches a working wait in
-// well under a second, and a wait that has not reported one within three did not see it.
+// well under a second, and a wait that has not reported one within three did not see it. A
+// module whose wait has sat silent for five seconds after its failures is loaded again in any
+// case: its own reading of the slots may be as stale as its wait (and after a restart of the
+// service its sessions are gone anyway).
 std::atomic<int> g_nWatchPollMs(1000);
 std::atomic<int> g_nWatchGraceMs(3000);
+std::atomic<int> g_nWatchSettleMs(5000);
 
 } // namespace
 
-void MainWindow::SetSlotWatchTiming(int nPollMs, int nGraceMs)
+void MainWindow::SetSlotWatchTiming(int nPollMs, int nGraceMs, int nSettleMs)
 {
     g_nWatchPollMs.store(nPollMs > 0 ? nPollMs : 1);
     g_nWatchGraceMs.store(nGraceMs > 0 ? nGraceMs : 1);
+    g_nWatchSettleMs.store(nSettleMs > 0 ? nSettleMs : 1);
 }
 
 bool MainWindow::IsWatchingSlots(const CPKCS11Provider* pProvider) const
@@ -93,15 +98,18 @@ bool MainWindow::PollWatchedSlots(uint64_t nGeneration)
         return true;
     const auto now = std::chrono::steady_clock::now();
     const auto grace = std::chrono::milliseconds(g_nWatchGraceMs.load());
-    // A change left unreported while the thread sits in the module's wait: the waits no longer
-    // tell, and a new initialisation of the module makes them tell again. (A wait that fails at
-    // once, the service still gone, is no reason: the module would load without its readers.)
+    // A change left unreported while the thread sits in the module's wait, or a wait silent for
+    // long after the failures: the waits may no longer tell, and a new initialisation of the
+    // module makes them tell again. (Waits that fail at once, the service still gone, are no
+    // reason: the module would load without its readers.)
     bool bUnreported = false;
     for (const auto& found : m_slotWatches[nGeneration])
         bUnreported = bUnreported || now - found.second > grace;
     CSlotEventThread* pThread = pProvider->GetThread();
-    if (bUnreported && pThread && pThread->GetWaitingMs() > g_nWatchGraceMs.load()) {
-        qCDebug(lcGui) << "A card change went unreported by the slot-event wait of"
+    const long long nWaiting = pThread ? pThread->GetWaitingMs() : -1;
+    if ((bUnreported && nWaiting > g_nWatchGraceMs.load()) || nWaiting > g_nWatchSettleMs.load()) {
+        qCDebug(lcGui) << (bUnreported ? "A card change went unreported by the slot-event wait of"
+                                       : "The slot-event wait has stayed silent since its failures in")
                        << pProvider->GetContext()->GetDescription() << ": the provider is loaded again";
         m_slotWatches.erase(nGeneration);
         RunOperation(tr("Unable to reload the provider."), [&] { ReloadProvider(pProvider, true); }, WaitCursor);
