@@ -459,9 +459,14 @@ private:
     std::set<uint64_t> m_setWarned;
     // Context generations read again after their module was found closed under them.
     std::set<uint64_t> m_setClosedRead;
-    // Watched providers by context generation: the slots whose change the poll found and no
-    // wait has reported yet, with when it was found.
-    std::map<uint64_t, std::map<unsigned long, std::chrono::steady_clock::time_point>> m_slotWatches;
+    // A watched provider: the slots whose change the poll found and no wait has reported yet,
+    // with when it was found; and whether the window loaded it again for its deaf waits (it is
+    // not loaded again for them a second time: the poll keeps its rows true meanwhile).
+    struct TSlotWatch {
+        std::map<unsigned long, std::chrono::steady_clock::time_point> unreported;
+        bool bLoadedAgain = false;
+    };
+    std::map<uint64_t, TSlotWatch> m_slotWatches;
     QTimer* m_pSlotWatchTimer = nullptr;
     // Tabs whose provider failed to load again: their module file and description.
     std::map<CProviderTreeWidget*, std::pair<std::string, std::string>> m_unloadedTabs;

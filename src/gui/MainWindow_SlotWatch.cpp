@@ -51,16 +51,18 @@ CPKCS11Provider* MainWindow::ProviderOfGeneration(uint64_t nGeneration) const
 void MainWindow::OnSlotEventsFailing(CPKCS11Context* pContext, uint64_t nGeneration)
 {
     // Nothing of the provider is touched here: an operation running meanwhile does not mind.
-    if (FindProvider(pContext, nGeneration))
-        WatchSlots(nGeneration);
+    if (!FindProvider(pContext, nGeneration))
+        return;
+    if (!m_slotWatches.count(nGeneration))
+        qCDebug(lcGui) << "Slot events failed after they had worked: the slots are read until a wait reports again";
+    WatchSlots(nGeneration);
 }
 
 void MainWindow::WatchSlots(uint64_t nGeneration)
 {
-    if (!m_slotWatches.count(nGeneration))
-        qCDebug(lcGui) << "Slot events failed after they had worked: the slots are read until a wait reports again";
-    // A new failure: what a wait reported before it proves nothing about the waits after it.
-    m_slotWatches[nGeneration];
+    // A new failure: what a wait reported before it proves nothing about the waits after it,
+    // and a new outage may need a new load.
+    m_slotWatches[nGeneration].bLoadedAgain = false;
     if (!m_pSlotWatchTimer) {
         m_pSlotWatchTimer = new QTimer(this);
         connect(m_pSlotWatchTimer, &QTimer::timeout, this, &MainWindow::OnSlotWatchTick);
@@ -103,16 +105,24 @@ bool MainWindow::PollWatchedSlots(uint64_t nGeneration)
     // module makes them tell again. (Waits that fail at once, the service still gone, are no
     // reason: the module would load without its readers.)
     bool bUnreported = false;
-    for (const auto& found : m_slotWatches[nGeneration])
+    for (const auto& found : m_slotWatches[nGeneration].unreported)
         bUnreported = bUnreported || now - found.second > grace;
     CSlotEventThread* pThread = pProvider->GetThread();
     const long long nWaiting = pThread ? pThread->GetWaitingMs() : -1;
-    if ((bUnreported && nWaiting > g_nWatchGraceMs.load()) || nWaiting > g_nWatchSettleMs.load()) {
+    if (!m_slotWatches[nGeneration].bLoadedAgain &&
+        ((bUnreported && nWaiting > g_nWatchGraceMs.load()) || nWaiting > g_nWatchSettleMs.load())) {
+        CProviderTreeWidget* pTreeBefore = pProvider->GetTreeWidget();
         qCDebug(lcGui) << (bUnreported ? "A card change went unreported by the slot-event wait of"
                                        : "The slot-event wait has stayed silent since its failures in")
                        << pProvider->GetContext()->GetDescription() << ": the provider is loaded again";
         m_slotWatches.erase(nGeneration);
         RunOperation(tr("Unable to reload the provider."), [&] { ReloadProvider(pProvider, true); }, WaitCursor);
+        // The new load is watched too, until its waits report a change.
+        for (const auto& entry : m_mapProviders)
+            if (entry.second->GetTreeWidget() && entry.second->GetTreeWidget() == pTreeBefore) {
+                WatchSlots(entry.first->GetGeneration());
+                m_slotWatches[entry.first->GetGeneration()].bLoadedAgain = true;
+            }
         return false;
     }
 
@@ -129,7 +139,7 @@ bool MainWindow::PollWatchedSlots(uint64_t nGeneration)
         HandleSlotEvent(nSlotID, pProvider);
         auto watch = m_slotWatches.find(nGeneration);
         if (watch != m_slotWatches.end())
-            watch->second.emplace(nSlotID, std::chrono::steady_clock::now());
+            watch->second.unreported.emplace(nSlotID, std::chrono::steady_clock::now());
     }
     return true;
 }
@@ -159,7 +169,7 @@ void MainWindow::NoteReportedEvent(uint64_t nGeneration, unsigned long nSlotID, 
     if (watch == m_slotWatches.end() || !pProvider)
         return;
     // The wait reported a change the window had found itself, or one it had not: it tells again.
-    if (watch->second.count(nSlotID) || ShownSlotState(pProvider, nSlotID) != before) {
+    if (watch->second.unreported.count(nSlotID) || ShownSlotState(pProvider, nSlotID) != before) {
         qCDebug(lcGui) << "Slot events are reported again by" << pProvider->GetContext()->GetDescription();
         m_slotWatches.erase(watch);
     }
