@@ -602,6 +602,45 @@ private slots:
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 
+    // A module whose waits stay deaf after the window loaded it again: it is not loaded again a
+    // second time; its rows follow the slots by the window's own reading, with no box.
+    void deafWaitsAfterTheNewLoadAreCoveredByReading()
+    {
+        fixture::ModalDriver modals;
+        modals.RejectUnexpected();
+        m_tm->insert_token(1, nullptr, "12345678", "1234", 0);
+        MainWindow window;
+        window.show();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        DeliverEvent(*m_tm, 2);
+        const uint64_t firstLoad = ProviderNamed(window, kModule)->GetContext()->GetGeneration();
+        m_tm->remove_token(1, 0);
+        m_tm->script_outage(0, 1, 1);
+        m_tm->fail_waiters(CKR_GENERAL_ERROR);
+        QTRY_COMPARE(Dump(window, kModule), kBothEmpty);
+        // Loaded again once its wait has been silent for a while.
+        QTRY_VERIFY_WITH_TIMEOUT(ProviderNamed(window, kModule) &&
+                                     ProviderNamed(window, kModule)->GetContext()->GetGeneration() != firstLoad,
+                                 20000);
+        CPKCS11Provider* provider = ProviderNamed(window, kModule);
+        const uint64_t secondLoad = provider->GetContext()->GetGeneration();
+        QCOMPARE(m_tm->wait_for_waiters(1, 5000), 1);
+        // Deaf again from its next wait on.
+        m_tm->script_outage(0, 0, 0);
+        DeliverEvent(*m_tm, 2);
+        for (int step = 0; step < 4; ++step) {
+            const bool in = step % 2 == 0;
+            if (in)
+                m_tm->insert_token(1, nullptr, "12345678", "1234", 1);
+            else
+                m_tm->remove_token(1, 1);
+            QTRY_COMPARE_WITH_TIMEOUT(Dump(window, kModule), in ? kOneInserted : kBothEmpty, 20000);
+        }
+        QCOMPARE(ProviderNamed(window, kModule)->GetContext()->GetGeneration(), secondLoad);
+        QVERIFY(window.IsWatchingSlots(ProviderNamed(window, kModule)));
+        QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+    }
+
     // The same restart, but the module cannot be initialised again: one box says that card
     // changes were no longer followed and names Reload; a Reload later follows them again.
     void deafWaitsOfAModuleThatDoesNotLoadAgainAreToldOnce()
