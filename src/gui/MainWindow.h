@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -40,6 +41,7 @@ class QMyToolBar;
 class QPoint;
 class QResizeCentralWidget;
 class QSessionManager;
+class QTimer;
 class QTreeWidgetItem;
 class Ui_MainWindow;
 struct TErrorReport;
@@ -147,8 +149,10 @@ public:
     void ReportLoginFailure(CPKCS11Token* pToken);
     // Logs out; nothing happens on a token without a session. An answer other than "logged out"
     // is reported (the token then starts a new session, which ends the login). The rows are not
-    // rebuilt here.
-    void LogoutToken(CPKCS11Token* pToken);
+    // rebuilt here. A module closed under the provider is not asked at all (the session handle
+    // may be another provider's now): that is reported, and false returned; the tab is read
+    // again once the operation has ended.
+    bool LogoutToken(CPKCS11Token* pToken);
 
     // --- Certificates (MainWindow_Certificates.cpp) ---
     // Stores a DER certificate on the token beside its key pair; asks before replacing the
@@ -178,6 +182,12 @@ public:
     int GetHeldBackEventCount() const { return static_cast<int>(m_heldBackEvents.size()); }
     // A close came while an operation ran; the window closes once the last one has ended.
     bool IsClosePending() const { return m_bClosePending; }
+    // Whether the window checks the slots of that provider itself, its slot events untrusted.
+    bool IsWatchingSlots(const CPKCS11Provider* pProvider) const;
+    // How often a watched provider's slots are read, how long a change found so may go
+    // unreported by the module's wait, and how long that wait may stay silent after its
+    // failures, before the provider is loaded again (for every window).
+    static void SetSlotWatchTiming(int nPollMs, int nGraceMs, int nSettleMs);
 
 signals:
     // A close was asked for while an operation runs: a wait that the close may cut short (a
@@ -244,7 +254,8 @@ private slots:
 
 private:
     // What a slot-event thread reported.
-    enum TSlotEventKind { SlotChanged, EventsNotSupported, EventsResumed, EventsStopped };
+    // ModuleClosedUnder: not of the thread, a report found the provider's module closed under it.
+    enum TSlotEventKind { SlotChanged, EventsNotSupported, EventsResumed, EventsStopped, ModuleClosedUnder };
     // A slot event as the thread reported it (nValue: the slot ID of a change, the module's
     // answer of a stop); the context's generation tells apart two providers that got the same
     // context address one after the other.
@@ -316,6 +327,13 @@ private:
     // module has not answered within CContextLoad::GetTimeout or the window is to close, gives the
     // load up and throws TSY_MODULE_NOT_ANSWERING.
     CPKCS11Context* LoadContext(const std::string& module, const std::string& description);
+    // Reloads a provider in place (its tab and tree kept): bOnItsOwn for a reload the window
+    // decided itself, whose failure says that card changes are no longer followed.
+    void ReloadProvider(CPKCS11Provider* pOld, bool bOnItsOwn);
+    // Loads a provider into an existing tab's tree; a failure leaves the tab empty, kept for a
+    // Reload there.
+    void LoadIntoTab(const std::string& module, const std::string& description, CProviderTreeWidget* pTree,
+                     bool bOnItsOwn);
     // Creates a provider for one table entry and connects its thread (not started yet).
     CPKCS11Provider* CreateProvider(const std::string& module, const std::string& description);
     // The provider of a context, when it is loaded and (generation not 0) is the same load.
@@ -326,6 +344,23 @@ private:
     void OnSlotEventsNotSupported(CPKCS11Context* pContext, uint64_t nGeneration);
     void OnSlotEventsResumed(CPKCS11Context* pContext, uint64_t nGeneration);
     void OnSlotEventsStopped(unsigned long rv, CPKCS11Context* pContext, uint64_t nGeneration);
+
+    // Watched slots (MainWindow_SlotWatch.cpp). After a wait that had worked fails, a module's
+    // waits may come back deaf (OpenSC after a pcscd restart waits for good): the window reads
+    // the provider's slots itself until a change is reported by a wait again. A change the wait
+    // does not report in time, while it sits in the module, or a wait silent for long after the
+    // failures, has the provider loaded again.
+    void OnSlotEventsFailing(CPKCS11Context* pContext, uint64_t nGeneration);
+    void WatchSlots(uint64_t nGeneration);
+    void OnSlotWatchTick();
+    // Reads the slots of one watched provider; false when the provider was loaded again (it
+    // and its slots are gone then).
+    bool PollWatchedSlots(uint64_t nGeneration);
+    // What the tree shows of a slot, to tell whether an event changed it.
+    std::string ShownSlotState(CPKCS11Provider* pProvider, unsigned long nSlotID) const;
+    // A reported event handled for a watched provider: a change it reported ends the watch.
+    void NoteReportedEvent(uint64_t nGeneration, unsigned long nSlotID, const std::string& before);
+    CPKCS11Provider* ProviderOfGeneration(uint64_t nGeneration) const;
     // Whether the provider of the thread's report is loaded; null when it is not or (running
     // operations) the report was kept for their end.
     CPKCS11Provider* ProviderToHandle(TSlotEventKind eKind, unsigned long nValue, CPKCS11Context* pContext,
@@ -352,6 +387,10 @@ private:
     void HoldBackSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext) { HoldBack(SlotChanged, nSlotID, pContext); }
     // Reads the token's slot again, as an event would, once the running operations have ended.
     void RereadSlotOf(const CPKCS11Token* pToken);
+    // The current provider's module was found closed under it: its tab is read again once the
+    // running operations have ended (its rows and the actions then follow the module).
+    void RereadClosedProvider();
+    void OnModuleClosedUnder(CPKCS11Context* pContext, uint64_t nGeneration);
     void OperationStarted();
     void OperationEnded();
 
@@ -384,8 +423,9 @@ private:
     // Reports a provider that could not be loaded: which provider, the layer's message, the
     // module's return value and its explanation. With bQuietIfMissing, a bare module name the
     // loader does not find (a vendor's library this machine lacks) is only logged.
+    // lead: a line put before the text.
     void ReportProviderFailure(const CTSYException& error, const std::string& module, const std::string& description,
-                               bool bQuietIfMissing = false);
+                               bool bQuietIfMissing = false, const QString& lead = QString());
     // The line that tells that the current provider's module was closed under it; empty when it
     // was not.
     QString ClosedUnderText() const;
@@ -419,6 +459,19 @@ private:
     bool m_bApplyQueued;
     // Context generations already warned about slot events (not supported, or no longer followed).
     std::set<uint64_t> m_setWarned;
+    // Context generations read again after their module was found closed under them.
+    std::set<uint64_t> m_setClosedRead;
+    // A watched provider: the slots whose change the poll found and no wait has reported yet,
+    // with when it was found; and whether the window loaded it again for its deaf waits (it is
+    // not loaded again for them a second time: the poll keeps its rows true meanwhile).
+    struct TSlotWatch {
+        std::map<unsigned long, std::chrono::steady_clock::time_point> unreported;
+        bool bLoadedAgain = false;
+    };
+    std::map<uint64_t, TSlotWatch> m_slotWatches;
+    QTimer* m_pSlotWatchTimer = nullptr;
+    // Tabs whose provider failed to load again: their module file and description.
+    std::map<CProviderTreeWidget*, std::pair<std::string, std::string>> m_unloadedTabs;
     // The user was told that the settings cannot be saved; the window is closing.
     bool m_bSettingsWarned = false;
     bool m_bClosing = false;

@@ -19,6 +19,8 @@ void MainWindow::ShowError(const QString& text, bool critical, bool showBox)
         moduleName = QFile::decodeName(m_pCurrentProvider->GetContext()->GetModuleName());
     // The module's answer is then about sessions another provider's finalisation took away.
     const QString closedUnder = m_lastError.GetFlag() == TSY_KIND_PKCS11 ? ClosedUnderText() : QString();
+    if (!closedUnder.isEmpty())
+        RereadClosedProvider();
     ShowErrorOfModule(closedUnder.isEmpty() ? text : text + QLatin1Char('\n') + closedUnder, critical, showBox,
                       m_pCurrentProvider ? &moduleName : nullptr);
 }

@@ -107,19 +107,29 @@ void MainWindow::on_protected_auth_login_finished()
         m_pAuthPathDialog->EndWait();
 }
 
-void MainWindow::LogoutToken(CPKCS11Token* pToken)
+bool MainWindow::LogoutToken(CPKCS11Token* pToken)
 {
     // Without a session (an uninitialised token) nobody is logged in: nothing to end, nothing to say.
     if (!pToken->GetSession())
-        return;
+        return true;
+    if (!ClosedUnderText().isEmpty()) {
+        // The module answered so when it was found closed.
+        m_lastError.Reset();
+        m_lastError.SetMessage("Logout failed: the module was closed under this provider");
+        m_lastError.SetCode(CKR_CRYPTOKI_NOT_INITIALIZED);
+        m_lastError.SetFlag(TSY_KIND_PKCS11);
+        ShowError(tr("Unable to logout."), false, true);
+        return false;
+    }
     const CK_RV rv = pToken->Logout();
     if (rv == CKR_OK || rv == CKR_USER_NOT_LOGGED_IN)
-        return;
+        return true;
     m_lastError.Reset();
     m_lastError.SetMessage("Logout failed");
     m_lastError.SetCode(rv);
     m_lastError.SetFlag(TSY_KIND_PKCS11);
     ShowError(tr("Unable to logout."), false, true);
+    return true;
 }
 
 void MainWindow::on_actionLogin_triggered()
@@ -137,8 +147,8 @@ void MainWindow::on_actionLogout_triggered()
         CPKCS11Token* pToken = SelectedTokenOnly();
         if (!pToken)
             return;
-        LogoutToken(pToken);
-        RefreshTokenRow(pToken);
+        if (LogoutToken(pToken))
+            RefreshTokenRow(pToken);
         on_item_selection_changed();
     });
 }

@@ -66,6 +66,8 @@ CPKCS11Provider* MainWindow::CreateProvider(const std::string& module, const std
             [this, nGeneration](ulong id, CPKCS11Context* c) { OnSlotEvent(id, c, nGeneration); }, Qt::QueuedConnection);
     connect(thread.get(), &CSlotEventThread::SlotEventsResumed, this,
             [this, nGeneration](CPKCS11Context* c) { OnSlotEventsResumed(c, nGeneration); }, Qt::QueuedConnection);
+    connect(thread.get(), &CSlotEventThread::SlotEventsFailing, this,
+            [this, nGeneration](CPKCS11Context* c) { OnSlotEventsFailing(c, nGeneration); }, Qt::QueuedConnection);
     connect(thread.get(), &CSlotEventThread::SlotEventsStopped, this,
             [this, nGeneration](ulong rv, CPKCS11Context* c) { OnSlotEventsStopped(rv, c, nGeneration); },
             Qt::QueuedConnection);
@@ -186,7 +188,7 @@ QString MainWindow::ProviderFailureText(const CTSYException& error, const std::s
 }
 
 void MainWindow::ReportProviderFailure(const CTSYException& error, const std::string& module,
-                                       const std::string& description, bool bQuietIfMissing)
+                                       const std::string& description, bool bQuietIfMissing, const QString& lead)
 {
     // A bare file name the loader does not find is a vendor's library this machine may not have
     // (the default table lists four): at start no box at every start for it, only the log. A name
@@ -195,6 +197,8 @@ void MainWindow::ReportProviderFailure(const CTSYException& error, const std::st
                             module.find('/') == std::string::npos);
     COperationGuard operation(this);
     QString text = ProviderFailureText(error, module, description);
+    if (!lead.isEmpty())
+        text = lead + QLatin1Char('\n') + text;
     m_lastError.Reset();
     m_lastError.SetMessage(error.GetMessage() ? error.GetMessage() : "");
     if (error.GetFlag() == TSY_KIND_PKCS11) {
@@ -256,6 +260,7 @@ QStringList MainWindow::FreeProviders()
 {
     QStringList unanswered;
     m_heldBackEvents.clear();
+    m_slotWatches.clear();
     // No row and no pointer of the window may outlive the objects of a freed provider.
     m_pSelectedItem = nullptr;
     m_pTokenToSelect = nullptr;
@@ -309,6 +314,7 @@ void MainWindow::ReportUnansweredProviders(const QStringList& descriptions)
 
 void MainWindow::RemoveProviderTabs()
 {
+    m_unloadedTabs.clear();
     while (ui->tabWidget->count() > 0) {
         QWidget* page = ui->tabWidget->widget(0);
         ui->tabWidget->removeTab(0);
@@ -320,56 +326,98 @@ void MainWindow::RemoveProviderTabs()
 
 void MainWindow::on_actionReload_triggered()
 {
-    if (!m_pCurrentProvider)
+    if (m_pCurrentProvider) {
+        RunOperation(tr("Unable to reload the provider."), [this] { ReloadProvider(m_pCurrentProvider, false); },
+                     WaitCursor);
         return;
-    RunOperation(tr("Unable to reload the provider."), [this] {
-        CPKCS11Provider* pOld = m_pCurrentProvider;
-        const std::string module = pOld->GetContext()->GetModuleName();
-        const std::string description = pOld->GetContext()->GetDescription();
-        // The same sign of life as at start: the work can take as long.
+    }
+    // A tab whose provider failed to load again is tried again.
+    QWidget* page = ui->tabWidget->currentWidget();
+    CProviderTreeWidget* pTree = page ? page->findChild<CProviderTreeWidget*>() : nullptr;
+    auto it = pTree ? m_unloadedTabs.find(pTree) : m_unloadedTabs.end();
+    if (it == m_unloadedTabs.end())
+        return;
+    const std::pair<std::string, std::string> entry = it->second;
+    RunOperation(tr("Unable to reload the provider."), [&] { LoadIntoTab(entry.first, entry.second, pTree, false); },
+                 WaitCursor);
+}
+
+void MainWindow::ReloadProvider(CPKCS11Provider* pOld, bool bOnItsOwn)
+{
+    const std::string module = pOld->GetContext()->GetModuleName();
+    const std::string description = pOld->GetContext()->GetDescription();
+    CProviderTreeWidget* pTree = pOld->GetTreeWidget();
+    m_mapProviders.erase(pOld->GetContext());
+    m_slotWatches.erase(pOld->GetContext()->GetGeneration());
+    // The tree's rows map to the objects about to be deleted; so does the selection.
+    m_pSelectedItem = nullptr;
+    m_pTokenToSelect = nullptr;
+    if (pTree)
+        pTree->Clear();
+    const bool bWasCurrent = m_pCurrentProvider == pOld;
+    if (bWasCurrent)
+        m_pCurrentProvider = nullptr;
+    // Events held back for it are dropped when applied: its generation is gone.
+    bool bAnswered = false;
+    {
         CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
         splash.ShowMessage(tr("Loading provider %1...").arg(CSettings::FromMapText(description)), Qt::AlignBottom,
                            Qt::black);
-        CProviderTreeWidget* pTree = pOld->GetTreeWidget();
-        m_mapProviders.erase(pOld->GetContext());
-        // The tree's rows map to the objects about to be deleted; so does the selection.
-        m_pSelectedItem = nullptr;
-        m_pTokenToSelect = nullptr;
-        if (pTree)
-            pTree->Clear();
-        m_pCurrentProvider = nullptr;
-        // Events held back for it are dropped when applied: its generation is gone.
-        const bool bAnswered = pOld->Shutdown();
-        delete pOld;
-        if (!bAnswered) {
-            // A module stuck in C_Finalize would block a new load too: the tab stays empty.
-            ReportUnansweredProviders({CSettings::FromMapText(description)});
-            on_item_selection_changed();
-            return;
-        }
-
-        try {
-            CPKCS11Provider* pProvider = CreateProvider(module, description);
-            m_pCurrentProvider = pProvider;
-            pProvider->SetTreeWidget(pTree);
-            pProvider->StartThread();
-            m_nTabToSelect = -1;
-            m_pTokenToSelect = nullptr;
-            if (pTree) {
-                DisplaySlots(pProvider, pTree);
-                pTree->expandAll();
-                pTree->on_item_selection_changed();
-                if (QTreeWidgetItem* pRow = m_pTokenToSelect ? pTree->FindItem(m_pTokenToSelect) : nullptr)
-                    pTree->setCurrentItem(pRow);
-            }
-            m_pTokenToSelect = nullptr;
-        } catch (const CTSYException& e) {
-            qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
-            if (!m_bClosePending)
-                ReportProviderFailure(e, module, description);
-        }
+        bAnswered = pOld->Shutdown();
+    }
+    delete pOld;
+    if (!bAnswered) {
+        // A module stuck in C_Finalize would block a new load too: the tab stays empty.
+        ReportUnansweredProviders({CSettings::FromMapText(description)});
         on_item_selection_changed();
-    }, WaitCursor);
+        return;
+    }
+    LoadIntoTab(module, description, pTree, bOnItsOwn);
+}
+
+void MainWindow::LoadIntoTab(const std::string& module, const std::string& description, CProviderTreeWidget* pTree,
+                             bool bOnItsOwn)
+{
+    CAutoSplash splash(QStringLiteral(":/bitmaps/SplashScreen"), this, true);
+    splash.ShowMessage(tr("Loading provider %1...").arg(CSettings::FromMapText(description)), Qt::AlignBottom,
+                       Qt::black);
+    if (pTree)
+        m_unloadedTabs.erase(pTree);
+    // Another provider stays current through a reload the window made on its own.
+    CPKCS11Provider* pCurrent = bOnItsOwn ? m_pCurrentProvider : nullptr;
+    try {
+        CPKCS11Provider* pProvider = CreateProvider(module, description);
+        m_pCurrentProvider = pProvider;
+        pProvider->SetTreeWidget(pTree);
+        pProvider->StartThread();
+        m_nTabToSelect = -1;
+        m_pTokenToSelect = nullptr;
+        if (pTree) {
+            DisplaySlots(pProvider, pTree);
+            pTree->expandAll();
+            pTree->on_item_selection_changed();
+            if (QTreeWidgetItem* pRow = m_pTokenToSelect ? pTree->FindItem(m_pTokenToSelect) : nullptr)
+                pTree->setCurrentItem(pRow);
+        }
+        m_pTokenToSelect = nullptr;
+    } catch (const CTSYException& e) {
+        qCDebug(lcGui) << (e.GetMessage() ? e.GetMessage() : "");
+        // The tab stays, empty; a Reload there tries again.
+        if (pTree)
+            m_unloadedTabs[pTree] = std::make_pair(module, description);
+        if (!m_bClosePending) {
+            splash.Hide();
+            ReportProviderFailure(
+                e, module, description, false,
+                bOnItsOwn ? tr("Card insertions and removals on the provider %1 were no longer followed, and loading "
+                               "it again failed.\nYou can try again by choosing Edit->Reload from the main menu.")
+                                .arg(CSettings::FromMapText(description))
+                          : QString());
+        }
+    }
+    if (pCurrent)
+        m_pCurrentProvider = pCurrent;
+    on_item_selection_changed();
 }
 
 void MainWindow::on_tabWidget_currentChanged(int index)

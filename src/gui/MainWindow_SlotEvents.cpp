@@ -52,8 +52,17 @@ CPKCS11Provider* MainWindow::ProviderToHandle(TSlotEventKind eKind, unsigned lon
 void MainWindow::OnSlotEvent(unsigned long nSlotID, CPKCS11Context* pContext, uint64_t nGeneration)
 {
     CatchAll(tr("Unable to read the card."), [&] {
-        if (CPKCS11Provider* pProvider = ProviderToHandle(SlotChanged, nSlotID, pContext, nGeneration))
+        CPKCS11Provider* pProvider = ProviderToHandle(SlotChanged, nSlotID, pContext, nGeneration);
+        if (!pProvider)
+            return;
+        if (!IsWatchingSlots(pProvider)) {
             HandleSlotEvent(nSlotID, pProvider);
+            return;
+        }
+        const uint64_t nLoad = pContext->GetGeneration();
+        const std::string before = ShownSlotState(pProvider, nSlotID);
+        HandleSlotEvent(nSlotID, pProvider);
+        NoteReportedEvent(nLoad, nSlotID, before);
     });
 }
 
@@ -102,6 +111,45 @@ CPKCS11Token* ShownToken(CProviderTreeWidget* pTree, QTreeWidgetItem* pSlotRow)
 }
 
 } // namespace
+
+void MainWindow::RereadClosedProvider()
+{
+    // Once per load: a read that fails too (nobody initialised the module again) leaves the tab
+    // empty, and its own report must not ask for another.
+    if (!m_pCurrentProvider || !m_setClosedRead.insert(m_pCurrentProvider->GetContext()->GetGeneration()).second)
+        return;
+    HoldBack(ModuleClosedUnder, 0, m_pCurrentProvider->GetContext());
+    // Outside any operation nothing else would apply it.
+    if (m_nOperations == 0 && !m_bApplyQueued) {
+        m_bApplyQueued = true;
+        QMetaObject::invokeMethod(this, &MainWindow::ApplyHeldBackEvents, Qt::QueuedConnection);
+    }
+}
+
+void MainWindow::OnModuleClosedUnder(CPKCS11Context* pContext, uint64_t nGeneration)
+{
+    CatchAll(tr("Unable to read the card."), [&] {
+        CPKCS11Provider* pProvider = ProviderToHandle(ModuleClosedUnder, 0, pContext, nGeneration);
+        if (!pProvider || !pContext->IsModuleClosedUnder())
+            return;
+        COperationGuard operation(this);
+        COverrideCursor cursor(Qt::WaitCursor);
+        qCDebug(lcGui) << "Read again, its module was closed under it:" << pContext->GetDescription();
+        // The selected token is selected again when its slot still holds one.
+        unsigned long nSlotID = pProvider->GetSlots().empty() ? 0 : pProvider->GetSlots().begin()->first;
+        CProviderTreeWidget* pTree = pProvider->GetTreeWidget();
+        CPKCS11Base* pChosen = pTree ? pTree->GetSelectedObject() : nullptr;
+        for (const auto& slot : pProvider->GetSlots())
+            if (pChosen && (pChosen == slot.second || (pTree->FindItem(slot.second) &&
+                                                         pChosen == ShownToken(pTree, pTree->FindItem(slot.second)))))
+                nSlotID = slot.first;
+        CPKCS11Provider* pCurrent = m_pCurrentProvider;
+        m_pCurrentProvider = pProvider;
+        RereadSlots(pProvider, nSlotID);
+        m_pCurrentProvider = pCurrent;
+        on_item_selection_changed();
+    });
+}
 
 void MainWindow::HandleSlotEvent(unsigned long nSlotID, CPKCS11Provider* pProvider)
 {
@@ -362,6 +410,9 @@ void MainWindow::ApplyHeldBackEvents()
             break;
         case EventsStopped:
             OnSlotEventsStopped(e.nValue, e.pContext, e.nGeneration);
+            break;
+        case ModuleClosedUnder:
+            OnModuleClosedUnder(e.pContext, e.nGeneration);
             break;
         }
     }

@@ -396,7 +396,9 @@ CPKCS11Slot* CPKCS11Context::FindSlot(CK_SLOT_ID nSlotID)
 
 void CPKCS11Context::DeleteSlot(CPKCS11Slot* pSlot) const
 {
-    if (m_bShareHeld) {
+    if (IsModuleClosedUnder())
+        pSlot->ForgetSessions();
+    else if (m_bShareHeld) {
         std::lock_guard<std::mutex> lock(Registry().mutex);
         auto it = Registry().initUsers.find(m_hModule);
         if (it != Registry().initUsers.end() && it->second > 1)
@@ -446,6 +448,10 @@ bool CPKCS11Context::RefreshSlotList()
         SetError(pszMessage, rv, TSY_KIND_PKCS11);
         return false;
     }
+    // Read again from a module that another context initialised anew: the sessions opened from
+    // now on are this context's own.
+    std::lock_guard<std::mutex> lock(Registry().mutex);
+    Registry().closedUnder.erase(m_nGeneration);
     return true;
 }
 

@@ -56,7 +56,9 @@ public:
 
     // Whether another context's C_Finalize closed this context's module too (a module and a wrapper
     // of it reach one library): the module then answered CKR_CRYPTOKI_NOT_INITIALIZED, and this
-    // context's sessions are gone even once the module is initialised again.
+    // context's sessions are gone even once the module is initialised again. Slots freed then
+    // close no session (the handles may be the other context's now); a RefreshSlotList that
+    // reads the list from the module initialised again ends this state.
     bool IsModuleClosedUnder() const;
 
     // Whether a context with this address is alive now; for receivers of queued signals that

@@ -70,6 +70,31 @@ CPKCS11Slot::TTokenCheck CPKCS11Slot::RecheckToken()
     return bChanged ? TokenInfoChanged : TokenUnchanged;
 }
 
+bool CPKCS11Slot::DiffersFromModule() const
+{
+    CK_SLOT_INFO slotInfo;
+    memset(&slotInfo, 0, sizeof(slotInfo));
+    if (m_pFunctionList->C_GetSlotInfo(m_nSlotID, &slotInfo) != CKR_OK)
+        return false;
+    const bool bPresent = (slotInfo.flags & CKF_TOKEN_PRESENT) != 0;
+    if (bPresent != m_bTokenPresent)
+        return true;
+    if (!bPresent)
+        return false;
+    CK_TOKEN_INFO now;
+    memset(&now, 0, sizeof(now));
+    const CK_RV rv = m_pFunctionList->C_GetTokenInfo(m_nSlotID, &now);
+    if (rv != CKR_OK)
+        return rv == CKR_TOKEN_NOT_RECOGNIZED ? m_bTokenRecognized : rv == CKR_TOKEN_NOT_PRESENT;
+    if (!m_bTokenRecognized)
+        return true;
+    // The card's own texts as the last refresh read them (the token object may have newer
+    // flags or label, the same card all the same).
+    return memcmp(now.manufacturerID, m_tokenInfo.manufacturerID, sizeof(now.manufacturerID)) != 0 ||
+           memcmp(now.model, m_tokenInfo.model, sizeof(now.model)) != 0 ||
+           memcmp(now.serialNumber, m_tokenInfo.serialNumber, sizeof(now.serialNumber)) != 0;
+}
+
 void CPKCS11Slot::Refresh()
 {
     m_bTokenRecognized = true;
@@ -155,6 +180,13 @@ CPKCS11Token* CPKCS11Slot::GetToken()
         m_bTokenInfoRead = false;
     }
     return m_pToken;
+}
+
+void CPKCS11Slot::ForgetSessions()
+{
+    m_bCloseAllSessions = false;
+    if (m_pToken)
+        m_pToken->ForgetSession();
 }
 
 void CPKCS11Slot::FreeToken()

@@ -29,6 +29,11 @@ public:
     // C_GetTokenInfo, which another program's use of the card may have changed: a PIN blocked)
     // and given to the token object. TokenReplaced too when that read fails. Never reports.
     TTokenCheck RecheckToken();
+    // Whether the module now tells of another state than the last Refresh read: a token put in
+    // or taken out, one recognised that was not (or the reverse), or another card (maker, model
+    // or serial number). For a module whose slot events cannot be trusted. False when the module
+    // does not answer. Never reports, changes nothing.
+    bool DiffersFromModule() const;
 
     const char* GetDescription() const { return m_sDescription.c_str(); }
     const char* GetManufacturer() const { return m_sManufacturer.c_str(); }
@@ -49,6 +54,9 @@ public:
     // For a module that another context shares: the destructor then closes only this slot's own
     // session, not every session of the slot (those of the other context would die with it).
     void KeepOtherSessions() { m_bCloseAllSessions = false; }
+    // For a module closed under this context (and perhaps initialised again by another): no
+    // session is closed, the token's handle is dropped, for it may be another context's now.
+    void ForgetSessions();
 
 private:
     void FreeMechanisms();

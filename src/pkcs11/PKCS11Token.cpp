@@ -100,6 +100,13 @@ CPKCS11Token::~CPKCS11Token()
         m_pFunctionList->C_CloseSession(m_hSession);
 }
 
+void CPKCS11Token::ForgetSession()
+{
+    m_hSession = 0;
+    m_nLoginState = 0;
+    ++m_nSessionGeneration;
+}
+
 void CPKCS11Token::CloseSession()
 {
     if (m_hSession == 0)

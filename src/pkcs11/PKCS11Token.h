@@ -73,6 +73,9 @@ public:
     // certificates has neither, and everything on it is in view without a login.
     bool HasLogin() const { return (m_tokenInfo.flags & (CKF_LOGIN_REQUIRED | CKF_USER_PIN_INITIALIZED)) != 0; }
     void CloseSession();
+    // Drops the session handle without closing it: the module was closed under this context and
+    // the handle may now be another context's session.
+    void ForgetSession();
     // A null PIN lets a token with a protected authentication path collect it on its own keypad.
     bool Login(const char* pszPIN, TUserType eUser);
     // Returns the module's answer; clears the login state whatever it is. Never reports. An

@@ -49,6 +49,15 @@ void CSlotEventThread::run()
     m_hLibrary = nullptr;
 }
 
+long long CSlotEventThread::GetWaitingMs() const
+{
+    const long long nStarted = m_nWaitStarted.load();
+    if (nStarted < 0)
+        return -1;
+    const auto started = std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(nStarted));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+}
+
 void CSlotEventThread::RequestStop()
 {
     {
@@ -104,7 +113,9 @@ void CSlotEventThread::WaitForEvents()
     while (!m_bStopRequested.load()) {
         CK_SLOT_ID nSlotID = 0;
         const auto started = std::chrono::steady_clock::now();
+        m_nWaitStarted.store(started.time_since_epoch().count());
         CK_RV rv = m_pFunctionList->C_WaitForSlotEvent(0, &nSlotID, nullptr);
+        m_nWaitStarted.store(-1);
         // Once the provider is going away no signal may name its context any more.
         if (m_bStopRequested.load())
             break;
@@ -144,6 +155,8 @@ void CSlotEventThread::WaitForEvents()
             emit SlotEventsStopped(static_cast<ulong>(rv), m_pContext);
             break;
         }
+        if (m_bFollowed.load())
+            emit SlotEventsFailing(m_pContext);
         qCDebug(lcPkcs11).nospace() << ">C_WaitForSlotEvent failed (0x"
                                     << QByteArray::number(qulonglong(rv), 16).constData() << "); waiting again in "
                                     << nPause << " ms";

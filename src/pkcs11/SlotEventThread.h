@@ -20,7 +20,10 @@
 // not reported, so the receiver reads the slot list again. After GetRetryAttempts failures in a
 // row the thread gives up with SlotEventsStopped; HasFollowedEvents then tells a module that
 // once followed card changes from one whose waits never worked here (OpenSC without pcscd
-// fails every wait at once).
+// fails every wait at once). Every failure that is tried again after waits that had worked
+// comes as SlotEventsFailing: a module may come back from such failures with waits that no
+// longer report anything (OpenSC after a pcscd restart), so the receiver checks the slots itself
+// for a while.
 //
 // The thread keeps its own loader reference to the module until it has left the module for
 // good, so the module's code stays mapped under it whatever happens to the context. The context
@@ -45,6 +48,9 @@ public:
 
     // Whether a wait of this thread ever reported an event or blocked for a while.
     bool HasFollowedEvents() const { return m_bFollowed.load(); }
+    // How long the thread has been inside its present C_WaitForSlotEvent, in milliseconds; -1
+    // while it is not in one (pausing after a failure, ended, not started).
+    long long GetWaitingMs() const;
 
     // The pause after the first failed wait, the longest pause, and how many failures in a row
     // end the thread (for every thread started afterwards). A wait that blocked longer than the
@@ -59,6 +65,8 @@ signals:
     void SlotEventsNotSupported(CPKCS11Context* pContext);
     // An event after failed waits: the slots may have changed unreported in between.
     void SlotEventsResumed(CPKCS11Context* pContext);
+    // A wait failed after waits that had worked; the thread waits again after a pause.
+    void SlotEventsFailing(CPKCS11Context* pContext);
     // The waits kept failing (rv: the last answer); card changes are no longer followed.
     void SlotEventsStopped(ulong rv, CPKCS11Context* pContext);
 
@@ -76,6 +84,8 @@ private:
     void* m_hLibrary;
     std::atomic<bool> m_bStopRequested;
     std::atomic<bool> m_bFollowed{false};
+    // steady_clock time (ns since its epoch) at which the present wait began; -1 outside one.
+    std::atomic<long long> m_nWaitStarted{-1};
     std::mutex m_pauseMutex;
     std::condition_variable m_pauseEnded;
 };

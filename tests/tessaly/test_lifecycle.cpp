@@ -447,6 +447,72 @@ private slots:
             qunsetenv(name.toLatin1().constData());
     }
 
+    // A Reload of the spy closes the library under SoftHSM2's tab, logged in there: the Logout
+    // that finds it says so (no C_Logout on a handle that may be the spy's session now), and the
+    // tab is read again from the library the spy initialised anew: no private key, Login offered.
+    // No session of the spy's is closed by it, and a new login on the tab works.
+    void moduleClosedUnderATabIsReadAgain()
+    {
+        const QProcessEnvironment spy = SpyEnvironment(m_home);
+        for (const QString& name : spy.keys())
+            qputenv(name.toLatin1().constData(), spy.value(name).toLocal8Bit());
+        WriteSoftHsmAndSpySettings();
+        MainWindow window;
+        window.show();
+        CPKCS11Token* token = SelectToken(window, kSoftHsm, kToken);
+        QVERIFY(token && token->Login(kUserPin, NormalUser));
+        window.RefreshTokenRow(token);
+        const QStringList loggedIn = TokenRows(window, kSoftHsm, kToken);
+        QVERIFY2(loggedIn.filter("Private key").size() == 1, qPrintable(loggedIn.join('\n')));
+
+        ShowProvider(window, kSpy);
+        Action(window, "actionReload")->trigger();
+        CPKCS11Token* spyToken = TokenOf(window, kSpy, kToken);
+        QVERIFY(spyToken && spyToken->GetSession() != 0);
+        const CK_SESSION_HANDLE spySession = spyToken->GetSession();
+        CK_FUNCTION_LIST_PTR spyFunctions = ProviderNamed(window, kSpy)->GetContext()->GetFunctionList();
+
+        // The tab as the module left it: the login's rows and Logout.
+        QVERIFY(SelectToken(window, kSoftHsm, kToken));
+        QCOMPARE(TokenRows(window, kSoftHsm, kToken), loggedIn);
+        QVERIFY(Action(window, "actionLogout")->isEnabled());
+        QStringList boxes;
+        {
+            fixture::ModalDriver driver(30000);
+            driver.RejectUnexpected();
+            driver.Expect([&](QWidget* w) { boxes << AnswerBox(w); }, "QMessageBox");
+            Action(window, "actionLogout")->trigger();
+            QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
+        }
+        QCOMPARE(boxes.size(), 1);
+        QVERIFY2(boxes[0].startsWith(QStringLiteral(
+                     "Unable to logout.\nThe module of the provider SoftHSM2 was closed under it: another provider "
+                     "reaches the same module and was reloaded or closed.")),
+                 qPrintable(boxes[0]));
+
+        // Read again.
+        QTRY_VERIFY(TokenOf(window, kSoftHsm, kToken) && !TokenOf(window, kSoftHsm, kToken)->IsLoggedIn());
+        const QStringList readAgain = TokenRows(window, kSoftHsm, kToken);
+        QVERIFY2(readAgain.filter("Private key").isEmpty() && !readAgain.isEmpty(), qPrintable(readAgain.join('\n')));
+        QVERIFY(SelectToken(window, kSoftHsm, kToken));
+        QVERIFY(Action(window, "actionLogin")->isVisible() && Action(window, "actionLogin")->isEnabled());
+        QVERIFY(!Action(window, "actionLogout")->isEnabled());
+        qInfo("SoftHSM2 tab after its module was found closed: %s; Login %s, Logout %s",
+              qPrintable(readAgain.join(" | ")), Action(window, "actionLogin")->isEnabled() ? "enabled" : "disabled",
+              Action(window, "actionLogout")->isEnabled() ? "enabled" : "disabled");
+        CK_SESSION_INFO info;
+        QCOMPARE(spyFunctions->C_GetSessionInfo(spySession, &info), CKR_OK);
+
+        // A later failure there is the tab's own again, and a login works.
+        token = TokenOf(window, kSoftHsm, kToken);
+        QVERIFY(token->Login(kUserPin, NormalUser));
+        window.RefreshTokenRow(token);
+        QCOMPARE(TokenRows(window, kSoftHsm, kToken), loggedIn);
+        window.close();
+        for (const QString& name : spy.keys())
+            qunsetenv(name.toLatin1().constData());
+    }
+
     // A close asked for while a module sits in C_Initialize ends the wait at once: the process
     // ends normally long before the module would answer.
     void closeWhileAModuleInitialises()

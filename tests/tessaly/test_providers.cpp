@@ -418,18 +418,33 @@ private slots:
         QCOMPARE(tree->topLevelItemCount(), 0);
         QCOMPARE(tree->GetMappedCount(), 0);
 
-        // Nothing left to reload; the tab can still be shown.
+        // A Reload there tries the module again: the same box while it still fails, then its rows.
+        QString again;
+        fixture::ModalDriver retry(15000);
+        retry.Expect([&](QWidget* box) {
+            again = qobject_cast<QMessageBox*>(box)->text();
+            fixture::ModalDriver::Accept(box);
+        }, "QMessageBox");
+        window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(0);
+        Action(window, "actionReload")->trigger();
+        QVERIFY2(retry.Finished(), qPrintable(retry.Failures().join("; ")));
+        QCOMPARE(again, shown);
+        QVERIFY(window.GetProviders().empty());
+        QCOMPARE(tree->topLevelItemCount(), 0);
+
+        m_tm->set_initialize_mode(0);
         fixture::ModalDriver modals;
         modals.RejectUnexpected();
         Action(window, "actionReload")->trigger();
-        window.findChild<QTabWidget*>("tabWidget")->setCurrentIndex(0);
-        QTest::qWait(50);
+        QCOMPARE(TabLabels(window), QStringList() << kModule);
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kModule));
+        QCOMPARE(tree, ProviderNamed(window, kModule)->GetTreeWidget());
+        QVERIFY(TokenRow(tree, "Test token"));
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
-        m_tm->set_initialize_mode(0);
     }
 
     // The tab left without a provider by a failed reload has no current provider: the actions
-    // do not follow the selection of another tab, and Reload there reloads nothing else.
+    // do not follow the selection of another tab, and Reload there loads only its own module.
     void tabWithoutProviderHasNoCurrentProvider()
     {
         SecondReaderAndBothProviders();
@@ -464,7 +479,10 @@ private slots:
         Action(window, "actionReload")->trigger();
         QCOMPARE(ProviderNamed(window, kSoftHsm), soft);
         QCOMPARE(soft->GetContext(), softContext);
-        QCOMPARE(int(window.GetProviders().size()), 1);
+        QCOMPARE(int(window.GetProviders().size()), 2);
+        QVERIFY(ProviderNamed(window, kModule));
+        QCOMPARE(window.GetCurrentProvider(), ProviderNamed(window, kModule));
+        QCOMPARE(window.ProviderOfTab(1), ProviderNamed(window, kModule));
         QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
     }
 

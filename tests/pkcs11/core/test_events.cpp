@@ -28,9 +28,15 @@ struct Recorder
     std::vector<CPKCS11Context*> notSupported;
     std::vector<CPKCS11Context*> resumed;
     std::vector<std::pair<unsigned long, CPKCS11Context*>> stopped;
+    std::vector<CPKCS11Context*> failing;
 
     void Connect(CSlotEventThread* thread)
     {
+        QObject::connect(thread, &CSlotEventThread::SlotEventsFailing, thread,
+                         [this](CPKCS11Context* c) {
+                             std::lock_guard<std::mutex> lock(mutex);
+                             failing.push_back(c);
+                         }, Qt::DirectConnection);
         QObject::connect(thread, &CSlotEventThread::SlotEventsResumed, thread,
                          [this](CPKCS11Context* c) {
                              std::lock_guard<std::mutex> lock(mutex);
@@ -317,7 +323,35 @@ TEST(SlotEvents, FailingWaitsAreTriedAgain)
         }
         EXPECT_EQ(c.nWaitCalls == -1 ? 1u : 0u, recorder.events.size()) << c.name << ": events after the first";
         EXPECT_TRUE(recorder.notSupported.empty()) << c.name;
+        // None of these waits had worked before it failed.
+        EXPECT_TRUE(recorder.failing.empty()) << c.name;
     }
+}
+
+// Failures after a wait that reported an event are signalled, each one; the wait after them is
+// timed while the thread sits in it.
+TEST(SlotEvents, FailuresAfterWorkingWaitsAreSignalled)
+{
+    const RetryPolicy policy(10, 40, 5);
+    testmodule::Control tm;
+    tm.add_slot(1, "Reader", "Maker");
+    tm.queue_event(1);
+    tm.fail("C_WaitForSlotEvent", CKR_GENERAL_ERROR, 1, 2);
+    auto provider = MakeProvider(testmodule::ModulePath(), "Restarting");
+    Recorder recorder;
+    recorder.Connect(provider->GetThread());
+    EXPECT_EQ(-1, provider->GetThread()->GetWaitingMs());
+    provider->StartThread();
+    ASSERT_TRUE(WaitUntil([&] { return tm.call_count("C_WaitForSlotEvent") == 4 && tm.waiters() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GE(provider->GetThread()->GetWaitingMs(), 50);
+    {
+        std::lock_guard<std::mutex> lock(recorder.mutex);
+        EXPECT_EQ(1u, recorder.events.size());
+        EXPECT_EQ(std::vector<CPKCS11Context*>(2, provider->GetContext()), recorder.failing);
+    }
+    tm.queue_event(1);
+    EXPECT_TRUE(WaitUntil([&] { return recorder.ResumedCount() == 1; }));
 }
 
 TEST(SlotEvents, StopCutsThePauseShort)
