@@ -3,8 +3,7 @@
 # The desktop tests bring their own desktop: a virtual X server, a D-Bus session with the
 # accessibility bus, a window manager, a Wayland compositor with Qt's Wayland platform, pointer
 # input and screenshots. llvm brings llvm-symbolizer, which the clang-built fuzz programs need for
-# the function names that tests/lsan.supp matches. pcscd with vpcd's virtual readers and vicc's
-# card is for trying OpenSC's module by hand (no test starts a pcscd).
+# the function names that tests/lsan.supp matches.
 set -euo pipefail
 SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
@@ -15,7 +14,6 @@ packages=(
   libssl-dev openssl zlib1g-dev
   libp11-kit-dev
   softhsm2 opensc opensc-pkcs11 libpcsclite1
-  pcscd vsmartcard-vpcd vsmartcard-vpicc
   opencryptoki p11-kit-modules ca-certificates libnss3
   poppler-utils fonts-dejavu-core e2fsprogs
   dpkg-dev lintian
