@@ -153,8 +153,9 @@ inline void CompareWithOpenSsl(const Bytes& der, const CL_CERTIFICATE& rec)
 
     EVP_PKEY* key = X509_get0_pubkey(x.get());
     const bool rsaOrDsa = OidText(keyAlg) == "1.2.840.113549.1.1.1" || OidText(keyAlg) == "1.2.840.10040.4.1";
-    if (rsaOrDsa)
+    if (rsaOrDsa) {
         ASSERT_NE(key, nullptr);
+    }
     if (!rsaOrDsa) {
         // Any other key: no RSA or DSA material, whatever OpenSSL makes of the key.
         EXPECT_EQ(rec.pRSAKey, nullptr);
