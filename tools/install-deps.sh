@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Installs every Debian package the build, the tests and the demo need. Safe to run again.
+# Installs every Debian package the build, the tests and the demo need (tools/apt-install.sh: with
+# sudo when not root, waiting while another program holds apt's lock). Safe to run again.
 # The desktop tests bring their own desktop: a virtual X server, a D-Bus session with the
 # accessibility bus, a window manager, a Wayland compositor with Qt's Wayland platform, pointer
 # input and screenshots. llvm brings llvm-symbolizer, which the clang-built fuzz programs need for
 # the function names that tests/lsan.supp matches.
 set -euo pipefail
-SUDO=""
-[ "$(id -u)" = 0 ] || SUDO=sudo
 packages=(
   build-essential cmake ninja-build pkg-config clang libclang-rt-dev llvm libgtest-dev libgmock-dev
   esnacc libesnacc-dev
@@ -21,11 +20,4 @@ packages=(
   qttranslations5-l10n
   xvfb dbus at-spi2-core x11-utils x11-apps xdotool openbox weston qtwayland5
 )
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+bash "$(dirname "$0")/apt-install.sh" "${packages[@]}"
