@@ -2,12 +2,16 @@
 
 #include <dlfcn.h>
 #include <elf.h>
+#include <link.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -26,6 +30,13 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     int Get() const { return m_fd; }
+    // The descriptor, no longer closed here.
+    int Release()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd;
+    }
     // Exactly n bytes at offset; false when the file holds fewer.
     bool ReadAt(void* pBuffer, size_t n, uint64_t offset) const
     {
@@ -43,9 +54,10 @@ private:
     int m_fd;
 };
 
-// The end of the part of the file that the loader reads or maps: the program headers and every
-// loadable segment's bytes in the file. 0 when the header has no program headers the loader could
-// use (it refuses such a file itself, before it maps anything).
+// The end of the part of the file that the loader reads or maps: the program headers and the
+// file contents of every loadable segment (one with none, only memory, is never read). 0 when
+// the header has no program headers the loader could use (it refuses such a file itself, before
+// it maps anything).
 template <class TEhdr, class TPhdr>
 uint64_t NeededSize(const CFile& file, uint64_t nFileSize)
 {
@@ -62,7 +74,7 @@ uint64_t NeededSize(const CFile& file, uint64_t nFileSize)
         return nHeadersEnd;
     uint64_t nEnd = nHeadersEnd;
     for (const TPhdr& segment : segments) {
-        if (segment.p_type != PT_LOAD)
+        if (segment.p_type != PT_LOAD || segment.p_filesz == 0)
             continue;
         const uint64_t offset = segment.p_offset;
         const uint64_t size = segment.p_filesz;
@@ -74,14 +86,9 @@ uint64_t NeededSize(const CFile& file, uint64_t nFileSize)
     return nEnd;
 }
 
-TModuleFile CheckFile(const char* pszPath, std::string* pReason)
+// Whether the regular file open as file holds what the loader maps of it.
+TModuleFile CheckFile(const CFile& file, uint64_t nFileSize, std::string* pReason)
 {
-    const CFile file(pszPath);
-    if (file.Get() < 0)
-        return TModuleFile::Loadable;   // the loader says why it cannot open it
-    struct stat info;
-    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode))
-        return TModuleFile::NotRegular;
     unsigned char ident[EI_NIDENT];
     // Too short for a header, or no ELF file: the loader reads it into memory and refuses it.
     if (!file.ReadAt(ident, sizeof(ident), 0) || std::memcmp(ident, ELFMAG, SELFMAG) != 0)
@@ -94,7 +101,6 @@ TModuleFile CheckFile(const char* pszPath, std::string* pReason)
     // A library of another kind is refused (or, found by name, passed over) by the loader itself.
     if (ident[EI_DATA] != nativeData || ident[EI_CLASS] != (sizeof(void*) == 8 ? ELFCLASS64 : ELFCLASS32))
         return TModuleFile::Loadable;
-    const uint64_t nFileSize = uint64_t(info.st_size);
     const uint64_t nNeeded = sizeof(void*) == 8 ? NeededSize<Elf64_Ehdr, Elf64_Phdr>(file, nFileSize)
                                                 : NeededSize<Elf32_Ehdr, Elf32_Phdr>(file, nFileSize);
     if (nNeeded <= nFileSize)
@@ -132,26 +138,139 @@ std::string FindInSearchPath(const char* pszName)
     return found;
 }
 
-// Whether the loader has the library already; it then hands it out without mapping the file again.
-// Only asked about a regular file: the loader opens the file to compare it with what it has.
-bool IsLoaded(const char* pszModule)
+// The loader knows a library by every name it was opened with, and hands the library out again
+// for any of them without opening a file. A name /proc/self/fd/N must therefore always stand for
+// the file it was first given for: the descriptor behind it stays open as long as the library is
+// loaded. One descriptor per library file (device and inode, which the loader compares as well).
+struct TKeptDescriptor
 {
-    void* h = dlopen(pszModule, RTLD_LAZY | RTLD_NOLOAD);
-    if (h)
-        dlclose(h);
-    return h != nullptr;
+    dev_t device;
+    ino_t inode;
+    int fd;
+    void* hModule;
+};
+
+std::mutex& KeptMutex()
+{
+    static std::mutex* pMutex = new std::mutex;   // never destroyed: threads may outlive statics
+    return *pMutex;
+}
+
+std::vector<TKeptDescriptor>& Kept()
+{
+    static std::vector<TKeptDescriptor>* pKept = new std::vector<TKeptDescriptor>;
+    return *pKept;
+}
+
+std::string DescriptorPath(int fd)
+{
+    return "/proc/self/fd/" + std::to_string(fd);
+}
+
+// The loader's text with the descriptor's name replaced by the module's.
+std::string LoaderError(const std::string& sDescriptorPath, const std::string& sModule)
+{
+    const char* pszError = dlerror();
+    std::string text = pszError ? pszError : "";
+    for (size_t at = text.find(sDescriptorPath); at != std::string::npos;
+         at = text.find(sDescriptorPath, at)) {
+        const size_t after = at + sDescriptorPath.size();
+        if (after < text.size() && text[after] >= '0' && text[after] <= '9') {
+            at = after;
+            continue;
+        }
+        text.replace(at, sDescriptorPath.size(), sModule);
+        at += sModule.size();
+    }
+    return text;
 }
 
 } // namespace
 
-TModuleFile CheckModuleFile(const char* pszModule, std::string* pReason)
+void* LoadModuleFile(const char* pszModule, TModuleFile* pKind, std::string* pMessage)
 {
+    *pKind = TModuleFile::Loadable;
     std::string path = pszModule;
     if (!std::strchr(pszModule, '/')) {
+        // A library the loader has under that name (or its soname) is handed out, never mapped again.
+        if (void* h = dlopen(pszModule, RTLD_LAZY | RTLD_NOLOAD))
+            return h;
         path = FindInSearchPath(pszModule);
-        if (path.empty())
-            return TModuleFile::Loadable;
+        if (path.empty()) {
+            // Only the loader's cache knows where it is, if anywhere.
+            dlerror();
+            void* h = dlopen(pszModule, RTLD_LAZY);
+            if (!h) {
+                const char* pszError = dlerror();
+                *pMessage = pszError ? pszError : "";
+            }
+            return h;
+        }
     }
-    const TModuleFile kind = CheckFile(path.c_str(), pReason);
-    return kind == TModuleFile::CutShort && IsLoaded(pszModule) ? TModuleFile::Loadable : kind;
+    // Opened once: the file checked is the file loaded, whatever is renamed into its place.
+    CFile file(path.c_str());
+    if (file.Get() < 0) {
+        *pMessage = path + ": cannot open shared object file: " + std::strerror(errno);
+        return nullptr;
+    }
+    struct stat info;
+    if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        *pKind = TModuleFile::NotRegular;
+        return nullptr;
+    }
+    std::string sReason;
+    const TModuleFile kind = CheckFile(file, uint64_t(info.st_size), &sReason);
+
+    std::lock_guard<std::mutex> lock(KeptMutex());
+    std::vector<TKeptDescriptor>& kept = Kept();
+    auto known = std::find_if(kept.begin(), kept.end(), [&info](const TKeptDescriptor& k) {
+        return k.device == info.st_dev && k.inode == info.st_ino;
+    });
+    const int fd = known != kept.end() ? known->fd : file.Get();
+    const std::string sDescriptor = DescriptorPath(fd);
+    dlerror();
+    // A library cut short is still handed out when the loader has it already.
+    void* h = dlopen(sDescriptor.c_str(), kind == TModuleFile::CutShort ? RTLD_LAZY | RTLD_NOLOAD : RTLD_LAZY);
+    if (!h) {
+        if (kind == TModuleFile::CutShort) {
+            *pKind = TModuleFile::CutShort;
+            *pMessage = sReason;
+        } else {
+            *pMessage = LoaderError(sDescriptor, path);
+        }
+        return nullptr;
+    }
+    if (known == kept.end())
+        kept.push_back({info.st_dev, info.st_ino, file.Release(), h});
+    return h;
+}
+
+void UnloadModuleFile(void* hModule)
+{
+    if (!hModule)
+        return;
+    std::lock_guard<std::mutex> lock(KeptMutex());
+    dlclose(hModule);
+    std::vector<TKeptDescriptor>& kept = Kept();
+    for (auto it = kept.begin(); it != kept.end(); ++it) {
+        if (it->hModule != hModule)
+            continue;
+        // Still loaded (another reference, or kept mapped): the name must keep its file.
+        if (void* h = dlopen(DescriptorPath(it->fd).c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+            dlclose(h);
+            return;
+        }
+        ::close(it->fd);
+        kept.erase(it);
+        return;
+    }
+}
+
+void* ReferenceLoadedModule(void* hModule, int nFlags)
+{
+    struct link_map* pMap = nullptr;
+    if (!hModule || dlinfo(hModule, RTLD_DI_LINKMAP, &pMap) != 0 || !pMap || !pMap->l_name)
+        return nullptr;
+    // The name the loader has the library under: found by name, no file is opened.
+    return dlopen(pMap->l_name, RTLD_LAZY | RTLD_NOLOAD | nFlags);
 }

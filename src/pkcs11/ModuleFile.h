@@ -13,9 +13,20 @@ enum class TModuleFile {
     CutShort     // an ELF file whose loadable segments (or program headers) reach past its end
 };
 
-// Checks a module named by a path, or by a bare file name as the loader would find it (the
-// program's search folders; a name found nowhere there is left to the loader). A library that is
-// loaded already is never mapped again and passes. With CutShort, *pReason says how short.
-TModuleFile CheckModuleFile(const char* pszModule, std::string* pReason);
+// Loads a module named by a path, or by a bare file name as the loader would find it (the
+// program's search folders; a name found nowhere there is left to the loader). The file is opened
+// once, checked on that descriptor and loaded from it (as /proc/self/fd/N, which is then the
+// library's name in the loader), so a file renamed into its place meanwhile is never mapped.
+// A library that is loaded already is never mapped again and is handed out even when its file
+// is now cut short. Null on failure: *pKind says why; with CutShort *pMessage says how short,
+// with Loadable it holds the loader's text (naming the module, not the descriptor).
+void* LoadModuleFile(const char* pszModule, TModuleFile* pKind, std::string* pMessage);
+
+// Gives back a handle of LoadModuleFile.
+void UnloadModuleFile(void* hModule);
+
+// One more reference to a loaded library (dlopen flags added to RTLD_NOLOAD), found by the name
+// the loader has it under, without opening its file again. Null when it is not loaded.
+void* ReferenceLoadedModule(void* hModule, int nFlags);
 
 #endif
