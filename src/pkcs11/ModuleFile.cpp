@@ -112,6 +112,127 @@ TModuleFile CheckFile(const CFile& file, uint64_t nFileSize, std::string* pReaso
     return TModuleFile::CutShort;
 }
 
+// The libraries a module needs (DT_NEEDED) and its own search folders (DT_RUNPATH, else
+// DT_RPATH), as its file holds them. False when the file has no dynamic section to read.
+template <class TEhdr, class TPhdr, class TDyn>
+bool ReadDynamic(const CFile& file, uint64_t nFileSize, std::vector<std::string>* pNeeded, std::string* pSearch)
+{
+    TEhdr header;
+    if (!file.ReadAt(&header, sizeof(header), 0) || header.e_phentsize != sizeof(TPhdr) || header.e_phnum == 0)
+        return false;
+    std::vector<TPhdr> segments(header.e_phnum);
+    if (!file.ReadAt(segments.data(), segments.size() * sizeof(TPhdr), header.e_phoff))
+        return false;
+    // Where an address of the loaded library lies in the file.
+    const auto fileOffset = [&segments](uint64_t address, uint64_t* pOffset) {
+        for (const TPhdr& segment : segments)
+            if (segment.p_type == PT_LOAD && address >= segment.p_vaddr &&
+                address - segment.p_vaddr < segment.p_filesz) {
+                *pOffset = segment.p_offset + (address - segment.p_vaddr);
+                return true;
+            }
+        return false;
+    };
+    const TPhdr* pDynamic = nullptr;
+    for (const TPhdr& segment : segments)
+        if (segment.p_type == PT_DYNAMIC)
+            pDynamic = &segment;
+    const uint64_t kLimit = 1 << 20;   // more than any dynamic section or string table holds
+    if (!pDynamic || pDynamic->p_filesz > kLimit || pDynamic->p_offset > nFileSize ||
+        pDynamic->p_filesz > nFileSize - pDynamic->p_offset)
+        return false;
+    std::vector<TDyn> entries(pDynamic->p_filesz / sizeof(TDyn));
+    if (!file.ReadAt(entries.data(), entries.size() * sizeof(TDyn), pDynamic->p_offset))
+        return false;
+    uint64_t stringsAddress = 0, stringsSize = 0;
+    std::vector<uint64_t> needed;
+    uint64_t runPath = UINT64_MAX, rPath = UINT64_MAX;
+    for (const TDyn& entry : entries) {
+        if (entry.d_tag == DT_NULL)
+            break;
+        switch (entry.d_tag) {
+        case DT_STRTAB: stringsAddress = entry.d_un.d_ptr; break;
+        case DT_STRSZ: stringsSize = entry.d_un.d_val; break;
+        case DT_NEEDED: needed.push_back(entry.d_un.d_val); break;
+        case DT_RUNPATH: runPath = entry.d_un.d_val; break;
+        case DT_RPATH: rPath = entry.d_un.d_val; break;
+        default: break;
+        }
+    }
+    uint64_t stringsOffset = 0;
+    if (stringsSize == 0 || stringsSize > kLimit || !fileOffset(stringsAddress, &stringsOffset))
+        return false;
+    std::string strings(stringsSize, '\0');
+    if (!file.ReadAt(&strings[0], strings.size(), stringsOffset))
+        return false;
+    const auto text = [&strings](uint64_t at) {
+        return at < strings.size() ? std::string(strings.c_str() + at) : std::string();
+    };
+    for (uint64_t at : needed)
+        pNeeded->push_back(text(at));
+    *pSearch = text(runPath != UINT64_MAX ? runPath : rPath);
+    return true;
+}
+
+// Loaded from its descriptor, a library's $ORIGIN is /proc/self/fd: the libraries it needs from
+// folders given relative to its own ($ORIGIN in its run path) are loaded first, from the folder
+// of its file, so that the loader finds them loaded under their names. The references to give
+// back once the module is loaded.
+std::vector<void*> LoadOriginDependencies(const CFile& file, uint64_t nFileSize, const std::string& sPath)
+{
+    std::vector<void*> loaded;
+    std::vector<std::string> needed;
+    std::string search;
+    const bool bRead = sizeof(void*) == 8 ? ReadDynamic<Elf64_Ehdr, Elf64_Phdr, Elf64_Dyn>(file, nFileSize, &needed, &search)
+                                          : ReadDynamic<Elf32_Ehdr, Elf32_Phdr, Elf32_Dyn>(file, nFileSize, &needed, &search);
+    if (!bRead || search.find("ORIGIN") == std::string::npos)
+        return loaded;
+    std::string origin = sPath.substr(0, sPath.rfind('/'));
+    if (origin.empty())
+        origin = "/";
+    if (origin[0] != '/') {
+        char cwd[4096];
+        if (!::getcwd(cwd, sizeof cwd))
+            return loaded;
+        origin = std::string(cwd) + "/" + origin;
+    }
+    std::vector<std::string> folders;
+    for (size_t start = 0; start <= search.size();) {
+        size_t end = search.find(':', start);
+        if (end == std::string::npos)
+            end = search.size();
+        std::string folder = search.substr(start, end - start);
+        start = end + 1;
+        bool bRelative = false;
+        for (const char* token : {"${ORIGIN}", "$ORIGIN"})
+            for (size_t at = folder.find(token); at != std::string::npos; at = folder.find(token, at)) {
+                folder.replace(at, std::strlen(token), origin);
+                at += origin.size();
+                bRelative = true;
+            }
+        if (bRelative)
+            folders.push_back(folder);
+    }
+    for (const std::string& name : needed) {
+        if (name.empty() || name.find('/') != std::string::npos)
+            continue;
+        // Loaded already under that name: the loader takes that one.
+        if (void* h = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
+            dlclose(h);
+            continue;
+        }
+        for (const std::string& folder : folders) {
+            const std::string candidate = folder + "/" + name;
+            if (::access(candidate.c_str(), F_OK) != 0)
+                continue;
+            if (void* h = dlopen(candidate.c_str(), RTLD_LAZY))
+                loaded.push_back(h);
+            break;
+        }
+    }
+    return loaded;
+}
+
 // The file the loader would take for a bare name: the first folder of the program's search list
 // (its RPATH, LD_LIBRARY_PATH, its RUNPATH, the system's folders) that holds it. Empty when none
 // does (a folder only the loader's cache knows of, or no such library).
@@ -228,15 +349,21 @@ void* LoadModuleFile(const char* pszModule, TModuleFile* pKind, std::string* pMe
     });
     const int fd = known != kept.end() ? known->fd : file.Get();
     const std::string sDescriptor = DescriptorPath(fd);
+    const std::vector<void*> dependencies = kind == TModuleFile::Loadable && known == kept.end()
+                                                ? LoadOriginDependencies(file, uint64_t(info.st_size), path)
+                                                : std::vector<void*>();
     dlerror();
     // A library cut short is still handed out when the loader has it already.
     void* h = dlopen(sDescriptor.c_str(), kind == TModuleFile::CutShort ? RTLD_LAZY | RTLD_NOLOAD : RTLD_LAZY);
+    std::string sLoaderError = h ? std::string() : LoaderError(sDescriptor, path);
+    for (void* hDependency : dependencies)
+        dlclose(hDependency);
     if (!h) {
         if (kind == TModuleFile::CutShort) {
             *pKind = TModuleFile::CutShort;
             *pMessage = sReason;
         } else {
-            *pMessage = LoaderError(sDescriptor, path);
+            *pMessage = sLoaderError;
         }
         return nullptr;
     }

@@ -1,6 +1,7 @@
 // A module file is checked and loaded through one descriptor: a file renamed into its place in
 // between is never mapped, the loader's texts name the module, a descriptor's name never stands
-// for another library, and one library under two names is still one instance.
+// for another library, one library under two names is still one instance, and a module finds the
+// libraries beside it.
 #include <atomic>
 #include <string>
 
@@ -143,4 +144,18 @@ TEST(ModuleFile, OneFileUnderTwoNamesIsOneModule)
     EXPECT_NE(first.GetFunctionList(), copied.GetFunctionList());
     EXPECT_EQ(0u, copied.GetSlotCount()) << "the copy has a state of its own";
     EXPECT_STREQ(link.c_str(), linked.GetModuleName());
+}
+
+// Loaded from its descriptor, a module's $ORIGIN would be /proc/self/fd: a module whose run path
+// is its own folder ($ORIGIN) still finds the library it needs beside it, on its first load.
+TEST(ModuleFile, ModuleFindsTheLibrariesBesideIt)
+{
+    void* h = dlopen(testmodule::NeedsDependencyPath(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_EQ(nullptr, h) << "the module is loaded already: the test would show nothing";
+    try {
+        CPKCS11Context context(testmodule::NeedsDependencyPath(), "Beside", nullptr);
+        EXPECT_EQ(0u, context.GetSlotCount());
+    } catch (const CTSYException& e) {
+        FAIL() << e.what();
+    }
 }
