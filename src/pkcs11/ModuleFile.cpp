@@ -7,9 +7,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -259,48 +259,82 @@ std::string FindInSearchPath(const char* pszName)
     return found;
 }
 
-// The loader knows a library by every name it was opened with, and hands the library out again
-// for any of them without opening a file. A name /proc/self/fd/N must therefore always stand for
-// the file it was first given for: the descriptor behind it stays open as long as the library is
-// loaded. One descriptor per library file (device and inode, which the loader compares as well).
-struct TKeptDescriptor
-{
-    dev_t device;
-    ino_t inode;
-    int fd;
-    void* hModule;
-};
-
-std::mutex& KeptMutex()
+std::mutex& NamesMutex()
 {
     static std::mutex* pMutex = new std::mutex;   // never destroyed: threads may outlive statics
     return *pMutex;
 }
 
-std::vector<TKeptDescriptor>& Kept()
+// The folder the links of the loader's names are made in: the user's runtime folder, else the
+// temporary one.
+std::string LinkBase()
 {
-    static std::vector<TKeptDescriptor>* pKept = new std::vector<TKeptDescriptor>;
-    return *pKept;
+    for (const char* pszVariable : {"XDG_RUNTIME_DIR", "TMPDIR"}) {
+        const char* pszBase = std::getenv(pszVariable);
+        if (pszBase && *pszBase == '/' && ::access(pszBase, W_OK | X_OK) == 0)
+            return pszBase;
+    }
+    return "/tmp";
 }
 
-std::string DescriptorPath(int fd)
+// The name a module file open as fd is given to the loader under: a link to /proc/self/fd/N,
+// named as the module's file, in a folder of its own (mode 0700, removed with the link once the
+// loader has the file), so that the loader opens that very file and logs, backtraces and the
+// sanitizers still name the module. The loader knows a library by every name it was loaded
+// under and hands it out again for any of them without opening a file, so no name is ever used
+// twice in the process (its ID and a count are in the folder's name). Without a folder the
+// descriptor's own name serves, and the descriptor then stays open for good (its number is
+// never used again).
+class CLoaderName
 {
-    return "/proc/self/fd/" + std::to_string(fd);
-}
+public:
+    CLoaderName(int fd, const std::string& sPath) : m_sDescriptor("/proc/self/fd/" + std::to_string(fd))
+    {
+        static unsigned long nCount = 0;
+        std::string folder = LinkBase() + "/tessaly-module-" + std::to_string(long(::getpid())) + "-" +
+                             std::to_string(++nCount) + "-XXXXXX";
+        if (!::mkdtemp(&folder[0]))
+            return;
+        const std::string link = folder + "/" + sPath.substr(sPath.rfind('/') + 1);
+        if (::symlink(m_sDescriptor.c_str(), link.c_str()) != 0) {
+            ::rmdir(folder.c_str());
+            return;
+        }
+        m_sFolder = folder;
+        m_sLink = link;
+    }
+    ~CLoaderName()
+    {
+        if (m_sLink.empty())
+            return;
+        ::unlink(m_sLink.c_str());
+        ::rmdir(m_sFolder.c_str());
+    }
+    CLoaderName(const CLoaderName&) = delete;
+    CLoaderName& operator=(const CLoaderName&) = delete;
 
-// The loader's text with the descriptor's name replaced by the module's.
-std::string LoaderError(const std::string& sDescriptorPath, const std::string& sModule)
+    const std::string& Get() const { return m_sLink.empty() ? m_sDescriptor : m_sLink; }
+    // Whether the descriptor must stay open once the loader has a library under this name.
+    bool KeepsDescriptor() const { return m_sLink.empty(); }
+
+private:
+    std::string m_sDescriptor;
+    std::string m_sFolder;
+    std::string m_sLink;
+};
+
+// The loader's text with the name it was given replaced by the module's.
+std::string LoaderError(const std::string& sGiven, const std::string& sModule)
 {
     const char* pszError = dlerror();
     std::string text = pszError ? pszError : "";
-    for (size_t at = text.find(sDescriptorPath); at != std::string::npos;
-         at = text.find(sDescriptorPath, at)) {
-        const size_t after = at + sDescriptorPath.size();
+    for (size_t at = text.find(sGiven); at != std::string::npos; at = text.find(sGiven, at)) {
+        const size_t after = at + sGiven.size();
         if (after < text.size() && text[after] >= '0' && text[after] <= '9') {
             at = after;
             continue;
         }
-        text.replace(at, sDescriptorPath.size(), sModule);
+        text.replace(at, sGiven.size(), sModule);
         at += sModule.size();
     }
     return text;
@@ -342,20 +376,15 @@ void* LoadModuleFile(const char* pszModule, TModuleFile* pKind, std::string* pMe
     std::string sReason;
     const TModuleFile kind = CheckFile(file, uint64_t(info.st_size), &sReason);
 
-    std::lock_guard<std::mutex> lock(KeptMutex());
-    std::vector<TKeptDescriptor>& kept = Kept();
-    auto known = std::find_if(kept.begin(), kept.end(), [&info](const TKeptDescriptor& k) {
-        return k.device == info.st_dev && k.inode == info.st_ino;
-    });
-    const int fd = known != kept.end() ? known->fd : file.Get();
-    const std::string sDescriptor = DescriptorPath(fd);
-    const std::vector<void*> dependencies = kind == TModuleFile::Loadable && known == kept.end()
+    std::lock_guard<std::mutex> lock(NamesMutex());
+    const CLoaderName name(file.Get(), path);
+    const std::vector<void*> dependencies = kind == TModuleFile::Loadable
                                                 ? LoadOriginDependencies(file, uint64_t(info.st_size), path)
                                                 : std::vector<void*>();
     dlerror();
     // A library cut short is still handed out when the loader has it already.
-    void* h = dlopen(sDescriptor.c_str(), kind == TModuleFile::CutShort ? RTLD_LAZY | RTLD_NOLOAD : RTLD_LAZY);
-    std::string sLoaderError = h ? std::string() : LoaderError(sDescriptor, path);
+    void* h = dlopen(name.Get().c_str(), kind == TModuleFile::CutShort ? RTLD_LAZY | RTLD_NOLOAD : RTLD_LAZY);
+    const std::string sLoaderError = h ? std::string() : LoaderError(name.Get(), path);
     for (void* hDependency : dependencies)
         dlclose(hDependency);
     if (!h) {
@@ -367,30 +396,9 @@ void* LoadModuleFile(const char* pszModule, TModuleFile* pKind, std::string* pMe
         }
         return nullptr;
     }
-    if (known == kept.end())
-        kept.push_back({info.st_dev, info.st_ino, file.Release(), h});
+    if (name.KeepsDescriptor())
+        file.Release();
     return h;
-}
-
-void UnloadModuleFile(void* hModule)
-{
-    if (!hModule)
-        return;
-    std::lock_guard<std::mutex> lock(KeptMutex());
-    dlclose(hModule);
-    std::vector<TKeptDescriptor>& kept = Kept();
-    for (auto it = kept.begin(); it != kept.end(); ++it) {
-        if (it->hModule != hModule)
-            continue;
-        // Still loaded (another reference, or kept mapped): the name must keep its file.
-        if (void* h = dlopen(DescriptorPath(it->fd).c_str(), RTLD_LAZY | RTLD_NOLOAD)) {
-            dlclose(h);
-            return;
-        }
-        ::close(it->fd);
-        kept.erase(it);
-        return;
-    }
 }
 
 void* ReferenceLoadedModule(void* hModule, int nFlags)

@@ -281,7 +281,7 @@ void CPKCS11Context::KeepMapped()
 void CPKCS11Context::Unload()
 {
     if (m_hModule) {
-        UnloadModuleFile(m_hModule);
+        dlclose(m_hModule);
         m_hModule = nullptr;
     }
 }
@@ -472,5 +472,6 @@ void* CPKCS11Context::AcquireLibraryReference() const
 
 void CPKCS11Context::ReleaseLibraryReference(void* hLibrary)
 {
-    UnloadModuleFile(hLibrary);
+    if (hLibrary)
+        dlclose(hLibrary);
 }

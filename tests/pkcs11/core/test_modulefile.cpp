@@ -1,6 +1,6 @@
 // A module file is checked and loaded through one descriptor: a file renamed into its place in
-// between is never mapped, the loader's texts name the module, a descriptor's name never stands
-// for another library, one library under two names is still one instance, and a module finds the
+// between is never mapped, the loader's texts and names name the module, a name never stands for
+// another library, one library under two names is still one instance, and a module finds the
 // libraries beside it.
 #include <atomic>
 #include <string>
@@ -96,18 +96,32 @@ TEST(ModuleFile, FileReplacedBetweenCheckAndLoadIsNotMapped)
     EXPECT_NE(std::string::npos, LoadFailureText(module.c_str()).find("cut short")) << LoadFailureText(module.c_str());
 }
 
-// What the loader says names the module's file, never the descriptor it was given.
+// What the loader says names the module's file, never the name it was given; the library's
+// name in the loader (which backtraces and the sanitizers show) ends in the module's file name.
 TEST(ModuleFile, LoaderTextsNameTheModule)
 {
     const std::string text = LoadFailureText(testmodule::NotALibraryPath());
     EXPECT_NE(std::string::npos, text.find(testmodule::NotALibraryPath())) << text;
     EXPECT_EQ(std::string::npos, text.find("/proc/self/fd")) << text;
+    EXPECT_EQ(std::string::npos, text.find("tessaly-module-")) << text;
+
+    const std::string dir = fixture::ScratchDir("named");
+    const std::string module = dir + "/libnamed-module.so";
+    fixture::WriteBytes(module, fixture::ReadBytes(testmodule::ModulePath()));
+    CPKCS11Context context(module.c_str(), "Named", nullptr);
+    Dl_info info;
+    ASSERT_NE(0, dladdr(reinterpret_cast<void*>(context.GetFunctionList()->C_GetInfo), &info));
+    const std::string name = info.dli_fname ? info.dli_fname : "";
+    EXPECT_EQ("/libnamed-module.so", name.substr(name.rfind('/'))) << name;
+    // The link and its folder went once the loader had the file.
+    struct stat st;
+    EXPECT_NE(0, ::lstat(name.c_str(), &st)) << name;
+    EXPECT_NE(0, ::stat(name.substr(0, name.rfind('/')).c_str(), &st)) << name;
 }
 
-// The loader hands a library out again for any name it was once loaded by: a descriptor's name
-// must never come to stand for another file. Loads that fail give their descriptors back, and a
-// module loaded again and again keeps one.
-TEST(ModuleFile, DescriptorNamesNeverStandForAnotherLibrary)
+// The loader hands a library out again for any name it was once loaded by: a name given to it
+// must never come to stand for another file. Loads, failed or not, keep no descriptor open.
+TEST(ModuleFile, NamesGivenToTheLoaderNeverStandForAnotherLibrary)
 {
     { CPKCS11Context first(testmodule::ModulePath(), "First", nullptr); }
     const int before = OpenDescriptors();
