@@ -7,11 +7,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace {
@@ -259,12 +259,6 @@ std::string FindInSearchPath(const char* pszName)
     return found;
 }
 
-std::mutex& NamesMutex()
-{
-    static std::mutex* pMutex = new std::mutex;   // never destroyed: threads may outlive statics
-    return *pMutex;
-}
-
 // The folder the links of the loader's names are made in: the user's runtime folder, else the
 // temporary one.
 std::string LinkBase()
@@ -290,7 +284,7 @@ class CLoaderName
 public:
     CLoaderName(int fd, const std::string& sPath) : m_sDescriptor("/proc/self/fd/" + std::to_string(fd))
     {
-        static unsigned long nCount = 0;
+        static std::atomic<unsigned long> nCount(0);
         std::string folder = LinkBase() + "/tessaly-module-" + std::to_string(long(::getpid())) + "-" +
                              std::to_string(++nCount) + "-XXXXXX";
         if (!::mkdtemp(&folder[0]))
@@ -376,7 +370,6 @@ void* LoadModuleFile(const char* pszModule, TModuleFile* pKind, std::string* pMe
     std::string sReason;
     const TModuleFile kind = CheckFile(file, uint64_t(info.st_size), &sReason);
 
-    std::lock_guard<std::mutex> lock(NamesMutex());
     const CLoaderName name(file.Get(), path);
     const std::vector<void*> dependencies = kind == TModuleFile::Loadable
                                                 ? LoadOriginDependencies(file, uint64_t(info.st_size), path)
