@@ -41,6 +41,10 @@ std::string ValidUtf8(const unsigned char* p, size_t n);
 std::string Latin1ToUtf8(const unsigned char* p, size_t n);
 std::string Utf16BeToUtf8(const unsigned char* p, size_t n);
 std::string Utf32BeToUtf8(const unsigned char* p, size_t n);
+// A name's value as it goes into the name's text: line breaks (CR, LF, VT, FF, U+0085, U+2028,
+// U+2029) and bidirectional controls (U+061C, U+200E, U+200F, U+202A-U+202E, U+2066-U+2069)
+// written as \xNN or \uNNNN, so that each line of the text is one attribute and reads as stored.
+std::string ShownNameValue(const std::string& value);
 
 }
 

@@ -264,7 +264,7 @@ bool FastNameText(const _CPBLOB& name, char attrSep, char rdnSep, std::string* t
                 continue;
             *text += ShortNameOf(oid);
             *text += '=';
-            *text += valueText;
+            *text += pellum::ShownNameValue(valueText);
             *text += attrSep;
             any = true;
         }
@@ -301,7 +301,7 @@ std::string ConvertDistinguishedNameToString(const RDNSequence* rdns, char attrS
                 continue;
             text += AttributeTypeName(attr.type);
             text += '=';
-            text += value;
+            text += pellum::ShownNameValue(value);
             text += attrSep;
             any = true;
         }

@@ -149,4 +149,62 @@ std::string Utf32BeToUtf8(const unsigned char* p, size_t n)
     return out;
 }
 
+
+std::string ShownNameValue(const std::string& value)
+{
+    // Line breaks would start a line that reads as an attribute of its own; bidirectional
+    // controls reorder what is shown after them.
+    auto escape = [](const unsigned char* p, size_t n, std::string* out) -> size_t {
+        static const char hex[] = "0123456789abcdef";
+        uint32_t cp = 0;
+        size_t len = 0;
+        if (p[0] >= 0x0A && p[0] <= 0x0D) {
+            cp = p[0];
+            len = 1;
+        } else if (n >= 2 && p[0] == 0xC2 && p[1] == 0x85) {
+            cp = 0x85;
+            len = 2;
+        } else if (n >= 2 && p[0] == 0xD8 && p[1] == 0x9C) {
+            cp = 0x061C;
+            len = 2;
+        } else if (n >= 3 && p[0] == 0xE2 && (p[1] == 0x80 || p[1] == 0x81) && (p[2] & 0xC0) == 0x80) {
+            const uint32_t c = 0x2000 | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F);
+            if (c == 0x200E || c == 0x200F || (c >= 0x2028 && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069)) {
+                cp = c;
+                len = 3;
+            }
+        }
+        if (!len)
+            return 0;
+        if (cp < 0x100) {
+            *out += "\\x";
+        } else {
+            *out += "\\u";
+            *out += hex[(cp >> 12) & 0xF];
+            *out += hex[(cp >> 8) & 0xF];
+        }
+        *out += hex[(cp >> 4) & 0xF];
+        *out += hex[cp & 0xF];
+        return len;
+    };
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(value.data());
+    const size_t n = value.size();
+    size_t i = 0;
+    while (i < n && !((p[i] >= 0x0A && p[i] <= 0x0D) || p[i] == 0xC2 || p[i] == 0xD8 || p[i] == 0xE2))
+        ++i;
+    if (i == n)
+        return value;
+    std::string out(value, 0, i);
+    while (i < n) {
+        const size_t len = escape(p + i, n - i, &out);
+        if (len) {
+            i += len;
+        } else {
+            out += value[i];
+            ++i;
+        }
+    }
+    return out;
+}
+
 }

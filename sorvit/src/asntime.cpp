@@ -54,11 +54,12 @@ bool Digits(const std::string& text, size_t pos, size_t count, int* value)
     return true;
 }
 
-// A date and time that exist: no field is carried into the next, as mkgmtime would do.
+// A date and time that exist: no field is carried into the next, as mkgmtime would do, except a
+// leap second (60), which mkgmtime carries into the next minute.
 bool ValidFields(int year, int month, int day, int hour, int minute, int second)
 {
     return month >= 1 && month <= 12 && day >= 1 && day <= MonthLength(static_cast<int64_t>(year) - 1900, month - 1) &&
-           hour <= 23 && minute <= 59 && second <= 59;
+           hour <= 23 && minute <= 59 && second <= 60;
 }
 
 bool Format(const tm* t, const char* format, std::string* out)

@@ -344,12 +344,13 @@ void MainWindow::UpdateTokenView(QTreeWidgetItem* pTokenRow, CPKCS11Token* pToke
 }
 
 namespace {
-// The layer's word for an object without a label, in the user's language.
+// The layer's word for an object without a label, in the user's language. A label may be taken
+// from a certificate's name (p11-kit's trust module takes the common name): one line, as stored.
 QString LabelText(const char* pszLabel)
 {
     if (!pszLabel || strcmp(pszLabel, "(no label)") == 0)
         return MainWindow::tr("(no label)");
-    return Pkcs11Text(pszLabel);
+    return OneLineText(Pkcs11Text(pszLabel));
 }
 } // namespace
 

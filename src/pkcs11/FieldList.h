@@ -10,10 +10,16 @@
 // label): PKCS#11 gives them as UTF-8. Every place that shows one converts it here.
 QString Pkcs11Text(const char* pszText);
 
-// A text of a certificate's name, UTF-8 with its length as libpellum gives it. A control
-// character in a value (a NUL that would end a C string, an escape) is shown as \xNN, so
-// nothing after it is cut or hidden; line breaks stay, as they part a name's attributes.
+// A text of a certificate's name, UTF-8 with its length as libpellum gives it (which writes line
+// breaks and bidirectional controls inside values as \xNN or \uNNNN already). A control
+// character (a NUL that would end a C string, an escape), a Unicode line or paragraph separator
+// or a bidirectional control is shown as \xNN or \uNNNN, so nothing after it is cut, hidden or
+// reordered; LF stays, as it parts a name's attributes.
 QString CertificateNameText(const std::string& sUtf8);
+
+// A text shown on one line (a label in a tree row): line breaks and bidirectional controls
+// shown as \xNN or \uNNNN, as in a certificate's name.
+QString OneLineText(const QString& qsText);
 
 // Ordered name/value lines through which slots, tokens and objects describe themselves.
 class CFieldList

@@ -97,23 +97,23 @@ CPKCS11Context::CPKCS11Context(const char* pszModule, const char* pszDescription
       m_bInitializedHere(false),
       m_nGeneration(0)
 {
-    std::string sFileReason;
-    switch (pszModule ? CheckModuleFile(pszModule, &sFileReason) : TModuleFile::Loadable) {
-    case TModuleFile::NotRegular:
-        throw CTSYException((m_sDescription + ": " + pszModule + ": not a regular file").c_str(),
-                            TSY_MODULE_NOT_REGULAR, TSY_KIND_LOAD_FAILED);
-    case TModuleFile::CutShort:
-        throw CTSYException((m_sDescription + ": " + pszModule + ": " + sFileReason).c_str(), TSY_MODULE_CUT_SHORT,
-                            TSY_KIND_LOAD_FAILED);
-    case TModuleFile::Loadable:
-        break;
-    }
-    dlerror();
-    m_hModule = pszModule ? dlopen(pszModule, RTLD_LAZY) : nullptr;
+    if (!pszModule)
+        throw CTSYException((m_sDescription + ": no module file given").c_str(), 0, TSY_KIND_LOAD_FAILED);
+    TModuleFile kind = TModuleFile::Loadable;
+    std::string sLoadMessage;
+    m_hModule = LoadModuleFile(pszModule, &kind, &sLoadMessage);
     if (!m_hModule) {
-        const char* pszLoaderError = pszModule ? dlerror() : "no module file given";
-        std::string sMessage = m_sDescription + ": " + (pszLoaderError ? pszLoaderError : "");
-        throw CTSYException(sMessage.c_str(), 0, TSY_KIND_LOAD_FAILED);
+        switch (kind) {
+        case TModuleFile::NotRegular:
+            throw CTSYException((m_sDescription + ": " + pszModule + ": not a regular file").c_str(),
+                                TSY_MODULE_NOT_REGULAR, TSY_KIND_LOAD_FAILED);
+        case TModuleFile::CutShort:
+            throw CTSYException((m_sDescription + ": " + pszModule + ": " + sLoadMessage).c_str(),
+                                TSY_MODULE_CUT_SHORT, TSY_KIND_LOAD_FAILED);
+        case TModuleFile::Loadable:
+            break;
+        }
+        throw CTSYException((m_sDescription + ": " + sLoadMessage).c_str(), 0, TSY_KIND_LOAD_FAILED);
     }
 
     CK_C_GetFunctionList pGetFunctionList =
@@ -273,7 +273,9 @@ bool CPKCS11Context::IsModuleClosedUnder() const
 
 void CPKCS11Context::KeepMapped()
 {
-    PinMapped(m_sModuleName.c_str());
+    // By the library's own name: the file at the module's path may be another one by now.
+    if (void* h = ReferenceLoadedModule(m_hModule, RTLD_NODELETE))
+        dlclose(h);
 }
 
 void CPKCS11Context::Unload()
@@ -471,8 +473,7 @@ void* CPKCS11Context::AcquireLibraryReference() const
 {
     if (!m_hModule)
         return nullptr;
-    // The same file name gives the same, already loaded library one more reference.
-    return dlopen(m_sModuleName.c_str(), RTLD_LAZY | RTLD_NOLOAD);
+    return ReferenceLoadedModule(m_hModule, 0);
 }
 
 void CPKCS11Context::ReleaseLibraryReference(void* hLibrary)

@@ -1,6 +1,7 @@
 #include "FuzzModule.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <pkcs11.h>
 
@@ -1009,6 +1010,21 @@ int __wrap_dlclose(void* hLibrary)
     if (hLibrary == &fuzzmodule::g_handle)
         return 0;
     return __real_dlclose(hLibrary);
+}
+
+int __real_dlinfo(void* hLibrary, int nRequest, void* pInfo);
+
+// The layer asks for the name a library is loaded under.
+int __wrap_dlinfo(void* hLibrary, int nRequest, void* pInfo)
+{
+    if (hLibrary != &fuzzmodule::g_handle)
+        return __real_dlinfo(hLibrary, nRequest, pInfo);
+    if (nRequest != RTLD_DI_LINKMAP)
+        return -1;
+    static struct link_map map;
+    map.l_name = const_cast<char*>(fuzzmodule::kModuleName);
+    *static_cast<struct link_map**>(pInfo) = &map;
+    return 0;
 }
 
 }

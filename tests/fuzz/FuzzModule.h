@@ -5,7 +5,7 @@
 // the certificate made for it (FuzzMaterial.h), and digests are SHA-1.
 //
 // The layer loads it by the name kModuleName: the programs are linked with
-// --wrap=dlopen,--wrap=dlsym,--wrap=dlclose, and the wrappers hand out this module
+// --wrap=dlopen,--wrap=dlsym,--wrap=dlclose,--wrap=dlinfo, and the wrappers hand out this module
 // for that name and pass every other name to the system's loader. Nothing is loaded
 // from disk.
 #pragma once

@@ -187,6 +187,67 @@ TEST_F(World, NamesOfEveryDirectoryStringTypeReadAsOpenSslReadsThem)
     }
 }
 
+// A value holding a line break or a bidirectional control: written as \xNN or \uNNNN inside the
+// value, so that each line of the name's text is one attribute, the simple name is the name's
+// own common name, and nothing is shown reordered. The pairs keep the values as stored.
+TEST_F(World, LineBreaksAndBidiControlsInsideValuesAreEscaped)
+{
+    const Bytes plain = Masked("escplain", "/C=BG/O=Veskora/CN=Plain", "utf8only");
+    const auto cn = [&plain](unsigned char tag, const std::string& value) {
+        return WithCommonName(plain, tag, Bytes(value.begin(), value.end()));
+    };
+    struct Case {
+        const char* what;
+        Bytes der;
+        std::string text;    // the subject's text, one attribute a line
+        std::string simple;  // its simple name
+        std::string stored;  // the most specific value as CL_DecodeCertName gives it
+    } cases[] = {
+        {"an organisation posing as a second common name",
+         Masked("spoof", "/CN=Evil/O=x\nCN=Trusted Bank", "utf8only"), "O=x\\x0aCN=Trusted Bank\nCN=Evil", "Evil",
+         "x\nCN=Trusted Bank"},
+        {"no common name, the most specific value posing as one",
+         Masked("spoofnocn", "/C=BG/O=x\nCN=Trusted Bank", "utf8only"), "O=x\\x0aCN=Trusted Bank\nC=BG",
+         "x\\x0aCN=Trusted Bank", "x\nCN=Trusted Bank"},
+        {"CR LF", cn(0x0C, "Evil\r\nCN=Bank"), "CN=Evil\\x0d\\x0aCN=Bank\nO=Veskora\nC=BG", "Evil\\x0d\\x0aCN=Bank",
+         "Evil\r\nCN=Bank"},
+        {"vertical tab and form feed in a PrintableString", cn(0x13, "A\vB\fC"),
+         "CN=A\\x0bB\\x0cC\nO=Veskora\nC=BG", "A\\x0bB\\x0cC", "A\vB\fC"},
+        {"NEL, line and paragraph separators", cn(0x0C, "A\xC2\x85" "B\xE2\x80\xA8" "C\xE2\x80\xA9" "D"),
+         "CN=A\\x85B\\u2028C\\u2029D\nO=Veskora\nC=BG", "A\\x85B\\u2028C\\u2029D",
+         "A\xC2\x85" "B\xE2\x80\xA8" "C\xE2\x80\xA9" "D"},
+        {"NEL in a TeletexString (Latin-1)", cn(0x14, "A\x85" "B"), "CN=A\\x85B\nO=Veskora\nC=BG", "A\\x85B",
+         "A\xC2\x85" "B"},
+        {"right-to-left override", cn(0x0C, "Bank\xE2\x80\xAE" "gpj.exe"),
+         "CN=Bank\\u202egpj.exe\nO=Veskora\nC=BG", "Bank\\u202egpj.exe", "Bank\xE2\x80\xAE" "gpj.exe"},
+        {"embeddings, isolates and marks",
+         cn(0x0C, "\xE2\x80\xAA" "a\xE2\x80\xAB" "b\xE2\x80\xAC" "c\xE2\x80\xAD" "d\xE2\x81\xA6" "e\xE2\x81\xA7"
+                  "f\xE2\x81\xA8" "g\xE2\x81\xA9" "h\xE2\x80\x8F" "i\xD8\x9C" "j"),
+         "CN=\\u202aa\\u202bb\\u202cc\\u202dd\\u2066e\\u2067f\\u2068g\\u2069h\\u200fi\\u061cj\nO=Veskora\nC=BG",
+         "\\u202aa\\u202bb\\u202cc\\u202dd\\u2066e\\u2067f\\u2068g\\u2069h\\u200fi\\u061cj",
+         "\xE2\x80\xAA" "a\xE2\x80\xAB" "b\xE2\x80\xAC" "c\xE2\x80\xAD" "d\xE2\x81\xA6" "e\xE2\x81\xA7" "f\xE2\x81\xA8"
+         "g\xE2\x81\xA9" "h\xE2\x80\x8F" "i\xD8\x9C" "j"},
+        {"a BMPString right-to-left override", cn(0x1E, std::string("\0B\x20\x2E\0c", 6)),
+         "CN=B\\u202ec\nO=Veskora\nC=BG", "B\\u202ec", "B\xE2\x80\xAE" "c"},
+        // Neighbours of those characters are shown as they are.
+        {"tab, U+2027, U+202F, U+2065, U+206A", cn(0x0C, "a\tb\xE2\x80\xA7" "c\xE2\x80\xAF" "d\xE2\x81\xA5" "e\xE2\x81\xAA" "f"),
+         "CN=a\tb\xE2\x80\xA7" "c\xE2\x80\xAF" "d\xE2\x81\xA5" "e\xE2\x81\xAA" "f\nO=Veskora\nC=BG",
+         "a\tb\xE2\x80\xA7" "c\xE2\x80\xAF" "d\xE2\x81\xA5" "e\xE2\x81\xAA" "f",
+         "a\tb\xE2\x80\xA7" "c\xE2\x80\xAF" "d\xE2\x81\xA5" "e\xE2\x81\xAA" "f"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.der.empty()) << c.what;
+        CertPtr rec = Decode(c.der);
+        ASSERT_TRUE(rec) << c.what;
+        EXPECT_EQ(NameText(rec->Subject, '\n', '\n'), c.text) << c.what;
+        EXPECT_EQ(SimpleName(rec.get(), 0), c.simple) << c.what;
+        std::vector<TOIDValuePair> pairs;
+        ASSERT_TRUE(CL_DecodeCertName(&rec->Subject, &pairs)) << c.what;
+        ASSERT_FALSE(pairs.empty()) << c.what;
+        EXPECT_EQ(pairs.front().sValue, c.stored) << c.what;
+    }
+}
+
 // Every certificate of the machine's CA store (whichever there is; none is compared
 // where there is none), whatever its key's algorithm, decodes and reads as OpenSSL reads
 // it: serial number, dates, names and their texts, extensions, key algorithm.
@@ -256,8 +317,13 @@ TEST_F(World, ImpossibleAndShortDatesAreZero)
         {0x18, "2020010100Z", 0},
         {0x18, "20240301120000-", 0},     // a bare sign
         {0x18, "20240301120000+0160", 0},
+        {0x17, "161231235961Z", 0},       // second 61
+        {0x18, "20161231235961Z", 0},
+        {0x18, "20161232235960Z", 0},     // a leap second of a day that does not exist
         {0x17, "240301120000Z", 1709294400},
         {0x18, "20240301120000+0100", 1709290800},
+        {0x17, "161231235960Z", 1483228800},     // a leap second: 2017-01-01 00:00:00
+        {0x18, "20161231235960Z", 1483228800},
         {0x17, "691231235959Z", -1},
         {0x18, "19650101000000Z", -1},
     };

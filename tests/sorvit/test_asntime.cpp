@@ -118,7 +118,12 @@ TEST(AsnTimeTexts, TextsThatAreNoDateAreUnreadable)
         {false, "20240301240000Z"},   // hour 24
         {false, "20240301126900Z"},   // minute 69
         {false, "20240301120069Z"},   // second 69
-        {false, "20240301120060Z"},   // second 60
+        {false, "20240301120061Z"},   // second 61
+        {false, "20161231236000Z"},   // minute 60
+        {false, "20161232235960Z"},   // a leap second of a day that does not exist
+        {false, "20161331235960Z"},   // nor of a month
+        {false, "201612312359 60Z"},  // its seconds no number
+        {false, "2016123123596OZ"},
         {false, "2024O301120000Z"},   // a letter among the digits
         {false, "2024030112 000Z"},   // a blank among them
         {false, "202403011200A0Z"},   // a letter where the seconds are
@@ -139,6 +144,10 @@ TEST(AsnTimeTexts, TextsThatAreNoDateAreUnreadable)
         {true, "240301240000Z"},
         {true, "240301126900Z"},
         {true, "240301120069Z"},
+        {true, "161231235961Z"},
+        {true, "161232235960Z"},
+        {true, "161231235960"},       // 12 characters
+        {true, "16123123596OZ"},
         {true, "AB0301120000Z"},      // letters where the year is
         {true, "2403011200 0Z"},
         {true, "24-301120000Z"},
@@ -168,6 +177,44 @@ TEST(AsnTimeTexts, TextsThatAreNoDateAreUnreadable)
     EXPECT_EQ(Reference(2024, 3, 1, 12), out);
     EXPECT_TRUE(GeneralizedTimeToTime_t("202403011200+0100", &out));
     EXPECT_EQ(Reference(2024, 3, 1, 11), out);
+}
+
+// A leap second is read as it stands and carried into the next minute when the fields are
+// normalised, also across a day, a year and a differential.
+TEST(AsnTimeTexts, LeapSecondCarriesIntoTheNextMinute)
+{
+    struct Case {
+        bool utc;
+        const char* text;
+        time_t expected;
+    } cases[] = {
+        {false, "20161231235960Z", Reference(2017, 1, 1)},
+        {true, "161231235960Z", Reference(2017, 1, 1)},
+        {false, "20150630235960Z", Reference(2015, 7, 1)},
+        {true, "150630235960Z", Reference(2015, 7, 1)},
+        {false, "20240301120060Z", Reference(2024, 3, 1, 12, 1)},
+        {false, "20161231235960.5Z", Reference(2017, 1, 1)},
+        {false, "20170101005960+0100", Reference(2017, 1, 1)},
+        {true, "491231235960Z", Reference(2050, 1, 1)},
+    };
+    for (const Case& c : cases) {
+        time_t out = 77;
+        ASSERT_TRUE(c.utc ? UTCTimeToTime_t(c.text, &out) : GeneralizedTimeToTime_t(c.text, &out)) << c.text;
+        EXPECT_EQ(c.expected, out) << c.text;
+    }
+    // The reader keeps the field as written; mkgmtime normalises it.
+    tm t;
+    std::memset(&t, 0, sizeof t);
+    ASSERT_TRUE(GeneralizedTimeToTm("20161231235960Z", &t));
+    EXPECT_EQ(60, t.tm_sec);
+    EXPECT_EQ(59, t.tm_min);
+    EXPECT_EQ(Reference(2017, 1, 1), mkgmtime(&t));
+    EXPECT_EQ(117, t.tm_year);
+    EXPECT_EQ(0, t.tm_mon);
+    EXPECT_EQ(1, t.tm_mday);
+    EXPECT_EQ(0, t.tm_hour);
+    EXPECT_EQ(0, t.tm_min);
+    EXPECT_EQ(0, t.tm_sec);
 }
 
 TEST(GeneralizedTime, TmReaderLeavesOtherFieldsAlone)

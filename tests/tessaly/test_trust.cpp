@@ -1,6 +1,7 @@
 // The window on p11-kit's trust module over the machine's own CA store: a write-protected token
 // that refuses read-write sessions. Every certificate pkcs11-tool lists is in the tree, no box
 // comes up, and nothing that would write to it, nor a login or a certificate test, is offered.
+#include <QRegularExpression>
 #include <QtTest>
 #include <dlfcn.h>
 #include <pkcs11.h>
@@ -287,6 +288,71 @@ private slots:
             QCOMPARE(PaneLines(tree), expected);
         }
         QCOMPARE(logger.Count(), size_t(0));
+    }
+
+    // p11-kit's module labels a certificate by its common name: a label taken from a name. A
+    // value with a line break posing as another attribute (the name's one common name is
+    // "Evil"), a common name with a line break and one with a right-to-left override: every row
+    // and every pane line shows one attribute, on one line, with nothing reordered.
+    void namesPosingAsOtherAttributesAreShownEscaped()
+    {
+        const std::string dir = fixture::ScratchDir("trust-spoof");
+        const fixture::KeyFiles key = fixture::MakeKey(dir, "spoof", "rsa:1024");
+        const std::string ca = "basicConstraints=critical,CA:TRUE\nsubjectKeyIdentifier=hash";
+        const char* const subjects[] = {"/CN=Evil/O=x\nCN=Trusted Bank", "/O=Org/CN=Trusted\nBank",
+                                        "/O=Org/CN=Bank\xE2\x80\xAE" "gpj.exe"};
+        std::string bundle;
+        int n = 0;
+        for (const char* subject : subjects) {
+            const std::string name = "spoof" + std::to_string(n++);
+            const std::string der = fixture::MakeSelfSigned(dir, name, key, subject, 365, ca, "-utf8");
+            bundle += fixture::ReadText(der.substr(0, der.size() - 4) + ".pem");
+        }
+        const std::string path = dir + "/spoof.pem";
+        fixture::WriteText(path, bundle);
+
+        void* module = dlopen(TrustModulePath().c_str(), RTLD_NOW);
+        QVERIFY2(module, dlerror());
+        auto getFunctionList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+        CK_FUNCTION_LIST_PTR functions = nullptr;
+        QVERIFY(getFunctionList && getFunctionList(&functions) == CKR_OK);
+        std::string reserved = "paths=" + path;
+        CK_C_INITIALIZE_ARGS args = {};
+        args.flags = CKF_OS_LOCKING_OK;
+        args.pReserved = &reserved[0];
+        QCOMPARE(functions->C_Initialize(&args), CKR_OK);
+        {
+            MainWindow window;
+            fixture::ModalDriver modals;
+            modals.RejectUnexpected();
+            window.show();
+            QVERIFY2(modals.Unexpected().isEmpty(), qPrintable(modals.Unexpected().join("; ")));
+            QStringList rows = TokenRows(window, kProvider, "spoof.pem");
+            rows.sort();
+            QCOMPARE(rows, QStringList({"Certificate(Bank\\u202egpj.exe) [4]", "Certificate(Evil) [4]",
+                                        "Certificate(Trusted\\x0aBank) [4]"}));
+            const struct {
+                const char* row;
+                QStringList pane;  // the name lines of the pane
+            } cases[] = {
+                {"Certificate(Evil)",
+                 {"Subject=Evil", "Organization=x\\x0aCN=Trusted Bank", "Issuer=Evil"}},
+                {"Certificate(Trusted\\x0aBank)",
+                 {"Subject=Trusted\\x0aBank", "Organization=Org", "Issuer=Trusted\\x0aBank"}},
+                {"Certificate(Bank\\u202egpj.exe)",
+                 {"Subject=Bank\\u202egpj.exe", "Organization=Org", "Issuer=Bank\\u202egpj.exe"}},
+            };
+            for (const auto& c : cases) {
+                CProviderTreeWidget* tree = SelectInToken(window, kProvider, "spoof.pem", c.row);
+                QVERIFY2(tree, c.row);
+                QCoreApplication::processEvents();
+                const QStringList names =
+                    PaneLines(tree).filter(QRegularExpression("^(Subject|Organization|Issuer)="));
+                QCOMPARE(names, c.pane);
+            }
+        }
+        functions->C_Finalize(nullptr);
+        dlclose(module);
     }
 };
 

@@ -19,7 +19,8 @@ SORVIT_API bool Time_tToUTCTime(time_t* t, std::string* out);
 // differential (local time minus differential is UTC) or nothing. False, *t
 // unchanged, for a text that is not a date and time that exist: too short, a
 // character other than a digit in a field, a field out of its range (month 13,
-// day 31 of April, hour 24, minute or second 60), anything after the time.
+// day 31 of April, hour 24, minute 60, second 61), anything after the time. A leap
+// second (60) is read as it stands; mkgmtime carries it into the next minute.
 SORVIT_API bool GeneralizedTimeToTm(std::string text, tm* t);
 // Exactly 13 characters YYMMDDHHMMSSZ, the last one not examined; YY above 49 is
 // 19YY, else 20YY. False, *t unchanged, for a date and time that do not exist.

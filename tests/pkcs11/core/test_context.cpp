@@ -1,8 +1,12 @@
 // Loading modules: failures of every step, slot lists that change under the layer, undoing a
 // failed load, and two contexts over one module.
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include <dlfcn.h>
+#include <elf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,30 +128,90 @@ TEST(ContextLoad, NssSoftokenIsUsedOrSaidToNeedArguments)
 }
 #endif
 
-// A library cut short anywhere between its headers and the end of its last loadable segment is
-// refused before the loader maps it (which raises SIGBUS in dlopen); cut after that, it loads.
+// A copy of the library with one loadable segment more that holds only memory (no file contents,
+// p_filesz 0), its offset past the end of the file: the loader never reads the file for it.
+namespace {
+void WriteWithMemoryOnlySegment(const std::string& from, const std::string& to)
+{
+    std::vector<unsigned char> bytes = fixture::ReadBytes(from);
+    Elf64_Ehdr header;
+    ASSERT_GE(bytes.size(), sizeof header);
+    std::memcpy(&header, bytes.data(), sizeof header);
+    ASSERT_EQ(sizeof(Elf64_Phdr), header.e_phentsize);
+    ASSERT_LE(header.e_phoff + header.e_phnum * sizeof(Elf64_Phdr), bytes.size());
+    std::vector<Elf64_Phdr> segments(header.e_phnum);
+    std::memcpy(segments.data(), bytes.data() + header.e_phoff, segments.size() * sizeof(Elf64_Phdr));
+    uint64_t top = 0;
+    size_t lastLoad = 0;
+    for (size_t i = 0; i < segments.size(); ++i)
+        if (segments[i].p_type == PT_LOAD) {
+            top = std::max<uint64_t>(top, segments[i].p_vaddr + segments[i].p_memsz);
+            lastLoad = i;
+        }
+    // A note after the last loadable segment becomes the new one (the loader wants them in order).
+    size_t note = lastLoad + 1;
+    while (note < segments.size() && segments[note].p_type != PT_NOTE)
+        ++note;
+    ASSERT_LT(note, segments.size()) << from << " has no note after its loadable segments";
+    const uint64_t step = 0x10000;
+    Elf64_Phdr& memory = segments[note];
+    memory.p_type = PT_LOAD;
+    memory.p_flags = PF_R | PF_W;
+    memory.p_vaddr = memory.p_paddr = (top + step - 1) / step * step;
+    memory.p_offset = (bytes.size() + step - 1) / step * step + step;
+    memory.p_filesz = 0;
+    memory.p_memsz = 0x1000;
+    memory.p_align = 0x1000;
+    std::memcpy(bytes.data() + header.e_phoff, segments.data(), segments.size() * sizeof(Elf64_Phdr));
+    fixture::WriteBytes(to, bytes);
+}
+} // namespace
+
+// A library cut short anywhere between its headers and the end of its last loadable segment's
+// file contents is refused before the loader maps it (which raises SIGBUS in dlopen); cut after
+// that, or with a segment of memory only whose offset lies past the end, it loads.
 TEST(ContextLoad, LibrariesCutShortAreRefused)
 {
     const std::string dir = fixture::ScratchDir("cutshort");
     const std::string real = fixture::SoftHsm::ModulePath();
     const size_t end = fixture::LoadableEnd(real);
     ASSERT_GT(end, 8192u) << real;
+    const std::string module = testmodule::ModulePath();
+    struct Case {
+        std::string what;
+        std::string path;
+        size_t size;  // refused: the size the message names; 0: loads
+    };
+    std::vector<Case> cases;
     for (size_t size : {size_t(64), size_t(1100), size_t(4096), end / 2, end - 1}) {
-        const std::string cut = dir + "/libsofthsm2-" + std::to_string(size) + ".so";
-        fixture::WriteCutShort(real, cut, size);
-        LoadFailure f = FailedLoad(cut.c_str(), "Cut");
-        EXPECT_EQ(TSY_MODULE_CUT_SHORT, f.code) << size << ": " << f.message;
-        EXPECT_EQ(2u, f.kind) << size;
-        EXPECT_EQ(0u, f.message.rfind("Cut: " + cut + ": cut short: the file has " + std::to_string(size) +
+        cases.push_back({"cut to " + std::to_string(size), dir + "/libsofthsm2-" + std::to_string(size) + ".so", size});
+        fixture::WriteCutShort(real, cases.back().path, size);
+    }
+    // Without what follows its segments (section headers, symbols) a library still loads.
+    cases.push_back({"segments only", dir + "/libsegments-only.so", 0});
+    fixture::WriteCutShort(module, cases.back().path, fixture::LoadableEnd(module));
+    cases.push_back({"a segment of memory only", dir + "/libmemory-segment.so", 0});
+    WriteWithMemoryOnlySegment(module, cases.back().path);
+    cases.push_back({"a segment of memory only, segments only", dir + "/libmemory-segment-cut.so", 0});
+    WriteWithMemoryOnlySegment(dir + "/libsegments-only.so", cases.back().path);
+
+    for (const Case& c : cases) {
+        if (!c.size) {
+            try {
+                CPKCS11Context context(c.path.c_str(), "Whole", nullptr);
+            } catch (const CTSYException& e) {
+                ADD_FAILURE() << c.what << ": " << e.what();
+            }
+            continue;
+        }
+        LoadFailure f = FailedLoad(c.path.c_str(), "Cut");
+        EXPECT_EQ(TSY_MODULE_CUT_SHORT, f.code) << c.what << ": " << f.message;
+        EXPECT_EQ(2u, f.kind) << c.what;
+        EXPECT_EQ(0u, f.message.rfind("Cut: " + c.path + ": cut short: the file has " + std::to_string(c.size) +
                                           " bytes, its loadable segments need ",
                                       0))
             << f.message;
     }
-    // Without what follows its segments (section headers, symbols) a library still loads.
-    const std::string module = testmodule::ModulePath();
-    const std::string whole = dir + "/libsegments-only.so";
-    fixture::WriteCutShort(module, whole, fixture::LoadableEnd(module));
-    EXPECT_NO_THROW(CPKCS11Context(whole.c_str(), "Segments only", nullptr));
 }
 
 TEST(ContextLoad, InitialisationModes)

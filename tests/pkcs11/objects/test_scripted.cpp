@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QObject>
+#include <QRegularExpression>
 
 #include <memory>
 #include <string>
@@ -220,6 +221,49 @@ TEST_F(ScriptedToken, NameWithANulInsideIsKeptWholeAndShownVisibly)
         EXPECT_EQ(fields[QObject::tr("Subject")].toStdString(), "www.bank.com\\x00.badguy.com") << int(tag);
         EXPECT_EQ(fields[QObject::tr("Issuer")].toStdString(), "www.bank.com\\x00.badguy.com") << int(tag);
         EXPECT_EQ(fields[QObject::tr("Organization")].toStdString(), "Bank\\x01Org") << int(tag);
+    }
+}
+
+// A value with a line break posing as another attribute (its one common name is "Evil"), and one
+// with a right-to-left override: each field of the pane is the attribute it names, on one line.
+TEST_F(ScriptedToken, NameValuesPosingAsOtherAttributesAreShownEscaped)
+{
+    const struct {
+        const char* subject;
+        const char* simple;        // the Subject and Issuer fields
+        const char* organization;  // empty: no such field
+    } cases[] = {
+        {"/CN=Evil/O=x\nCN=Trusted Bank", "Evil", "x\\x0aCN=Trusted Bank"},
+        {"/O=x\nCN=Trusted Bank", "x\\x0aCN=Trusted Bank", "x\\x0aCN=Trusted Bank"},
+        {"/O=Bank\r\nO=Other/CN=Evil\xE2\x80\xA8" "CN=Bank", "Evil\\u2028CN=Bank", "Bank\\x0d\\x0aO=Other"},
+        {"/O=Org/CN=Bank\xE2\x80\xAE" "gpj.exe", "Bank\\u202egpj.exe", "Org"},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        m_context.reset();
+        m_tm.reset();
+        m_tm.add_slot(1, "Reader", "Maker");
+        m_tm.insert_token(1, nullptr, "87654321", "1234", 0);
+        const std::string name = "spoof" + std::to_string(n++);
+        m_key = fixture::MakeKey(m_dir, name, "rsa:1024");
+        AddCertificate(fixture::ReadBytes(fixture::MakeSelfSigned(m_dir, name, m_key, c.subject, 30, "", "-utf8")),
+                       {0x01}, "spoof");
+        CPKCS11Token* token = Open();
+        ASSERT_TRUE(token);
+        EXPECT_TRUE(token->ReadObjects());
+        ASSERT_EQ(token->GetCertificateCount(), 1u);
+        CPKCS11Certificate* cert = token->GetCertificate(0);
+        ASSERT_TRUE(cert && cert->IsDecoded()) << c.subject;
+        CFieldList fields;
+        cert->PopulateFields(&fields);
+        EXPECT_EQ(fields[QObject::tr("Subject")], QString::fromUtf8(c.simple)) << c.subject;
+        EXPECT_EQ(fields[QObject::tr("Issuer")], QString::fromUtf8(c.simple)) << c.subject;
+        EXPECT_EQ(fields.IndexOf(QObject::tr("Organization")) >= 0, *c.organization != 0) << c.subject;
+        if (*c.organization)
+            EXPECT_EQ(fields[QObject::tr("Organization")], QString::fromUtf8(c.organization)) << c.subject;
+        for (int i = 0; i < fields.GetCount(); ++i)
+            EXPECT_FALSE(fields.GetValue(i)->contains(QRegularExpression("[\\n\\r\\x{2028}\\x{202e}]")))
+                << c.subject << ": " << fields.GetName(i)->toStdString();
     }
 }
 

@@ -193,6 +193,43 @@ private slots:
         QCOMPARE(dialog.GetFullValue(list->topLevelItem(5)), QStringLiteral("CN=") + shown + QStringLiteral("\nO=Bank"));
     }
 
+    // A value with a line break that poses as another attribute (the name's one common name is
+    // "Evil"), and values with a line separator or a right-to-left override: the simple names are
+    // the name's own, each line of the full name is one attribute, and nothing is reordered.
+    void valuesPosingAsOtherAttributesAreShownEscaped_data()
+    {
+        QTest::addColumn<TCertFields>("fields");
+        QTest::addColumn<QString>("simple");
+        QTest::addColumn<QString>("full");
+        QTest::newRow("organisation posing as a common name")
+            << TCertFields{2, {0x0A}, {{"CN", "Evil"}, {"O", "x\nCN=Trusted Bank"}}, {{"CN", "Evil"}, {"O", "x\nCN=Trusted Bank"}}, 0, 1000}
+            << "Evil" << "O=x\\x0aCN=Trusted Bank\nCN=Evil";
+        QTest::newRow("line separator in the common name")
+            << TCertFields{2, {0x0B}, {{"O", "Org"}, {"CN", QString::fromUtf8("Evil\xE2\x80\xA8" "CN=Bank")}},
+                           {{"O", "Org"}, {"CN", QString::fromUtf8("Evil\xE2\x80\xA8" "CN=Bank")}}, 0, 1000}
+            << "Evil\\u2028CN=Bank" << "CN=Evil\\u2028CN=Bank\nO=Org";
+        QTest::newRow("right-to-left override")
+            << TCertFields{2, {0x0C}, {{"O", "Org"}, {"CN", QString::fromUtf8("Bank\xE2\x80\xAE" "gpj.exe")}},
+                           {{"O", "Org"}, {"CN", QString::fromUtf8("Bank\xE2\x80\xAE" "gpj.exe")}}, 0, 1000}
+            << "Bank\\u202egpj.exe" << "CN=Bank\\u202egpj.exe\nO=Org";
+    }
+
+    void valuesPosingAsOtherAttributesAreShownEscaped()
+    {
+        QFETCH(TCertFields, fields);
+        QFETCH(QString, simple);
+        QFETCH(QString, full);
+        const Bytes der = MakeCertificate(fields);
+        QVERIFY(!der.empty());
+        CertViewDialog dialog(_CPBLOB{const_cast<unsigned char*>(der.data()), uint32_t(der.size())}, nullptr);
+        dialog.show();
+        QTreeWidget* list = dialog.findChild<QTreeWidget*>("treeWidget");
+        for (int row : {2, 5}) {
+            QCOMPARE(list->topLevelItem(row)->text(1), simple);
+            QCOMPARE(dialog.GetFullValue(list->topLevelItem(row)), full);
+        }
+    }
+
     void pressedRowShowsItsFullValue()
     {
         const Bytes der = MakeCertificate({2, {0x05}, {{"O", "Org"}, {"CN", "Pressed"}}, {{"CN", "Issuer"}}, 0, 1000});
