@@ -259,8 +259,9 @@ TEST_F(ScriptedToken, NameValuesPosingAsOtherAttributesAreShownEscaped)
         EXPECT_EQ(fields[QObject::tr("Subject")], QString::fromUtf8(c.simple)) << c.subject;
         EXPECT_EQ(fields[QObject::tr("Issuer")], QString::fromUtf8(c.simple)) << c.subject;
         EXPECT_EQ(fields.IndexOf(QObject::tr("Organization")) >= 0, *c.organization != 0) << c.subject;
-        if (*c.organization)
+        if (*c.organization) {
             EXPECT_EQ(fields[QObject::tr("Organization")], QString::fromUtf8(c.organization)) << c.subject;
+        }
         for (int i = 0; i < fields.GetCount(); ++i)
             EXPECT_FALSE(fields.GetValue(i)->contains(QRegularExpression("[\\n\\r\\x{2028}\\x{202e}]")))
                 << c.subject << ": " << fields.GetName(i)->toStdString();
