@@ -1542,6 +1542,12 @@ You can try again by choosing Edit-&gt;Reload from the main menu.</source>
 Можете да опитате отново с Редактиране-&gt;Презареди от главното меню.</translation>
     </message>
     <message>
+        <source>Card insertions and removals on the provider %1 were no longer followed, and loading it again failed.
+You can try again by choosing Edit-&gt;Reload from the main menu.</source>
+        <translation>Поставянето и изваждането на карти при доставчика %1 вече не се следеше, а повторното му зареждане завърши с грешка.
+Можете да опитате отново с Редактиране-&gt;Презареди от главното меню.</translation>
+    </message>
+    <message>
         <source>The settings file %1 is damaged: %2.
 What could be read of it is used. When the settings are saved, the file as it is now is kept as %3 (the one copy of a damaged settings file: an earlier one is replaced).</source>
         <translation>Файлът с настройките %1 е повреден: %2.
