@@ -34,8 +34,7 @@ find_program(SOFTHSM2_UTIL softhsm2-util)
 find_program(PKCS11_TOOL pkcs11-tool)
 find_program(OPENSSL_EXECUTABLE openssl)
 find_library(OPENSC_ONEPIN_MODULE onepin-opensc-pkcs11.so PATHS /usr/lib/x86_64-linux-gnu)
-# OpenSC's tracing wrapper (pkcs11-spy.so, in opensc-pkcs11) and NSS's softoken (in libnss3).
-find_library(PKCS11_SPY_MODULE pkcs11-spy.so PATHS /usr/lib/x86_64-linux-gnu)
+# NSS's softoken (in libnss3).
 find_library(NSS_SOFTOKEN_MODULE libsoftokn3.so PATHS /usr/lib/x86_64-linux-gnu)
 
 find_program(CLANGXX_EXECUTABLE clang++)

@@ -18,7 +18,10 @@
 #      it later runs off its buffer. The structure walk before decoding sees
 #      only universal BIT STRINGs, not implicitly tagged ones ([1] reasons of
 #      a DistributionPoint), so every BIT STRING component is checked right
-#      after it is decoded.
+#      after it is decoded. An empty one (81 01 00) is decoded into a block of
+#      no octets, whose first octet the runtime's named-bit-list encoder then
+#      reads and may write out: it is cleared to no block at all, which that
+#      encoder writes as an empty BIT STRING without reading anything.
 #   5. Unique identifiers: the module gives issuerUniqueID and subjectUniqueID
 #      the private tags [PRIVATE 1] and [PRIVATE 2] in place of the primitive
 #      context tags [1] and [2], which only the primitive/constructed bit tells
@@ -61,7 +64,7 @@ for my $file (@ARGV) {
     $src =~ s{(\nvoid (\w+)::BDecContent \(.*?\n\}\n)}{
         my ($body, $class) = ($1, $2);
         for my $m (keys %{ $members{$class} || {} }) {
-            my $n = ($body =~ s{\n(\s+)(\Q$m\E)(->|\.)BDecContent \(_b, (\w+), (\w+), seqBytesDecoded\);}{\n$1$2$3BDecContent (_b, $4, $5, seqBytesDecoded);\n$1if (static_cast<long> ($2$3BitLen ()) < 0)\n$1  throw EXCEPT("BIT STRING with unused bits but no contents", DECODE_ERROR);}g);
+            my $n = ($body =~ s{\n(\s+)(\Q$m\E)(->|\.)BDecContent \(_b, (\w+), (\w+), seqBytesDecoded\);}{\n$1$2$3BDecContent (_b, $4, $5, seqBytesDecoded);\n$1if (static_cast<long> ($2$3BitLen ()) < 0)\n$1  throw EXCEPT("BIT STRING with unused bits but no contents", DECODE_ERROR);\n$1if ($2$3BitLen () == 0)\n$1  $2$3clear ();}g);
             $bitsMembers{"${class}::$m"} += $n;
         }
         $body;

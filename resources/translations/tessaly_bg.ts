@@ -1436,6 +1436,42 @@ but the signature produced with this key is invalid!</source>
         <translation>Токенът не успя да отмени операцията.</translation>
     </message>
     <message>
+        <source>The token found that the encrypted data was altered or does not belong to the key.</source>
+        <translation>Токенът установи, че шифрованите данни са променени или не са към този ключ.</translation>
+    </message>
+    <message>
+        <source>The token does not have the resources to perform the requested operation.</source>
+        <translation>Токенът няма ресурсите, нужни за исканата операция.</translation>
+    </message>
+    <message>
+        <source>The key has reached the number of uses the token allows for it.</source>
+        <translation>Ключът е достигнал броя употреби, които токенът позволява за него.</translation>
+    </message>
+    <message>
+        <source>The token has not finished the operation yet.</source>
+        <translation>Токенът още не е завършил операцията.</translation>
+    </message>
+    <message>
+        <source>The token does not support asynchronous operations.</source>
+        <translation>Токенът не поддържа асинхронни операции.</translation>
+    </message>
+    <message>
+        <source>The token's random number generator must be seeded first.</source>
+        <translation>Генераторът на случайни числа на токена трябва първо да получи начална стойност.</translation>
+    </message>
+    <message>
+        <source>The token's security policy does not allow this operation.</source>
+        <translation>Политиката за сигурност на токена не позволява тази операция.</translation>
+    </message>
+    <message>
+        <source>The token is not initialized.</source>
+        <translation>Токенът не е инициализиран.</translation>
+    </message>
+    <message>
+        <source>The token does not support this parameter set.</source>
+        <translation>Токенът не поддържа този набор от параметри.</translation>
+    </message>
+    <message>
         <source>The module does not accept temporary key pairs, which the token test generates.</source>
         <translation>Модулът не приема временни двойки ключове, а проверката на токена създава такива.</translation>
     </message>

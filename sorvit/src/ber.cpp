@@ -23,6 +23,11 @@ bool Decode(const char* data, size_t len, SNACC::AsnType* obj, std::string* err)
         SNACC::AsnBuf buf(data, valueLen);
         SNACC::AsnLen decoded = 0;
         obj->BDec(buf, decoded);
+        // An empty BIT STRING comes out of the runtime as a block of no octets, whose first
+        // octet its named-bit-list encoder reads: with no block at all it reads nothing.
+        if (auto* bits = dynamic_cast<SNACC::AsnBits*>(obj))
+            if (bits->BitLen() == 0)
+                bits->clear();
         return decoded != 0;
     } catch (const SNACC::SnaccException& e) {
         if (err != nullptr)

@@ -175,20 +175,24 @@ TEST(PellumTypes, BitStringComponentsAreCheckedAfterDecoding)
     // The runtime reads a one-octet BIT STRING with unused bits as a negative
     // bit count. The structure walk refuses it only under the universal tag;
     // an implicitly tagged one ([1] reasons) is refused by the decoder itself.
+    // An empty one is decoded into a block of no octets, whose first octet the
+    // named-bit-list encoder reads: written again, it is an empty BIT STRING.
     struct Case {
         const char* what;
         const char* hex;
         const char* error;   // "" for success
         long bits;           // BitLen of reasons on success
+        const char* again;   // the value encoded again
     };
     const Case cases[] = {
-        {"implicit, 7 unused bits, no contents", "30038101" "07", "BIT STRING with unused bits but no contents", 0},
-        {"implicit, 1 unused bit, no contents", "30038101" "01", "BIT STRING with unused bits but no contents", 0},
-        {"implicit, empty", "30038101" "00", "", 0},
-        {"implicit, one bit", "3004810207" "80", "", 1},
-        {"implicit, constructed", "3005A103030100", "", 0},
-        {"implicit, more than 7 unused bits", "3004810208" "80", "Length problem", 0},
-        {"universal, inside a constructed [1]", "3005A103030107", "Malformed BER", 0},
+        {"implicit, 7 unused bits, no contents", "30038101" "07", "BIT STRING with unused bits but no contents", 0, ""},
+        {"implicit, 1 unused bit, no contents", "30038101" "01", "BIT STRING with unused bits but no contents", 0, ""},
+        {"implicit, empty", "30038101" "00", "", 0, "3003810100"},
+        {"implicit, one bit", "3004810207" "80", "", 1, "300481020780"},
+        {"implicit, trailing zero octet", "3005810300" "8000", "", 16, "300481020780"},
+        {"implicit, constructed", "3005A103030100", "", 0, "3003810100"},
+        {"implicit, more than 7 unused bits", "3004810208" "80", "Length problem", 0, ""},
+        {"universal, inside a constructed [1]", "3005A103030107", "Malformed BER", 0, ""},
     };
     for (const Case& c : cases) {
         DistributionPoint dp;
@@ -200,9 +204,17 @@ TEST(PellumTypes, BitStringComponentsAreCheckedAfterDecoding)
         ASSERT_EQ(err, "") << c.what;
         ASSERT_NE(dp.reasons, nullptr) << c.what;
         EXPECT_EQ(static_cast<long>(dp.reasons->BitLen()), c.bits) << c.what;
-        // What decodes can be written again.
-        EXPECT_FALSE(Encode(dp).empty()) << c.what;
+        EXPECT_EQ(Hex(Encode(dp)), c.again) << c.what;
     }
+
+    // The same for a BIT STRING decoded on its own: an empty KeyUsage.
+    KeyUsage usage;
+    ASSERT_EQ(Decode("030100", &usage), "");
+    EXPECT_EQ(usage.BitLen(), 0u);
+    EXPECT_EQ(Hex(Encode(usage)), "030100");
+    KeyUsage signing;
+    ASSERT_EQ(Decode("03020780", &signing), "");
+    EXPECT_EQ(Hex(Encode(signing)), "03020780");
 }
 
 TEST(PellumTypes, DefaultComponents)

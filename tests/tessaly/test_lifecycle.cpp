@@ -1,7 +1,7 @@
 // The window's life with its providers: a close that comes during an operation (from a timer,
 // or the desktop's session: its dialog closed first) waits for the operation's end and frees
 // nothing it uses; the desktop's logout request saves the settings and frees nothing; SoftHSM2
-// and OpenSC's pkcs11-spy.so over it as two providers close cleanly, process after process, and a
+// and a pass-through wrapper over it as two providers close cleanly, process after process, and a
 // Reload of one says in the other what happened; a module whose C_Initialize never returns is
 // left behind after the time limit, and a close during that wait is honoured at once.
 #include <csignal>
@@ -28,7 +28,7 @@
 
 namespace {
 const char* const kSoftHsm = "SoftHSM2";
-const char* const kSpy = "Spy";
+const char* const kWrapper = "Wrapper";
 const char* const kToken = "Road";
 const char* const kKeyLabel = "Road RSA";
 const char* const kUserPin = "1234";
@@ -194,12 +194,14 @@ TChildRun RunSelf(const char* mode, const QProcessEnvironment& extra, int signal
     return run;
 }
 
-// The environment that makes pkcs11-spy.so wrap SoftHSM2, its trace going to a file.
-QProcessEnvironment SpyEnvironment(const QString& home)
+// The environment that makes the test module's wrapper wrap SoftHSM2, its calls noted in a file.
+// The wrapper plays the part of a tracing wrapper such as OpenSC's pkcs11-spy.so, which from
+// OpenSC 0.27 opens its module with RTLD_DEEPBIND, refused by the sanitizers' runtime.
+QProcessEnvironment WrapperEnvironment(const QString& home)
 {
     QProcessEnvironment env;
-    env.insert("PKCS11SPY", QString::fromStdString(fixture::SoftHsm::ModulePath()));
-    env.insert("PKCS11SPY_OUTPUT", home + "/spy.log");
+    env.insert("TESSALY_WRAPPED_MODULE", QString::fromStdString(fixture::SoftHsm::ModulePath()));
+    env.insert("TESSALY_WRAPPER_LOG", home + "/wrapper.log");
     return env;
 }
 
@@ -235,10 +237,10 @@ private:
         AddRequestServiceUrl(m_home, QByteArray::fromStdString(m_service->Endpoint()));
     }
 
-    void WriteSoftHsmAndSpySettings()
+    void WriteSoftHsmAndWrapperSettings()
     {
         WriteProviderSettings(m_home, {{kSoftHsm, QString::fromStdString(fixture::SoftHsm::ModulePath()), false},
-                                       {kSpy, QStringLiteral(TESSALY_PKCS11_SPY_MODULE), false}});
+                                       {kWrapper, QStringLiteral(TESSALY_TESTMODULE_WRAPPER_PATH), false}});
     }
 
 private slots:
@@ -389,37 +391,37 @@ private slots:
     // are finalised one after the other, so that every close ends the process normally.
     void moduleAndItsWrapperCloseCleanly()
     {
-        WriteSoftHsmAndSpySettings();
+        WriteSoftHsmAndWrapperSettings();
         QStringList statuses;
         QStringList problems;
         for (int run = 0; run < 10; ++run) {
-            const TChildRun child = RunSelf("start-and-close", SpyEnvironment(m_home));
+            const TChildRun child = RunSelf("start-and-close", WrapperEnvironment(m_home));
             statuses << QString::number(child.status);
             if (child.status != 0)
                 problems << child.output.right(3000);
         }
         QVERIFY2(statuses == QStringList({"0", "0", "0", "0", "0", "0", "0", "0", "0", "0"}),
                  qPrintable(statuses.join(" ") + "\n" + problems.join("\n----\n")));
-        QVERIFY2(ReadFile(m_home + "/spy.log").contains("C_Finalize"), "the spy was not in the way");
+        QVERIFY2(ReadFile(m_home + "/wrapper.log").contains("C_Finalize"), "the wrapper was not in the way");
     }
 
-    // A Reload of SoftHSM2 finalises the library the spy's provider reaches too: a login there
+    // A Reload of SoftHSM2 finalises the library the wrapper's provider reaches too: a login there
     // then says that its module was closed under it and to reload it, not that a card was
     // removed; once reloaded, it works.
     void reloadOfTheModuleIsToldInItsWrapper()
     {
-        const QProcessEnvironment spy = SpyEnvironment(m_home);
-        for (const QString& name : spy.keys())
-            qputenv(name.toLatin1().constData(), spy.value(name).toLocal8Bit());
-        WriteSoftHsmAndSpySettings();
+        const QProcessEnvironment wrapper = WrapperEnvironment(m_home);
+        for (const QString& name : wrapper.keys())
+            qputenv(name.toLatin1().constData(), wrapper.value(name).toLocal8Bit());
+        WriteSoftHsmAndWrapperSettings();
         MainWindow window;
         window.show();
-        QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << kSpy);
+        QCOMPARE(TabLabels(window), QStringList() << kSoftHsm << kWrapper);
         QVERIFY(SelectToken(window, kSoftHsm, kToken));
         Action(window, "actionReload")->trigger();
         QVERIFY(SelectToken(window, kSoftHsm, kToken));
 
-        QVERIFY(SelectToken(window, kSpy, kToken));
+        QVERIFY(SelectToken(window, kWrapper, kToken));
         QStringList boxes;
         {
             fixture::ModalDriver driver(30000);
@@ -430,20 +432,20 @@ private slots:
             QVERIFY2(AllAnswered(driver), qPrintable(Problems(driver)));
         }
         QCOMPARE(boxes, QStringList{QStringLiteral(
-                            "Unable to login.\nThe module of the provider Spy was closed under it: another provider "
-                            "reaches the same module and was reloaded or closed. Reload the provider Spy to use it "
+                            "Unable to login.\nThe module of the provider Wrapper was closed under it: another provider "
+                            "reaches the same module and was reloaded or closed. Reload the provider Wrapper to use it "
                             "again.")});
 
         Action(window, "actionReload")->trigger();
         fixture::ModalDriver again(30000);
         again.RejectUnexpected();
         again.Expect([](QWidget* w) { AnswerLogin(w, QString::fromLatin1(kUserPin)); }, "LoginDialog");
-        QVERIFY(SelectToken(window, kSpy, kToken));
+        QVERIFY(SelectToken(window, kWrapper, kToken));
         Action(window, "actionLogin")->trigger();
         QVERIFY2(AllAnswered(again), qPrintable(Problems(again)));
-        QVERIFY(TokenOf(window, kSpy, kToken)->IsLoggedIn());
+        QVERIFY(TokenOf(window, kWrapper, kToken)->IsLoggedIn());
         window.close();
-        for (const QString& name : spy.keys())
+        for (const QString& name : wrapper.keys())
             qunsetenv(name.toLatin1().constData());
     }
 

@@ -42,6 +42,7 @@ const TExpected g_expected[] = {
     {0x30, "CKR_DEVICE_ERROR", "Some problem has occurred with the smart-card and/or slot", "CKR_DEVICE_ERROR"},
     {0x31, "CKR_DEVICE_MEMORY", "The smart-card does not have sufficient memory to perform the requested operation.", "CKR_DEVICE_MEMORY"},
     {0x32, "CKR_DEVICE_REMOVED", "The active smart-card was removed from its reader.", nullptr},
+    {0x42, "CKR_AEAD_DECRYPT_FAILED", "The token found that the encrypted data was altered or does not belong to the key.", "CKR_AEAD_DECRYPT_FAILED"},
     {0x54, "CKR_FUNCTION_NOT_SUPPORTED", "The requested operation is not supported by this token.", "CKR_FUNCTION_NOT_SUPPORTED"},
     {0x63, "CKR_KEY_TYPE_INCONSISTENT", "The key cannot be used with the requested mechanism.", "CKR_KEY_TYPE_INCONSISTENT"},
     {0x68, "CKR_KEY_FUNCTION_NOT_PERMITTED", "The key is not allowed to perform the requested operation.", "CKR_KEY_FUNCTION_NOT_PERMITTED"},
@@ -75,7 +76,15 @@ const TExpected g_expected[] = {
     {0x150, "CKR_BUFFER_TOO_SMALL", "The module's answer is longer than the space given for it.", "CKR_BUFFER_TOO_SMALL"},
     {0x190, "CKR_CRYPTOKI_NOT_INITIALIZED", nullptr, "The Cryptoki library has not yet been initialized"},
     {0x191, "CKR_CRYPTOKI_ALREADY_INITIALIZED", nullptr, "CKR_CRYPTOKI_ALREADY_INITIALIZED"},
+    {0x201, "CKR_TOKEN_RESOURCE_EXCEEDED", "The token does not have the resources to perform the requested operation.", "CKR_TOKEN_RESOURCE_EXCEEDED"},
     {0x202, "CKR_OPERATION_CANCEL_FAILED", "The token could not cancel the operation.", "CKR_OPERATION_CANCEL_FAILED"},
+    {0x203, "CKR_KEY_EXHAUSTED", "The key has reached the number of uses the token allows for it.", "CKR_KEY_EXHAUSTED"},
+    {0x204, "CKR_PENDING", "The token has not finished the operation yet.", "CKR_PENDING"},
+    {0x205, "CKR_SESSION_ASYNC_NOT_SUPPORTED", "The token does not support asynchronous operations.", "CKR_SESSION_ASYNC_NOT_SUPPORTED"},
+    {0x206, "CKR_SEED_RANDOM_REQUIRED", "The token's random number generator must be seeded first.", "CKR_SEED_RANDOM_REQUIRED"},
+    {0x207, "CKR_OPERATION_NOT_VALIDATED", "The token's security policy does not allow this operation.", "CKR_OPERATION_NOT_VALIDATED"},
+    {0x208, "CKR_TOKEN_NOT_INITIALIZED", "The token is not initialized.", "CKR_TOKEN_NOT_INITIALIZED"},
+    {0x209, "CKR_PARAMETER_SET_NOT_SUPPORTED", "The token does not support this parameter set.", "CKR_PARAMETER_SET_NOT_SUPPORTED"},
     {0x80001001, "TSY_CERT_DECODE_FAILED", "The selected file is not a valid digital certificate.", "TSY_CERT_DECODE_FAILED"},
     {0x80001002, "TSY_KEYSET_NOT_EXISTS", "The selected certificate doesn't have corresponding keys on this card.", "TSY_KEYSET_NOT_EXISTS"},
     {0x80001004, "TSY_CERT_ALREADY_EXISTS", "A certificate for this key-pair already exists on the card.", "TSY_CERT_ALREADY_EXISTS"},
@@ -100,9 +109,19 @@ const TReturnValue g_headerCodes[] = {
 };
 
 // Return values that only newer headers define (p11-kit 0.25 has CKR_OPERATION_CANCEL_FAILED,
-// 0.24 not): a module may answer them whatever header the program was built with.
+// 0.24 not; 0.26 has the rest): a module may answer them whatever header the program was built
+// with.
 const TReturnValue g_newerCodes[] = {
+    {0x42, "CKR_AEAD_DECRYPT_FAILED"},
+    {0x201, "CKR_TOKEN_RESOURCE_EXCEEDED"},
     {0x202, "CKR_OPERATION_CANCEL_FAILED"},
+    {0x203, "CKR_KEY_EXHAUSTED"},
+    {0x204, "CKR_PENDING"},
+    {0x205, "CKR_SESSION_ASYNC_NOT_SUPPORTED"},
+    {0x206, "CKR_SEED_RANDOM_REQUIRED"},
+    {0x207, "CKR_OPERATION_NOT_VALIDATED"},
+    {0x208, "CKR_TOKEN_NOT_INITIALIZED"},
+    {0x209, "CKR_PARAMETER_SET_NOT_SUPPORTED"},
 };
 
 // The header's return values (CKR_OK aside) and the newer ones it lacks.
