@@ -449,16 +449,16 @@ private slots:
             qunsetenv(name.toLatin1().constData());
     }
 
-    // A Reload of the spy closes the library under SoftHSM2's tab, logged in there: the Logout
-    // that finds it says so (no C_Logout on a handle that may be the spy's session now), and the
-    // tab is read again from the library the spy initialised anew: no private key, Login offered.
-    // No session of the spy's is closed by it, and a new login on the tab works.
+    // A Reload of the wrapper closes the library under SoftHSM2's tab, logged in there: the Logout
+    // that finds it says so (no C_Logout on a handle that may be the wrapper's session now), and the
+    // tab is read again from the library the wrapper initialised anew: no private key, Login offered.
+    // No session of the wrapper's is closed by it, and a new login on the tab works.
     void moduleClosedUnderATabIsReadAgain()
     {
-        const QProcessEnvironment spy = SpyEnvironment(m_home);
-        for (const QString& name : spy.keys())
-            qputenv(name.toLatin1().constData(), spy.value(name).toLocal8Bit());
-        WriteSoftHsmAndSpySettings();
+        const QProcessEnvironment wrapper = WrapperEnvironment(m_home);
+        for (const QString& name : wrapper.keys())
+            qputenv(name.toLatin1().constData(), wrapper.value(name).toLocal8Bit());
+        WriteSoftHsmAndWrapperSettings();
         MainWindow window;
         window.show();
         CPKCS11Token* token = SelectToken(window, kSoftHsm, kToken);
@@ -467,12 +467,12 @@ private slots:
         const QStringList loggedIn = TokenRows(window, kSoftHsm, kToken);
         QVERIFY2(loggedIn.filter("Private key").size() == 1, qPrintable(loggedIn.join('\n')));
 
-        ShowProvider(window, kSpy);
+        ShowProvider(window, kWrapper);
         Action(window, "actionReload")->trigger();
-        CPKCS11Token* spyToken = TokenOf(window, kSpy, kToken);
-        QVERIFY(spyToken && spyToken->GetSession() != 0);
-        const CK_SESSION_HANDLE spySession = spyToken->GetSession();
-        CK_FUNCTION_LIST_PTR spyFunctions = ProviderNamed(window, kSpy)->GetContext()->GetFunctionList();
+        CPKCS11Token* wrapperToken = TokenOf(window, kWrapper, kToken);
+        QVERIFY(wrapperToken && wrapperToken->GetSession() != 0);
+        const CK_SESSION_HANDLE wrapperSession = wrapperToken->GetSession();
+        CK_FUNCTION_LIST_PTR wrapperFunctions = ProviderNamed(window, kWrapper)->GetContext()->GetFunctionList();
 
         // The tab as the module left it: the login's rows and Logout.
         QVERIFY(SelectToken(window, kSoftHsm, kToken));
@@ -503,7 +503,7 @@ private slots:
               qPrintable(readAgain.join(" | ")), Action(window, "actionLogin")->isEnabled() ? "enabled" : "disabled",
               Action(window, "actionLogout")->isEnabled() ? "enabled" : "disabled");
         CK_SESSION_INFO info;
-        QCOMPARE(spyFunctions->C_GetSessionInfo(spySession, &info), CKR_OK);
+        QCOMPARE(wrapperFunctions->C_GetSessionInfo(wrapperSession, &info), CKR_OK);
 
         // A later failure there is the tab's own again, and a login works.
         token = TokenOf(window, kSoftHsm, kToken);
@@ -511,7 +511,7 @@ private slots:
         window.RefreshTokenRow(token);
         QCOMPARE(TokenRows(window, kSoftHsm, kToken), loggedIn);
         window.close();
-        for (const QString& name : spy.keys())
+        for (const QString& name : wrapper.keys())
             qunsetenv(name.toLatin1().constData());
     }
 
