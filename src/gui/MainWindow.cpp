@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "AboutDialog.h"
+#include "AccessibleNames.h"
 #include "AutoSplash.h"
 #include "DataFolder.h"
 #include "GuiLog.h"
@@ -112,6 +113,8 @@ MainWindow::MainWindow(QWidget* parent)
     removeToolBar(ui->mainToolBar);
     m_pAuthPathDialog = nullptr;
     ui->mainToolBar = topBar;
+    tessaly::InstallAccessibleNames();
+    NameToolBars();
 
     // Qt's own answer to the desktop's logout closes the active dialog and then every window,
     // from no input and in the middle of whatever operation runs; the window answers it itself.
@@ -285,6 +288,13 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     ResizeSkinMenuBar();
 }
 
+void MainWindow::NameToolBars()
+{
+    // One of the two shows at a time (the skin's vertical one, or the plain window's).
+    m_pToolBar->setAccessibleName(tr("Actions"));
+    ui->mainToolBar->setAccessibleName(tr("Actions"));
+}
+
 void MainWindow::ResizeSkinMenuBar()
 {
     if (m_bMenuBarSized && m_bSkin)
@@ -373,6 +383,7 @@ void MainWindow::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LanguageChange && ui) {
         ui->retranslateUi(this);
+        NameToolBars();
         RetranslateTrees();
     }
 }

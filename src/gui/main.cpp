@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "AccessibleNames.h"
 #include "GuiLog.h"
 #include "MainWindow.h"
 #include "ProcessProtection.h"
@@ -12,13 +13,11 @@ int main(int argc, char* argv[])
     // another process, and no line of Qt's own categories, for the whole run.
     tsy::KeepMemoryPrivate();
     tessaly::KeepSecretsOutOfQtLogs();
-    // At 200 % the window is laid out as at 100 %, twice as large; the skin's sizes in pixels
-    // follow. Only before the application object does Qt read these.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    CTessalyStyle::PrepareHighDpi();
     QApplication app(argc, argv);
     tessaly::InitResources();
     CTessalyStyle::Install();
+    tessaly::InstallAccessibleNames();
     int status = 0;
     {
         // The window goes before the application object.
