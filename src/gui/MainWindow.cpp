@@ -168,7 +168,13 @@ QString MainWindow::LoadSettings()
     const QString path = CSettings::GetSettingsFilePath(portable);
     settings.Load(path);
     restoreState(settings.m_baMainWindowState, kStateVersion);
-    restoreGeometry(settings.m_baWindowGeometry);
+    if (!restoreGeometry(settings.m_baWindowGeometry)) {
+        // A place of its own from the start, centred on the screen: the boxes of the start open
+        // centred over the window, before the window manager has told where it put it (they
+        // opened over the screen's top-left corner).
+        if (const QScreen* pScreen = screen())
+            move(pScreen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    }
     m_bSkin = settings.m_bSkinEnabled;
     return path;
 }

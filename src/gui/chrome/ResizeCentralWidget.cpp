@@ -316,9 +316,13 @@ void QTitleBarWidget::mouseMoveEvent(QMouseEvent* event)
 
 void QTitleBarWidget::StartMove(const QPoint& global)
 {
-    // The way so far first: the window manager's move starts where the pointer is now.
     m_pWindow->move(global - m_dragOffset);
-    // As with the borders: the window manager or compositor moves the window where it can.
+    // Where a client cannot place its window (Wayland) the compositor moves it, from the press.
+    // An X11 window manager would start its move only where the pointer is by then, a step
+    // behind, and one asked at the press takes the second click of a double click: there the
+    // window follows the pointer itself, as the manager lets it.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        return;
     QWindow* window = PlatformWindow(m_pWindow);
     if (window && window->startSystemMove())
         m_bDragging = false;
@@ -326,11 +330,16 @@ void QTitleBarWidget::StartMove(const QPoint& global)
 
 void QTitleBarWidget::RestoreUnderPointer(const QPoint& global)
 {
-    const int width = m_pWindow->normalGeometry().isValid() ? m_pWindow->normalGeometry().width() : m_pWindow->width();
+    const QRect normal = m_pWindow->normalGeometry();
+    const int width = normal.isValid() ? normal.width() : m_pWindow->width();
     m_pWindow->showNormal();
     FollowWindowState();
     m_dragOffset = QPoint(qRound(m_dPressShareX * width), m_nPressY);
     m_bDragging = true;
+    // Size and place at once: until the window manager's answer comes, the window still has
+    // its maximised size here, which a move alone would ask for again.
+    if (normal.isValid())
+        m_pWindow->setGeometry(QRect(global - m_dragOffset, normal.size()));
     StartMove(global);
 }
 
