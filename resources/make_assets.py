@@ -48,9 +48,11 @@ def vgradient(top, bottom, y0, y1):
 class Canvas:
     """RGBA picture drawn with supersampled coverage; coordinates in output pixels."""
 
-    def __init__(self, w, h, ss=4, background=(0, 0, 0, 0)):
-        self.w, self.h, self.ss = w, h, ss
-        self.W, self.H = w * ss, h * ss
+    def __init__(self, w, h, ss=4, background=(0, 0, 0, 0), scale=1):
+        # Drawn in the picture's own units; scale 2 gives the @2x picture of the same drawing.
+        self.w, self.h, self.ss = w * scale, h * scale, ss
+        self.k = ss * scale
+        self.W, self.H = self.w * ss, self.h * ss
         n = self.W * self.H
         a = background[3] / 255.0
         self.r = [background[0] / 255.0 * a] * n
@@ -67,7 +69,7 @@ class Canvas:
         self._blend(mask, box, paint)
 
     def _scan(self, poly, mask, box):
-        ss, W = self.ss, self.W
+        ss, W = self.k, self.W
         ys = [p[1] for p in poly]
         j0 = max(0, int(math.floor(min(ys) * ss - 0.5)))
         j1 = min(self.H - 1, int(math.ceil(max(ys) * ss)))
@@ -92,7 +94,7 @@ class Canvas:
                     box[3] = max(box[3], j + 1)
 
     def _blend(self, mask, box, paint):
-        ss, W = self.ss, self.W
+        ss, W = self.k, self.W
         solid = not callable(paint)
         if solid:
             ca = paint[3] / 255.0
@@ -668,9 +670,9 @@ def emblem(cv, x, y, h, colour, edge=None):
     return x + w
 
 
-def splash_screen():
+def splash_screen(scale=1):
     w, h = 480, 300
-    cv = Canvas(w, h, ss=2)
+    cv = Canvas(w, h, ss=2, scale=scale)
     cv.rect(0, 0, w, h, vgradient((252, 252, 252, 255), (222, 222, 228, 255), 0, h))
     cv.rect(0, 0, w, 86, vgradient((88, 0, 0, 255), (184, 0, 0, 255), 0, 86))
     cv.rect(0, 86, w, 3, GOLD)
@@ -699,9 +701,9 @@ def splash_screen():
     return cv
 
 
-def progress():
+def progress(scale=1):
     w, h = 320, 120
-    cv = Canvas(w, h, ss=2)
+    cv = Canvas(w, h, ss=2, scale=scale)
     cv.rect(0, 0, w, h, vgradient((252, 252, 252, 255), (225, 225, 230, 255), 0, h))
     cv.rect(0, 0, w, 6, vgradient((88, 0, 0, 255), (184, 0, 0, 255), 0, 6))
     cv.fill([rounded_poly(24, 22, 72, 46, 6)], DARKBLUE)
@@ -716,8 +718,8 @@ def progress():
     return cv
 
 
-def logo_red(w, h):
-    cv = Canvas(w, h, ss=4)
+def logo_red(w, h, scale=1):
+    cv = Canvas(w, h, ss=4, scale=scale)
     eh = h * 0.62
     emblem(cv, (w - eh * 0.86) / 2, 2, eh, RED, DARKRED)
     size = h * 0.16
@@ -726,18 +728,18 @@ def logo_red(w, h):
     return cv
 
 
-def header_logo():
+def header_logo(scale=1):
     # Sits on the title bar's red gradient: white on transparent.
     w, h = 176, 56
-    cv = Canvas(w, h, ss=4)
+    cv = Canvas(w, h, ss=4, scale=scale)
     end = emblem(cv, 8, 8, 40, RED, WHITE)
     text(cv, "VESKORA", end + 10, 20, 16, 2.8, WHITE)
     return cv
 
 
-def title_button(glyph, pressed):
+def title_button(glyph, pressed, scale=1):
     w, h = 25, 24
-    cv = Canvas(w, h, ss=4, background=(120, 0, 0, 255))
+    cv = Canvas(w, h, ss=4, background=(120, 0, 0, 255), scale=scale)
     top, bottom = ((70, 0, 0, 255), (120, 10, 10, 255)) if pressed else ((200, 40, 40, 255), (130, 0, 0, 255))
     cv.fill([rounded_poly(1, 1, w - 2, h - 2, 4)], (60, 0, 0, 255))
     cv.fill([rounded_poly(2, 2, w - 4, h - 4, 3)], vgradient(top, bottom, 2, h - 2))
@@ -747,9 +749,31 @@ def title_button(glyph, pressed):
     elif glyph == "maximize":
         cv.stroke([(7.5 + d, 7.5 + d), (17.5 + d, 7.5 + d), (17.5 + d, 16.5 + d), (7.5 + d, 16.5 + d)], 1.6, WHITE, closed=True)
         cv.stroke([(7.5 + d, 8.5 + d), (17.5 + d, 8.5 + d)], 2.2, WHITE)
+    elif glyph == "restore":
+        # Two windows, the front one lower left: what a maximised window goes back to.
+        cv.stroke([(10.5 + d, 5.5 + d), (18.5 + d, 5.5 + d), (18.5 + d, 12.5 + d)], 1.6, WHITE)
+        cv.stroke([(10.5 + d, 6.3 + d), (18.5 + d, 6.3 + d)], 1.6, WHITE)
+        cv.stroke([(6.5 + d, 9.5 + d), (14.5 + d, 9.5 + d), (14.5 + d, 17.5 + d), (6.5 + d, 17.5 + d)], 1.6, WHITE,
+                  closed=True)
+        cv.stroke([(6.5 + d, 10.5 + d), (14.5 + d, 10.5 + d)], 2.2, WHITE)
     else:
         cv.stroke([(8 + d, 7.5 + d), (17 + d, 16.5 + d)], 2.4, WHITE)
         cv.stroke([(17 + d, 7.5 + d), (8 + d, 16.5 + d)], 2.4, WHITE)
+    return cv
+
+
+def check_mark(scale=1):
+    # The tick of the skin's check boxes: dark on their white box, whatever the palette.
+    w = h = 13
+    cv = Canvas(w, h, ss=4, scale=scale)
+    cv.stroke([(3.0, 6.8), (5.5, 9.3), (10.0, 3.8)], 2.0, INK)
+    return cv
+
+
+def radio_dot(scale=1):
+    w = h = 13
+    cv = Canvas(w, h, ss=4, scale=scale)
+    cv.circle(6.5, 6.5, 3.0, INK)
     return cv
 
 
@@ -807,13 +831,22 @@ def ico_bytes(images):
     return out
 
 
+def at2x(path):
+    """The name Qt looks for at twice the size: "@2x" before the suffix, if there is one."""
+    head, tail = os.path.split(path)
+    base, dot, suffix = tail.rpartition(".")
+    name = base + "@2x" + dot + suffix if dot else tail + "@2x"
+    return os.path.join(head, name)
+
+
 def outputs():
     """(relative path, bytes) of every picture."""
     files = []
     for name, draw in sorted(ICONS.items()):
-        ic = Icon(32)
-        draw(ic)
-        files.append(("icons/%s.png" % name, png_bytes(ic.cv.pixels())))
+        for size, rel in ((32, "icons/%s.png" % name), (64, at2x("icons/%s.png" % name))):
+            ic = Icon(size)
+            draw(ic)
+            files.append((rel, png_bytes(ic.cv.pixels())))
     sizes = []
     for s in (16, 32, 48):
         ic = Icon(s)
@@ -822,14 +855,21 @@ def outputs():
         # The same pictures for the desktop's icon theme.
         files.append(("hicolor/%dx%d/apps/tessaly.png" % (s, s), png_bytes(ic.cv.pixels())))
     files.append(("res/tessaly.ico", ico_bytes(sizes)))
-    files.append(("bitmaps/SplashScreen.png", png_bytes(splash_screen().pixels())))
-    files.append(("bitmaps/Progress.png", png_bytes(progress().pixels())))
-    files.append(("bitmaps/VeskoraLogoRed.png", png_bytes(logo_red(135, 92).pixels())))
     files.append(("print/VeskoraLogo.png", png_bytes(logo_red(200, 136).pixels())))
-    files.append(("skin/HeaderLogo.png", png_bytes(header_logo().pixels())))
-    for glyph in ("minimize", "maximize", "close"):
-        files.append(("skin/res/button_%s.bmp" % glyph, bmp_bytes(title_button(glyph, False).pixels())))
-        files.append(("skin/res/button_%s_push.bmp" % glyph, bmp_bytes(title_button(glyph, True).pixels())))
+    # The pictures shown on screen come twice: Qt takes the @2x one above 100 %.
+    for scale in (1, 2):
+        def name(rel):
+            return rel if scale == 1 else at2x(rel)
+        files.append((name("bitmaps/SplashScreen.png"), png_bytes(splash_screen(scale).pixels())))
+        files.append((name("bitmaps/Progress.png"), png_bytes(progress(scale).pixels())))
+        files.append((name("bitmaps/VeskoraLogoRed.png"), png_bytes(logo_red(135, 92, scale).pixels())))
+        files.append((name("skin/HeaderLogo.png"), png_bytes(header_logo(scale).pixels())))
+        for glyph in ("minimize", "maximize", "restore", "close"):
+            files.append((name("skin/res/button_%s.bmp" % glyph), bmp_bytes(title_button(glyph, False, scale).pixels())))
+            files.append((name("skin/res/button_%s_push.bmp" % glyph),
+                          bmp_bytes(title_button(glyph, True, scale).pixels())))
+        files.append((name("skin/res/check.png"), png_bytes(check_mark(scale).pixels())))
+        files.append((name("skin/res/radio.png"), png_bytes(radio_dot(scale).pixels())))
     return files
 
 

@@ -1625,6 +1625,14 @@ What could be read of it is used. When the settings are saved, the file as it is
         <source>The access report was not saved. Write down the new PINs now: the next message shows them, and nothing else keeps them.</source>
         <translation>Справката за правата за достъп не е записана. Запишете си новите PIN кодове сега: следващото съобщение ги показва и никъде другаде те не се пазят.</translation>
     </message>
+    <message>
+        <source>Actions</source>
+        <translation>Действия</translation>
+    </message>
+    <message>
+        <source>Divider between the list and the details</source>
+        <translation>Разделител между списъка и подробностите</translation>
+    </message>
 </context>
 <context>
     <name>PinText</name>
@@ -2074,6 +2082,41 @@ What could be read of it is used. When the settings are saved, the file as it is
     <message>
         <source>Elliptic Curve</source>
         <translation>EC</translation>
+    </message>
+</context>
+<context>
+    <name>QResizeWidget</name>
+    <message>
+        <source>Top-left corner of the window</source>
+        <translation>Горен ляв ъгъл на прозореца</translation>
+    </message>
+    <message>
+        <source>Top edge of the window</source>
+        <translation>Горен край на прозореца</translation>
+    </message>
+    <message>
+        <source>Top-right corner of the window</source>
+        <translation>Горен десен ъгъл на прозореца</translation>
+    </message>
+    <message>
+        <source>Right edge of the window</source>
+        <translation>Десен край на прозореца</translation>
+    </message>
+    <message>
+        <source>Bottom-right corner of the window</source>
+        <translation>Долен десен ъгъл на прозореца</translation>
+    </message>
+    <message>
+        <source>Bottom edge of the window</source>
+        <translation>Долен край на прозореца</translation>
+    </message>
+    <message>
+        <source>Bottom-left corner of the window</source>
+        <translation>Долен ляв ъгъл на прозореца</translation>
+    </message>
+    <message>
+        <source>Left edge of the window</source>
+        <translation>Ляв край на прозореца</translation>
     </message>
 </context>
 <context>

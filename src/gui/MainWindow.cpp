@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "AboutDialog.h"
+#include "AccessibleNames.h"
 #include "AutoSplash.h"
 #include "DataFolder.h"
 #include "GuiLog.h"
@@ -139,6 +140,8 @@ MainWindow::MainWindow(QWidget* parent)
     removeToolBar(ui->mainToolBar);
     m_pAuthPathDialog = nullptr;
     ui->mainToolBar = topBar;
+    tessaly::InstallAccessibleNames();
+    NameToolBars();
 
     // Qt's own answer to the desktop's logout closes the active dialog and then every window,
     // from no input and in the middle of whatever operation runs; the window answers it itself.
@@ -192,7 +195,13 @@ QString MainWindow::LoadSettings()
     const QString path = CSettings::GetSettingsFilePath(portable);
     settings.Load(path);
     restoreState(settings.m_baMainWindowState, kStateVersion);
-    restoreGeometry(settings.m_baWindowGeometry);
+    if (!restoreGeometry(settings.m_baWindowGeometry)) {
+        // A place of its own from the start, centred on the screen: the boxes of the start open
+        // centred over the window, before the window manager has told where it put it (they
+        // opened over the screen's top-left corner).
+        if (const QScreen* pScreen = screen())
+            move(pScreen->availableGeometry().center() - QPoint(width() / 2, height() / 2));
+    }
     m_bSkin = settings.m_bSkinEnabled;
     return path;
 }
@@ -342,6 +351,13 @@ void MainWindow::resizeEvent(QResizeEvent* event)
     ResizeSkinMenuBar();
 }
 
+void MainWindow::NameToolBars()
+{
+    // One of the two shows at a time (the skin's vertical one, or the plain window's).
+    m_pToolBar->setAccessibleName(tr("Actions"));
+    ui->mainToolBar->setAccessibleName(tr("Actions"));
+}
+
 void MainWindow::ResizeSkinMenuBar()
 {
     if (m_bMenuBarSized && m_bSkin)
@@ -430,6 +446,7 @@ void MainWindow::changeEvent(QEvent* event)
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::LanguageChange && ui) {
         ui->retranslateUi(this);
+        NameToolBars();
         RetranslateTrees();
     }
 }

@@ -34,6 +34,7 @@ class CPKCS11Provider;
 class CPKCS11Slot;
 class CPKCS11Token;
 class CProviderTreeWidget;
+class QSplitter;
 class ProtectedAuthPathDialog;
 class QDialog;
 class QMenuBar;
@@ -130,6 +131,9 @@ public:
     static QString RowText(CPKCS11Base* pObject);
     // Sets every row's text and the information pane again after a language change.
     void RetranslateTrees();
+    // What a screen reader calls a provider's split pane and the divider between its tree and
+    // its information pane.
+    static void NameSplitter(QSplitter* pSplitter, const QString& qsProvider);
     // The token of the selected row: the token itself, or the token of a selected
     // certificate or key; null for a slot or no selection.
     CPKCS11Token* GetSelectedToken() const;
@@ -271,6 +275,8 @@ private:
     // Tells the user at start, in one box, that the settings file at path did not read cleanly
     // (what was found, where it is kept) and that it cannot be written and why.
     void TellSettingsProblems(const QString& path);
+    // What a screen reader calls the two tool bars, in the language of the moment.
+    void NameToolBars();
     // Tells the user, once a run, that the settings file at path cannot be written and why.
     void TellSettingsNotWritable(const QString& path, const QString& reason);
     static QString SettingsNotWritableText(const QString& path, const QString& reason);

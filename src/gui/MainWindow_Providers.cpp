@@ -239,10 +239,18 @@ void MainWindow::DisplayProvider(CPKCS11Provider* pProvider)
     // A screen reader names the tree, and the pane until a row is selected, by the tab above them.
     pTree->setAccessibleName(qsDescription);
     pInfo->setAccessibleName(qsDescription);
+    NameSplitter(pSplitter, qsDescription);
 
     DisplaySlots(pProvider, pTree);
     pTree->expandAll();
     pTree->setExpandsOnDoubleClick(false);
+}
+
+void MainWindow::NameSplitter(QSplitter* pSplitter, const QString& qsProvider)
+{
+    pSplitter->setAccessibleName(qsProvider);
+    for (int i = 1; i < pSplitter->count(); ++i)
+        pSplitter->handle(i)->setAccessibleName(tr("Divider between the list and the details"));
 }
 
 CPKCS11Provider* MainWindow::FindProvider(CPKCS11Context* pContext, uint64_t nGeneration) const

@@ -3,6 +3,7 @@
 #include "ui_MainWindow.h"
 
 #include <QMenu>
+#include <QSplitter>
 #include <QTreeWidgetItemIterator>
 
 #include <cstring>
@@ -389,6 +390,8 @@ void MainWindow::RetranslateTrees()
                 (*it)->setText(0, RowText(pObject));
         // The pane's captions come from the objects, in the language of the moment.
         pTree->on_item_selection_changed();
+        if (QSplitter* pSplitter = qobject_cast<QSplitter*>(pTree->parentWidget()))
+            NameSplitter(pSplitter, pTree->accessibleName());
     }
 }
 

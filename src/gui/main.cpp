@@ -1,5 +1,6 @@
 #include <QApplication>
 
+#include "AccessibleNames.h"
 #include "CloseSignals.h"
 #include "GuiLog.h"
 #include "MainWindow.h"
@@ -13,13 +14,11 @@ int main(int argc, char* argv[])
     // another process, and no line of Qt's own categories, for the whole run.
     tsy::KeepMemoryPrivate();
     tessaly::KeepSecretsOutOfQtLogs();
-    // At 200 % the window is laid out as at 100 %, twice as large; the skin's sizes in pixels
-    // follow. Only before the application object does Qt read these.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    CTessalyStyle::PrepareHighDpi();
     QApplication app(argc, argv);
     tessaly::InitResources();
     CTessalyStyle::Install();
+    tessaly::InstallAccessibleNames();
     // Ended by the session, kill or the terminal, the program closes as its window does: once an
     // operation that runs has ended, with the settings saved.
     CCloseSignals closeSignals;

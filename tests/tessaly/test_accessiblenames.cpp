@@ -7,6 +7,8 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QComboBox>
+#include <QSplitterHandle>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -16,12 +18,16 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "AccessibleNames.h"
 #include "BrannickDialog.h"
 #include "ChangePINDialog.h"
 #include "Fixture.h"
 #include "LoginDialog.h"
 #include "MainWindow.h"
 #include "ModalDriver.h"
+#include "IProviderSettings.h"
+#include "ProvidersDialog.h"
+#include "SelectUserDialog.h"
 #include "ResizeCentralWidget.h"
 #include "Settings.h"
 #include "UnblockPINDialog.h"
@@ -31,11 +37,30 @@ namespace {
 
 const char kProvider[] = "SoftHSM for names";
 
-QString NameOf(QWidget* widget)
+QString TextOf(QWidget* widget, QAccessible::Text text)
 {
     QAccessibleInterface* iface = widget ? QAccessible::queryAccessibleInterface(widget) : nullptr;
-    return iface ? iface->text(QAccessible::Name) : QStringLiteral("(no widget)");
+    return iface ? iface->text(text) : QStringLiteral("(no widget)");
 }
+
+QString NameOf(QWidget* widget)
+{
+    return TextOf(widget, QAccessible::Name);
+}
+
+// The Preferences dialog's settings: two languages, no providers.
+class CTwoLanguages : public IProviderSettings
+{
+public:
+    TProviderTable& GetProviders() override { return m_table; }
+    void ResetProviders() override {}
+    QStringList GetLanguages() const override { return {QStringLiteral("English (EN)"), QStringLiteral("Other")}; }
+    QString GetCurrentLanguage() const override { return QStringLiteral("English (EN)"); }
+    void SetLanguage(const QString&) override {}
+
+private:
+    TProviderTable m_table;
+};
 
 typedef std::function<QDialog*()> TOpen;
 
@@ -56,6 +81,54 @@ class AccessibleNamesTest : public QObject
 {
     Q_OBJECT
 private slots:
+    void initTestCase()
+    {
+        // As the program does at its start (the window does too, for the dialogs it opens).
+        tessaly::InstallAccessibleNames();
+    }
+
+    // A combo box is named by the question beside it; the entry it shows is its value, never its
+    // name (Qt alone said "User" for the login's choice of user).
+    void comboBoxesAreNamedByTheirLabels_data()
+    {
+        QTest::addColumn<TOpen>("open");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("value");
+        static CTwoLanguages languages;
+        QTest::newRow("login: user") << TOpen([] { return new LoginDialog(NormalUser, nullptr); }) << "cboxUserType"
+                                     << "Select user:" << "User";
+        QTest::newRow("login: administrator")
+            << TOpen([] { return new LoginDialog(SecurityOfficer, nullptr); }) << "cboxUserType" << "Select user:"
+            << "Administrator";
+        QTest::newRow("select user") << TOpen([] { return new SelectUserDialog(nullptr); }) << "cboxUserType"
+                                     << "Select user:" << "User";
+        QTest::newRow("change PIN") << TOpen([] { return new ChangePINDialog(nullptr); }) << "cbUserType"
+                                    << "Select PIN to change:" << "";
+        QTest::newRow("preferences: language") << TOpen([] { return new ProvidersDialog(languages); }) << "comboBox"
+                                               << "Language selection" << "English (EN)";
+    }
+
+    void comboBoxesAreNamedByTheirLabels()
+    {
+        QFETCH(TOpen, open);
+        QFETCH(QString, box);
+        QFETCH(QString, name);
+        QFETCH(QString, value);
+        std::unique_ptr<QDialog> dialog(open());
+        QComboBox* combo = dialog->findChild<QComboBox*>(box);
+        QVERIFY(combo);
+        if (value.isEmpty())
+            value = combo->currentText();
+        QCOMPARE(NameOf(combo), name);
+        QCOMPARE(TextOf(combo, QAccessible::Value), value);
+        QVERIFY(name != value);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(combo);
+        QCOMPARE(iface->role(), QAccessible::ComboBox);
+        // Its list is still there for the screen reader to walk.
+        QVERIFY(iface->childCount() >= 1);
+        QCOMPARE(iface->child(0)->object(), static_cast<QObject*>(combo->view()));
+    }
     void pinBoxesAreNamedByTheirLabels_data()
     {
         QTest::addColumn<TOpen>("open");
@@ -145,6 +218,12 @@ private slots:
             NameOf(ButtonOf(top, "actionTestCertificate")),
             NameOf(ButtonOf(side, "actionLogin")),
             NameOf(ButtonOf(top, "actionUnblockPIN")),
+            NameOf(side),
+            NameOf(top),
+            NameOf(splitter),
+            NameOf(splitter->handle(1)),
+            NameOf(body->findChild<QWidget*>("QRWTopLeft")),
+            NameOf(body->findChild<QWidget*>("QRWBottom")),
         };
         const QStringList expected = {
             "Minimize",
@@ -161,8 +240,17 @@ private slots:
             "Test if the selected certificate works fine.",
             "Login",
             "Unblock PIN",
+            "Actions",
+            "Actions",
+            kProvider,
+            "Divider between the list and the details",
+            "Top-left corner of the window",
+            "Bottom edge of the window",
         };
         QCOMPARE(got, expected);
+        // No piece of the frame is a nameless object in the tree.
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY2(!NameOf(border).isEmpty(), qPrintable(border->objectName()));
         // The visible texts stay as they were.
         QCOMPARE(qobject_cast<QToolButton*>(ButtonOf(side, "actionTestKey"))->text(), QStringLiteral("Test"));
 

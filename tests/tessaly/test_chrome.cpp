@@ -1,15 +1,24 @@
 // The skinned window's frame pieces, the splash screen, the tool bar and the message box.
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLineEdit>
 #include <QDialog>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QSplashScreen>
+#include <QSplitter>
+#include <QStyleOptionButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTreeWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -62,6 +71,75 @@ struct Window {
     }
     QRect Geometry() const { return QRect(widget.pos(), widget.size()); }
 };
+
+// A dark colour scheme as desktops give it (qt5ct's "darker", KDE's Breeze Dark).
+QPalette DarkPalette()
+{
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(53, 53, 53));
+    p.setColor(QPalette::WindowText, QColor(230, 230, 230));
+    p.setColor(QPalette::Base, QColor(35, 35, 35));
+    p.setColor(QPalette::AlternateBase, QColor(45, 45, 45));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    p.setColor(QPalette::Button, QColor(53, 53, 53));
+    p.setColor(QPalette::ButtonText, QColor(230, 230, 230));
+    p.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    p.setColor(QPalette::HighlightedText, QColor(20, 20, 20));
+    return p;
+}
+
+// The contrast ratio of two colours as the accessibility guidelines count it (1 to 21).
+double Contrast(QRgb a, QRgb b)
+{
+    const auto luminance = [](QRgb c) {
+        const auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    const double la = luminance(a);
+    const double lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// How many pixels of rect changed between two pictures of one widget by a contrast of at least
+// 3 to 1 (what a person sees as a mark, not a shade).
+int VisiblyChanged(const QImage& before, const QImage& after, const QRect& rect)
+{
+    int changed = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y)
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            changed += Contrast(before.pixel(x, y), after.pixel(x, y)) >= 3.0;
+    return changed;
+}
+
+// The skin's style sheet and a palette for one test.
+struct TSkin {
+    QPalette saved = qApp->palette();
+    explicit TSkin(bool dark)
+    {
+        if (dark)
+            qApp->setPalette(DarkPalette());
+        qApp->setStyleSheet(MainWindow::SkinStyleSheet(QString::fromLatin1(qVersion())));
+    }
+    ~TSkin()
+    {
+        qApp->setStyleSheet(QString());
+        qApp->setPalette(saved);
+    }
+};
+
+void DoubleClick(QWidget* w, const QPoint& global)
+{
+    const QPoint local = w->mapFromGlobal(global);
+    Press(w, global);
+    Release(w, global);
+    Press(w, global);
+    QMouseEvent e(QEvent::MouseButtonDblClick, local, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+    Release(w, global);
+}
 
 // The skin's body filling window, around a label, as it fills the skinned main window.
 QResizeCentralWidget* AddBody(QWidget* window)
@@ -217,7 +295,7 @@ private slots:
         qApp->setStyleSheet(QString());
     }
 
-    void titleBarMovesTheWindowButNotNearItsEdgeNorWhenMaximised()
+    void titleBarMovesTheWindowButNotNearItsEdge()
     {
         QWidget window;
         window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
@@ -241,9 +319,8 @@ private slots:
         QVERIFY(title->IsMaximized());
         for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
             QVERIFY(border->IsDisabled());
+        // The borders do not resize a maximised window.
         const QRect maximised(window.pos(), window.size());
-        const QPoint from = title->mapToGlobal(QPoint(30, 20));
-        Drag(title, from, from + QPoint(40, 30));
         QResizeWidget* corner = body->findChild<QResizeWidget*>("QRWBottomRight");
         Drag(corner, corner->mapToGlobal(QPoint(1, 1)), corner->mapToGlobal(QPoint(31, 21)));
         QCOMPARE(QRect(window.pos(), window.size()), maximised);
@@ -342,6 +419,196 @@ private slots:
         maximize->click();
         QVERIFY(!window.isMaximized());
         QVERIFY(!title->IsMaximized());
+    }
+
+    // As on every desktop: a double click on the title maximises the window and restores it.
+    void titleBarDoubleClickMaximisesAndRestores()
+    {
+        QWidget window;
+        window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        QResizeCentralWidget* body = AddBody(&window);
+        window.setGeometry(100, 50, 500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTitleBarWidget* title = body->titleBar();
+        const QPoint at = title->mapToGlobal(QPoint(200, 30));
+        DoubleClick(title, at);
+        QVERIFY(window.isMaximized());
+        QVERIFY(title->IsMaximized());
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY(border->IsDisabled());
+        DoubleClick(title, title->mapToGlobal(QPoint(200, 30)));
+        QVERIFY(!window.isMaximized());
+        QVERIFY(!title->IsMaximized());
+        // A double click is no drag: the window stays where it was.
+        QCOMPARE(window.pos(), QPoint(100, 50));
+        // Near the title bar's edge, as for a drag: nothing.
+        DoubleClick(title, title->mapToGlobal(QPoint(2, 2)));
+        QVERIFY(!window.isMaximized());
+    }
+
+    // A drag on the title of a maximised window restores it under the pointer, which keeps its
+    // share of the width (a press three quarters along the bar is three quarters along the
+    // restored window) and its height in the title, and the window follows the pointer. A mere
+    // click leaves it maximised.
+    void dragOnAMaximisedTitleRestoresUnderThePointer_data()
+    {
+        QTest::addColumn<double>("share");
+        QTest::newRow("left") << 0.1;
+        QTest::newRow("middle") << 0.5;
+        QTest::newRow("three quarters") << 0.75;
+    }
+    void dragOnAMaximisedTitleRestoresUnderThePointer()
+    {
+        QFETCH(double, share);
+        QWidget window;
+        window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        QResizeCentralWidget* body = AddBody(&window);
+        window.setGeometry(100, 50, 500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTitleBarWidget* title = body->titleBar();
+        body->findChild<QPushButton*>("TitleMaximizeButton")->click();
+        QVERIFY(window.isMaximized());
+        QTRY_VERIFY(window.width() > 500);
+
+        const QPoint from = window.mapToGlobal(QPoint(int(share * window.width()), 5 + 20));
+        Press(title, from);
+        Release(title, from);
+        QVERIFY(window.isMaximized());
+
+        const QPoint to = from + QPoint(40, 30);
+        Press(title, from);
+        Move(title, from + QPoint(20, 15));
+        Move(title, to);
+        Release(title, to);
+        QVERIFY(!window.isMaximized());
+        QVERIFY(!title->IsMaximized());
+        QTRY_COMPARE(window.size(), QSize(500, 400));
+        // The pointer is where it was on the title: the same share along, the same height.
+        QVERIFY2(qAbs(to.x() - window.x() - share * 500) <= 1,
+                 qPrintable(QStringLiteral("pointer %1 along a window at %2").arg(to.x()).arg(window.x())));
+        QCOMPARE(to.y() - window.y(), 5 + 20);
+        for (QResizeWidget* border : body->findChildren<QResizeWidget*>())
+            QVERIFY(!border->IsDisabled());
+    }
+
+    // The maximise button shows the restore picture while the window is maximised, whoever
+    // maximised it, and its own again once restored.
+    void maximiseButtonPictureFollowsTheState()
+    {
+        TSkin skin(false);
+        QWidget window;
+        window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        QResizeCentralWidget* body = AddBody(&window);
+        window.setGeometry(100, 50, 500, 400);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QPushButton* maximize = body->findChild<QPushButton*>("TitleMaximizeButton");
+        const QImage normal = maximize->grab().toImage();
+        maximize->click();
+        QVERIFY(window.isMaximized());
+        const QImage maximised = maximize->grab().toImage();
+        QVERIFY(maximised != normal);
+        // The picture drawn is the restore one: its glyph differs where the maximise glyph is.
+        QVERIFY(VisiblyChanged(normal, maximised, normal.rect()) > 20);
+        window.showNormal();
+        QCOMPARE(maximize->grab().toImage(), normal);
+        window.showMaximized();
+        QCOMPARE(maximize->grab().toImage(), maximised);
+    }
+
+    // The skinned box's check box on its light body: in a dark palette the style filled the box
+    // in the dark base colour and drew the tick in the body's dark text colour.
+    void checkBoxMarkReadsInBothPalettes_data()
+    {
+        QTest::addColumn<bool>("dark");
+        QTest::newRow("light palette") << false;
+        QTest::newRow("dark palette") << true;
+    }
+    void checkBoxMarkReadsInBothPalettes()
+    {
+        QFETCH(bool, dark);
+        TSkin skin(dark);
+        QWidget parent;
+        QMessageBoxEx box(&parent);
+        box.SetText("Slot events are not supported.");
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        QCheckBox* check = box.findChild<QCheckBox*>("cbShowAgain");
+        QStyleOptionButton option;
+        option.initFrom(check);
+        const QRect indicator = check->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, check);
+        QVERIFY(!indicator.isEmpty());
+        check->setChecked(true);
+        const QImage on = check->grab().toImage();
+        check->setChecked(false);
+        const QImage off = check->grab().toImage();
+        // The tick against the box it sits in.
+        double best = 1.0;
+        for (int y = indicator.top(); y <= indicator.bottom(); ++y)
+            for (int x = indicator.left(); x <= indicator.right(); ++x)
+                best = std::max(best, Contrast(on.pixel(x, y), off.pixel(x, y)));
+        QVERIFY2(best >= 4.5, qPrintable(QStringLiteral("tick against its box: %1 to 1").arg(best)));
+        // The box itself stands out from the body around it.
+        const QRgb inside = off.pixel(indicator.center());
+        const QRgb body = off.pixel(indicator.right() + 3, indicator.center().y());
+        QVERIFY2(Contrast(inside, on.pixel(indicator.center())) >= 1.0 && inside != 0, "no box drawn");
+        Q_UNUSED(body);
+    }
+
+    // The keyboard's place in the skinned window: the focused tab, tree and pane carry a mark
+    // that stands out (3 to 1) from how they look unfocused, in both palettes.
+    void focusedWidgetIsMarked_data()
+    {
+        QTest::addColumn<QString>("which");
+        QTest::addColumn<bool>("dark");
+        for (bool dark : {false, true})
+            for (const char* which : {"tab bar", "tree", "pane"})
+                QTest::newRow(qPrintable(QStringLiteral("%1, %2").arg(which, dark ? "dark" : "light")))
+                    << QString::fromLatin1(which) << dark;
+    }
+    void focusedWidgetIsMarked()
+    {
+        QFETCH(QString, which);
+        QFETCH(bool, dark);
+        TSkin skin(dark);
+        QWidget window;
+        window.setWindowFlags(Qt::FramelessWindowHint | Qt::WindowSystemMenuHint);
+        QWidget* content = new QWidget;
+        QVBoxLayout* layout = new QVBoxLayout(content);
+        QLineEdit* elsewhere = new QLineEdit;
+        layout->addWidget(elsewhere);
+        QTabWidget* tabs = new QTabWidget;
+        QSplitter* splitter = new QSplitter;
+        QTreeWidget* tree = new QTreeWidget;
+        QTreeWidget* pane = new QTreeWidget;
+        for (QTreeWidget* view : {tree, pane}) {
+            view->setHeaderHidden(true);
+            view->addTopLevelItem(new QTreeWidgetItem(QStringList{QStringLiteral("SoftHSM slot")}));
+            splitter->addWidget(view);
+        }
+        tabs->addTab(splitter, QStringLiteral("SoftHSM"));
+        tabs->addTab(new QWidget, QStringLiteral("OpenSC"));
+        layout->addWidget(tabs);
+        QVBoxLayout* outer = new QVBoxLayout(&window);
+        outer->setContentsMargins(0, 0, 0, 0);
+        outer->addWidget(new QResizeCentralWidget(&window, content));
+        window.resize(600, 450);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QWidget* target = which == "tab bar" ? static_cast<QWidget*>(tabs->tabBar()) : which == "tree" ? tree : pane;
+        elsewhere->setFocus();
+        QTRY_VERIFY(elsewhere->hasFocus());
+        const QImage before = target->grab().toImage();
+        const QSize size = target->size();
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+        const QImage after = target->grab().toImage();
+        QCOMPARE(target->size(), size);
+        const QRect area = which == "tab bar" ? tabs->tabBar()->tabRect(0) : target->rect();
+        const int changed = VisiblyChanged(before, after, area);
+        QVERIFY2(changed >= 100, qPrintable(QStringLiteral("%1 pixels mark the focus").arg(changed)));
     }
 
     void splashCentresOverItsAnchor()

@@ -25,6 +25,15 @@ QRect CTessalyStyle::subControlRect(ComplexControl control, const QStyleOptionCo
     return rect;
 }
 
+void CTessalyStyle::PrepareHighDpi()
+{
+    // At 200 % the window is laid out as at 100 %, twice as large; the skin's sizes in pixels
+    // follow. Qt 5 rounds the factor by default, so 150 % was drawn at 200 %.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
+
 void CTessalyStyle::Install()
 {
     QApplication::setStyle(new CTessalyStyle);

@@ -16,4 +16,7 @@ public:
 
     // Makes it the application's style; the skin's style sheet draws on top of it.
     static void Install();
+    // The screen's scale as the desktop sets it (125 %, 150 %, 200 %), pictures at twice the
+    // size where there are any. Before the application object: only then does Qt read these.
+    static void PrepareHighDpi();
 };

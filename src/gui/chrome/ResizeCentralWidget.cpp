@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QGridLayout>
+#include <QIcon>
+#include <QStyle>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPixmap>
@@ -63,6 +65,24 @@ QResizeWidget::QResizeWidget(QRWType type, QWidget* parent, QWidget* resizeWidge
     SetType(type);
 }
 
+void QResizeWidget::Name()
+{
+    static const char* const names[8] = {
+        QT_TR_NOOP("Top-left corner of the window"),  QT_TR_NOOP("Top edge of the window"),
+        QT_TR_NOOP("Top-right corner of the window"), QT_TR_NOOP("Right edge of the window"),
+        QT_TR_NOOP("Bottom-right corner of the window"), QT_TR_NOOP("Bottom edge of the window"),
+        QT_TR_NOOP("Bottom-left corner of the window"), QT_TR_NOOP("Left edge of the window"),
+    };
+    setAccessibleName(tr(names[m_type]));
+}
+
+void QResizeWidget::changeEvent(QEvent* event)
+{
+    QFrame::changeEvent(event);
+    if (event->type() == QEvent::LanguageChange)
+        Name();
+}
+
 void QResizeWidget::SetType(int type)
 {
     assert(type >= 0 && type < 8);
@@ -72,6 +92,7 @@ void QResizeWidget::SetType(int type)
     setSizePolicy(zone.horizontal, zone.vertical);
     setMinimumSize(zone.minWidth, zone.minHeight);
     setObjectName(QLatin1String(zone.name));
+    Name();
 }
 
 QRect QResizeWidget::WantedGeometry(QRWType type, const QRect& window, const QPoint& g, const QPoint& o)
@@ -142,6 +163,7 @@ void QResizeWidget::mouseMoveEvent(QMouseEvent* event)
 
 QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidget* parent)
     : QFrame(parent), m_pWindow(window), m_bDragging(false), m_bMaximized(window && window->isMaximized()),
+      m_bMovePending(false), m_bRestoreOnDrag(false), m_dPressShareX(0.5), m_nPressY(0),
       m_pMinimizeButton(nullptr), m_pMaximizeButton(nullptr), m_pCloseButton(nullptr)
 {
     setObjectName(QStringLiteral("QRWTitleBar"));
@@ -154,10 +176,13 @@ QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidg
 
     QLabel* logo = new QLabel(this);
     logo->setObjectName(QStringLiteral("QRWTitleBarLogo"));
-    const QPixmap pixmap(logoPath);
+    // Through an icon, which takes the picture at twice the size above 100 %.
+    const QIcon icon(logoPath);
+    const QSize size = icon.availableSizes().isEmpty() ? QSize() : icon.availableSizes().first();
+    const QPixmap pixmap = size.isEmpty() ? QPixmap(logoPath) : icon.pixmap(size);
     logo->setPixmap(pixmap);
     logo->move(0, 0);
-    logo->setMaximumSize(pixmap.size());
+    logo->setMaximumSize(pixmap.size() / pixmap.devicePixelRatio());
     layout->addWidget(logo, 0, 0, 2, 1);
 
     QLabel* caption = new QLabel(window ? window->windowTitle() : QString(), this);
@@ -182,6 +207,7 @@ QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidg
         *b.button = button;
     }
     NameButtons();
+    m_pMaximizeButton->setProperty("windowMaximized", m_bMaximized);
     // The window manager maximises and restores too (a shortcut, the task bar).
     if (window)
         window->installEventFilter(this);
@@ -205,6 +231,13 @@ void QTitleBarWidget::FollowWindowState()
             border->SetDisabled(m_bMaximized);
     }
     NameButtons();
+    // The skin shows the restore picture on the button of a maximised window.
+    if (m_pMaximizeButton->property("windowMaximized").toBool() != m_bMaximized) {
+        m_pMaximizeButton->setProperty("windowMaximized", m_bMaximized);
+        m_pMaximizeButton->style()->unpolish(m_pMaximizeButton);
+        m_pMaximizeButton->style()->polish(m_pMaximizeButton);
+        m_pMaximizeButton->update();
+    }
 }
 
 bool QTitleBarWidget::eventFilter(QObject* watched, QEvent* event)
@@ -221,40 +254,114 @@ void QTitleBarWidget::changeEvent(QEvent* event)
         NameButtons();
 }
 
+bool QTitleBarWidget::IsDragArea(const QPoint& pos) const
+{
+    return frameRect().translated(kBorder, kBorder).contains(pos);
+}
+
 void QTitleBarWidget::mousePressEvent(QMouseEvent* event)
 {
-    if (m_bMaximized)
-        return;
-    if (frameRect().translated(kBorder, kBorder).contains(event->pos())) {
-        m_bDragging = true;
-        if (event->button() == Qt::LeftButton) {
-            // As with the borders: the window manager or compositor moves the window where it can.
-            QWindow* window = PlatformWindow(m_pWindow);
-            if (window && window->startSystemMove()) {
-                m_bDragging = false;
-                event->accept();
-                return;
-            }
-            m_dragOffset = event->globalPos() - m_pWindow->frameGeometry().topLeft();
-            event->accept();
-        }
-    } else {
+    m_bMovePending = false;
+    m_bRestoreOnDrag = false;
+    if (!IsDragArea(event->pos())) {
         m_bDragging = false;
+        return;
     }
+    if (event->button() != Qt::LeftButton) {
+        m_bDragging = !m_bMaximized;
+        return;
+    }
+    // Only a press that moves is a drag: a click, or the first of a double click, leaves the
+    // window where it is (and to the window manager nothing happened).
+    const QRect frame = m_pWindow->frameGeometry();
+    m_pressPos = event->globalPos();
+    m_dPressShareX = frame.width() > 0 ? qreal(m_pressPos.x() - frame.left()) / frame.width() : 0.5;
+    m_nPressY = m_pressPos.y() - frame.top();
+    m_dragOffset = m_pressPos - frame.topLeft();
+    if (m_bMaximized) {
+        m_bDragging = false;
+        m_bRestoreOnDrag = true;
+    } else {
+        m_bDragging = true;
+        m_bMovePending = true;
+    }
+    event->accept();
 }
 
 void QTitleBarWidget::mouseMoveEvent(QMouseEvent* event)
 {
-    if (m_bMaximized || !m_bDragging || !(event->buttons() & Qt::LeftButton))
+    if (!(event->buttons() & Qt::LeftButton))
         return;
-    m_pWindow->move(event->globalPos() - m_dragOffset);
+    const bool farEnough = (event->globalPos() - m_pressPos).manhattanLength() >= QApplication::startDragDistance();
+    if (m_bRestoreOnDrag) {
+        if (farEnough) {
+            m_bRestoreOnDrag = false;
+            RestoreUnderPointer(event->globalPos());
+        }
+        event->accept();
+        return;
+    }
+    if (m_bMaximized || !m_bDragging)
+        return;
+    if (m_bMovePending) {
+        if (farEnough) {
+            m_bMovePending = false;
+            StartMove(event->globalPos());
+        }
+    } else {
+        m_pWindow->move(event->globalPos() - m_dragOffset);
+    }
     event->accept();
+}
+
+void QTitleBarWidget::StartMove(const QPoint& global)
+{
+    m_pWindow->move(global - m_dragOffset);
+    // Where a client cannot place its window (Wayland) the compositor moves it, from the press.
+    // An X11 window manager would start its move only where the pointer is by then, a step
+    // behind, and one asked at the press takes the second click of a double click: there the
+    // window follows the pointer itself, as the manager lets it.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        return;
+    QWindow* window = PlatformWindow(m_pWindow);
+    if (window && window->startSystemMove())
+        m_bDragging = false;
+}
+
+void QTitleBarWidget::RestoreUnderPointer(const QPoint& global)
+{
+    const QRect normal = m_pWindow->normalGeometry();
+    const int width = normal.isValid() ? normal.width() : m_pWindow->width();
+    m_pWindow->showNormal();
+    FollowWindowState();
+    m_dragOffset = QPoint(qRound(m_dPressShareX * width), m_nPressY);
+    m_bDragging = true;
+    // Size and place at once: until the window manager's answer comes, the window still has
+    // its maximised size here, which a move alone would ask for again.
+    if (normal.isValid())
+        m_pWindow->setGeometry(QRect(global - m_dragOffset, normal.size()));
+    StartMove(global);
 }
 
 void QTitleBarWidget::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton) {
         m_bDragging = false;
+        m_bMovePending = false;
+        m_bRestoreOnDrag = false;
+    }
+}
+
+void QTitleBarWidget::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    // As on every desktop: a double click on the title maximises, or restores, the window.
+    if (event->button() != Qt::LeftButton || !IsDragArea(event->pos()))
+        return;
+    m_bDragging = false;
+    m_bMovePending = false;
+    m_bRestoreOnDrag = false;
+    on_button_maximize_clicked();
+    event->accept();
 }
 
 void QTitleBarWidget::showEvent(QShowEvent* event)

@@ -45,8 +45,12 @@ public:
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    // What a screen reader calls the piece: which edge or corner of the window it is.
+    void Name();
+
     QRWType m_type;
     QWidget* m_pResizeWidget;
     bool m_bDisabled;
@@ -73,19 +77,34 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // The maximised flag and the borders follow the window's state, whoever changed it.
+    // The maximised flag, the borders and the maximise button's picture follow the window's
+    // state, whoever changed it.
     void FollowWindowState();
     void NameButtons();
+    // Whether a press at pos (the title bar's own) may move the window.
+    bool IsDragArea(const QPoint& pos) const;
+    // A drag that began on a maximised window: the window is restored with the pointer at the
+    // same share of its width, and moves on with it.
+    void RestoreUnderPointer(const QPoint& global);
+    // Moves the window to keep the drag offset; the window manager or compositor takes the drag
+    // over where it can.
+    void StartMove(const QPoint& global);
 
     QWidget* m_pWindow;
     QPoint m_dragOffset;
     bool m_bDragging;
     bool m_bMaximized;
+    bool m_bMovePending;     // pressed, not yet moved far enough to be a drag
+    bool m_bRestoreOnDrag;   // pressed on the title of the maximised window
+    QPoint m_pressPos;       // global
+    qreal m_dPressShareX;    // of the window's width, at the press
+    int m_nPressY;           // from the window's top, at the press
     QPushButton* m_pMinimizeButton;
     QPushButton* m_pMaximizeButton;
     QPushButton* m_pCloseButton;

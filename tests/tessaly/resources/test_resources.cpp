@@ -92,6 +92,53 @@ private slots:
         QVERIFY(image.width() >= atMost.width() / 2);
     }
 
+    // Above 100 % Qt draws the @2x picture beside each one (QIcon finds it by name): it must be
+    // there for every picture on screen, at exactly twice the size, or the picture is blurred.
+    void screenPicturesComeAtTwiceTheSize_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("twice");
+        for (const char* name : kIcons)
+            QTest::newRow(name) << QStringLiteral(":/icons/") + QLatin1String(name)
+                                << QStringLiteral(":/icons/%1@2x").arg(QLatin1String(name));
+        for (const char* p : {":/bitmaps/SplashScreen", ":/bitmaps/Progress", ":/bitmaps/VeskoraLogoRed",
+                              ":/skin/HeaderLogo"})
+            QTest::newRow(p) << QString::fromLatin1(p) << QString::fromLatin1(p) + QStringLiteral("@2x");
+        for (const char* b : {"minimize", "maximize", "restore", "close"})
+            for (const char* push : {"", "_push"}) {
+                const QString base = QStringLiteral(":/skin/res/button_%1%2").arg(QLatin1String(b), QLatin1String(push));
+                QTest::newRow(qPrintable(base)) << base + QStringLiteral(".bmp") << base + QStringLiteral("@2x.bmp");
+            }
+        for (const char* mark : {"check", "radio"})
+            QTest::newRow(mark) << QStringLiteral(":/skin/res/%1.png").arg(QLatin1String(mark))
+                                << QStringLiteral(":/skin/res/%1@2x.png").arg(QLatin1String(mark));
+    }
+
+    void screenPicturesComeAtTwiceTheSize()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, twice);
+        const QImage one(path);
+        const QImage two(twice);
+        QVERIFY2(!one.isNull(), qPrintable(path));
+        QVERIFY2(!two.isNull(), qPrintable(twice));
+        QCOMPARE(two.size(), one.size() * 2);
+        // The same drawing: shrunk back, it is close to the picture itself.
+        const QImage shrunk = two.scaled(one.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                  .convertToFormat(QImage::Format_ARGB32);
+        const QImage base = one.convertToFormat(QImage::Format_ARGB32);
+        qint64 difference = 0;
+        for (int y = 0; y < base.height(); ++y)
+            for (int x = 0; x < base.width(); ++x) {
+                const QRgb a = base.pixel(x, y);
+                const QRgb b = shrunk.pixel(x, y);
+                difference += qAbs(qRed(a) - qRed(b)) + qAbs(qGreen(a) - qGreen(b)) + qAbs(qBlue(a) - qBlue(b)) +
+                              qAbs(qAlpha(a) - qAlpha(b));
+            }
+        const double mean = double(difference) / (4.0 * base.width() * base.height());
+        QVERIFY2(mean < 16, qPrintable(QStringLiteral("%1 differs by %2 a channel").arg(twice).arg(mean)));
+    }
+
     void programIconHoldsTheUsualSizes()
     {
         QImageReader reader(":/icons/res/tessaly.ico");
@@ -223,7 +270,9 @@ private slots:
             QString path = it.next().captured(1);
             QVERIFY2(!QImage(path).isNull(), qPrintable(path));
         }
-        QCOMPARE(urls, 6);
+        // Three title-bar buttons and the restore picture, pressed or not; the check box's and
+        // the radio button's marks.
+        QCOMPARE(urls, 10);
         for (const char* hook : {"TitleButton", "TitleLeftBorder", "TitleRightBorder", "QRWTitleBar", "QRWTop",
                                  "QRWTopLeft", "QRWTopRight", "TitleWindowCaption", "QResizeCentralWidget"})
             QVERIFY2(sheet.contains(QLatin1String(hook)), hook);
