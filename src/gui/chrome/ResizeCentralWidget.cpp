@@ -163,7 +163,7 @@ void QResizeWidget::mouseMoveEvent(QMouseEvent* event)
 
 QTitleBarWidget::QTitleBarWidget(const QString& logoPath, QWidget* window, QWidget* parent)
     : QFrame(parent), m_pWindow(window), m_bDragging(false), m_bMaximized(window && window->isMaximized()),
-      m_bMovePending(false), m_bRestoreOnDrag(false), m_dPressShareX(0.5), m_nPressY(0),
+      m_bMovePending(false), m_bRestoreOnDrag(false), m_bMoveOnResize(false), m_dPressShareX(0.5), m_nPressY(0),
       m_pMinimizeButton(nullptr), m_pMaximizeButton(nullptr), m_pCloseButton(nullptr)
 {
     setObjectName(QStringLiteral("QRWTitleBar"));
@@ -244,6 +244,13 @@ bool QTitleBarWidget::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_pWindow && event->type() == QEvent::WindowStateChange)
         FollowWindowState();
+    // The compositor has taken the window out of its maximised state: only now does it move it.
+    if (watched == m_pWindow && event->type() == QEvent::Resize && m_bMoveOnResize && !m_pWindow->isMaximized()) {
+        m_bMoveOnResize = false;
+        QWindow* window = PlatformWindow(m_pWindow);
+        if (window && window->startSystemMove())
+            m_bDragging = false;
+    }
     return QFrame::eventFilter(watched, event);
 }
 
@@ -337,7 +344,14 @@ void QTitleBarWidget::RestoreUnderPointer(const QPoint& global)
     m_dragOffset = QPoint(qRound(m_dPressShareX * width), m_nPressY);
     m_bDragging = true;
     // Size and place at once: until the window manager's answer comes, the window still has
-    // its maximised size here, which a move alone would ask for again.
+    // its maximised size here, which a move alone would ask for again. Not under Wayland: there
+    // the compositor sizes the window as it leaves the maximised state, and a surface of another
+    // size before its answer is a protocol error that ends the connection.
+    if (QGuiApplication::platformName() == QLatin1String("wayland")) {
+        // A move asked for while the compositor still has the window maximised is ignored.
+        m_bMoveOnResize = true;
+        return;
+    }
     if (normal.isValid())
         m_pWindow->setGeometry(QRect(global - m_dragOffset, normal.size()));
     StartMove(global);
@@ -349,6 +363,7 @@ void QTitleBarWidget::mouseReleaseEvent(QMouseEvent* event)
         m_bDragging = false;
         m_bMovePending = false;
         m_bRestoreOnDrag = false;
+        m_bMoveOnResize = false;
     }
 }
 

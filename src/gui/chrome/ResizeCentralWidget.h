@@ -102,6 +102,7 @@ private:
     bool m_bMaximized;
     bool m_bMovePending;     // pressed, not yet moved far enough to be a drag
     bool m_bRestoreOnDrag;   // pressed on the title of the maximised window
+    bool m_bMoveOnResize;    // restored by a drag under Wayland: moved once the compositor has sized it
     QPoint m_pressPos;       // global
     qreal m_dPressShareX;    // of the window's width, at the press
     int m_nPressY;           // from the window's top, at the press
